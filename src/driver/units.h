@@ -1,0 +1,54 @@
+// Buffered output units. Every output file, standard output and the terminal log is an ounit;
+// a unit without a file (a memory unit) keeps everything it was given, which is how tests read
+// what a routine wrote. Records are appended to one buffer that is written out in large blocks.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace nep {
+
+class ounit {
+public:
+    ounit() = default;
+    ounit(const ounit&) = delete;
+    ounit& operator=(const ounit&) = delete;
+    ~ounit() { close(); }
+
+    // Opens (creating or truncating) a file for writing; false when it cannot be opened.
+    bool open(const std::string& path);
+    // Writes to an already open stream that the unit does not own (standard output).
+    void attach(std::FILE* f);
+    bool is_open() const { return f_ != nullptr || memory_; }
+    // A unit that keeps its text in memory (tests, and lines built before they are written).
+    void open_memory() { close(); memory_ = true; }
+
+    // Appends text to the current record.
+    void put(std::string_view s) {
+        buf_.append(s.data(), s.size());
+    }
+    void put(char c) { buf_.push_back(c); }
+    // Ends the current record.
+    void end_record() {
+        buf_.push_back('\n');
+        if (!memory_ && buf_.size() >= kFlushAt) flush();
+    }
+    void record(std::string_view s) { put(s); end_record(); }
+
+    void flush();
+    void close();
+
+    // Text held by a memory unit (everything written since it was opened).
+    const std::string& str() const { return buf_; }
+    void clear() { buf_.clear(); }
+
+private:
+    static constexpr std::size_t kFlushAt = 1 << 16;
+    std::FILE* f_ = nullptr;
+    bool owned_ = false;
+    bool memory_ = false;
+    std::string buf_;
+};
+
+}  // namespace nep

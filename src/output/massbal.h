@@ -1,0 +1,9 @@
+// Mass-balance accumulators.
+#pragma once
+
+namespace nep {
+
+struct massbal {
+};
+
+}  // namespace nep
