@@ -6,6 +6,14 @@
 namespace nep {
 
 struct flowstate {
+    // Initial-condition options (flow initial-condition file).
+    bool POTINP = false;  // values are potential heads
+    int INDP = 0;         // 0 uniform, 1 nodal, 2 hydrostatic
+
+    // Pressure heads: current and previous iterate, previous time level, time-weighted heads.
+    arr1<double> PNEW, POLD, PSAVE, PTHETA, PTHOLD;
+    // Potential heads (pressure head + z) of the same levels.
+    arr1<double> HPOT, HPOTP, HPOLD, HPTHETA, HPTHOLD;
 };
 
 }  // namespace nep
