@@ -1,5 +1,7 @@
 #include "driver/parm.h"
 
+#include <cstdio>
+
 #include "driver/fileset.h"
 #include "driver/format.h"
 #include "driver/stop.h"
@@ -28,7 +30,11 @@ std::string entry(const char* name, int i, const std::string& value) {
     return std::string(name) + "(" + std::to_string(i) + ") = " + value;
 }
 
-std::string real_text(double v) { return sfree(v).substr(1, std::string::npos); }
+std::string real_text(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
 
 }  // namespace
 

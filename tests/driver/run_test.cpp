@@ -1,0 +1,264 @@
+// The program as a user runs it: the file set, the parameter echo, the stops of the opening
+// phase and their exit statuses.
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+
+using e2e::deck;
+
+namespace {
+
+const char* const kTransportOutputs[] = {"cpl.out", "vpc.out", "conc.out", "surfc.out"};
+
+std::string expected_parm_listing() {
+    return e2e::slurp(e2e::fs::path(NEPORA_SOURCE_DIR) / "tests/cases/tiny/expected-parm.lst");
+}
+
+}  // namespace
+
+TEST(RunFileSet, FlowRunOpensItsFilesWithHeaders) {
+    deck d("tiny");
+    // Transport inputs need not exist in a flow-only run.
+    d.remove("transic");
+    d.remove("solute");
+    d.remove("transbc");
+    d.write("cpl.out", "stale contents\n");
+    auto r = d.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(d.read("conv.out"), "  flow: nonlinear cnvrg info and error norms\n");
+    EXPECT_EQ(d.read("mbal.out").substr(0, 26), "  flow: mass balance info\n");
+    EXPECT_EQ(d.read("coords.out").substr(0, 68),
+              "  X, Y, Z coordinate values\n  this file is printed only if IPRT1=3 \n");
+    EXPECT_EQ(d.read("hgflag.out").substr(0, 31), "  flow: detailed HGFLAG output\n");
+    EXPECT_EQ(d.read("sfflag.out").substr(0, 31), "  flow: detailed SFFLAG output\n");
+    EXPECT_EQ(d.read("elvel.out"),
+              "  flow: elemental velocities\n  this file is printed only if IPRT=4 \n");
+    EXPECT_EQ(d.read("view1.out"), "");
+    EXPECT_EQ(d.read("not a tty").substr(0, 16), "  screen output\n");
+    // A transport file of a flow-only run is neither created nor touched.
+    EXPECT_EQ(d.read("cpl.out"), "stale contents\n");
+    for (const char* f : kTransportOutputs) {
+        if (std::string(f) != "cpl.out") {
+            EXPECT_FALSE(d.exists(f)) << f;
+        }
+    }
+}
+
+TEST(RunFileSet, CoupledRunOpensTransportFiles) {
+    deck d("tiny");
+    d.set_line("parm", 2, "1 1 F");
+    auto r = d.run();
+    EXPECT_EQ(d.read("mbal.out").substr(0, 36), "  flow & transp.: mass balance info\n");
+    EXPECT_EQ(d.read("cpl.out").substr(0, 40), "  flow & transp syst.: iterations' info\n");
+    EXPECT_EQ(d.read("vpc.out").substr(0, 37), "  transp: vert. prof. (conc.) output\n");
+    EXPECT_EQ(d.read("surfc.out").substr(0, 33), "  transp: surface concentrations\n");
+    EXPECT_TRUE(d.exists("conc.out"));
+}
+
+TEST(RunFileSet, MissingFilesStopWithTheirNames) {
+    {
+        deck d("tiny");
+        d.remove("nepora3d.fnames");
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("nepora3d: cannot open the fnames file 'nepora3d.fnames'"), std::string::npos) << r.err;
+    }
+    {
+        deck d("tiny");
+        d.remove("soil");
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot open the soil file 'soil'"), std::string::npos) << r.err;
+    }
+    {
+        deck d("tiny");
+        d.set_line("parm", 2, "1 2 F");  // transport inputs are needed now
+        d.remove("solute");
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot open the solute file 'solute'"), std::string::npos) << r.err;
+    }
+    {
+        deck d("tiny");
+        auto names = e2e::lines_of(d.read("nepora3d.fnames"));
+        std::string cut;
+        for (int i = 0; i < 30; ++i) cut += names[i] + "\n";
+        d.write("nepora3d.fnames", cut);
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("fnames file 'nepora3d.fnames': end of file after line 30"), std::string::npos) << r.err;
+    }
+}
+
+TEST(RunFileSet, NamesAreCutToTheirWidth) {
+    // 45 characters: the first 40 form the name in the main program, the first 30 in the second.
+    const std::string name45 = "parameters_of_the_run_with_a_long_name.txtXYZ";
+    deck d("tiny");
+    e2e::fs::rename(d.path("parm"), d.path(name45.substr(0, 40)));
+    d.set_line("nepora3d.fnames", 1, name45);
+    EXPECT_EQ(d.run().status, 0);
+
+    deck a("tiny");
+    e2e::fs::rename(a.path("parm"), a.path(name45.substr(0, 30)));
+    a.set_line("nepora3d.fnames", 1, name45);
+    EXPECT_EQ(a.run(NEPORA_ALT_BIN).status, 0);
+    EXPECT_EQ(a.run(NEPORA_BIN).status, 1);  // the 40-character name does not exist
+}
+
+TEST(RunParameters, ListingMatchesTheFortranRendering) {
+    deck d("tiny");
+    auto r = d.run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string want = expected_parm_listing();
+    EXPECT_EQ(d.read("out.lst").substr(0, want.size()), want);
+    // The storage phase writes one empty line to standard output on creation and one on release.
+    EXPECT_EQ(r.out, "\n\n");
+}
+
+TEST(RunParameters, SpecifiedStops) {
+    struct stop_case {
+        int line;
+        const char* text;
+        const char* stdout_text;
+        bool in_listing;
+    };
+    const stop_case cases[] = {
+        {16, "1 1 2 0.005 1.0",
+         " STOP: bad first value of TIMPRT list\n TIMPRT(1) must be .ge. TIMEP+DELTAT\n", false},
+        {17, "1 5", " STOP: bad nodal values for NODVP list\n NODVP(i) must be .ge. 1 and .le. NNOD\n", true},
+        {17, "1 0", " STOP: bad nodal values for NODVP list\n NODVP(i) must be .ge. 1 and .le. NNOD\n", true},
+        {2, "3 0 F", "\n\n\n     STOP: BAD VALUE FOR IFLOW  3\n", true},
+        {2, "1 7 F", "\n\n\n     STOP: BAD VALUE OF ITRANS  7\n", true},
+    };
+    for (const auto& c : cases) {
+        deck d("tiny");
+        d.set_line("parm", c.line, c.text);
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1) << c.text;
+        EXPECT_EQ(r.out, std::string("\n") + c.stdout_text) << c.text;
+        const std::string lst = d.read("out.lst");
+        // The main listing holds the message exactly when the stop writes it there.
+        const std::string first = e2e::lines_of(c.stdout_text).back();
+        EXPECT_EQ(lst.find(first) != std::string::npos, c.in_listing) << c.text;
+    }
+}
+
+TEST(RunParameters, OrderOfChecksAndAcceptedEdges) {
+    {   // TIMPRT(1) equal to TIMEP + DELTAT is accepted.
+        deck d("tiny");
+        d.set_line("parm", 16, "1 1 2 0.01 1.0");
+        EXPECT_EQ(d.run().status, 0);
+    }
+    {   // A bad TIMPRT list is reported before a bad NODVP list and a bad IFLOW.
+        deck d("tiny");
+        d.set_line("parm", 2, "3 0 F");
+        d.set_line("parm", 16, "1 1 1 0.0");
+        d.set_line("parm", 17, "1 99");
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("TIMPRT(1) must be"), std::string::npos);
+        EXPECT_EQ(r.out.find("NODVP"), std::string::npos);
+    }
+    {   // NPRT = 0 and NR = 0: shorter records, no list record 19.
+        deck d("tiny");
+        d.set_line("parm", 16, "1 1 0");
+        d.set_line("parm", 18, "0");
+        d.set_line("parm", 19, "");
+        auto r = d.run();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(d.read("out.lst").find("NR      (# OF NODES FOR PARTIAL OUTPUT)   =      0"), std::string::npos);
+    }
+    {   // The OSC_FLAG warning with Newton does not stop the run.
+        deck d("tiny");
+        d.set_line("parm", 2, "2 0 T");
+        auto r = d.run();
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string lst = d.read("out.lst");
+        EXPECT_NE(lst.find("  WARNING: bad OSC_FLAG  T\n  with flow Newton scheme OSC_FLAG = .FALSE.\n"), std::string::npos);
+        EXPECT_NE(lst.find("          NEWTON SCHEME FOR FLOW EQUATION\n"), std::string::npos);
+    }
+}
+
+TEST(RunParameters, UnsoundListsAreRefused) {
+    struct refused {
+        int line;
+        const char* text;
+        const char* message;
+    };
+    const refused cases[] = {
+        {16, "1 1 3 0.5 0.5 1.0", " TIMPRT(2) = 0.5"},
+        {16, "1 1 -1", " NPRT = -1"},
+        {16, "1 4 0", " ISEC = 4"},
+        {17, "-2", " NUMVP = -2"},
+        {18, "-1", " NR = -1"},
+        {19, "1 13", " IPOUT(2) = 13"},
+        {11, "-6 1 0.7", " ISOLV = -6"},
+        {12, "-9 0 1.0", " ISOLVC = -9"},
+    };
+    for (const auto& c : cases) {
+        deck d("tiny");
+        d.set_line("parm", c.line, c.text);
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1) << c.text;
+        EXPECT_NE(r.out.find(" STOP: "), std::string::npos) << c.text << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << c.text << "\n" << r.out;
+    }
+}
+
+TEST(RunStorage, SizeChecksStopInOrder) {
+    struct sized {
+        const char* file;
+        int line;
+        const char* text;
+        const char* message;
+    };
+    const sized cases[] = {
+        {"grid", 2, "0 2", " error: nnod <= 0 !!!\n"},
+        {"grid", 1, "1 0 30", " error: nstr <= 0 !!!\n"},
+        {"grid", 2, "4 0", " error: nt <= 0 !!!\n"},
+        {"grid", 1, "0 2 30", "\n error: nzone <= 0 !!!\n"},
+        {"grid", 1, "1 2 0", "\n error: n1 * n <= 0 !!!\n"},
+        {"parm", 8, "0 3 8 1.0d-4", "\n error: itmx <= 0 !!!\n"},
+        {"parm", 9, "0 3 8 1.0d-4", "\n error: itmxc <= 0 !!!\n"},
+    };
+    for (const auto& c : cases) {
+        deck d("tiny");
+        d.set_line(c.file, c.line, c.text);
+        auto r = d.run();
+        EXPECT_EQ(r.status, 1) << c.text;
+        EXPECT_EQ(r.out, c.message) << c.text;
+    }
+}
+
+TEST(RunInput, ReadErrorsNameFileLineAndValue) {
+    deck d("tiny");
+    d.set_line("parm", 8, "10 3 eight 1.0d-4");
+    auto r = d.run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "nepora3d: parameter file 'parm' line 8: expected an integer, found 'eight'\n");
+
+    deck g("tiny");
+    g.write("grid", "1 2 30\n");
+    r = g.run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "nepora3d: grid file 'grid': end of file after line 1, expected an integer\n");
+}
+
+TEST(RunAlt, SecondProgramRunsAndDiffersInItsTexts) {
+    deck d("tiny");
+    d.set_line("parm", 2, "2 0 T");
+    auto r = d.run(NEPORA_ALT_BIN);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(d.read("out.lst").find("  WARNING: bad OSC_FLAG  T  with Newton scheme for flow  OSC_FLAG is assumend .FALSE.\n"),
+              std::string::npos);
+    EXPECT_EQ(d.read("conv.out"), "  flow: cnvrg info and error norms\n");
+    EXPECT_EQ(d.read("coords.out").substr(0, 28), "  X, Y, Z coordinate values\n");
+    EXPECT_EQ(d.read("coords.out").find("printed only"), std::string::npos);
+
+    deck s("tiny");
+    s.set_line("parm", 2, "4 0 F");
+    r = s.run(NEPORA_ALT_BIN);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("     STOP: WRONG VALUE FOR IFLOW  4\n"), std::string::npos);
+}
