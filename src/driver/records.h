@@ -63,8 +63,9 @@ struct control {
     double DTFIRST = 0.0;           // first step size
     double DTSUM = 0.0, DTSMAL = 0.0, TSMAL = 0.0, DTLARG = 0.0, TLARG = 0.0;
 
-    // Flag read from the first record of the flow boundary-condition file.
-    bool HSPATM = false;
+    // First record of the flow boundary-condition file (potential-head values), as the first
+    // pass reads it.
+    bool POTBC = false;
 
     // Constants and corner tables.
     int HUGEI = 2147483647;
@@ -77,6 +78,7 @@ struct control {
     int ITUNS = 0, ITLIN = 0;       // nonlinear and linear flow iterations over the run
     int ITUNSC = 0, ITLINC = 0;     // the same for the coupled iteration
     int ITLINS = 0, ITLINSC = 0;    // linear iterations of the current step
+    int NLSFAIL = 0;                // linear flow solves that reached their iteration limit
 };
 
 // Unit numbers of the file set, in the order of the lines of the fnames file.

@@ -98,7 +98,7 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     dim.INTBOT = intbot > INT_MAX ? -1 : (int)intbot;  // refused by the size check
 
     freader& fbc = io.in(9);
-    fbc.read(ctl.HSPATM);
+    fbc.read(ctl.POTBC);
     fbc.read(dim.NDIR);
     skip_list(fbc, dim.NDIR, false);
     fbc.read(dim.NDIRC);
