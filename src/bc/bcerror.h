@@ -1,0 +1,31 @@
+// Error stops of the boundary- and initial-condition readers.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+#include "driver/records.h"
+
+namespace nep {
+
+// Writes each line as a free-form record to the main listing and to standard output, then ends
+// the run with status 1.
+[[noreturn]] void bc_stop(iofiles& io, std::initializer_list<std::string> lines);
+
+// The detail line of a stop: " ERROR: <role> '<file>' line <line>: <what>".
+std::string bc_where(const freader& fr, long line, const std::string& what);
+
+// Reads one statement holding a single count; returns the line it was found on.
+long read_count(freader& fr, int& count);
+
+// Stops when a count read by a full reader is negative or disagrees with the storage sized from
+// the first pass over the same file (which cannot happen while both passes read alike).
+void check_count(iofiles& io, const freader& fr, long line, const char* name, long count,
+                 long sized);
+
+// Reads one statement of n node numbers into v[0..n-1]. Returns 0 when all lie in lo..hi;
+// otherwise stops reading at the first one that does not and returns its position (1-based),
+// with its line in bad_line.
+long read_nodes(freader& fr, int* v, long n, int lo, int hi, long& bad_line);
+
+}  // namespace nep

@@ -1,0 +1,158 @@
+#include "bc/initial.h"
+
+#include <string>
+#include <vector>
+
+#include "bc/bcerror.h"
+#include "driver/format.h"
+
+namespace nep {
+
+namespace {
+
+// Writes a heading and the pairs (node, value) for nodes 1..n through a format whose last group
+// holds four pairs; format reversion breaks the lines.
+void write_pairs(ounit& u, std::string_view fmt, const arr1<double>& v, long n) {
+    std::vector<fitem> items;
+    items.reserve(2 * (std::size_t)n);
+    for (long i = 1; i <= n; ++i) {
+        items.emplace_back((int)i);
+        items.emplace_back(v(i));
+    }
+    write_fmt(u, fmt, items.data(), items.size());
+}
+
+// One uniform value, or n values in one read statement.
+void read_values(freader& fr, arr1<double>& v, long n, bool uniform) {
+    if (uniform) {
+        fr.read(v(1));
+        for (long i = 2; i <= n; ++i) v(i) = v(1);
+    } else {
+        fr.begin();
+        for (long i = 1; i <= n; ++i) fr.get(v(i));
+        fr.finish();
+    }
+}
+
+}  // namespace
+
+void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowstate& fs) {
+    freader& fr = io.in(15);
+    ounit& lst = io.out(6);
+    const long n = dim.N;
+
+    fr.read(fs.POTINP);
+    const long line = read_count(fr, fs.INDP);
+    arr1<double>& v = fs.POTINP ? fs.HPOTP : fs.PSAVE;
+
+    switch (fs.INDP) {
+    case 0:
+        read_values(fr, v, n, true);
+        if (io.IPRT1 >= 1) {
+            if (fs.POTINP) {
+                wfmt(lst, "(/,5X,'INITIAL POTENTIAL HEAD (UNIFORM)        = ',1PE15.5)", v(1));
+            } else {
+                wfmt(lst, "(/,5X,'INITIAL PRESSURE HEAD (UNIFORM)        = ',1PE15.5)", v(1));
+            }
+        }
+        break;
+    case 1:
+        read_values(fr, v, n, false);
+        break;
+    case 2:
+        // The heads are built by icvhe during the initialisation.
+        if (ctl.DIALECT == dialect::ALT) {
+            if (fs.POTINP) wfree(lst, " hydrostatic IC's for flow ");
+            wfree(io.STDOUT, " hydrostatic IC's for flow ");
+        } else if (fs.POTINP) {
+            wfree(lst, " ---HYDROSTATIC IC's FOR FLOW--- ");
+            wfree(io.STDOUT, " ---HYDROSTATIC IC's FOR FLOW--- ");
+        } else {
+            wfree(io.STDOUT, " ---hydrostatic IC's for flow--- ");
+        }
+        return;
+    default:
+        bc_stop(io, {" ERROR: bad INDP value file = flow-ic",
+                     bc_where(fr, line, "INDP = " + std::to_string(fs.INDP) + ", expected 0, 1 or 2")});
+    }
+
+    if (io.IPRT1 >= 1) {
+        if (fs.POTINP) {
+            write_pairs(lst, "(/,1X,' INITIAL POTENTIAL HEADS',/,(4(I6,2X,1PE11.3)))", v, n);
+        } else {
+            write_pairs(lst, "(/,1X,' INITIAL PRESSURE HEADS',/,(4(I6,2X,1PE11.3)))", v, n);
+        }
+    }
+}
+
+void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs) {
+    freader& fr = io.in(16);
+    ounit& lst = io.out(6);
+    const long n = dim.N;
+
+    fr.read(fs.INDC);
+    // Every value other than 0 means one concentration per node.
+    read_values(fr, fs.CSAVE, n, fs.INDC == 0);
+    if (io.IPRT1 >= 1) {
+        if (fs.INDC == 0) {
+            wfmt(lst, "(/,5X,'INITIAL CONCENTRATION (UNIFORM)         = ',1PE15.5)", fs.CSAVE(1));
+        } else {
+            write_pairs(lst, "(/,1X,' INITIAL CONCENTRATIONS',/,(4(I6,2X,1PE11.3)))", fs.CSAVE, n);
+        }
+    }
+}
+
+void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, soil& sl,
+              flowstate& fs) {
+    ctl.NSTEP = 1;
+    ctl.ITER = 1;
+    io.KPRT = 1;
+    ctl.ITUNS = 0;
+    ctl.ITLIN = 0;
+    ctl.ITLINS = 0;
+    ctl.NLSFAIL = 0;
+
+    // Accumulated over the tetrahedra around each node by the element geometry.
+    sl.SNODI.fill(0.0);
+    sl.PORNOD.fill(0.0);
+
+    const long n = dim.N;
+    if (fs.INDP == 2) {
+        icvhe(dim, io, msh, fs);
+        for (long i = 1; i <= n; ++i) {
+            fs.PNEW(i) = fs.PSAVE(i);
+            fs.HPOTP(i) = fs.PSAVE(i) + msh.Z(i);
+            fs.HPOT(i) = fs.HPOTP(i);
+        }
+    } else if (fs.POTINP) {
+        for (long i = 1; i <= n; ++i) {
+            fs.HPOT(i) = fs.HPOTP(i);
+            fs.PSAVE(i) = fs.HPOTP(i) - msh.Z(i);
+            fs.PNEW(i) = fs.PSAVE(i);
+        }
+    } else {
+        for (long i = 1; i <= n; ++i) {
+            fs.PNEW(i) = fs.PSAVE(i);
+            fs.HPOTP(i) = fs.PSAVE(i) + msh.Z(i);
+            fs.HPOT(i) = fs.HPOTP(i);
+        }
+    }
+}
+
+void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs) {
+    const long nnod = dim.NNOD;
+    // The water table lies at the ground surface: the pressure head is the depth below the
+    // surface node of the same column.
+    for (long i = 1; i <= nnod; ++i) {
+        for (long j = 0; j <= dim.NSTR; ++j) {
+            const long k = i + nnod * j;
+            fs.PSAVE(k) = msh.Z(i) - msh.Z(k);
+        }
+    }
+    if (io.IPRT1 > 0) {
+        write_pairs(io.out(6), "(/,1X,' PRESUURE HEADS INITIAL CONDITION',/,(4(I6,2X,1PE11.3)))",
+                    fs.PSAVE, dim.N);
+    }
+}
+
+}  // namespace nep

@@ -1,0 +1,27 @@
+// Initial conditions: the heads and concentrations at the initial time.
+#pragma once
+
+#include "driver/records.h"
+#include "flow/flowstate.h"
+#include "mesh/mesh.h"
+#include "soil/soil.h"
+
+namespace nep {
+
+// Reads the flow initial-condition file (unit 15): POTINP, INDP and the uniform or nodal values,
+// into HPOTP (potential heads) or PSAVE (pressure heads). INDP = 2 reads nothing more.
+void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowstate& fs);
+
+// Reads the transport initial-condition file (unit 16): INDC and the uniform or nodal
+// concentrations, into CSAVE (the concentrations at the initial time level).
+void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs);
+
+// Resets the step and iteration counters, clears the nodal soil averages and builds PNEW, PSAVE,
+// HPOT and HPOTP from what read_flow_ic read.
+void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, soil& sl,
+              flowstate& fs);
+
+// Hydrostatic pressure heads with the water table at the ground surface of every column.
+void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs);
+
+}  // namespace nep
