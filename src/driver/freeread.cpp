@@ -244,6 +244,14 @@ void freader::skip_values(long n) {
     finish();
 }
 
+bool freader::at_end() const {
+    for (std::size_t k = pos_; k < text_.size(); ++k) {
+        const char c = text_[k];
+        if (!is_blank(c) && c != '\n') return false;
+    }
+    return true;
+}
+
 std::string freader::read_text(int w) {
     if (pos_ >= text_.size()) fail_eof("a line of text");
     std::size_t start = pos_;

@@ -58,6 +58,11 @@ public:
     // discards them); used by first passes that only look for sizes.
     void skip_values(long n);
 
+    // True when nothing but blanks and line ends is left: the next read statement would meet the
+    // end of the file. Series files use it to tell their normal end (before a time line) from a
+    // record cut short.
+    bool at_end() const;
+
     // Formatted read of one record with "(Aw)": the first w characters of the line, trailing
     // blanks removed (w <= 0 reads the whole line, as "(A)").
     std::string read_text(int w);

@@ -141,3 +141,28 @@ TEST(FreeRead, RewindAndTextLines) {
     EXPECT_EQ(fr.read_text(5), "first");
     EXPECT_EQ(fr.line(), 2);
 }
+
+TEST(FreeRead, AtEndSeesOnlyBlanksAndLineEndsLeft) {
+    freader fr = text("1.5\n  2 3 4\n \t\r\n\n  ");
+    EXPECT_FALSE(fr.at_end());
+    double t = 0.0;
+    fr.read(t);
+    EXPECT_FALSE(fr.at_end());
+    int a = 0, b = 0;
+    fr.read(a, b);  // the rest of the line (4) is passed over with the statement
+    EXPECT_EQ(b, 3);
+    EXPECT_TRUE(fr.at_end());
+    // At the end the next statement is the reader's usual end-of-file error.
+    EXPECT_EQ(error_of([&] { fr.read(t); }),
+              "grid file 'grid': end of file after line 5, expected a real number");
+
+    freader empty = text("");
+    EXPECT_TRUE(empty.at_end());
+    freader last = text("7");  // a last line without its line end still holds a value
+    EXPECT_FALSE(last.at_end());
+    last.read(a);
+    EXPECT_EQ(a, 7);
+    EXPECT_TRUE(last.at_end());
+    freader slash = text("  /\n");  // a slash is a (null) statement, not the end of the file
+    EXPECT_FALSE(slash.at_end());
+}
