@@ -5,7 +5,55 @@
 
 namespace nep {
 
+// For every element e and local pair (i, j), i, j = 1..4, the position in the value arrays of the
+// entry (row TETRA(i,e), column TETRA(j,e)). The 16 positions of one element are contiguous,
+// i fastest, so assembly walks them in order: POS(i, j, e) is entry ((e-1)*4 + (j-1))*4 + i.
+struct posmap {
+    arr1<int> v;  // (16*NT)
+
+    void alloc(long nt) { v.alloc(16 * (nt > 0 ? nt : 0)); }
+    void release() { v.release(); }
+    long nt() const { return v.size() / 16; }
+    int& operator()(int i, int j, long e) { return v(((e - 1) * 4 + (j - 1)) * 4 + i); }
+    const int& operator()(int i, int j, long e) const { return v(((e - 1) * 4 + (j - 1)) * 4 + i); }
+    // The 16 positions of element e, (1,1), (2,1), ..., (4,4).
+    const int* elem(long e) const { return v.data() + (e - 1) * 16; }
+    const int* data() const { return v.data(); }
+};
+
 struct sparse {
+    // Flow pattern: symmetric storage (diagonal first, columns >= row) under Picard, full storage
+    // under Newton. Rows are ascending in column.
+    arr1<int> IA;    // (N+1) row pointers: row i is IA(i) .. IA(i+1)-1
+    arr1<int> JA;    // (N1*N) slot windows while the pattern is built, then (NTERM) columns
+    arr1<int> IROW;  // (NTERM) row of every stored entry; Newton only
+    posmap IPOS;     // (4,4,NT) element positions; under Picard only i <= j is defined
+
+    // Transport pattern (full storage). Under Picard flow it is built in its own arrays; under
+    // Newton flow it is the flow pattern itself: TSHARE is set and the accessors below give the
+    // flow arrays, so flow and transport read one copy.
+    bool TSHARE = false;
+    arr1<int> IAC_OWN, JAC_OWN, IROWC_OWN;
+    posmap IPOSC_OWN;
+    arr1<int>& IAC() { return TSHARE ? IA : IAC_OWN; }
+    arr1<int>& JAC() { return TSHARE ? JA : JAC_OWN; }
+    arr1<int>& IROWC() { return TSHARE ? IROW : IROWC_OWN; }
+    posmap& IPOSC() { return TSHARE ? IPOS : IPOSC_OWN; }
+    const arr1<int>& IAC() const { return TSHARE ? IA : IAC_OWN; }
+    const arr1<int>& JAC() const { return TSHARE ? JA : JAC_OWN; }
+    const arr1<int>& IROWC() const { return TSHARE ? IROW : IROWC_OWN; }
+    const posmap& IPOSC() const { return TSHARE ? IPOS : IPOSC_OWN; }
+
+    // Basis coefficients of the four vertices of every tetrahedron (element geometry).
+    arr2<double> BI, CI, DI;  // (4, NT)
+
+    // Value arrays, created once the number of stored entries is known.
+    arr1<double> AMAT, BMAT;    // (NTERM) flow conductance and storage matrices
+    arr1<double> JMAT;          // Newton only: max(NTERM, 15*N); the derivative matrix in front
+    arr1<double> AMATC, BMATC;  // transport: max(NTERMC, 10*N) each
+    // Solver work space: max(w, a*N) each, w = NTERM (a = 10) or, with transport, NTERMC (a = 15).
+    // The symmetric solver takes its five vectors of length N from WORK1.
+    arr1<double> WORK1, WORK2;
 };
 
 }  // namespace nep

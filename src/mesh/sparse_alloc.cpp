@@ -1,9 +1,69 @@
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "driver/stop.h"
 #include "driver/storage.h"
+#include "mesh/csr.h"
 
 namespace nep {
 
-void alloc_sparse(const dimensions& /*dim*/, const control& /*ctl*/, sparse& /*sp*/) {}
+namespace {
 
-void release_sparse(sparse& /*x*/) {}
+// The slot windows of a pattern: N rows of pattern_width(N1, N) slots. Entry positions are 32-bit
+// in the row pointers, so a window beyond that range is refused before anything is created.
+long window_size(int N1, int N, const char* which) {
+    const long long size = (long long)pattern_width(N1, N) * (long long)N;
+    if (size > INT_MAX) {
+        input_error(std::string("grid file: the ") + which + " pattern needs N1 * N = " +
+                    std::to_string((long long)N1 * N) + " slots (N1 = " + std::to_string(N1) +
+                    ", N = " + std::to_string(N) + "), more than 2147483647; lower N1");
+    }
+    return (long)size;
+}
+
+}  // namespace
+
+void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
+    const long n = std::max(dim.N, 0);
+    const long nt = std::max(dim.NT, 0);
+
+    sp.IA.alloc(n + 1);
+    sp.JA.alloc(window_size(dim.N1, dim.N, "flow"));
+    sp.IPOS.alloc(nt);
+    sp.BI.alloc(4, nt);
+    sp.CI.alloc(4, nt);
+    sp.DI.alloc(4, nt);
+
+    // Under Newton flow the transport pattern is the flow pattern: nothing of its own exists.
+    sp.TSHARE = false;
+    if (ctl.ITRANS != 0 && ctl.IFLOW == 1) {
+        sp.IAC_OWN.alloc(n + 1);
+        sp.JAC_OWN.alloc(window_size(dim.N1C, dim.N, "transport"));
+        sp.IPOSC_OWN.alloc(nt);
+    }
+}
+
+void release_sparse(sparse& sp) {
+    sp.IA.release();
+    sp.JA.release();
+    sp.IROW.release();
+    sp.IPOS.release();
+    sp.TSHARE = false;
+    sp.IAC_OWN.release();
+    sp.JAC_OWN.release();
+    sp.IROWC_OWN.release();
+    sp.IPOSC_OWN.release();
+    sp.BI.release();
+    sp.CI.release();
+    sp.DI.release();
+    sp.AMAT.release();
+    sp.BMAT.release();
+    sp.JMAT.release();
+    sp.AMATC.release();
+    sp.BMATC.release();
+    sp.WORK1.release();
+    sp.WORK2.release();
+}
 
 }  // namespace nep

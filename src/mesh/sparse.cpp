@@ -1,0 +1,342 @@
+// Compressed-row patterns built from the tetrahedra with a fixed window of N1 slots per row (no
+// dynamic lists), the checks of the finished patterns, the element position maps, and the value
+// and work arrays sized from the number of stored entries.
+#include <algorithm>
+#include <string>
+
+#include "driver/format.h"
+#include "driver/stop.h"
+#include "mesh/csr.h"
+
+namespace nep {
+
+namespace {
+
+[[noreturn]] void internal_fault(const std::string& what) {
+    input_error("internal error in the sparse patterns: " + what);
+}
+
+// The four nodes of element e in ascending order, by repeated selection of the smallest (each
+// chosen entry is replaced by the largest integer).
+void sorted_nodes(const arr2<int>& TETRA, long e, int hugei, int N, int s[5]) {
+    int t[4] = {TETRA(1, e), TETRA(2, e), TETRA(3, e), TETRA(4, e)};
+    for (int u = 1; u <= 4; ++u) {
+        int best = 0;
+        for (int v = 1; v < 4; ++v)
+            if (t[v] < t[best]) best = v;
+        s[u] = t[best];
+        t[best] = hugei;
+    }
+    if (s[1] < 1 || s[4] > N) {
+        internal_fault("element " + std::to_string(e) + " has a node outside 1.." + std::to_string(N));
+    }
+}
+
+// Puts column c into the row whose slots end at slot R, scanning from slot l (1-based slot
+// numbers; ja points at slot 1). The row stays sorted. False when the row has no room: the scan
+// would start beyond R, pass slot R-1, or find no empty slot below R to shift into.
+bool insert_column(int* ja, long l, long R, int c) {
+    if (l > R) return false;
+    for (;;) {
+        const int v = ja[l - 1];
+        if (v == 0) {
+            ja[l - 1] = c;
+            return true;
+        }
+        if (v == c) return true;
+        if (v > c) {
+            long q = l + 1;
+            while (q < R && ja[q - 1] != 0) ++q;
+            if (q >= R) return false;
+            for (long k = q; k > l; --k) ja[k - 1] = ja[k - 2];
+            ja[l - 1] = c;
+            return true;
+        }
+        if (l + 1 >= R) return false;
+        ++l;
+    }
+}
+
+// Row pointers from the occupied slots, and the occupied slots moved to the front of JA.
+void compress(int N, long W, arr1<int>& JA, arr1<int>& IA, int& NTERM) {
+    int* ja = JA.data();
+    long out = 0;
+    IA(1) = 1;
+    for (long r = 1; r <= N; ++r) {
+        const long base = (r - 1) * W;
+        long count = 0;
+        for (long l = 0; l < W; ++l) {
+            const int v = ja[base + l];
+            if (v != 0) {
+                ja[out++] = v;
+                ++count;
+            }
+        }
+        IA(r + 1) = IA(r) + (int)count;
+    }
+    NTERM = (int)out;
+}
+
+void clear_window(int N, long W, arr1<int>& JA, const char* which) {
+    if (JA.size() < (long)N * W) {
+        internal_fault(std::string(which) + ": JA holds " + std::to_string(JA.size()) +
+                       " entries, the slot windows need " + std::to_string((long)N * W));
+    }
+    std::fill(JA.data(), JA.data() + (long)N * W, 0);
+}
+
+void check_pointers_size(int N, const arr1<int>& IA, const char* which) {
+    if (IA.size() < (long)N + 1) internal_fault(std::string(which) + ": IA is shorter than N+1");
+}
+
+// Both checks share the row loop; sym selects the rule for the first column.
+int check_pattern(bool sym, iofiles& io, int N, int NTERM, const arr1<int>& IA, const arr1<int>& JA,
+                  arr1<int>& IER) {
+    if (IER.size() < kPatternErrLen) IER.alloc(kPatternErrLen);
+    IER.fill(0);
+    int code = PATTERN_SOUND;
+    int missing = 0;
+    const long nja = std::min<long>(JA.size(), std::max(NTERM, 0));
+    if (N < 2) {
+        code = PATTERN_TOO_SMALL;
+    } else if (IA.size() < (long)N + 1 || IA(N + 1) != NTERM + 1) {
+        code = PATTERN_BAD_END;
+    } else {
+        for (int i = 1; i <= N && code == PATTERN_SOUND; ++i) {
+            const long first = IA(i), last = (long)IA(i + 1) - 1;
+            auto locate = [&](int c) {
+                IER(5) = (int)first;
+                IER(6) = (int)last;
+                IER(7) = i;
+                code = c;
+            };
+            // Pointers outside the stored entries are reported as pointer disorder before any
+            // entry is read through them.
+            if (first < 1 || first > nja + 1 || last > nja) {
+                locate(PATTERN_BAD_POINTERS);
+                break;
+            }
+            for (long k = first + 1; k <= last; ++k) {
+                if (JA(k) <= JA(k - 1)) {
+                    IER(2) = (int)k;
+                    IER(3) = JA(k - 1);
+                    IER(4) = JA(k);
+                    locate(PATTERN_UNSORTED);
+                    break;
+                }
+            }
+            if (code != PATTERN_SOUND) break;
+            if (IA(i + 1) < IA(i)) {
+                locate(PATTERN_BAD_POINTERS);
+                break;
+            }
+            if (last >= first) {
+                if (sym ? JA(first) < i : JA(first) < 1) {
+                    locate(PATTERN_LOWER_COLUMN);
+                    break;
+                }
+                if (JA(last) > N) {
+                    locate(PATTERN_HIGH_COLUMN);
+                    break;
+                }
+            }
+            // The diagonal: first in symmetric storage, anywhere in the row in full storage.
+            bool diag = false;
+            if (last >= first) {
+                if (sym) {
+                    diag = JA(first) == i;
+                } else {
+                    for (long k = first; k <= last && !diag; ++k) diag = JA(k) == i;
+                }
+            }
+            if (!diag) ++missing;
+        }
+    }
+    IER(1) = code;
+    IER(8) = missing;
+    if (code != PATTERN_SOUND) {
+        if (sym) {
+            wfmt(io.out(6), "(/,5X,'ROUTINE CHKSYM  CODICE DI ERRORE = ',I5)", code);
+        } else {
+            wfmt(io.out(6), "( ' ROUTINE CHKNSYM  CODICE DI ERRORE =',I5)", code);
+        }
+    }
+    return code;
+}
+
+// Position of column col in row row, by a scan from the row's first entry.
+inline int find_entry(const arr1<int>& JA, const arr1<int>& IA, int row, int col, long e) {
+    const int end = IA(row + 1);
+    const int* ja = JA.data();
+    for (int k = IA(row); k < end; ++k)
+        if (ja[k - 1] == col) return k;
+    internal_fault("element " + std::to_string(e) + ": entry (" + std::to_string(row) + ", " +
+                   std::to_string(col) + ") is not in the pattern");
+}
+
+long array_length(int nterm, int N, int a) {
+    // max(NTERM, a*N) by the integer quotient, as the solvers expect.
+    return (N > 0 && nterm / N < a) ? (long)a * N : (long)nterm;
+}
+
+}  // namespace
+
+long pattern_width(int N1, int N) {
+    return std::min<long>(N1, (long)N + 1);
+}
+
+void strsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& JA, arr1<int>& IA,
+            int NT, int N1, const control& ctl) {
+    const long W = N1;
+    check_pointers_size(N, IA, "strsym");
+    clear_window(N, W, JA, "strsym");
+    int* ja = JA.data();
+    for (long r = 1; r <= N; ++r) ja[(r - 1) * W] = (int)r;
+    int s[5];
+    for (long e = 1; e <= NT; ++e) {
+        sorted_nodes(TETRA, e, ctl.HUGEI, N, s);
+        for (int t = 1; t <= 3; ++t) {
+            const long r = s[t];
+            const long R = r * W;
+            for (int p = t + 1; p <= 4; ++p) {
+                if (!insert_column(ja, (r - 1) * W + p - t + 1, R, s[p])) {
+                    wfmt(io.out(6), "(1X,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
+                    wfmt(io.STDOUT, "(1X,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
+                    stop_run(EXIT_ERROR);
+                }
+            }
+        }
+    }
+    compress(N, W, JA, IA, NTERM);
+}
+
+void strnsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& JA, arr1<int>& IA,
+             int NT, int N1, const control& ctl) {
+    const long W = N1;
+    check_pointers_size(N, IA, "strnsym");
+    clear_window(N, W, JA, "strnsym");
+    int* ja = JA.data();
+    int s[5];
+    for (long e = 1; e <= NT; ++e) {
+        sorted_nodes(TETRA, e, ctl.HUGEI, N, s);
+        for (int t = 1; t <= 4; ++t) {
+            const long r = s[t];
+            const long R = r * W;
+            for (int p = 1; p <= 4; ++p) {
+                if (!insert_column(ja, (r - 1) * W + p, R, s[p])) {
+                    wfmt(io.out(6), "(1X,//,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
+                    wfmt(io.STDOUT, "(1X,//,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
+                    stop_run(EXIT_ERROR);
+                }
+            }
+        }
+    }
+    compress(N, W, JA, IA, NTERM);
+}
+
+int chksym(iofiles& io, int N, int NTERM, const arr1<int>& IA, const arr1<int>& JA, arr1<int>& IER) {
+    return check_pattern(true, io, N, NTERM, IA, JA, IER);
+}
+
+int chknsym(iofiles& io, int N, int NTERM, const arr1<int>& IA, const arr1<int>& JA, arr1<int>& IER) {
+    return check_pattern(false, io, N, NTERM, IA, JA, IER);
+}
+
+void possym(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
+    for (long e = 1; e <= NT; ++e) {
+        for (int i = 1; i <= 4; ++i) {
+            const int row = TETRA(i, e);
+            for (int j = i; j <= 4; ++j) IPOS(i, j, e) = find_entry(JA, IA, row, TETRA(j, e), e);
+        }
+    }
+}
+
+void posnsy(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
+    for (long e = 1; e <= NT; ++e) {
+        for (int i = 1; i <= 4; ++i) {
+            const int row = TETRA(i, e);
+            for (int j = 1; j <= 4; ++j) IPOS(i, j, e) = find_entry(JA, IA, row, TETRA(j, e), e);
+        }
+    }
+}
+
+void rowind(int N, const arr1<int>& IA, arr1<int>& IROW) {
+    for (int i = 1; i <= N; ++i)
+        for (int k = IA(i); k < IA(i + 1); ++k) IROW(k) = i;
+}
+
+void flowcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) {
+    const int W = (int)pattern_width(dim.N1, dim.N);
+    arr1<int> ier(kPatternErrLen);
+    if (ctl.IFLOW == 1) {
+        strsym(io, dim.N, dim.NTERM, msh.TETRA, sp.JA, sp.IA, dim.NT, W, ctl);
+        chksym(io, dim.N, dim.NTERM, sp.IA, sp.JA, ier);
+        possym(dim.NT, msh.TETRA, sp.JA, sp.IA, sp.IPOS);
+    } else {
+        strnsym(io, dim.N, dim.NTERM, msh.TETRA, sp.JA, sp.IA, dim.NT, W, ctl);
+        chknsym(io, dim.N, dim.NTERM, sp.IA, sp.JA, ier);
+        posnsy(dim.NT, msh.TETRA, sp.JA, sp.IA, sp.IPOS);
+    }
+    if (ctl.DIALECT == dialect::ALT) {
+        wfmt(io.out(6), "(  5X,'NTERM  (# OF NONZERO TERMS; FLOW EQ)    = ',I6)", dim.NTERM);
+    } else {
+        wfmt(io.out(6), "(  5X,'NTERM  (# OF NONZERO TERMS; FLOW EQ)    = ',I9)", dim.NTERM);
+    }
+}
+
+void transpcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) {
+    const int W = (int)pattern_width(dim.N1C, dim.N);
+    sp.TSHARE = false;
+    // The windows exist from start-up when transport runs with Picard flow.
+    if (sp.IAC_OWN.size() != (long)dim.N + 1) sp.IAC_OWN.alloc(dim.N + 1);
+    if (sp.JAC_OWN.size() < (long)dim.N * W) sp.JAC_OWN.alloc((long)dim.N * W);
+    if (sp.IPOSC_OWN.nt() != dim.NT) sp.IPOSC_OWN.alloc(dim.NT);
+    arr1<int> ier(kPatternErrLen);
+    strnsym(io, dim.N, dim.NTERMC, msh.TETRA, sp.JAC_OWN, sp.IAC_OWN, dim.NT, W, ctl);
+    chknsym(io, dim.N, dim.NTERMC, sp.IAC_OWN, sp.JAC_OWN, ier);
+    posnsy(dim.NT, msh.TETRA, sp.JAC_OWN, sp.IAC_OWN, sp.IPOSC_OWN);
+    wfmt(io.out(6), "(  5X,'NTERMC (# OF NONZERO TERMS; TRANSP EQ)  = ',I9)", dim.NTERMC);
+}
+
+void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) {
+    const int N = dim.N;
+    const bool newton = ctl.IFLOW != 1;
+
+    flowcsr_ptr(dim, ctl, io, msh, sp);
+
+    sp.JA.trim(dim.NTERM);
+    sp.AMAT.alloc(dim.NTERM);
+    sp.BMAT.alloc(dim.NTERM);
+    if (newton) {
+        sp.IROW.alloc(dim.NTERM);
+        sp.JMAT.alloc(array_length(dim.NTERM, N, 15));
+        rowind(N, sp.IA, sp.IROW);
+    }
+
+    if (ctl.ITRANS != 0) {
+        if (!newton) {
+            transpcsr_ptr(dim, ctl, io, msh, sp);
+        } else {
+            dim.NTERMC = dim.NTERM;
+            wfmt(io.out(6), "(  5X,'NTERMC (# OF NONZERO TERMS; TRANSP EQ)   = ',I6)", dim.NTERMC);
+            sp.TSHARE = true;
+            sp.IAC_OWN.release();
+            sp.JAC_OWN.release();
+            sp.IROWC_OWN.release();
+            sp.IPOSC_OWN.release();
+        }
+        if (!newton) {
+            sp.JAC_OWN.trim(dim.NTERMC);
+            sp.IROWC_OWN.alloc(dim.NTERMC);
+        }
+        sp.AMATC.alloc(array_length(dim.NTERMC, N, 10));
+        sp.BMATC.alloc(array_length(dim.NTERMC, N, 10));
+        if (!newton) rowind(N, sp.IAC_OWN, sp.IROWC_OWN);
+    }
+
+    const long work = ctl.ITRANS != 0 ? array_length(dim.NTERMC, N, 15) : array_length(dim.NTERM, N, 10);
+    sp.WORK1.alloc(work);
+    sp.WORK2.alloc(work);
+}
+
+}  // namespace nep
