@@ -79,6 +79,11 @@ struct control {
     int ITUNSC = 0, ITLINC = 0;     // the same for the coupled iteration
     int ITLINS = 0, ITLINSC = 0;    // linear iterations of the current step
     int NLSFAIL = 0;                // linear flow solves that reached their iteration limit
+    int ITLSOL = 0;                 // linear iterations of the last flow solve
+    bool LSFAIL = false;            // the last linear flow solve failed
+    int NBKSTEP = 0;                // back-steps of the run
+    double OMEGAP = 1.0;            // previous factor of variable relaxation
+    int NBACK = 0;                  // back-steps taken over the run
 };
 
 // Unit numbers of the file set, in the order of the lines of the fnames file.

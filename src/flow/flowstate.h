@@ -24,6 +24,12 @@ struct flowstate {
     // head change, largest entry and L2 norm of the residual.
     double PINF = 0.0, PL2 = 0.0, FINF = 0.0, FL2 = 0.0;
     int IKMAX = 0;
+    double PDIF = 0.0;  // the signed change at IKMAX
+
+    // Step statistics of the last iteration: largest change over the surface nodes and over all
+    // nodes (with its node), largest and smallest surface head (with their nodes).
+    double CHGSUR = 0.0, CHGALL = 0.0, PMAXSU = 0.0, PMINSU = 0.0;
+    int NCHGALL = 0, NPMAXS = 0, NPMINS = 0;
 
     // Flow iteration history of the step (ITMX), indexed by ITER: IKMAX, PNEW(IKMAX),
     // POLD(IKMAX), the signed change there, PL2, FL2, FINF.
