@@ -1,0 +1,454 @@
+#include "soil/curves.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <cstdio>
+#include <string>
+
+#include "driver/format.h"
+#include "driver/stop.h"
+
+namespace nep {
+
+namespace {
+
+constexpr int kSoilUnit = 14;
+constexpr int kParmUnit = 5;
+// Largest number of bisection steps for the linear limit of an XVG curve.
+constexpr int kMaxBisect = 500;
+
+// A value for a message: shortest form that keeps ten significant digits.
+std::string real_text(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
+
+std::string file_of(const iofiles& io, int unit, const char* role) {
+    return std::string(role) + " '" + io.NAMES[unit] + "'";
+}
+
+[[noreturn]] void bad_model(iofiles& io, int ivghu) {
+    wfmt(io.out(6), "(//,' INPUT ERROR : BAD VALUE IVGHU',I6)", ivghu);
+    input_error(file_of(io, kSoilUnit, "soil file") + ": IVGHU = " + std::to_string(ivghu) +
+                ", the curve model must be 0 to 4");
+}
+
+// How the slope of one quantity is formed at a node.
+enum slope_kind : unsigned char { ANALYTIC, CHORD, CENTRED, WINDOW };
+
+// Windows are closed: a head equal to an endpoint is inside.
+inline bool inside(double p, double l, double r) { return p >= l && p <= r; }
+
+// far: the head moved by at least TOLKSL since the previous iterate (and moved at all, so that
+// the chord exists); centred: TOLKSL is not zero, so that the centred difference exists. A
+// chord or difference that does not exist gives way to the analytic derivative.
+inline slope_kind slope_for(int kslope, bool far, bool in_window, bool centred) {
+    switch (kslope) {
+    case 1: return far ? CHORD : ANALYTIC;
+    case 2: return far ? CHORD : (centred ? CENTRED : ANALYTIC);
+    case 3: return (in_window && far) ? CHORD : ANALYTIC;
+    case 4: return in_window ? WINDOW : ANALYTIC;
+    default: return ANALYTIC;
+    }
+}
+
+// Nodal saturation from Se (theta for XVG).
+template <int M>
+inline double sat_of(const soil& s, long i, double se) {
+    if constexpr (M == 0) return s.SEFRAC(i) * se + s.VGRMC / s.PORNOD(i);
+    else if constexpr (M == 4) return s.SEFRAC(i) * se + s.BCRMC / s.PORNOD(i);
+    else if constexpr (M == 1) return se / s.PORNOD(i);
+    else return s.HUSWR + s.HU1SWR * se;
+}
+
+// General storage coefficient from the saturation and the slope s1 of Se (of theta for XVG).
+template <int M>
+inline double stc_of(const soil& s, long i, double sw, double s1) {
+    if constexpr (M == 0 || M == 4) return sw * s.SNODI(i) + s.PORNOD(i) * s.SEFRAC(i) * s1;
+    else if constexpr (M == 1) return s1;
+    else return sw * s.SNODI(i) + s.PORNOD(i) * s.HU1SWR * s1;
+}
+
+// Its derivative from the slopes s1 of Se and s2 of dSe/dpsi (C and dC/dpsi for XVG).
+template <int M>
+inline double dstc_of(const soil& s, long i, double s1, double s2) {
+    if constexpr (M == 0 || M == 4) {
+        return s.SNODI(i) * s.SEFRAC(i) * s1 + s.PORNOD(i) * s.SEFRAC(i) * s2;
+    } else if constexpr (M == 1) {
+        return s2;
+    } else {
+        return s.SNODI(i) * s.HU1SWR * s1 + s.PORNOD(i) * s.HU1SWR * s2;
+    }
+}
+
+// Entry of a window-slope array: every node has its own for XVG, entry 1 is shared otherwise.
+template <int M>
+inline long slope_entry(long i) {
+    return M == 1 ? i : 1;
+}
+
+template <int M>
+void swkrw_m(long N, soil& s, const arr1<double>& P) {
+    chpoint c;
+    for (long i = 1; i <= N; ++i) {
+        ch_point<M>(s, i, P(i), CH_SE | CH_KR, c);
+        s.SW(i) = sat_of<M>(s, i, c.se);
+        s.CKRW(i) = c.kr;
+    }
+}
+
+template <int M>
+void chstor_m(long N, soil& s, const arr1<double>& P) {
+    chpoint c;
+    for (long i = 1; i <= N; ++i) {
+        ch_point<M>(s, i, P(i), CH_SE | CH_DSE, c);
+        s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), c.dse);
+    }
+}
+
+template <int M>
+void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
+    const int K = s.KSLOPE;
+    const double T = s.TOLKSL;
+    const bool centred = T != 0.0;
+    chpoint c, o, p, q;
+    for (long i = 1; i <= N; ++i) {
+        const double psi = PT(i);
+        const double d = psi - PO(i);
+        const bool far = d != 0.0 && std::fabs(d) >= T;
+        const slope_kind k1 = slope_for(K, far, inside(psi, s.PSEL, s.PSER), centred);
+        ch_point<M>(s, i, psi, CH_SE | CH_KR | (k1 == ANALYTIC ? CH_DSE : 0u), c);
+        double s1;
+        switch (k1) {
+        case ANALYTIC: s1 = c.dse; break;
+        case CHORD:
+            ch_point<M>(s, i, PO(i), CH_SE, o);
+            s1 = (c.se - o.se) / d;
+            break;
+        case CENTRED:
+            ch_point<M>(s, i, psi + T, CH_SE, p);
+            ch_point<M>(s, i, psi - T, CH_SE, q);
+            s1 = (p.se - q.se) / (2.0 * T);
+            break;
+        default: s1 = s.DSESLP(slope_entry<M>(i)); break;
+        }
+        s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), s1);
+        s.CKRW(i) = c.kr;
+    }
+}
+
+template <int M>
+void chnew_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
+    const int K = s.KSLOPE;
+    const double T = s.TOLKSL;
+    const bool centred = T != 0.0;
+    chpoint c, o, p, q;
+    for (long i = 1; i <= N; ++i) {
+        const double psi = PT(i);
+        const double pold = PO(i);
+        const double d = psi - pold;
+        const bool far = d != 0.0 && std::fabs(d) >= T;
+        const bool in1 = inside(psi, s.PDSE1L, s.PDSE1R);
+        const slope_kind k1 = slope_for(K, far, inside(psi, s.PSEL, s.PSER), centred);
+        const slope_kind k2 = slope_for(K, far, in1 || inside(psi, s.PDSE2L, s.PDSE2R), centred);
+        const slope_kind k3 = slope_for(K, far, inside(psi, s.PKRL, s.PKRR), centred);
+
+        unsigned w = CH_SE | CH_KR;
+        if (k1 == ANALYTIC || k2 == CHORD) w |= CH_DSE;
+        if (k2 == ANALYTIC) w |= CH_DDSE;
+        if (k3 == ANALYTIC) w |= CH_DKR;
+        ch_point<M>(s, i, psi, w, c);
+
+        const unsigned wo = (k1 == CHORD ? CH_SE : 0u) | (k2 == CHORD ? CH_DSE : 0u) |
+                            (k3 == CHORD ? CH_KR : 0u);
+        if (wo != 0u) ch_point<M>(s, i, pold, wo, o);
+        const unsigned wc = ((k1 == CENTRED || k2 == CENTRED) ? CH_SE : 0u) | (k3 == CENTRED ? CH_KR : 0u);
+        if (wc != 0u) {
+            ch_point<M>(s, i, psi + T, wc, p);
+            ch_point<M>(s, i, psi - T, wc, q);
+        }
+
+        double s1, s2, dk;
+        switch (k1) {
+        case ANALYTIC: s1 = c.dse; break;
+        case CHORD: s1 = (c.se - o.se) / d; break;
+        case CENTRED: s1 = (p.se - q.se) / (2.0 * T); break;
+        default: s1 = s.DSESLP(slope_entry<M>(i)); break;
+        }
+        switch (k2) {
+        case ANALYTIC: s2 = c.ddse; break;
+        case CHORD: s2 = (c.dse - o.dse) / d; break;
+        case CENTRED: s2 = (p.se - 2.0 * c.se + q.se) / (T * T); break;
+        default: s2 = in1 ? s.DDSE1(slope_entry<M>(i)) : s.DDSE2(slope_entry<M>(i)); break;
+        }
+        switch (k3) {
+        case ANALYTIC: dk = c.dkr; break;
+        case CHORD: dk = (c.kr - o.kr) / d; break;
+        case CENTRED: dk = (p.kr - q.kr) / (2.0 * T); break;
+        default: dk = s.DKRSLP; break;
+        }
+        s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), s1);
+        s.DSTCOEF(i) = dstc_of<M>(s, i, s1, s2);
+        s.CKRW(i) = c.kr;
+        s.DCKRW(i) = dk;
+    }
+}
+
+// Runs F<M>(args...) for the model of the record.
+#define NEP_BY_MODEL(F, s, ...)                      \
+    switch ((s).IVGHU) {                             \
+    case 0: F<0>(__VA_ARGS__); break;                \
+    case 1: F<1>(__VA_ARGS__); break;                \
+    case 2: F<2>(__VA_ARGS__); break;                \
+    case 3: F<3>(__VA_ARGS__); break;                \
+    default: F<4>(__VA_ARGS__); break;               \
+    }
+
+// Se (theta of node i for XVG) at a head.
+inline double se_at(const soil& s, long i, double psi) {
+    chpoint c;
+    ch_eval(s, i, psi, CH_SE, c);
+    return c.se;
+}
+
+// The XVG head PXVG of one node, where the van Genuchten moisture capacity
+// (phi - VGRMC)*dSe/dpsi falls to the node's specific storage ss on the wet side of its peak.
+// The capacity peaks at hmax; F below is positive on [hmax, PXVG) and negative on (PXVG, 0].
+// Returns false when the bisection does not end within its iteration limit.
+bool xvg_limit(const soil& s, double phi, double ss, double hmax, double tol, double& pxvg) {
+    const double n = s.VGN, m = s.VGM, psis = s.VGPSAT;
+    const double level = s.VGPSN * ss / ((phi - s.VGRMC) * s.VGN1);
+    auto F = [&](double h) {
+        return std::pow(std::fabs(h), s.VGN1) / std::pow(1.0 + std::pow(h / psis, n), m + 1.0) - level;
+    };
+    double lo = hmax, hi = 0.0;
+    double flo = F(lo);
+    for (int it = 1; it <= kMaxBisect; ++it) {
+        const double d = (hi - lo) * 0.5;
+        const double mid = lo + d;
+        const double fmid = F(mid);
+        // A curve that cannot be evaluated (non-finite F) has no point to narrow down to.
+        if ((fmid == 0.0 || d < tol) && std::isfinite(fmid)) {
+            pxvg = mid;
+            return true;
+        }
+        if (flo * fmid <= 0.0) {
+            hi = mid;
+        } else {
+            lo = mid;
+            flo = fmid;
+        }
+    }
+    return false;
+}
+
+// Both messages of a failing chparm go to the main listing and to standard output.
+template <class... A>
+void to_both(iofiles& io, const char* fmt, const A&... a) {
+    wfmt(io.out(6), fmt, a...);
+    wfmt(io.STDOUT, fmt, a...);
+}
+
+}  // namespace
+
+void chparm(const dimensions& dim, iofiles& io, soil& sl) {
+    const long N = dim.N;
+    if (sl.IVGHU < 0 || sl.IVGHU > 4) bad_model(io, sl.IVGHU);
+
+    switch (sl.IVGHU) {
+    case 0:
+    case 1:
+        sl.VGM = (sl.VGN - 1.0) / sl.VGN;
+        sl.VGN1 = sl.VGN - 1.0;
+        sl.VGM25 = 2.5 * sl.VGM;
+        sl.VGNINV = 1.0 / sl.VGN;
+        sl.VGM1 = sl.VGM - 1.0;
+        sl.VGMINV = 1.0 / sl.VGM;
+        sl.VGPSN = std::pow(std::fabs(sl.VGPSAT), sl.VGN);
+        break;
+    case 2:
+    case 3:
+        sl.HU1SWR = 1.0 - sl.HUSWR;
+        sl.HUALBE = std::pow(sl.HUALFA, sl.HUBETA);
+        sl.HUGA1 = sl.HUGAMA + 1.0;
+        sl.HUGA2 = sl.HUGAMA + 2.0;
+        sl.HUGABE = sl.HUGAMA * sl.HUBETA;
+        sl.HUGAB1 = sl.HUGAMA * sl.HUBETA + 1.0;
+        sl.HU1BET = 1.0 - sl.HUBETA;
+        if (sl.IVGHU == 2) {
+            sl.HUN1 = sl.HUN - 1.0;
+        } else {
+            sl.HUA2 = 2.0 * sl.HUA;
+            sl.HUB2A = sl.HUB - 2.0 * sl.HUA;
+            sl.HUAB = sl.HUA - sl.HUB;
+            sl.ALN10 = std::log(10.0);
+        }
+        break;
+    default:
+        sl.BCBET1 = sl.BCBETA + 1.0;
+        sl.BCBET2 = sl.BCBETA + 2.0;
+        sl.BCDDSE = sl.BCBETA * (sl.BCBETA + 1.0) / (sl.BCPSAT * sl.BCPSAT);
+        sl.BCDSE = sl.BCBETA / std::fabs(sl.BCPSAT);
+        sl.BCKRX = 3.0 * sl.BCBETA + 2.0;
+        sl.BCDKR = (3.0 * sl.BCBETA + 2.0) / std::fabs(sl.BCPSAT);
+        sl.BCDKRX = 3.0 * sl.BCBETA + 3.0;
+        break;
+    }
+
+    if (sl.IVGHU == 2 || sl.IVGHU == 3) return;
+
+    // The VG, BC and XVG saturations divide by the nodal porosity.
+    for (long i = 1; i <= N; ++i) {
+        if (!(sl.PORNOD(i) > 0.0)) {
+            to_both(io, "(/,'  ****** ERROR IN POROSITY INPUT: NODE ',I5,"
+                        "';   PORNOD  =  ',1PE13.5,"
+                        "/,'  ****** POROSITY MUST BE POSITIVE',"
+                        "/,'  ****** PROGRAM ABORTING')",
+                    (int)i, sl.PORNOD(i));
+            input_error(file_of(io, kSoilUnit, "soil file") + ": node " + std::to_string(i) +
+                        " has the mean porosity PORNOD = " + real_text(sl.PORNOD(i)) +
+                        " over its tetrahedra; the porosity must be positive");
+        }
+    }
+
+    if (sl.IVGHU == 0 || sl.IVGHU == 4) {
+        const double rmc = sl.IVGHU == 0 ? sl.VGRMC : sl.BCRMC;
+        for (long i = 1; i <= N; ++i) sl.SEFRAC(i) = (sl.PORNOD(i) - rmc) / sl.PORNOD(i);
+        return;
+    }
+
+    // XVG: the head where every node's retention curve turns linear.
+    const double m = sl.VGM, n = sl.VGN, psis = sl.VGPSAT, tr = sl.VGRMC;
+    const double hmax = psis * std::pow(m, sl.VGNINV);
+    const double mm = std::pow(m, m);
+    const double mp = std::pow(1.0 + m, 1.0 + m);
+    // The bisection ends when its half width is below 1e-12 of the bracket it started from
+    // (about 40 halvings); the floor keeps the test meaningful for a vanishing bracket.
+    const double tol = std::max(1.0e-12 * std::fabs(hmax), std::numeric_limits<double>::min());
+    for (long i = 1; i <= N; ++i) {
+        const double phi = sl.PORNOD(i);
+        const double ss = sl.SNODI(i);
+        const double DMCMAX = -m * n * (phi - tr) * mm / (mp * psis);
+        if (DMCMAX <= ss) {
+            to_both(io, "(/,'  ****** ERROR IN SNODI INPUT: NODE ',I5,"
+                        "';   SNODI  =  ',1PE13.5,"
+                        "/,'  ****** SS MUST BE SMALLER THAN DMCMAX  =  ',1PE13.5,"
+                        "/,'  ****** PROGRAM ABORTING')",
+                    (int)i, ss, DMCMAX);
+            input_error(file_of(io, kSoilUnit, "soil file") + ": node " + std::to_string(i) +
+                        " has the specific storage SNODI = " + real_text(ss) +
+                        ", not below the largest moisture capacity " + real_text(DMCMAX) +
+                        " of its extended van Genuchten curve");
+        }
+        double pxvg = 0.0;
+        if (!xvg_limit(sl, phi, ss, hmax, tol, pxvg)) {
+            to_both(io, "(/,'  ****** MAX ITERATIONS  =  ',I5,' EXCEEDED IN BISECTION',"
+                        "' ALGORITHM',"
+                        "/,'  ****** PROGRAM ABORTING')",
+                    kMaxBisect);
+            input_error(file_of(io, kSoilUnit, "soil file") +
+                        ": the linear limit PXVG of the extended van Genuchten curve of node " +
+                        std::to_string(i) + " was not found in " + std::to_string(kMaxBisect) +
+                        " bisection steps");
+        }
+        sl.PXVG(i) = pxvg;
+    }
+}
+
+void chinit(const dimensions& dim, const control& ctl, iofiles& io, soil& sl) {
+    // KSLOPE selects the slopes of every nonlinear iteration; an unknown mode would silently
+    // fall back to one of the others.
+    if (sl.KSLOPE < 0 || sl.KSLOPE > 4) {
+        to_both(io, "(//,' INPUT ERROR : BAD VALUE KSLOPE',I6)", sl.KSLOPE);
+        input_error(file_of(io, kParmUnit, "parameter file") + ": KSLOPE = " +
+                    std::to_string(sl.KSLOPE) + ", the derivative option must be 0 to 4");
+    }
+    chparm(dim, io, sl);
+    if (sl.KSLOPE != 4) return;
+
+    // The fixed slopes are chords over the windows: a window of zero width has none.
+    struct window {
+        const char* left;
+        const char* right;
+        double l, r;
+    };
+    const window all[] = {{"PSEL", "PSER", sl.PSEL, sl.PSER},
+                          {"PDSE1L", "PDSE1R", sl.PDSE1L, sl.PDSE1R},
+                          {"PDSE2L", "PDSE2R", sl.PDSE2L, sl.PDSE2R},
+                          {"PKRL", "PKRR", sl.PKRL, sl.PKRR}};
+    const int used = ctl.IFLOW == 1 ? 1 : 4;
+    for (int k = 0; k < used; ++k) {
+        if (all[k].l == all[k].r) {
+            to_both(io, "(//,' INPUT ERROR : ZERO WIDTH WINDOW ',A,' = ',A,' = ',1PE15.5)",
+                    std::string(all[k].left), std::string(all[k].right), all[k].l);
+            input_error(file_of(io, kParmUnit, "parameter file") + ": " + all[k].left + " = " +
+                        all[k].right + " = " + real_text(all[k].l) +
+                        ", the window of a fixed slope (KSLOPE = 4) needs two different ends");
+        }
+    }
+    if (ctl.IFLOW == 1) {
+        sloppc(dim, sl);
+    } else {
+        slopnw(dim, sl);
+    }
+}
+
+void sloppc(const dimensions& dim, soil& sl) {
+    const double w = sl.PSER - sl.PSEL;
+    if (sl.IVGHU == 1) {
+        for (long i = 1; i <= dim.N; ++i) sl.DSESLP(i) = (se_at(sl, i, sl.PSER) - se_at(sl, i, sl.PSEL)) / w;
+    } else {
+        sl.DSESLP(1) = (se_at(sl, 1, sl.PSER) - se_at(sl, 1, sl.PSEL)) / w;
+    }
+}
+
+void slopnw(const dimensions& dim, soil& sl) {
+    sloppc(dim, sl);
+    // Slope of dSe/dpsi over [L, R]; an end inside the Se window takes the window slope.
+    auto range = [&](long i, double L, double R) {
+        chpoint c;
+        double vl, vr;
+        if (inside(L, sl.PSEL, sl.PSER)) {
+            vl = sl.DSESLP(i);
+        } else {
+            ch_eval(sl, i, L, CH_DSE, c);
+            vl = c.dse;
+        }
+        if (inside(R, sl.PSEL, sl.PSER)) {
+            vr = sl.DSESLP(i);
+        } else {
+            ch_eval(sl, i, R, CH_DSE, c);
+            vr = c.dse;
+        }
+        return (vr - vl) / (R - L);
+    };
+    const long last = sl.IVGHU == 1 ? dim.N : 1;
+    for (long i = 1; i <= last; ++i) {
+        sl.DDSE1(i) = range(i, sl.PDSE1L, sl.PDSE1R);
+        sl.DDSE2(i) = range(i, sl.PDSE2L, sl.PDSE2R);
+    }
+    chpoint r, l;
+    ch_eval(sl, 1, sl.PKRR, CH_KR, r);
+    ch_eval(sl, 1, sl.PKRL, CH_KR, l);
+    sl.DKRSLP = (r.kr - l.kr) / (sl.PKRR - sl.PKRL);
+}
+
+void swkrw(const dimensions& dim, soil& sl, const arr1<double>& P) {
+    NEP_BY_MODEL(swkrw_m, sl, dim.N, sl, P)
+}
+
+void chpic(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD) {
+    NEP_BY_MODEL(chpic_m, sl, dim.N, sl, PTHETA, PTHOLD)
+}
+
+void chnew(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD) {
+    NEP_BY_MODEL(chnew_m, sl, dim.N, sl, PTHETA, PTHOLD)
+}
+
+void chstor(const dimensions& dim, soil& sl, const arr1<double>& P) {
+    NEP_BY_MODEL(chstor_m, sl, dim.N, sl, P)
+}
+
+}  // namespace nep

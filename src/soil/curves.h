@@ -1,0 +1,225 @@
+// Unsaturated characteristic curves: effective saturation Se (moisture content theta for the
+// extended van Genuchten model), its first and second derivatives, relative conductivity Kr and
+// its derivative, for the five models of IVGHU; and the nodal routines that turn them into SW,
+// CKRW, STCOEF, DSTCOEF and DCKRW.
+//
+// A point evaluation computes the shared power terms of its head once (b, (1+b)**m, b**m, Se)
+// and only the quantities asked for; the nodal loops are instantiated per model so that the
+// model choice costs nothing inside them.
+#pragma once
+
+#include <cmath>
+
+#include "driver/records.h"
+#include "soil/soil.h"
+
+namespace nep {
+
+// What a point evaluation is asked for.
+enum : unsigned {
+    CH_SE = 1u,    // Se (theta for XVG)
+    CH_DSE = 2u,   // dSe/dpsi (moisture capacity C for XVG)
+    CH_DDSE = 4u,  // d2Se/dpsi2 (dC/dpsi for XVG)
+    CH_KR = 8u,    // Kr
+    CH_DKR = 16u,  // dKr/dpsi
+};
+
+// The values at one pressure head. Se is always set; the others only when asked for (or when
+// another asked quantity needs them).
+struct chpoint {
+    double se = 1.0, dse = 0.0, ddse = 0.0, kr = 1.0, dkr = 0.0;
+};
+
+// Heads above these limits are saturated (the tests are strict: a head equal to the limit is wet).
+constexpr double VG_WET = -1.0e-14;
+
+inline void ch_saturated(chpoint& c) {
+    c.se = 1.0;
+    c.dse = 0.0;
+    c.ddse = 0.0;
+    c.kr = 1.0;
+    c.dkr = 0.0;
+}
+
+// van Genuchten terms of one unsaturated head: b = (psi/VGPSAT)**n, 1 + b, (1 + b)**m.
+struct vgterms {
+    double b, opb, opbm;
+};
+
+inline vgterms vg_terms(const soil& s, double psi) {
+    vgterms t;
+    t.b = std::pow(psi / s.VGPSAT, s.VGN);
+    t.opb = 1.0 + t.b;
+    t.opbm = std::pow(t.opb, s.VGM);
+    return t;
+}
+
+inline double vg_dse(const soil& s, double psi, const vgterms& t) {
+    return s.VGN1 * std::pow(std::fabs(psi), s.VGN1) / s.VGPSN * std::pow(t.opb, s.VGNINV) /
+           (t.opb * t.opb);
+}
+
+inline double vg_ddse(const soil& s, double psi, const vgterms& t) {
+    return s.VGN1 * t.b / (psi * psi) * ((t.b - 1.0) * s.VGN + 1.0) / (t.opbm * (t.opb * t.opb));
+}
+
+// Mualem-van Genuchten Kr from Se.
+inline double vg_kr(const soil& s, double se) {
+    const double f = 1.0 - std::pow(1.0 - std::pow(se, s.VGMINV), s.VGM);
+    return std::sqrt(se) * (f * f);
+}
+
+// dKr/dpsi of both van Genuchten models; bm = b**m. (b**(m-1) = VGPSAT/psi.)
+inline double vg_dkr(const soil& s, double psi, const vgterms& t, double bm) {
+    return s.VGN1 * (t.b / psi) * std::pow(t.opb, -s.VGM25) * (t.opbm - bm) *
+           ((s.VGPSAT / psi) * (2.5 * t.b / t.opb - 2.0) - 0.5 * std::pow(t.opb, s.VGM1));
+}
+
+// van Genuchten (IVGHU = 0).
+inline void vg_point(const soil& s, double psi, unsigned want, chpoint& c) {
+    if (!(psi < VG_WET)) {
+        ch_saturated(c);
+        return;
+    }
+    const vgterms t = vg_terms(s, psi);
+    c.se = 1.0 / t.opbm;
+    if (want & CH_DSE) c.dse = vg_dse(s, psi, t);
+    if (want & CH_DDSE) c.ddse = vg_ddse(s, psi, t);
+    if (want & CH_KR) c.kr = vg_kr(s, c.se);
+    if (want & CH_DKR) c.dkr = vg_dkr(s, psi, t, std::pow(t.b, s.VGM));
+}
+
+// Extended van Genuchten (IVGHU = 1) at node i: theta, C = dtheta/dpsi and dC/dpsi follow the
+// van Genuchten curve scaled by (PORNOD - VGRMC) below PXVG(i) and continue linearly with slope
+// SNODI(i) above it (also above zero head); Kr is (1+b)**(-2.5m)*((1+b)**m - b**m)**2.
+inline void xvg_point(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+    const bool unsat = psi < VG_WET;
+    const double pxvg = s.PXVG(i);
+    const bool curve = psi < pxvg;
+    const bool wantkr = (want & (CH_KR | CH_DKR)) != 0;
+    vgterms t{0.0, 1.0, 1.0};
+    if (unsat && (curve || wantkr)) t = vg_terms(s, psi);
+
+    const double tr = s.VGRMC;
+    const double span = s.PORNOD(i) - tr;
+    if (curve) {
+        c.se = tr + span * (unsat ? 1.0 / t.opbm : 1.0);
+        if (want & CH_DSE) c.dse = unsat ? span * vg_dse(s, psi, t) : 0.0;
+        if (want & CH_DDSE) c.ddse = unsat ? span * vg_ddse(s, psi, t) : 0.0;
+    } else {
+        if (want & CH_SE) {
+            const double bs = std::pow(pxvg / s.VGPSAT, s.VGN);
+            c.se = tr + span * (1.0 / std::pow(1.0 + bs, s.VGM)) + s.SNODI(i) * (psi - pxvg);
+        }
+        c.dse = s.SNODI(i);
+        c.ddse = 0.0;
+    }
+    if (wantkr) {
+        if (unsat) {
+            const double bm = std::pow(t.b, s.VGM);
+            if (want & CH_KR) {
+                const double f = t.opbm - bm;
+                c.kr = std::pow(t.opb, -s.VGM25) * (f * f);
+            }
+            if (want & CH_DKR) c.dkr = vg_dkr(s, psi, t, bm);
+        } else {
+            c.kr = 1.0;
+            c.dkr = 0.0;
+        }
+    }
+}
+
+// Huyakorn (IVGHU = 2: Kr = Se**HUN; IVGHU = 3: log10 Kr quadratic in Se).
+template <bool LOGQ>
+inline void hu_point(const soil& s, double psi, unsigned want, chpoint& c) {
+    if (!(s.HUPSIA > psi)) {
+        ch_saturated(c);
+        return;
+    }
+    const double d = s.HUPSIA - psi;
+    const double u = s.HUALBE * std::pow(d, s.HUBETA);
+    const double opu = 1.0 + u;
+    c.se = std::pow(opu, -s.HUGAMA);
+    if (want & (CH_DSE | CH_DKR)) c.dse = s.HUGABE * u * std::pow(opu, -s.HUGA1) / d;
+    if (want & CH_DDSE) {
+        c.ddse = s.HUGABE * u * std::pow(opu, -s.HUGA2) * (s.HUGAB1 * u + s.HU1BET) / (d * d);
+    }
+    if (want & (CH_KR | CH_DKR)) {
+        const double se = c.se;
+        if constexpr (LOGQ) {
+            c.kr = std::pow(10.0, s.HUA * se * se + s.HUB2A * se + s.HUAB);
+            if (want & CH_DKR) c.dkr = s.ALN10 * (s.HUA2 * se + s.HUB2A) * c.kr * c.dse;
+        } else {
+            c.kr = std::pow(se, s.HUN);
+            if (want & CH_DKR) c.dkr = s.HUN * std::pow(se, s.HUN1) * c.dse;
+        }
+    }
+}
+
+// Brooks-Corey (IVGHU = 4).
+inline void bc_point(const soil& s, double psi, unsigned want, chpoint& c) {
+    if (!(s.BCPSAT > psi)) {
+        ch_saturated(c);
+        return;
+    }
+    const double r = s.BCPSAT / psi;
+    c.se = std::pow(r, s.BCBETA);
+    if (want & CH_DSE) c.dse = s.BCDSE * std::pow(r, s.BCBET1);
+    if (want & CH_DDSE) c.ddse = s.BCDDSE * std::pow(r, s.BCBET2);
+    if (want & CH_KR) c.kr = std::pow(r, s.BCKRX);
+    if (want & CH_DKR) c.dkr = s.BCDKR * std::pow(r, s.BCDKRX);
+}
+
+// The model M (= IVGHU) at head psi of node i (the node matters for XVG only).
+template <int M>
+inline void ch_point(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+    static_assert(M >= 0 && M <= 4, "curve model");
+    if constexpr (M == 0) vg_point(s, psi, want, c);
+    else if constexpr (M == 1) xvg_point(s, i, psi, want, c);
+    else if constexpr (M == 2) hu_point<false>(s, psi, want, c);
+    else if constexpr (M == 3) hu_point<true>(s, psi, want, c);
+    else bc_point(s, psi, want, c);
+}
+
+// The same with the model chosen at run time (IVGHU must be 0..4; chparm has checked it).
+inline void ch_eval(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+    switch (s.IVGHU) {
+    case 0: ch_point<0>(s, i, psi, want, c); break;
+    case 1: ch_point<1>(s, i, psi, want, c); break;
+    case 2: ch_point<2>(s, i, psi, want, c); break;
+    case 3: ch_point<3>(s, i, psi, want, c); break;
+    default: ch_point<4>(s, i, psi, want, c); break;
+    }
+}
+
+// dSW/dpsi of node i from the curve derivative dse: SEFRAC(i) for VG and BC, 1 - HUSWR for the
+// Huyakorn models, C/PORNOD(i) for XVG.
+inline double ch_dsw(const soil& s, long i, double dse) {
+    switch (s.IVGHU) {
+    case 1: return dse / s.PORNOD(i);
+    case 2:
+    case 3: return s.HU1SWR * dse;
+    default: return s.SEFRAC(i) * dse;
+    }
+}
+
+// Model constants, SEFRAC (VG, BC) or PXVG (XVG); may stop the run (messages to the main
+// listing and to standard output).
+void chparm(const dimensions& dim, iofiles& io, soil& sl);
+// chparm, then the fixed window slopes when KSLOPE = 4 (sloppc for Picard, slopnw for Newton).
+void chinit(const dimensions& dim, const control& ctl, iofiles& io, soil& sl);
+// Window slope of Se (theta) over [PSEL, PSER]: DSESLP.
+void sloppc(const dimensions& dim, soil& sl);
+// DSESLP, then DDSE1, DDSE2 (slopes of dSe/dpsi over the two ranges) and DKRSLP.
+void slopnw(const dimensions& dim, soil& sl);
+// SW and CKRW at the heads P.
+void swkrw(const dimensions& dim, soil& sl, const arr1<double>& P);
+// Picard coefficients at PTHETA (PTHOLD: the previous iterate, old end of chord slopes):
+// STCOEF and CKRW.
+void chpic(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD);
+// Newton coefficients at PTHETA: STCOEF, DSTCOEF, CKRW, DCKRW.
+void chnew(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD);
+// STCOEF at the heads P with analytic derivatives, whatever KSLOPE is (mass balance).
+void chstor(const dimensions& dim, soil& sl, const arr1<double>& P);
+
+}  // namespace nep
