@@ -1,9 +1,77 @@
-// Mass-balance accumulators.
+// Mass-balance accumulators: the boundary fluxes and volumes of the current step, the water (and
+// solute) balance of the step, and the sums over the run.
+//
+// Signs: inflow is positive, outflow negative. Every "in" class sums the positive contributions
+// and every "out" class the others, so a zero flux counts as outflow.
 #pragma once
 
 namespace nep {
 
-struct massbal {
+// The eight flow boundary classes, in the order of the listing: A = atmospheric surface nodes,
+// N = non-atmospheric, non-seepage-face nodes; DIRIC = head-controlled, NEUMN = flux-controlled;
+// I = in, O = out.
+enum mb_class : int {
+    MB_IADIR = 1,  // IA DIRIC
+    MB_OADIR,      // OA DIRIC
+    MB_INDIR,      // IN DIRIC
+    MB_ONDIR,      // ON DIRIC
+    MB_IANEU,      // IA NEUMN
+    MB_OANEU,      // OA NEUMN
+    MB_INNEU,      // IN NEUMN
+    MB_ONNEU       // ON NEUMN
 };
+
+// The four solute classes: prescribed-concentration (Dirichlet) and Cauchy boundaries, in and out.
+enum mb_tclass : int { MB_TDIRIN = 1, MB_TDIROUT, MB_TCAUIN, MB_TCAUOUT };
+
+struct massbal {
+    // Flow: current flux, previous flux (end of the previous step) and volume of the step per
+    // class; entries 1..8 as mb_class.
+    double FLXCUR[9] = {};
+    double FLXPRV[9] = {};
+    double FLXVOL[9] = {};
+
+    // Seepage faces: outflow through the saturated face nodes.
+    double SFFLX = 0.0, SFFLXP = 0.0, SFVOL = 0.0;
+
+    // Water balance of the step.
+    double VIN = 0.0;     // total in volume
+    double VOUT = 0.0;    // total out volume (seepage counted as out)
+    double DSTORE = 0.0;  // change of stored water volume
+    double ERRAS = 0.0;   // absolute error: VIN + VOUT - DSTORE
+    double ERREL = 0.0;   // relative error, percent
+
+    // Sums over the steps of the run.
+    double CERRAS = 0.0;  // |absolute error|
+    double CINOUT = 0.0;  // total in + total out
+    double CIN = 0.0;     // total in
+    double COUT = 0.0;    // total out
+
+    // Surface fluxes of the step (written by the atmospheric step, hgraph).
+    double POTFLX = 0.0;  // potential fluxes
+    double ACTFLX = 0.0;  // actual fluxes
+    double OVLFLX = 0.0;  // overland flow generated (rain that does not infiltrate)
+    double RETFLX = 0.0;  // return flow (exfiltration from saturated nodes under rain)
+
+    // Solute (coupled runs): current and previous mass flux and mass of the step per class,
+    // entries 1..4 as mb_tclass; the balance of the step and the sums over the run.
+    double TFLXCUR[5] = {};
+    double TFLXPRV[5] = {};
+    double TFLXVOL[5] = {};
+    double TVIN = 0.0, TVOUT = 0.0, TDSTORE = 0.0, TERRAS = 0.0, TERREL = 0.0;
+    double TCERRAS = 0.0, TCINOUT = 0.0, TCIN = 0.0, TCOUT = 0.0;
+};
+
+// Net fluxes of the step for the hydrographs (in + out of the current fluxes).
+inline double net_dirflx(const massbal& mb) { return mb.FLXCUR[MB_INDIR] + mb.FLXCUR[MB_ONDIR]; }
+inline double net_neuflx(const massbal& mb) { return mb.FLXCUR[MB_INNEU] + mb.FLXCUR[MB_ONNEU]; }
+inline double net_dirvol(const massbal& mb) { return mb.FLXVOL[MB_INDIR] + mb.FLXVOL[MB_ONDIR]; }
+inline double net_neuvol(const massbal& mb) { return mb.FLXVOL[MB_INNEU] + mb.FLXVOL[MB_ONNEU]; }
+inline double net_tdirflx(const massbal& mb) {
+    return mb.TFLXCUR[MB_TDIRIN] + mb.TFLXCUR[MB_TDIROUT];
+}
+inline double net_tcauflx(const massbal& mb) {
+    return mb.TFLXCUR[MB_TCAUIN] + mb.TFLXCUR[MB_TCAUOUT];
+}
 
 }  // namespace nep

@@ -1,0 +1,277 @@
+#include "output/balance.h"
+
+#include <cmath>
+#include <string>
+
+#include "driver/format.h"
+#include "driver/stop.h"
+#include "driver/timer.h"
+#include "soil/curves.h"
+
+namespace nep {
+
+namespace {
+
+// Adds a flux to the in class when it is positive, else to the out class (a zero flux is
+// outflow).
+inline void split(double v, double* cls, int in, int out) {
+    if (v > 0.0) cls[in] += v;
+    else cls[out] += v;
+}
+
+}  // namespace
+
+void mbinit(const dimensions& dim, const control& ctl, const bcdata& bc, massbal& mb) {
+    mb.SFFLXP = 0.0;
+    for (int k = 1; k <= 8; ++k) mb.FLXPRV[k] = 0.0;
+
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (bc.IFATMP(j) == 0) split(bc.ATMACP(j), mb.FLXPRV, MB_IANEU, MB_OANEU);
+    }
+    if (ctl.DELTAT < MB_STEADY) {
+        for (int k = 1; k <= dim.NQ; ++k) split(bc.NEUVAL(k), mb.FLXPRV, MB_INNEU, MB_ONNEU);
+    }
+
+    mb.CERRAS = 0.0;
+    mb.CINOUT = 0.0;
+    mb.CIN = 0.0;
+    mb.COUT = 0.0;
+}
+
+void mbinit_transport(massbal& mb) {
+    for (int k = 1; k <= 4; ++k) mb.TFLXPRV[k] = 0.0;
+    mb.TCERRAS = 0.0;
+    mb.TCINOUT = 0.0;
+    mb.TCIN = 0.0;
+    mb.TCOUT = 0.0;
+}
+
+void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, massbal& mb) {
+    for (int k = 1; k <= 8; ++k) mb.FLXCUR[k] = 0.0;
+    mb.SFFLX = 0.0;
+
+    for (int k = 1; k <= dim.NP; ++k) split(bc.DIRFLX(k), mb.FLXCUR, MB_INDIR, MB_ONDIR);
+    for (int k = 1; k <= dim.NQ; ++k) split(bc.NEUVAL(k), mb.FLXCUR, MB_INNEU, MB_ONNEU);
+
+    // The saturated part of each seepage face, from the exit point down, seeps out; a node
+    // there whose flux is not negative draws water in, which the exit-point update should have
+    // prevented: it is counted and reported.
+    for (int i = 1; i <= dim.NSF; ++i) {
+        for (int j = bc.IEXIT(i); j <= bc.NSFNUM(i); ++j) {
+            const double q = bc.SFQ(i, j);
+            mb.SFFLX += q;
+            if (q >= 0.0) {
+                bc.SFFLAG[5] += 1;
+                wfmt(io.out(134),
+                     "(  ' SFFLAG(5) AT SEEPAGE FACE ',I4,"
+                     "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+                     "/,11X,'NON-NEGATIVE FLUX (INFLOW) OF ',1PE9.3,' AT NODE ',"
+                     "I3,' (NODE # ',I6,')')",
+                     i, ctl.TIME, ctl.DELTAT, q, j, bc.SFNOD(i, j));
+            }
+        }
+    }
+
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        const int state = bc.IFATM(j);
+        if (state == -1) continue;
+        if (state == 1) split(bc.ATMACT(j), mb.FLXCUR, MB_IADIR, MB_OADIR);
+        else split(bc.ATMACT(j), mb.FLXCUR, MB_IANEU, MB_OANEU);
+    }
+}
+
+void flowmb_volumes(const control& ctl, massbal& mb, double dstore) {
+    const bool steady = ctl.DELTAT >= MB_STEADY;
+    const double f = steady ? 1.0 : ctl.DELTAT / 2.0;
+    mb.DSTORE = dstore;
+    for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = f * (mb.FLXCUR[k] + mb.FLXPRV[k]);
+    mb.SFVOL = f * (mb.SFFLX + mb.SFFLXP);
+
+    mb.VIN = mb.FLXVOL[MB_IADIR] + mb.FLXVOL[MB_INDIR] + mb.FLXVOL[MB_IANEU] + mb.FLXVOL[MB_INNEU];
+    mb.VOUT = mb.FLXVOL[MB_OADIR] + mb.FLXVOL[MB_ONDIR] + mb.FLXVOL[MB_OANEU] +
+              mb.FLXVOL[MB_ONNEU] + mb.SFVOL;
+    mb.ERRAS = mb.VIN + mb.VOUT - mb.DSTORE;
+
+    // The relative error is taken against the net volume of an unsteady step and against the
+    // inflow of a steady one; a zero denominator gives 0.
+    if (!steady) {
+        const double net = mb.VIN + mb.VOUT;
+        mb.ERREL = net != 0.0 ? 100.0 * mb.ERRAS / net : 0.0;
+    } else {
+        mb.ERREL = mb.VIN != 0.0 ? 100.0 * mb.ERRAS / mb.VIN : 0.0;
+    }
+}
+
+void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            soil& sl, sparse& sp, const flowstate& fs, cpustat& cpu, massbal& mb) {
+    double clock = 0.0;
+    timer(clock, 1);
+
+    double dstore = 0.0;
+    if (ctl.DELTAT < MB_STEADY) {
+        const int N = dim.N;
+        if (sp.WORK1.size() < N) {
+            input_error("internal error: the mass balance needs the solver work space of " +
+                        std::to_string(N) + " values, which has " +
+                        std::to_string(sp.WORK1.size()));
+        }
+        chstor(dim, sl, fs.PSAVE);
+        double* cold = sp.WORK1.data();  // cold[i-1] is node i
+        for (int i = 1; i <= N; ++i) cold[i - 1] = sl.STCOEF(i);
+        chstor(dim, sl, fs.PNEW);
+        for (int i = 1; i <= N; ++i) {
+            dstore += msh.VOLNOD(i) * 0.5 * (sl.STCOEF(i) + cold[i - 1]) * (fs.PNEW(i) - fs.PSAVE(i));
+        }
+    }
+
+    fluxmb(dim, ctl, io, bc, mb);
+    flowmb_volumes(ctl, mb, dstore);
+
+    timer(clock, 2);
+    cpu.FT[8] += (float)clock;
+}
+
+void tranmb_close(const control& ctl, massbal& mb, double tdstore) {
+    const bool steady = ctl.DELTAT >= MB_STEADY;
+    const double f = steady ? 1.0 : ctl.DELTAT / 2.0;
+    mb.TDSTORE = steady ? 0.0 : tdstore;
+    for (int k = 1; k <= 4; ++k) mb.TFLXVOL[k] = f * (mb.TFLXCUR[k] + mb.TFLXPRV[k]);
+    mb.TVIN = mb.TFLXVOL[MB_TDIRIN] + mb.TFLXVOL[MB_TCAUIN];
+    mb.TVOUT = mb.TFLXVOL[MB_TDIROUT] + mb.TFLXVOL[MB_TCAUOUT];
+    mb.TERRAS = mb.TVIN + mb.TVOUT - mb.TDSTORE;
+    if (mb.TVIN != 0.0) mb.TERREL = 100.0 * mb.TERRAS / mb.TVIN;
+    else if (mb.TVOUT != 0.0) mb.TERREL = 100.0 * mb.TERRAS / mb.TVOUT;
+    else mb.TERREL = 0.0;
+
+    mb.TCERRAS += std::fabs(mb.TERRAS);
+    mb.TCINOUT += mb.TVIN + mb.TVOUT;
+    mb.TCIN += mb.TVIN;
+    mb.TCOUT += mb.TVOUT;
+    for (int k = 1; k <= 4; ++k) mb.TFLXPRV[k] = mb.TFLXCUR[k];
+}
+
+void mbeout(const dimensions& dim, const control& ctl, iofiles& io, const massbal& mb) {
+    ounit& lst = io.out(6);
+    wfmt(lst,
+         "(/,'  INFLOW (I) AND OUTFLOW (O) FROM',"
+         "' ATM (A) AND NON-ATM, NON-SEEP FACE (N) BC''S;',"
+         "/,'  ''C F'' CURRENT FLUX; ''P F'' PREVIOUS FLUX;',"
+         "' ''VOL'' VOLUME',"
+         "/,'      IA DIRIC OA DIRIC IN DIRIC ON DIRIC',"
+         "' IA NEUMN OA NEUMN IN NEUMN ON NEUMN',"
+         "/,1X,'C F',1X,8(1PE9.1),"
+         "/,1X,'P F',1X,8(1PE9.1),"
+         "/,1X,'VOL',1X,8(1PE9.1))",
+         fitem::reals(&mb.FLXCUR[1], 8), fitem::reals(&mb.FLXPRV[1], 8),
+         fitem::reals(&mb.FLXVOL[1], 8));
+    if (dim.NSF > 0) {
+        wfmt(lst,
+             "(/,' SUBSURFACE OUTFLOW AT SEEP. FACE BC''S:',"
+             "' C F = ',1PE8.1,' P F = ',1PE8.1,"
+             "' VOL = ',1PE8.1)",
+             mb.SFFLX, mb.SFFLXP, mb.SFVOL);
+    }
+    wfmt(lst,
+         "(/,' TOTAL I VOL  TOTAL O VOL  STOR CHNG VOL',"
+         "' | ABS MASS BAL ERR   REL MASS BAL ERR,%',"
+         "/,1X,1PE11.3,2X,1PE11.3,2X,1PE13.5,' | ',"
+         "1PE16.8,3X,1PE18.10)",
+         mb.VIN, mb.VOUT, mb.DSTORE, mb.ERRAS, mb.ERREL);
+
+    if (ctl.ITRANS == 0) {
+        wfmt(io.out(27), "(I6,2(1PE12.4),2(1PE12.4))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.ERRAS,
+             mb.ERREL);
+    } else {
+        wfmt(io.out(27), "(I6,2(1PE12.4),4(1PE12.4))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.ERRAS,
+             mb.ERREL, mb.TERRAS, mb.TERREL);
+    }
+}
+
+void mbnext(massbal& mb) {
+    mb.CERRAS += std::fabs(mb.ERRAS);
+    mb.CINOUT += mb.VIN + mb.VOUT;
+    mb.CIN += mb.VIN;
+    mb.COUT += mb.VOUT;
+    for (int k = 1; k <= 8; ++k) mb.FLXPRV[k] = mb.FLXCUR[k];
+    mb.SFFLXP = mb.SFFLX;
+}
+
+void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdata& bc,
+             const massbal& mb) {
+    ounit& lst = io.out(6);
+    // The relative values are rounded to single precision, then written as double values.
+    auto rel = [](double err, double base) { return (double)(float)(100.0 * err / base); };
+
+    if (ctl.DELTAT < MB_STEADY) {
+        if (mb.CINOUT != 0.0) {
+            wfmt(lst,
+                 "(//,'  FLOW EQUATION     : CUMULATIVE (TOTAL-IN+OUT) ABS.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,"
+                 "/,'                      CUMULATIVE (TOTAL-IN+OUT) REL.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,' %')",
+                 mb.CERRAS, rel(mb.CERRAS, mb.CINOUT));
+        }
+        if (mb.CIN != 0.0) {
+            wfmt(lst,
+                 "(//,'  FLOW EQUATION     : CUMULATIVE (TOTAL-IN) ABS.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,"
+                 "/,'                      CUMULATIVE (TOTAL-IN) REL.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,' %')",
+                 mb.CERRAS, rel(mb.CERRAS, mb.CIN));
+        } else if (mb.COUT != 0.0) {
+            wfmt(lst,
+                 "(//,'  FLOW EQUATION     : CUMULATIVE (TOTAL-OUT) ABS.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,"
+                 "/,'                      CUMULATIVE (TOTAL-OUT) REL.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,' %')",
+                 mb.CERRAS, rel(mb.CERRAS, mb.COUT));
+        }
+        if (ctl.ITRANS != 0 && (mb.TCIN != 0.0 || mb.TCOUT != 0.0)) {
+            const double base = mb.TCIN != 0.0 ? mb.TCIN : mb.TCOUT;
+            wfmt(lst,
+                 "(//,'  TRANSPORT EQUATION: CUMULATIVE (TOTAL) ABS.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,"
+                 "/,'                      CUMULATIVE (TOTAL) REL.',"
+                 "' MASS BALANCE ERROR: ',1PE12.5,' %')",
+                 mb.TCERRAS, rel(mb.TCERRAS, base));
+        }
+    }
+
+    for (ounit* u : {&lst, &io.out(33)}) {
+        wfmt(*u,
+             "(/,' HGFLAG:    (1)    (2)    (3)    (4)    (5)',"
+             "'    (6)    (7)    (8)',"
+             "/,8X,8(I6,1X))",
+             fitem::ints(&bc.HGFLAG[1], 8));
+    }
+    if (dim.NSF > 0) {
+        for (ounit* u : {&lst, &io.out(134)}) {
+            wfmt(*u,
+                 "(/,' SFFLAG:    (1)    (2)    (3)    (4)    (5)',"
+                 "/,8X,5(I6,1X))",
+                 fitem::ints(&bc.SFFLAG[1], 5));
+        }
+    }
+    wfmt(lst,
+         "( /,'  TOTAL NUMBER OF BACK-STEPPING OCCURRENCES',"
+         "'      : ',I5,"
+         "/,'  TOTAL NUMBER OF LINEAR SOLVER FAILURES   ',"
+         "'      : ',I5)",
+         ctl.NBACK, ctl.NLSFAIL);
+    if (dim.NSF > 0) {
+        wfmt(lst,
+             "( /,'  TOTAL NUMBER OF S-F EX-PT CONV FAIL OCCUR',"
+             "'RENCES: ',I5,"
+             "/,'  TOTAL NUMBER OF S-F EX-PT CONVERGENCE FAI',"
+             "'LURES : ',I5)",
+             bc.SFFAIL, bc.SFFAILT);
+    }
+    if (ctl.ISOLV == 3 && ctl.IFLOW != 1) {
+        wfmt(lst,
+             "(//,'  MINIMUM IBOT VALUE FOR NONITER SOLVER     ',"
+             "'      : ',I8)",
+             dim.IBOTMN);
+    }
+}
+
+}  // namespace nep

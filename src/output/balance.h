@@ -1,0 +1,63 @@
+// Water and solute balance: the boundary fluxes of a step, the storage change, the absolute and
+// relative errors of the step, the per-step lines of the listing and of the mass-balance file,
+// and the cumulative errors and event counters at the end of the run.
+#pragma once
+
+#include "bc/bcdata.h"
+#include "driver/records.h"
+#include "flow/flowstate.h"
+#include "mesh/mesh.h"
+#include "mesh/sparse.h"
+#include "output/massbal.h"
+#include "soil/soil.h"
+
+namespace nep {
+
+// Steady state is a step of DELTAT >= 1.0e10.
+constexpr double MB_STEADY = 1.0e10;
+
+// Previous-level fluxes at the start of the run and the cumulative flow sums. The previous
+// atmospheric fluxes are those of the surface nodes that start flux-controlled (IFATMP = 0);
+// the previous prescribed fluxes are NEUVAL (none in a steady-state run).
+void mbinit(const dimensions& dim, const control& ctl, const bcdata& bc, massbal& mb);
+
+// The solute part of the initialisation: previous mass fluxes and cumulative sums cleared.
+void mbinit_transport(massbal& mb);
+
+// Current boundary fluxes of the step: DIRFLX of the prescribed-head nodes, NEUVAL of the
+// prescribed-flux nodes, SFQ of the saturated seepage-face nodes (IEXIT..NSFNUM; a node that
+// does not seep out is an SFFLAG(5) event, reported on unit 134) and ATMACT of the atmospheric
+// nodes (head-controlled into the DIRIC classes, flux-controlled into the NEUMN classes).
+void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, massbal& mb);
+
+// The water balance of a converged step: storage change from the storage coefficients at
+// PSAVE and at PNEW (chstor; the coefficients at PSAVE are kept in sp.WORK1, which the solvers
+// do not need between steps, and STCOEF is left at the PNEW values), fluxmb, trapezoidal
+// volumes, totals, absolute and relative error. The time taken goes to FT(8).
+void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            soil& sl, sparse& sp, const flowstate& fs, cpustat& cpu, massbal& mb);
+
+// The volumes, totals and errors of a step from the current fluxes in mb and the storage
+// change; f = DELTAT/2, or 1 in a steady-state run (flowmb without its first steps).
+void flowmb_volumes(const control& ctl, massbal& mb, double dstore);
+
+// The solute balance of a step once the current mass fluxes TFLXCUR and the mass storage
+// change are known: masses (trapezoidal), totals, absolute and relative error, cumulative sums,
+// then previous = current.
+void tranmb_close(const control& ctl, massbal& mb, double tdstore);
+
+// The balance of the step to the main listing (unit 6) and its line to the mass-balance file
+// (unit 27; with the solute errors in coupled runs).
+void mbeout(const dimensions& dim, const control& ctl, iofiles& io, const massbal& mb);
+
+// After mbeout: the cumulative flow sums grow by the step, and every current flux becomes the
+// previous one.
+void mbnext(massbal& mb);
+
+// End of the run: cumulative errors (unsteady runs), the HGFLAG and SFFLAG counters, back-steps,
+// linear-solver failures, seepage-face exit-point failures, and the smallest IBOT of the direct
+// solver.
+void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdata& bc,
+             const massbal& mb);
+
+}  // namespace nep
