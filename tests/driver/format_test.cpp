@@ -440,7 +440,7 @@ std::vector<tval> items_for(const std::string& kinds, int offset, std::size_t co
 }
 
 void add_program_formats(std::vector<dcase>& cases) {
-    std::ifstream in(std::string(NEPORA_SOURCE_DIR) + "/tests/driver/spec_formats.txt");
+    std::ifstream in(std::string(NEPORA_SOURCE_DIR) + "/tests/driver/quoted_formats.txt");
     std::string f;
     while (std::getline(in, f)) {
         if (f.empty() || f[0] == '#') continue;
