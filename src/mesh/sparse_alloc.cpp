@@ -28,8 +28,13 @@ void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
     const long n = std::max(dim.N, 0);
     const long nt = std::max(dim.NT, 0);
 
+    // The windows are checked before anything is created.
+    const long window = window_size(dim.N1, dim.N, "flow");
+    const bool own_transport = ctl.ITRANS != 0 && ctl.IFLOW == 1;
+    const long window_c = own_transport ? window_size(dim.N1C, dim.N, "transport") : 0;
+
     sp.IA.alloc(n + 1);
-    sp.JA.alloc(window_size(dim.N1, dim.N, "flow"));
+    sp.JA.alloc(window);
     sp.IPOS.alloc(nt);
     sp.BI.alloc(4, nt);
     sp.CI.alloc(4, nt);
@@ -37,9 +42,9 @@ void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
 
     // Under Newton flow the transport pattern is the flow pattern: nothing of its own exists.
     sp.TSHARE = false;
-    if (ctl.ITRANS != 0 && ctl.IFLOW == 1) {
+    if (own_transport) {
         sp.IAC_OWN.alloc(n + 1);
-        sp.JAC_OWN.alloc(window_size(dim.N1C, dim.N, "transport"));
+        sp.JAC_OWN.alloc(window_c);
         sp.IPOSC_OWN.alloc(nt);
     }
 }
