@@ -1,0 +1,228 @@
+#include "solvers/symmetric.h"
+
+#include <cmath>
+#include <string>
+
+#include "driver/format.h"
+#include "driver/stop.h"
+
+namespace nep {
+
+namespace {
+
+// A vector of length N carved out of a larger array, indexed 1..N.
+struct vec {
+    double* p;
+    double& operator()(long i) const { return p[i - 1]; }
+};
+
+[[noreturn]] void solver_fault(const std::string& what) {
+    input_error("internal error in the symmetric solver: " + what);
+}
+
+// The caller's arrays must be as long as the sizes it passes, and the pattern must be the
+// symmetric upper storage the factorisation walks (diagonal first, columns ascending, in 1..N):
+// a pattern that breaks these would make the merges below read outside their rows.
+void check_call(int N, int NTERM, int NP, const arr1<int>& nodes, const arr1<int>& JA,
+                const arr1<int>& IA, const arr1<double>& x, const arr1<double>& b,
+                const arr1<double>& A, const arr1<double>& U, const arr1<double>& work) {
+    if (N < 1) solver_fault("N = " + std::to_string(N));
+    if (NP < 0 || nodes.size() < NP) solver_fault("the node list is shorter than NP = " + std::to_string(NP));
+    if (IA.size() < (long)N + 1) solver_fault("IA is shorter than N+1");
+    if (JA.size() < NTERM || A.size() < NTERM || U.size() < NTERM)
+        solver_fault("JA, A or U is shorter than NTERM = " + std::to_string(NTERM));
+    if (x.size() < N || b.size() < N) solver_fault("x or b is shorter than N = " + std::to_string(N));
+    if (work.size() < 5L * N) solver_fault("the work array is shorter than 5*N");
+    if (IA(1) != 1 || IA(N + 1) != NTERM + 1) solver_fault("IA(1) or IA(N+1) does not match NTERM");
+    for (int i = 1; i <= N; ++i) {
+        const int k0 = IA(i), k1 = IA(i + 1);
+        if (k1 <= k0 || JA(k0) != i)
+            solver_fault("row " + std::to_string(i) + " does not start with its diagonal");
+        for (int k = k0 + 1; k < k1; ++k) {
+            if (JA(k) <= JA(k - 1) || JA(k) > N)
+                solver_fault("row " + std::to_string(i) + " has column " + std::to_string(JA(k)) +
+                             " out of order or above N");
+        }
+    }
+    for (int k = 1; k <= NP; ++k) {
+        if (nodes(k) < 1 || nodes(k) > N)
+            solver_fault("prescribed node " + std::to_string(nodes(k)) + " outside 1.." + std::to_string(N));
+    }
+}
+
+double dot(int N, const vec& a, const vec& b) {
+    double s = 0.0;
+    for (int i = 1; i <= N; ++i) s += a(i) * b(i);
+    return s;
+}
+
+// Sum of squares over the free nodes (mask(i) = 1; the prescribed ones hold 0).
+double free_sumsq(int N, const vec& v, const vec& mask) {
+    double s = 0.0;
+    for (int i = 1; i <= N; ++i) {
+        if (mask(i) != 0.0) s += v(i) * v(i);
+    }
+    return s;
+}
+
+}  // namespace
+
+void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
+            const arr1<double>& A, arr1<double>& U) {
+    for (int k = 1; k <= NTERM; ++k) U(k) = 0.0;
+    for (int i = 1; i <= N; ++i) {
+        const int kd = IA(i);
+        const int kend = IA(i + 1) - 1;
+        double d = A(kd) - U(kd);  // U(kd) holds the squares gathered from the rows above
+        if (!(d > 0.0)) {
+            // A non-positive (or undefined) pivot is reported and replaced by the square of the
+            // previous diagonal of the factor. The first row has none: it takes |d|, or 1 when
+            // that is 0 too, and reports that value as its previous diagonal.
+            double prev;
+            if (i > 1) {
+                prev = U(IA(i - 1));
+            } else {
+                prev = std::fabs(d) > 0.0 && std::isfinite(d) ? std::sqrt(std::fabs(d)) : 1.0;
+            }
+            wfmt(lst, "(1X,'ELEMENTO DIAGONALE DI L NULLO,I,J =',I5,2X,E16.5)", i, d);
+            wfmt(lst, "(1X,'ELEMENTO DIAGONALE PRECEDENTE =  ',E16.8)", prev);
+            d = prev * prev;
+        }
+        const double piv = std::sqrt(d);
+        U(kd) = piv;
+        if (i >= N) continue;
+        for (int k = kd + 1; k <= kend; ++k) U(k) = (A(k) - U(k)) / piv;
+        // Spread row i over the rows of its columns: the squares onto their diagonals, the
+        // products U(i,j) U(i,l) onto the entries (j, l) that the pattern holds (no fill-in).
+        for (int k = kd + 1; k <= kend; ++k) {
+            const int j = JA(k);
+            const double uk = U(k);
+            U(IA(j)) += uk * uk;
+            int m = IA(j) + 1;
+            const int mend = IA(j + 1) - 1;
+            for (int q = k + 1; q <= kend && m <= mend; ++q) {
+                const int c = JA(q);
+                while (m <= mend && JA(m) < c) ++m;
+                if (m <= mend && JA(m) == c) {
+                    U(m) += uk * U(q);
+                    ++m;
+                }
+            }
+        }
+    }
+}
+
+void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
+            const double* r, double* z) {
+    // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y.
+    for (int i = 1; i <= N; ++i) z[i - 1] = 0.0;
+    for (int i = 1; i <= N; ++i) {
+        const int kd = IA(i);
+        const int kend = IA(i + 1) - 1;
+        const double y = (r[i - 1] - z[i - 1]) / U(kd);
+        z[i - 1] = y;
+        for (int k = kd + 1; k <= kend; ++k) z[JA(k) - 1] += U(k) * y;
+    }
+    // Backward, U z = y, in place.
+    for (int i = N; i >= 1; --i) {
+        const int kd = IA(i);
+        double s = 0.0;
+        for (int k = IA(i + 1) - 1; k > kd; --k) s += U(k) * z[JA(k) - 1];
+        z[i - 1] = (z[i - 1] - s) / U(kd);
+    }
+}
+
+void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
+            const double* v, double* y) {
+    for (int i = 1; i <= N; ++i) y[i - 1] = 0.0;
+    for (int i = 1; i <= N; ++i) {
+        const int kd = IA(i);
+        const int kend = IA(i + 1) - 1;
+        const double vi = v[i - 1];
+        double yi = y[i - 1] + A(kd) * vi;
+        for (int k = kd + 1; k <= kend; ++k) {
+            const int j = JA(k);
+            yi += A(k) * v[j - 1];
+            y[j - 1] += A(k) * vi;
+        }
+        y[i - 1] = yi;
+    }
+}
+
+void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
+            double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
+            const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
+            arr1<double>& U, arr1<double>& work, dialect d) {
+    check_call(N, NTERM, NP, nodes, JA, IA, x, b, A, U, work);
+
+    // The five work vectors: residual, direction, A times direction, preconditioned residual,
+    // and the mask of free nodes (1) and prescribed nodes (0) for the norms.
+    double* w = work.data();
+    const vec r{w}, p{w + N}, q{w + 2L * N}, z{w + 3L * N}, mask{w + 4L * N};
+    const vec xv{x.data()}, bv{const_cast<double*>(b.data())};
+    for (int i = 1; i <= N; ++i) mask(i) = 1.0;
+    for (int k = 1; k <= NP; ++k) mask(nodes(k)) = 0.0;
+
+    symfac(lst, N, NTERM, JA, IA, A, U);
+
+    // Initial guess.
+    symprc(N, JA, IA, U, bv.p, xv.p);
+
+    NITER = 1;
+    const double bb = free_sumsq(N, bv, mask);
+    symmul(N, JA, IA, A, xv.p, r.p);
+    for (int i = 1; i <= N; ++i) r(i) = b(i) - r(i);
+    symprc(N, JA, IA, U, r.p, p.p);
+
+    double ERR = 0.0;
+    for (;;) {
+        symmul(N, JA, IA, A, p.p, q.p);
+        const double pq = dot(N, p, q);
+        if (pq == 0.0) {
+            // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
+            // taken. Leave with the measure of the current residual.
+            const double rr = free_sumsq(N, r, mask);
+            ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
+            break;
+        }
+        const double alpha = dot(N, p, r) / pq;
+        for (int i = 1; i <= N; ++i) {
+            r(i) -= alpha * q(i);
+            xv(i) += alpha * p(i);
+        }
+        symprc(N, JA, IA, U, r.p, z.p);
+        const double beta = dot(N, q, z) / pq;
+        for (int i = 1; i <= N; ++i) p(i) = z(i) - beta * p(i);
+        const double rr = free_sumsq(N, r, mask);
+        ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
+        // An undefined measure cannot improve: leave at once, the failure test below stops.
+        if (NITER >= ITCGSY || ERR <= TLCGSY || std::isnan(ERR)) break;
+        ++NITER;
+    }
+
+    // The true residual of the solution, prescribed entries left out.
+    symmul(N, JA, IA, A, xv.p, r.p);
+    for (int i = 1; i <= N; ++i) r(i) = mask(i) != 0.0 ? b(i) - r(i) : 0.0;
+    const double rr = free_sumsq(N, r, mask);
+    const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
+
+    wfmt(lst, "(1X,I4,2(1PE15.6),'  <<SYMMETRIC SOLVER>>')", NITER, ERR, RES);
+
+    // An undefined ERR counts as a failure: it never meets the tolerance.
+    const bool err_fail = !(ERR <= TLCGSY);
+    if (err_fail || NITER > ITCGSY) {
+        wfree(out, "STOP -- SUBROUTINE SYMSLV:");
+        if (err_fail) {
+            if (d == dialect::ALT) {
+                wfree(out, "ERR= ", ERR, " > ", "TOLCG= ", TLCGSY, NITER);
+            } else {
+                wfree(out, "ERR= ", ERR, " > ", "TOLCG= ", TLCGSY, " within ", NITER, " iterations ");
+            }
+        } else {
+            wfree(out, "NITER= ", NITER, " > ", "ITMXCG= ", ITCGSY);
+        }
+        stop_run(EXIT_ERROR);
+    }
+}
+
+}  // namespace nep

@@ -1,0 +1,37 @@
+// The symmetric solver of the Picard flow system: conjugate gradients preconditioned with an
+// incomplete Cholesky factor (no fill-in) on the symmetric upper storage, diagonal first.
+#pragma once
+
+#include "driver/array.h"
+#include "driver/records.h"
+#include "driver/units.h"
+
+namespace nep {
+
+// Solves A x = b. A holds NTERM entries in symmetric upper storage (IA(i) is the position of the
+// diagonal of row i, JA ascending within a row). The first NP entries of `nodes` are the nodes
+// whose rows are prescribed (penalty rows); they are left out of the residual norms.
+// U (NTERM) receives the incomplete factor; work holds at least 5*N reals (five vectors).
+// Writes the trace line (and any pivot messages) to the listing `lst`; stops the run with its
+// messages on standard output `out` when the iteration fails. On return x is the solution and
+// NITER the iterations performed. The second program writes a shorter failure line (`d`).
+void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
+            double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
+            const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
+            arr1<double>& U, arr1<double>& work, dialect d = dialect::MAIN);
+
+// The pieces of SYMSLV, for the callers that need one of them and for the tests.
+
+// Incomplete Cholesky factor A ~ U'U on the pattern of A, with the pivot messages and patches.
+void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
+            const arr1<double>& A, arr1<double>& U);
+
+// z = (U'U)^-1 r. z must not share storage with r.
+void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
+            const double* r, double* z);
+
+// y = A v with A in symmetric upper storage (each stored entry serves both triangles).
+void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
+            const double* v, double* y);
+
+}  // namespace nep
