@@ -90,7 +90,7 @@ TEST(MassBalanceFlux, ClassesSplitBySignWithZeroAsOutflow) {
     EXPECT_EQ(r.mb.FLXCUR[MB_IADIR], 4.0);   // head-controlled surface node 1
     EXPECT_EQ(r.mb.FLXCUR[MB_OADIR], -2.0);  // head-controlled surface node 4
     EXPECT_EQ(r.mb.FLXCUR[MB_INDIR], 2.0);
-    EXPECT_EQ(r.mb.FLXCUR[MB_ONDIR], -3.0);  // -3 + 0: the zero flux is outflow
+    EXPECT_EQ(r.mb.FLXCUR[MB_ONDIR], -3.0);
     EXPECT_EQ(r.mb.FLXCUR[MB_IANEU], 0.0);
     EXPECT_EQ(r.mb.FLXCUR[MB_OANEU], -1.0);  // flux-controlled node 2; node 3 is not atmospheric
     EXPECT_EQ(r.mb.FLXCUR[MB_INNEU], 1.5);

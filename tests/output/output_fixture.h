@@ -35,7 +35,7 @@ struct outrun {
         io.STDOUT.open_memory();
         io.NAMES[5] = "parm";
     }
-    std::string text(int unit) const { return R->io.OUT[unit].str(); }
+    const std::string& text(int unit) const { return R->io.OUT[unit].str(); }
     void clear(int unit) { io.out(unit).clear(); }
 };
 

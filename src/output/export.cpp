@@ -1,0 +1,61 @@
+#include "output/export.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "driver/format.h"
+#include "driver/stop.h"
+#include "output/batch.h"
+#include "transport/velocity.h"
+
+namespace nep {
+
+namespace {
+
+void open_export(ounit& u, const std::string& path) {
+    errno = 0;
+    if (!u.open(path)) {
+        input_error("cannot create the final-state file '" + path + "': " +
+                    std::strerror(errno ? errno : EACCES));
+    }
+}
+
+}  // namespace
+
+void test_output(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
+                 const sparse& sp, flowstate& fs, const std::string& dir) {
+    const bool coupled = ctl.ITRANS != 0;
+    {
+        ounit u;
+        open_export(u, dir + "root-ntupla.dat");
+        // One record per node: the format has room for six values, a flow-only run gives five.
+        for (long i = 1; i <= dim.N; ++i) {
+            if (coupled) {
+                wfmt(u, "(6(1PE15.6))", msh.X(i), msh.Y(i), msh.Z(i), fs.HPTHETA(i), fs.PNEW(i),
+                     fs.CNEW(i));
+            } else {
+                wfmt(u, "(6(1PE15.6))", msh.X(i), msh.Y(i), msh.Z(i), fs.HPTHETA(i), fs.PNEW(i));
+            }
+        }
+        u.close();
+    }
+
+    velcmp(dim, ctl, msh, sl, sp, fs);
+
+    ounit u;
+    open_export(u, dir + "test-vel.dat");
+    wfree(u, "test-vel.dat");
+    wfree(u, 0);
+    wfmt(u, "(I6,1PE12.4,'     NSTEP   TIME')", ctl.NSTEP, ctl.TIME);
+    {
+        item_batch<240> b(u, "(3(1PE15.6))");
+        for (long i = 1; i <= dim.N; ++i) {
+            b.add(fs.VXNOD(i));
+            b.add(fs.VYNOD(i));
+            b.add(fs.VZNOD(i));
+        }
+    }
+    u.close();
+}
+
+}  // namespace nep

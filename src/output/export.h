@@ -1,0 +1,22 @@
+// The final-state files for the post-processor: "root-ntupla.dat" (coordinates, time-weighted
+// potential head, pressure head and, in coupled runs, concentration of every node) and
+// "test-vel.dat" (the nodal velocity field), written in the working directory.
+#pragma once
+
+#include <string>
+
+#include "driver/records.h"
+#include "flow/flowstate.h"
+#include "mesh/mesh.h"
+#include "mesh/sparse.h"
+#include "soil/soil.h"
+
+namespace nep {
+
+// Writes both files (through a local unit opened and closed around each), recomputing the
+// velocities from the final state in between (velcmp). dir, when not empty, is the directory
+// that receives the files (with its trailing '/'); the program leaves it empty.
+void test_output(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
+                 const sparse& sp, flowstate& fs, const std::string& dir = std::string());
+
+}  // namespace nep

@@ -1,0 +1,48 @@
+// Result files: detailed nodal output of the whole mesh or of one horizontal section, element
+// velocities, surface maps, vertical profiles, concentrations, the partial output of chosen nodes
+// in the main listing, and the column heads of the time-series files.
+#pragma once
+
+#include "bc/bcdata.h"
+#include "driver/records.h"
+#include "flow/flowstate.h"
+#include "mesh/mesh.h"
+#include "soil/soil.h"
+
+namespace nep {
+
+// Refuses, naming the parameter file, a horizontal section ISEC outside 0..NSTR+1 and partial-
+// output nodes IPOUT outside 1..N; both would address nodes the mesh does not have. Called once
+// after the parameter file has been read (detout and the partial output check again).
+void check_output_lists(const dimensions& dim, iofiles& io);
+
+// The detailed output: with current false the initial state (TIMEP, step 0), else TIME and
+// NSTEP. Flow files through detprf; concentration files through detprc when ITRANS != 0 (CNEW).
+void detout(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            const soil& sl, const flowstate& fs, bool current);
+
+// Flow files at time t of step s: nodal heads (35), velocities (36), relative conductivities (39),
+// saturations (38) and element velocities (40) by IPRT, of the whole mesh (ISEC = 0) or of
+// section ISEC; vertical profiles (29) when NUMVP > 0; the surface maps of heads (41), SATSUR
+// (42, which is set here) and saturations (43) always.
+void detprf(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            const soil& sl, const flowstate& fs, double t, int s);
+
+// Concentration files at time t of step s: nodal (37, by IPRT and ISEC), profiles (30) and the
+// surface map (44), of the nodal concentrations C.
+void detprc(const dimensions& dim, iofiles& io, const mesh& msh, const arr1<double>& C, double t,
+            int s);
+
+// Partial output of a coupled step to the main listing: IPOUT(1..NR) with PNEW (write_pot) or
+// the concentration (write_conc). Nothing when NR <= 0.
+void write_pot(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& PNEW);
+void write_conc(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& C);
+
+// Partial output of a flow step to the main listing ("SOLUZIONE SUI NODI DI OUTPUT"):
+// PNEW, SW and CKRW of the IPOUT nodes, two nodes per line. Nothing when NR <= 0.
+void write_partial(const dimensions& dim, iofiles& io, const soil& sl, const flowstate& fs);
+
+// Column heads of the time-series files, once before the first step.
+void file_header(const control& ctl, iofiles& io, const soil& sl);
+
+}  // namespace nep
