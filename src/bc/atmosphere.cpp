@@ -1,0 +1,308 @@
+#include "bc/atmosphere.h"
+
+#include "bc/series.h"
+#include "driver/format.h"
+
+namespace nep {
+
+namespace {
+
+// The eight HGFLAG messages: node number, TIME, DELTAT, actual flux, potential flux.
+const char* const kHgflagFormat[9] = {
+    nullptr,
+    "(  ' HGFLAG(1) AT SATURATED SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: INFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: PRECIPITATION (',1PE12.5,')',"
+    "/,11X,'MAGNITUDE OF ACTUAL EXCEEDS MAGNITUDE OF',"
+    "' POTENTIAL')",
+
+    "(  ' HGFLAG(2) AT AIR DRY   SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: EXFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: PRECIPITATION (',1PE12.5,')',"
+    "/,11X,'SURFACE RUNOFF GENERATED AT AN AIR DRY NODE')",
+
+    "(  ' HGFLAG(3) AT AIR DRY   SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: INFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: PRECIPITATION (',1PE12.5,')',"
+    "/,11X,'MAGNITUDE OF ACTUAL EXCEEDS MAGNITUDE OF',"
+    "' POTENTIAL')",
+
+    "(  ' HGFLAG(4) AT AIR DRY   SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: INFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: PRECIPITATION (',1PE12.5,')',"
+    "/,11X,'INFILTRATION AT AN AIR DRY NODE')",
+
+    "(  ' HGFLAG(5) AT SATURATED SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: EXFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: EVAPORATION   (',1PE12.5,')',"
+    "/,11X,'EXFILTRATION AT A SATURATED NODE')",
+
+    "(  ' HGFLAG(6) AT SATURATED SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: INFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: EVAPORATION   (',1PE12.5,')',"
+    "/,11X,'INFILTRATION AT A SATURATED NODE WITH',"
+    "' EVAPORATIVE POTENTIAL FLUX')",
+
+    "(  ' HGFLAG(7) AT AIR DRY   SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: EXFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: EVAPORATION   (',1PE12.5,')',"
+    "/,11X,'MAGNITUDE OF ACTUAL EXCEEDS MAGNITUDE OF',"
+    "' POTENTIAL')",
+
+    "(  ' HGFLAG(8) AT AIR DRY   SURFACE NODE ',I6,"
+    "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
+    "/,11X,'ACTUAL    INFLOW: INFILTRATION  (',1PE12.5,')',"
+    "/,11X,'POTENTIAL INFLOW: EVAPORATION   (',1PE12.5,')',"
+    "/,11X,'INFILTRATION AT AN AIR DRY NODE WITH',"
+    "' EVAPORATIVE POTENTIAL FLUX')",
+};
+
+// Reads the rates of one record into ATMINP(3, .): one value for the whole surface, or one per
+// surface node in node order when HSPATM = 0.
+void read_rates(freader& fr, int NNOD, bcdata& bc) {
+    fr.begin();
+    if (bc.HSPATM != 0) {
+        fr.get(bc.ATMINP(3, 1));
+        fr.finish();
+        for (int j = 2; j <= NNOD; ++j) bc.ATMINP(3, j) = bc.ATMINP(3, 1);
+    } else {
+        for (int j = 1; j <= NNOD; ++j) fr.get(bc.ATMINP(3, j));
+        fr.finish();
+    }
+}
+
+// Passes every record whose time is not after TIME (the loop of atmone and atmnxt).
+void advance(int NNOD, double TIME, iofiles& io, bcdata& bc) {
+    freader& fr = io.in(kAtmUnit);
+    double* T = bc.ATMTIM;
+    while (TIME > T[3]) {
+        T[1] = T[2];
+        T[2] = T[3];
+        for (int j = 1; j <= NNOD; ++j) {
+            bc.ATMINP(1, j) = bc.ATMINP(2, j);
+            bc.ATMINP(2, j) = bc.ATMINP(3, j);
+        }
+        double t = 0.0;
+        if (!read_series_time(io, fr, t, true, T[2])) {
+            bc.ATMEOF = 1;  // the last rates hold: records 2 and 3 are now equal
+            break;
+        }
+        T[3] = t;
+        read_rates(fr, NNOD, bc);
+    }
+}
+
+// Potential fluxes at TIME: interpolated rate times the area of the node.
+void potential(int NNOD, double TIME, const mesh& msh, bcdata& bc) {
+    const double* T = bc.ATMTIM;
+    switch (series_interval(T, TIME)) {
+    case 2:
+        for (int j = 1; j <= NNOD; ++j) {
+            bc.ATMPOT(j) = (bc.ATMINP(2, j) + (bc.ATMINP(3, j) - bc.ATMINP(2, j)) / (T[3] - T[2]) *
+                                                  (TIME - T[2])) *
+                           msh.ARENOD(j);
+        }
+        break;
+    case 1:
+        for (int j = 1; j <= NNOD; ++j) {
+            bc.ATMPOT(j) = (bc.ATMINP(1, j) + (bc.ATMINP(2, j) - bc.ATMINP(1, j)) / (T[2] - T[1]) *
+                                                  (TIME - T[1])) *
+                           msh.ARENOD(j);
+        }
+        break;
+    default:
+        for (int j = 1; j <= NNOD; ++j) bc.ATMPOT(j) = bc.ATMINP(3, j) * msh.ARENOD(j);
+        break;
+    }
+}
+
+// A surface node that carries another boundary condition is not atmospheric.
+void unmark(int node, int NNOD, bcdata& bc) {
+    if (node >= 1 && node <= NNOD) bc.IFATM(node) = bc.IFATMP(node) = -1;
+}
+
+void mark_other_conditions(const dimensions& dim, bcdata& bc) {
+    const int NNOD = dim.NNOD;
+    for (int k = 1; k <= dim.NP; ++k) unmark(bc.DIRNOD(k), NNOD, bc);
+    for (int k = 1; k <= dim.NQ; ++k) unmark(bc.NEUNOD(k), NNOD, bc);
+    // The seepage-face nodes at the surface.
+    for (int k = 1; k <= dim.NSF; ++k) {
+        for (int i = 1; i <= bc.NSFNUM(k); ++i) unmark(bc.SFNOD(k, i), NNOD, bc);
+    }
+}
+
+void hgflag(int k, int node, const control& ctl, double ACT, double POT, iofiles& io, bcdata& bc) {
+    bc.HGFLAG[k] += 1;
+    wfmt(io.out(kHgflagUnit), kHgflagFormat[k], node, ctl.TIME, ctl.DELTAT, ACT, POT);
+}
+
+}  // namespace
+
+void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            const soil& sl, flowstate& fs) {
+    const int NNOD = dim.NNOD;
+    const double TIME = ctl.TIME;
+    freader& fr = io.in(kAtmUnit);
+
+    bc.ATMEOF = 0;
+    bc.ATMTIM[1] = bc.ATMTIM[2] = 0.0;
+    for (int j = 1; j <= NNOD; ++j) {
+        bc.IFATM(j) = bc.IFATMP(j) = 0;
+        bc.ATMINP(1, j) = bc.ATMINP(2, j) = 0.0;
+        bc.ATMPOT(j) = bc.ATMACT(j) = bc.ATMACP(j) = 0.0;
+    }
+
+    // An empty file is no atmospheric input, and so is HSPATM = 9999: nothing is marked.
+    if (fr.at_end()) return;
+    fr.read(bc.HSPATM);
+    if (bc.HSPATM == kNoAtmInput) {
+        bc.ATMEOF = 1;
+        return;
+    }
+    wfmt(io.out(6), "(/,5X,'HSPATM(0 SPAT. VAR. ATM BC, ELSE HOMO.) = ',I6)", bc.HSPATM);
+
+    double t = 0.0;
+    if (!read_series_time(io, fr, t, false, 0.0)) {
+        bc.ATMEOF = 1;
+    } else {
+        bc.ATMTIM[3] = t;
+        read_rates(fr, NNOD, bc);
+        // A record at or before time 0 already drove the fluxes of the previous time level.
+        if (bc.ATMTIM[3] <= 0.0) {
+            for (int j = 1; j <= NNOD; ++j) bc.ATMACP(j) = bc.ATMINP(3, j) * msh.ARENOD(j);
+        }
+        advance(NNOD, TIME, io, bc);
+        potential(NNOD, TIME, msh, bc);
+    }
+
+    mark_other_conditions(dim, bc);
+
+    // Initial switch: ponded under rain, air-dry under evaporation, at both time levels.
+    const double PMIN = sl.PMIN;
+    for (int j = 1; j <= NNOD; ++j) {
+        if (bc.IFATM(j) == -1) continue;
+        if (fs.PNEW(j) >= 0.0 && bc.ATMPOT(j) > 0.0) {
+            fs.PNEW(j) = 0.0;
+            bc.IFATM(j) = 1;
+        }
+        if (fs.PSAVE(j) >= 0.0 && bc.ATMACP(j) > 0.0) {
+            fs.PSAVE(j) = 0.0;
+            bc.IFATMP(j) = 1;
+        }
+        if (fs.PNEW(j) <= PMIN && bc.ATMPOT(j) < 0.0) {
+            fs.PNEW(j) = PMIN;
+            bc.IFATM(j) = 1;
+        }
+        if (fs.PSAVE(j) <= PMIN && bc.ATMACP(j) < 0.0) {
+            fs.PSAVE(j) = PMIN;
+            bc.IFATMP(j) = 1;
+        }
+    }
+    for (int j = 1; j <= NNOD; ++j) {
+        bc.ATMACT(j) = bc.IFATM(j) != 0 ? 0.0 : bc.ATMPOT(j);
+        if (bc.IFATMP(j) == 1) bc.ATMACP(j) = 0.0;
+    }
+}
+
+void atmnxt(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc) {
+    const int NNOD = dim.NNOD;
+    if (bc.ATMEOF == 0) advance(NNOD, ctl.TIME, io, bc);
+    potential(NNOD, ctl.TIME, msh, bc);
+    for (int j = 1; j <= NNOD; ++j) {
+        if (bc.IFATM(j) == 0) bc.ATMACT(j) = bc.ATMPOT(j);
+    }
+}
+
+void atmbak(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc) {
+    const double* T = bc.ATMTIM;
+    if (T[1] >= T[2]) return;
+    const double TIME = ctl.TIME;
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        bc.ATMPOT(j) = (bc.ATMINP(1, j) + (bc.ATMINP(2, j) - bc.ATMINP(1, j)) / (T[2] - T[1]) *
+                                              (TIME - T[1])) *
+                       msh.ARENOD(j);
+        if (bc.IFATM(j) == 0) bc.ATMACT(j) = bc.ATMPOT(j);
+    }
+}
+
+void atmswt(const dimensions& dim, bcdata& bc, const soil& sl, flowstate& fs) {
+    const double PMIN = sl.PMIN;
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        const int st = bc.IFATM(j);
+        if (st == -1) continue;
+        const double P = fs.PNEW(j);
+        const double POT = bc.ATMPOT(j);
+        const double ACT = bc.ATMACT(j);
+        if (st == 1 && P >= 0.0 && (POT < 0.0 || ACT > POT)) {
+            // A ponded node: the rain stopped, or the soil takes more than the rain brings.
+            bc.IFATM(j) = 0;
+            bc.ATMACT(j) = POT;
+        } else if (st == 1 && P <= PMIN && (POT > 0.0 || POT > ACT)) {
+            // An air-dry node: rain again, or the demand is below what the soil delivers.
+            bc.IFATM(j) = 0;
+            bc.ATMACT(j) = POT;
+        } else if (st == 0 && P >= 0.0 && POT > 0.0) {
+            bc.IFATM(j) = 1;  // ponding
+            fs.PNEW(j) = 0.0;
+        } else if (st == 0 && P <= PMIN && POT < 0.0) {
+            bc.IFATM(j) = 1;  // air-dry
+            fs.PNEW(j) = PMIN;
+        }
+    }
+}
+
+void hgraph(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, const soil& sl,
+            const flowstate& fs, massbal& mb) {
+    const double PMIN = sl.PMIN;
+    mb.POTFLX = mb.ACTFLX = mb.OVLFLX = mb.RETFLX = 0.0;
+    for (int i = 1; i <= dim.NNOD; ++i) {
+        if (bc.IFATM(i) == -1) continue;
+        const double P = fs.PNEW(i);
+        const double POT = bc.ATMPOT(i);
+        const double ACT = bc.ATMACT(i);
+        mb.POTFLX += POT;
+        mb.ACTFLX += ACT;
+        if (bc.IFATM(i) != 1) continue;
+        if (POT >= 0.0) {  // rain
+            if (ACT < 0.0 && P >= 0.0) {
+                mb.RETFLX -= ACT;
+                mb.OVLFLX += POT;
+            } else if (ACT >= 0.0 && P >= 0.0) {
+                if (POT < ACT) {
+                    hgflag(1, i, ctl, ACT, POT, io, bc);
+                } else {
+                    mb.OVLFLX += POT - ACT;
+                }
+            } else if (ACT < 0.0 && P <= PMIN) {
+                mb.OVLFLX += POT;
+                hgflag(2, i, ctl, ACT, POT, io, bc);
+            } else if (ACT >= 0.0 && P <= PMIN) {
+                if (POT < ACT) {
+                    hgflag(3, i, ctl, ACT, POT, io, bc);
+                } else {
+                    mb.OVLFLX += POT - ACT;
+                }
+                hgflag(4, i, ctl, ACT, POT, io, bc);
+            }
+        } else {  // evaporation
+            if (ACT < 0.0 && P >= 0.0) {
+                hgflag(5, i, ctl, ACT, POT, io, bc);
+            } else if (ACT >= 0.0 && P >= 0.0) {
+                hgflag(6, i, ctl, ACT, POT, io, bc);
+            } else if (ACT < 0.0 && P <= PMIN) {
+                if (ACT < POT) hgflag(7, i, ctl, ACT, POT, io, bc);
+            } else if (ACT >= 0.0 && P <= PMIN) {
+                hgflag(8, i, ctl, ACT, POT, io, bc);
+            }
+        }
+    }
+}
+
+}  // namespace nep
