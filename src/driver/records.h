@@ -83,7 +83,6 @@ struct control {
     bool LSFAIL = false;            // the last linear flow solve failed
     int NBKSTEP = 0;                // back-steps of the run
     double OMEGAP = 1.0;            // previous factor of variable relaxation
-    int NBACK = 0;                  // back-steps taken over the run
 };
 
 // Unit numbers of the file set, in the order of the lines of the fnames file.

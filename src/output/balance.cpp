@@ -257,7 +257,7 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
          "'      : ',I5,"
          "/,'  TOTAL NUMBER OF LINEAR SOLVER FAILURES   ',"
          "'      : ',I5)",
-         ctl.NBACK, ctl.NLSFAIL);
+         ctl.NBKSTEP, ctl.NLSFAIL);
     if (dim.NSF > 0) {
         wfmt(lst,
              "( /,'  TOTAL NUMBER OF S-F EX-PT CONV FAIL OCCUR',"

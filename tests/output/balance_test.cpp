@@ -416,7 +416,7 @@ void end_counters(outrun& r) {
     const int hg[] = {0, 1, 22, 333, 4444, 55555, 666666, 7};
     for (int k = 1; k <= 8; ++k) r.bc.HGFLAG[k] = hg[k - 1];
     for (int k = 1; k <= 5; ++k) r.bc.SFFLAG[k] = 6 - k;
-    r.ctl.NBACK = 3;
+    r.ctl.NBKSTEP = 3;
     r.ctl.NLSFAIL = 123456;
     r.bc.SFFAIL = 12;
     r.bc.SFFAILT = 345;
