@@ -1,10 +1,28 @@
 #include "driver/driver.h"
 
+#include "bc/exitpoint.h"
+#include "bc/initial.h"
+#include "bc/prescribed.h"
+#include "bc/seepage.h"
+#include "bc/series.h"
+#include "driver/cpustat.h"
 #include "driver/fileset.h"
+#include "driver/flowsolve.h"
 #include "driver/format.h"
 #include "driver/parm.h"
 #include "driver/stop.h"
 #include "driver/timer.h"
+#include "driver/timestep.h"
+#include "flow/assemble.h"
+#include "mesh/csr.h"
+#include "mesh/geometry.h"
+#include "mesh/grid.h"
+#include "output/balance.h"
+#include "output/export.h"
+#include "output/results.h"
+#include "soil/curves.h"
+#include "soil/soilread.h"
+#include "transport/velocity.h"
 
 namespace nep {
 
@@ -25,14 +43,91 @@ void check(const dimensions& dim, const control& ctl, iofiles& io) {
 
 void datin(records& R) {
     read_parm(R.dim, R.ctl, R.io, R.bc, R.sl);
+    read_grid(R.dim, R.ctl, R.io, R.msh);
+    read_flow_nansfbc(R.dim, R.io, R.bc);
+    read_flow_sfbc(R.dim, R.io, R.bc);
+    read_soil(R.dim, R.io, R.sl);
+    read_flow_ic(R.dim, R.ctl, R.io, R.fs);
+    if (R.ctl.ITRANS != 0) {
+        read_transp_ic(R.dim, R.io, R.fs);
+    }
+    if (R.ctl.DIALECT == dialect::ALT) {
+        wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I6,"
+                          "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I6)",
+             R.dim.N, R.dim.NT);
+    } else {
+        wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I9,"
+                          "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I9)",
+             R.dim.N, R.dim.NT);
+    }
 }
 
-void nepora3d(records& R) {
+// The state at the start of the run.
+void initial(records& R) {
+    dimensions& dim = R.dim;
+    control& ctl = R.ctl;
+    iofiles& io = R.io;
+    for (int i = 0; i < 10; ++i) R.cpu.FT[i] = R.cpu.TT[i] = 0.0f;
+    R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
+    timinit(ctl);
+    flowinit(dim, ctl, io, R.msh, R.sl, R.fs);
+    bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    sfinit(dim, ctl, io, R.bc, R.fs);
+    start_heads(dim, ctl, R.fs);
+    mbinit(dim, ctl, R.bc, R.mb);
+    tpnodic(dim, ctl, io, R.msh, R.sl);
+    chinit(dim, ctl, io, R.sl);
+    swkrw(dim, R.sl, R.fs.PNEW);
+    elmgeo(dim, ctl, io, R.msh, R.sp);
+    velcmp(dim, ctl, R.msh, R.sl, R.sp, R.fs);
+    lmass(ctl.LUMP, R.sp.LMASS);
+    if (ctl.ITRANS != 0) lmass(ctl.LUMPC, R.sp.LMASSC);
+    file_header(ctl, io, R.sl);
+    detout(dim, ctl, io, R.msh, R.bc, R.sl, R.fs, false);
+}
+
+int nepora3d(records& R) {
     double start = 0.0;
     timer(start, 1);
-    wfree(R.io.out(6), "   NEPORA-3D: COUPLED FLOW AND TRANSPORT CODE: 2 NxN SYSTEMS SOLVED ");
-    check(R.dim, R.ctl, R.io);
+    control& ctl = R.ctl;
+    iofiles& io = R.io;
+    wfree(io.out(6), "   NEPORA-3D: COUPLED FLOW AND TRANSPORT CODE: 2 NxN SYSTEMS SOLVED ");
+    check(R.dim, ctl, io);
     datin(R);
+    grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
+    csr_ptr(R.dim, ctl, io, R.msh, R.sp);
+    initial(R);
+
+    ctl.ENDFLOW = false;
+    ctl.ENDCPL = false;
+    while (!ctl.ENDFLOW && !ctl.ENDCPL) {
+        for (int unit : {6, kTermUnit}) {
+            wfmt(io.out(unit), "(//,'      TIME STEP: ',I5,'    DELTAT: ',1PE12.4,"
+                               "'    TIME: ',1PE12.4,"
+                               "/,'     *********************************************',"
+                               "'*******************',/)",
+                 ctl.NSTEP, ctl.DELTAT, ctl.TIME);
+        }
+        if (ctl.ITRANS != 0) {
+            wfmt(io.out(28), "(//,23X,' (NSTEP: ',I5,'  DELTAT: ',1PE12.4,'  TIME: ',"
+                             "1PE12.4,')'/)",
+                 ctl.NSTEP, ctl.DELTAT, ctl.TIME);
+            // The coupled step comes with the transport subsystem.
+            wfree(io.out(6), " Error: coupled flow and transport runs are not available yet");
+            wfree(io.STDOUT, " Error: coupled flow and transport runs are not available yet");
+            stop_run(EXIT_ERROR);
+        }
+        flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
+    }
+
+    detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
+    test_output(R.dim, ctl, R.msh, R.sl, R.sp, R.fs);
+    cumberr(R.dim, ctl, io, R.bc, R.mb);
+    release_solver_work(R.sp);
+    timer(start, 2);
+    R.cpu.CPUTOT = (float)start;
+    cputime(ctl, io, R.cpu);
+    return ctl.ISTATUS == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
 }
 
 }  // namespace nep

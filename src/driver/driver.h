@@ -6,7 +6,10 @@
 
 namespace nep {
 
-void nepora3d(records& R);
+// Returns the exit status of a run that ends normally (0, or 2 when a step could not be
+// completed at the smallest step size).
+int nepora3d(records& R);
+void initial(records& R);
 void check(const dimensions& dim, const control& ctl, iofiles& io);
 void datin(records& R);
 

@@ -19,7 +19,7 @@ int run_program(dialect d, const char* progname) {
         openio(R->ctl, R->io);
         read_dim(R->dim, R->ctl, R->io);
         allocate(R->dim, R->ctl, R->io, R->msh, R->bc, R->tra, R->sl, R->sp, R->fs);
-        nepora3d(*R);
+        status = nepora3d(*R);
         closio(R->io);
         deallocate(R->dim, R->ctl, R->io, R->msh, R->bc, R->tra, R->sl, R->sp, R->fs);
     } catch (const run_stop& s) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "driver/array.h"
+#include "solvers/direct.h"
 
 namespace nep {
 
@@ -54,6 +55,23 @@ struct sparse {
     // Solver work space: max(w, a*N) each, w = NTERM (a = 10) or, with transport, NTERMC (a = 15).
     // The symmetric solver takes its five vectors of length N from WORK1.
     arr1<double> WORK1, WORK2;
+
+    // The system of one flow iteration: right-hand side (the residual, then with the boundary
+    // conditions), its copy before the boundary conditions, and the head increment (N).
+    arr1<double> RHS, RESID, DELTA;
+    // Diagonals of the prescribed rows saved while they hold the penalty (NBCMAX), and the number
+    // of prescribed rows in the current iteration (the list is bcdata's IBCNOD).
+    arr1<double> DIAGBC;
+    int NPRES = 0;
+    // Local mass templates of the flow and transport equations, (i, j) = 1..4.
+    double LMASS[5][5] = {};
+    double LMASSC[5][5] = {};
+    // The direct solver: its structure, kept from the first call, and its real work (INTBOT).
+    nonsym_state NSST;
+    arr1<double> RNSYM;
 };
+
+// The solver work space that the end of the run no longer needs.
+void release_solver_work(sparse& sp);
 
 }  // namespace nep

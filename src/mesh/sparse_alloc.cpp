@@ -40,6 +40,12 @@ void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
     sp.CI.alloc(4, nt);
     sp.DI.alloc(4, nt);
 
+    sp.RHS.alloc(n);
+    sp.RESID.alloc(n);
+    sp.DELTA.alloc(n);
+    sp.DIAGBC.alloc(std::max(dim.NBCMAX, 0));
+    sp.RNSYM.alloc(std::max(dim.INTBOT, 1));
+
     // Under Newton flow the transport pattern is the flow pattern: nothing of its own exists.
     sp.TSHARE = false;
     if (own_transport) {
@@ -67,8 +73,18 @@ void release_sparse(sparse& sp) {
     sp.JMAT.release();
     sp.AMATC.release();
     sp.BMATC.release();
+    release_solver_work(sp);
+    sp.RHS.release();
+    sp.RESID.release();
+    sp.DELTA.release();
+    sp.DIAGBC.release();
+}
+
+void release_solver_work(sparse& sp) {
     sp.WORK1.release();
     sp.WORK2.release();
+    sp.RNSYM.release();
+    sp.NSST.release();
 }
 
 }  // namespace nep

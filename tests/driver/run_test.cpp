@@ -26,13 +26,13 @@ TEST(RunFileSet, FlowRunOpensItsFilesWithHeaders) {
     auto r = d.run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(d.read("conv.out"), "  flow: nonlinear cnvrg info and error norms\n");
+    EXPECT_EQ(d.read("conv.out").substr(0, 45), "  flow: nonlinear cnvrg info and error norms\n");
     EXPECT_EQ(d.read("mbal.out").substr(0, 26), "  flow: mass balance info\n");
     EXPECT_EQ(d.read("coords.out").substr(0, 68),
               "  X, Y, Z coordinate values\n  this file is printed only if IPRT1=3 \n");
     EXPECT_EQ(d.read("hgflag.out").substr(0, 31), "  flow: detailed HGFLAG output\n");
     EXPECT_EQ(d.read("sfflag.out").substr(0, 31), "  flow: detailed SFFLAG output\n");
-    EXPECT_EQ(d.read("elvel.out"),
+    EXPECT_EQ(d.read("elvel.out").substr(0, 68),
               "  flow: elemental velocities\n  this file is printed only if IPRT=4 \n");
     EXPECT_EQ(d.read("view1.out"), "");
     EXPECT_EQ(d.read("not a tty").substr(0, 16), "  screen output\n");
@@ -252,7 +252,7 @@ TEST(RunAlt, SecondProgramRunsAndDiffersInItsTexts) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(d.read("out.lst").find("  WARNING: bad OSC_FLAG  T  with Newton scheme for flow  OSC_FLAG is assumend .FALSE.\n"),
               std::string::npos);
-    EXPECT_EQ(d.read("conv.out"), "  flow: cnvrg info and error norms\n");
+    EXPECT_EQ(d.read("conv.out").substr(0, 35), "  flow: cnvrg info and error norms\n");
     EXPECT_EQ(d.read("coords.out").substr(0, 28), "  X, Y, Z coordinate values\n");
     EXPECT_EQ(d.read("coords.out").find("printed only"), std::string::npos);
 

@@ -1,0 +1,19 @@
+// One attempt at a flow-only time step, with its bookkeeping and output.
+#pragma once
+
+#include "driver/run.h"
+
+namespace nep {
+
+void flowsolve(const dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
+               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs);
+
+// The boundary state of an accepted step becomes the previous state: prescribed-head fluxes,
+// atmospheric states and fluxes, seepage-face fluxes and exit points, and the heads.
+void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs);
+
+// The time-weighted heads of a new step or iterate: POLD = PNEW, PTHETA, PTHOLD, and the same
+// for the potential heads.
+void start_heads(const dimensions& dim, const control& ctl, flowstate& fs);
+
+}  // namespace nep

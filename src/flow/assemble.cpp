@@ -1,0 +1,264 @@
+#include "flow/assemble.h"
+
+#include <cmath>
+
+#include "soil/curves.h"
+
+namespace nep {
+
+namespace {
+
+// Layer of element e: tetrahedra run layer by layer from the top, 3*NTRI per layer.
+inline int layer_of(const dimensions& dim, long e) { return (int)((e - 1) / dim.NTRI3) + 1; }
+
+// Time-weighted mean concentration of element e.
+inline double elem_conc(const control& ctl, const mesh& msh, const density& rho, long e) {
+    double cn = 0.0, co = 0.0;
+    for (int m = 1; m <= 4; ++m) {
+        const int k = msh.TETRA(m, e);
+        cn += rho.cnew[k];
+        co += rho.cold[k];
+    }
+    return ctl.TETAF * 0.25 * cn + (1.0 - ctl.TETAF) * 0.25 * co;
+}
+
+// Conductance factor w = rho_r/mu_r and storage factor s = rho_r of an element.
+struct couple {
+    double w = 1.0, s = 1.0, c = 0.0;
+};
+
+inline couple coupling(const control& ctl, const mesh& msh, const soil& sl, const density& rho,
+                       long e) {
+    couple k;
+    if (rho.on()) {
+        k.c = elem_conc(ctl, msh, rho, e);
+        k.s = 1.0 + sl.EPSLON * k.c;
+        k.w = k.s / (1.0 + sl.EPSLON1 * k.c);
+    }
+    return k;
+}
+
+}  // namespace
+
+void lmass(int lump, double T[5][5]) {
+    for (int i = 1; i <= 4; ++i) {
+        for (int j = 1; j <= 4; ++j) {
+            if (lump != 0) T[i][j] = i == j ? 0.25 : 0.0;
+            else T[i][j] = i == j ? 0.1 : 0.05;
+        }
+    }
+}
+
+void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
+            const density& rho) {
+    double* A = sp.AMAT.data() - 1;
+    double* B = sp.BMAT.data() - 1;
+    for (long e = 1; e <= dim.NT; ++e) {
+        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
+        const couple k = coupling(ctl, msh, sl, rho, e);
+        const double f = msh.VOLINV(e) * sl.ELKRW(e) * k.w;
+        const double g = msh.VOLUR(e) * sl.ELSTC(e) * k.s;
+        const double kx = sl.XPERM(L, mat), ky = sl.YPERM(L, mat), kz = sl.ZPERM(L, mat);
+        const double* bi = sp.BI.col(e);
+        const double* ci = sp.CI.col(e);
+        const double* di = sp.DI.col(e);
+        const int* pos = sp.IPOS.elem(e);
+        for (int j = 0; j < 4; ++j) {
+            for (int m = j; m < 4; ++m) {
+                const int p = pos[m * 4 + j];  // (row j, column m), m >= j
+                A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
+                B[p] += g * sp.LMASS[j + 1][m + 1];
+            }
+        }
+    }
+}
+
+void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
+            const density& rho) {
+    double* A = sp.AMAT.data() - 1;
+    double* B = sp.BMAT.data() - 1;
+    for (long e = 1; e <= dim.NT; ++e) {
+        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
+        const couple k = coupling(ctl, msh, sl, rho, e);
+        const double g = msh.VOLUR(e) * sl.ELSTC(e) * k.s;
+        const double kx = sl.XPERM(L, mat), ky = sl.YPERM(L, mat), kz = sl.ZPERM(L, mat);
+        const double kg = std::pow(kx * ky * kz, 0.333333333333);
+        const double sx = std::sqrt(kg / kx), sy = std::sqrt(kg / ky), sz = std::sqrt(kg / kz);
+        double P[4][3];
+        for (int m = 0; m < 4; ++m) {
+            const int n = msh.TETRA(m + 1, e);
+            P[m][0] = msh.X(n) * sx;
+            P[m][1] = msh.Y(n) * sy;
+            P[m][2] = msh.Z(n) * sz;
+        }
+        const double* bi = sp.BI.col(e);
+        const double* ci = sp.CI.col(e);
+        const double* di = sp.DI.col(e);
+        double G[4][4];
+        for (int a = 0; a < 4; ++a)
+            for (int b = 0; b < 4; ++b) G[a][b] = bi[a] * bi[b] + ci[a] * ci[b] + di[a] * di[b];
+        const double nf = -kg * msh.VOLINV(e) * sl.ELKRW(e) * k.w / 48.0;
+        auto dot = [&P](int i, int j, int k0) {
+            return (P[i][0] - P[k0][0]) * (P[j][0] - P[k0][0]) +
+                   (P[i][1] - P[k0][1]) * (P[j][1] - P[k0][1]) +
+                   (P[i][2] - P[k0][2]) * (P[j][2] - P[k0][2]);
+        };
+        double S[4][4] = {};
+        for (int i = 0; i < 4; ++i) {
+            for (int j = i + 1; j < 4; ++j) {
+                int others[2], no = 0;
+                for (int m = 0; m < 4; ++m)
+                    if (m != i && m != j) others[no++] = m;
+                const int k0 = others[0], l0 = others[1];
+                const double a = dot(i, j, k0), b = dot(i, j, l0);
+                const double v = nf * ((b * b / G[k0][k0] + a * a / G[l0][l0]) * G[k0][l0] + 2.0 * a * b);
+                S[i][j] = S[j][i] = v;
+            }
+        }
+        for (int i = 0; i < 4; ++i) {
+            double sum = 0.0;
+            for (int j = 0; j < 4; ++j)
+                if (j != i) sum += S[i][j];
+            S[i][i] = -sum;
+        }
+        const int* pos = sp.IPOS.elem(e);
+        for (int j = 0; j < 4; ++j) {
+            for (int m = j; m < 4; ++m) {
+                const int p = pos[m * 4 + j];
+                A[p] += S[j][m];
+                B[p] += g * sp.LMASS[j + 1][m + 1];
+            }
+        }
+    }
+}
+
+void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
+            const flowstate& fs, const density& rho) {
+    double* A = sp.AMAT.data() - 1;
+    double* B = sp.BMAT.data() - 1;
+    double* J = sp.JMAT.data() - 1;
+    const double tf = ctl.TETAF, dt = ctl.DELTAT;
+    for (long e = 1; e <= dim.NT; ++e) {
+        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
+        const couple k = coupling(ctl, msh, sl, rho, e);
+        const double f = msh.VOLINV(e) * sl.ELKRW(e) * k.w;
+        const double g = msh.VOLUR(e) * sl.ELSTC(e) * k.s;
+        const double kx = sl.XPERM(L, mat), ky = sl.YPERM(L, mat), kz = sl.ZPERM(L, mat);
+        const double* bi = sp.BI.col(e);
+        const double* ci = sp.CI.col(e);
+        const double* di = sp.DI.col(e);
+        const int* pos = sp.IPOS.elem(e);
+        int node[4];
+        for (int m = 0; m < 4; ++m) node[m] = msh.TETRA(m + 1, e);
+        // Conductance and storage, symmetric: each pair is formed once and mirrored.
+        double Kl[4][4];
+        for (int j = 0; j < 4; ++j) {
+            for (int m = j; m < 4; ++m) {
+                Kl[j][m] = Kl[m][j] = kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m];
+                const double a = f * Kl[j][m], b = g * sp.LMASS[j + 1][m + 1];
+                A[pos[m * 4 + j]] += a;
+                B[pos[m * 4 + j]] += b;
+                if (m != j) {
+                    A[pos[j * 4 + m]] += a;
+                    B[pos[j * 4 + m]] += b;
+                }
+            }
+        }
+        const double rhor = rho.on() ? 1.0 + sl.EPSLON * k.c : 1.0;
+        const double vinvw = msh.VOLINV(e) * k.w;
+        const double stf = tf * msh.VOLUR(e) / dt;
+        double dterm = 0.0;  // the density term's concentration change, with transport
+        double dq[4] = {0.0, 0.0, 0.0, 0.0};
+        if (rho.on()) {
+            dterm = msh.VOLUR(e) * tf * sl.POROSITY(L, mat) * sl.EPSLON / dt;
+            for (int j = 0; j < 4; ++j) {
+                for (int m = 0; m < 4; ++m) {
+                    const double q = j == m ? 0.1 : 0.05;
+                    dq[j] += q * (rho.cnew[node[m]] - rho.cold[node[m]]);
+                }
+            }
+        }
+        for (int j = 0; j < 4; ++j) {
+            double flux = 0.0, stor = 0.0;
+            for (int m = 0; m < 4; ++m) {
+                flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
+                stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
+            }
+            const double Fj = tf * flux + tf * kz * di[j] * msh.IVOL(e) * rhor * k.w;
+            const double Sj = stf * stor;
+            for (int m = 0; m < 4; ++m) {
+                const int K = node[m];
+                double v = Fj * sl.DCKRW(K) + Sj * sl.DSTCOEF(K);
+                if (rho.on()) {
+                    chpoint c;
+                    ch_eval(sl, K, fs.PTHETA(K), CH_SE | CH_DSE, c);
+                    v += ch_dsw(sl, K, c.dse) * dterm * dq[j];
+                }
+                J[pos[m * 4 + j]] += v;
+            }
+        }
+    }
+}
+
+void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowstate& fs) {
+    const double dtinv = 1.0 / ctl.DELTAT;
+    double* R = sp.RHS.data() - 1;
+    const double* A = sp.AMAT.data() - 1;
+    const double* B = sp.BMAT.data() - 1;
+    const int* IA = sp.IA.data() - 1;
+    const int* JA = sp.JA.data() - 1;
+    const double* pt = fs.PTHETA.data() - 1;
+    const double* pn = fs.PNEW.data() - 1;
+    const double* ps = fs.PSAVE.data() - 1;
+    for (int i = 1; i <= dim.N; ++i) R[i] = 0.0;
+    const bool sym = ctl.IFLOW == 1;
+    for (int i = 1; i <= dim.N; ++i) {
+        const double dpi = pn[i] - ps[i];
+        for (int k = IA[i]; k < IA[i + 1]; ++k) {
+            const int j = JA[k];
+            R[i] -= A[k] * pt[j] + B[k] * dtinv * (pn[j] - ps[j]);
+            if (sym && j != i) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
+        }
+    }
+}
+
+void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
+    const double tf = ctl.TETAF, dtinv = 1.0 / ctl.DELTAT;
+    double* A = sp.AMAT.data();
+    const double* B = sp.BMAT.data();
+    const long n = dim.NTERM;
+    if (ctl.IFLOW == 1) {
+        for (long k = 0; k < n; ++k) A[k] = tf * A[k] + B[k] * dtinv;
+    } else {
+        const double* J = sp.JMAT.data();
+        for (long k = 0; k < n; ++k) A[k] = tf * A[k] + B[k] * dtinv + J[k];
+    }
+}
+
+void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
+            const density& rho) {
+    double* R = sp.RHS.data() - 1;
+    for (long e = 1; e <= dim.NT; ++e) {
+        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
+        const double* di = sp.DI.col(e);
+        if (!rho.on()) {
+            const double x = sl.ELKRW(e) * sl.ZPERM(L, mat) * msh.IVOL(e);
+            for (int j = 0; j < 4; ++j) R[msh.TETRA(j + 1, e)] -= di[j] * x;
+        } else {
+            const couple k = coupling(ctl, msh, sl, rho, e);
+            const double rhor = 1.0 + sl.EPSLON * k.c;
+            const double Bf = rhor * sl.ELKRW(e) * sl.ZPERM(L, mat) * k.w;
+            const double Af = msh.VOLUR(e) * sl.POROSITY(L, mat) * sl.ELSW(e) * sl.EPSLON / ctl.DELTAT;
+            for (int j = 0; j < 4; ++j) {
+                double dm = 0.0;
+                for (int m = 0; m < 4; ++m) {
+                    const int n = msh.TETRA(m + 1, e);
+                    dm += (j == m ? 0.1 : 0.05) * (rho.cnew[n] - rho.cold[n]);
+                }
+                R[msh.TETRA(j + 1, e)] -= Bf * di[j] * msh.IVOL(e) + Af * dm;
+            }
+        }
+    }
+}
+
+}  // namespace nep

@@ -1,0 +1,452 @@
+#include "flow/nonlinear.h"
+
+#include <cmath>
+
+#include "bc/atmosphere.h"
+#include "bc/exitpoint.h"
+#include "bc/series.h"
+#include "driver/format.h"
+#include "driver/stop.h"
+#include "driver/timer.h"
+#include "flow/elavg.h"
+#include "output/balance.h"
+#include "soil/curves.h"
+#include "solvers/nonsym_iter.h"
+#include "solvers/symmetric.h"
+
+namespace nep {
+
+namespace {
+
+// Position of the diagonal of row i: the first entry in symmetric storage, found among the
+// row's ascending columns in full storage.
+inline int diag_pos(const sparse& sp, int i, bool full) {
+    const int k0 = sp.IA(i);
+    if (!full) return k0;
+    int lo = k0, hi = sp.IA(i + 1) - 1;
+    while (lo <= hi) {
+        const int mid = (lo + hi) / 2;
+        const int c = sp.JA(mid);
+        if (c == i) return mid;
+        if (c < i) lo = mid + 1;
+        else hi = mid - 1;
+    }
+    return 0;  // a node without its diagonal belongs to no element: refused by the geometry
+}
+
+// A phase of the iteration, timed into a flow phase entry.
+struct phase {
+    float& acc;
+    double t0 = 0.0;
+    explicit phase(float& a) : acc(a) { timer(t0, 1); }
+    ~phase() {
+        timer(t0, 2);
+        acc += (float)t0;
+    }
+};
+
+// y = A x over the stored pattern (both triangles from the upper one in symmetric storage).
+void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x, double* y) {
+    if (!full) {
+        symmul(dim.N, sp.JA, sp.IA, sp.AMAT, x + 1, y + 1);  // symmul counts from 0
+        return;
+    }
+    const int* IA = sp.IA.data() - 1;
+    const int* JA = sp.JA.data() - 1;
+    const double* A = sp.AMAT.data() - 1;
+    for (int i = 1; i <= dim.N; ++i) {
+        double s = 0.0;
+        for (int k = IA[i]; k < IA[i + 1]; ++k) s += A[k] * x[JA[k]];
+        y[i] = s;
+    }
+}
+
+// The assembly common to both schemes, after the nodal characteristics.
+void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sparse& sp,
+              flowstate& fs, cpustat& cpu, const density& rho, bool newton) {
+    {
+        phase t(cpu.FT[2]);
+        elavg(dim, msh, sl);
+        sp.AMAT.fill(0.0);
+        sp.BMAT.fill(0.0);
+        if (newton) sp.JMAT.fill(0.0);
+    }
+    {
+        phase t(cpu.FT[3]);
+        if (newton) asmnew(dim, ctl, msh, sl, sp, fs, rho);
+        else if (ctl.OSC_FLAG) asmosc(dim, ctl, msh, sl, sp, rho);
+        else asmpic(dim, ctl, msh, sl, sp, rho);
+    }
+    {
+        phase t(cpu.FT[4]);
+        rhsres(dim, ctl, sp, fs);
+    }
+    {
+        phase t(cpu.FT[5]);
+        sysmat(dim, ctl, sp);
+    }
+    {
+        phase t(cpu.FT[4]);
+        rhsgrv(dim, ctl, msh, sl, sp, rho);
+        // The residual before boundary conditions, for the boundary fluxes.
+        for (int i = 1; i <= dim.N; ++i) sp.RESID(i) = sp.RHS(i);
+    }
+}
+
+void update_heads(const dimensions& dim, sparse& sp, flowstate& fs) {
+    double* p = fs.PNEW.data();
+    const double* d = sp.DELTA.data();
+    for (int i = 0; i < dim.N; ++i) p[i] += d[i];
+}
+
+}  // namespace
+
+void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full,
+            const density& rho) {
+    const double penalty = ctl.HUGER * 1.0e-9;
+    int n = 0;
+    auto hold = [&](int node) {
+        ++n;
+        bc.IBCNOD(n) = node;
+        sp.RHS(node) = 0.0;
+        const int k = diag_pos(sp, node, full);
+        sp.DIAGBC(n) = sp.AMAT(k);
+        sp.AMAT(k) = penalty;
+    };
+    for (int k = 1; k <= dim.NP; ++k) hold(bc.DIRNOD(k));
+    for (int f = 1; f <= dim.NSF; ++f) {
+        for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) hold(bc.SFNOD(f, j));
+    }
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (bc.IFATM(j) == 1) hold(j);
+    }
+    sp.NPRES = n;
+    auto rhor = [&](int node) { return rho.on() ? 1.0 + rho.eps * rho.cnew[node] : 1.0; };
+    for (int k = 1; k <= dim.NQ; ++k) {
+        const int node = bc.NEUNOD(k);
+        sp.RHS(node) += bc.NEUVAL(k) * rhor(node);
+    }
+    const double tf = ctl.TETAF;
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (bc.IFATM(j) == 0) sp.RHS(j) += (tf * bc.ATMACT(j) + (1.0 - tf) * bc.ATMACP(j)) * rhor(j);
+    }
+}
+
+void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool full) {
+    for (int n = 1; n <= sp.NPRES; ++n) sp.AMAT(diag_pos(sp, bc.IBCNOD(n), full)) = sp.DIAGBC(n);
+    for (int k = 1; k <= dim.NP; ++k) fs.PNEW(bc.DIRNOD(k)) = bc.DIRVAL(k);
+    for (int f = 1; f <= dim.NSF; ++f) {
+        for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) fs.PNEW(bc.SFNOD(f, j)) = 0.0;
+    }
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (bc.IFATM(j) == 1) fs.PNEW(j) = fs.POLD(j);
+    }
+}
+
+void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full) {
+    double* v = sp.WORK1.data() - 1;
+    matvec(dim, sp, full, sp.DELTA.data() - 1, v);
+    for (int i = 1; i <= dim.N; ++i) v[i] -= sp.RESID(i);
+    const double tf = ctl.TETAF;
+    for (int k = 1; k <= dim.NP; ++k) {
+        bc.DIRFLX(k) = (v[bc.DIRNOD(k)] - (1.0 - tf) * bc.DIRFLP(k)) / tf;
+    }
+    for (int f = 1; f <= dim.NSF; ++f) {
+        for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) {
+            bc.SFQ(f, j) = (v[bc.SFNOD(f, j)] - (1.0 - tf) * bc.SFQOLD(f, j)) / tf;
+        }
+    }
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (bc.IFATM(j) == 1) bc.ATMACT(j) = (v[j] - (1.0 - tf) * bc.ATMACP(j)) / tf;
+    }
+}
+
+void relax(const dimensions& dim, double OMEGA, flowstate& fs) {
+    double* p = fs.PNEW.data();
+    const double* o = fs.POLD.data();
+    for (int i = 0; i < dim.N; ++i) p[i] = OMEGA * p[i] + (1.0 - OMEGA) * o[i];
+}
+
+void relaxv(const dimensions& dim, control& ctl, const flowstate& fs) {
+    if (ctl.ITER == 1) {
+        ctl.OMEGA = 1.0;
+        ctl.OMEGAP = 1.0;
+        return;
+    }
+    double big = 0.0, delta = 0.0;
+    for (int i = 1; i <= dim.N; ++i) {
+        const double d = fs.PNEW(i) - fs.POLD(i);
+        if (std::fabs(d) >= big) {
+            big = std::fabs(d);
+            delta = d;
+        }
+    }
+    const double den = fs.PDIFIT(ctl.ITER - 1) * ctl.OMEGAP;
+    // Without a change in the previous iteration the ratio is undefined: no relaxation.
+    if (den == 0.0) {
+        ctl.OMEGA = 1.0;
+    } else {
+        const double b = delta / den;
+        ctl.OMEGA = b >= -1.0 ? (3.0 + b) / (3.0 + std::fabs(b)) : 0.5 / std::fabs(b);
+    }
+    ctl.OMEGAP = ctl.OMEGA;
+}
+
+void cvnorm(const dimensions& dim, const sparse& sp, flowstate& fs) {
+    double pinf = 0.0, pl2 = 0.0, pdif = 0.0;
+    int ik = 0;
+    for (int i = 1; i <= dim.N; ++i) {
+        const double d = fs.PNEW(i) - fs.POLD(i);
+        if (std::fabs(d) >= pinf) {
+            pinf = std::fabs(d);
+            ik = i;
+            pdif = d;
+        }
+        pl2 += d * d;
+    }
+    double finf = 0.0, fl2 = 0.0;
+    for (int i = 1; i <= dim.N; ++i) {
+        const double r = sp.RHS(i);
+        finf = std::fmax(finf, std::fabs(r));
+        fl2 += r * r;
+    }
+    fs.PINF = pinf;
+    fs.PL2 = std::sqrt(pl2);
+    fs.IKMAX = ik;
+    fs.PDIF = pdif;
+    fs.FINF = finf;
+    fs.FL2 = std::sqrt(fl2);
+}
+
+void chgmax(const dimensions& dim, flowstate& fs) {
+    fs.CHGSUR = 0.0;
+    fs.CHGALL = 0.0;
+    fs.NCHGALL = 1;
+    fs.PMAXSU = -1.7e38;
+    fs.PMINSU = 1.7e38;
+    fs.NPMAXS = fs.NPMINS = 1;
+    for (int i = 1; i <= dim.N; ++i) {
+        const double d = std::fabs(fs.PNEW(i) - fs.POLD(i));
+        if (d > fs.CHGALL) {
+            fs.CHGALL = d;
+            fs.NCHGALL = i;
+        }
+        if (i <= dim.NNOD) {
+            fs.CHGSUR = std::fmax(fs.CHGSUR, d);
+            if (fs.PNEW(i) > fs.PMAXSU) {
+                fs.PMAXSU = fs.PNEW(i);
+                fs.NPMAXS = i;
+            }
+            if (fs.PNEW(i) < fs.PMINSU) {
+                fs.PMINSU = fs.PNEW(i);
+                fs.NPMINS = i;
+            }
+        }
+    }
+}
+
+void picflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
+    {
+        phase t(cpu.FT[1]);
+        chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
+    }
+    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, false);
+    {
+        phase t(cpu.FT[6]);
+        bcapic(dim, ctl, bc, sp, false, rho);
+    }
+    wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
+    int niter = 0;
+    {
+        phase t(cpu.FT[7]);
+        SYMSLV(io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, niter, ctl.ITCGSY, ctl.TLCGSY,
+               ctl.TINYR, bc.IBCNOD, sp.JA, sp.IA, sp.DELTA, sp.RHS, sp.AMAT, sp.WORK2, sp.WORK1,
+               ctl.DIALECT);
+    }
+    ctl.ITLSOL = niter;
+    ctl.ITLINS += niter;
+    ctl.ITLIN += niter;
+    ctl.LSFAIL = niter >= ctl.ITCGSY;
+    if (ctl.LSFAIL) ctl.NLSFAIL += 1;
+    update_heads(dim, sp, fs);
+    bcrpic(dim, bc, sp, fs, false);
+    chgmax(dim, fs);
+}
+
+void newtflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+             soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
+    {
+        phase t(cpu.FT[1]);
+        chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
+    }
+    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, true);
+    {
+        phase t(cpu.FT[6]);
+        bcapic(dim, ctl, bc, sp, true, rho);
+    }
+    wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
+    int niter = 0, ier = 0;
+    {
+        phase t(cpu.FT[7]);
+        NSYSLV(ctl.ISOLV, io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, bc.IBCNOD, ctl.ITCGNS,
+               ctl.TLCGNS, niter, ier, dim.LIMNS1, const_cast<dimensions&>(dim).IBOTMN, sp.RNSYM,
+               sp.NSST, sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2,
+               ctl.TINYR);
+    }
+    ctl.ITLSOL = niter;
+    if (ctl.ISOLV >= 3) {
+        ctl.LSFAIL = ier != 0;
+    } else {
+        ctl.ITLINS += niter;
+        ctl.ITLIN += niter;
+        ctl.LSFAIL = niter >= ctl.ITCGNS;
+    }
+    if (ctl.LSFAIL) ctl.NLSFAIL += 1;
+    update_heads(dim, sp, fs);
+    bcrpic(dim, bc, sp, fs, true);
+    chgmax(dim, fs);
+}
+
+void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            soil& sl, flowstate& fs) {
+    ounit& lst = io.out(6);
+    ounit& term = io.out(kTermUnit);
+    const bool left = ctl.ITER < dim.ITMX;
+    if (fs.PL2 >= ctl.ERNLMX || fs.PINF >= ctl.ERNLMX || fs.FL2 >= ctl.ERNLMX ||
+        fs.FINF >= ctl.ERNLMX) {
+        wfree(lst, "STOP: residual errors have become greater ", " than the allowed maximum = ", ctl.ERNLMX);
+        wfree(io.STDOUT, "STOP: residual errors have become greater ", " than the allowed maximum = ",
+              ctl.ERNLMX);
+        stop_run(EXIT_ERROR);
+    }
+    const bool conv = (ctl.L2NORM != 0 ? fs.PL2 : fs.PINF) <= ctl.TOLNL;
+    const bool sfmoving = bc.SFCHK == 1 && bc.SFCVG == 0;
+    if (!ctl.LSFAIL && left && (!conv || sfmoving)) {
+        ctl.ISTATUS = -1;
+        ctl.ITER += 1;
+        for (int f = 1; f <= dim.NSF; ++f) bc.IEXITP(f) = bc.IEXIT(f);
+        const double tf = ctl.TETAF;
+        for (int i = 1; i <= dim.N; ++i) {
+            fs.POLD(i) = fs.PNEW(i);
+            fs.PTHOLD(i) = fs.PTHETA(i);
+            fs.PTHETA(i) = tf * fs.PNEW(i) + (1.0 - tf) * fs.PSAVE(i);
+        }
+        return;
+    }
+    ctl.ITUNS += ctl.ITER;
+    for (ounit* u : {&lst, &term}) {
+        wfmt(*u, "(/,'      FLOW EQ. NONLINEAR CONVERGENCE BEHAVIOR',"
+                 "' FOR THE TIME: ',1PE15.4,/"
+                 ",'      iter at node  psinew psiold press-head-dif '"
+                 ",' L2norm-press-head-dif res-err-L2 res-err-infty',/)",
+             ctl.TIME);
+        for (int it = 1; it <= ctl.ITER; ++it) {
+            wfmt(*u, "(I6,2X,I6,6(1PE15.4))", it, fs.IKMAXIT(it), fs.PNEWIT(it), fs.POLDIT(it),
+                 fs.PDIFIT(it), fs.PL2IT(it), fs.FL2IT(it), fs.FINFIT(it));
+        }
+    }
+    if (!ctl.LSFAIL && conv && !sfmoving) {
+        ctl.ISTATUS = 0;
+        for (ounit* u : {&lst, &term}) {
+            wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE ACHIEVED IN ',I4,' NONLINEAR ITERATIONS ',"
+                     "/,' USING A TOTAL OF ',I4,' LINEAR ITERATIONS',/)",
+                 ctl.ITER, ctl.ITLINS);
+        }
+        for (int i = 1; i <= dim.N; ++i) fs.HPOT(i) = fs.PNEW(i) + msh.Z(i);
+        return;
+    }
+    for (ounit* u : {&lst, &term}) {
+        wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE NOT ACHIEVED IN ',I4,' NONLINEAR ITERATIONS',/)", ctl.ITER);
+    }
+    if (!ctl.BKFLAG) {
+        ctl.ISTATUS = -3;
+        ctl.ENDFLOW = true;
+        wfmt(lst, "(1X,'>>> FLOW EQ. NO BACK-STEPPING POSSIBLE -- SIMULATION WILL ',"
+                  "'TERMINATE',/)");
+        return;
+    }
+    ctl.ISTATUS = -2;
+    wfmt(lst, "(1X,'>>> FLOW EQ. BACK-STEPPING...',/)");
+    ctl.TIME = ctl.TIMEP;
+    ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
+    if (ctl.DELTAT <= ctl.DTMIN) {
+        ctl.DELTAT = ctl.DTMIN;
+        ctl.BKFLAG = false;
+    } else {
+        ctl.BKFLAG = true;
+    }
+    ctl.TIME += ctl.DELTAT;
+    ctl.NBKSTEP += 1;
+    ctl.ITER = 1;
+    ctl.ITLINS = 0;
+    // The state of the start of the step comes back.
+    for (int k = 1; k <= dim.NP; ++k) bc.DIRFLX(k) = bc.DIRFLP(k);
+    for (int f = 1; f <= dim.NSF; ++f) {
+        bc.IEXIT(f) = bc.IEXOLD(f);
+        bc.IEXITP(f) = bc.IEXOLD(f);
+        for (int j = 1; j <= bc.NSFNUM(f); ++j) bc.SFQ(f, j) = bc.SFQOLD(f, j);
+    }
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        bc.IFATM(j) = bc.IFATMP(j);
+        bc.ATMACT(j) = bc.ATMACP(j);
+    }
+    for (int i = 1; i <= dim.N; ++i) fs.PNEW(i) = fs.PSAVE(i);
+    bcrstr(dim, ctl, io, msh, bc, sl, fs);
+    const double tf = ctl.TETAF;
+    for (int i = 1; i <= dim.N; ++i) {
+        fs.POLD(i) = fs.PNEW(i);
+        fs.PTHETA(i) = tf * fs.PNEW(i) + (1.0 - tf) * fs.PSAVE(i);
+        fs.PTHOLD(i) = fs.PTHETA(i);
+    }
+}
+
+void unsatflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, massbal& mb, const density& rho) {
+    double t0 = 0.0;
+    timer(t0, 1);
+    do {
+        if (ctl.IFLOW == 1) {
+            picflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho);
+        } else {
+            newtflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho);
+        }
+        bflpic(dim, ctl, bc, sp, ctl.IFLOW != 1);
+        if (ctl.IRELAX == 1) {
+            relax(dim, ctl.OMEGA, fs);
+        } else if (ctl.IRELAX == 2) {
+            relaxv(dim, ctl, fs);
+            relax(dim, ctl.OMEGA, fs);
+        }
+        cvnorm(dim, sp, fs);
+        const int it = ctl.ITER;
+        fs.IKMAXIT(it) = fs.IKMAX;
+        fs.PNEWIT(it) = fs.PNEW(fs.IKMAX);
+        fs.POLDIT(it) = fs.POLD(fs.IKMAX);
+        fs.PDIFIT(it) = fs.PDIF;
+        fs.PL2IT(it) = fs.PL2;
+        fs.FINFIT(it) = fs.FINF;
+        fs.FL2IT(it) = fs.FL2;
+        wfmt(io.out(26), "(2I6,2(1PE10.3),I6,2(1PE10.2),2(1PE10.3))", it, ctl.ITLSOL, fs.PL2,
+             fs.PINF, fs.IKMAX, fs.PNEW(fs.IKMAX), fs.POLD(fs.IKMAX), fs.FL2, fs.FINF);
+        atmswt(dim, bc, sl, fs);
+        if (dim.NSF >= 1) {
+            if (bc.ISFONE != 0) extone(dim, ctl, io, bc, fs);
+            else extall(dim, ctl, io, bc, fs);
+            if (bc.SFNCVG < 1) {
+                bc.SFCVG = 1;
+            } else {
+                bc.SFCVG = 0;
+                bc.SFFAIL += 1;
+                bc.SFFAILT += bc.SFNCVG;
+            }
+        }
+        cnvrgf(dim, ctl, io, msh, bc, sl, fs);
+    } while (ctl.ISTATUS == -1);
+    // The water balance of the step (also of a step that ends the run unconverged).
+    if (ctl.ISTATUS != -2) flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
+    timer(t0, 2);
+    cpu.CPUNL += (float)t0;
+}
+
+}  // namespace nep

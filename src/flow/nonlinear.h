@@ -1,0 +1,42 @@
+// The nonlinear flow step: Picard or Newton iterations with boundary conditions, relaxation,
+// norms, convergence control and back-stepping.
+#pragma once
+
+#include "bc/bcdata.h"
+#include "driver/records.h"
+#include "flow/assemble.h"
+#include "flow/flowstate.h"
+#include "mesh/mesh.h"
+#include "mesh/sparse.h"
+#include "output/massbal.h"
+#include "soil/soil.h"
+
+namespace nep {
+
+// One step attempt from TIMEP to TIME. On return ISTATUS is 0 (converged), -2 (back-step
+// prepared) or -3 (failed without possible back-step; ENDFLOW set).
+void unsatflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, massbal& mb,
+              const density& rho = density());
+
+void picflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho);
+void newtflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+             soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho);
+
+// Boundary conditions of the linear system (penalty diagonals, Neumann and atmospheric fluxes),
+// and their removal after the solve. `full` selects the full (Newton) storage.
+void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full,
+            const density& rho);
+void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool full);
+// Boundary fluxes from the solved system: DIRFLX, SFQ, ATMACT of head-controlled nodes.
+void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full);
+
+void relax(const dimensions& dim, double OMEGA, flowstate& fs);
+void relaxv(const dimensions& dim, control& ctl, const flowstate& fs);
+void cvnorm(const dimensions& dim, const sparse& sp, flowstate& fs);
+void chgmax(const dimensions& dim, flowstate& fs);
+void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            soil& sl, flowstate& fs);
+
+}  // namespace nep
