@@ -81,7 +81,7 @@ cat > soil <<SOIL
 2.0 0.05 -0.5
 SOIL
 for ((l = 1; l <= nstr; ++l)); do echo "0.1 0.1 0.1 1.0e-4 0.40" >> soil; done
-printf 'F\n2\n' > flowic
+printf 'T\n0\n5.0\n' > flowic
 printf '0\n0.0\n' > transic
 printf '1.0 0.0 0.0 0.0\n' > solute
 printf '0\n0\n0\n' > transbc
