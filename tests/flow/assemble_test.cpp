@@ -1,0 +1,169 @@
+// Flow element matrices and the boundary conditions of the linear system, on one tetrahedron
+// whose stiffness is known by hand: the unit right-handed tetrahedron, gradients of its basis
+// functions (-1,-1,-1), (1,0,0), (0,1,0), (0,0,1), volume 1/6.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "driver/run.h"
+#include "driver/storage.h"
+#include "flow/assemble.h"
+#include "flow/nonlinear.h"
+#include "mesh/csr.h"
+
+using namespace nep;
+
+namespace {
+
+// The hand stiffness V * grad(phi_j) . grad(phi_k) of the unit tetrahedron.
+double stiff(int j, int k) {
+    static const double g[4][3] = {{-1, -1, -1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    return (g[j - 1][0] * g[k - 1][0] + g[j - 1][1] * g[k - 1][1] + g[j - 1][2] * g[k - 1][2]) / 6.0;
+}
+
+struct one_tet {
+    std::unique_ptr<records> R = std::make_unique<records>();
+    explicit one_tet(int iflow, int lump = 1) {
+        dimensions& d = R->dim;
+        d.N = 4;
+        d.NT = 1;
+        d.NTRI = 1;
+        d.NTRI3 = 3;
+        d.NSTR = 1;
+        d.NZONE = 1;
+        d.N1 = 8;
+        d.NNOD = 4;
+        d.NP = 1;
+        d.NQ = 1;
+        d.NBCMAX = 8;
+        R->ctl.IFLOW = iflow;
+        R->ctl.TETAF = 1.0;
+        R->ctl.DELTAT = 0.5;
+        R->io.out(6).open_memory();
+        R->io.STDOUT.open_memory();
+        mesh& m = R->msh;
+        m.TETRA.alloc(5, 1);
+        for (int i = 1; i <= 4; ++i) m.TETRA(i, 1) = i;
+        m.TETRA(5, 1) = 1;
+        m.X.alloc(4);
+        m.Y.alloc(4);
+        m.Z.alloc(4);
+        m.X(2) = 1.0;
+        m.Y(3) = 1.0;
+        m.Z(4) = 1.0;
+        m.IVOL.alloc(1);
+        m.VOLUR.alloc(1);
+        m.VOLINV.alloc(1);
+        alloc_sparse(d, R->ctl, R->sp);
+        csr_ptr(d, R->ctl, R->io, m, R->sp);
+        m.IVOL(1) = 1;
+        m.VOLUR(1) = 1.0 / 6.0;
+        m.VOLINV(1) = 6.0;
+        const double b[4] = {-1, 1, 0, 0}, c[4] = {-1, 0, 1, 0}, dd[4] = {-1, 0, 0, 1};
+        for (int i = 1; i <= 4; ++i) {
+            R->sp.BI(i, 1) = b[i - 1] / 6.0;
+            R->sp.CI(i, 1) = c[i - 1] / 6.0;
+            R->sp.DI(i, 1) = dd[i - 1] / 6.0;
+        }
+        soil& s = R->sl;
+        for (auto* t : {&s.XPERM, &s.YPERM, &s.ZPERM, &s.STORAGE, &s.POROSITY}) t->alloc(1, 1, 1.0);
+        s.ELKRW.alloc(1, 1.0);
+        s.ELSTC.alloc(1, 2.0);
+        s.ELSW.alloc(1, 1.0);
+        lmass(lump, R->sp.LMASS);
+        flowstate& f = R->fs;
+        for (auto* v : {&f.PNEW, &f.PSAVE, &f.PTHETA, &f.POLD}) v->alloc(4);
+    }
+    double A(int j, int k) const { return R->sp.AMAT(R->sp.IPOS(j, k, 1)); }
+    double B(int j, int k) const { return R->sp.BMAT(R->sp.IPOS(j, k, 1)); }
+};
+
+}  // namespace
+
+TEST(FlowAssembly, PicardStiffnessAndLumpedStorageOfOneTetrahedron) {
+    one_tet t(1);
+    EXPECT_EQ(t.R->dim.NTERM, 10);
+    asmpic(t.R->dim, t.R->ctl, t.R->msh, t.R->sl, t.R->sp, density());
+    for (int j = 1; j <= 4; ++j) {
+        for (int k = j; k <= 4; ++k) {
+            EXPECT_NEAR(t.A(j, k), stiff(j, k), 1e-15) << j << k;
+            // Lumped: VOLUR * ELSTC / 4 on the diagonal only.
+            EXPECT_NEAR(t.B(j, k), j == k ? 2.0 / 6.0 / 4.0 : 0.0, 1e-15);
+        }
+    }
+}
+
+TEST(FlowAssembly, ConsistentStorageAndMirroredNewtonMatrices) {
+    one_tet t(2, 0);
+    EXPECT_EQ(t.R->dim.NTERM, 16);
+    t.R->sl.DCKRW.alloc(4);
+    t.R->sl.DSTCOEF.alloc(4);
+    t.R->sp.JMAT.fill(0.0);
+    asmnew(t.R->dim, t.R->ctl, t.R->msh, t.R->sl, t.R->sp, t.R->fs, density());
+    for (int j = 1; j <= 4; ++j) {
+        for (int k = 1; k <= 4; ++k) {
+            EXPECT_NEAR(t.A(j, k), stiff(j, k), 1e-15);
+            EXPECT_NEAR(t.B(j, k), (2.0 / 6.0) * (j == k ? 0.1 : 0.05), 1e-15);
+            // No derivative of the characteristics: no Jacobian term.
+            EXPECT_EQ(t.R->sp.JMAT(t.R->sp.IPOS(j, k, 1)), 0.0);
+        }
+    }
+}
+
+TEST(FlowAssembly, OscillationControlRowsSumToZeroAndStaySymmetric) {
+    one_tet t(1);
+    t.R->sl.XPERM(1, 1) = 4.0;  // anisotropic: kg = (4*1*2)^(1/3) = 2
+    t.R->sl.ZPERM(1, 1) = 2.0;
+    asmosc(t.R->dim, t.R->ctl, t.R->msh, t.R->sl, t.R->sp, density());
+    for (int j = 1; j <= 4; ++j) {
+        double row = 0.0;
+        for (int k = 1; k <= 4; ++k) row += j <= k ? t.A(j, k) : t.A(k, j);
+        EXPECT_NEAR(row, 0.0, 1e-12) << j;
+    }
+}
+
+TEST(FlowAssembly, HydrostaticHeadsLeaveNoResidual) {
+    // psi + z constant: the conductance and gravity terms cancel at every node.
+    one_tet t(1);
+    flowstate& f = t.R->fs;
+    for (int i = 1; i <= 4; ++i) {
+        f.PNEW(i) = f.PSAVE(i) = f.PTHETA(i) = 3.0 - t.R->msh.Z(i);
+    }
+    asmpic(t.R->dim, t.R->ctl, t.R->msh, t.R->sl, t.R->sp, density());
+    rhsres(t.R->dim, t.R->ctl, t.R->sp, f);
+    rhsgrv(t.R->dim, t.R->ctl, t.R->msh, t.R->sl, t.R->sp, density());
+    for (int i = 1; i <= 4; ++i) EXPECT_NEAR(t.R->sp.RHS(i), 0.0, 1e-15) << i;
+    // A head one higher at node 2 alone draws its conductance row as the residual.
+    f.PTHETA(2) += 1.0;
+    rhsres(t.R->dim, t.R->ctl, t.R->sp, f);
+    rhsgrv(t.R->dim, t.R->ctl, t.R->msh, t.R->sl, t.R->sp, density());
+    for (int i = 1; i <= 4; ++i) EXPECT_NEAR(t.R->sp.RHS(i), -stiff(i, 2), 1e-15) << i;
+}
+
+TEST(FlowAssembly, SystemMatrixAndBoundaryConditions) {
+    one_tet t(1);
+    records& R = *t.R;
+    asmpic(R.dim, R.ctl, R.msh, R.sl, R.sp, density());
+    sysmat(R.dim, R.ctl, R.sp);
+    // TETAF * A + B / DELTAT on the diagonal of node 3.
+    EXPECT_NEAR(t.A(3, 3), stiff(3, 3) + (2.0 / 24.0) / 0.5, 1e-15);
+    // Node 4 a Dirichlet node at head 7, node 2 a Neumann node with 0.25, no atmospheric node.
+    R.bc.DIRNOD.alloc(1, 4);
+    R.bc.DIRVAL.alloc(1, 7.0);
+    R.bc.NEUNOD.alloc(1, 2);
+    R.bc.NEUVAL.alloc(1, 0.25);
+    R.bc.IFATM.alloc(4, -1);
+    R.bc.IBCNOD.alloc(8);
+    R.sp.RHS.fill(1.0);
+    const double d4 = t.A(4, 4);
+    bcapic(R.dim, R.ctl, R.bc, R.sp, false, density());
+    EXPECT_EQ(R.sp.NPRES, 1);
+    EXPECT_EQ(t.A(4, 4), 1.7e38 * 1.0e-9);
+    EXPECT_EQ(R.sp.RHS(4), 0.0);
+    EXPECT_EQ(R.sp.RHS(2), 1.25);
+    EXPECT_EQ(R.sp.RHS(1), 1.0);
+    bcrpic(R.dim, R.bc, R.sp, R.fs, false);
+    EXPECT_EQ(t.A(4, 4), d4);
+    EXPECT_EQ(R.fs.PNEW(4), 7.0);
+}
