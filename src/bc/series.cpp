@@ -11,6 +11,11 @@ namespace nep {
 
 namespace {
 
+constexpr std::size_t text_length(const char* s) { return *s ? 1 + text_length(s + 1) : 0; }
+static_assert(text_length(kDirLabel) == 22 && text_length(kNeuLabel) == 22 &&
+                  text_length(kDirBackLabel) == 22 && text_length(kNeuBackLabel) == 22,
+              "series labels are printed with A22");
+
 // A steady-state run is asked for with a first step of at least this size.
 constexpr double kSteadyDeltat = 1.0e10;
 

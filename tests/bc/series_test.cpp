@@ -4,6 +4,7 @@
 // expected values are hand computations of the linear interpolation.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -364,20 +365,4 @@ TEST(BcSeries, BadRecordsStopNamingTheFileAndLine) {
     EXPECT_EQ(msg, "prescribed-head time-series file 'dirts' line 2: expected a real number, found 'x'");
     // Equal times are a step change, not an error.
     EXPECT_EQ(run("0\n1 2 3\n10\n4 5 6\n10\n7 8 9\n", 12.0, &msg), -1);
-}
-
-TEST(BcSeries, IntervalChoice) {
-    const double normal[4] = {0, 0, 10, 20};
-    EXPECT_EQ(series_interval(normal, 15.0), 2);
-    EXPECT_EQ(series_interval(normal, 20.0), 2);
-    EXPECT_EQ(series_interval(normal, 10.0), 1);  // at slot 2 both intervals give record 2
-    EXPECT_EQ(series_interval(normal, 9.0), 1);
-    const double start[4] = {0, 0, 0, 5};
-    EXPECT_EQ(series_interval(start, 1.0), 2);  // from the zero record at time 0
-    EXPECT_EQ(series_interval(start, -1.0), 2);
-    const double ended[4] = {0, 10, 20, 20};
-    EXPECT_EQ(series_interval(ended, 25.0), 0);
-    EXPECT_EQ(series_interval(ended, 15.0), 1);
-    const double steady[4] = {0, 0, 0, 0};
-    EXPECT_EQ(series_interval(steady, 1.7e38), 0);
 }
