@@ -56,11 +56,11 @@ double dot(int N, const vec& a, const vec& b) {
     return s;
 }
 
-// Sum of squares over the free nodes (mask(i) = 1; the prescribed ones hold 0).
-double free_sumsq(int N, const vec& v, const vec& mask) {
+// Sum of squares of v (element 1 first) over the free nodes (mask(i) = 1; prescribed: 0).
+double free_sumsq(int N, const double* v, const vec& mask) {
     double s = 0.0;
     for (int i = 1; i <= N; ++i) {
-        if (mask(i) != 0.0) s += v(i) * v(i);
+        if (mask(i) != 0.0) s += v[i - 1] * v[i - 1];
     }
     return s;
 }
@@ -159,17 +159,17 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     // and the mask of free nodes (1) and prescribed nodes (0) for the norms.
     double* w = work.data();
     const vec r{w}, p{w + N}, q{w + 2L * N}, z{w + 3L * N}, mask{w + 4L * N};
-    const vec xv{x.data()}, bv{const_cast<double*>(b.data())};
+    const vec xv{x.data()};
     for (int i = 1; i <= N; ++i) mask(i) = 1.0;
     for (int k = 1; k <= NP; ++k) mask(nodes(k)) = 0.0;
 
     symfac(lst, N, NTERM, JA, IA, A, U);
 
     // Initial guess.
-    symprc(N, JA, IA, U, bv.p, xv.p);
+    symprc(N, JA, IA, U, b.data(), xv.p);
 
     NITER = 1;
-    const double bb = free_sumsq(N, bv, mask);
+    const double bb = free_sumsq(N, b.data(), mask);
     symmul(N, JA, IA, A, xv.p, r.p);
     for (int i = 1; i <= N; ++i) r(i) = b(i) - r(i);
     symprc(N, JA, IA, U, r.p, p.p);
@@ -181,7 +181,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
         if (pq == 0.0) {
             // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
             // taken. Leave with the measure of the current residual.
-            const double rr = free_sumsq(N, r, mask);
+            const double rr = free_sumsq(N, r.p, mask);
             ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
             break;
         }
@@ -193,7 +193,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
         symprc(N, JA, IA, U, r.p, z.p);
         const double beta = dot(N, q, z) / pq;
         for (int i = 1; i <= N; ++i) p(i) = z(i) - beta * p(i);
-        const double rr = free_sumsq(N, r, mask);
+        const double rr = free_sumsq(N, r.p, mask);
         ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
         // An undefined measure cannot improve: leave at once, the failure test below stops.
         if (NITER >= ITCGSY || ERR <= TLCGSY || std::isnan(ERR)) break;
@@ -203,7 +203,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     // The true residual of the solution, prescribed entries left out.
     symmul(N, JA, IA, A, xv.p, r.p);
     for (int i = 1; i <= N; ++i) r(i) = mask(i) != 0.0 ? b(i) - r(i) : 0.0;
-    const double rr = free_sumsq(N, r, mask);
+    const double rr = free_sumsq(N, r.p, mask);
     const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
 
     wfmt(lst, "(1X,I4,2(1PE15.6),'  <<SYMMETRIC SOLVER>>')", NITER, ERR, RES);
