@@ -11,6 +11,17 @@ void bc_stop(iofiles& io, std::initializer_list<std::string> lines) {
     stop_run(EXIT_ERROR);
 }
 
+void bc_stop_fixed(iofiles& io, std::initializer_list<std::string> lines,
+                   const std::string& detail) {
+    for (const auto& l : lines) wfree(io.out(6), l);
+    for (const auto& l : lines) wfree(io.STDOUT, l);
+    input_error(detail);
+}
+
+std::string bc_detail(const freader& fr, long line, const std::string& what) {
+    return fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": " + what;
+}
+
 std::string bc_where(const freader& fr, long line, const std::string& what) {
     return " ERROR: " + fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": " + what;
 }

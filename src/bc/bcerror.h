@@ -12,6 +12,14 @@ namespace nep {
 // the run with status 1.
 [[noreturn]] void bc_stop(iofiles& io, std::initializer_list<std::string> lines);
 
+// A stop whose listing text is fixed: the lines go to the main listing and to standard output
+// exactly as they are, and the detail (file, line, entry, value) to standard error.
+[[noreturn]] void bc_stop_fixed(iofiles& io, std::initializer_list<std::string> lines,
+                                const std::string& detail);
+
+// The detail of a stop for standard error: "<role> '<file>' line <line>: <what>".
+std::string bc_detail(const freader& fr, long line, const std::string& what);
+
 // The detail line of a stop: " ERROR: <role> '<file>' line <line>: <what>".
 std::string bc_where(const freader& fr, long line, const std::string& what);
 

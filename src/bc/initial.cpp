@@ -72,8 +72,8 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
         }
         return;
     default:
-        bc_stop(io, {" ERROR: bad INDP value file = flow-ic",
-                     bc_where(fr, line, "INDP = " + std::to_string(fs.INDP) + ", expected 0, 1 or 2")});
+        bc_stop_fixed(io, {" ERROR: bad INDP value file = flow-ic"},
+                      bc_detail(fr, line, "INDP = " + std::to_string(fs.INDP) + ", expected 0, 1 or 2"));
     }
 
     if (io.IPRT1 >= 1) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "bc/bcerror.h"
+#include "driver/stop.h"
 #include "driver/format.h"
 
 namespace nep {
@@ -34,14 +35,15 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
         bad = read_nodes(fr, bc.DIR2D.data(), ndir, 1, dim.NNOD, line);
         if (bad != 0) {
             const int v = bc.DIR2D(bad);
-            const std::string where = bc_where(fr, line, outside(bad, "NDIR", v, "1..NNOD", dim.NNOD));
+            const std::string what = outside(bad, "NDIR", v, "1..NNOD", dim.NNOD);
             if (v > dim.NNOD) {
                 for (ounit* u : {&lst, &io.STDOUT}) {
                     wfree(*u, " ERROR: a node value to be replicated",
                           " is greater than number (NNOD) of surface nodes!");
                 }
+                input_error(bc_detail(fr, line, what));
             }
-            bc_stop(io, {where});
+            bc_stop(io, {bc_where(fr, line, what)});
         }
         if (echo) {
             wfmt(lst, "(/,5X,'DIRICHLET NODES IN 2-D MESH FOR FLOW EQUATION')");
