@@ -352,23 +352,25 @@ TEST(NsyslvIlu0, TridiagonalFactorsAreExact) {
     for (int k = 1; k <= 10; ++k) EXPECT_NEAR(LU(k), want[k - 1], 1e-15) << k;
 }
 
-// A = [1 1 0; 1 1 1; 0 1 1]: the pivots of rows 2 and 3 are exactly 0 and take the pivot of the
-// row before; U(2,3) = (1 - 0)/1. The minimal-residual step from there, by hand in rational
-// arithmetic with b = (1, 2, 3): x0 = K^-1 b = (2, -1, 2), r^ = L^-1 (b - A x0) = (0, -1, 3),
-// alpha = -3/5, x = (-2/5, 7/5, 1/5), ERR = sqrt(1/14), RES = sqrt(13/70).
+// A = [2 2 0; 1 1 1; 0 1 1/2]: the pivots of rows 2 and 3 are exactly 0 and take the pivot of
+// the row before, 2; then U(2,3) = 1/2, L(3,2) = 1. The minimal-residual step from there, by hand
+// in rational arithmetic with b = (1, 2, 3): x0 = K^-1 b = (5/16, 3/16, 9/8),
+// r = b - A x0 = (0, 3/8, 9/4), r^ = L^-1 r = (0, 3/16, 33/32), q = Op r^ = (0, 33/64, -21/128),
+// alpha = -132/533, x = (493/2132, 573/2132, 927/1066), ERR = sqrt(288/3731) = 0.27783286627...,
+// RES = sqrt(805536/1988623) = 0.63645286825...; the lines printed by gfortran.
 TEST(NsyslvIlu0, ZeroPivotsTakeThePivotOfTheRowBefore) {
-    const csr s = from_dense({{1, 1, 0}, {1, 1, 1}, {0, 1, 1}});
+    const csr s = from_dense({{2, 2, 0}, {1, 1, 1}, {0, 1, 0.5}});
     const outcome o = solve(s, 1, {1, 2, 3}, 5, 0.5);
     ASSERT_FALSE(o.stopped) << o.out;
-    const std::vector<double> lu = {1, 1, 1, 1, 1, 1, 1};
+    const std::vector<double> lu = {2, 1, 1, 2, 0.5, 1, 2};
     EXPECT_EQ(o.LU, lu);
     EXPECT_EQ(o.lst,
               " ELEMENTO DIAGONALE DI L NULLO,I,J =    2\n"
               " ELEMENTO DIAGONALE DI L NULLO,I,J =    3\n"
-              "    1   2.672612E-01   4.309458E-01  <<NONSYMMETRIC SOLVER>>\n");
-    EXPECT_NEAR(o.x[0], -0.4, 1e-15);
-    EXPECT_NEAR(o.x[1], 1.4, 1e-15);
-    EXPECT_NEAR(o.x[2], 0.2, 1e-15);
+              "    1   2.778329E-01   6.364529E-01  <<NONSYMMETRIC SOLVER>>\n");
+    EXPECT_NEAR(o.x[0], 493.0 / 2132, 1e-15);
+    EXPECT_NEAR(o.x[1], 573.0 / 2132, 1e-15);
+    EXPECT_NEAR(o.x[2], 927.0 / 1066, 1e-15);
 }
 
 TEST(NsyslvIlu0, ZeroFirstPivotTakesTheLargestEntryOfItsRow) {
