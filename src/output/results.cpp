@@ -68,11 +68,6 @@ void write_list(ounit& u, const arr1<double>& v, long first, long last) {
 
 }  // namespace
 
-void check_output_lists(const dimensions& dim, iofiles& io) {
-    check_isec(dim, io);
-    check_ipout(io, dim.NR, io.IPOUT, dim.N);
-}
-
 void detout(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const soil& sl, const flowstate& fs, bool current) {
     const double t = current ? ctl.TIME : ctl.TIMEP;

@@ -11,11 +11,6 @@
 
 namespace nep {
 
-// Refuses, naming the parameter file, a horizontal section ISEC outside 0..NSTR+1 and partial-
-// output nodes IPOUT outside 1..N; both would address nodes the mesh does not have. Called once
-// after the parameter file has been read (detout and the partial output check again).
-void check_output_lists(const dimensions& dim, iofiles& io);
-
 // The detailed output: with current false the initial state (TIMEP, step 0), else TIME and
 // NSTEP. Flow files through detprf; concentration files through detprc when ITRANS != 0 (CNEW).
 void detout(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
