@@ -359,7 +359,10 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     for (ounit* u : {&lst, &term}) {
         wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE NOT ACHIEVED IN ',I4,' NONLINEAR ITERATIONS',/)", ctl.ITER);
     }
-    if (!ctl.BKFLAG) {
+    // A reduction that does not shorten the step (DTREDM >= 1 and DTREDS <= 0) would repeat the
+    // same failing attempt for ever: no back-step is possible then either.
+    const double reduced = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
+    if (!ctl.BKFLAG || !(reduced < ctl.DELTAT)) {
         ctl.ISTATUS = -3;
         ctl.ENDFLOW = true;
         wfmt(lst, "(1X,'>>> FLOW EQ. NO BACK-STEPPING POSSIBLE -- SIMULATION WILL ',"
@@ -369,7 +372,7 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     ctl.ISTATUS = -2;
     wfmt(lst, "(1X,'>>> FLOW EQ. BACK-STEPPING...',/)");
     ctl.TIME = ctl.TIMEP;
-    ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
+    ctl.DELTAT = reduced;
     if (ctl.DELTAT <= ctl.DTMIN) {
         ctl.DELTAT = ctl.DTMIN;
         ctl.BKFLAG = false;

@@ -140,3 +140,17 @@ TEST(FlowRun, ResidualBeyondTheLimitStops) {
         << r.out;
     EXPECT_FALSE(d.exists("root-ntupla.dat"));
 }
+
+TEST(FlowRun, BackStepThatCannotShortenTheStepEndsTheRun) {
+    // DTREDM = 1 and DTREDS = 0 leave a failed step as long as it was: repeating it would never
+    // end, so the run ends as when no back-step is possible.
+    deck d("tiny");
+    d.write("flowic", "F\n2\n");
+    d.set_line("parm", 8, "2 3 8 1.0d-9");
+    d.set_line("parm", 15, "0.0 1.5 0.0 1.0");
+    auto r = d.run();
+    EXPECT_EQ(r.status, 2) << r.err;
+    const std::string lst = d.read("out.lst");
+    EXPECT_EQ(count_of(lst, "TIME STEP:     1    DELTAT:"), 1);
+    EXPECT_EQ(count_of(lst, "NO BACK-STEPPING POSSIBLE -- SIMULATION WILL TERMINATE"), 1);
+}
