@@ -41,7 +41,7 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
     }
 }
 
-void flowsolve(const dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
+void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs) {
     unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
     if (ctl.ISTATUS == -2) return;

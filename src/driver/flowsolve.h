@@ -5,7 +5,7 @@
 
 namespace nep {
 
-void flowsolve(const dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
+void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs);
 
 // The boundary state of an accepted step becomes the previous state: prescribed-head fluxes,

@@ -38,6 +38,35 @@ inline couple coupling(const control& ctl, const mesh& msh, const soil& sl, cons
     return k;
 }
 
+// What every element loop needs of element e: its layer and material, the coupling factors,
+// the conductance factor f and storage factor g, the conductivities, the basis coefficients and
+// the positions of its 16 entries.
+struct element {
+    int L, mat;
+    couple k;
+    double f, g, kx, ky, kz;
+    const double *bi, *ci, *di;
+    const int* pos;
+};
+
+inline element element_of(const dimensions& dim, const control& ctl, const mesh& msh,
+                          const soil& sl, const sparse& sp, const density& rho, long e) {
+    element el;
+    el.L = layer_of(dim, e);
+    el.mat = msh.TETRA(5, e);
+    el.k = coupling(ctl, msh, sl, rho, e);
+    el.f = msh.VOLINV(e) * sl.ELKRW(e) * el.k.w;
+    el.g = msh.VOLUR(e) * sl.ELSTC(e) * el.k.s;
+    el.kx = sl.XPERM(el.L, el.mat);
+    el.ky = sl.YPERM(el.L, el.mat);
+    el.kz = sl.ZPERM(el.L, el.mat);
+    el.bi = sp.BI.col(e);
+    el.ci = sp.CI.col(e);
+    el.di = sp.DI.col(e);
+    el.pos = sp.IPOS.elem(e);
+    return el;
+}
+
 }  // namespace
 
 void lmass(int lump, double T[5][5]) {
@@ -54,15 +83,10 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
     for (long e = 1; e <= dim.NT; ++e) {
-        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-        const couple k = coupling(ctl, msh, sl, rho, e);
-        const double f = msh.VOLINV(e) * sl.ELKRW(e) * k.w;
-        const double g = msh.VOLUR(e) * sl.ELSTC(e) * k.s;
-        const double kx = sl.XPERM(L, mat), ky = sl.YPERM(L, mat), kz = sl.ZPERM(L, mat);
-        const double* bi = sp.BI.col(e);
-        const double* ci = sp.CI.col(e);
-        const double* di = sp.DI.col(e);
-        const int* pos = sp.IPOS.elem(e);
+        const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
+        const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
+        const double *bi = el.bi, *ci = el.ci, *di = el.di;
+        const int* pos = el.pos;
         for (int j = 0; j < 4; ++j) {
             for (int m = j; m < 4; ++m) {
                 const int p = pos[m * 4 + j];  // (row j, column m), m >= j
@@ -78,10 +102,8 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
     for (long e = 1; e <= dim.NT; ++e) {
-        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-        const couple k = coupling(ctl, msh, sl, rho, e);
-        const double g = msh.VOLUR(e) * sl.ELSTC(e) * k.s;
-        const double kx = sl.XPERM(L, mat), ky = sl.YPERM(L, mat), kz = sl.ZPERM(L, mat);
+        const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
+        const double g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
         const double kg = std::pow(kx * ky * kz, 0.333333333333);
         const double sx = std::sqrt(kg / kx), sy = std::sqrt(kg / ky), sz = std::sqrt(kg / kz);
         double P[4][3];
@@ -91,13 +113,11 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
             P[m][1] = msh.Y(n) * sy;
             P[m][2] = msh.Z(n) * sz;
         }
-        const double* bi = sp.BI.col(e);
-        const double* ci = sp.CI.col(e);
-        const double* di = sp.DI.col(e);
+        const double *bi = el.bi, *ci = el.ci, *di = el.di;
         double G[4][4];
         for (int a = 0; a < 4; ++a)
             for (int b = 0; b < 4; ++b) G[a][b] = bi[a] * bi[b] + ci[a] * ci[b] + di[a] * di[b];
-        const double nf = -kg * msh.VOLINV(e) * sl.ELKRW(e) * k.w / 48.0;
+        const double nf = -kg * msh.VOLINV(e) * sl.ELKRW(e) * el.k.w / 48.0;
         auto dot = [&P](int i, int j, int k0) {
             return (P[i][0] - P[k0][0]) * (P[j][0] - P[k0][0]) +
                    (P[i][1] - P[k0][1]) * (P[j][1] - P[k0][1]) +
@@ -121,7 +141,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 if (j != i) sum += S[i][j];
             S[i][i] = -sum;
         }
-        const int* pos = sp.IPOS.elem(e);
+        const int* pos = el.pos;
         for (int j = 0; j < 4; ++j) {
             for (int m = j; m < 4; ++m) {
                 const int p = pos[m * 4 + j];
@@ -139,15 +159,10 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* J = sp.JMAT.data() - 1;
     const double tf = ctl.TETAF, dt = ctl.DELTAT;
     for (long e = 1; e <= dim.NT; ++e) {
-        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-        const couple k = coupling(ctl, msh, sl, rho, e);
-        const double f = msh.VOLINV(e) * sl.ELKRW(e) * k.w;
-        const double g = msh.VOLUR(e) * sl.ELSTC(e) * k.s;
-        const double kx = sl.XPERM(L, mat), ky = sl.YPERM(L, mat), kz = sl.ZPERM(L, mat);
-        const double* bi = sp.BI.col(e);
-        const double* ci = sp.CI.col(e);
-        const double* di = sp.DI.col(e);
-        const int* pos = sp.IPOS.elem(e);
+        const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
+        const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
+        const double *bi = el.bi, *ci = el.ci, *di = el.di;
+        const int* pos = el.pos;
         int node[4];
         for (int m = 0; m < 4; ++m) node[m] = msh.TETRA(m + 1, e);
         // Conductance and storage, symmetric: each pair is formed once and mirrored.
@@ -164,13 +179,13 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 }
             }
         }
-        const double rhor = rho.on() ? 1.0 + sl.EPSLON * k.c : 1.0;
-        const double vinvw = msh.VOLINV(e) * k.w;
+        const double rhor = rho.on() ? 1.0 + sl.EPSLON * el.k.c : 1.0;
+        const double vinvw = msh.VOLINV(e) * el.k.w;
         const double stf = tf * msh.VOLUR(e) / dt;
         double dterm = 0.0;  // the density term's concentration change, with transport
         double dq[4] = {0.0, 0.0, 0.0, 0.0};
         if (rho.on()) {
-            dterm = msh.VOLUR(e) * tf * sl.POROSITY(L, mat) * sl.EPSLON / dt;
+            dterm = msh.VOLUR(e) * tf * sl.POROSITY(el.L, el.mat) * sl.EPSLON / dt;
             for (int j = 0; j < 4; ++j) {
                 for (int m = 0; m < 4; ++m) {
                     const double q = j == m ? 0.1 : 0.05;
@@ -184,7 +199,7 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
                 stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
             }
-            const double Fj = tf * flux + tf * kz * di[j] * msh.IVOL(e) * rhor * k.w;
+            const double Fj = tf * flux + tf * kz * di[j] * msh.IVOL(e) * rhor * el.k.w;
             const double Sj = stf * stor;
             for (int m = 0; m < 4; ++m) {
                 const int K = node[m];

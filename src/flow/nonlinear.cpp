@@ -245,67 +245,62 @@ void chgmax(const dimensions& dim, flowstate& fs) {
     }
 }
 
-void picflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-            soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
-    {
-        phase t(cpu.FT[1]);
-        chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
-    }
-    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, false);
-    {
-        phase t(cpu.FT[6]);
-        bcapic(dim, ctl, bc, sp, false, rho);
-    }
-    wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
-    int niter = 0;
-    {
-        phase t(cpu.FT[7]);
-        SYMSLV(io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, niter, ctl.ITCGSY, ctl.TLCGSY,
-               ctl.TINYR, bc.IBCNOD, sp.JA, sp.IA, sp.DELTA, sp.RHS, sp.AMAT, sp.WORK2, sp.WORK1,
-               ctl.DIALECT);
-    }
-    ctl.ITLSOL = niter;
-    ctl.ITLINS += niter;
-    ctl.ITLIN += niter;
-    ctl.LSFAIL = niter >= ctl.ITCGSY;
-    if (ctl.LSFAIL) ctl.NLSFAIL += 1;
-    update_heads(dim, sp, fs);
-    bcrpic(dim, bc, sp, fs, false);
-    chgmax(dim, fs);
-}
+namespace {
 
-void newtflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-             soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
+// One iteration of either scheme: characteristics, assembly, boundary conditions, linear solve,
+// update of the heads. Picard uses the symmetric system and solver, Newton the full ones.
+void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+                    soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
+                    bool newton) {
     {
         phase t(cpu.FT[1]);
-        chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
+        if (newton) chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
+        else chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
     }
-    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, true);
+    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, newton);
     {
         phase t(cpu.FT[6]);
-        bcapic(dim, ctl, bc, sp, true, rho);
+        bcapic(dim, ctl, bc, sp, newton, rho);
     }
     wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
     int niter = 0, ier = 0;
     {
         phase t(cpu.FT[7]);
-        NSYSLV(ctl.ISOLV, io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, bc.IBCNOD, ctl.ITCGNS,
-               ctl.TLCGNS, niter, ier, dim.LIMNS1, const_cast<dimensions&>(dim).IBOTMN, sp.RNSYM,
-               sp.NSST, sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2,
-               ctl.TINYR);
+        if (newton) {
+            NSYSLV(ctl.ISOLV, io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, bc.IBCNOD,
+                   ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
+                   sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2, ctl.TINYR);
+        } else {
+            SYMSLV(io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, niter, ctl.ITCGSY, ctl.TLCGSY,
+                   ctl.TINYR, bc.IBCNOD, sp.JA, sp.IA, sp.DELTA, sp.RHS, sp.AMAT, sp.WORK2,
+                   sp.WORK1, ctl.DIALECT);
+        }
     }
     ctl.ITLSOL = niter;
-    if (ctl.ISOLV >= 3) {
+    if (newton && ctl.ISOLV >= 3) {
+        // The direct solver: its failure code, and no linear iterations to count.
         ctl.LSFAIL = ier != 0;
     } else {
         ctl.ITLINS += niter;
         ctl.ITLIN += niter;
-        ctl.LSFAIL = niter >= ctl.ITCGNS;
+        ctl.LSFAIL = niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY);
     }
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
     update_heads(dim, sp, fs);
-    bcrpic(dim, bc, sp, fs, true);
+    bcrpic(dim, bc, sp, fs, newton);
     chgmax(dim, fs);
+}
+
+}  // namespace
+
+void picflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc, soil& sl,
+            sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
+    flow_iteration(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, false);
+}
+
+void newtflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc, soil& sl,
+             sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
+    flow_iteration(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, true);
 }
 
 void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
@@ -404,7 +399,7 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     }
 }
 
-void unsatflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
               soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, massbal& mb, const density& rho) {
     double t0 = 0.0;
     timer(t0, 1);

@@ -15,13 +15,13 @@ namespace nep {
 
 // One step attempt from TIMEP to TIME. On return ISTATUS is 0 (converged), -2 (back-step
 // prepared) or -3 (failed without possible back-step; ENDFLOW set).
-void unsatflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
               soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, massbal& mb,
               const density& rho = density());
 
-void picflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+void picflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho);
-void newtflw(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+void newtflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho);
 
 // Boundary conditions of the linear system (penalty diagonals, Neumann and atmospheric fluxes),
