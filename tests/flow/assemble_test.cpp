@@ -167,3 +167,50 @@ TEST(FlowAssembly, SystemMatrixAndBoundaryConditions) {
     EXPECT_EQ(t.A(4, 4), d4);
     EXPECT_EQ(R.fs.PNEW(4), 7.0);
 }
+
+TEST(FlowAssembly, DensityAndViscosityOfAGivenConcentration) {
+    // Concentration 0.5 everywhere, at both time levels: relative density 1 + 0.2*0.5 = 1.1 and
+    // viscosity 1 + 0.1*0.5 = 1.05.
+    one_tet t(1);
+    records& R = *t.R;
+    R.sl.EPSLON = 0.2;
+    R.sl.EPSLON1 = 0.1;
+    const double c[5] = {0.0, 0.5, 0.5, 0.5, 0.5};  // 1-based
+    density rho;
+    rho.cnew = c;
+    rho.cold = c;
+    rho.eps = 0.2;
+    const double rr = 1.1, w = 1.1 / 1.05;
+    asmpic(R.dim, R.ctl, R.msh, R.sl, R.sp, rho);
+    for (int j = 1; j <= 4; ++j) {
+        for (int k = j; k <= 4; ++k) {
+            EXPECT_NEAR(t.A(j, k), w * stiff(j, k), 1e-15);
+            EXPECT_NEAR(t.B(j, k), j == k ? rr * 2.0 / 24.0 : 0.0, 1e-15);
+        }
+    }
+    // The dense fluid is at rest when psi + 1.1 z is constant ...
+    flowstate& f = R.fs;
+    for (int i = 1; i <= 4; ++i) f.PNEW(i) = f.PSAVE(i) = f.PTHETA(i) = 3.0 - rr * R.msh.Z(i);
+    rhsres(R.dim, R.ctl, R.sp, f);
+    rhsgrv(R.dim, R.ctl, R.msh, R.sl, R.sp, rho);
+    for (int i = 1; i <= 4; ++i) EXPECT_NEAR(R.sp.RHS(i), 0.0, 1e-15) << i;
+    // ... and fresh-water equilibrium leaves the buoyancy residual (1 - 1.1) w Kz DI.
+    for (int i = 1; i <= 4; ++i) f.PNEW(i) = f.PSAVE(i) = f.PTHETA(i) = 3.0 - R.msh.Z(i);
+    rhsres(R.dim, R.ctl, R.sp, f);
+    rhsgrv(R.dim, R.ctl, R.msh, R.sl, R.sp, rho);
+    const double di[4] = {-1.0 / 6, 0.0, 0.0, 1.0 / 6};
+    for (int i = 1; i <= 4; ++i) EXPECT_NEAR(R.sp.RHS(i), (1.0 - rr) * w * di[i - 1], 1e-15) << i;
+    // A concentration that grew by 0.1 over the step adds the density-change term
+    // -V * porosity * SW * EPSLON / DELTAT * (0.1 + 3*0.05) * 0.1 at every node.
+    const double cn[5] = {0.0, 0.6, 0.6, 0.6, 0.6};
+    rho.cnew = cn;
+    rhsres(R.dim, R.ctl, R.sp, f);
+    R.sp.RHS.fill(0.0);
+    rhsgrv(R.dim, R.ctl, R.msh, R.sl, R.sp, rho);
+    const double rr2 = 1.0 + 0.2 * 0.6, w2 = rr2 / (1.0 + 0.1 * 0.6);
+    for (int i = 1; i <= 4; ++i) {
+        const double grav = rr2 * w2 * di[i - 1];
+        const double dens = (1.0 / 6.0) * 1.0 * 1.0 * 0.2 / 0.5 * 0.25 * 0.1;
+        EXPECT_NEAR(R.sp.RHS(i), -grav - dens, 1e-15) << i;
+    }
+}
