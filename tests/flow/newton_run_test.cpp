@@ -25,6 +25,20 @@ int nonlinear_total(const deck& d) {
     return k == std::string::npos ? -1 : std::atoi(lst.c_str() + k + 42);
 }
 
+// The infiltration column with the given scheme, iteration limits and time control, and no
+// detailed or partial output.
+void infiltration(deck& d, int iflow, const char* iterations, const char* times,
+                  const char* factors = nullptr) {
+    d.set_line("parm", 2, std::to_string(iflow) + " 0 F");
+    d.set_line("parm", 8, iterations);
+    d.set_line("parm", 14, times);
+    if (factors != nullptr) d.set_line("parm", 15, factors);
+    d.set_line("parm", 16, "0 0 0");
+    d.set_line("parm", 17, "0");
+    d.set_line("parm", 18, "0");
+    d.set_line("parm", 19, "");
+}
+
 }  // namespace
 
 TEST(NewtonRun, EverySolverReachesTheLinearFieldOfTheBox) {
@@ -52,20 +66,9 @@ TEST(NewtonRun, EverySolverReachesTheLinearFieldOfTheBox) {
 TEST(NewtonRun, AgreesWithPicardOnTheSameSteps) {
     // Rain twice the saturated conductivity on a column over a water table: a sharp wetting front,
     // fixed steps of 0.005 (no growth, no reduction, iterations enough for both schemes).
-    auto setup = [](deck& d, int iflow) {
-        d.set_line("parm", 2, std::to_string(iflow) + " 0 F");
-        d.set_line("parm", 8, "60 0 61 1.0e-7");
-        d.set_line("parm", 14, "0.0 0.005 1.0e-5 0.005 0.2");
-        d.set_line("parm", 15, "0.0 1.0 0.0 1.0");
-        d.set_line("parm", 16, "0 0 0");
-        d.set_line("parm", 17, "0");
-        d.set_line("parm", 18, "0");
-        d.set_line("parm", 19, "");
-    };
-    deck pic("column");
-    setup(pic, 1);
-    deck nwt("column");
-    setup(nwt, 2);
+    deck pic("column"), nwt("column");
+    infiltration(pic, 1, "60 0 61 1.0e-7", "0.0 0.005 1.0e-5 0.005 0.2", "0.0 1.0 0.0 1.0");
+    infiltration(nwt, 2, "60 0 61 1.0e-7", "0.0 0.005 1.0e-5 0.005 0.2", "0.0 1.0 0.0 1.0");
     ASSERT_EQ(pic.run().status, 0);
     ASSERT_EQ(nwt.run().status, 0);
     const auto a = final_heads(pic), b = final_heads(nwt);
@@ -78,19 +81,9 @@ TEST(NewtonRun, AgreesWithPicardOnTheSameSteps) {
 TEST(NewtonRun, ConvergesWherePicardBacksteps) {
     // The same infiltration with steps of 0.01 and 30 iterations: Picard has to back-step, Newton
     // does not, and Newton's run takes fewer nonlinear iterations.
-    auto setup = [](deck& d, int iflow) {
-        d.set_line("parm", 2, std::to_string(iflow) + " 0 F");
-        d.set_line("parm", 8, "30 5 25 1.0e-7");
-        d.set_line("parm", 14, "0.0 0.01 1.0e-5 0.01 0.3");
-        d.set_line("parm", 16, "0 0 0");
-        d.set_line("parm", 17, "0");
-        d.set_line("parm", 18, "0");
-        d.set_line("parm", 19, "");
-    };
-    deck pic("column");
-    setup(pic, 1);
-    deck nwt("column");
-    setup(nwt, 2);
+    deck pic("column"), nwt("column");
+    infiltration(pic, 1, "30 5 25 1.0e-7", "0.0 0.01 1.0e-5 0.01 0.3");
+    infiltration(nwt, 2, "30 5 25 1.0e-7", "0.0 0.01 1.0e-5 0.01 0.3");
     ASSERT_EQ(pic.run().status, 0);
     ASSERT_EQ(nwt.run().status, 0);
     EXPECT_NE(pic.read("out.lst").find(">>> FLOW EQ. BACK-STEPPING..."), std::string::npos);

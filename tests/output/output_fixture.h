@@ -10,44 +10,12 @@
 #include <sstream>
 #include <string>
 
-#include "driver/run.h"
-#include "driver/stop.h"
+#include "run_fixture.h"
 
 namespace outtest {
 
-struct outrun {
-    std::unique_ptr<nep::records> R = std::make_unique<nep::records>();
-    nep::dimensions& dim = R->dim;
-    nep::control& ctl = R->ctl;
-    nep::iofiles& io = R->io;
-    nep::mesh& msh = R->msh;
-    nep::bcdata& bc = R->bc;
-    nep::soil& sl = R->sl;
-    nep::sparse& sp = R->sp;
-    nep::flowstate& fs = R->fs;
-    nep::massbal& mb = R->mb;
-    nep::cpustat& cpu = R->cpu;
-
-    // Every output unit of the file set (and standard output) keeps its text in memory.
-    outrun() {
-        for (int u : nep::kOutputUnits) io.out(u).open_memory();
-        io.out(nep::kTermUnit).open_memory();
-        io.STDOUT.open_memory();
-        io.NAMES[5] = "parm";
-    }
-    const std::string& text(int unit) const { return R->io.OUT[unit].str(); }
-    void clear(int unit) { io.out(unit).clear(); }
-};
-
-// Runs f; the message of the stop it ended with, or "(no stop)".
-inline std::string stop_message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const nep::run_stop& s) {
-        return s.message.empty() ? "(stop " + std::to_string(s.status) + ")" : s.message;
-    }
-    return "(no stop)";
-}
+using outrun = fixture::memrun;
+using fixture::stop_message;
 
 // The cases of an expectation file by name.
 inline std::map<std::string, std::string> load_expected(const std::string& file) {
