@@ -66,6 +66,11 @@ struct sparse {
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.
     double LMASS[5][5] = {};
     double LMASSC[5][5] = {};
+    // The transport system (coupled runs): right-hand side, its copy before the boundary
+    // conditions (N), and the saved diagonals of the prescribed-concentration rows (NPC).
+    arr1<double> RHSC, RHSSAV;
+    arr1<double> DIAGSAV;
+
     // The direct solver: its structure, kept from the first call, and its real work (INTBOT).
     nonsym_state NSST;
     arr1<double> RNSYM;

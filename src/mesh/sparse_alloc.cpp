@@ -45,6 +45,11 @@ void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
     sp.DELTA.alloc(n);
     sp.DIAGBC.alloc(std::max(dim.NBCMAX, 0));
     sp.RNSYM.alloc(std::max(dim.INTBOT, 1));
+    if (ctl.ITRANS != 0) {
+        sp.RHSC.alloc(n);
+        sp.RHSSAV.alloc(n);
+        sp.DIAGSAV.alloc(std::max(dim.NPC, 0));
+    }
 
     // Under Newton flow the transport pattern is the flow pattern: nothing of its own exists.
     sp.TSHARE = false;
@@ -78,6 +83,9 @@ void release_sparse(sparse& sp) {
     sp.RESID.release();
     sp.DELTA.release();
     sp.DIAGBC.release();
+    sp.RHSC.release();
+    sp.RHSSAV.release();
+    sp.DIAGSAV.release();
 }
 
 void release_solver_work(sparse& sp) {
