@@ -58,7 +58,9 @@ struct control {
     int ITER = 1, ITERC = 1;
     bool BKFLAG = true;
     int ISTATUS = -1;
-    int ICSTAT = 0;                 // coupled status and step-size code
+    int CPLSTA = 0;                 // coupled status and step-size code
+    double DIFMAX = 0.0;            // convergence measure of the last coupled iteration
+    double OMEGAV = 1.0;            // relaxation factor of the concentrations
     bool ENDFLOW = false, ENDCPL = false;
     double DTFIRST = 0.0;           // first step size
     double DTSUM = 0.0, DTSMAL = 0.0, TSMAL = 0.0, DTLARG = 0.0, TLARG = 0.0;

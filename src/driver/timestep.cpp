@@ -29,14 +29,7 @@ void timinit(control& ctl) {
     ctl.DTFIRST = ctl.DELTAT;
 }
 
-void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
-    if (ctl.ITER < ctl.ITMX1) {
-        ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
-        if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
-    } else if (ctl.ITER >= ctl.ITMX2) {
-        ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
-        if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
-    }
+void advance_time(const dimensions& dim, control& ctl, const iofiles& io) {
     ctl.TIMEP = ctl.TIME;
     const double t = ctl.TIME + ctl.DELTAT;
     if (t > ctl.TMAX || (ctl.DELTAT * ctl.DTREDM - ctl.DTREDS) * 0.5 > std::fabs(ctl.TMAX - t)) {
@@ -50,6 +43,33 @@ void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
     } else {
         ctl.TIME = t;
     }
+}
+
+void tstepc(const dimensions& dim, control& ctl, const iofiles& io) {
+    if (ctl.CPLSTA == 1) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
+        if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
+    } else if (ctl.CPLSTA == 3) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
+        if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
+    }
+    advance_time(dim, ctl, io);
+    ctl.NSTEP += 1;
+    ctl.ITLINS = 0;
+    ctl.ITLINSC = 0;
+    ctl.ITER = 1;
+    ctl.ITERC = 1;
+}
+
+void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
+    if (ctl.ITER < ctl.ITMX1) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
+        if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
+    } else if (ctl.ITER >= ctl.ITMX2) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
+        if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
+    }
+    advance_time(dim, ctl, io);
     ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
     ctl.NSTEP += 1;
     ctl.ITER = 1;

@@ -308,11 +308,12 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     ounit& lst = io.out(6);
     ounit& term = io.out(kTermUnit);
     const bool left = ctl.ITER < dim.ITMX;
+    const bool alt = ctl.DIALECT == dialect::ALT;
     if (fs.PL2 >= ctl.ERNLMX || fs.PINF >= ctl.ERNLMX || fs.FL2 >= ctl.ERNLMX ||
         fs.FINF >= ctl.ERNLMX) {
-        wfree(lst, "STOP: residual errors have become greater ", " than the allowed maximum = ", ctl.ERNLMX);
-        wfree(io.STDOUT, "STOP: residual errors have become greater ", " than the allowed maximum = ",
-              ctl.ERNLMX);
+        const char* tail = alt ? " than the allowed maximum!!!" : " than the allowed maximum = ";
+        wfree(lst, "STOP: residual errors have become greater ", tail, ctl.ERNLMX);
+        wfree(io.STDOUT, "STOP: residual errors have become greater ", tail, ctl.ERNLMX);
         stop_run(EXIT_ERROR);
     }
     const bool conv = (ctl.L2NORM != 0 ? fs.PL2 : fs.PINF) <= ctl.TOLNL;
@@ -331,6 +332,18 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     }
     ctl.ITUNS += ctl.ITER;
     for (ounit* u : {&lst, &term}) {
+        if (alt) {
+            // The same history, with the node after the two heads; no time in the heading.
+            wfmt(*u, "(/,' FLOW EQ. NONLINEAR CONVERGENCE BEHAVIOR',"
+                     "' (MAXIMUM PRESSURE HEAD DIFFERENCES)',"
+                     "/,'  iter   curr pr head   prev pr head   max difference',"
+                     "'  at node       conv tol')");
+            for (int it = 1; it <= ctl.ITER; ++it) {
+                wfmt(*u, "(I6,2(1PE15.4),2X,I6,4(1PE15.4))", it, fs.PNEWIT(it), fs.POLDIT(it),
+                     fs.IKMAXIT(it), fs.PDIFIT(it), fs.PL2IT(it), fs.FL2IT(it), fs.FINFIT(it));
+            }
+            continue;
+        }
         wfmt(*u, "(/,'      FLOW EQ. NONLINEAR CONVERGENCE BEHAVIOR',"
                  "' FOR THE TIME: ',1PE15.4,/"
                  ",'      iter at node  psinew psiold press-head-dif '"
@@ -344,15 +357,25 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     if (!ctl.LSFAIL && conv && !sfmoving) {
         ctl.ISTATUS = 0;
         for (ounit* u : {&lst, &term}) {
-            wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE ACHIEVED IN ',I4,' NONLINEAR ITERATIONS ',"
-                     "/,' USING A TOTAL OF ',I4,' LINEAR ITERATIONS',/)",
-                 ctl.ITER, ctl.ITLINS);
+            if (alt) {
+                wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE ACHIEVED IN ',I4,' NONLINEAR ITERATIONS ',"
+                         "/,' USING A TOTAL OF ',I4,' LINEAR ITERATIONS')",
+                     ctl.ITER, ctl.ITLINS);
+            } else {
+                wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE ACHIEVED IN ',I4,' NONLINEAR ITERATIONS ',"
+                         "/,' USING A TOTAL OF ',I4,' LINEAR ITERATIONS',/)",
+                     ctl.ITER, ctl.ITLINS);
+            }
         }
         for (int i = 1; i <= dim.N; ++i) fs.HPOT(i) = fs.PNEW(i) + msh.Z(i);
         return;
     }
     for (ounit* u : {&lst, &term}) {
-        wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE NOT ACHIEVED IN ',I4,' NONLINEAR ITERATIONS',/)", ctl.ITER);
+        if (alt) {
+            wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE NOT ACHIEVED IN ',I4,' NONLINEAR ITERATIONS')", ctl.ITER);
+        } else {
+            wfmt(*u, "(1X,'FLOW EQ. CONVERGENCE NOT ACHIEVED IN ',I4,' NONLINEAR ITERATIONS',/)", ctl.ITER);
+        }
     }
     // A reduction that does not shorten the step (DTREDM >= 1 and DTREDS <= 0) would repeat the
     // same failing attempt for ever: no back-step is possible then either.
@@ -360,12 +383,17 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     if (!ctl.BKFLAG || !(reduced < ctl.DELTAT)) {
         ctl.ISTATUS = -3;
         ctl.ENDFLOW = true;
-        wfmt(lst, "(1X,'>>> FLOW EQ. NO BACK-STEPPING POSSIBLE -- SIMULATION WILL ',"
-                  "'TERMINATE',/)");
+        if (alt) {
+            wfmt(lst, "(1X,'>>> FLOW EQ. NO BACK-STEPPING POSSIBLE -- SIMULATION WILL ',"
+                      "'TERMINATE')");
+        } else {
+            wfmt(lst, "(1X,'>>> FLOW EQ. NO BACK-STEPPING POSSIBLE -- SIMULATION WILL ',"
+                      "'TERMINATE',/)");
+        }
         return;
     }
     ctl.ISTATUS = -2;
-    wfmt(lst, "(1X,'>>> FLOW EQ. BACK-STEPPING...',/)");
+    wfmt(lst, alt ? "(1X,'>>> FLOW EQ. BACK-STEPPING...')" : "(1X,'>>> FLOW EQ. BACK-STEPPING...',/)");
     ctl.TIME = ctl.TIMEP;
     ctl.DELTAT = reduced;
     if (ctl.DELTAT <= ctl.DTMIN) {
@@ -378,7 +406,11 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     ctl.NBKSTEP += 1;
     ctl.ITER = 1;
     ctl.ITLINS = 0;
-    // The state of the start of the step comes back.
+    restore_step(dim, ctl, io, msh, bc, sl, fs);
+}
+
+void restore_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                  bcdata& bc, soil& sl, flowstate& fs) {
     for (int k = 1; k <= dim.NP; ++k) bc.DIRFLX(k) = bc.DIRFLP(k);
     for (int f = 1; f <= dim.NSF; ++f) {
         bc.IEXIT(f) = bc.IEXOLD(f);

@@ -36,6 +36,11 @@ void relax(const dimensions& dim, double OMEGA, flowstate& fs);
 void relaxv(const dimensions& dim, control& ctl, const flowstate& fs);
 void cvnorm(const dimensions& dim, const sparse& sp, flowstate& fs);
 void chgmax(const dimensions& dim, flowstate& fs);
+// The state of the start of the step after a back-step has set the new TIME: boundary fluxes,
+// exit points and atmospheric states of the previous time level, PNEW = PSAVE, the boundary
+// values at the new TIME, and the iterates and time-weighted heads.
+void restore_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                  bcdata& bc, soil& sl, flowstate& fs);
 void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             soil& sl, flowstate& fs);
 
