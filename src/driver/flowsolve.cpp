@@ -43,8 +43,10 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
 
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs) {
-    unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
+    unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu);
     if (ctl.ISTATUS == -2) return;
+    // The water balance of the step (also of a step that ends the run unconverged).
+    flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
     swkrw(dim, sl, fs.PNEW);
     if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, sp, fs);
     mbeout(dim, ctl, io, mb);

@@ -432,7 +432,7 @@ void restore_step(const dimensions& dim, const control& ctl, iofiles& io, const 
 }
 
 void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, massbal& mb, const density& rho) {
+              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
     double t0 = 0.0;
     timer(t0, 1);
     do {
@@ -473,8 +473,6 @@ void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdat
         }
         cnvrgf(dim, ctl, io, msh, bc, sl, fs);
     } while (ctl.ISTATUS == -1);
-    // The water balance of the step (also of a step that ends the run unconverged).
-    if (ctl.ISTATUS != -2) flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
     timer(t0, 2);
     cpu.CPUNL += (float)t0;
 }

@@ -16,7 +16,7 @@ namespace nep {
 // One step attempt from TIMEP to TIME. On return ISTATUS is 0 (converged), -2 (back-step
 // prepared) or -3 (failed without possible back-step; ENDFLOW set).
 void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, massbal& mb,
+              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu,
               const density& rho = density());
 
 void picflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
