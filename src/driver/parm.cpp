@@ -160,7 +160,14 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
               "/,5X,'ITRANS  (O FLOW ONLY, 1 PICARD, 2 NEWTON) = ',I6,"
               "/,5X,'OSC_FLG (.F. W/O OSC, .T. W/ OSC)       = ',L6)",
          ctl.IFLOW, ctl.ITRANS, ctl.OSC_FLAG);
-    if (alt) {
+    // The second program echoes the seepage-face options always, and the derivative options
+    // with them only when the chord slope is in use (KSLOPE 0 takes analytical derivatives and
+    // never reads TOLKSL); either way ISFONE and ISFCVG appear once.
+    if (alt && sl.KSLOPE == 0) {
+        wfmt(lst, "(/,5X,'ISFONE  (0 ALL-NODE SFEX UPD, 1 1-NODE)   = ',I6,"
+                  "/,5X,'ISFCVG  (0 NL CONVG W/O SFEX, 1 W/ SFEX)  = ',I6)",
+             bc.ISFONE, bc.ISFCVG);
+    } else if (alt) {
         wfmt(lst, "(/,5X,'KSLOPE  (0 ANA, 1 KSL/ANA, 2 KSL/C-DIFF)  = ',I6,"
                   "/,5X,'TOLKSL  (TOLERANCE FOR CHORD SLOPE)       = ',1PE15.5,"
                   "/,5X,'ISFONE  (0 ALL-NODE SFEX UPD, 1 1-NODE)   = ',I6,"
