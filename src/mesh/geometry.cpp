@@ -102,12 +102,15 @@ void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) {
     }
 }
 
-void tpnodic(dimensions& dim, [[maybe_unused]] control& ctl, iofiles& io, mesh& msh, soil& sl) {
+void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl) {
     const int N = dim.N;
+    // The nodal retardation of coupled runs, where the soil storage holds the solute tables.
+    const bool tr = ctl.ITRANS != 0 && !sl.RETNOD.empty();
     const long per_layer = 3L * dim.NTRI;
     msh.NCONT.fill(0);
     sl.PORNOD.fill(0.0);
     sl.SNODI.fill(0.0);
+    if (tr) sl.RETNOD.fill(0.0);
     for (int e = 1; e <= dim.NT; ++e) {
         const int L = (int)((e - 1) / per_layer) + 1;
         const int k = msh.TETRA(5, e);
@@ -118,8 +121,7 @@ void tpnodic(dimensions& dim, [[maybe_unused]] control& ctl, iofiles& io, mesh& 
             msh.NCONT(node) += 1;
             sl.PORNOD(node) += por;
             sl.SNODI(node) += sto;
-            // TRANSPORT HOOK: with ITRANS /= 0 the nodal retardation gathers RETARD(L, k) here
-            // (and is divided by NCONT below) once the soil record holds both.
+            if (tr) sl.RETNOD(node) += sl.RETARD(L, k);
         }
     }
     for (int v = 1; v <= N; ++v) {
@@ -127,6 +129,7 @@ void tpnodic(dimensions& dim, [[maybe_unused]] control& ctl, iofiles& io, mesh& 
         if (c > 0) {
             sl.PORNOD(v) /= c;
             sl.SNODI(v) /= c;
+            if (tr) sl.RETNOD(v) /= c;
         }
     }
     bool lonely = false;

@@ -46,11 +46,32 @@ std::string where(const freader& fr, long line) {
 // The transport Dirichlet lists follow the flow ones down the verticals: the NP2C surface nodes
 // into the 3-D list, DIRNODC(L*NP2C + i) = L*NNOD + DIR2DC(i), each with its value,
 // DIRVALC(L*NP2C + i) = DIRVALC(i), for L = 1..NSTR.
-void replicate_transport_dirichlet(const dimensions& /*dim*/, const control& ctl, iofiles& /*io*/,
-                                   const mesh& /*msh*/, transport& /*tra*/) {
+void replicate_transport_dirichlet(const dimensions& dim, const control& ctl, iofiles& io,
+                                   const mesh& /*msh*/, transport& tra) {
     if (ctl.ITRANS == 0) return;
-    // TRANSPORT HOOK: the transport record holds no Dirichlet lists yet; the replication is
-    // done here once DIR2DC, DIRNODC and DIRVALC exist.
+    const int NP2C = dim.NP2C, NNOD = dim.NNOD, NSTR = dim.NSTR;
+    if (NP2C <= 0) return;
+    if (tra.DIR2DC.size() < NP2C || tra.DIRNODC.size() < (long)(NSTR + 1) * NP2C ||
+        tra.DIRVALC.size() < (long)(NSTR + 1) * NP2C) {
+        input_error("internal error: the transport Dirichlet lists are shorter than (NSTR+1)*NP2C");
+    }
+    const freader& fb = io.in(18);
+    for (int i = 1; i <= NP2C; ++i) {
+        const int v = tra.DIR2DC(i);
+        if (v < 1 || v > NNOD) {
+            stop_with_line(io, "INPUT ERROR : SURFACE TRANSPORT DIRICHLET NODE " + std::to_string(i) +
+                                   " OF THE LIST (NODE # " + std::to_string(v) +
+                                   ") IS OUTSIDE 1..NNOD (NNOD = " + std::to_string(NNOD) + ")" +
+                                   where(fb, 0));
+        }
+        tra.DIRNODC(i) = v;
+    }
+    for (int L = 1; L <= NSTR; ++L) {
+        for (int i = 1; i <= NP2C; ++i) {
+            tra.DIRNODC(L * NP2C + i) = L * NNOD + tra.DIR2DC(i);
+            tra.DIRVALC(L * NP2C + i) = tra.DIRVALC(i);
+        }
+    }
 }
 
 }  // namespace

@@ -76,6 +76,9 @@ struct soil {
     // and viscosity difference ratios (relative density 1 + EPSLON*c, relative viscosity
     // 1 + EPSLON1*c), molecular diffusion.
     double RHO0 = 0.0, EPSLON = 0.0, DIFFUS = 0.0, EPSLON1 = 0.0;
+    // Longitudinal and transverse dispersivities and retardation factors (coupled runs).
+    arr2<double> ALFAL, ALFAT, RETARD;  // (NSTR, NZONE)
+    arr1<double> RETNOD;  // (N) retardation averaged over the tetrahedra around each node
 };
 
 }  // namespace nep

@@ -5,9 +5,9 @@ namespace nep {
 // The soil arrays. The window slopes DSESLP, DDSE1 and DDSE2 need N entries only for the
 // extended van Genuchten model with KSLOPE = 4, but neither the model (soil file) nor KSLOPE
 // (parameter file) is known yet when the storage is created, so they always get N entries;
-// the other models use entry 1. The solute tables and the nodal retardation of coupled runs
-// belong to the transport input.
-void alloc_soil(const dimensions& dim, const control& /*ctl*/, soil& sl) {
+// the other models use entry 1. The solute tables and the nodal retardation exist only in coupled
+// runs.
+void alloc_soil(const dimensions& dim, const control& ctl, soil& sl) {
     const long N = dim.N, NT = dim.NT;
     sl.SNODI.alloc(N);
     sl.PORNOD.alloc(N);
@@ -29,6 +29,12 @@ void alloc_soil(const dimensions& dim, const control& /*ctl*/, soil& sl) {
     sl.ZPERM.alloc(dim.NSTR, dim.NZONE);
     sl.STORAGE.alloc(dim.NSTR, dim.NZONE);
     sl.POROSITY.alloc(dim.NSTR, dim.NZONE);
+    if (ctl.ITRANS != 0) {
+        sl.ALFAL.alloc(dim.NSTR, dim.NZONE);
+        sl.ALFAT.alloc(dim.NSTR, dim.NZONE);
+        sl.RETARD.alloc(dim.NSTR, dim.NZONE);
+        sl.RETNOD.alloc(N);
+    }
 }
 
 void release_soil(soil& sl) {
@@ -52,6 +58,10 @@ void release_soil(soil& sl) {
     sl.ZPERM.release();
     sl.STORAGE.release();
     sl.POROSITY.release();
+    sl.ALFAL.release();
+    sl.ALFAT.release();
+    sl.RETARD.release();
+    sl.RETNOD.release();
 }
 
 }  // namespace nep

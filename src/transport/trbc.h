@@ -1,0 +1,26 @@
+// Transport boundary conditions: the boundary file (prescribed concentrations and Cauchy nodes)
+// and their imposition on each assembled transport system.
+#pragma once
+
+#include "driver/records.h"
+#include "transport/transport.h"
+
+namespace nep {
+
+// Reads the transport boundary-condition file (unit 18): NP2C and the surface Dirichlet nodes
+// DIR2DC with their concentrations (DIRVALC(1..NP2C)), NPFC and the fixed Dirichlet nodes with
+// theirs (the tail of DIRNODC and DIRVALC), NPC, NMC and the Cauchy nodes CAUNOD with CAUTOT and
+// CAUADV. The replicated part of DIRNODC and DIRVALC is filled with the 3-D mesh. Stops on a node
+// outside the mesh and on counts that disagree with the storage.
+void read_transp_bc(dimensions& dim, iofiles& io, transport& tra);
+
+// Imposes the boundary conditions on the assembled system A c = RHS of one iteration (A on the
+// transport pattern IAC/JAC): saves RHS in RHSSAV(1..N); puts the penalty HUGER*1e-9 on the
+// diagonal of each Dirichlet row with RHS = DIRVALC*1e-9*HUGER; adds w*CAUTOT to RHS and
+// w*CAUADV to the diagonal of each Cauchy node, w = 0.5 in step 1 and 1 afterwards.
+void bctrn(int N, int NPC, int NSTEP, int NMC, const arr1<int>& DIRNODC, const arr1<int>& CAUNOD,
+           const arr1<int>& IAC, const arr1<int>& JAC, double HUGER, arr1<double>& RHS,
+           arr1<double>& RHSSAV, const arr1<double>& DIRVALC, const arr1<double>& CAUTOT,
+           const arr1<double>& CAUADV, arr1<double>& A);
+
+}  // namespace nep
