@@ -80,6 +80,7 @@ struct control {
     int ITUNS = 0, ITLIN = 0;       // nonlinear and linear flow iterations over the run
     int ITUNSC = 0, ITLINC = 0;     // the same for the coupled iteration
     int ITLINS = 0, ITLINSC = 0;    // linear iterations of the current step
+    int ITLTRN = 0;                 // linear iterations of the last transport solve
     int NLSFAIL = 0;                // linear flow solves that reached their iteration limit
     int ITLSOL = 0;                 // linear iterations of the last flow solve
     bool LSFAIL = false;            // the last linear flow solve failed
