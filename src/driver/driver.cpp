@@ -8,6 +8,7 @@
 #include "driver/cpustat.h"
 #include "driver/fileset.h"
 #include "driver/flowsolve.h"
+#include "driver/flowtransolve.h"
 #include "driver/format.h"
 #include "driver/parm.h"
 #include "driver/stop.h"
@@ -22,6 +23,8 @@
 #include "output/results.h"
 #include "soil/curves.h"
 #include "soil/soilread.h"
+#include "transport/solute.h"
+#include "transport/trbc.h"
 #include "transport/velocity.h"
 
 namespace nep {
@@ -50,6 +53,8 @@ void datin(records& R) {
     read_flow_ic(R.dim, R.ctl, R.io, R.fs);
     if (R.ctl.ITRANS != 0) {
         read_transp_ic(R.dim, R.io, R.fs);
+        read_transp_solute(R.dim, R.io, R.sl);
+        read_transp_bc(R.dim, R.io, R.tra);
     }
     if (R.ctl.DIALECT == dialect::ALT) {
         wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I6,"
@@ -71,6 +76,20 @@ void initial(records& R) {
     R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
     timinit(ctl);
     flowinit(dim, ctl, io, R.msh, R.sl, R.fs);
+    if (ctl.ITRANS != 0) {
+        // The transport state: counters and totals, boundary fluxes, balance accumulators, and
+        // the working concentrations from the initial ones (read into CSAVE).
+        ctl.ITERC = 1;
+        ctl.ITUNSC = ctl.ITLINC = ctl.ITLINSC = ctl.ITLTRN = 0;
+        R.tra.TRFLX.fill(0.0);
+        mbinit_transport(R.mb);
+        for (int i = 1; i <= dim.N; ++i) {
+            R.fs.CNEW(i) = R.fs.CSAVE(i);
+            R.fs.COLD(i) = R.fs.CSAVE(i);
+            R.fs.CTHETA(i) = R.fs.CSAVE(i);
+            R.fs.HPOTC(i) = R.fs.HPOT(i);
+        }
+    }
     bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
     sfinit(dim, ctl, io, R.bc, R.fs);
     start_heads(dim, ctl, R.fs);
@@ -112,12 +131,10 @@ int nepora3d(records& R) {
             wfmt(io.out(28), "(//,23X,' (NSTEP: ',I5,'  DELTAT: ',1PE12.4,'  TIME: ',"
                              "1PE12.4,')'/)",
                  ctl.NSTEP, ctl.DELTAT, ctl.TIME);
-            // The coupled step comes with the transport subsystem.
-            wfree(io.out(6), " Error: coupled flow and transport runs are not available yet");
-            wfree(io.STDOUT, " Error: coupled flow and transport runs are not available yet");
-            stop_run(EXIT_ERROR);
+            flowtransolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.tra, R.sl, R.mb, R.sp, R.fs);
+        } else {
+            flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
         }
-        flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
     }
 
     detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
@@ -127,7 +144,7 @@ int nepora3d(records& R) {
     timer(start, 2);
     R.cpu.CPUTOT = (float)start;
     cputime(ctl, io, R.cpu);
-    return ctl.ISTATUS == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
+    return ctl.ISTATUS == -3 || ctl.CPLSTA == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
 }
 
 }  // namespace nep
