@@ -2,6 +2,9 @@
 // the terminal log.
 #pragma once
 
+#include <string_view>
+
+#include "driver/format.h"
 #include "driver/records.h"
 
 namespace nep {
@@ -15,6 +18,14 @@ void closio(iofiles& io);
 // Flushes every output unit that is open (the main listing, the terminal log and standard
 // output included); used when a run stops so that nothing written is lost.
 void flush_all(iofiles& io);
+
+// One formatted record to the main listing and the same record to standard output, as the
+// fatal input errors are written.
+template <class... A>
+void wfmt_both(iofiles& io, std::string_view fmt, const A&... a) {
+    wfmt(io.out(6), fmt, a...);
+    wfmt(io.STDOUT, fmt, a...);
+}
 
 // Role of an input unit in messages ("grid file").
 const char* input_role(int unit);

@@ -41,6 +41,16 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
     }
 }
 
+void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+                 const soil& sl, const flowstate& fs) {
+    write_partial(dim, io, sl, fs);
+    if (dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT)) {
+        detout(dim, ctl, io, msh, bc, sl, fs, true);
+        io.KPRT += 1;
+    }
+    tstats(ctl);
+}
+
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs) {
     unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu);
@@ -57,12 +67,7 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
          mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,
          net_dirflx(mb), net_neuflx(mb));
-    write_partial(dim, io, sl, fs);
-    if (dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT)) {
-        detout(dim, ctl, io, msh, bc, sl, fs, true);
-        io.KPRT += 1;
-    }
-    tstats(ctl);
+    step_output(dim, ctl, io, msh, bc, sl, fs);
     if (run_continues(ctl)) {
         tstepf(dim, ctl, io);
         bcupdt(dim, ctl, io, msh, bc, sl, fs);

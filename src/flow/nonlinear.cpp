@@ -34,16 +34,6 @@ inline int diag_pos(const sparse& sp, int i, bool full) {
     return 0;  // a node without its diagonal belongs to no element: refused by the geometry
 }
 
-// A phase of the iteration, timed into a flow phase entry.
-struct phase {
-    float& acc;
-    double t0 = 0.0;
-    explicit phase(float& a) : acc(a) { timer(t0, 1); }
-    ~phase() {
-        timer(t0, 2);
-        acc += (float)t0;
-    }
-};
 
 // y = A x over the stored pattern (both triangles from the upper one in symmetric storage).
 void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x, double* y) {
@@ -65,28 +55,28 @@ void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x,
 void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sparse& sp,
               flowstate& fs, cpustat& cpu, const density& rho, bool newton) {
     {
-        phase t(cpu.FT[2]);
+        timed_phase t(cpu.FT[2]);
         elavg(dim, msh, sl);
         sp.AMAT.fill(0.0);
         sp.BMAT.fill(0.0);
         if (newton) sp.JMAT.fill(0.0);
     }
     {
-        phase t(cpu.FT[3]);
+        timed_phase t(cpu.FT[3]);
         if (newton) asmnew(dim, ctl, msh, sl, sp, fs, rho);
         else if (ctl.OSC_FLAG) asmosc(dim, ctl, msh, sl, sp, rho);
         else asmpic(dim, ctl, msh, sl, sp, rho);
     }
     {
-        phase t(cpu.FT[4]);
+        timed_phase t(cpu.FT[4]);
         rhsres(dim, ctl, sp, fs);
     }
     {
-        phase t(cpu.FT[5]);
+        timed_phase t(cpu.FT[5]);
         sysmat(dim, ctl, sp);
     }
     {
-        phase t(cpu.FT[4]);
+        timed_phase t(cpu.FT[4]);
         rhsgrv(dim, ctl, msh, sl, sp, rho);
         // The residual before boundary conditions, for the boundary fluxes.
         for (int i = 1; i <= dim.N; ++i) sp.RESID(i) = sp.RHS(i);
@@ -253,19 +243,19 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
                     soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
                     bool newton) {
     {
-        phase t(cpu.FT[1]);
+        timed_phase t(cpu.FT[1]);
         if (newton) chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
         else chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
     }
     assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, newton);
     {
-        phase t(cpu.FT[6]);
+        timed_phase t(cpu.FT[6]);
         bcapic(dim, ctl, bc, sp, newton, rho);
     }
     wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
     int niter = 0, ier = 0;
     {
-        phase t(cpu.FT[7]);
+        timed_phase t(cpu.FT[7]);
         if (newton) {
             NSYSLV(ctl.ISOLV, io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, bc.IBCNOD,
                    ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "driver/fileset.h"
 #include "driver/format.h"
 #include "driver/stop.h"
 
@@ -11,11 +12,6 @@ namespace nep {
 
 namespace {
 
-template <class... A>
-void to_both(iofiles& io, std::string_view fmt, const A&... a) {
-    wfmt(io.out(6), fmt, a...);
-    wfmt(io.STDOUT, fmt, a...);
-}
 
 // Sign table of the volume and basis formulas; entry 5 serves s(m+1) for m = 4.
 constexpr double kSign[6] = {0.0, -1.0, 1.0, -1.0, 1.0, -1.0};
@@ -36,7 +32,7 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
                 input_error("grid file: triangle " + std::to_string(j) + " (nodes " + std::to_string(i) + " " +
                             std::to_string(k) + " " + std::to_string(l) + ") has zero area");
             }
-            to_both(io, "(/,' ERROR IN SUBROUTINE AREA2D: ZERO AREA CALCULATED',/,"
+            wfmt_both(io, "(/,' ERROR IN SUBROUTINE AREA2D: ZERO AREA CALCULATED',/,"
                         "'    AT TRIANG ',I6,'  NODE NUMBERS:',4I6)",
                     j, i, k, l);
             stop_run(EXIT_ERROR);
@@ -64,7 +60,7 @@ void volumet(iofiles& io, int NT, const int (&IP4)[5][5], const arr2<int>& TETRA
             v = -v;
         }
         if (v == 0.0) {
-            to_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
+            wfmt_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
                         "'    AT ELEMENT ',I6,'  NODE NUMBERS:',4I6)",
                     e, t[1], t[2], t[3], t[4]);
             stop_run(EXIT_ERROR);
@@ -135,7 +131,7 @@ void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl) {
     bool lonely = false;
     for (int v = 1; v <= N; ++v) {
         if (msh.NCONT(v) == 0) {
-            to_both(io, "(/,' ERROR IN MESH CONSTRUCTION:    NODE ',I7,"
+            wfmt_both(io, "(/,' ERROR IN MESH CONSTRUCTION:    NODE ',I7,"
                         "' IS NOT CONNECTED TO ANY ELEMENTS')",
                     v);
             lonely = true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/fileset.h"
 #include "driver/format.h"
 #include "driver/stop.h"
 #include "mesh/geometry.h"
@@ -15,12 +16,6 @@ namespace nep {
 
 namespace {
 
-// A fatal input error is written to the main listing and, identically, to standard output.
-template <class... A>
-void to_both(iofiles& io, std::string_view fmt, const A&... a) {
-    wfmt(io.out(6), fmt, a...);
-    wfmt(io.STDOUT, fmt, a...);
-}
 
 [[noreturn]] void stop_with_line(iofiles& io, const std::string& line) {
     wfree(io.out(6), line);
@@ -110,7 +105,7 @@ void read_grid(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
     for (int l = 1; l <= NSTR; ++l) sum += msh.ZRATIO(l);
     for (int l = 1; l <= NSTR; ++l) wfmt(lst, "(  5X,'LAYER ',I3,5X,'ZRATIO = ',1PE13.5)", l, msh.ZRATIO(l));
     if (!(std::fabs(sum - 1.0) <= 1.0e-10)) {
-        to_both(io, "(//,' INPUT ERROR : ZRATIO VALUES MUST SUM TO 1.0')");
+        wfmt_both(io, "(//,' INPUT ERROR : ZRATIO VALUES MUST SUM TO 1.0')");
         if (ctl.DIALECT != dialect::ALT) wfmt(io.STDOUT, "(' ZRATIO SUM = ',1PE15.5)", sum);
         stop_run(EXIT_ERROR);
     }
@@ -146,7 +141,7 @@ void read_grid(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
         fr.finish();
         break;
     default:
-        to_both(io, "(/,5X,'STOP   (BAD ISP VALUE)= ',I6)", msh.ISP);
+        wfmt_both(io, "(/,5X,'STOP   (BAD ISP VALUE)= ',I6)", msh.ISP);
         stop_run(EXIT_ERROR);
     }
     if (io.IPRT1 >= 1) {
@@ -240,7 +235,7 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
     const int ISP = msh.ISP, IVERT = msh.IVERT;
     const double BASE = msh.BASE;
     if (ISP != 0 && ISP != 1 && ISP != 2) {
-        to_both(io, "(//,' INPUT ERROR : BAD VALUE OF ISP',I6)", ISP);
+        wfmt_both(io, "(//,' INPUT ERROR : BAD VALUE OF ISP',I6)", ISP);
         stop_run(EXIT_ERROR);
     }
     for (int i = 1; i <= NNOD; ++i) {
@@ -248,7 +243,7 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
         if (ISP == 2) {
             d = Z(i) - Z(NSTR * NNOD + i);
             if (!(d > 0.0)) {
-                to_both(io, "(//,' INPUT ERROR : BAD VALUE OF elevations for nodes #',I6,I6)", i, NSTR * NNOD + i);
+                wfmt_both(io, "(//,' INPUT ERROR : BAD VALUE OF elevations for nodes #',I6,I6)", i, NSTR * NNOD + i);
                 stop_run(EXIT_ERROR);
             }
         }
@@ -286,7 +281,7 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
                 if (p == 1) continue;
                 const int l = bc.SFNOD(s, p - 1);
                 if (Z(m) > Z(l)) {
-                    to_both(io, "(//,' INPUT ERROR : ELEVATION VALUES NOT IN DESCENDING',"
+                    wfmt_both(io, "(//,' INPUT ERROR : ELEVATION VALUES NOT IN DESCENDING',"
                                 "' ORDER ON SEEPAGE FACE ',I6,"
                                 "/,4X,'NODES',I4,' (NODE #',I6,') AND',I4,' (NODE #',I6,')')",
                             (int)s, (int)(p - 1), l, (int)p, m);
@@ -305,7 +300,7 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
             for (int e = 1; e <= dim.NT; ++e) wfmt(u, "(5I9)", fitem::ints(TETRA.col(e), 5));
             for (int k = 1; k <= N; ++k) wfmt(u, "(3(1F12.3))", X(k), Y(k), Z(k));
         }
-        to_both(io, "(//,1X,'  IPRT1 = 3: END OF RUN')");
+        wfmt_both(io, "(//,1X,'  IPRT1 = 3: END OF RUN')");
         stop_run(EXIT_DONE);
     }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "driver/fileset.h"
 #include "driver/format.h"
 #include "driver/stop.h"
 
@@ -244,12 +245,6 @@ bool xvg_limit(const soil& s, double phi, double ss, double hmax, double tol, do
     return false;
 }
 
-// Both messages of a failing chparm go to the main listing and to standard output.
-template <class... A>
-void to_both(iofiles& io, const char* fmt, const A&... a) {
-    wfmt(io.out(6), fmt, a...);
-    wfmt(io.STDOUT, fmt, a...);
-}
 
 }  // namespace
 
@@ -302,7 +297,7 @@ void chparm(const dimensions& dim, iofiles& io, soil& sl) {
     // The VG, BC and XVG saturations divide by the nodal porosity.
     for (long i = 1; i <= N; ++i) {
         if (!(sl.PORNOD(i) > 0.0)) {
-            to_both(io, "(/,'  ****** ERROR IN POROSITY INPUT: NODE ',I5,"
+            wfmt_both(io, "(/,'  ****** ERROR IN POROSITY INPUT: NODE ',I5,"
                         "';   PORNOD  =  ',1PE13.5,"
                         "/,'  ****** POROSITY MUST BE POSITIVE',"
                         "/,'  ****** PROGRAM ABORTING')",
@@ -332,7 +327,7 @@ void chparm(const dimensions& dim, iofiles& io, soil& sl) {
         const double ss = sl.SNODI(i);
         const double DMCMAX = -m * n * (phi - tr) * mm / (mp * psis);
         if (DMCMAX <= ss) {
-            to_both(io, "(/,'  ****** ERROR IN SNODI INPUT: NODE ',I5,"
+            wfmt_both(io, "(/,'  ****** ERROR IN SNODI INPUT: NODE ',I5,"
                         "';   SNODI  =  ',1PE13.5,"
                         "/,'  ****** SS MUST BE SMALLER THAN DMCMAX  =  ',1PE13.5,"
                         "/,'  ****** PROGRAM ABORTING')",
@@ -344,7 +339,7 @@ void chparm(const dimensions& dim, iofiles& io, soil& sl) {
         }
         double pxvg = 0.0;
         if (!xvg_limit(sl, phi, ss, hmax, tol, pxvg)) {
-            to_both(io, "(/,'  ****** MAX ITERATIONS  =  ',I5,' EXCEEDED IN BISECTION',"
+            wfmt_both(io, "(/,'  ****** MAX ITERATIONS  =  ',I5,' EXCEEDED IN BISECTION',"
                         "' ALGORITHM',"
                         "/,'  ****** PROGRAM ABORTING')",
                     kMaxBisect);
@@ -361,7 +356,7 @@ void chinit(const dimensions& dim, const control& ctl, iofiles& io, soil& sl) {
     // KSLOPE selects the slopes of every nonlinear iteration; an unknown mode would silently
     // fall back to one of the others.
     if (sl.KSLOPE < 0 || sl.KSLOPE > 4) {
-        to_both(io, "(//,' INPUT ERROR : BAD VALUE KSLOPE',I6)", sl.KSLOPE);
+        wfmt_both(io, "(//,' INPUT ERROR : BAD VALUE KSLOPE',I6)", sl.KSLOPE);
         input_error(file_of(io, kParmUnit, "parameter file") + ": KSLOPE = " +
                     std::to_string(sl.KSLOPE) + ", the derivative option must be 0 to 4");
     }
@@ -381,7 +376,7 @@ void chinit(const dimensions& dim, const control& ctl, iofiles& io, soil& sl) {
     const int used = ctl.IFLOW == 1 ? 1 : 4;
     for (int k = 0; k < used; ++k) {
         if (all[k].l == all[k].r) {
-            to_both(io, "(//,' INPUT ERROR : ZERO WIDTH WINDOW ',A,' = ',A,' = ',1PE15.5)",
+            wfmt_both(io, "(//,' INPUT ERROR : ZERO WIDTH WINDOW ',A,' = ',A,' = ',1PE15.5)",
                     std::string(all[k].left), std::string(all[k].right), all[k].l);
             input_error(file_of(io, kParmUnit, "parameter file") + ": " + all[k].left + " = " +
                         all[k].right + " = " + real_text(all[k].l) +

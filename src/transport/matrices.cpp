@@ -16,16 +16,6 @@ namespace {
 // Sign table of the basis formula; entry 5 serves s(m+1) for m = 4.
 constexpr double kSign[6] = {0.0, -1.0, 1.0, -1.0, 1.0, -1.0};
 
-// A phase of the transport solve, timed into a transport phase entry.
-struct phase {
-    float& acc;
-    double t0 = 0.0;
-    explicit phase(float& a) : acc(a) { timer(t0, 1); }
-    ~phase() {
-        timer(t0, 2);
-        acc += (float)t0;
-    }
-};
 
 // Position of the diagonal of row i in the transport pattern (columns ascending in the row).
 int diag_posc(const sparse& sp, int i) {
@@ -53,21 +43,21 @@ inline double cauchy_weight(const control& ctl) { return ctl.NSTEP == 1 ? 0.5 : 
 void build_system(const dimensions& dim, const control& ctl, cpustat& cpu, const mesh& msh,
                   const soil& sl, sparse& sp, const flowstate& fs, bool newton) {
     {
-        phase t(cpu.TT[1]);
+        timed_phase t(cpu.TT[1]);
         sp.AMATC.fill(0.0);
         sp.BMATC.fill(0.0);
     }
     {
-        phase t(cpu.TT[2]);
+        timed_phase t(cpu.TT[2]);
         if (newton) asmtrnw(dim, ctl, msh, sl, sp, fs);
         else asmtrn(dim, ctl, msh, sl, sp, fs);
     }
     {
-        phase t(cpu.TT[3]);
+        timed_phase t(cpu.TT[3]);
         rhstrn(dim, ctl, sp, fs);
     }
     {
-        phase t(cpu.TT[4]);
+        timed_phase t(cpu.TT[4]);
         lhstrn(dim, ctl, sp);
     }
 }
@@ -78,7 +68,7 @@ void build_system(const dimensions& dim, const control& ctl, cpustat& cpu, const
 void initial_fluxes(const dimensions& dim, const control& ctl, cpustat& cpu, transport& tra,
                     const sparse& sp, const flowstate& fs) {
     if (ctl.NSTEP != 1 || ctl.ITERC != 1) return;
-    phase t(cpu.TT[7]);
+    timed_phase t(cpu.TT[7]);
     trnflx(dim, tra, sp, 0.0, sp.AMATC, sp.RHSC, fs.CNEW, tra.TRFLXP);
 }
 
@@ -89,7 +79,7 @@ void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, transport& 
     wfree(io.out(6), " >>> LINEAR SOLUTION OF TRANSPORT EQ. >>>:");
     int niter = 0, ier = 0;
     {
-        phase t(cpu.TT[6]);
+        timed_phase t(cpu.TT[6]);
         NSYSLV(ctl.ISOLVC, io.out(6), io.STDOUT, dim.N, dim.NTERMC, dim.NPC, tra.DIRNODC,
                ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
                sp.IAC(), sp.JAC(), sp.IROWC(), sp.AMATC, sp.RHSC, x, sp.WORK1, sp.WORK2,
@@ -264,13 +254,13 @@ void unsattrn(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const me
     build_system(dim, ctl, cpu, msh, sl, sp, fs, false);
     initial_fluxes(dim, ctl, cpu, tra, sp, fs);
     {
-        phase t(cpu.TT[5]);
+        timed_phase t(cpu.TT[5]);
         savdgc(dim, tra, sp);
         bctrn(dim.N, dim.NPC, ctl.NSTEP, dim.NMC, tra.DIRNODC, tra.CAUNOD, sp.IAC(), sp.JAC(),
               ctl.HUGER, sp.RHSC, sp.RHSSAV, tra.DIRVALC, tra.CAUTOT, tra.CAUADV, sp.AMATC);
     }
     solve(dim, ctl, io, cpu, tra, sp, fs.CNEW);
-    phase t(cpu.TT[6]);
+    timed_phase t(cpu.TT[6]);
     rstdgc(dim, tra, sp, fs);
 }
 
@@ -279,12 +269,12 @@ void unsatrnw(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const me
     build_system(dim, ctl, cpu, msh, sl, sp, fs, true);
     initial_fluxes(dim, ctl, cpu, tra, sp, fs);
     {
-        phase t(cpu.TT[3]);
+        timed_phase t(cpu.TT[3]);
         for (int i = 1; i <= dim.N; ++i) sp.RHSSAV(i) = sp.RHSC(i);  // b, for the fluxes
         restrn(dim, sp, fs);
     }
     {
-        phase t(cpu.TT[5]);
+        timed_phase t(cpu.TT[5]);
         savdgc(dim, tra, sp);
         // bctrn saves the residual it is given; b stays in RHSSAV, so the copy goes to WORK1,
         // which the solver overwrites with its factors anyway.
@@ -305,7 +295,7 @@ void unsatrnw(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const me
     }
     for (int i = 1; i <= dim.N; ++i) sp.DELTA(i) = 0.0;
     solve(dim, ctl, io, cpu, tra, sp, sp.DELTA);
-    phase t(cpu.TT[6]);
+    timed_phase t(cpu.TT[6]);
     for (int i = 1; i <= dim.N; ++i) fs.CNEW(i) += sp.DELTA(i);
     rstdgc(dim, tra, sp, fs);
 }
