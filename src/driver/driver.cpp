@@ -54,7 +54,7 @@ void datin(records& R) {
     if (R.ctl.ITRANS != 0) {
         read_transp_ic(R.dim, R.io, R.fs);
         read_transp_solute(R.dim, R.io, R.sl);
-        read_transp_bc(R.dim, R.io, R.tra);
+        read_transp_bc(R.dim, R.ctl, R.io, R.tra);
     }
     if (R.ctl.DIALECT == dialect::ALT) {
         wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I6,"

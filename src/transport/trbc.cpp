@@ -53,7 +53,7 @@ long diagonal(const arr1<int>& IAC, const arr1<int>& JAC, int i) {
 
 }  // namespace
 
-void read_transp_bc(dimensions& dim, iofiles& io, transport& tra) {
+void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport& tra) {
     freader& fr = io.in(kTransportBcUnit);
     ounit& lst = io.out(6);
     const bool echo = io.IPRT1 > 0;
@@ -71,7 +71,9 @@ void read_transp_bc(dimensions& dim, iofiles& io, transport& tra) {
             const int v = tra.DIR2DC(bad);
             const std::string what = outside(bad, "NP2C", v, "1..NNOD", dim.NNOD);
             if (v > dim.NNOD) {
-                wfree(io.STDOUT, " ERROR in transport boundary conditions file:",
+                wfree(io.STDOUT,
+                      ctl.DIALECT == dialect::ALT ? " error in transport boundary conditions file:"
+                                                  : " ERROR in transport boundary conditions file:",
                       " a node value to be replicated is greater than",
                       " the number (NNOD) of surface nodes!");
                 input_error(bc_detail(fr, line, what));

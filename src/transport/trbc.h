@@ -12,7 +12,7 @@ namespace nep {
 // theirs (the tail of DIRNODC and DIRVALC), NPC, NMC and the Cauchy nodes CAUNOD with CAUTOT and
 // CAUADV. The replicated part of DIRNODC and DIRVALC is filled with the 3-D mesh. Stops on a node
 // outside the mesh and on counts that disagree with the storage.
-void read_transp_bc(dimensions& dim, iofiles& io, transport& tra);
+void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport& tra);
 
 // Imposes the boundary conditions on the assembled system A c = RHS of one iteration (A on the
 // transport pattern IAC/JAC): saves RHS in RHSSAV(1..N); puts the penalty HUGER*1e-9 on the

@@ -43,7 +43,7 @@ const char* const kTransbc =
 TEST(TransportBoundaryFile, EchoesListsAndReplicatesDownTheVerticals) {
     meshcase c;
     coupled_case(c, 2, 1, 3, kTransbc);
-    read_transp_bc(c.dim, c.io, c.R->tra);
+    read_transp_bc(c.dim, c.ctl, c.io, c.R->tra);
     EXPECT_EQ(c.listing(),
               "\n     NP2C (# OF DIR NODES; 2-D MESH, TRNS EQ)=      2\n"
               "\n     DIRICHLET NODES IN 2-D MESH FOR TRANSPORT EQUATION\n"
@@ -77,12 +77,19 @@ TEST(TransportBoundaryFile, NodesOutsideTheMeshStopTheRun) {
     // A surface node above NNOD: the fixed text on standard output, the detail for standard error.
     meshcase c;
     coupled_case(c, 2, 0, 0, "2\n3 10\n1 1\n0\n0\n");
-    stop_result r = run_until_stop([&] { read_transp_bc(c.dim, c.io, c.R->tra); });
+    stop_result r = run_until_stop([&] { read_transp_bc(c.dim, c.ctl, c.io, c.R->tra); });
     EXPECT_EQ(r.status, EXIT_ERROR);
     EXPECT_EQ(c.out(), "  ERROR in transport boundary conditions file: a node value to be replicated is"
                        " greater than the number (NNOD) of surface nodes!\n");
     EXPECT_EQ(r.message, "transport boundary-condition file 'transbc' line 2: entry 2 of the NP2C list "
                          "is node 10, outside 1..NNOD = 9");
+    // The second program begins the line in lower case.
+    meshcase a;
+    coupled_case(a, 2, 0, 0, "2\n3 10\n1 1\n0\n0\n");
+    a.ctl.DIALECT = dialect::ALT;
+    EXPECT_EQ(run_until_stop([&] { read_transp_bc(a.dim, a.ctl, a.io, a.R->tra); }).status, EXIT_ERROR);
+    EXPECT_EQ(a.out(), "  error in transport boundary conditions file: a node value to be replicated is"
+                       " greater than the number (NNOD) of surface nodes!\n");
 
     // Node 0 on the surface, a fixed node above N, a Cauchy node below 1: listing and standard
     // output name the file, line, entry and node.
@@ -95,7 +102,7 @@ TEST(TransportBoundaryFile, NodesOutsideTheMeshStopTheRun) {
     for (const bad_case& b : cases) {
         meshcase d;
         coupled_case(d, b.np2c, b.npfc, b.nmc, b.text);
-        EXPECT_EQ(run_until_stop([&] { read_transp_bc(d.dim, d.io, d.R->tra); }).status, EXIT_ERROR);
+        EXPECT_EQ(run_until_stop([&] { read_transp_bc(d.dim, d.ctl, d.io, d.R->tra); }).status, EXIT_ERROR);
         const std::string line =
             "  ERROR: transport boundary-condition file 'transbc' " + std::string(b.what) + "\n";
         EXPECT_NE(d.listing().find(line), std::string::npos) << d.listing();
