@@ -44,6 +44,17 @@ void check_count(iofiles& io, const freader& fr, long line, const char* name, lo
     }
 }
 
+std::string node_outside(long entry, const char* list, int node, const char* range, int limit) {
+    return "entry " + std::to_string(entry) + " of the " + list + " list is node " +
+           std::to_string(node) + ", outside " + range + " = " + std::to_string(limit);
+}
+
+void read_node_list(iofiles& io, freader& fr, int* v, long n, int N, const char* list) {
+    long line = 0;
+    const long bad = read_nodes(fr, v, n, 1, N, line);
+    if (bad != 0) bc_stop(io, {bc_where(fr, line, node_outside(bad, list, v[bad - 1], "1..N", N))});
+}
+
 long read_nodes(freader& fr, int* v, long n, int lo, int hi, long& bad_line) {
     fr.begin();
     for (long i = 0; i < n; ++i) {

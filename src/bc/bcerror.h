@@ -31,6 +31,13 @@ long read_count(freader& fr, int& count);
 void check_count(iofiles& io, const freader& fr, long line, const char* name, long count,
                  long sized);
 
+// The detail of a node outside its range: "entry 2 of the NQ list is node 40, outside 1..N = 36".
+std::string node_outside(long entry, const char* list, int node, const char* range, int limit);
+
+// Reads one statement of n 3-D node numbers into v[0..n-1]; a node outside 1..N stops the run
+// naming the file, line, entry and node (listing and standard output).
+void read_node_list(iofiles& io, freader& fr, int* v, long n, int N, const char* list);
+
 // Reads one statement of n node numbers into v[0..n-1]. Returns 0 when all lie in lo..hi;
 // otherwise stops reading at the first one that does not and returns its position (1-based),
 // with its line in bad_line.

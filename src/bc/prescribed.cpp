@@ -8,15 +8,6 @@
 
 namespace nep {
 
-namespace {
-
-std::string outside(long entry, const char* list, int node, const char* range, int limit) {
-    return "entry " + std::to_string(entry) + " of the " + list + " list is node " +
-           std::to_string(node) + ", outside " + range + " = " + std::to_string(limit);
-}
-
-}  // namespace
-
 void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     freader& fr = io.in(9);
     ounit& lst = io.out(6);
@@ -35,7 +26,7 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
         bad = read_nodes(fr, bc.DIR2D.data(), ndir, 1, dim.NNOD, line);
         if (bad != 0) {
             const int v = bc.DIR2D(bad);
-            const std::string what = outside(bad, "NDIR", v, "1..NNOD", dim.NNOD);
+            const std::string what = node_outside(bad, "NDIR", v, "1..NNOD", dim.NNOD);
             if (v > dim.NNOD) {
                 for (ounit* u : {&lst, &io.STDOUT}) {
                     wfree(*u, " ERROR: a node value to be replicated",
@@ -59,8 +50,7 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     if (echo) wfmt(lst, "(/,5X,'NDIRC(# OF FIXED DIR NODES; FLOW EQ.)   = ',I6)", ndirc);
     if (ndirc != 0) {
         int* fixed = bc.DIRNOD.data() + fixed0;
-        bad = read_nodes(fr, fixed, ndirc, 1, dim.N, line);
-        if (bad != 0) bc_stop(io, {bc_where(fr, line, outside(bad, "NDIRC", fixed[bad - 1], "1..N", dim.N))});
+        read_node_list(io, fr, fixed, ndirc, dim.N, "NDIRC");
         if (echo) {
             wfmt(lst, "(/,1X,3('    #  DIRICHLET     NODE'))");
             wfmt(lst, "(1X,10I7)", fitem::ints(fixed, ndirc));
@@ -76,8 +66,7 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     dim.NQ = nq;
     if (echo) wfmt(lst, "(/,5X,'NQ   (# OF NEUMANN NODES; FLOW EQ.)     = ',I6)", nq);
     if (nq != 0) {
-        bad = read_nodes(fr, bc.NEUNOD.data(), nq, 1, dim.N, line);
-        if (bad != 0) bc_stop(io, {bc_where(fr, line, outside(bad, "NQ", bc.NEUNOD(bad), "1..N", dim.N))});
+        read_node_list(io, fr, bc.NEUNOD.data(), nq, dim.N, "NQ");
         if (echo) {
             wfmt(lst, "(/,5X,'NEUMANN NODES IN 3-D MESH FOR FLOW EQUATION')");
             wfmt(lst, "(1X,10I7)", fitem::ints(bc.NEUNOD.data(), nq));

@@ -13,11 +13,6 @@ namespace {
 
 constexpr int kTransportBcUnit = 18;
 
-std::string outside(long entry, const char* list, int node, const char* range, int limit) {
-    return "entry " + std::to_string(entry) + " of the " + list + " list is node " +
-           std::to_string(node) + ", outside " + range + " = " + std::to_string(limit);
-}
-
 // Reads one statement of n concentrations (or fluxes) into v[0..n-1].
 void read_reals(freader& fr, double* v, long n) {
     fr.begin();
@@ -69,7 +64,7 @@ void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport&
         bad = read_nodes(fr, tra.DIR2DC.data(), np2c, 1, dim.NNOD, line);
         if (bad != 0) {
             const int v = tra.DIR2DC(bad);
-            const std::string what = outside(bad, "NP2C", v, "1..NNOD", dim.NNOD);
+            const std::string what = node_outside(bad, "NP2C", v, "1..NNOD", dim.NNOD);
             if (v > dim.NNOD) {
                 wfree(io.STDOUT,
                       ctl.DIALECT == dialect::ALT ? " error in transport boundary conditions file:"
@@ -96,8 +91,7 @@ void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport&
     if (echo) wfmt(lst, "(/,5X,'NPFC (# OF FIXED DIR NODES; TRNSPORT EQ)= ',I6)", npfc);
     if (npfc != 0) {
         int* fixed = tra.DIRNODC.data() + fixed0;
-        bad = read_nodes(fr, fixed, npfc, 1, dim.N, line);
-        if (bad != 0) bc_stop(io, {bc_where(fr, line, outside(bad, "NPFC", fixed[bad - 1], "1..N", dim.N))});
+        read_node_list(io, fr, fixed, npfc, dim.N, "NPFC");
         read_reals(fr, tra.DIRVALC.data() + fixed0, npfc);
         if (echo) write_dirichlet(lst, tra.DIRNODC, tra.DIRVALC, fixed0 + 1, fixed0 + npfc);
     }
@@ -111,8 +105,7 @@ void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport&
     dim.NMC = nmc;
     if (echo) wfmt(lst, "(/,5X,'NMC  (# OF CAUCHY NODES; TRANSPORT EQ.) = ',I6)", nmc);
     if (nmc != 0) {
-        bad = read_nodes(fr, tra.CAUNOD.data(), nmc, 1, dim.N, line);
-        if (bad != 0) bc_stop(io, {bc_where(fr, line, outside(bad, "NMC", tra.CAUNOD(bad), "1..N", dim.N))});
+        read_node_list(io, fr, tra.CAUNOD.data(), nmc, dim.N, "NMC");
         if (echo) {
             wfmt(lst, "(/,5X,'CAUCHY NODES IN 3-D MESH FOR TRANSPORT EQUATION')");
             wfmt(lst, "(1X,10I7)", fitem::ints(tra.CAUNOD.data(), nmc));
