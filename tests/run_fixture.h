@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "driver/run.h"
-#include "driver/stop.h"
+#include "base/stop.h"
+#include "run/run.h"
 
 namespace fixture {
 

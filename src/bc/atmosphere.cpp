@@ -1,7 +1,7 @@
 #include "bc/atmosphere.h"
 
+#include "base/format.h"
 #include "bc/series.h"
-#include "driver/format.h"
 
 namespace nep {
 

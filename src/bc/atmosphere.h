@@ -4,12 +4,14 @@
 // head-controlled nodes after each step (the HGFLAG diagnostics) with the surface-flux totals.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "output/massbal.h"
-#include "soil/soil.h"
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/massbal.h"
+#include "records/mesh.h"
+#include "records/soil.h"
 
 namespace nep {
 

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <string>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 
 namespace nep {
 

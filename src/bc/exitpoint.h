@@ -6,9 +6,11 @@
 // with the exit-point listings.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
-#include "flow/flowstate.h"
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
 
 namespace nep {
 

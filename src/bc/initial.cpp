@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "bc/bcerror.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "records/inputerr.h"
 
 namespace nep {
 

@@ -1,10 +1,12 @@
 // Initial conditions: the heads and concentrations at the initial time.
 #pragma once
 
-#include "driver/records.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "soil/soil.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/mesh.h"
+#include "records/soil.h"
 
 namespace nep {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "bc/bcerror.h"
-#include "driver/stop.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "base/stop.h"
+#include "records/inputerr.h"
 
 namespace nep {
 

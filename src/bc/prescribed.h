@@ -1,8 +1,9 @@
 // Prescribed heads and fluxes on the nodes that are neither atmospheric nor on seepage faces.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
+#include "records/bcdata.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
 
 namespace nep {
 

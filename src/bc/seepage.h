@@ -1,8 +1,9 @@
 // Seepage faces: columns of boundary nodes through which water may leave but never enter.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
+#include "records/bcdata.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
 
 namespace nep {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/format.h"
 #include "bc/atmosphere.h"
-#include "bc/bcerror.h"
-#include "driver/format.h"
+#include "records/inputerr.h"
 
 namespace nep {
 

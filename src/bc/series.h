@@ -1,3 +1,6 @@
+// The boundary-condition floor: initial conditions, prescribed heads and fluxes, atmospheric
+// switching, seepage faces. It sits above solvers, soil and mesh.
+//
 // Time series of prescribed heads and prescribed fluxes, and the drivers that bring every flow
 // boundary condition to the current TIME: at the start of the run (bcinit), at the start of each
 // step (bcupdt) and after a back-step (bcrstr).
@@ -7,11 +10,13 @@
 // once the file has ended.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "soil/soil.h"
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/mesh.h"
+#include "records/soil.h"
 
 namespace nep {
 

@@ -3,11 +3,12 @@
 // residual RHS.
 #pragma once
 
-#include "driver/records.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "mesh/sparse.h"
-#include "soil/soil.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/mesh.h"
+#include "records/soil.h"
+#include "records/sparse.h"
 
 namespace nep {
 

@@ -1,9 +1,9 @@
 // Element means of the nodal characteristics.
 #pragma once
 
-#include "driver/records.h"
-#include "mesh/mesh.h"
-#include "soil/soil.h"
+#include "records/dimensions.h"
+#include "records/mesh.h"
+#include "records/soil.h"
 
 namespace nep {
 

@@ -2,14 +2,13 @@
 
 #include <cmath>
 
+#include "base/format.h"
+#include "base/stop.h"
+#include "base/timer.h"
 #include "bc/atmosphere.h"
 #include "bc/exitpoint.h"
 #include "bc/series.h"
-#include "driver/format.h"
-#include "driver/stop.h"
-#include "driver/timer.h"
 #include "flow/elavg.h"
-#include "output/balance.h"
 #include "soil/curves.h"
 #include "solvers/nonsym_iter.h"
 #include "solvers/symmetric.h"

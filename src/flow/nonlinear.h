@@ -1,15 +1,21 @@
+// The flow floor: element means, flow matrices, the nonlinear flow step and the Darcy velocities.
+// It sits above the boundary conditions.
+//
 // The nonlinear flow step: Picard or Newton iterations with boundary conditions, relaxation,
 // norms, convergence control and back-stepping.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
 #include "flow/assemble.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "mesh/sparse.h"
-#include "output/massbal.h"
-#include "soil/soil.h"
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/cpustat.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/massbal.h"
+#include "records/mesh.h"
+#include "records/soil.h"
+#include "records/sparse.h"
 
 namespace nep {
 

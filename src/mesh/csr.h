@@ -2,9 +2,11 @@
 // the value and work arrays that go with them.
 #pragma once
 
-#include "driver/records.h"
-#include "mesh/mesh.h"
-#include "mesh/sparse.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
+#include "records/mesh.h"
+#include "records/sparse.h"
 
 namespace nep {
 
@@ -23,10 +25,6 @@ enum pattern_code : int {
 // columns; for every code from 6000 on the row's first and last position and the row number;
 // entry 8 counts the rows checked that lack their diagonal entry.
 constexpr int kPatternErrLen = 8;
-
-// The slot window per row actually used: N1 as given, but never more than N+1, since a row holds
-// at most N entries and a wider window changes nothing but the memory taken.
-long pattern_width(int N1, int N);
 
 // The whole set-up: patterns, checks, position maps, value and work arrays.
 void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);

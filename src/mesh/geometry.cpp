@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string>
 
-#include "driver/fileset.h"
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
+#include "records/iofiles.h"
 
 namespace nep {
 

@@ -2,10 +2,12 @@
 // basis coefficients, nodal volumes, node-element counts and nodal soil averages.
 #pragma once
 
-#include "driver/records.h"
-#include "mesh/mesh.h"
-#include "mesh/sparse.h"
-#include "soil/soil.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
+#include "records/mesh.h"
+#include "records/soil.h"
+#include "records/sparse.h"
 
 namespace nep {
 

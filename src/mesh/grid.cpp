@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/fileset.h"
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 #include "mesh/geometry.h"
+#include "records/iofiles.h"
 
 namespace nep {
 

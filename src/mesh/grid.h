@@ -1,10 +1,15 @@
+// The mesh room: the grid file, the generated tetrahedral mesh, its geometry and the sparse
+// patterns. It includes only the records and base floors.
+//
 // The surface grid file and the generation of the layered tetrahedral mesh.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
-#include "mesh/mesh.h"
-#include "transport/transport.h"
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
+#include "records/mesh.h"
+#include "records/transport.h"
 
 namespace nep {
 

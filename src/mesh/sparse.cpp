@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 #include "mesh/csr.h"
 
 namespace nep {
@@ -180,10 +180,6 @@ long array_length(int nterm, int N, int a) {
 }
 
 }  // namespace
-
-long pattern_width(int N1, int N) {
-    return std::min<long>(N1, (long)N + 1);
-}
 
 void strsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& JA, arr1<int>& IA,
             int NT, int N1, const control& ctl) {

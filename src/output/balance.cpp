@@ -3,9 +3,9 @@
 #include <cmath>
 #include <string>
 
-#include "driver/format.h"
-#include "driver/stop.h"
-#include "driver/timer.h"
+#include "base/format.h"
+#include "base/stop.h"
+#include "base/timer.h"
 #include "soil/curves.h"
 
 namespace nep {

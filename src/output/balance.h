@@ -1,15 +1,21 @@
+// The output room: water and solute balance, result files and viewer exports. It sits above
+// flow, beside transport.
+//
 // Water and solute balance: the boundary fluxes of a step, the storage change, the absolute and
 // relative errors of the step, the per-step lines of the listing and of the mass-balance file,
 // and the cumulative errors and event counters at the end of the run.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "mesh/sparse.h"
-#include "output/massbal.h"
-#include "soil/soil.h"
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/cpustat.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/massbal.h"
+#include "records/mesh.h"
+#include "records/soil.h"
+#include "records/sparse.h"
 
 namespace nep {
 

@@ -11,7 +11,7 @@
 #include <new>
 #include <string_view>
 
-#include "driver/format.h"
+#include "base/format.h"
 
 namespace nep {
 

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
+#include "flow/velocity.h"
 #include "output/batch.h"
-#include "transport/velocity.h"
 
 namespace nep {
 

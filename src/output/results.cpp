@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 #include "output/batch.h"
 
 namespace nep {

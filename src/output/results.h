@@ -3,11 +3,13 @@
 // in the main listing, and the column heads of the time-series files.
 #pragma once
 
-#include "bc/bcdata.h"
-#include "driver/records.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "soil/soil.h"
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/mesh.h"
+#include "records/soil.h"
 
 namespace nep {
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/fileset.h"
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
+#include "records/iofiles.h"
 
 namespace nep {
 

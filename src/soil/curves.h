@@ -1,3 +1,6 @@
+// The soil room: the soil file and the characteristic curves. It includes only the records and
+// base floors.
+//
 // Unsaturated characteristic curves: effective saturation Se (moisture content theta for the
 // extended van Genuchten model), its first and second derivatives, relative conductivity Kr and
 // its derivative, for the five models of IVGHU; and the nodal routines that turn them into SW,
@@ -10,8 +13,10 @@
 
 #include <cmath>
 
-#include "driver/records.h"
-#include "soil/soil.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
+#include "records/soil.h"
 
 namespace nep {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 
 namespace nep {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 
 namespace nep {
 
@@ -93,15 +93,6 @@ void zero_solution(int N, arr1<double>& x) {
 }
 
 }  // namespace
-
-void nonsym_state::release() {
-    IPERM.release();
-    IL.release();
-    IU.release();
-    JL.release();
-    LINK.release();
-    ROW.release();
-}
 
 int FASINS(int N, int NZ, const arr1<int>& IA, const arr1<int>& JA, int LIMNS1, nonsym_state& st) {
     ++st.NSYMB;

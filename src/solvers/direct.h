@@ -5,34 +5,11 @@
 // sweeps run at every call.
 #pragma once
 
-#include "driver/array.h"
-#include "driver/units.h"
+#include "base/array.h"
+#include "base/units.h"
+#include "records/sparse.h"
 
 namespace nep {
-
-struct nonsym_state {
-    bool DONE = false;   // the symbolic phase has been run (first call of the run)
-    int IERSYM = 0;      // its code: 0, or 1000 to 4000 (then every later call fails alike)
-    int NDONE = 0;       // rows it completed
-    int N = 0, NZ = 0;   // the size of the system it was built for
-    int LIMIT = 0;       // factor storage capacity it was built with
-    int IEND = 0;        // end pointer of the factor column list (factor entries + 1)
-    int IBOT = 0;        // storage needed: N + IEND (valid once DONE and IERSYM = 0)
-    int NSYMB = 0;       // symbolic phases run (at most one)
-    int NNUM = 0;        // numeric phases run
-
-    // Integer structure (5*N + capacity + 2 integers in all).
-    arr1<int> IPERM;  // IPERM(i): the row of A taken as row i; IPERM(N+j): the place of column j
-                      // (both the identity: no reordering)
-    arr1<int> IL;     // row i of the factor: columns JL(IL(i)) .. JL(IL(i+1)-1)
-    arr1<int> IU;     // the first U column of row i (the L columns come before it)
-    arr1<int> JL;     // factor columns, L ascending then U ascending per row
-    arr1<int> LINK;   // linked column list of the row in the symbolic phase (head and end: N+1)
-    arr1<int> ROW;    // a sorted copy of one row of A
-
-    // Releases the structure (end of run).
-    void release();
-};
 
 // Length of the real work array NONSYM needs for capacity LIMNS1 and N unknowns: the factor
 // values (LIMNS1 + 1), the reciprocal pivots, a dense work row, and two vectors of length N.

@@ -1,7 +1,7 @@
 // Incomplete LU factorisation without fill-in, shared by every Krylov method of NSYSLV.
 #include <cmath>
 
-#include "driver/format.h"
+#include "base/format.h"
 #include "solvers/nonsym_iter.h"
 
 namespace nep {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 #include "solvers/nonsym_kernels.h"
 
 namespace nep {

@@ -3,8 +3,8 @@
 // five directions), each with its preconditioning, and the direct solver for selectors 3 and up.
 #pragma once
 
-#include "driver/array.h"
-#include "driver/units.h"
+#include "base/array.h"
+#include "base/units.h"
 #include "solvers/direct.h"
 
 namespace nep {

@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "driver/units.h"
+#include "base/units.h"
 
 namespace nep {
 namespace nsk {

@@ -1,10 +1,13 @@
+// The solvers room: the linear solvers of the flow and transport systems (symmetric, iterative
+// nonsymmetric and direct). It includes only the records and base floors.
+//
 // The symmetric solver of the Picard flow system: conjugate gradients preconditioned with an
 // incomplete Cholesky factor (no fill-in) on the symmetric upper storage, diagonal first.
 #pragma once
 
-#include "driver/array.h"
-#include "driver/records.h"
-#include "driver/units.h"
+#include "base/array.h"
+#include "base/units.h"
+#include "records/control.h"
 
 namespace nep {
 

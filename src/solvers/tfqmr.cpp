@@ -2,8 +2,8 @@
 // half-steps per iteration with one operator application for both.
 #include <cmath>
 
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
 #include "solvers/nonsym_kernels.h"
 
 namespace nep {

@@ -2,13 +2,13 @@
 
 #include <cmath>
 
-#include "driver/format.h"
-#include "driver/timer.h"
+#include "base/format.h"
+#include "base/timer.h"
 #include "flow/assemble.h"
 #include "flow/elavg.h"
 #include "flow/nonlinear.h"
+#include "flow/velocity.h"
 #include "transport/matrices.h"
-#include "transport/velocity.h"
 
 namespace nep {
 

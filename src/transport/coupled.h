@@ -1,9 +1,12 @@
+// The transport room: solute file and boundary conditions, transport matrices and the coupled
+// iteration. It sits above flow, beside output.
+//
 // The coupled flow-transport iteration of one time step: flow with the current densities,
 // velocities, transport, and the changes of potential head and concentration between two outer
 // iterations as the convergence measure.
 #pragma once
 
-#include "driver/run.h"
+#include "records/records.h"
 
 namespace nep {
 

@@ -6,12 +6,15 @@
 // matrix A = TETAC K + M/DELTAT.
 #pragma once
 
-#include "driver/records.h"
-#include "flow/flowstate.h"
-#include "mesh/mesh.h"
-#include "mesh/sparse.h"
-#include "soil/soil.h"
-#include "transport/transport.h"
+#include "records/control.h"
+#include "records/cpustat.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/mesh.h"
+#include "records/soil.h"
+#include "records/sparse.h"
+#include "records/transport.h"
 
 namespace nep {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "bc/bcerror.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "records/inputerr.h"
 
 namespace nep {
 

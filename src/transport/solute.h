@@ -2,8 +2,9 @@
 // factors of every layer and material type.
 #pragma once
 
-#include "driver/records.h"
-#include "soil/soil.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
+#include "records/soil.h"
 
 namespace nep {
 

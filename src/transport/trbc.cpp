@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "bc/bcerror.h"
-#include "driver/format.h"
-#include "driver/stop.h"
+#include "base/format.h"
+#include "base/stop.h"
+#include "records/inputerr.h"
 
 namespace nep {
 

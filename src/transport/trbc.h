@@ -2,8 +2,10 @@
 // and their imposition on each assembled transport system.
 #pragma once
 
-#include "driver/records.h"
-#include "transport/transport.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
+#include "records/transport.h"
 
 namespace nep {
 

@@ -9,7 +9,7 @@
 #include "bc/atmosphere.h"
 #include "bc/bc_fixture.h"
 #include "bc/series.h"
-#include "driver/storage.h"
+#include "run/storage.h"
 
 using namespace nep;
 using bctest::bcrun;

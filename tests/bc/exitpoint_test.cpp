@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/stop.h"
 #include "bc/exitpoint.h"
-#include "driver/run.h"
-#include "driver/storage.h"
-#include "driver/stop.h"
+#include "run/run.h"
+#include "run/storage.h"
 
 using namespace nep;
 

@@ -5,7 +5,7 @@
 
 #include "bc/bc_fixture.h"
 #include "bc/initial.h"
-#include "driver/storage.h"
+#include "run/storage.h"
 
 using namespace nep;
 using bctest::bcrun;

@@ -2,9 +2,9 @@
 // Expected listing lines were printed by gfortran through the same format strings.
 #include <gtest/gtest.h>
 
-#include "bc/prescribed.h"
 #include "bc/bc_fixture.h"
-#include "driver/storage.h"
+#include "bc/prescribed.h"
+#include "run/storage.h"
 
 using namespace nep;
 using bctest::bcrun;

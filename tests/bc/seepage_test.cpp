@@ -4,7 +4,7 @@
 
 #include "bc/bc_fixture.h"
 #include "bc/seepage.h"
-#include "driver/storage.h"
+#include "run/storage.h"
 
 using namespace nep;
 using bctest::bcrun;

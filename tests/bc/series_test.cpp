@@ -10,7 +10,7 @@
 
 #include "bc/bc_fixture.h"
 #include "bc/series.h"
-#include "driver/storage.h"
+#include "run/storage.h"
 
 using namespace nep;
 using bctest::bcrun;

@@ -1,7 +1,7 @@
 // Sizes of the boundary-condition and flow-state arrays, from the problem sizes.
 #include <gtest/gtest.h>
 
-#include "driver/storage.h"
+#include "run/storage.h"
 
 using namespace nep;
 

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <memory>
 
-#include "driver/run.h"
-#include "driver/storage.h"
 #include "flow/assemble.h"
 #include "flow/nonlinear.h"
 #include "mesh/csr.h"
+#include "run/run.h"
+#include "run/storage.h"
 
 using namespace nep;
 

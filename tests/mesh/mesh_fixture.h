@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "driver/run.h"
-#include "driver/stop.h"
-#include "driver/storage.h"
+#include "base/stop.h"
+#include "run/run.h"
+#include "run/storage.h"
 
 namespace nep::meshtest {
 

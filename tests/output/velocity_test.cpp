@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "flow/elavg.h"
+#include "flow/velocity.h"
 #include "small_mesh.h"
-#include "transport/velocity.h"
 
 using namespace nep;
 using outtest::outrun;

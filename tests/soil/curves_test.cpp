@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
-#include "driver/storage.h"
+#include "base/stop.h"
+#include "run/storage.h"
 #include "soil/curves.h"
 
 using namespace nep;

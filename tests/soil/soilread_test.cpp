@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "driver/stop.h"
-#include "driver/storage.h"
+#include "base/stop.h"
+#include "run/storage.h"
 #include "soil/soilread.h"
 
 using namespace nep;

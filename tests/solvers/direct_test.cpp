@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
+#include "base/stop.h"
 #include "solvers/direct.h"
 
 using namespace nep;

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
+#include "base/stop.h"
 #include "solvers/nonsym_iter.h"
 
 using namespace nep;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
+#include "base/stop.h"
 #include "solvers/symmetric.h"
 
 using namespace nep;

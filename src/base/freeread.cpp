@@ -1,0 +1,270 @@
+#include "base/freeread.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "base/stop.h"
+
+namespace nep {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool ends_value(char c) { return is_blank(c) || c == ',' || c == '/' || c == '\n'; }
+
+std::string shown(std::string_view t) {
+    std::string s(t.substr(0, 40));
+    if (t.size() > 40) s += "...";
+    return "'" + s + "'";
+}
+
+// Strict conversions of one free-form token; false when the text is not of the type.
+bool parse_int(std::string_view t, int& v) {
+    std::size_t k = 0;
+    bool neg = false;
+    if (k < t.size() && (t[k] == '+' || t[k] == '-')) neg = t[k++] == '-';
+    if (k == t.size()) return false;
+    long long x = 0;
+    for (; k < t.size(); ++k) {
+        if (t[k] < '0' || t[k] > '9') return false;
+        x = x * 10 + (t[k] - '0');
+        if (x > 2147483648LL) return false;
+    }
+    if (neg) x = -x;
+    if (x > INT_MAX || x < INT_MIN) return false;
+    v = (int)x;
+    return true;
+}
+
+// Reals: an optional sign, digits with an optional point, then an optional exponent written
+// with E, D or Q (either case) or with a bare sign (1.5-3 is 1.5E-3).
+bool parse_real(std::string_view t, double& v) {
+    char buf[128];
+    if (t.size() >= sizeof(buf) - 2) return false;
+    std::size_t k = 0, o = 0;
+    if (k < t.size() && (t[k] == '+' || t[k] == '-')) buf[o++] = t[k++];
+    int digits = 0;
+    while (k < t.size() && t[k] >= '0' && t[k] <= '9') { buf[o++] = t[k++]; ++digits; }
+    if (k < t.size() && t[k] == '.') {
+        buf[o++] = t[k++];
+        while (k < t.size() && t[k] >= '0' && t[k] <= '9') { buf[o++] = t[k++]; ++digits; }
+    }
+    if (digits == 0) return false;
+    if (k < t.size()) {
+        char c = t[k];
+        if (c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q') {
+            ++k;
+        } else if (c != '+' && c != '-') {
+            return false;
+        }
+        buf[o++] = 'E';
+        if (k < t.size() && (t[k] == '+' || t[k] == '-')) buf[o++] = t[k++];
+        int edigits = 0;
+        while (k < t.size() && t[k] >= '0' && t[k] <= '9') { buf[o++] = t[k++]; ++edigits; }
+        if (edigits == 0 || k != t.size()) return false;
+    }
+    buf[o] = '\0';
+    errno = 0;
+    char* end = nullptr;
+    double x = std::strtod(buf, &end);
+    if (end != buf + o) return false;
+    if (errno == ERANGE && (x > 1.0 || x < -1.0)) return false;  // overflow (underflow gives 0)
+    v = x;
+    return true;
+}
+
+bool parse_logical(std::string_view t, bool& v) {
+    std::size_t k = 0;
+    if (k < t.size() && t[k] == '.') ++k;
+    if (k == t.size()) return false;
+    char c = t[k];
+    if (c == 'T' || c == 't') { v = true; return true; }
+    if (c == 'F' || c == 'f') { v = false; return true; }
+    return false;
+}
+
+}  // namespace
+
+bool freader::try_open(const std::string& path, const std::string& role) {
+    close();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) return false;
+    open_text(ss.str(), role, path);
+    return true;
+}
+
+void freader::open(const std::string& path, const std::string& role) {
+    if (!try_open(path, role)) {
+        input_error("cannot open the " + role + " '" + path + "': " + std::strerror(errno ? errno : ENOENT));
+    }
+}
+
+void freader::open_text(std::string text, const std::string& role, const std::string& name) {
+    text_ = std::move(text);
+    role_ = role;
+    name_ = name;
+    open_ = true;
+    rewind();
+}
+
+void freader::close() {
+    text_.clear();
+    text_.shrink_to_fit();
+    open_ = false;
+}
+
+void freader::rewind() {
+    pos_ = 0;
+    line_ = 1;
+    in_stmt_ = stmt_done_ = need_skip_ = false;
+    repeat_left_ = 0;
+}
+
+void freader::fail(const std::string& what) const {
+    input_error(role_ + " '" + name_ + "' line " + std::to_string(line_) + ": " + what);
+}
+
+void freader::fail_eof(const char* expected) const {
+    long last = line_;
+    if (text_.empty() || text_.back() == '\n') --last;
+    input_error(role_ + " '" + name_ + "': end of file after line " + std::to_string(last) +
+                ", expected " + expected);
+}
+
+void freader::begin() {
+    in_stmt_ = true;
+    stmt_done_ = false;
+    need_skip_ = true;
+    repeat_left_ = 0;
+    sep_pending_ = false;
+}
+
+void freader::finish() {
+    // The rest of the statement's last record is passed over.
+    if (need_skip_) {
+        while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
+        if (pos_ < text_.size()) {
+            ++pos_;
+            ++line_;
+        }
+    }
+    in_stmt_ = false;
+    need_skip_ = false;
+    repeat_left_ = 0;
+}
+
+freader::tok freader::next(const char* expected) {
+    if (stmt_done_) return tok::SLASH;
+    if (repeat_left_ > 0) {
+        --repeat_left_;
+        return repeat_null_ ? tok::NUL : tok::VALUE;
+    }
+    const std::size_t n = text_.size();
+    for (;;) {
+        while (pos_ < n && is_blank(text_[pos_])) ++pos_;
+        if (pos_ >= n) fail_eof(expected);
+        char c = text_[pos_];
+        if (c == '\n') {
+            ++pos_;
+            ++line_;
+            continue;
+        }
+        if (c == ',') {
+            ++pos_;
+            if (sep_pending_) {  // the separator after the previous value
+                sep_pending_ = false;
+                continue;
+            }
+            return tok::NUL;  // two separators in a row: a null value
+        }
+        if (c == '/') {
+            ++pos_;
+            stmt_done_ = true;
+            return tok::SLASH;
+        }
+        break;
+    }
+    std::size_t start = pos_;
+    while (pos_ < n && !ends_value(text_[pos_])) ++pos_;
+    std::string_view t(text_.data() + start, pos_ - start);
+    tok_line_ = line_;
+    sep_pending_ = true;
+    // r*c and r*
+    std::size_t star = t.find('*');
+    if (star != std::string_view::npos) {
+        int r = 0;
+        if (star == 0 || !parse_int(t.substr(0, star), r) || r < 1 || t[0] == '+' || t[0] == '-') {
+            fail(std::string("expected ") + expected + ", found " + shown(t));
+        }
+        std::string_view rest = t.substr(star + 1);
+        repeat_null_ = rest.empty();
+        tok_ = rest;
+        repeat_left_ = r - 1;
+        return repeat_null_ ? tok::NUL : tok::VALUE;
+    }
+    tok_ = t;
+    return tok::VALUE;
+}
+
+void freader::get(int& v) {
+    if (next("an integer") != tok::VALUE) return;
+    if (!parse_int(tok_, v)) {
+        input_error(role_ + " '" + name_ + "' line " + std::to_string(tok_line_) +
+                    ": expected an integer, found " + shown(tok_));
+    }
+}
+
+void freader::get(double& v) {
+    if (next("a real number") != tok::VALUE) return;
+    if (!parse_real(tok_, v)) {
+        input_error(role_ + " '" + name_ + "' line " + std::to_string(tok_line_) +
+                    ": expected a real number, found " + shown(tok_));
+    }
+}
+
+void freader::get(bool& v) {
+    if (next("a logical (T or F)") != tok::VALUE) return;
+    if (!parse_logical(tok_, v)) {
+        input_error(role_ + " '" + name_ + "' line " + std::to_string(tok_line_) +
+                    ": expected a logical (T or F), found " + shown(tok_));
+    }
+}
+
+void freader::skip_values(long n) {
+    begin();
+    for (long i = 0; i < n && next("a value") != tok::SLASH; ++i) {
+    }
+    finish();
+}
+
+bool freader::at_end() const {
+    for (std::size_t k = pos_; k < text_.size(); ++k) {
+        const char c = text_[k];
+        if (!is_blank(c) && c != '\n') return false;
+    }
+    return true;
+}
+
+std::string freader::read_text(int w) {
+    if (pos_ >= text_.size()) fail_eof("a line of text");
+    std::size_t start = pos_;
+    while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
+    std::string s = text_.substr(start, pos_ - start);
+    if (pos_ < text_.size()) {
+        ++pos_;
+        ++line_;
+    }
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    if (w > 0 && (int)s.size() > w) s.resize(w);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+}  // namespace nep

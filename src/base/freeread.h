@@ -1,0 +1,94 @@
+// Input files, read record by record in free form (list-directed), strictly forward.
+//
+// One read statement starts at the beginning of a new record and takes as many records as its
+// items need; what is left of its last record is skipped:
+//
+//   fr.read(NZONE, NSTR, N1);            // a whole statement
+//   fr.begin();                          // or item by item, when a count read in the statement
+//   fr.get(NPRT);                        // sizes the rest of it
+//   for (int i = 1; i <= NPRT; ++i) fr.get(TIMPRT(i));
+//   fr.finish();
+//
+// Separators are blanks, tabs, a comma, or the end of a record; r*c is r copies of c, r* is r
+// null values, a null value leaves its item unchanged, and a slash ends the statement (the
+// remaining items keep their values). Every error names the file, the line and what was
+// expected, and ends the run with status 1.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/array.h"
+
+namespace nep {
+
+class freader {
+public:
+    // Opens the file; a file that cannot be opened ends the run with a message naming its role
+    // ("grid file") and its name.
+    void open(const std::string& path, const std::string& role);
+    // Opens without stopping: false when the file cannot be read.
+    bool try_open(const std::string& path, const std::string& role);
+    // Takes the text directly (tests).
+    void open_text(std::string text, const std::string& role, const std::string& name = "text");
+    bool is_open() const { return open_; }
+    void close();
+    void rewind();
+
+    const std::string& name() const { return name_; }
+    const std::string& role() const { return role_; }
+    // Line number (1-based) of the current position.
+    long line() const { return line_; }
+
+    // Free-form read statements.
+    void begin();
+    void get(int& v);
+    void get(double& v);
+    void get(bool& v);
+    void get(arr1<int>& a) { for (long i = 1; i <= a.size(); ++i) get(a(i)); }
+    void get(arr1<double>& a) { for (long i = 1; i <= a.size(); ++i) get(a(i)); }
+    void finish();
+    template <class... A>
+    void read(A&... a) {
+        begin();
+        (get(a), ...);
+        finish();
+    }
+    // Passes over one whole read statement of n values (as a statement that reads n items and
+    // discards them); used by first passes that only look for sizes.
+    void skip_values(long n);
+
+    // True when nothing but blanks and line ends is left: the next read statement would meet the
+    // end of the file. Series files use it to tell their normal end (before a time line) from a
+    // record cut short.
+    bool at_end() const;
+
+    // Formatted read of one record with "(Aw)": the first w characters of the line, trailing
+    // blanks removed (w <= 0 reads the whole line, as "(A)").
+    std::string read_text(int w);
+
+    // Ends the run with a message about this file at its current line.
+    [[noreturn]] void fail(const std::string& what) const;
+
+private:
+    enum class tok { VALUE, NUL, SLASH };
+    // Finds the next value of the statement; returns its kind and sets tok_ to its text.
+    tok next(const char* expected);
+    [[noreturn]] void fail_eof(const char* expected) const;
+
+    std::string text_;
+    std::string name_, role_;
+    bool open_ = false;
+    std::size_t pos_ = 0;
+    long line_ = 1;
+    bool in_stmt_ = false;     // inside a read statement
+    bool stmt_done_ = false;   // a slash ended the statement
+    bool need_skip_ = false;   // the previous statement left part of a record
+    long repeat_left_ = 0;     // copies left of an r*c or r* value
+    bool repeat_null_ = false;
+    bool sep_pending_ = false;  // a value was read and its comma not yet seen
+    std::string_view tok_;
+    long tok_line_ = 0;
+};
+
+}  // namespace nep

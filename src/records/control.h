@@ -1,0 +1,66 @@
+// Run control: the run parameters of the parameter file, the time control of the step loop,
+// constants, corner tables and the iteration totals.
+#pragma once
+
+
+namespace nep {
+
+// Which of the two programs is running: the second one differs in a few input widths, texts and
+// listing layouts.
+enum class dialect { MAIN, ALT };
+
+struct control {
+    dialect DIALECT = dialect::MAIN;
+
+    // Run parameters (parameter file).
+    int IFLOW = 0, ITRANS = 0;
+    bool OSC_FLAG = false;
+    double TETAF = 1.0, TETAC = 1.0;
+    int LUMP = 0, LUMPC = 0;
+    int ITMX1 = 0, ITMX2 = 0, ITMXC1 = 0, ITMXC2 = 0;
+    double TOLNL = 0.0, TOLNLC = 0.0;
+    int L2NORM = 0;
+    double ERNLMX = 0.0;
+    int ISOLV = 0, IRELAX = 0, ISOLVC = 0, IRELAXC = 0;
+    double OMEGA = 0.0, OMEGAC = 0.0;
+    int ITCGSY = 0, ITCGNS = 0;
+    double TLCGSY = 0.0, TLCGNS = 0.0;
+
+    // Time control.
+    double TIMEP = 0.0, TIME = 0.0, DELTAT = 0.0, DTMIN = 0.0, DTMAX = 0.0, TMAX = 0.0;
+    double DTMAGA = 0.0, DTMAGM = 0.0, DTREDS = 0.0, DTREDM = 0.0;
+    int NSTEP = 1;
+    int ITER = 1, ITERC = 1;
+    bool BKFLAG = true;
+    int ISTATUS = -1;
+    int CPLSTA = 0;                 // coupled status and step-size code
+    double DIFMAX = 0.0;            // convergence measure of the last coupled iteration
+    double OMEGAV = 1.0;            // relaxation factor of the concentrations
+    bool ENDFLOW = false, ENDCPL = false;
+    double DTFIRST = 0.0;           // first step size
+    double DTSUM = 0.0, DTSMAL = 0.0, TSMAL = 0.0, DTLARG = 0.0, TLARG = 0.0;
+
+    // First record of the flow boundary-condition file (potential-head values), as the first
+    // pass reads it.
+    bool POTBC = false;
+
+    // Constants and corner tables.
+    int HUGEI = 2147483647;
+    double HUGER = 1.7e38;
+    double TINYR = 1.7e-38;
+    int IP3[4][4] = {};  // IP3[i][j], i, j = 1..3
+    int IP4[5][5] = {};  // IP4[i][j], i, j = 1..4
+
+    // Iteration totals.
+    int ITUNS = 0, ITLIN = 0;       // nonlinear and linear flow iterations over the run
+    int ITUNSC = 0, ITLINC = 0;     // the same for the coupled iteration
+    int ITLINS = 0, ITLINSC = 0;    // linear iterations of the current step
+    int ITLTRN = 0;                 // linear iterations of the last transport solve
+    int NLSFAIL = 0;                // linear flow solves that reached their iteration limit
+    int ITLSOL = 0;                 // linear iterations of the last flow solve
+    bool LSFAIL = false;            // the last linear flow solve failed
+    int NBKSTEP = 0;                // back-steps of the run
+    double OMEGAP = 1.0;            // previous factor of variable relaxation
+};
+
+}  // namespace nep

@@ -1,0 +1,57 @@
+// The file set: file names and units by unit number, the output control of the parameter file,
+// and the writing of an input error to the main listing and standard output.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "base/array.h"
+#include "base/format.h"
+#include "base/freeread.h"
+#include "base/units.h"
+
+namespace nep {
+
+// Unit numbers of the file set, in the order of the lines of the fnames file.
+constexpr int kNumInputLines = 12;
+constexpr int kNumOutputLines = 30;
+constexpr std::array<int, kNumInputLines> kInputUnits = {5, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+constexpr std::array<int, kNumOutputLines> kOutputUnits = {
+    6, 25, 26, 27, 28, 29, 30, 31, 32, 33, 134, 35, 36, 37, 38,
+    39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 61, 62, 63, 64};
+constexpr int kMaxUnit = 134;
+constexpr int kTermUnit = 4;
+constexpr int kFnamesUnit = 1;
+
+struct iofiles {
+    // File names by unit number (as read from the fnames file).
+    std::array<std::string, kMaxUnit + 1> NAMES;
+    // Input files by unit number (1, 5, 8..18) and output files by unit number (4, 6, 25..64, 134).
+    std::array<freader, 19> IN;
+    std::array<ounit, kMaxUnit + 1> OUT;
+    ounit STDOUT;  // standard output of the process
+
+    freader& in(int unit) { return IN[unit]; }
+    ounit& out(int unit) { return OUT[unit]; }
+
+    // Output control (parameter file).
+    int IPRT1 = 0, IPRT = 0, ISEC = 0;
+    int KPRT = 1;
+    arr1<double> TIMPRT;
+    arr1<int> NODVP;
+    arr1<int> IPOUT;
+};
+
+// One formatted record to the main listing and the same record to standard output, as the
+// fatal input errors are written.
+template <class... A>
+void wfmt_both(iofiles& io, std::string_view fmt, const A&... a) {
+    wfmt(io.out(6), fmt, a...);
+    wfmt(io.STDOUT, fmt, a...);
+}
+
+// Role of an input unit in messages ("grid file").
+const char* input_role(int unit);
+
+}  // namespace nep

@@ -1,0 +1,44 @@
+#include <algorithm>
+
+#include "records/mesh.h"
+
+namespace nep {
+
+void alloc_mesh(const dimensions& dim, mesh& msh) {
+    // Sizes were checked (> 0) before this is called; a negative one would size nothing.
+    const long nnod = std::max(dim.NNOD, 0);
+    const long nstr = std::max(dim.NSTR, 0);
+    const long ntri = std::max(dim.NTRI, 0);
+    const long n = std::max(dim.N, 0);
+    const long nt = std::max(dim.NT, 0);
+
+    msh.ARENOD.alloc(nnod);
+    msh.ZRATIO.alloc(nstr);
+    msh.X.alloc(n);
+    msh.Y.alloc(n);
+    msh.Z.alloc(n);
+    msh.VOLNOD.alloc(n);
+    msh.NCONT.alloc(n);
+    msh.IVOL.alloc(nt);
+    msh.VOLUR.alloc(nt);
+    msh.VOLINV.alloc(nt);
+    msh.TRIANG.alloc(4, ntri);
+    msh.TETRA.alloc(5, nt);
+}
+
+void release_mesh(mesh& msh) {
+    msh.ARENOD.release();
+    msh.ZRATIO.release();
+    msh.X.release();
+    msh.Y.release();
+    msh.Z.release();
+    msh.VOLNOD.release();
+    msh.NCONT.release();
+    msh.IVOL.release();
+    msh.VOLUR.release();
+    msh.VOLINV.release();
+    msh.TRIANG.release();
+    msh.TETRA.release();
+}
+
+}  // namespace nep

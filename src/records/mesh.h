@@ -1,0 +1,32 @@
+// The surface grid and the tetrahedral mesh built from it, with the element geometry.
+#pragma once
+
+#include "base/array.h"
+#include "records/dimensions.h"
+
+namespace nep {
+
+struct mesh {
+    // Grid file.
+    int IVERT = 0;          // type of vertical discretisation
+    int ISP = 0;            // how elevations are given (0 flat, 1 surface, 2 surface and bottom)
+    double BASE = 0.0;      // thickness or base of the 3-D mesh
+    arr1<double> ZRATIO;    // (NSTR) layer fractions, top layer first
+    arr2<int> TRIANG;       // (4, NTRI): three surface nodes and the material code
+    arr2<int> TETRA;        // (5, NT): four 3-D nodes and the material code
+    arr1<double> X, Y, Z;   // (N) node coordinates; 1..NNOD are the surface nodes
+
+    // Geometry.
+    arr1<double> ARENOD;    // (NNOD) area represented by each surface node
+    arr1<int> IVOL;         // (NT) +1 right-handed vertex order, -1 otherwise
+    arr1<double> VOLUR;     // (NT) element volumes
+    arr1<double> VOLINV;    // (NT) 1 / VOLUR
+    arr1<double> VOLNOD;    // (N) volume represented by each node
+    arr1<int> NCONT;        // (N) tetrahedra around each node
+};
+
+// Creates the arrays from the sizes; releases them at the end of the run.
+void alloc_mesh(const dimensions& dim, mesh& msh);
+void release_mesh(mesh& msh);
+
+}  // namespace nep

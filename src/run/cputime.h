@@ -1,0 +1,12 @@
+// The end-of-run report of times and iteration statistics.
+#pragma once
+
+#include "records/control.h"
+#include "records/cpustat.h"
+#include "records/iofiles.h"
+
+namespace nep {
+
+void cputime(control& ctl, iofiles& io, cpustat& cpu);
+
+}  // namespace nep

@@ -1,0 +1,150 @@
+#include "run/driver.h"
+
+#include "base/format.h"
+#include "base/stop.h"
+#include "base/timer.h"
+#include "bc/exitpoint.h"
+#include "bc/initial.h"
+#include "bc/prescribed.h"
+#include "bc/seepage.h"
+#include "bc/series.h"
+#include "flow/assemble.h"
+#include "flow/velocity.h"
+#include "mesh/csr.h"
+#include "mesh/geometry.h"
+#include "mesh/grid.h"
+#include "output/balance.h"
+#include "output/export.h"
+#include "output/results.h"
+#include "run/cputime.h"
+#include "run/fileset.h"
+#include "run/flowsolve.h"
+#include "run/flowtransolve.h"
+#include "run/parm.h"
+#include "run/timestep.h"
+#include "soil/curves.h"
+#include "soil/soilread.h"
+#include "transport/solute.h"
+#include "transport/trbc.h"
+
+namespace nep {
+
+void check(const dimensions& dim, const control& ctl, iofiles& io) {
+    bool bad = false;
+    if (dim.INONSY >= 2) {
+        wfmt(io.out(6), "(/,' ERROR: INONSY SHOULD BE SET TO 0 OR 1')");
+        bad = true;
+    }
+    if (dim.INONSY != 1 && ctl.ITRANS != 0 && ctl.ISOLVC == 3) {
+        wfree(io.out(6));
+        wfmt(io.out(6), "(/,' ERROR: INONSY SHOULD BE SET TO 1 FOR THE',"
+                        "' NONSYM SOLVER')");
+        bad = true;
+    }
+    if (bad) stop_run(EXIT_ERROR);
+}
+
+void datin(records& R) {
+    read_parm(R.dim, R.ctl, R.io, R.bc, R.sl);
+    read_grid(R.dim, R.ctl, R.io, R.msh);
+    read_flow_nansfbc(R.dim, R.io, R.bc);
+    read_flow_sfbc(R.dim, R.io, R.bc);
+    read_soil(R.dim, R.io, R.sl);
+    read_flow_ic(R.dim, R.ctl, R.io, R.fs);
+    if (R.ctl.ITRANS != 0) {
+        read_transp_ic(R.dim, R.io, R.fs);
+        read_transp_solute(R.dim, R.io, R.sl);
+        read_transp_bc(R.dim, R.ctl, R.io, R.tra);
+    }
+    if (R.ctl.DIALECT == dialect::ALT) {
+        wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I6,"
+                          "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I6)",
+             R.dim.N, R.dim.NT);
+    } else {
+        wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I9,"
+                          "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I9)",
+             R.dim.N, R.dim.NT);
+    }
+}
+
+// The state at the start of the run.
+void initial(records& R) {
+    dimensions& dim = R.dim;
+    control& ctl = R.ctl;
+    iofiles& io = R.io;
+    for (int i = 0; i < 10; ++i) R.cpu.FT[i] = R.cpu.TT[i] = 0.0f;
+    R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
+    timinit(ctl);
+    flowinit(dim, ctl, io, R.msh, R.sl, R.fs);
+    if (ctl.ITRANS != 0) {
+        // The transport state: counters and totals, boundary fluxes, balance accumulators, and
+        // the working concentrations from the initial ones (read into CSAVE).
+        ctl.ITERC = 1;
+        ctl.ITUNSC = ctl.ITLINC = ctl.ITLINSC = ctl.ITLTRN = 0;
+        R.tra.TRFLX.fill(0.0);
+        mbinit_transport(R.mb);
+        for (int i = 1; i <= dim.N; ++i) {
+            R.fs.CNEW(i) = R.fs.CSAVE(i);
+            R.fs.COLD(i) = R.fs.CSAVE(i);
+            R.fs.CTHETA(i) = R.fs.CSAVE(i);
+            R.fs.HPOTC(i) = R.fs.HPOT(i);
+        }
+    }
+    bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    sfinit(dim, ctl, io, R.bc, R.fs);
+    start_heads(dim, ctl, R.fs);
+    mbinit(dim, ctl, R.bc, R.mb);
+    tpnodic(dim, ctl, io, R.msh, R.sl);
+    chinit(dim, ctl, io, R.sl);
+    swkrw(dim, R.sl, R.fs.PNEW);
+    elmgeo(dim, ctl, io, R.msh, R.sp);
+    velcmp(dim, ctl, R.msh, R.sl, R.sp, R.fs);
+    lmass(ctl.LUMP, R.sp.LMASS);
+    if (ctl.ITRANS != 0) lmass(ctl.LUMPC, R.sp.LMASSC);
+    file_header(ctl, io, R.sl);
+    detout(dim, ctl, io, R.msh, R.bc, R.sl, R.fs, false);
+}
+
+int nepora3d(records& R) {
+    double start = 0.0;
+    timer(start, 1);
+    control& ctl = R.ctl;
+    iofiles& io = R.io;
+    wfree(io.out(6), "   NEPORA-3D: COUPLED FLOW AND TRANSPORT CODE: 2 NxN SYSTEMS SOLVED ");
+    check(R.dim, ctl, io);
+    datin(R);
+    grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
+    csr_ptr(R.dim, ctl, io, R.msh, R.sp);
+    initial(R);
+
+    ctl.ENDFLOW = false;
+    ctl.ENDCPL = false;
+    while (!ctl.ENDFLOW && !ctl.ENDCPL) {
+        for (int unit : {6, kTermUnit}) {
+            wfmt(io.out(unit), "(//,'      TIME STEP: ',I5,'    DELTAT: ',1PE12.4,"
+                               "'    TIME: ',1PE12.4,"
+                               "/,'     *********************************************',"
+                               "'*******************',/)",
+                 ctl.NSTEP, ctl.DELTAT, ctl.TIME);
+        }
+        if (ctl.ITRANS != 0) {
+            wfmt(io.out(28), "(//,23X,' (NSTEP: ',I5,'  DELTAT: ',1PE12.4,'  TIME: ',"
+                             "1PE12.4,')'/)",
+                 ctl.NSTEP, ctl.DELTAT, ctl.TIME);
+            flowtransolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.tra, R.sl, R.mb, R.sp, R.fs);
+        } else {
+            flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
+        }
+    }
+
+    detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
+    test_output(R.dim, ctl, R.msh, R.sl, R.sp, R.fs);
+    cumberr(R.dim, ctl, io, R.bc, R.mb);
+    release_solver_work(R.sp);
+    timer(start, 2);
+    R.cpu.CPUTOT = (float)start;
+    cputime(ctl, io, R.cpu);
+    return ctl.ISTATUS == -3 || ctl.CPLSTA == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
+}
+
+}  // namespace nep

@@ -1,0 +1,140 @@
+#include "run/fileset.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/format.h"
+#include "base/stop.h"
+
+namespace nep {
+
+namespace {
+
+const char* const kFnames = "nepora3d.fnames";
+
+bool transport_only(int unit) {
+    return unit == 16 || unit == 17 || unit == 18 || unit == 28 || unit == 30 || unit == 37 ||
+           unit == 44;
+}
+
+// One line of the fnames file: the name in its first 40 columns (30 in the second program).
+std::string read_name(control& ctl, iofiles& io) {
+    return io.in(kFnamesUnit).read_text(ctl.DIALECT == dialect::ALT ? 30 : 40);
+}
+
+void open_input(iofiles& io, int unit) {
+    io.in(unit).open(io.NAMES[unit], input_role(unit));
+}
+
+void write_headers(const control& ctl, ounit& u, int unit) {
+    const bool alt = ctl.DIALECT == dialect::ALT;
+    const char* first = nullptr;
+    const char* second = nullptr;
+    switch (unit) {
+    case 6: first = " main output"; break;
+    case 25: first = " X, Y, Z coordinate values"; second = " this file is printed only if IPRT1=3 "; break;
+    case 26: first = alt ? " flow: cnvrg info and error norms" : " flow: nonlinear cnvrg info and error norms"; break;
+    case 27:
+        first = (ctl.ITRANS != 0 && !alt) ? " flow & transp.: mass balance info" : " flow: mass balance info";
+        break;
+    case 28: first = alt ? " flow & transp: iterations' info" : " flow & transp syst.: iterations' info"; break;
+    case 29: first = " flow: vert. prof. (psi, sw, ckrw) output"; second = " this file is printed only if NUMVP>0 "; break;
+    case 30: first = " transp: vert. prof. (conc.) output"; second = " this file is printed only if NUMVP>0 "; break;
+    case 31: first = " flow: atm. + seep.face hydrograph output"; break;
+    case 32: first = " flow: natm-nsf hydrograph output"; break;
+    case 33: first = " flow: detailed HGFLAG output"; break;
+    case 134: first = " flow: detailed SFFLAG output"; break;
+    case 35: first = " flow: nodal pressure heads"; second = " this file is printed only if IPRT>=1 "; break;
+    case 36: first = " flow: nodal velocities"; second = " this file is printed only if IPRT>=2 "; break;
+    case 37: first = " transp: nodal concentrations"; second = " this file is printed only if IPRT>=1 "; break;
+    case 38: first = " flow: nodal SW values"; second = " this file is printed only if IPRT=4 "; break;
+    case 39: first = " flow: nodal CKRW values"; second = " this file is printed only if IPRT>=3 "; break;
+    case 40: first = " flow: elemental velocities"; second = " this file is printed only if IPRT=4 "; break;
+    case 41: first = " flow: surface pressure heads"; break;
+    case 42: first = " flow: surface SATSUR values"; break;
+    case 43: first = " flow: surface SW values"; break;
+    case 44: first = " transp: surface concentrations"; break;
+    case 45: first = " flow: natm-nsf Dir. BC's at each time step"; break;
+    case 46: first = " flow: natm-nsf Neu. BC's at each time step"; break;
+    case 47: first = " flow: detailed seep.f. hydrograph output"; break;
+    case 48: first = " flow: detailed natm-nsf Dir. hydrog. output"; break;
+    case 49: first = " flow: detailed natm-nsf Neu. hydrog. output"; break;
+    default: break;  // the viewer export files start empty
+    }
+    if (first != nullptr) wfree(u, first);
+    if (second != nullptr && !alt) wfree(u, second);
+}
+
+}  // namespace
+
+void openio(control& ctl, iofiles& io) {
+    io.STDOUT.attach(stdout);
+    io.NAMES[kFnamesUnit] = kFnames;
+    io.in(kFnamesUnit).open(kFnames, input_role(kFnamesUnit));
+    open_inp(ctl, io);
+    open_out(ctl, io);
+}
+
+void open_inp(control& ctl, iofiles& io) {
+    io.NAMES[5] = read_name(ctl, io);
+    open_input(io, 5);
+    // Learn ITRANS before the rest of the set is opened.
+    freader& parm = io.in(5);
+    int skip = 0;
+    parm.read(skip);
+    parm.read(skip, ctl.ITRANS);
+    parm.rewind();
+    for (int k = 1; k <= 8; ++k) {
+        const int unit = kInputUnits[k];
+        io.NAMES[unit] = read_name(ctl, io);
+        open_input(io, unit);
+    }
+    for (int unit = 16; unit <= 18; ++unit) io.NAMES[unit] = read_name(ctl, io);
+    if (ctl.ITRANS != 0) {
+        for (int unit = 16; unit <= 18; ++unit) open_input(io, unit);
+    }
+}
+
+void open_out(control& ctl, iofiles& io) {
+    for (int unit : kOutputUnits) {
+        io.NAMES[unit] = read_name(ctl, io);
+        if (transport_only(unit) && ctl.ITRANS == 0) continue;
+        if (!io.out(unit).open(io.NAMES[unit])) {
+            input_error("cannot create the output file '" + io.NAMES[unit] + "' named on line " +
+                        std::to_string(io.in(kFnamesUnit).line() - 1) + " of " + kFnames + ": " +
+                        std::strerror(errno));
+        }
+        write_headers(ctl, io.out(unit), unit);
+    }
+    openterm(io, kTermUnit);
+    wfree(io.out(kTermUnit), " screen output");
+}
+
+// The terminal log goes to the controlling terminal; without one it is the file "not a tty" in
+// the working directory (the name the tty command prints in that case).
+void openterm(iofiles& io, int unit) {
+    const char* tty = ::ttyname(STDIN_FILENO);
+    std::string dev = tty != nullptr ? tty : "not a tty";
+    if (dev.size() > 40) dev.resize(40);
+    io.NAMES[unit] = dev;
+    if (!io.out(unit).open(dev)) {
+        input_error("cannot open the terminal log '" + dev + "': " + std::strerror(errno));
+    }
+}
+
+void closio(iofiles& io) {
+    io.in(kFnamesUnit).close();
+    for (int unit : kInputUnits) io.in(unit).close();
+    for (int unit : kOutputUnits) {
+        if (unit != 6) io.out(unit).close();
+    }
+}
+
+void flush_all(iofiles& io) {
+    for (auto& u : io.OUT) u.flush();
+    io.STDOUT.flush();
+}
+
+}  // namespace nep

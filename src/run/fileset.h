@@ -1,0 +1,20 @@
+// The file set: the fnames file, the input files, the output files with their header lines and
+// the terminal log.
+#pragma once
+
+#include "records/control.h"
+#include "records/iofiles.h"
+
+namespace nep {
+
+void openio(control& ctl, iofiles& io);
+void open_inp(control& ctl, iofiles& io);
+void open_out(control& ctl, iofiles& io);
+void openterm(iofiles& io, int unit);
+void closio(iofiles& io);
+
+// Flushes every output unit that is open (the main listing, the terminal log and standard
+// output included); used when a run stops so that nothing written is lost.
+void flush_all(iofiles& io);
+
+}  // namespace nep

@@ -1,0 +1,80 @@
+#include "run/flowsolve.h"
+
+#include "base/format.h"
+#include "bc/atmosphere.h"
+#include "bc/series.h"
+#include "flow/nonlinear.h"
+#include "flow/velocity.h"
+#include "output/balance.h"
+#include "output/results.h"
+#include "run/timestep.h"
+#include "soil/curves.h"
+
+namespace nep {
+
+void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs) {
+    for (int k = 1; k <= dim.NP; ++k) bc.DIRFLP(k) = bc.DIRFLX(k);
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        bc.IFATMP(j) = bc.IFATM(j);
+        bc.ATMACP(j) = bc.ATMACT(j);
+    }
+    for (int f = 1; f <= dim.NSF; ++f) {
+        for (int j = 1; j <= bc.NSFNUM(f); ++j) bc.SFQOLD(f, j) = bc.SFQ(f, j);
+        bc.IEXOLD(f) = bc.IEXIT(f);
+        bc.IEXITP(f) = bc.IEXIT(f);
+    }
+    for (int i = 1; i <= dim.N; ++i) {
+        fs.PSAVE(i) = fs.PNEW(i);
+        fs.HPOTP(i) = fs.HPOT(i);
+    }
+}
+
+void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
+    const double tf = ctl.TETAF;
+    for (int i = 1; i <= dim.N; ++i) {
+        fs.POLD(i) = fs.PNEW(i);
+        fs.PTHETA(i) = (1.0 - tf) * fs.PSAVE(i) + tf * fs.PNEW(i);
+        fs.PTHOLD(i) = fs.PTHETA(i);
+        fs.HPOLD(i) = fs.HPOT(i);
+        fs.HPTHETA(i) = (1.0 - tf) * fs.HPOTP(i) + tf * fs.HPOT(i);
+        fs.HPTHOLD(i) = fs.HPTHETA(i);
+    }
+}
+
+void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+                 const soil& sl, const flowstate& fs) {
+    write_partial(dim, io, sl, fs);
+    if (dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT)) {
+        detout(dim, ctl, io, msh, bc, sl, fs, true);
+        io.KPRT += 1;
+    }
+    tstats(ctl);
+}
+
+void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
+               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs) {
+    unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu);
+    if (ctl.ISTATUS == -2) return;
+    // The water balance of the step (also of a step that ends the run unconverged).
+    flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
+    swkrw(dim, sl, fs.PNEW);
+    if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, sp, fs);
+    mbeout(dim, ctl, io, mb);
+    mbnext(mb);
+    accept_step(dim, bc, fs);
+    hgraph(dim, ctl, io, bc, sl, fs, mb);
+    wfmt(io.out(31), "(I5,2(1PE10.2),5(1PE11.3))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.POTFLX,
+         mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
+    wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,
+         net_dirflx(mb), net_neuflx(mb));
+    step_output(dim, ctl, io, msh, bc, sl, fs);
+    if (run_continues(ctl)) {
+        tstepf(dim, ctl, io);
+        bcupdt(dim, ctl, io, msh, bc, sl, fs);
+        start_heads(dim, ctl, fs);
+    } else {
+        ctl.ENDFLOW = true;
+    }
+}
+
+}  // namespace nep

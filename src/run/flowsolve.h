@@ -1,0 +1,24 @@
+// One attempt at a flow-only time step, with its bookkeeping and output.
+#pragma once
+
+#include "run/run.h"
+
+namespace nep {
+
+void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
+               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs);
+
+// The boundary state of an accepted step becomes the previous state: prescribed-head fluxes,
+// atmospheric states and fluxes, seepage-face fluxes and exit points, and the heads.
+void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs);
+
+// The end of an accepted step: the partial output, the detailed output when the step ends on
+// the next output time, and the step statistics.
+void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+                 const soil& sl, const flowstate& fs);
+
+// The time-weighted heads of a new step or iterate: POLD = PNEW, PTHETA, PTHOLD, and the same
+// for the potential heads.
+void start_heads(const dimensions& dim, const control& ctl, flowstate& fs);
+
+}  // namespace nep

@@ -1,0 +1,16 @@
+// One attempt at a coupled flow-transport time step, with its bookkeeping and output.
+#pragma once
+
+#include "run/run.h"
+
+namespace nep {
+
+void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
+                   bcdata& bc, transport& tra, soil& sl, massbal& mb, sparse& sp, flowstate& fs);
+
+// The solute balance of a converged coupled step (current boundary mass fluxes, storage change,
+// errors, cumulative sums); then the boundary fluxes of the step become the previous ones.
+void tranmb(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+            transport& tra, const soil& sl, const sparse& sp, const flowstate& fs, massbal& mb);
+
+}  // namespace nep

@@ -1,0 +1,243 @@
+#include "run/parm.h"
+
+#include <cstdio>
+
+#include "base/format.h"
+#include "base/stop.h"
+#include "run/fileset.h"
+
+namespace nep {
+
+namespace {
+
+// A stop of the parameter file: the lines go to the main listing (when asked) and then to
+// standard output, the file set is closed and the run ends.
+[[noreturn]] void parm_stop(iofiles& io, bool listing, std::initializer_list<std::string> lines) {
+    if (listing) {
+        for (const auto& l : lines) wfree(io.out(6), l);
+    }
+    for (const auto& l : lines) wfree(io.STDOUT, l);
+    stop_run(EXIT_ERROR);
+}
+
+[[noreturn]] void bad_scheme(iofiles& io, const char* text, int value) {
+    wfmt(io.out(6), "(///,5x,A,I3)", text, value);
+    wfmt(io.STDOUT, "(///,5x,A,I3)", text, value);
+    stop_run(EXIT_ERROR);
+}
+
+std::string entry(const char* name, int i, const std::string& value) {
+    return std::string(name) + "(" + std::to_string(i) + ") = " + value;
+}
+
+std::string real_text(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
+
+}  // namespace
+
+void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl) {
+    freader& fr = io.in(5);
+    ounit& lst = io.out(6);
+    const bool alt = ctl.DIALECT == dialect::ALT;
+
+    fr.read(io.IPRT1);
+    fr.read(ctl.IFLOW, ctl.ITRANS, ctl.OSC_FLAG);
+    if (ctl.OSC_FLAG && ctl.IFLOW >= 2) {
+        if (alt) {
+            wfree(lst, " WARNING: bad OSC_FLAG ", ctl.OSC_FLAG, " with Newton scheme for flow ",
+                  " OSC_FLAG is assumend .FALSE.");
+        } else {
+            wfree(lst, " WARNING: bad OSC_FLAG ", ctl.OSC_FLAG);
+            wfree(lst, " with flow Newton scheme OSC_FLAG = .FALSE.");
+        }
+    }
+    fr.read(sl.KSLOPE, sl.TOLKSL);
+    fr.read(sl.PKRL, sl.PKRR, sl.PSEL, sl.PSER);
+    fr.read(sl.PDSE1L, sl.PDSE1R, sl.PDSE2L, sl.PDSE2R);
+    fr.read(bc.ISFONE, bc.ISFCVG);
+    fr.read(ctl.TETAF, ctl.LUMP, ctl.TETAC, ctl.LUMPC);
+    fr.read(dim.ITMX, ctl.ITMX1, ctl.ITMX2, ctl.TOLNL);
+    fr.read(dim.ITMXC, ctl.ITMXC1, ctl.ITMXC2, ctl.TOLNLC);
+    fr.read(ctl.L2NORM, ctl.ERNLMX);
+    fr.read(ctl.ISOLV, ctl.IRELAX, ctl.OMEGA);
+    fr.read(ctl.ISOLVC, ctl.IRELAXC, ctl.OMEGAC);
+    fr.read(ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
+    fr.read(ctl.TIMEP, ctl.DELTAT, ctl.DTMIN, ctl.DTMAX, ctl.TMAX);
+    fr.read(ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+    fr.begin();
+    fr.get(io.IPRT);
+    fr.get(io.ISEC);
+    fr.get(dim.NPRT);
+    // The output times were counted by the first pass; the count read now is the same.
+    for (long i = 1; i <= io.TIMPRT.size() && i <= dim.NPRT; ++i) fr.get(io.TIMPRT(i));
+    fr.finish();
+
+    if (dim.NPRT >= 1 && io.TIMPRT(1) < ctl.TIMEP + ctl.DELTAT) {
+        parm_stop(io, false, {"STOP: bad first value of TIMPRT list", "TIMPRT(1) must be .ge. TIMEP+DELTAT"});
+    }
+    // Lists and selectors that would make a later step meaningless or unsafe are refused here.
+    if (dim.NPRT < 0) {
+        parm_stop(io, true, {"STOP: bad value of NPRT", "NPRT must be .ge. 0", "NPRT = " + std::to_string(dim.NPRT)});
+    }
+    for (int i = 2; i <= dim.NPRT; ++i) {
+        if (!(io.TIMPRT(i) > io.TIMPRT(i - 1))) {
+            parm_stop(io, false, {"STOP: TIMPRT list not in ascending order",
+                                  "TIMPRT(i) must be .gt. TIMPRT(i-1)",
+                                  entry("TIMPRT", i, real_text(io.TIMPRT(i)))});
+        }
+    }
+    if (io.ISEC < 0 || io.ISEC > dim.NSTR + 1) {
+        parm_stop(io, true, {"STOP: bad value of ISEC", "ISEC must be .ge. 0 and .le. NSTR+1",
+                             "ISEC = " + std::to_string(io.ISEC)});
+    }
+    if (ctl.ISOLV < -5) {
+        parm_stop(io, true, {"STOP: bad value of ISOLV", "ISOLV must be .ge. -5",
+                             "ISOLV = " + std::to_string(ctl.ISOLV)});
+    }
+    if (ctl.ISOLVC < -5) {
+        parm_stop(io, true, {"STOP: bad value of ISOLVC", "ISOLVC must be .ge. -5",
+                             "ISOLVC = " + std::to_string(ctl.ISOLVC)});
+    }
+
+    fr.begin();
+    fr.get(dim.NUMVP);
+    for (long i = 1; i <= io.NODVP.size() && i <= dim.NUMVP; ++i) fr.get(io.NODVP(i));
+    fr.finish();
+    if (dim.NUMVP < 0) {
+        parm_stop(io, true, {"STOP: bad value of NUMVP", "NUMVP must be .ge. 0", "NUMVP = " + std::to_string(dim.NUMVP)});
+    }
+    for (int i = 1; i <= dim.NUMVP; ++i) {
+        if (io.NODVP(i) < 1 || io.NODVP(i) > dim.NNOD) {
+            parm_stop(io, true, {"STOP: bad nodal values for NODVP list", "NODVP(i) must be .ge. 1 and .le. NNOD"});
+        }
+    }
+
+    fr.read(dim.NR);
+    if (dim.NR < 0) {
+        parm_stop(io, true, {"STOP: bad value of NR", "NR must be .ge. 0", "NR = " + std::to_string(dim.NR)});
+    }
+    if (dim.NR != 0) {
+        fr.begin();
+        for (long i = 1; i <= io.IPOUT.size() && i <= dim.NR; ++i) fr.get(io.IPOUT(i));
+        fr.finish();
+        for (int i = 1; i <= dim.NR; ++i) {
+            if (io.IPOUT(i) < 1 || io.IPOUT(i) > dim.N) {
+                parm_stop(io, true, {"STOP: bad nodal values for IPOUT list", "IPOUT(i) must be .ge. 1 and .le. N",
+                                     entry("IPOUT", i, std::to_string(io.IPOUT(i)))});
+            }
+        }
+    }
+
+    wfmt(lst, "(///,5x,A)", ctl.ITRANS == 0 ? "SOLUTION OF THE FLOW PROBLEM ONLY" : "SOLUTION OF THE COUPLED PROBLEM");
+    if (ctl.IFLOW == 1) {
+        wfmt(lst, "(10x,A,A)", "PICARD SCHEME FOR FLOW EQUATION");
+    } else if (ctl.IFLOW == 2) {
+        wfmt(lst, "(10x,A,A)", "NEWTON SCHEME FOR FLOW EQUATION");
+    } else {
+        bad_scheme(io, alt ? "STOP: WRONG VALUE FOR IFLOW" : "STOP: BAD VALUE FOR IFLOW", ctl.IFLOW);
+    }
+    if (ctl.ITRANS != 0) {
+        if (ctl.ITRANS == 1) {
+            wfmt(lst, "(10x,A,A)", "PICARD SCHEME FOR TRANSPORT EQUATION");
+        } else if (ctl.ITRANS == 2) {
+            wfmt(lst, "(10x,A,A)", "NEWTON SCHEME FOR TRANSPORT EQUATION");
+        } else {
+            bad_scheme(io, alt ? "STOP: WRONG VALUE FOR ITRANS" : "STOP: BAD VALUE OF ITRANS", ctl.ITRANS);
+        }
+    }
+
+    wfmt(lst, "(/,5X,'IPRT1   (FOR OUTPUT OF DATA)              = ',I6,"
+              "/,5X,'IPRT    (FOR DETAILED NODAL OUTPUT)       = ',I6,"
+              "/,5X,'ISEC    (HOR. SEC. FOR DET. OUTPUT)       = ',I6,"
+              "/,5X,'NPRT    (# OF TIME VALUES FOR DET OUTPUT) = ',I6,"
+              "/,5X,'NUMVP   (# OF SURF NODES FOR VP OUTPUT)   = ',I6,"
+              "/,5X,'NR      (# OF NODES FOR PARTIAL OUTPUT)   = ',I6)",
+         io.IPRT1, io.IPRT, io.ISEC, dim.NPRT, dim.NUMVP, dim.NR);
+    wfmt(lst, "(/,5X,'IFLOW   (1 PICARD, 2 NEWTON, 3 HUY-NEWT)  = ',I6,"
+              "/,5X,'ITRANS  (O FLOW ONLY, 1 PICARD, 2 NEWTON) = ',I6,"
+              "/,5X,'OSC_FLG (.F. W/O OSC, .T. W/ OSC)       = ',L6)",
+         ctl.IFLOW, ctl.ITRANS, ctl.OSC_FLAG);
+    // The second program echoes the seepage-face options always, and the derivative options
+    // with them only when the chord slope is in use (KSLOPE 0 takes analytical derivatives and
+    // never reads TOLKSL); either way ISFONE and ISFCVG appear once.
+    if (alt && sl.KSLOPE == 0) {
+        wfmt(lst, "(/,5X,'ISFONE  (0 ALL-NODE SFEX UPD, 1 1-NODE)   = ',I6,"
+                  "/,5X,'ISFCVG  (0 NL CONVG W/O SFEX, 1 W/ SFEX)  = ',I6)",
+             bc.ISFONE, bc.ISFCVG);
+    } else if (alt) {
+        wfmt(lst, "(/,5X,'KSLOPE  (0 ANA, 1 KSL/ANA, 2 KSL/C-DIFF)  = ',I6,"
+                  "/,5X,'TOLKSL  (TOLERANCE FOR CHORD SLOPE)       = ',1PE15.5,"
+                  "/,5X,'ISFONE  (0 ALL-NODE SFEX UPD, 1 1-NODE)   = ',I6,"
+                  "/,5X,'ISFCVG  (0 NL CONVG W/O SFEX, 1 W/ SFEX)  = ',I6)",
+             sl.KSLOPE, sl.TOLKSL, bc.ISFONE, bc.ISFCVG);
+    }
+    if (sl.KSLOPE == 3 || sl.KSLOPE == 4) {
+        wfmt(lst, "(  5X,'PKRL    (LEFT  PrHead ENDPT FOR d(Kr)/dP) = ',1PE15.5,"
+                  "/,5X,'PKRR    (RIGHT PrHead ENDPT FOR d(Kr)/dP) = ',1PE15.5,"
+                  "/,5X,'PSEL    (LEFT  PrHead ENDPT FOR d(Se)/dP) = ',1PE15.5,"
+                  "/,5X,'PSER    (RIGHT PrHead ENDPT FOR d(Se)/dP) = ',1PE15.5,"
+                  "/,5X,'PDSE1L  (LEFT  P FOR dd(Se)/dPP, RANGE 1) = ',1PE15.5,"
+                  "/,5X,'PDSE1R  (RIGHT P FOR dd(Se)/dPP, RANGE 1) = ',1PE15.5,"
+                  "/,5X,'PDSE2L  (LEFT  P FOR dd(Se)/dPP, RANGE 2) = ',1PE15.5,"
+                  "/,5X,'PDSE2R  (RIGHT P FOR dd(Se)/dPP, RANGE 2) = ',1PE15.5)",
+             sl.PKRL, sl.PKRR, sl.PSEL, sl.PSER, sl.PDSE1L, sl.PDSE1R, sl.PDSE2L, sl.PDSE2R);
+    }
+    wfmt(lst, "(  5X,'TETAF   (1 BKWD EULER, .5 C-N; FLOW EQ.)  = ',1PE15.5,"
+              "/,5X,'LUMP    (MASS LUMPING IF NOT 0; FLOW EQ.) = ',I6,"
+              "/,5X,'TETAC   (1 BKWD EULER, .5 C-N; TRNSPT EQ) = ',1PE15.5,"
+              "/,5X,'LUMPC   (MASS LUMPING IF NOT 0; TRNSP EQ) = ',I6)",
+         ctl.TETAF, ctl.LUMP, ctl.TETAC, ctl.LUMPC);
+    wfmt(lst, "(/,5X,'ITMX    (MAX NONLINEAR ITER; FLOW)        = ',I6,"
+              "/,5X,'ITMX1   (DELTAT INCREASE THRESHOLD)       = ',I6,"
+              "/,5X,'ITMX2   (DELTAT DECREASE THRESHOLD)       = ',I6,"
+              "/,5X,'TOLNL   (TOLERANCE FOR NONLINEAR ITER)    = ',1PE15.5)",
+         dim.ITMX, ctl.ITMX1, ctl.ITMX2, ctl.TOLNL);
+    wfmt(lst, "(/,5X,'ITMXC   (MAX NONLINEAR ITER; COUPLED SYS) = ',I6,"
+              "/,5X,'ITMXC1  (DELTAT INCREASE THRESHOLD)       = ',I6,"
+              "/,5X,'ITMXC2  (DELTAT DECREASE THRESHOLD)       = ',I6,"
+              "/,5X,'TOLNLC  (TOLERANCE FOR NONLINEAR ITER)    = ',1PE15.5)",
+         dim.ITMXC, ctl.ITMXC1, ctl.ITMXC2, ctl.TOLNLC);
+    wfmt(lst, "(  5X,'L2NORM  (0 L_INF, ELSE L_2 NORM FLOW EQ.) = ',I6,"
+              "/,5X,'ERNLMX  (MAX CVG OR RESID ERR FLOW EQ.)   = ',1PE15.5)",
+         ctl.L2NORM, ctl.ERNLMX);
+    wfmt(lst, "(  5X,'IRELAX  (0 NORELX,1 CONS RELX,2 VAR RELX)= ',I6,"
+              "/,5X,'IRELAXC (0 NORELX,1 CONS RELX,2 VAR RELX)= ',I6)",
+         ctl.IRELAX, ctl.IRELAXC);
+    if (ctl.IRELAX == 1) {
+        wfmt(lst, "(  5X,'OMEGA   (RELAXATION PARAMETER, CONSTANT)  = ',1PE15.5)", ctl.OMEGA);
+    }
+    if (ctl.IRELAXC == 1) {
+        wfmt(lst, "(  5X,'OMEGAC  (RELAXATION PARAMETER, CONSTANT)  = ',1PE15.5)", ctl.OMEGAC);
+    }
+    wfmt(lst, "(/,5X,'ISOLV   (-5 BiCGSTAB w/ diag precond, ',"
+              "/,5X,'         -4 BiCGSTAB without precond, ',"
+              "/,5X,'         -3 TFQMR   w/ diag precond, ',"
+              "/,5X,'         -2 TFQMR   without precond, ',"
+              "/,5X,'         -1 TFQMR   w/ K^-1  precond, ',"
+              "/,5X,'          0 BiCGSTAB w/ K^-1  precond, ',"
+              "/,5X,'          1 GRAMRB (min residual), ',"
+              "/,5X,'          2 GCRK(5) (ORTHOMIN), ',"
+              "/,5X,'          3 NONSYM (direct solver))       = ',I6,"
+              "/,5X,'ISOLVC  (0 GCSTAB,1 GRAMRB,2 GCRK,3 NSYM) = ',I6,"
+              "/,5X,'ITCGSY  (MAX ITER FOR CG LIN SYM SOLVER)  = ',I6,"
+              "/,5X,'TLCGSY  (TOLER. FOR CG LIN SYM SOLVER)    = ',1PE15.5,"
+              "/,5X,'ITCGNS  (MAX ITER FOR CG LIN NONSYM SLVR) = ',I6,"
+              "/,5X,'TLCGNS  (TOLER. FOR CG LIN NONSYM SOLVER) = ',1PE15.5)",
+         ctl.ISOLV, ctl.ISOLVC, ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
+    wfmt(lst, "(/,5X,'TIMEP   (INITIAL TIME)                    = ',1PE15.5,"
+              "/,5X,'DELTAT  (INITIAL TIME STEP SIZE)          = ',1PE15.5,"
+              "/,5X,'DTMIN   (MINIMUM TIME STEP SIZE)          = ',1PE15.5,"
+              "/,5X,'DTMAX   (MAXIMUM TIME STEP SIZE)          = ',1PE15.5,"
+              "/,5X,'TMAX    (TIME AT END OF SIMULATION)       = ',1PE15.5)",
+         ctl.TIMEP, ctl.DELTAT, ctl.DTMIN, ctl.DTMAX, ctl.TMAX);
+    wfmt(lst, "(  5X,'DTMAGA  (MAG. FACTOR FOR DELTAT, ADD.)    = ',1PE15.5,"
+              "/,5X,'DTMAGM  (MAG. FACTOR FOR DELTAT, MULT.)   = ',1PE15.5,"
+              "/,5X,'DTREDS  (RED. FACTOR FOR DELTAT, SUB.)    = ',1PE15.5,"
+              "/,5X,'DTREDM  (RED. FACTOR FOR DELTAT, MULT.)   = ',1PE15.5)",
+         ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+}
+
+}  // namespace nep

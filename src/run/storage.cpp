@@ -1,0 +1,185 @@
+#include "run/storage.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+#include "base/format.h"
+#include "base/stop.h"
+
+namespace nep {
+
+namespace {
+
+// Passes over the parameter file as read_parm reads it, keeping the sizes.
+void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
+    int i = 0;
+    double r = 0.0;
+    bool l = false;
+    fr.read(i);                        // 1: IPRT1
+    fr.read(ctl.IFLOW, ctl.ITRANS, l); // 2
+    fr.read(i, r);                     // 3
+    fr.read(r, r, r, r);               // 4
+    fr.read(r, r, r, r);               // 5
+    fr.read(i, i);                     // 6
+    fr.read(r, i, r, i);               // 7
+    fr.read(dim.ITMX, i, i, r);        // 8
+    fr.read(dim.ITMXC, i, i, r);       // 9
+    fr.read(i, r);                     // 10
+    fr.read(ctl.ISOLV, i, r);          // 11
+    fr.read(ctl.ISOLVC, i, r);         // 12
+    fr.read(i, r, i, r);               // 13
+    fr.read(r, r, r, r, r);            // 14
+    fr.read(r, r, r, r);               // 15
+    fr.begin();                        // 16
+    fr.get(i);
+    fr.get(i);
+    fr.get(dim.NPRT);
+    for (int k = 1; k <= dim.NPRT; ++k) fr.get(r);
+    fr.finish();
+    fr.begin();                        // 17
+    fr.get(dim.NUMVP);
+    for (int k = 1; k <= dim.NUMVP; ++k) fr.get(i);
+    fr.finish();
+    fr.read(dim.NR);                   // 18
+    if (dim.NR > 0) {                  // 19: passed over so that its length is known to exist
+        fr.begin();
+        for (int k = 1; k <= dim.NR; ++k) fr.get(i);
+        fr.finish();
+    }
+}
+
+// Reads a count and passes over the record of that many values that follows it when not 0.
+void skip_list(freader& fr, int count, bool reals) {
+    if (count == 0) return;
+    fr.begin();
+    int i = 0;
+    double r = 0.0;
+    for (int k = 1; k <= count; ++k) {
+        if (reals) fr.get(r); else fr.get(i);
+    }
+    fr.finish();
+}
+
+[[noreturn]] void size_error(iofiles& io, const char* text) {
+    wfree(io.STDOUT, text);
+    stop_run(EXIT_ERROR);
+}
+
+}  // namespace
+
+void read_dim(dimensions& dim, control& ctl, iofiles& io) {
+    freader& parm = io.in(5);
+    dim_from_parm(dim, ctl, parm);
+    parm.rewind();
+
+    freader& grid = io.in(8);
+    grid.read(dim.NZONE, dim.NSTR, dim.N1);
+    grid.read(dim.NNOD, dim.NTRI);
+    grid.rewind();
+    dim.N1C = dim.N1;
+    // The derived sizes are formed in 64 bits; sizes beyond the 32-bit range are refused here
+    // rather than wrapping around.
+    const long long n = (long long)(dim.NSTR + 1LL) * dim.NNOD;
+    const long long nt = 3LL * dim.NTRI * dim.NSTR;
+    if (n > INT_MAX || nt > INT_MAX || 3LL * dim.NTRI > INT_MAX) {
+        grid.fail("the mesh of " + std::to_string(dim.NNOD) + " surface nodes, " +
+                  std::to_string(dim.NTRI) + " triangles and " + std::to_string(dim.NSTR) +
+                  " layers is too large");
+    }
+    dim.NTRI3 = 3 * dim.NTRI;
+    dim.N = (int)n;
+    dim.NT = (int)nt;
+    dim.INONSY = ((ctl.ISOLV > 2 && ctl.IFLOW > 1) || (ctl.ITRANS != 0 && ctl.ISOLVC > 2)) ? 1 : 0;
+    dim.LIMNS1 = 1200000;
+    dim.IBOTMN = 1200000;
+    dim.LENNS = dim.INONSY * 1200000 + 1;
+    const long long intbot = (dim.LENNS + 6LL * dim.N) * dim.INONSY + 1;
+    dim.INTBOT = intbot > INT_MAX ? -1 : (int)intbot;  // refused by the size check
+
+    freader& fbc = io.in(9);
+    fbc.read(ctl.POTBC);
+    fbc.read(dim.NDIR);
+    skip_list(fbc, dim.NDIR, false);
+    fbc.read(dim.NDIRC);
+    skip_list(fbc, dim.NDIRC, false);
+    dim.NP = (dim.NSTR + 1) * std::max(dim.NDIR, 0) + std::max(dim.NDIRC, 0);
+    fbc.read(dim.NQ);
+    fbc.rewind();
+
+    freader& sf = io.in(13);
+    sf.read(dim.NSF);
+    int cmax = -1;
+    long long total = 0;
+    for (int k = 1; k <= dim.NSF; ++k) {
+        int c = 0;
+        sf.read(c);
+        skip_list(sf, c, false);
+        cmax = std::max(cmax, c);
+        total += std::max(c, 0);
+    }
+    sf.rewind();
+    dim.NSFNMX = cmax + 1;
+    dim.NBCMAX = (int)(total + dim.NP + dim.NNOD);
+
+    if (ctl.ITRANS != 0) {
+        freader& tbc = io.in(18);
+        tbc.read(dim.NP2C);
+        skip_list(tbc, dim.NP2C, false);
+        skip_list(tbc, dim.NP2C, true);
+        tbc.read(dim.NPFC);
+        skip_list(tbc, dim.NPFC, false);
+        skip_list(tbc, dim.NPFC, true);
+        dim.NPC = (dim.NSTR + 1) * std::max(dim.NP2C, 0) + std::max(dim.NPFC, 0);
+        tbc.read(dim.NMC);
+        tbc.rewind();
+    }
+
+    ctl.HUGEI = 2147483647;
+    ctl.HUGER = 1.7e38;
+    ctl.TINYR = 1.7e-38;
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 1; j <= 3; ++j) ctl.IP3[i][j] = ((i + j - 2) % 3) + 1;
+    for (int i = 1; i <= 4; ++i)
+        for (int j = 1; j <= 4; ++j) ctl.IP4[i][j] = ((i + j - 2) % 4) + 1;
+}
+
+void allocate(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, transport& tra,
+              soil& sl, sparse& sp, flowstate& fs) {
+    if (dim.NNOD <= 0) size_error(io, "error: nnod <= 0 !!!");
+    if (dim.NSTR <= 0) size_error(io, "error: nstr <= 0 !!!");
+    if (dim.N <= 0) size_error(io, "error: n <= 0 !!!");
+    if (dim.NT <= 0) size_error(io, "error: nt <= 0 !!!");
+    if (dim.NTRI <= 0) size_error(io, "error: ntri <= 0 !!!");
+    alloc_mesh(dim, msh);
+    wfree(io.STDOUT);
+    alloc_bcdata(dim, bc);
+    if (ctl.ITRANS != 0) alloc_transport(dim, tra);
+    if (dim.NZONE <= 0) size_error(io, "error: nzone <= 0 !!!");
+    alloc_soil(dim, ctl, sl);
+    if ((long long)dim.N1 * dim.N <= 0) size_error(io, "error: n1 * n <= 0 !!!");
+    if (dim.INTBOT <= 0) size_error(io, "error: intbot <= 0 !!!");
+    alloc_sparse(dim, ctl, sp);
+    if (dim.ITMX <= 0) size_error(io, "error: itmx <= 0 !!!");
+    if (dim.ITMXC <= 0) size_error(io, "error: itmxc <= 0 !!!");
+    alloc_flowstate(dim, ctl, fs);
+    io.IPOUT.alloc(std::max(dim.NR, 0));
+    io.NODVP.alloc(std::max(dim.NUMVP, 0));
+    io.TIMPRT.alloc(std::max(dim.NPRT, 0));
+}
+
+void deallocate(dimensions& /*dim*/, control& ctl, iofiles& io, mesh& msh, bcdata& bc,
+                transport& tra, soil& sl, sparse& sp, flowstate& fs) {
+    release_mesh(msh);
+    wfree(io.STDOUT);
+    release_bcdata(bc);
+    if (ctl.ITRANS != 0) release_transport(tra);
+    release_soil(sl);
+    release_sparse(sp);
+    release_flowstate(fs);
+    io.IPOUT.release();
+    io.NODVP.release();
+    io.TIMPRT.release();
+}
+
+}  // namespace nep

@@ -1,0 +1,96 @@
+#include "run/timestep.h"
+
+#include <cmath>
+
+namespace nep {
+
+void timinit(control& ctl) {
+    if (ctl.DELTAT >= 1.0e10) {  // steady-state solve
+        ctl.TMAX = 0.0;
+        ctl.TETAF = 1.0;
+        ctl.DELTAT = ctl.HUGER;
+        ctl.DTMIN = ctl.HUGER;
+        ctl.DTMAX = ctl.HUGER;
+    }
+    if (ctl.DELTAT > ctl.DTMAX) ctl.DTMAX = ctl.DELTAT;
+    if (ctl.DTMIN >= ctl.DELTAT) {
+        ctl.DELTAT = ctl.DTMIN;
+        ctl.BKFLAG = false;
+    } else {
+        ctl.BKFLAG = true;
+    }
+    if (ctl.DELTAT > ctl.TMAX) ctl.TMAX = ctl.DELTAT;
+    ctl.TIME = ctl.TIMEP + ctl.DELTAT;
+    ctl.DTSUM = 0.0;
+    ctl.DTLARG = 0.0;
+    ctl.TLARG = ctl.TIME;
+    ctl.DTSMAL = ctl.HUGER;
+    ctl.TSMAL = ctl.TIME;
+    ctl.DTFIRST = ctl.DELTAT;
+}
+
+void advance_time(const dimensions& dim, control& ctl, const iofiles& io) {
+    ctl.TIMEP = ctl.TIME;
+    const double t = ctl.TIME + ctl.DELTAT;
+    if (t > ctl.TMAX || (ctl.DELTAT * ctl.DTREDM - ctl.DTREDS) * 0.5 > std::fabs(ctl.TMAX - t)) {
+        // The rest of the run would be shorter than half a reduced step: stretch to the end.
+        ctl.DELTAT = ctl.TMAX - ctl.TIME;
+        ctl.TIME = ctl.TMAX;
+    } else if (dim.NPRT > 0 && io.KPRT <= dim.NPRT && t > io.TIMPRT(io.KPRT)) {
+        // Cut to land exactly on the next output time.
+        ctl.DELTAT = io.TIMPRT(io.KPRT) - ctl.TIME;
+        ctl.TIME = io.TIMPRT(io.KPRT);
+    } else {
+        ctl.TIME = t;
+    }
+}
+
+void tstepc(const dimensions& dim, control& ctl, const iofiles& io) {
+    if (ctl.CPLSTA == 1) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
+        if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
+    } else if (ctl.CPLSTA == 3) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
+        if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
+    }
+    advance_time(dim, ctl, io);
+    ctl.NSTEP += 1;
+    ctl.ITLINS = 0;
+    ctl.ITLINSC = 0;
+    ctl.ITER = 1;
+    ctl.ITERC = 1;
+}
+
+void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
+    if (ctl.ITER < ctl.ITMX1) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
+        if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
+    } else if (ctl.ITER >= ctl.ITMX2) {
+        ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
+        if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
+    }
+    advance_time(dim, ctl, io);
+    ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
+    ctl.NSTEP += 1;
+    ctl.ITER = 1;
+    ctl.ITLINS = 0;
+}
+
+void tstats(control& ctl) {
+    if (ctl.DELTAT > ctl.DTLARG) {
+        ctl.DTLARG = ctl.DELTAT;
+        ctl.TLARG = ctl.TIME;
+    }
+    if (ctl.DTSMAL > ctl.DELTAT) {
+        ctl.DTSMAL = ctl.DELTAT;
+        ctl.TSMAL = ctl.TIME;
+    }
+    ctl.DTSUM += ctl.DELTAT;
+}
+
+bool run_continues(const control& ctl) {
+    return std::fabs(ctl.TIME - ctl.TMAX) > 0.001 * ctl.DELTAT && ctl.DELTAT < 1.0e10 &&
+           ctl.ISTATUS != -3;
+}
+
+}  // namespace nep

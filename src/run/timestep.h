@@ -1,0 +1,23 @@
+// The time axis of a run: set-up of the time control, the step-size update after a converged
+// step with its alignment to output times and to the end time, and the step statistics.
+#pragma once
+
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/iofiles.h"
+
+namespace nep {
+
+void timinit(control& ctl);
+void tstepf(const dimensions& dim, control& ctl, const iofiles& io);
+void tstepc(const dimensions& dim, control& ctl, const iofiles& io);
+void tstats(control& ctl);
+
+// TIMEP = TIME and the end of the next step of size DELTAT: stretched to TMAX when the rest of
+// the run would be shorter than half a reduced step, else cut to the next output time.
+void advance_time(const dimensions& dim, control& ctl, const iofiles& io);
+
+// The end-of-step test shared by the step routines: true when the run goes on after this step.
+bool run_continues(const control& ctl);
+
+}  // namespace nep
