@@ -56,7 +56,8 @@ inline element element_of(const dimensions& dim, const control& ctl, const mesh&
     el.mat = msh.TETRA(5, e);
     el.k = coupling(ctl, msh, sl, rho, e);
     el.f = msh.VOLINV(e) * sl.ELKRW(e) * el.k.w;
-    el.g = msh.VOLUR(e) * sl.ELSTC(e) * el.k.s;
+    // The mass-conservative scheme keeps its storage on the nodes (stornod), not in BMAT.
+    el.g = sl.KSLOPE == 5 ? 0.0 : msh.VOLUR(e) * sl.ELSTC(e) * el.k.s;
     el.kx = sl.XPERM(el.L, el.mat);
     el.ky = sl.YPERM(el.L, el.mat);
     el.kz = sl.ZPERM(el.L, el.mat);
@@ -158,6 +159,11 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* B = sp.BMAT.data() - 1;
     double* J = sp.JMAT.data() - 1;
     const double tf = ctl.TETAF, dt = ctl.DELTAT;
+    // The specified Jacobian takes the nodal derivatives with weight 1 and the storage of BMAT;
+    // the mass-conservative scheme differentiates its own residual exactly: the element mean
+    // of Kr gives each vertex weight 1/4, and its nodal storage is differentiated by stornod.
+    const bool mixed = sl.KSLOPE == 5;
+    const double wkr = mixed ? 0.25 : 1.0;
     for (long e = 1; e <= dim.NT; ++e) {
         const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
         const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
@@ -199,11 +205,11 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
                 stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
             }
-            const double Fj = tf * flux + tf * kz * di[j] * msh.IVOL(e) * rhor * el.k.w;
+            const double Fj = wkr * (tf * flux + tf * kz * di[j] * msh.IVOL(e) * rhor * el.k.w);
             const double Sj = stf * stor;
             for (int m = 0; m < 4; ++m) {
                 const int K = node[m];
-                double v = Fj * sl.DCKRW(K) + Sj * sl.DSTCOEF(K);
+                double v = mixed ? Fj * sl.DCKRW(K) : Fj * sl.DCKRW(K) + Sj * sl.DSTCOEF(K);
                 if (rho.on()) {
                     chpoint c;
                     ch_eval(sl, K, fs.PTHETA(K), CH_SE | CH_DSE, c);
@@ -273,6 +279,18 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 R[msh.TETRA(j + 1, e)] -= Bf * di[j] * msh.IVOL(e) + Af * dm;
             }
         }
+    }
+}
+
+void stornod(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
+             sparse& sp, const density& rho) {
+    const double dtinv = 1.0 / ctl.DELTAT, tf = ctl.TETAF;
+    const bool full = ctl.IFLOW != 1;
+    for (int i = 1; i <= dim.N; ++i) {
+        double v = msh.VOLNOD(i) * dtinv;
+        if (rho.on()) v *= 1.0 + sl.EPSLON * (tf * rho.cnew[i] + (1.0 - tf) * rho.cold[i]);
+        sp.RHS(i) -= v * (sl.WNEW(i) - sl.WSAVE(i));
+        sp.AMAT(diag_pos(sp, i, full)) += v * sl.STCOEF(i);
     }
 }
 

@@ -35,4 +35,29 @@ void sysmat(const dimensions& dim, const control& ctl, sparse& sp);
 void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
             const density& rho);
 
+// The storage of the mass-conservative scheme (KSLOPE = 5), lumped on the nodes whatever LUMP
+// is, after sysmat and rhsgrv: RHS(i) -= V(i)*r(i)*(WNEW(i) - WSAVE(i))/DELTAT and the diagonal
+// of the system matrix += V(i)*r(i)*STCOEF(i)/DELTAT, with V the nodal volume and r the node's
+// relative density 1 + EPSLON*c (c weighted by TETAF between the two time levels; 1 in a
+// flow-only run). At convergence the stored change is the change of the water held, whatever
+// the slope STCOEF is.
+void stornod(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
+             sparse& sp, const density& rho);
+
+// Position of the diagonal of row i: the first entry in symmetric storage, found among the
+// row's ascending columns in full storage.
+inline int diag_pos(const sparse& sp, int i, bool full) {
+    const int k0 = sp.IA(i);
+    if (!full) return k0;
+    int lo = k0, hi = sp.IA(i + 1) - 1;
+    while (lo <= hi) {
+        const int mid = (lo + hi) / 2;
+        const int c = sp.JA(mid);
+        if (c == i) return mid;
+        if (c < i) lo = mid + 1;
+        else hi = mid - 1;
+    }
+    return 0;  // a node without its diagonal belongs to no element: refused by the geometry
+}
+
 }  // namespace nep

@@ -17,23 +17,6 @@ namespace nep {
 
 namespace {
 
-// Position of the diagonal of row i: the first entry in symmetric storage, found among the
-// row's ascending columns in full storage.
-inline int diag_pos(const sparse& sp, int i, bool full) {
-    const int k0 = sp.IA(i);
-    if (!full) return k0;
-    int lo = k0, hi = sp.IA(i + 1) - 1;
-    while (lo <= hi) {
-        const int mid = (lo + hi) / 2;
-        const int c = sp.JA(mid);
-        if (c == i) return mid;
-        if (c < i) lo = mid + 1;
-        else hi = mid - 1;
-    }
-    return 0;  // a node without its diagonal belongs to no element: refused by the geometry
-}
-
-
 // y = A x over the stored pattern (both triangles from the upper one in symmetric storage).
 void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x, double* y) {
     if (!full) {
@@ -77,6 +60,7 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
     {
         timed_phase t(cpu.FT[4]);
         rhsgrv(dim, ctl, msh, sl, sp, rho);
+        if (sl.KSLOPE == 5) stornod(dim, ctl, msh, sl, sp, rho);
         // The residual before boundary conditions, for the boundary fluxes.
         for (int i = 1; i <= dim.N; ++i) sp.RESID(i) = sp.RHS(i);
     }
@@ -243,8 +227,15 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
                     bool newton) {
     {
         timed_phase t(cpu.FT[1]);
-        if (newton) chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
-        else chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
+        if (sl.KSLOPE == 5) {
+            // The water held at the start of the step, once per attempt.
+            if (ctl.ITER == 1) chwat(dim, sl, fs.PSAVE, sl.WSAVE);
+            chmix(dim, sl, fs.PTHETA, fs.PNEW, newton);
+        } else if (newton) {
+            chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
+        } else {
+            chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
+        }
     }
     assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, newton);
     {

@@ -1,6 +1,7 @@
 #include "output/balance.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "base/format.h"
@@ -36,6 +37,7 @@ void mbinit(const dimensions& dim, const control& ctl, const bcdata& bc, massbal
     mb.CINOUT = 0.0;
     mb.CIN = 0.0;
     mb.COUT = 0.0;
+    mb.CSTORE = 0.0;
 }
 
 void mbinit_transport(massbal& mb) {
@@ -93,10 +95,11 @@ void flowmb_volumes(const control& ctl, massbal& mb, double dstore) {
     mb.ERRAS = mb.VIN + mb.VOUT - mb.DSTORE;
 
     // The relative error is taken against the net volume of an unsteady step and against the
-    // inflow of a steady one; a zero denominator gives 0.
+    // inflow of a steady one; a zero denominator gives 0. At steady through-flow the net volume
+    // is zero but for rounding: below that level it counts as zero too.
     if (!steady) {
         const double net = mb.VIN + mb.VOUT;
-        mb.ERREL = net != 0.0 ? 100.0 * mb.ERRAS / net : 0.0;
+        mb.ERREL = !net_is_zero(net, mb.VIN, mb.VOUT) ? 100.0 * mb.ERRAS / net : 0.0;
     } else {
         mb.ERREL = mb.VIN != 0.0 ? 100.0 * mb.ERRAS / mb.VIN : 0.0;
     }
@@ -108,7 +111,11 @@ void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     timer(clock, 1);
 
     double dstore = 0.0;
-    if (ctl.DELTAT < MB_STEADY) {
+    if (ctl.DELTAT < MB_STEADY && sl.KSLOPE == 5) {
+        // The mass-conservative scheme: the change of the water held.
+        chwat(dim, sl, fs.PNEW, sl.WNEW);
+        for (int i = 1; i <= dim.N; ++i) dstore += msh.VOLNOD(i) * (sl.WNEW(i) - sl.WSAVE(i));
+    } else if (ctl.DELTAT < MB_STEADY) {
         const int N = dim.N;
         if (sp.WORK1.size() < N) {
             input_error("internal error: the mass balance needs the solver work space of " +
@@ -192,6 +199,7 @@ void mbnext(massbal& mb) {
     mb.CINOUT += mb.VIN + mb.VOUT;
     mb.CIN += mb.VIN;
     mb.COUT += mb.VOUT;
+    mb.CSTORE += mb.DSTORE;
     for (int k = 1; k <= 8; ++k) mb.FLXPRV[k] = mb.FLXCUR[k];
     mb.SFFLXP = mb.SFFLX;
 }
@@ -207,7 +215,7 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
         if (alt) {
             // The second program reports one flow error, relative to all the volume that crossed
             // the boundary (in + out): the one total that is not zero whenever water moved.
-            if (mb.CINOUT != 0.0) {
+            if (!net_is_zero(mb.CINOUT, mb.CIN, mb.COUT)) {
                 wfmt(lst,
                      "(//,'  FLOW EQUATION     : CUMULATIVE (TOTAL) ABS.',"
                      "' MASS BALANCE ERROR: ',1PE12.5,"
@@ -216,7 +224,7 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
                      mb.CERRAS, rel(mb.CERRAS, mb.CINOUT));
             }
         } else {
-            if (mb.CINOUT != 0.0) {
+            if (!net_is_zero(mb.CINOUT, mb.CIN, mb.COUT)) {
                 wfmt(lst,
                      "(//,'  FLOW EQUATION     : CUMULATIVE (TOTAL-IN+OUT) ABS.',"
                      "' MASS BALANCE ERROR: ',1PE12.5,"
@@ -286,6 +294,29 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
              "'      : ',I8)",
              dim.IBOTMN);
     }
+}
+
+void mbwarn(iofiles& io, const soil& sl, const massbal& mb) {
+    const double net = mb.CINOUT - mb.CSTORE;
+    const double base = mb.CIN != 0.0 ? mb.CIN : std::fabs(mb.COUT);
+    if (base == 0.0 || !(std::fabs(net) > 0.01 * base)) return;
+    const bool in = mb.CIN != 0.0;
+    const double pct = 100.0 * net / base;
+    const bool hint = sl.KSLOPE != 5;
+    wfmt(io.out(6), "(//,' WARNING: THE WATER BUDGET DOES NOT CLOSE',"
+                    "/,10X,'NET CUMULATIVE ERROR (IN + OUT - STORAGE CHANGE) = ',1PE12.5,"
+                    "/,10X,'= ',0PF10.2,' % OF THE WATER THAT ',A,' (',1PE12.5,')')",
+         net, pct, in ? "ENTERED" : "LEFT", in ? mb.CIN : mb.COUT);
+    if (hint) {
+        wfmt(io.out(6), "(10X,'KSLOPE = 5 (MASS-CONSERVATIVE STORAGE) CLOSES THE BUDGET')");
+    }
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s: warning: the water budget does not close: in + out - storage change = "
+                  "%.5e, %.2f %% of the water that %s%s",
+                  io.PROGNAME, net, pct, in ? "entered" : "left",
+                  hint ? "; KSLOPE = 5 (mass-conservative storage) closes it" : "");
+    io.STDERR.record(text);
 }
 
 }  // namespace nep

@@ -6,6 +6,8 @@
 // and the cumulative errors and event counters at the end of the run.
 #pragma once
 
+#include <cmath>
+
 #include "records/bcdata.h"
 #include "records/control.h"
 #include "records/cpustat.h"
@@ -21,6 +23,12 @@ namespace nep {
 
 // Steady state is a step of DELTAT >= 1.0e10.
 constexpr double MB_STEADY = 1.0e10;
+
+// A net volume in + out that is zero but for rounding (below 1e-9 of the volume that crossed
+// the boundary) counts as zero, so that no relative error is taken against it.
+inline bool net_is_zero(double net, double in, double out) {
+    return std::fabs(net) <= 1.0e-9 * (in + std::fabs(out));
+}
 
 // Previous-level fluxes at the start of the run and the cumulative flow sums. The previous
 // atmospheric fluxes are those of the surface nodes that start flux-controlled (IFATMP = 0);
@@ -65,5 +73,11 @@ void mbnext(massbal& mb);
 // solver.
 void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdata& bc,
              const massbal& mb);
+
+// End of the run: when the net cumulative error (in + out - storage change over the run)
+// exceeds 1 % of the water that entered (of what left, when nothing entered), a warning to the
+// main listing and to standard error, with the hint that KSLOPE = 5 closes the budget when
+// another scheme is in use.
+void mbwarn(iofiles& io, const soil& sl, const massbal& mb);
 
 }  // namespace nep

@@ -31,6 +31,8 @@ struct iofiles {
     std::array<freader, 19> IN;
     std::array<ounit, kMaxUnit + 1> OUT;
     ounit STDOUT;  // standard output of the process
+    ounit STDERR;  // standard error: warnings, prefixed with the program's name
+    const char* PROGNAME = "nepora3d";
 
     freader& in(int unit) { return IN[unit]; }
     ounit& out(int unit) { return OUT[unit]; }

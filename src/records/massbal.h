@@ -46,6 +46,7 @@ struct massbal {
     double CINOUT = 0.0;  // total in + total out
     double CIN = 0.0;     // total in
     double COUT = 0.0;    // total out
+    double CSTORE = 0.0;  // storage change
 
     // Surface fluxes of the step (written by the atmospheric step, hgraph).
     double POTFLX = 0.0;  // potential fluxes

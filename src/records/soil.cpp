@@ -16,6 +16,8 @@ void alloc_soil(const dimensions& dim, const control& ctl, soil& sl) {
     sl.STCOEF.alloc(N);
     sl.DSTCOEF.alloc(N);
     sl.DCKRW.alloc(N);
+    sl.WNEW.alloc(dim.NWAT);
+    sl.WSAVE.alloc(dim.NWAT);
     sl.DSESLP.alloc(N);
     sl.DDSE1.alloc(N);
     sl.DDSE2.alloc(N);
@@ -45,6 +47,8 @@ void release_soil(soil& sl) {
     sl.STCOEF.release();
     sl.DSTCOEF.release();
     sl.DCKRW.release();
+    sl.WNEW.release();
+    sl.WSAVE.release();
     sl.DSESLP.release();
     sl.DDSE1.release();
     sl.DDSE2.release();

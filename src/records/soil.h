@@ -71,6 +71,11 @@ struct soil {
     // Characteristic values per node.
     arr1<double> SW, CKRW, STCOEF, DSTCOEF, DCKRW;  // (N)
 
+    // Water held per unit volume, W = porosity*SW + Ss*SW*psi (theta for XVG), at the current
+    // iterate and at the start of the step: the storage of the mass-conservative scheme
+    // (KSLOPE = 5 only; NWAT entries).
+    arr1<double> WNEW, WSAVE;
+
     // Element means of CKRW, STCOEF and SW over the four vertices.
     arr1<double> ELKRW, ELSTC, ELSW;  // (NT)
 

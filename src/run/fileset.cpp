@@ -71,6 +71,7 @@ void write_headers(const control& ctl, ounit& u, int unit) {
 
 void openio(control& ctl, iofiles& io) {
     io.STDOUT.attach(stdout);
+    io.STDERR.attach(stderr);
     io.NAMES[kFnamesUnit] = kFnames;
     io.in(kFnamesUnit).open(kFnames, input_role(kFnamesUnit));
     open_inp(ctl, io);
@@ -135,6 +136,7 @@ void closio(iofiles& io) {
 void flush_all(iofiles& io) {
     for (auto& u : io.OUT) u.flush();
     io.STDOUT.flush();
+    io.STDERR.flush();
 }
 
 }  // namespace nep

@@ -13,6 +13,7 @@ namespace nep {
 int run_program(dialect d, const char* progname) {
     auto R = std::make_unique<records>();
     R->ctl.DIALECT = d;
+    R->io.PROGNAME = progname;
     int status = EXIT_DONE;
     std::string message;
     try {

@@ -18,7 +18,8 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     bool l = false;
     fr.read(i);                        // 1: IPRT1
     fr.read(ctl.IFLOW, ctl.ITRANS, l); // 2
-    fr.read(i, r);                     // 3
+    fr.read(i, r);                     // 3: KSLOPE 5 keeps nodal water contents
+    dim.NWAT = i == 5 ? 1 : 0;
     fr.read(r, r, r, r);               // 4
     fr.read(r, r, r, r);               // 5
     fr.read(i, i);                     // 6
@@ -90,6 +91,7 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     dim.NTRI3 = 3 * dim.NTRI;
     dim.N = (int)n;
     dim.NT = (int)nt;
+    dim.NWAT = dim.NWAT != 0 ? dim.N : 0;
     dim.INONSY = ((ctl.ISOLV > 2 && ctl.IFLOW > 1) || (ctl.ITRANS != 0 && ctl.ISOLVC > 2)) ? 1 : 0;
     dim.LIMNS1 = 1200000;
     dim.IBOTMN = 1200000;

@@ -90,6 +90,51 @@ inline long slope_entry(long i) {
     return M == 1 ? i : 1;
 }
 
+// Water held per unit volume at head psi, W = porosity*SW + Ss*SW*psi (theta itself for XVG), and
+// its exact slope dW/dpsi, from a point evaluation c that holds Se (theta) and dSe/dpsi (C).
+template <int M>
+inline void water_of(const soil& s, long i, double psi, const chpoint& c, double& w, double& cap) {
+    if constexpr (M == 1) {
+        w = c.se;
+        cap = c.dse;
+    } else {
+        const double sw = sat_of<M>(s, i, c.se);
+        const double dsw = (M == 0 || M == 4 ? s.SEFRAC(i) : s.HU1SWR) * c.dse;
+        w = s.PORNOD(i) * sw + s.SNODI(i) * sw * psi;
+        cap = s.PORNOD(i) * dsw + s.SNODI(i) * (sw + dsw * psi);
+    }
+}
+
+template <int M>
+void chwat_m(long N, const soil& s, const arr1<double>& P, arr1<double>& W) {
+    chpoint c;
+    double cap;
+    for (long i = 1; i <= N; ++i) {
+        ch_point<M>(s, i, P(i), CH_SE | CH_DSE, c);
+        water_of<M>(s, i, P(i), c, W(i), cap);
+    }
+}
+
+// One evaluation per node when the two heads agree (TETAF = 1), two otherwise.
+template <int M>
+void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bool newton) {
+    const unsigned kr = CH_KR | (newton ? CH_DKR : 0u);
+    chpoint c, k;
+    for (long i = 1; i <= N; ++i) {
+        const double pn = PN(i), pt = PT(i);
+        if (pt == pn) {
+            ch_point<M>(s, i, pn, CH_SE | CH_DSE | kr, c);
+            k = c;
+        } else {
+            ch_point<M>(s, i, pn, CH_SE | CH_DSE, c);
+            ch_point<M>(s, i, pt, kr, k);
+        }
+        water_of<M>(s, i, pn, c, s.WNEW(i), s.STCOEF(i));
+        s.CKRW(i) = k.kr;
+        if (newton) s.DCKRW(i) = k.dkr;
+    }
+}
+
 template <int M>
 void swkrw_m(long N, soil& s, const arr1<double>& P) {
     chpoint c;
@@ -355,10 +400,10 @@ void chparm(const dimensions& dim, iofiles& io, soil& sl) {
 void chinit(const dimensions& dim, const control& ctl, iofiles& io, soil& sl) {
     // KSLOPE selects the slopes of every nonlinear iteration; an unknown mode would silently
     // fall back to one of the others.
-    if (sl.KSLOPE < 0 || sl.KSLOPE > 4) {
+    if (sl.KSLOPE < 0 || sl.KSLOPE > 5) {
         wfmt_both(io, "(//,' INPUT ERROR : BAD VALUE KSLOPE',I6)", sl.KSLOPE);
         input_error(file_of(io, kParmUnit, "parameter file") + ": KSLOPE = " +
-                    std::to_string(sl.KSLOPE) + ", the derivative option must be 0 to 4");
+                    std::to_string(sl.KSLOPE) + ", the derivative option must be 0 to 5");
     }
     chparm(dim, io, sl);
     if (sl.KSLOPE != 4) return;
@@ -440,6 +485,15 @@ void chpic(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const ar
 
 void chnew(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD) {
     NEP_BY_MODEL(chnew_m, sl, dim.N, sl, PTHETA, PTHOLD)
+}
+
+void chwat(const dimensions& dim, const soil& sl, const arr1<double>& P, arr1<double>& W) {
+    NEP_BY_MODEL(chwat_m, sl, dim.N, sl, P, W)
+}
+
+void chmix(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PNEW,
+           bool newton) {
+    NEP_BY_MODEL(chmix_m, sl, dim.N, sl, PTHETA, PNEW, newton)
 }
 
 void chstor(const dimensions& dim, soil& sl, const arr1<double>& P) {

@@ -224,6 +224,13 @@ void swkrw(const dimensions& dim, soil& sl, const arr1<double>& P);
 void chpic(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD);
 // Newton coefficients at PTHETA: STCOEF, DSTCOEF, CKRW, DCKRW.
 void chnew(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD);
+// The mass-conservative scheme (KSLOPE = 5): W, the water held per unit volume
+// (porosity*SW + Ss*SW*psi; theta for XVG), at the heads P.
+void chwat(const dimensions& dim, const soil& sl, const arr1<double>& P, arr1<double>& W);
+// Its coefficients of one iteration: WNEW = W and STCOEF = dW/dpsi (exact) at PNEW, CKRW and,
+// for Newton, DCKRW (analytic) at PTHETA.
+void chmix(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PNEW,
+           bool newton);
 // STCOEF at the heads P with analytic derivatives, whatever KSLOPE is (mass balance).
 void chstor(const dimensions& dim, soil& sl, const arr1<double>& P);
 

@@ -632,10 +632,10 @@ TEST(SoilCurves, InitialisationStops) {
     {
         curveset a(0, 1);
         a.vg2();
-        a.sl.KSLOPE = 5;
+        a.sl.KSLOPE = 6;
         const std::string msg = stop_of([&] { a.init(); });
-        EXPECT_EQ(a.io.OUT[6].str(), "\n\n INPUT ERROR : BAD VALUE KSLOPE     5\n");
-        EXPECT_EQ(msg, "parameter file 'parm': KSLOPE = 5, the derivative option must be 0 to 4");
+        EXPECT_EQ(a.io.OUT[6].str(), "\n\n INPUT ERROR : BAD VALUE KSLOPE     6\n");
+        EXPECT_EQ(msg, "parameter file 'parm': KSLOPE = 6, the derivative option must be 0 to 5");
     }
     {
         curveset a(0, 1);
