@@ -163,7 +163,13 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     // the mass-conservative scheme differentiates its own residual exactly: the element mean
     // of Kr gives each vertex weight 1/4, and its nodal storage is differentiated by stornod.
     const bool mixed = sl.KSLOPE == 5;
-    const double wkr = mixed ? 0.25 : 1.0;
+    // A Newton step taken from an iterate far from the solution (a dry soil that wets at once)
+    // can throw the heads far off: the second iteration of a step, and any iteration after one
+    // that raised the residual norm, leave the derivatives of Kr out (a Picard step with the
+    // Newton storage) and so cannot diverge.
+    const int it = ctl.ITER;
+    const bool picard_step = mixed && (it == 2 || (it >= 3 && !(fs.FL2IT(it - 1) < fs.FL2IT(it - 2))));
+    const double wkr = mixed ? (picard_step ? 0.0 : 0.25) : 1.0;
     for (long e = 1; e <= dim.NT; ++e) {
         const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
         const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;

@@ -304,7 +304,7 @@ void mbwarn(iofiles& io, const soil& sl, const massbal& mb) {
     const double pct = 100.0 * net / base;
     const bool hint = sl.KSLOPE != 5;
     wfmt(io.out(6), "(//,' WARNING: THE WATER BUDGET DOES NOT CLOSE',"
-                    "/,10X,'NET CUMULATIVE ERROR (IN + OUT - STORAGE CHANGE) = ',1PE12.5,"
+                    "/,10X,'NET ERROR OF THE RUN (IN + OUT - STORAGE CHANGE) = ',1PE12.5,"
                     "/,10X,'= ',0PF10.2,' % OF THE WATER THAT ',A,' (',1PE12.5,')')",
          net, pct, in ? "ENTERED" : "LEFT", in ? mb.CIN : mb.COUT);
     if (hint) {
