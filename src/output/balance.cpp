@@ -82,12 +82,24 @@ void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
     }
 }
 
-void flowmb_volumes(const control& ctl, massbal& mb, double dstore) {
+void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied) {
     const bool steady = ctl.DELTAT >= MB_STEADY;
     const double f = steady ? 1.0 : ctl.DELTAT / 2.0;
     mb.DSTORE = dstore;
-    for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = f * (mb.FLXCUR[k] + mb.FLXPRV[k]);
-    mb.SFVOL = f * (mb.SFFLX + mb.SFFLXP);
+    if (applied && !steady) {
+        // The volumes the scheme applied: the TETAF-weighted fluxes of the two levels, and the
+        // prescribed fluxes at the new level, over the whole step.
+        const double dt = ctl.DELTAT, tf = ctl.TETAF;
+        for (int k = 1; k <= 8; ++k) {
+            const bool prescribed = k == MB_INNEU || k == MB_ONNEU;
+            mb.FLXVOL[k] = prescribed ? dt * mb.FLXCUR[k]
+                                      : dt * (tf * mb.FLXCUR[k] + (1.0 - tf) * mb.FLXPRV[k]);
+        }
+        mb.SFVOL = dt * (tf * mb.SFFLX + (1.0 - tf) * mb.SFFLXP);
+    } else {
+        for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = f * (mb.FLXCUR[k] + mb.FLXPRV[k]);
+        mb.SFVOL = f * (mb.SFFLX + mb.SFFLXP);
+    }
 
     mb.VIN = mb.FLXVOL[MB_IADIR] + mb.FLXVOL[MB_INDIR] + mb.FLXVOL[MB_IANEU] + mb.FLXVOL[MB_INNEU];
     mb.VOUT = mb.FLXVOL[MB_OADIR] + mb.FLXVOL[MB_ONDIR] + mb.FLXVOL[MB_OANEU] +
@@ -132,7 +144,7 @@ void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     }
 
     fluxmb(dim, ctl, io, bc, mb);
-    flowmb_volumes(ctl, mb, dstore);
+    flowmb_volumes(ctl, mb, dstore, sl.KSLOPE == 5);
 
     timer(clock, 2);
     cpu.FT[8] += (float)clock;

@@ -47,13 +47,17 @@ void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
 // The water balance of a converged step: storage change from the storage coefficients at
 // PSAVE and at PNEW (chstor; the coefficients at PSAVE are kept in sp.WORK1, which the solvers
 // do not need between steps, and STCOEF is left at the PNEW values), fluxmb, trapezoidal
-// volumes, totals, absolute and relative error. The time taken goes to FT(8).
+// volumes, totals, absolute and relative error. Under KSLOPE = 5 the storage change is that of
+// the water held, sum of VOLNOD*(W(PNEW) - WSAVE), and the volumes are those applied. The time
+// taken goes to FT(8).
 void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             soil& sl, sparse& sp, const flowstate& fs, cpustat& cpu, massbal& mb);
 
 // The volumes, totals and errors of a step from the current fluxes in mb and the storage
-// change; f = DELTAT/2, or 1 in a steady-state run (flowmb without its first steps).
-void flowmb_volumes(const control& ctl, massbal& mb, double dstore);
+// change (flowmb without its first steps): f*(current + previous flux), f = DELTAT/2 or 1 in a
+// steady-state run; with `applied` (KSLOPE = 5) the volumes the scheme applied over the step,
+// DELTAT*(TETAF*current + (1-TETAF)*previous), and DELTAT*current for the prescribed fluxes.
+void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied = false);
 
 // The solute balance of a step once the current mass fluxes TFLXCUR and the mass storage
 // change are known: masses (trapezoidal), totals, absolute and relative error, cumulative sums,
