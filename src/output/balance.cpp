@@ -308,26 +308,32 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
     }
 }
 
-void mbwarn(iofiles& io, const soil& sl, const massbal& mb) {
+void mbwarn(const control& ctl, iofiles& io, const soil& sl, const massbal& mb) {
     const double net = mb.CINOUT - mb.CSTORE;
     const double base = mb.CIN != 0.0 ? mb.CIN : std::fabs(mb.COUT);
     if (base == 0.0 || !(std::fabs(net) > 0.01 * base)) return;
     const bool in = mb.CIN != 0.0;
     const double pct = 100.0 * net / base;
-    const bool hint = sl.KSLOPE != 5;
     wfmt(io.out(6), "(//,' WARNING: THE WATER BUDGET DOES NOT CLOSE',"
                     "/,10X,'NET ERROR OF THE RUN (IN + OUT - STORAGE CHANGE) = ',1PE12.5,"
                     "/,10X,'= ',0PF10.2,' % OF THE WATER THAT ',A,' (',1PE12.5,')')",
          net, pct, in ? "ENTERED" : "LEFT", in ? mb.CIN : mb.COUT);
-    if (hint) {
+    // Why: the storage term of KSLOPE 0-4, or, in a density-coupled run, fluxes of fluid mass
+    // (weighted by the relative density) set against a change of water volume.
+    const char* why = "";
+    if (ctl.ITRANS != 0) {
+        wfmt(io.out(6), "(10X,'DENSITY-COUPLED RUN: THE FLUXES ARE OF FLUID MASS, THE STORAGE OF',"
+                        "' WATER VOLUME')");
+        why = "; density-coupled run: the fluxes are of fluid mass, the storage of water volume";
+    } else if (sl.KSLOPE != 5) {
         wfmt(io.out(6), "(10X,'KSLOPE = 5 (MASS-CONSERVATIVE STORAGE) CLOSES THE BUDGET')");
+        why = "; KSLOPE = 5 (mass-conservative storage) closes it";
     }
-    char text[256];
+    char text[320];
     std::snprintf(text, sizeof text,
                   "%s: warning: the water budget does not close: in + out - storage change = "
                   "%.5e, %.2f %% of the water that %s%s",
-                  io.PROGNAME, net, pct, in ? "entered" : "left",
-                  hint ? "; KSLOPE = 5 (mass-conservative storage) closes it" : "");
+                  io.PROGNAME, net, pct, in ? "entered" : "left", why);
     io.STDERR.record(text);
 }
 

@@ -190,6 +190,13 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
               "/,5X,'TETAC   (1 BKWD EULER, .5 C-N; TRNSPT EQ) = ',1PE15.5,"
               "/,5X,'LUMPC   (MASS LUMPING IF NOT 0; TRNSP EQ) = ',I6)",
          ctl.TETAF, ctl.LUMP, ctl.TETAC, ctl.LUMPC);
+    if (sl.KSLOPE == 5) {
+        // Beyond the specified options: the mass-conservative scheme keeps its storage on the
+        // nodes whatever LUMP says.
+        wfmt(lst, "(  5X,'KSLOPE  (5 MASS-CONSERVATIVE STORAGE)     = ',I6,"
+                  "/,5X,'        (NODAL WATER CONTENT; LUMP NOT USED FOR FLOW STORAGE)')",
+             sl.KSLOPE);
+    }
     wfmt(lst, "(/,5X,'ITMX    (MAX NONLINEAR ITER; FLOW)        = ',I6,"
               "/,5X,'ITMX1   (DELTAT INCREASE THRESHOLD)       = ',I6,"
               "/,5X,'ITMX2   (DELTAT DECREASE THRESHOLD)       = ',I6,"
