@@ -27,6 +27,7 @@ struct curveset {
 
     curveset(int ivghu, int n) {
         dim.N = n;
+        dim.NWAT = n;
         dim.NT = 1;
         dim.NSTR = 1;
         dim.NZONE = 1;
@@ -267,7 +268,33 @@ TEST(SoilCurves, AnalyticDerivativesMatchCentredDifferencesForEveryModel) {
                 << what << " d2Se at " << psi;
             EXPECT_NEAR(c.dkr, (p.kr - q.kr) / (2 * h), 1e-6 * (std::fabs(c.dkr) + 1e-9))
                 << what << " dKr at " << psi;
+
+            // The water held under KSLOPE 5 and its slope, from one evaluation (chmix) and
+            // from the heads around it (chwat).
+            soil& w = m.set->sl;
+            arr1<double> P(1), W(1);
+            auto water = [&](double head) {
+                P(1) = head;
+                chwat(m.set->dim, w, P, W);
+                return W(1);
+            };
+            const double wp = water(psi + h), wq = water(psi - h), wc = water(psi);
+            P(1) = psi;
+            chmix(m.set->dim, w, P, P, true);
+            EXPECT_NEAR(w.STCOEF(1), (wp - wq) / (2 * h), 1e-6 * (std::fabs(w.STCOEF(1)) + 1e-9))
+                << what << " dW at " << psi;
+            EXPECT_EQ(w.WNEW(1), wc) << what;
+            EXPECT_EQ(w.CKRW(1), c.kr) << what;
+            EXPECT_EQ(w.DCKRW(1), c.dkr) << what;
         }
+    }
+    // W = porosity*SW + Ss*SW*psi, SW = (porosity - residual)/porosity*Se + residual/porosity.
+    for (double psi : vgh) {
+        arr1<double> P(1), W(1);
+        P(1) = psi;
+        chwat(vg.dim, vg.sl, P, W);
+        const double sw = (0.45 - 0.08) / 0.45 * vg_se(psi, 1.6, -0.8) + 0.08 / 0.45;
+        expect_rel(W(1), 0.45 * sw + 1.0e-3 * sw * psi, 1e-13, "VG W", psi);
     }
 
     // The values themselves against closed forms written here.
