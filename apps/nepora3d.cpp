@@ -1,3 +1,5 @@
 #include "run/run.h"
 
-int main() { return nep::run_program(nep::dialect::MAIN, "nepora3d"); }
+int main(int argc, char** argv) {
+    return nep::run_program(nep::dialect::MAIN, "nepora3d", argc, argv);
+}

@@ -39,6 +39,8 @@ struct control {
     bool ENDFLOW = false, ENDCPL = false;
     double DTFIRST = 0.0;           // first step size
     double DTSUM = 0.0, DTSMAL = 0.0, TSMAL = 0.0, DTLARG = 0.0, TLARG = 0.0;
+    int NDONE = 0;                  // steps completed (and written)
+    double TDONE = 0.0;             // the time they reached
 
     // First record of the flow boundary-condition file (potential-head values), as the first
     // pass reads it.

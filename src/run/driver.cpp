@@ -1,6 +1,7 @@
 #include "run/driver.h"
 
 #include "base/format.h"
+#include "base/interrupt.h"
 #include "base/stop.h"
 #include "base/timer.h"
 #include "bc/exitpoint.h"
@@ -135,6 +136,14 @@ int nepora3d(records& R) {
         } else {
             flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
         }
+        // Whatever ends the run later, every file holds every step written so far.
+        flush_all(io);
+    }
+    const int sig = interrupt_signal();
+    if (sig != 0) {
+        wfmt(io.out(6), "(//,' RUN INTERRUPTED BY SIGNAL ',I3,' AFTER TIME STEP ',I6,"
+                        "', TIME = ',1PE12.4)",
+             sig, ctl.NDONE, ctl.TDONE);
     }
 
     detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
@@ -145,6 +154,7 @@ int nepora3d(records& R) {
     timer(start, 2);
     R.cpu.CPUTOT = (float)start;
     cputime(ctl, io, R.cpu);
+    if (sig != 0) return interrupt_status(sig);
     return ctl.ISTATUS == -3 || ctl.CPLSTA == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
 }
 

@@ -113,11 +113,11 @@ void open_out(control& ctl, iofiles& io) {
     wfree(io.out(kTermUnit), " screen output");
 }
 
-// The terminal log goes to the controlling terminal; without one it is the file "not a tty" in
-// the working directory (the name the tty command prints in that case).
+// The terminal log goes to the controlling terminal; without one (a batch job) it is the file
+// "terminal.log" in the deck directory, a plain name a shell user can handle safely.
 void openterm(iofiles& io, int unit) {
     const char* tty = ::ttyname(STDIN_FILENO);
-    std::string dev = tty != nullptr ? tty : "not a tty";
+    std::string dev = tty != nullptr ? tty : "terminal.log";
     if (dev.size() > 40) dev.resize(40);
     io.NAMES[unit] = dev;
     if (!io.out(unit).open(dev)) {

@@ -1,16 +1,129 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
+#include "base/interrupt.h"
 #include "base/stop.h"
 #include "run/driver.h"
 #include "run/fileset.h"
 #include "run/run.h"
 #include "run/storage.h"
 
+#ifndef NEPORA_VERSION
+#define NEPORA_VERSION "unknown"
+#endif
+
 namespace nep {
 
-int run_program(dialect d, const char* progname) {
+namespace {
+
+void usage(std::FILE* f, const char* prog) {
+    std::fprintf(f,
+                 "usage: %s [DECK_DIR]\n"
+                 "Runs the simulation of the deck in DECK_DIR (default: the current directory),\n"
+                 "which holds nepora3d.fnames and the files it names.\n"
+                 "  -h, --help     print this help and exit\n"
+                 "  --version      print the version and exit\n"
+                 "Exit status: 0 completed, 1 error stop, 2 ended early (a step failed at the\n"
+                 "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
+                 "Input and output files: docs/input.md and docs/output.md.\n",
+                 prog);
+}
+
+// The command line: at most one deck directory, and the options above. Returns -1 when the run
+// goes on, else the exit status; nothing has been opened yet.
+int parse_args(int argc, char** argv, const char* prog, std::string& dir) {
+    bool options = true;
+    for (int k = 1; k < argc; ++k) {
+        const std::string a = argv[k];
+        if (options && (a == "-h" || a == "--help")) {
+            usage(stdout, prog);
+            return EXIT_DONE;
+        }
+        if (options && a == "--version") {
+            std::printf("%s %s\n", prog, NEPORA_VERSION);
+            return EXIT_DONE;
+        }
+        if (options && a == "--") {
+            options = false;
+        } else if (options && a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "%s: unknown option '%s'\n", prog, a.c_str());
+            usage(stderr, prog);
+            return EXIT_ERROR;
+        } else if (dir.empty()) {
+            dir = a;
+        } else {
+            std::fprintf(stderr, "%s: one deck directory only, not '%s' and '%s'\n", prog,
+                         dir.c_str(), a.c_str());
+            usage(stderr, prog);
+            return EXIT_ERROR;
+        }
+    }
+    return -1;
+}
+
+const char* end_reason(int status, const control& ctl) {
+    switch (status) {
+    case EXIT_DONE: return ctl.DELTAT >= 1.0e10 ? "steady state solved" : "run completed";
+    case EXIT_ERROR: return "stopped on an error";
+    case EXIT_NO_BACKSTEP: return "ended early: a step failed at the smallest step size";
+    default: break;
+    }
+    return "";
+}
+
+// One or two lines on standard error: how the run ended, how far it got, the water budget and
+// the wall time.
+void closing_summary(const records& R, const char* prog, int status, double wall) {
+    const control& ctl = R.ctl;
+    const massbal& mb = R.mb;
+    std::string reason = end_reason(status, ctl);
+    if (reason.empty()) reason = "interrupted by " + std::string(strsignal(status - 128));
+    if (ctl.NDONE == 0 && status == EXIT_DONE) {
+        std::fprintf(stderr, "%s: mesh written (IPRT1 = 3); wall time %.2f s\n", prog, wall);
+        return;
+    }
+    if (ctl.NDONE == 0) {
+        std::fprintf(stderr, "%s: %s before the first step was completed; wall time %.2f s\n", prog,
+                     reason.c_str(), wall);
+        return;
+    }
+    std::fprintf(stderr, "%s: %s at time %.6g after %d steps, %d nonlinear and %d linear iterations",
+                 prog, reason.c_str(), ctl.TDONE, ctl.NDONE, ctl.ITUNS, ctl.ITLIN);
+    if (ctl.ITRANS != 0) std::fprintf(stderr, ", %d coupled iterations", ctl.ITUNSC);
+    std::fprintf(stderr, "\n");
+    const double net = mb.CINOUT - mb.CSTORE;
+    const double base = mb.CIN != 0.0 ? mb.CIN : std::fabs(mb.COUT);
+    std::fprintf(stderr, "%s: water budget: in %.6g, out %.6g, storage change %.6g, net error %.3g",
+                 prog, mb.CIN, mb.COUT, mb.CSTORE, net);
+    if (base != 0.0) {
+        std::fprintf(stderr, " (%.3g %% of the water that %s)", 100.0 * net / base,
+                     mb.CIN != 0.0 ? "entered" : "left");
+    }
+    std::fprintf(stderr, "; wall time %.2f s\n", wall);
+}
+
+}  // namespace
+
+int run_program(dialect d, const char* progname, int argc, char** argv) {
+    std::string dir;
+    const int early = parse_args(argc, argv, progname, dir);
+    if (early >= 0) return early;
+    if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
+        std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
+                     std::strerror(errno));
+        return EXIT_ERROR;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    catch_interrupts();
+
     auto R = std::make_unique<records>();
     R->ctl.DIALECT = d;
     R->io.PROGNAME = progname;
@@ -33,10 +146,11 @@ int run_program(dialect d, const char* progname) {
     // Whatever ended the run, every file keeps what was written to it.
     closio(R->io);
     flush_all(R->io);
-    if (!message.empty()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", progname, message.c_str());
-    }
+    std::fflush(stdout);
+    if (!message.empty()) std::fprintf(stderr, "%s: %s\n", progname, message.c_str());
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    closing_summary(*R, progname, status, wall);
     return status;
 }
 

@@ -10,6 +10,7 @@ namespace nep {
 
 // The main program: opens the file set, sizes and creates the storage, runs the simulation,
 // closes and releases everything. Returns the exit status.
-int run_program(dialect d, const char* progname);
+// The command line is "PROGNAME [DECK_DIR]" with -h/--help and --version.
+int run_program(dialect d, const char* progname, int argc, char** argv);
 
 }  // namespace nep

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "base/interrupt.h"
+
 namespace nep {
 
 void timinit(control& ctl) {
@@ -27,6 +29,8 @@ void timinit(control& ctl) {
     ctl.DTSMAL = ctl.HUGER;
     ctl.TSMAL = ctl.TIME;
     ctl.DTFIRST = ctl.DELTAT;
+    ctl.NDONE = 0;
+    ctl.TDONE = ctl.TIMEP;
 }
 
 void advance_time(const dimensions& dim, control& ctl, const iofiles& io) {
@@ -86,11 +90,13 @@ void tstats(control& ctl) {
         ctl.TSMAL = ctl.TIME;
     }
     ctl.DTSUM += ctl.DELTAT;
+    ctl.NDONE += 1;
+    ctl.TDONE = ctl.TIME;
 }
 
 bool run_continues(const control& ctl) {
     return std::fabs(ctl.TIME - ctl.TMAX) > 0.001 * ctl.DELTAT && ctl.DELTAT < 1.0e10 &&
-           ctl.ISTATUS != -3;
+           ctl.ISTATUS != -3 && interrupt_signal() == 0;
 }
 
 }  // namespace nep

@@ -17,7 +17,8 @@ void tstats(control& ctl);
 // the run would be shorter than half a reduced step, else cut to the next output time.
 void advance_time(const dimensions& dim, control& ctl, const iofiles& io);
 
-// The end-of-step test shared by the step routines: true when the run goes on after this step.
+// The end-of-step test shared by the step routines: true when the run goes on after this step
+// (not at the end time, not steady, not failed, not interrupted).
 bool run_continues(const control& ctl);
 
 }  // namespace nep

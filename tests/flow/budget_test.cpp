@@ -201,7 +201,7 @@ TEST(WaterBudget, DrySandColumnClosesUnderKslopeFiveAndWarnsUnderKslopeZero) {
     for (const outcome* o : {&picard, &newton}) {
         EXPECT_LT(std::fabs(o->error), 1.0e-4) << o->error;
         EXPECT_EQ(o->listing.find(kWarning), std::string::npos);
-        EXPECT_EQ(o->err, "");
+        EXPECT_EQ(o->err.find("warning"), std::string::npos) << o->err;
         EXPECT_NE(o->listing.find("KSLOPE  (5 MASS-CONSERVATIVE STORAGE)     =      5"), std::string::npos);
     }
     EXPECT_LE(picard.nonlinear, 1.5 * spec.nonlinear);
@@ -236,7 +236,7 @@ TEST(WaterBudget, LayeredHillslopeWithWaterTableAndPumpingClosesUnderKslopeFive)
         s.iflow = iflow;
         const outcome o = run_strip(s);
         EXPECT_LT(std::fabs(o.error), 1.0e-3) << "IFLOW " << iflow << ": " << o.error;
-        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(o.err.find("warning"), std::string::npos) << o.err;
     }
 }
 
