@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -85,7 +86,12 @@ void closing_summary(const records& R, const char* prog, int status, double wall
     const control& ctl = R.ctl;
     const massbal& mb = R.mb;
     std::string reason = end_reason(status, ctl);
-    if (reason.empty()) reason = "interrupted by " + std::string(strsignal(status - 128));
+    if (reason.empty()) {
+        const int sig = status - 128;
+        reason = sig == SIGINT ? "interrupted by SIGINT"
+                 : sig == SIGTERM ? "interrupted by SIGTERM"
+                                  : "interrupted by signal " + std::to_string(sig);
+    }
     if (ctl.NDONE == 0 && status == EXIT_DONE) {
         std::fprintf(stderr, "%s: mesh written (IPRT1 = 3); wall time %.2f s\n", prog, wall);
         return;

@@ -1,0 +1,131 @@
+// The command line, the closing summary and interrupts, as a user meets them.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "e2e.h"
+
+using e2e::deck;
+namespace fs = e2e::fs;
+
+namespace {
+
+// Every file of the deck directory with its size and modification time.
+std::string snapshot(const deck& d) {
+    std::ostringstream s;
+    for (const auto& e : fs::directory_iterator(d.dir())) {
+        s << e.path().filename().string() << " " << fs::file_size(e.path()) << " "
+          << fs::last_write_time(e.path()).time_since_epoch().count() << "\n";
+    }
+    return s.str();
+}
+
+e2e::result run_args(const deck& d, const std::string& args) {
+    e2e::result r;
+    const std::string cmd = "cd '" + d.dir().string() + "' && '" + NEPORA_BIN + "' " + args +
+                            " >../cli-out.txt 2>../cli-err.txt </dev/null";
+    const int st = std::system(cmd.c_str());
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = e2e::slurp(d.dir().parent_path() / "cli-out.txt");
+    r.err = e2e::slurp(d.dir().parent_path() / "cli-err.txt");
+    return r;
+}
+
+// The last step number in the first column of a table file (0 when there is none).
+int last_step(const std::string& text) {
+    int last = 0;
+    for (const std::string& l : e2e::lines_of(text)) {
+        std::istringstream in(l);
+        int step = 0;
+        double v = 0.0;
+        if (in >> step >> v) last = step;
+    }
+    return last;
+}
+
+}  // namespace
+
+TEST(CommandLine, HelpVersionAndUnknownOptionsTouchNoFile) {
+    deck d("tiny");
+    const std::string before = snapshot(d);
+    auto r = run_args(d, "--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: nepora3d [DECK_DIR]\n", 0), 0u) << r.out;
+    r = run_args(d, "-h");
+    EXPECT_EQ(r.status, 0);
+    r = run_args(d, "--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("nepora3d ", 0), 0u);
+    r = run_args(d, "--frobnicate");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("nepora3d: unknown option '--frobnicate'\nusage: nepora3d [DECK_DIR]\n", 0), 0u);
+    r = run_args(d, "one two");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(snapshot(d), before);
+}
+
+TEST(CommandLine, DeckDirectoryArgumentRunsThereAndEndsWithASummary) {
+    deck d("box");
+    const fs::path here = d.dir().parent_path();
+    const std::string cmd = "cd '" + here.string() + "' && '" + NEPORA_BIN + "' '" +
+                            d.dir().filename().string() + "' >/dev/null 2>cli-err.txt </dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(d.exists("out.lst"));
+    EXPECT_TRUE(d.exists("terminal.log"));
+    const auto err = e2e::lines_of(e2e::slurp(here / "cli-err.txt"));
+    ASSERT_EQ(err.size(), 2u);
+    EXPECT_EQ(err[0], "nepora3d: steady state solved at time 1.7e+38 after 1 steps, 2 nonlinear and "
+                      "12 linear iterations");
+    EXPECT_EQ(err[1].rfind("nepora3d: water budget: in 5, out -5, storage change 0, net error ", 0), 0u)
+        << err[1];
+}
+
+TEST(CommandLine, InterruptEndsTheRunAfterTheCurrentStepWithEveryFileComplete) {
+    deck d("column");
+    // A long run: steps of 1e-4 h for 24 h, far more than the test waits for.
+    d.set_line("parm", 14, "0.0 1.0e-4 1.0e-5 1.0e-4 24.0");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(d.dir().c_str()) != 0) _exit(99);
+        FILE* out = freopen("stdout.txt", "w", stdout);
+        FILE* err = freopen("stderr.txt", "w", stderr);
+        FILE* in = freopen("/dev/null", "r", stdin);
+        if (out == nullptr || err == nullptr || in == nullptr) _exit(98);
+        execl(NEPORA_BIN, NEPORA_BIN, (char*)nullptr);
+        _exit(97);
+    }
+    // Wait until a few steps are on disk (each step end flushes every file), then interrupt.
+    for (int k = 0; k < 600 && last_step(d.read("mbal.out")) < 5; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGINT);
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 130);
+
+    const int n = last_step(d.read("mbal.out"));
+    EXPECT_GE(n, 5);
+    EXPECT_EQ(last_step(d.read("hgatm.out")), n);
+    EXPECT_EQ(last_step(d.read("hgnatm.out")), n);
+    const std::string lst = d.read("out.lst");
+    const std::string step = std::to_string(n);
+    EXPECT_NE(lst.find("RUN INTERRUPTED BY SIGNAL   2 AFTER TIME STEP " + std::string(6 - step.size(), ' ') + step),
+              std::string::npos);
+    EXPECT_NE(lst.find("CUMULATIVE (TOTAL-IN) ABS. MASS BALANCE ERROR"), std::string::npos);
+    EXPECT_NE(lst.find("TOT # OF TIME STEPS"), std::string::npos);
+    // The final detailed output: the heads of the last step.
+    const std::string heads = d.read("heads.out");
+    const auto tail = heads.rfind("NSTEP   TIME");
+    ASSERT_NE(tail, std::string::npos);
+    EXPECT_EQ(std::stoi(heads.substr(heads.rfind('\n', tail) + 1)), n);
+    EXPECT_NE(d.read("stderr.txt").find("nepora3d: interrupted by SIGINT at time "), std::string::npos)
+        << d.read("stderr.txt");
+}
