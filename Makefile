@@ -2,19 +2,25 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all test example bench clean
+.PHONY: all programs test example bench clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: all
+	@test -x $(BUILD)/nepora_tests || { echo "the tests were not built: install GoogleTest (Debian: libgtest-dev)"; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-example: all
+# The two programs only: running an example does not need the tests.
+programs:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target nepora3d nepora3d_alt
+
+example: programs
 	bash examples/run.sh $(abspath $(BUILD))/nepora3d
 
-bench: all
+bench: programs
 	bash bench/run.sh $(abspath $(BUILD))/nepora3d
 
 clean:

