@@ -120,6 +120,14 @@ void freader::close() {
     open_ = false;
 }
 
+void freader::open_copy(const freader& other) {
+    text_ = other.text_;
+    name_ = other.name_;
+    role_ = other.role_;
+    open_ = other.open_;
+    rewind();
+}
+
 void freader::rewind() {
     pos_ = 0;
     line_ = 1;
@@ -134,11 +142,22 @@ void freader::fail(const std::string& what) const {
 void freader::fail_eof(const char* expected) const {
     long last = line_;
     if (text_.empty() || text_.back() == '\n') --last;
+    if (!list_name_.empty()) {
+        input_error(role_ + " '" + name_ + "' line " + std::to_string(list_line_) + ": " +
+                    list_name_ + ", but the file ends after " + std::to_string(got_) +
+                    (got_ == 1 ? " value" : " values") + " (line " + std::to_string(last) + ")");
+    }
     input_error(role_ + " '" + name_ + "': end of file after line " + std::to_string(last) +
                 ", expected " + expected);
 }
 
+void freader::expect_list(const std::string& what, long line) {
+    list_name_ = what;
+    list_line_ = line;
+}
+
 void freader::begin() {
+    got_ = 0;
     in_stmt_ = true;
     stmt_done_ = false;
     need_skip_ = true;
@@ -158,12 +177,14 @@ void freader::finish() {
     in_stmt_ = false;
     need_skip_ = false;
     repeat_left_ = 0;
+    list_name_.clear();
 }
 
 freader::tok freader::next(const char* expected) {
     if (stmt_done_) return tok::SLASH;
     if (repeat_left_ > 0) {
         --repeat_left_;
+        ++got_;
         return repeat_null_ ? tok::NUL : tok::VALUE;
     }
     const std::size_t n = text_.size();
@@ -182,6 +203,7 @@ freader::tok freader::next(const char* expected) {
                 sep_pending_ = false;
                 continue;
             }
+            ++got_;
             return tok::NUL;  // two separators in a row: a null value
         }
         if (c == '/') {
@@ -207,9 +229,11 @@ freader::tok freader::next(const char* expected) {
         repeat_null_ = rest.empty();
         tok_ = rest;
         repeat_left_ = r - 1;
+        ++got_;
         return repeat_null_ ? tok::NUL : tok::VALUE;
     }
     tok_ = t;
+    ++got_;
     return tok::VALUE;
 }
 

@@ -34,6 +34,9 @@ public:
     bool is_open() const { return open_; }
     void close();
     void rewind();
+    // A second reader of the same text, at its start (a read-through that leaves this one
+    // where it is).
+    void open_copy(const freader& other);
 
     const std::string& name() const { return name_; }
     const std::string& role() const { return role_; }
@@ -67,6 +70,12 @@ public:
     // blanks removed (w <= 0 reads the whole line, as "(A)").
     std::string read_text(int w);
 
+    // Says what the next statement reads, in the words of a message ("NDIRC = 5"), and the line
+    // that announced it: a file that ends inside that statement is reported as a list shorter
+    // than announced, "... line 3: NDIRC = 5, but the file ends after 4 values (line 4)", instead
+    // of a bare end of file.
+    void expect_list(const std::string& what, long line);
+
     // Ends the run with a message about this file at its current line.
     [[noreturn]] void fail(const std::string& what) const;
 
@@ -89,6 +98,9 @@ private:
     bool sep_pending_ = false;  // a value was read and its comma not yet seen
     std::string_view tok_;
     long tok_line_ = 0;
+    long got_ = 0;             // values (and nulls) taken by the current statement
+    std::string list_name_;    // what the current statement reads (expect_list), and where it
+    long list_line_ = 0;       // was announced
 };
 
 }  // namespace nep

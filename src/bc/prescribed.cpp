@@ -23,7 +23,7 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     if (echo) wfmt(lst, "(/,5X,'NDIR (# OF DIR NODES; 2-D MESH, FLOW EQ)= ',I6)", ndir);
     if (ndir != 0) {
         // A surface node replicated down the verticals must be one of the NNOD surface nodes.
-        bad = read_nodes(fr, bc.DIR2D.data(), ndir, 1, dim.NNOD, line);
+        bad = read_nodes(fr, bc.DIR2D.data(), ndir, 1, dim.NNOD, line, "NDIR");
         if (bad != 0) {
             const int v = bc.DIR2D(bad);
             const std::string what = node_outside(bad, "NDIR", v, "1..NNOD", dim.NNOD);
@@ -50,7 +50,7 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     if (echo) wfmt(lst, "(/,5X,'NDIRC(# OF FIXED DIR NODES; FLOW EQ.)   = ',I6)", ndirc);
     if (ndirc != 0) {
         int* fixed = bc.DIRNOD.data() + fixed0;
-        read_node_list(io, fr, fixed, ndirc, dim.N, "NDIRC");
+        read_node_list(io, fr, fixed, ndirc, dim.N, "NDIRC", line);
         if (echo) {
             wfmt(lst, "(/,1X,3('    #  DIRICHLET     NODE'))");
             wfmt(lst, "(1X,10I7)", fitem::ints(fixed, ndirc));
@@ -66,7 +66,7 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     dim.NQ = nq;
     if (echo) wfmt(lst, "(/,5X,'NQ   (# OF NEUMANN NODES; FLOW EQ.)     = ',I6)", nq);
     if (nq != 0) {
-        read_node_list(io, fr, bc.NEUNOD.data(), nq, dim.N, "NQ");
+        read_node_list(io, fr, bc.NEUNOD.data(), nq, dim.N, "NQ", line);
         if (echo) {
             wfmt(lst, "(/,5X,'NEUMANN NODES IN 3-D MESH FOR FLOW EQUATION')");
             wfmt(lst, "(1X,10I7)", fitem::ints(bc.NEUNOD.data(), nq));

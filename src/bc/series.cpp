@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "bc/atmosphere.h"
@@ -111,6 +112,46 @@ void advance(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int 
     }
 }
 
+// Reads a series file through once, in a reader of its own, as the run will read it: records of
+// a time (not earlier than the time before it) and value statements of the given sizes. A broken
+// record stops the run before the first step, naming its file and line, instead of when the run
+// reaches it. The atmospheric file starts with HSPATM (9999: nothing follows), which fixes the
+// size of its records: one rate, or NNOD.
+void scan_series(iofiles& io, int unit, std::vector<long> sizes, int nnod_if_atmospheric) {
+    freader fr;
+    fr.open_copy(io.in(unit));
+    if (nnod_if_atmospheric > 0) {
+        if (fr.at_end()) return;
+        int hspatm = 0;
+        fr.read(hspatm);
+        if (hspatm == 9999) return;
+        sizes = {hspatm != 0 ? 1L : (long)nnod_if_atmospheric};
+    }
+    double prev = 0.0;
+    for (long k = 1; !fr.at_end(); ++k) {
+        double t = 0.0;
+        fr.begin();
+        fr.get(t);
+        const long line = fr.line();
+        fr.finish();
+        if (k > 1 && t < prev) {
+            bc_stop(io, {bc_where(fr, line, "time " + time_text(t) + " is earlier than the time " +
+                                                time_text(prev) + " of the record before it")});
+        }
+        prev = t;
+        for (long n : sizes) {
+            if (n <= 0) continue;
+            fr.expect_list("the record of time " + time_text(t) + " needs " + std::to_string(n) +
+                               (n == 1 ? " value" : " values"),
+                           line);
+            double v = 0.0;
+            fr.begin();
+            for (long i = 0; i < n; ++i) fr.get(v);
+            fr.finish();
+        }
+    }
+}
+
 }  // namespace
 
 bool read_series_time(iofiles& io, freader& fr, double& t, bool later, double prev) {
@@ -211,6 +252,12 @@ void bcbak(const char* LABEL, ounit& IECHO, int IPRT1, int NP, double TIME, cons
 
 void bcinit(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const soil& sl, flowstate& fs) {
+    if (dim.NP != 0) {
+        scan_series(io, kDirSeriesUnit,
+                    dim.NDIR == 0 ? std::vector<long>{dim.NP} : std::vector<long>{dim.NDIR, dim.NDIRC}, 0);
+    }
+    if (dim.NQ != 0) scan_series(io, kNeuSeriesUnit, {dim.NQ}, 0);
+    scan_series(io, kAtmUnit, {}, dim.NNOD);
     if (dim.NP != 0) {
         bconef(kDirLabel, io, kDirSeriesUnit, kDirEchoUnit, io.IPRT1, dim.NDIR, dim.NDIRC, dim.NP,
                dim.NSTR, bc.DIREOF, ctl.TIME, ctl.DELTAT, bc.DIRTIM, bc.DIRTAB, bc.DIRNOD,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -100,14 +101,21 @@ void read_grid(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
               "/,5X,'BASE   (THICKNESS OR BASE OF 3-D MESH)  = ',1PE15.5)",
          msh.IVERT, msh.ISP, msh.BASE);
 
-    fr.read(msh.ZRATIO);
+    fr.begin();
+    fr.get(msh.ZRATIO);
+    const long zline = fr.line();
+    fr.finish();
     double sum = 0.0;
     for (int l = 1; l <= NSTR; ++l) sum += msh.ZRATIO(l);
     for (int l = 1; l <= NSTR; ++l) wfmt(lst, "(  5X,'LAYER ',I3,5X,'ZRATIO = ',1PE13.5)", l, msh.ZRATIO(l));
     if (!(std::fabs(sum - 1.0) <= 1.0e-10)) {
         wfmt_both(io, "(//,' INPUT ERROR : ZRATIO VALUES MUST SUM TO 1.0')");
         if (ctl.DIALECT != dialect::ALT) wfmt(io.STDOUT, "(' ZRATIO SUM = ',1PE15.5)", sum);
-        stop_run(EXIT_ERROR);
+        char text[64];
+        std::snprintf(text, sizeof text, "%.17g", sum);
+        input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(zline) +
+                    ": the " + std::to_string(NSTR) + " ZRATIO values sum to " + text +
+                    ", not 1 (within 1e-10)");
     }
     // A negative fraction folds a layer back over the one above it.
     for (int l = 1; l <= NSTR; ++l) {

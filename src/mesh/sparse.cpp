@@ -3,6 +3,7 @@
 // and work arrays sized from the number of stored entries.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "base/stop.h"
@@ -30,6 +31,38 @@ void sorted_nodes(const arr2<int>& TETRA, long e, int hugei, int N, int s[5]) {
     if (s[1] < 1 || s[4] > N) {
         internal_fault("element " + std::to_string(e) + " has a node outside 1.." + std::to_string(N));
     }
+}
+
+// The window a pattern needs: one slot more than its longest row (the upper triangle with the
+// diagonal in symmetric storage, the whole row in full storage), since a row's last slot stays
+// free. Formed only to tell the user, when N1 is too small, the value that is enough.
+long needed_width(int N, const arr2<int>& TETRA, int NT, bool upper, int hugei) {
+    std::vector<std::vector<int>> cols(N + 1);
+    int s[5];
+    for (long e = 1; e <= NT; ++e) {
+        sorted_nodes(TETRA, e, hugei, N, s);
+        for (int t = 1; t <= 4; ++t)
+            for (int p = upper ? t : 1; p <= 4; ++p) cols[s[t]].push_back(s[p]);
+    }
+    long most = 0;
+    for (auto& c : cols) {
+        std::sort(c.begin(), c.end());
+        most = std::max<long>(most, std::unique(c.begin(), c.end()) - c.begin());
+    }
+    return most + 1;
+}
+
+// Too small a window: the specified text, then the N1 the mesh needs on standard error.
+[[noreturn]] void window_too_small(iofiles& io, const char* fmt, long r, long e, long N1, int N,
+                                   const arr2<int>& TETRA, int NT, bool upper, int hugei) {
+    wfmt(io.out(6), fmt, (int)r, (int)e);
+    wfmt(io.STDOUT, fmt, (int)r, (int)e);
+    input_error("grid file '" + io.NAMES[8] + "': N1 = " + std::to_string(N1) +
+                " is too small for this mesh (row " + std::to_string(r) + ", element " +
+                std::to_string(e) + "): its " + (upper ? "symmetric (Picard)" : "full") +
+                " pattern needs N1 = " + std::to_string(needed_width(N, TETRA, NT, upper, hugei)) +
+                ", one more than the largest number of nodes joined to one node" +
+                (upper ? " with a number not below its own" : "") + ", the node itself included");
 }
 
 // Puts column c into the row whose slots end at slot R, scanning from slot l (1-based slot
@@ -196,9 +229,8 @@ void strsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& J
             const long R = r * W;
             for (int p = t + 1; p <= 4; ++p) {
                 if (!insert_column(ja, (r - 1) * W + p - t + 1, R, s[p])) {
-                    wfmt(io.out(6), "(1X,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
-                    wfmt(io.STDOUT, "(1X,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
-                    stop_run(EXIT_ERROR);
+                    window_too_small(io, "(1X,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", r,
+                                     e, N1, N, TETRA, NT, true, ctl.HUGEI);
                 }
             }
         }
@@ -220,9 +252,8 @@ void strnsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& 
             const long R = r * W;
             for (int p = 1; p <= 4; ++p) {
                 if (!insert_column(ja, (r - 1) * W + p, R, s[p])) {
-                    wfmt(io.out(6), "(1X,//,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
-                    wfmt(io.STDOUT, "(1X,//,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')", (int)r, (int)e);
-                    stop_run(EXIT_ERROR);
+                    window_too_small(io, "(1X,//,'RIGA = ',I6,' TETRAEDRO = ',I6,'  AUMENTARE N1 ')",
+                                     r, e, N1, N, TETRA, NT, false, ctl.HUGEI);
                 }
             }
         }

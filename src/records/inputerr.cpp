@@ -8,6 +8,12 @@ namespace nep {
 void bc_stop(iofiles& io, std::initializer_list<std::string> lines) {
     for (const auto& l : lines) wfree(io.out(6), l);
     for (const auto& l : lines) wfree(io.STDOUT, l);
+    // The line that names the file and line goes to standard error as well, where every input
+    // error of a batch run is found.
+    static const std::string kTag = " ERROR: ";
+    for (const auto& l : lines) {
+        if (l.rfind(kTag, 0) == 0) input_error(l.substr(kTag.size()));
+    }
     stop_run(EXIT_ERROR);
 }
 
@@ -49,13 +55,15 @@ std::string node_outside(long entry, const char* list, int node, const char* ran
            std::to_string(node) + ", outside " + range + " = " + std::to_string(limit);
 }
 
-void read_node_list(iofiles& io, freader& fr, int* v, long n, int N, const char* list) {
-    long line = 0;
-    const long bad = read_nodes(fr, v, n, 1, N, line);
+void read_node_list(iofiles& io, freader& fr, int* v, long n, int N, const char* list,
+                    long count_line) {
+    long line = count_line;
+    const long bad = read_nodes(fr, v, n, 1, N, line, list);
     if (bad != 0) bc_stop(io, {bc_where(fr, line, node_outside(bad, list, v[bad - 1], "1..N", N))});
 }
 
-long read_nodes(freader& fr, int* v, long n, int lo, int hi, long& bad_line) {
+long read_nodes(freader& fr, int* v, long n, int lo, int hi, long& bad_line, const char* list) {
+    if (list != nullptr) fr.expect_list(std::string(list) + " = " + std::to_string(n), bad_line);
     fr.begin();
     for (long i = 0; i < n; ++i) {
         fr.get(v[i]);

@@ -11,7 +11,8 @@
 namespace nep {
 
 // Writes each line as a free-form record to the main listing and to standard output, then ends
-// the run with status 1.
+// the run with status 1; a line of the form " ERROR: <where>: <what>" (bc_where) also goes to
+// standard error.
 [[noreturn]] void bc_stop(iofiles& io, std::initializer_list<std::string> lines);
 
 // A stop whose listing text is fixed: the lines go to the main listing and to standard output
@@ -36,13 +37,18 @@ void check_count(iofiles& io, const freader& fr, long line, const char* name, lo
 // The detail of a node outside its range: "entry 2 of the NQ list is node 40, outside 1..N = 36".
 std::string node_outside(long entry, const char* list, int node, const char* range, int limit);
 
-// Reads one statement of n 3-D node numbers into v[0..n-1]; a node outside 1..N stops the run
-// naming the file, line, entry and node (listing and standard output).
-void read_node_list(iofiles& io, freader& fr, int* v, long n, int N, const char* list);
+// Reads one statement of n 3-D node numbers into v[0..n-1], the list named `list` whose count
+// was read on count_line; a node outside 1..N stops the run naming the file, line, entry and
+// node (listing and standard output), and a file that ends inside the list names the count's
+// line and both numbers.
+void read_node_list(iofiles& io, freader& fr, int* v, long n, int N, const char* list,
+                    long count_line);
 
 // Reads one statement of n node numbers into v[0..n-1]. Returns 0 when all lie in lo..hi;
 // otherwise stops reading at the first one that does not and returns its position (1-based),
-// with its line in bad_line.
-long read_nodes(freader& fr, int* v, long n, int lo, int hi, long& bad_line);
+// with its line in bad_line. With a list name, bad_line holds on entry the line of the list's
+// count, for the message of a file that ends inside the list.
+long read_nodes(freader& fr, int* v, long n, int lo, int hi, long& bad_line,
+                const char* list = nullptr);
 
 }  // namespace nep

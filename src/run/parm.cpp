@@ -36,6 +36,33 @@ std::string real_text(double v) {
     return buf;
 }
 
+// The time control of a transient run (DELTAT below 1e10; at or above it the run solves a steady
+// state and the other values are not used): a step size that is not positive, a bound below the
+// other or an end time not after the start would step backwards, by zero, or for ever.
+void check_time_control(iofiles& io, const control& ctl, long line) {
+    if (!(ctl.DELTAT < 1.0e10)) return;
+    std::string what;
+    if (!(ctl.DELTAT > 0.0)) {
+        what = "DELTAT = " + real_text(ctl.DELTAT) +
+               ": the first step must be positive (1e10 or more asks for a steady state)";
+    } else if (!(ctl.DTMIN > 0.0)) {
+        what = "DTMIN = " + real_text(ctl.DTMIN) + ": the smallest step must be positive";
+    } else if (!(ctl.DTMAX >= ctl.DTMIN)) {
+        what = "DTMAX = " + real_text(ctl.DTMAX) + " is smaller than DTMIN = " + real_text(ctl.DTMIN);
+    } else if (!(ctl.TMAX > ctl.TIMEP)) {
+        what = "TMAX = " + real_text(ctl.TMAX) + " is not after TIMEP = " + real_text(ctl.TIMEP) +
+               ": the run would end before it starts";
+    } else {
+        return;
+    }
+    const std::string detail = io.in(5).role() + " '" + io.in(5).name() + "' line " +
+                               std::to_string(line) + ": " + what;
+    wfree(io.out(6), "STOP: bad time control (TIMEP DELTAT DTMIN DTMAX TMAX)");
+    wfree(io.out(6), detail);
+    wfree(io.STDOUT, "STOP: bad time control (TIMEP DELTAT DTMIN DTMAX TMAX)");
+    input_error(detail);
+}
+
 }  // namespace
 
 void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl) {
@@ -65,7 +92,14 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     fr.read(ctl.ISOLV, ctl.IRELAX, ctl.OMEGA);
     fr.read(ctl.ISOLVC, ctl.IRELAXC, ctl.OMEGAC);
     fr.read(ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
-    fr.read(ctl.TIMEP, ctl.DELTAT, ctl.DTMIN, ctl.DTMAX, ctl.TMAX);
+    fr.begin();
+    fr.get(ctl.TIMEP);
+    fr.get(ctl.DELTAT);
+    fr.get(ctl.DTMIN);
+    fr.get(ctl.DTMAX);
+    fr.get(ctl.TMAX);
+    check_time_control(io, ctl, fr.line());
+    fr.finish();
     fr.read(ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
     fr.begin();
     fr.get(io.IPRT);

@@ -6,6 +6,7 @@
 
 #include "base/format.h"
 #include "base/stop.h"
+#include "records/inputerr.h"
 
 namespace nep {
 
@@ -51,8 +52,10 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
 }
 
 // Reads a count and passes over the record of that many values that follows it when not 0.
-void skip_list(freader& fr, int count, bool reals) {
+// The list's count was read on count_line; a file that ends inside the list names it.
+void skip_list(freader& fr, int count, bool reals, const char* name, long count_line) {
     if (count == 0) return;
+    fr.expect_list(std::string(name) + " = " + std::to_string(count), count_line);
     fr.begin();
     int i = 0;
     double r = 0.0;
@@ -60,6 +63,19 @@ void skip_list(freader& fr, int count, bool reals) {
         if (reals) fr.get(r); else fr.get(i);
     }
     fr.finish();
+}
+
+// The count that follows a list. A file that ends where it should stand most likely holds a list
+// shorter than its count, whose reading took this count for its last value: say so, naming the
+// list's count and its line.
+long read_next_count(freader& fr, int& v, const char* name, const char* list, int count,
+                     long count_line) {
+    if (count > 0 && fr.at_end()) {
+        input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(count_line) + ": " +
+                    list + " = " + std::to_string(count) + " takes the file's last value, and " +
+                    name + " is missing after its list: is the count larger than the list?");
+    }
+    return read_count(fr, v);
 }
 
 [[noreturn]] void size_error(iofiles& io, const char* text) {
@@ -101,22 +117,28 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
 
     freader& fbc = io.in(9);
     fbc.read(ctl.POTBC);
-    fbc.read(dim.NDIR);
-    skip_list(fbc, dim.NDIR, false);
-    fbc.read(dim.NDIRC);
-    skip_list(fbc, dim.NDIRC, false);
+    long line = read_count(fbc, dim.NDIR);
+    skip_list(fbc, dim.NDIR, false, "NDIR", line);
+    const long ndirc_line = read_next_count(fbc, dim.NDIRC, "NDIRC", "NDIR", dim.NDIR, line);
+    skip_list(fbc, dim.NDIRC, false, "NDIRC", ndirc_line);
     dim.NP = (dim.NSTR + 1) * std::max(dim.NDIR, 0) + std::max(dim.NDIRC, 0);
-    fbc.read(dim.NQ);
+    read_next_count(fbc, dim.NQ, "NQ", "NDIRC", dim.NDIRC, ndirc_line);
     fbc.rewind();
 
     freader& sf = io.in(13);
     sf.read(dim.NSF);
     int cmax = -1;
     long long total = 0;
+    int prev = 0;
+    long prev_line = 0;
     for (int k = 1; k <= dim.NSF; ++k) {
         int c = 0;
-        sf.read(c);
-        skip_list(sf, c, false);
+        const std::string name = "the node count of seepage face " + std::to_string(k);
+        const long cline = read_next_count(sf, c, name.c_str(), "the node count of the face before it",
+                                           prev, prev_line);
+        skip_list(sf, c, false, name.c_str(), cline);
+        prev = c;
+        prev_line = cline;
         cmax = std::max(cmax, c);
         total += std::max(c, 0);
     }
@@ -126,14 +148,14 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
 
     if (ctl.ITRANS != 0) {
         freader& tbc = io.in(18);
-        tbc.read(dim.NP2C);
-        skip_list(tbc, dim.NP2C, false);
-        skip_list(tbc, dim.NP2C, true);
-        tbc.read(dim.NPFC);
-        skip_list(tbc, dim.NPFC, false);
-        skip_list(tbc, dim.NPFC, true);
+        long tline = read_count(tbc, dim.NP2C);
+        skip_list(tbc, dim.NP2C, false, "NP2C", tline);
+        skip_list(tbc, dim.NP2C, true, "NP2C", tline);
+        tline = read_next_count(tbc, dim.NPFC, "NPFC", "NP2C", dim.NP2C, tline);
+        skip_list(tbc, dim.NPFC, false, "NPFC", tline);
+        skip_list(tbc, dim.NPFC, true, "NPFC", tline);
         dim.NPC = (dim.NSTR + 1) * std::max(dim.NP2C, 0) + std::max(dim.NPFC, 0);
-        tbc.read(dim.NMC);
+        read_next_count(tbc, dim.NMC, "NMC", "NPFC", dim.NPFC, tline);
         tbc.rewind();
     }
 

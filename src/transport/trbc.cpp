@@ -61,7 +61,7 @@ void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport&
     if (echo) wfmt(lst, "(/,5X,'NP2C (# OF DIR NODES; 2-D MESH, TRNS EQ)= ',I6)", np2c);
     if (np2c != 0) {
         // A surface node replicated down the verticals must be one of the NNOD surface nodes.
-        bad = read_nodes(fr, tra.DIR2DC.data(), np2c, 1, dim.NNOD, line);
+        bad = read_nodes(fr, tra.DIR2DC.data(), np2c, 1, dim.NNOD, line, "NP2C");
         if (bad != 0) {
             const int v = tra.DIR2DC(bad);
             const std::string what = node_outside(bad, "NP2C", v, "1..NNOD", dim.NNOD);
@@ -91,7 +91,7 @@ void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport&
     if (echo) wfmt(lst, "(/,5X,'NPFC (# OF FIXED DIR NODES; TRNSPORT EQ)= ',I6)", npfc);
     if (npfc != 0) {
         int* fixed = tra.DIRNODC.data() + fixed0;
-        read_node_list(io, fr, fixed, npfc, dim.N, "NPFC");
+        read_node_list(io, fr, fixed, npfc, dim.N, "NPFC", line);
         read_reals(fr, tra.DIRVALC.data() + fixed0, npfc);
         if (echo) write_dirichlet(lst, tra.DIRNODC, tra.DIRVALC, fixed0 + 1, fixed0 + npfc);
     }
@@ -105,7 +105,7 @@ void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport&
     dim.NMC = nmc;
     if (echo) wfmt(lst, "(/,5X,'NMC  (# OF CAUCHY NODES; TRANSPORT EQ.) = ',I6)", nmc);
     if (nmc != 0) {
-        read_node_list(io, fr, tra.CAUNOD.data(), nmc, dim.N, "NMC");
+        read_node_list(io, fr, tra.CAUNOD.data(), nmc, dim.N, "NMC", line);
         if (echo) {
             wfmt(lst, "(/,5X,'CAUCHY NODES IN 3-D MESH FOR TRANSPORT EQUATION')");
             wfmt(lst, "(1X,10I7)", fitem::ints(tra.CAUNOD.data(), nmc));

@@ -263,9 +263,10 @@ TEST(AtmSeries, BadRecordsStop) {
         }
         return std::string("(no stop)");
     };
+    // The listing and standard output have it as " ERROR: ...", standard error as below.
     EXPECT_EQ(message("0\n0\n1 2\n20\n3 4\n10\n5 6\n"),
-              "  ERROR: atmospheric boundary-condition file 'atmbc' line 6: time 10 is earlier than"
-              " the time 20 of the record before it\n");
+              "atmospheric boundary-condition file 'atmbc' line 6: time 10 is earlier than"
+              " the time 20 of the record before it");
     EXPECT_EQ(message("0\n0\n1 2\n40\n3\n"),
               "atmospheric boundary-condition file 'atmbc': end of file after line 5, expected a real number");
     EXPECT_EQ(message("1.5\n"),

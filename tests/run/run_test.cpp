@@ -271,3 +271,49 @@ TEST(RunAlt, SecondProgramRunsAndDiffersInItsTexts) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("     STOP: WRONG VALUE FOR IFLOW  4\n"), std::string::npos);
 }
+
+TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
+    struct mistake {
+        const char* file;
+        int line;
+        const char* text;
+        const char* message;
+    };
+    const mistake cases[] = {
+        {"parm", 14, "0.0 -0.01 1.0e-5 0.25 24.0",
+         "parameter file 'parm' line 14: DELTAT = -0.01: the first step must be positive (1e10 or more "
+         "asks for a steady state)"},
+        {"parm", 14, "0.0 0.01 0 0.25 24.0", "parameter file 'parm' line 14: DTMIN = 0: the smallest step must be positive"},
+        {"parm", 14, "0.0 0.01 1.0e-3 1.0e-4 24.0",
+         "parameter file 'parm' line 14: DTMAX = 0.0001 is smaller than DTMIN = 0.001"},
+        {"parm", 14, "1.0 0.01 1.0e-5 0.25 0.5",
+         "parameter file 'parm' line 14: TMAX = 0.5 is not after TIMEP = 1: the run would end before it starts"},
+        // The last record of the atmospheric series has its time but no rate.
+        {"atmbc", 10, "30.0",
+         "atmospheric boundary-condition file 'atmbc' line 10: the record of time 30 needs 1 value, but the "
+         "file ends after 0 values (line 10)"},
+        // A count one larger than its list: the count after it is taken into the list.
+        {"nansfbc", 3, "5", "flow boundary-condition file 'nansfbc' line 3: NDIRC = 5 takes the file's last value, "
+                            "and NQ is missing after its list: is the count larger than the list?"},
+        // A list that ends with the file.
+        {"nansfbc", 5, "2", "flow boundary-condition file 'nansfbc' line 5: NQ = 2, but the file ends after 0 "
+                            "values (line 5)"},
+        {"grid", 4, "0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.06",
+         "grid file 'grid' line 5: the 20 ZRATIO values sum to 1.0100000000000005, not 1 (within 1e-10)"},
+        {"grid", 1, "1 20 5",
+         "grid file 'grid': N1 = 5 is too small for this mesh (row 1, element 4): its symmetric (Picard) "
+         "pattern needs N1 = 6, one more than the largest number of nodes joined to one node with a number "
+         "not below its own, the node itself included"},
+    };
+    for (const mistake& m : cases) {
+        deck d("column");
+        d.set_line(m.file, m.line, m.text);
+        const auto r = d.run();
+        EXPECT_EQ(r.status, 1) << m.message;
+        const auto err = e2e::lines_of(r.err);
+        ASSERT_EQ(err.size(), 2u) << r.err;
+        EXPECT_EQ(err[0], std::string("nepora3d: ") + m.message);
+        EXPECT_EQ(err[1].rfind("nepora3d: stopped on an error before the first step was completed", 0), 0u);
+        EXPECT_EQ(d.read("out.lst").find("TIME STEP:"), std::string::npos) << m.message;
+    }
+}
