@@ -117,11 +117,12 @@ void read_grid(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
                     ": the " + std::to_string(NSTR) + " ZRATIO values sum to " + text +
                     ", not 1 (within 1e-10)");
     }
-    // A negative fraction folds a layer back over the one above it.
+    // A negative fraction folds a layer back over the one above it; a zero one gives a layer of
+    // flat tetrahedra.
     for (int l = 1; l <= NSTR; ++l) {
-        if (msh.ZRATIO(l) < 0.0) {
-            stop_with_line(io, "INPUT ERROR : ZRATIO OF LAYER " + std::to_string(l) + " IS NEGATIVE (" +
-                                   real_text(msh.ZRATIO(l)) + ")" + where(fr, 0));
+        if (!(msh.ZRATIO(l) > 0.0)) {
+            stop_with_line(io, "INPUT ERROR : ZRATIO OF LAYER " + std::to_string(l) + " IS NOT POSITIVE (" +
+                                   real_text(msh.ZRATIO(l)) + ")" + where(fr, zline));
         }
     }
     // Layers are stacked below the surface: a negative thickness would build them upwards.

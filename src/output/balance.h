@@ -79,9 +79,10 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
              const massbal& mb);
 
 // End of the run: when the net cumulative error (in + out - storage change over the run)
-// exceeds 1 % of the water that entered (of what left, when nothing entered), a warning to the
+// exceeds 1 % of the water that entered (of what left, when nothing entered) and is more than
+// rounding (1e-10 of the pore volume), a warning to the
 // main listing and to standard error, with the likely reason: the storage term of KSLOPE 0-4
 // in a flow-only run (KSLOPE = 5 closes the budget), or the density coupling.
-void mbwarn(const control& ctl, iofiles& io, const soil& sl, const massbal& mb);
+void mbwarn(const control& ctl, iofiles& io, const mesh& msh, const soil& sl, const massbal& mb);
 
 }  // namespace nep

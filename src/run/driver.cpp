@@ -149,7 +149,7 @@ int nepora3d(records& R) {
     detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
     test_output(R.dim, ctl, R.msh, R.sl, R.sp, R.fs);
     cumberr(R.dim, ctl, io, R.bc, R.mb);
-    mbwarn(ctl, io, R.sl, R.mb);
+    mbwarn(ctl, io, R.msh, R.sl, R.mb);
     release_solver_work(R.sp);
     timer(start, 2);
     R.cpu.CPUTOT = (float)start;

@@ -173,7 +173,15 @@ TEST(GridFile, NegativeLayerFractionOrThicknessStops) {
         c.sizes(2, 2, 20, 9, 8);
         c.grid_text(grid("1 1 5.0", "1.5 -0.5", "9*10"));
         EXPECT_EQ(run_until_stop([&] { read_grid(c.dim, c.ctl, c.io, c.msh); }).status, EXIT_ERROR);
-        EXPECT_EQ(c.out(), " INPUT ERROR : ZRATIO OF LAYER 2 IS NEGATIVE (-5.00000E-01); GRID FILE 'grid'\n");
+        EXPECT_EQ(c.out(), " INPUT ERROR : ZRATIO OF LAYER 2 IS NOT POSITIVE (-5.00000E-01); GRID FILE 'grid', LINE 4\n");
+    }
+    {
+        // A layer of zero thickness would hold flat tetrahedra.
+        meshcase c;
+        c.sizes(2, 2, 20, 9, 8);
+        c.grid_text(grid("1 1 5.0", "1.0 0", "9*10"));
+        EXPECT_EQ(run_until_stop([&] { read_grid(c.dim, c.ctl, c.io, c.msh); }).status, EXIT_ERROR);
+        EXPECT_EQ(c.out(), " INPUT ERROR : ZRATIO OF LAYER 2 IS NOT POSITIVE (0.00000E+00); GRID FILE 'grid', LINE 4\n");
     }
     {
         meshcase c;
