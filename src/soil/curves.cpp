@@ -110,7 +110,7 @@ void chwat_m(long N, const soil& s, const arr1<double>& P, arr1<double>& W) {
     chpoint c;
     double cap;
     for (long i = 1; i <= N; ++i) {
-        ch_point<M>(s, i, P(i), CH_SE | CH_DSE, c);
+        ch_point<M, true>(s, i, P(i), CH_SE | CH_DSE, c);
         water_of<M>(s, i, P(i), c, W(i), cap);
     }
 }
@@ -123,11 +123,11 @@ void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bo
     for (long i = 1; i <= N; ++i) {
         const double pn = PN(i), pt = PT(i);
         if (pt == pn) {
-            ch_point<M>(s, i, pn, CH_SE | CH_DSE | kr, c);
+            ch_point<M, true>(s, i, pn, CH_SE | CH_DSE | kr, c);
             k = c;
         } else {
-            ch_point<M>(s, i, pn, CH_SE | CH_DSE, c);
-            ch_point<M>(s, i, pt, kr, k);
+            ch_point<M, true>(s, i, pn, CH_SE | CH_DSE, c);
+            ch_point<M, true>(s, i, pt, kr, k);
         }
         water_of<M>(s, i, pn, c, s.WNEW(i), s.STCOEF(i));
         s.CKRW(i) = k.kr;

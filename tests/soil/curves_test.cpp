@@ -315,6 +315,28 @@ TEST(SoilCurves, AnalyticDerivativesMatchCentredDifferencesForEveryModel) {
     }
 }
 
+TEST(SoilCurves, FewestPowersAgreeWithTheSpecifiedArithmetic) {
+    // The van Genuchten point of the mass-conservative scheme takes two powers instead of up to
+    // nine; its values must be those of the specified formulas.
+    for (double n : {1.3, 2.0, 3.0}) {
+        curveset v(0, 1);
+        v.sl.VGN = n;
+        v.sl.VGPSAT = -0.4;
+        v.sl.VGRMC = 0.05;
+        v.parm();
+        for (double psi : {-1e-6, -0.05, -0.4, -1.0, -3.0, -10.0}) {
+            chpoint a, b;
+            const unsigned all = CH_SE | CH_DSE | CH_DDSE | CH_KR | CH_DKR;
+            vg_point(v.sl, psi, all, a);
+            vg_point_fast(v.sl, psi, all, b);
+            expect_rel(b.se, a.se, 1e-14, "Se", psi);
+            expect_rel(b.dse, a.dse, 1e-13, "dSe", psi);
+            expect_rel(b.kr, a.kr, 1e-8, "Kr", psi);
+            expect_rel(b.dkr, a.dkr, 1e-8, "dKr", psi);
+        }
+    }
+}
+
 TEST(SoilCurves, ExtendedVanGenuchtenLimitWhereCapacityEqualsStorage) {
     curveset x(1, 3);
     x.sl.VGN = 1.8;
