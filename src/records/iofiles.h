@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/array.h"
 #include "base/format.h"
@@ -23,6 +24,25 @@ constexpr std::array<int, kNumOutputLines> kOutputUnits = {
 constexpr int kMaxUnit = 134;
 constexpr int kTermUnit = 4;
 constexpr int kFnamesUnit = 1;
+
+// The results beside the specified files, in the folders vtk/ (a ParaView time series) and csv/
+// (tables) of the deck directory: the switch of the command line, the open tables, and the
+// writer's own arrays, all created once at start-up when the results are on.
+struct extra_files {
+    bool ON = true;                  // false with --no-extra-output
+    bool OPEN = false;               // the folders exist and the tables are open
+    ounit BUDGET, OBS, HYDRO, SEEP;  // csv/budget.csv, observations.csv, hydrograph.csv, seepage.csv
+    // The .vtu files written so far (vtk/nepora3d_NNNN.vtu), with their times and step numbers.
+    int NVTU = 0;
+    arr1<double> VTUTIME;
+    arr1<int> VTUSTEP;
+    // Run totals at the previous budget row: nonlinear, linear and coupled iterations, back-steps.
+    int ITUNS0 = 0, ITLIN0 = 0, ITUNSC0 = 0, NBKSTEP0 = 0;
+    // Velocities of the state at an output time (element relative conductivity, element and
+    // nodal Darcy velocities), computed here so that the run's own stay as the step left them.
+    arr1<double> ELKRW, VX, VY, VZ, VXNOD, VYNOD, VZNOD;
+    std::vector<char> BUF;           // output buffer of the binary blocks
+};
 
 struct iofiles {
     // File names by unit number (as read from the fnames file).
@@ -43,6 +63,8 @@ struct iofiles {
     arr1<double> TIMPRT;
     arr1<int> NODVP;
     arr1<int> IPOUT;
+
+    extra_files EXTRA;
 };
 
 // One formatted record to the main listing and the same record to standard output, as the

@@ -16,6 +16,7 @@
 #include "mesh/grid.h"
 #include "output/balance.h"
 #include "output/export.h"
+#include "output/extras.h"
 #include "output/results.h"
 #include "run/cputime.h"
 #include "run/fileset.h"
@@ -116,7 +117,9 @@ int nepora3d(records& R) {
     datin(R);
     grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
+    extra_open(R.dim, ctl, io);
     initial(R);
+    extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.sp, R.fs);
 
     ctl.ENDFLOW = false;
     ctl.ENDCPL = false;
@@ -147,6 +150,7 @@ int nepora3d(records& R) {
     }
 
     detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
+    extra_final(R.dim, ctl, io, R.msh, R.sl, R.sp, R.fs);
     test_output(R.dim, ctl, R.msh, R.sl, R.sp, R.fs);
     cumberr(R.dim, ctl, io, R.bc, R.mb);
     mbwarn(ctl, io, R.msh, R.sl, R.mb);

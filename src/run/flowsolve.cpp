@@ -6,6 +6,7 @@
 #include "flow/nonlinear.h"
 #include "flow/velocity.h"
 #include "output/balance.h"
+#include "output/extras.h"
 #include "output/results.h"
 #include "run/timestep.h"
 #include "soil/curves.h"
@@ -42,12 +43,16 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
 }
 
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-                 const soil& sl, const flowstate& fs) {
+                 soil& sl, const massbal& mb, const sparse& sp, flowstate& fs) {
     write_partial(dim, io, sl, fs);
-    if (dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT)) {
+    const bool output_time = dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT);
+    if (output_time) {
         detout(dim, ctl, io, msh, bc, sl, fs, true);
         io.KPRT += 1;
     }
+    // The run ends after this step when it does not continue (or a coupled step failed).
+    extra_step(dim, ctl, io, msh, bc, sl, mb, sp, fs, output_time,
+               !run_continues(ctl) || ctl.CPLSTA == -3);
     tstats(ctl);
 }
 
@@ -67,7 +72,7 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
          mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,
          net_dirflx(mb), net_neuflx(mb));
-    step_output(dim, ctl, io, msh, bc, sl, fs);
+    step_output(dim, ctl, io, msh, bc, sl, mb, sp, fs);
     if (run_continues(ctl)) {
         tstepf(dim, ctl, io);
         bcupdt(dim, ctl, io, msh, bc, sl, fs);

@@ -13,9 +13,10 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
 void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs);
 
 // The end of an accepted step: the partial output, the detailed output when the step ends on
-// the next output time, and the step statistics.
+// the next output time, the rows and files of vtk/ and csv/ (extra_step), and the step
+// statistics.
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-                 const soil& sl, const flowstate& fs);
+                 soil& sl, const massbal& mb, const sparse& sp, flowstate& fs);
 
 // The time-weighted heads of a new step or iterate: POLD = PNEW, PTHETA, PTHOLD, and the same
 // for the potential heads.

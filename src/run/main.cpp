@@ -12,6 +12,7 @@
 
 #include "base/interrupt.h"
 #include "base/stop.h"
+#include "output/extras.h"
 #include "run/driver.h"
 #include "run/fileset.h"
 #include "run/run.h"
@@ -30,17 +31,20 @@ void usage(std::FILE* f, const char* prog) {
                  "usage: %s [DECK_DIR]\n"
                  "Runs the simulation of the deck in DECK_DIR (default: the current directory),\n"
                  "which holds nepora3d.fnames and the files it names.\n"
-                 "  -h, --help     print this help and exit\n"
-                 "  --version      print the version and exit\n"
+                 "  -h, --help         print this help and exit\n"
+                 "  --version          print the version and exit\n"
+                 "  --no-extra-output  write only the specified result files: no vtk/ (ParaView\n"
+                 "                     series) and no csv/ (tables) folders in DECK_DIR\n"
                  "Exit status: 0 completed, 1 error stop, 2 ended early (a step failed at the\n"
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
-                 "Input and output files: docs/input.md and docs/output.md.\n",
+                 "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
+                 "docs/results.md.\n",
                  prog);
 }
 
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
 // goes on, else the exit status; nothing has been opened yet.
-int parse_args(int argc, char** argv, const char* prog, std::string& dir) {
+int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -52,7 +56,9 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir) {
             std::printf("%s %s\n", prog, NEPORA_VERSION);
             return EXIT_DONE;
         }
-        if (options && a == "--") {
+        if (options && a == "--no-extra-output") {
+            extra = false;
+        } else if (options && a == "--") {
             options = false;
         } else if (options && a.size() > 1 && a[0] == '-') {
             std::fprintf(stderr, "%s: unknown option '%s'\n", prog, a.c_str());
@@ -120,7 +126,8 @@ void closing_summary(const records& R, const char* prog, int status, double wall
 
 int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::string dir;
-    const int early = parse_args(argc, argv, progname, dir);
+    bool extra = true;
+    const int early = parse_args(argc, argv, progname, dir, extra);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -133,6 +140,7 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     auto R = std::make_unique<records>();
     R->ctl.DIALECT = d;
     R->io.PROGNAME = progname;
+    R->io.EXTRA.ON = extra;
     int status = EXIT_DONE;
     std::string message;
     try {
@@ -152,6 +160,7 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     // Whatever ended the run, every file keeps what was written to it.
     closio(R->io);
     flush_all(R->io);
+    extra_close(R->io);
     std::fflush(stdout);
     if (!message.empty()) std::fprintf(stderr, "%s: %s\n", progname, message.c_str());
     const double wall =

@@ -1,0 +1,309 @@
+// The folders vtk/ and csv/: their creation, the tables (one header row of names with units,
+// one record per line, numbers in the shortest form that reads back to the same double) and the
+// calls of the ParaView writer at the output times.
+#include "output/extras.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "base/stop.h"
+
+namespace nep {
+
+namespace {
+
+const char* const kVtkDir = "vtk";
+const char* const kCsvDir = "csv";
+const char* const kPvdPath = "vtk/nepora3d.pvd";
+constexpr std::size_t kBinaryBuffer = 1 << 20;
+
+// One row of a table, built in a fixed buffer.
+class csv_row {
+public:
+    csv_row& num(double v) {
+        sep();
+        const auto r = std::to_chars(buf_ + n_, buf_ + kCap, v);
+        n_ = r.ec == std::errc() ? (std::size_t)(r.ptr - buf_) : n_;
+        return *this;
+    }
+    csv_row& integer(long v) {
+        sep();
+        const auto r = std::to_chars(buf_ + n_, buf_ + kCap, v);
+        n_ = r.ec == std::errc() ? (std::size_t)(r.ptr - buf_) : n_;
+        return *this;
+    }
+    csv_row& text(std::string_view s) {
+        sep();
+        const std::size_t k = std::min(s.size(), kCap - n_);
+        std::memcpy(buf_ + n_, s.data(), k);
+        n_ += k;
+        return *this;
+    }
+    void to(ounit& u) {
+        u.record(std::string_view(buf_, n_));
+        n_ = 0;
+    }
+
+private:
+    void sep() {
+        if (n_ > 0 && n_ < kCap) buf_[n_++] = ',';
+    }
+    static constexpr std::size_t kCap = 2048;
+    char buf_[kCap];
+    std::size_t n_ = 0;
+};
+
+// A header row from the names of one or two space-separated lists.
+void header(ounit& u, const char* names, const char* more = "") {
+    csv_row r;
+    for (const std::string_view all : {std::string_view(names), std::string_view(more)}) {
+        std::size_t at = 0;
+        while (at < all.size()) {
+            std::size_t end = all.find(' ', at);
+            if (end == std::string_view::npos) end = all.size();
+            if (end > at) r.text(all.substr(at, end - at));
+            at = end + 1;
+        }
+    }
+    r.to(u);
+}
+
+void make_folder(const char* name) {
+    struct stat st;
+    if (::stat(name, &st) == 0 && S_ISDIR(st.st_mode)) return;
+    errno = 0;
+    if (::mkdir(name, 0777) != 0) {
+        input_error(std::string("cannot create the folder '") + name +
+                    "' in the deck directory: " + std::strerror(errno ? errno : EACCES) +
+                    " (--no-extra-output runs without it)");
+    }
+}
+
+void open_table(ounit& u, const char* path) {
+    errno = 0;
+    if (!u.open(path)) {
+        input_error(std::string("cannot create the table '") + path + "': " +
+                    std::strerror(errno ? errno : EACCES));
+    }
+}
+
+// The .vtu files of an earlier run (nepora3d_NNNN.vtu), which the new collection would not list.
+void remove_old_series() {
+    DIR* d = ::opendir(kVtkDir);
+    if (d == nullptr) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view n = e->d_name;
+        const std::string_view pre = "nepora3d_", post = ".vtu";
+        if (n.size() <= pre.size() + post.size() || n.substr(0, pre.size()) != pre ||
+            n.substr(n.size() - post.size()) != post) {
+            continue;
+        }
+        const std::string_view digits = n.substr(pre.size(), n.size() - pre.size() - post.size());
+        if (digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        std::string path = std::string(kVtkDir) + "/" + std::string(n);
+        std::remove(path.c_str());
+    }
+    ::closedir(d);
+}
+
+// The .vtu of the state at time t of step s, and the collection with it.
+void series_output(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                   soil& sl, const sparse& sp, flowstate& fs, double t, int s) {
+    extra_files& x = io.EXTRA;
+    if (x.NVTU >= x.VTUTIME.size()) return;  // more output times than the run can have
+    extra_velocities(dim, ctl, msh, sl, sp, fs, x);
+    char path[64];
+    std::snprintf(path, sizeof path, "%s/nepora3d_%04d.vtu", kVtkDir, x.NVTU);
+    write_vtu(path, dim, ctl, msh, sl, fs, x, t, s);
+    x.NVTU += 1;
+    x.VTUTIME(x.NVTU) = t;
+    x.VTUSTEP(x.NVTU) = s;
+    write_pvd(kPvdPath, x);
+}
+
+// The observation nodes: the partial-output nodes IPOUT, then the verticals below the profile
+// nodes NODVP from the surface down. Nodes outside the mesh are left out (the run stops on them
+// at its first step).
+void observation_rows(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                      const soil& sl, const flowstate& fs, double t, int s, bool output) {
+    const bool coupled = ctl.ITRANS != 0;
+    csv_row r;
+    auto row = [&](long node, int vertical) {
+        r.integer(s).num(t).integer(output ? 1 : 0).integer(node).integer(vertical);
+        r.num(msh.X(node)).num(msh.Y(node)).num(msh.Z(node));
+        r.num(fs.PNEW(node)).num(fs.HPOT(node)).num(sl.SW(node)).num(sl.CKRW(node));
+        if (coupled) r.num(fs.CNEW(node));
+        r.to(io.EXTRA.OBS);
+    };
+    for (int k = 1; k <= dim.NR && k <= io.IPOUT.size(); ++k) {
+        const int i = io.IPOUT(k);
+        if (i >= 1 && i <= dim.N) row(i, 0);
+    }
+    for (int k = 1; k <= dim.NUMVP && k <= io.NODVP.size(); ++k) {
+        const int i = io.NODVP(k);
+        if (i < 1 || i > dim.NNOD) continue;
+        for (int j = 0; j <= dim.NSTR; ++j) row((long)j * dim.NNOD + i, i);
+    }
+}
+
+// One row per seepage face: its exit point (position, node and elevation; node 0 and elevation
+// nan when no node of the face is saturated) and the flux through its saturated nodes.
+void seepage_rows(const dimensions& dim, iofiles& io, const mesh& msh, const bcdata& bc, double t,
+                  int s) {
+    csv_row r;
+    for (int f = 1; f <= dim.NSF; ++f) {
+        const int n = bc.NSFNUM(f), e = bc.IEXIT(f);
+        const bool wet = e >= 1 && e <= n;
+        const int node = wet ? bc.SFNOD(f, e) : 0;
+        const bool valid = node >= 1 && node <= dim.N;
+        double q = 0.0;
+        for (int j = std::max(e, 1); j <= n; ++j) q += bc.SFQ(f, j);
+        r.integer(s).num(t).integer(f).integer(n).integer(e).integer(node);
+        r.num(valid ? msh.Z(node) : std::nan(""));
+        r.integer(wet ? n - e + 1 : 0).num(q);
+        r.to(io.EXTRA.SEEP);
+    }
+}
+
+}  // namespace
+
+void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
+    extra_files& x = io.EXTRA;
+    if (!x.ON) return;
+    const bool coupled = ctl.ITRANS != 0;
+    make_folder(kVtkDir);
+    make_folder(kCsvDir);
+    remove_old_series();
+    std::remove(kPvdPath);
+
+    open_table(x.BUDGET, "csv/budget.csv");
+    header(x.BUDGET,
+           "step time_T dt_T nonlinear_iterations linear_iterations back_steps"
+           " atm_head_in_L3 atm_head_out_L3 bc_head_in_L3 bc_head_out_L3"
+           " atm_flux_in_L3 atm_flux_out_L3 bc_flux_in_L3 bc_flux_out_L3 seepage_out_L3"
+           " in_L3 out_L3 storage_change_L3 error_L3 rel_error_pct"
+           " cum_in_L3 cum_out_L3 cum_storage_change_L3 cum_error_L3 cum_abs_error_L3",
+           coupled ? " coupled_iterations solute_dirichlet_in_M solute_dirichlet_out_M"
+                     " solute_cauchy_in_M solute_cauchy_out_M solute_storage_change_M"
+                     " solute_error_M solute_rel_error_pct cum_solute_in_M cum_solute_out_M"
+                     " cum_solute_abs_error_M"
+                   : "");
+
+    open_table(x.HYDRO, "csv/hydrograph.csv");
+    header(x.HYDRO,
+           "step time_T dt_T atm_potential_L3_T atm_actual_L3_T overland_L3_T return_L3_T"
+           " seepage_L3_T bc_head_L3_T bc_flux_L3_T",
+           coupled ? " solute_dirichlet_M_T solute_cauchy_M_T" : "");
+
+    open_table(x.OBS, "csv/observations.csv");
+    header(x.OBS,
+           "step time_T output node vertical x_L y_L z_L pressure_head_L total_head_L"
+           " saturation relative_conductivity",
+           coupled ? " concentration" : "");
+
+    if (dim.NSF > 0) {
+        open_table(x.SEEP, "csv/seepage.csv");
+        header(x.SEEP, "step time_T face nodes exit_position exit_node exit_z_L saturated_nodes"
+                       " flux_L3_T");
+    } else {
+        std::remove("csv/seepage.csv");
+    }
+
+    // Initial output, one per output time, the final one.
+    x.NVTU = 0;
+    x.VTUTIME.alloc(dim.NPRT + 2);
+    x.VTUSTEP.alloc(dim.NPRT + 2);
+    x.ELKRW.alloc(dim.NT);
+    x.VX.alloc(dim.NT);
+    x.VY.alloc(dim.NT);
+    x.VZ.alloc(dim.NT);
+    x.VXNOD.alloc(dim.N);
+    x.VYNOD.alloc(dim.N);
+    x.VZNOD.alloc(dim.N);
+    x.BUF.assign(kBinaryBuffer, 0);
+    x.ITUNS0 = ctl.ITUNS;
+    x.ITLIN0 = ctl.ITLIN;
+    x.ITUNSC0 = ctl.ITUNSC;
+    x.NBKSTEP0 = ctl.NBKSTEP;
+    x.OPEN = true;
+    extra_flush(io);
+}
+
+void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                   const bcdata& bc, soil& sl, const sparse& sp, flowstate& fs) {
+    if (!io.EXTRA.OPEN) return;
+    observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIMEP, 0, true);
+    seepage_rows(dim, io, msh, bc, ctl.TIMEP, 0);
+    extra_flush(io);
+    series_output(dim, ctl, io, msh, sl, sp, fs, ctl.TIMEP, 0);
+}
+
+void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                const bcdata& bc, soil& sl, const massbal& mb, const sparse& sp, flowstate& fs,
+                bool output_time, bool last) {
+    extra_files& x = io.EXTRA;
+    if (!x.OPEN) return;
+    const bool coupled = ctl.ITRANS != 0;
+    const int s = ctl.NSTEP;
+    const double t = ctl.TIME;
+
+    csv_row r;
+    r.integer(s).num(t).num(ctl.DELTAT);
+    r.integer(ctl.ITUNS - x.ITUNS0).integer(ctl.ITLIN - x.ITLIN0).integer(ctl.NBKSTEP - x.NBKSTEP0);
+    for (int k = 1; k <= 8; ++k) r.num(mb.FLXVOL[k]);
+    r.num(mb.SFVOL).num(mb.VIN).num(mb.VOUT).num(mb.DSTORE).num(mb.ERRAS).num(mb.ERREL);
+    r.num(mb.CIN).num(mb.COUT).num(mb.CSTORE).num(mb.CINOUT - mb.CSTORE).num(mb.CERRAS);
+    if (coupled) {
+        r.integer(ctl.ITUNSC - x.ITUNSC0);
+        for (int k = 1; k <= 4; ++k) r.num(mb.TFLXVOL[k]);
+        r.num(mb.TDSTORE).num(mb.TERRAS).num(mb.TERREL);
+        r.num(mb.TCIN).num(mb.TCOUT).num(mb.TCERRAS);
+    }
+    r.to(x.BUDGET);
+    x.ITUNS0 = ctl.ITUNS;
+    x.ITLIN0 = ctl.ITLIN;
+    x.ITUNSC0 = ctl.ITUNSC;
+    x.NBKSTEP0 = ctl.NBKSTEP;
+
+    r.integer(s).num(t).num(ctl.DELTAT);
+    r.num(mb.POTFLX).num(mb.ACTFLX).num(mb.OVLFLX).num(mb.RETFLX).num(mb.SFFLX);
+    r.num(net_dirflx(mb)).num(net_neuflx(mb));
+    if (coupled) r.num(net_tdirflx(mb)).num(net_tcauflx(mb));
+    r.to(x.HYDRO);
+
+    observation_rows(dim, ctl, io, msh, sl, fs, t, s, output_time || last);
+    seepage_rows(dim, io, msh, bc, t, s);
+    extra_flush(io);
+    if (output_time) series_output(dim, ctl, io, msh, sl, sp, fs, t, s);
+}
+
+void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                 soil& sl, const sparse& sp, flowstate& fs) {
+    extra_files& x = io.EXTRA;
+    if (!x.OPEN) return;
+    if (x.NVTU > 0 && x.VTUSTEP(x.NVTU) == ctl.NSTEP && x.VTUTIME(x.NVTU) == ctl.TIME) return;
+    series_output(dim, ctl, io, msh, sl, sp, fs, ctl.TIME, ctl.NSTEP);
+}
+
+void extra_flush(iofiles& io) {
+    extra_files& x = io.EXTRA;
+    for (ounit* u : {&x.BUDGET, &x.OBS, &x.HYDRO, &x.SEEP}) u->flush();
+}
+
+void extra_close(iofiles& io) {
+    extra_files& x = io.EXTRA;
+    for (ounit* u : {&x.BUDGET, &x.OBS, &x.HYDRO, &x.SEEP}) u->close();
+    x.OPEN = false;
+}
+
+}  // namespace nep

@@ -1,0 +1,63 @@
+// Results beside the specified files, for ParaView and for pandas: in the deck directory, the
+// folder vtk/ holds one VTK XML unstructured grid (.vtu) of the whole mesh per detailed-output
+// time and the collection nepora3d.pvd that lists them with their times; the folder csv/ holds
+// the tables budget.csv, hydrograph.csv, observations.csv and, with seepage faces, seepage.csv.
+// Nothing here writes to a file of the file set, and the state of the run is left as it was:
+// the velocities of the .vtu are computed in the writer's own arrays. All of it is off when
+// io.EXTRA.ON is false (--no-extra-output).
+#pragma once
+
+#include "records/bcdata.h"
+#include "records/control.h"
+#include "records/dimensions.h"
+#include "records/flowstate.h"
+#include "records/iofiles.h"
+#include "records/massbal.h"
+#include "records/mesh.h"
+#include "records/soil.h"
+#include "records/sparse.h"
+
+namespace nep {
+
+// Creates vtk/ and csv/ in the working directory (a failure is an error naming the folder),
+// removes the .vtu files a previous run left there, opens the tables with their header rows and
+// creates the writer's arrays. Called once, after the input is read and before the initial
+// state is written.
+void extra_open(const dimensions& dim, const control& ctl, iofiles& io);
+
+// The initial state (step 0, TIMEP): observation and seepage rows and the first .vtu.
+void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                   const bcdata& bc, soil& sl, const sparse& sp, flowstate& fs);
+
+// After the bookkeeping of a step: its budget, hydrograph, observation and seepage rows, and
+// the .vtu when the step ends on an output time. last is true when the run ends after this
+// step (its rows then belong to the final detailed output too). The tables are flushed.
+void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                const bcdata& bc, soil& sl, const massbal& mb, const sparse& sp, flowstate& fs,
+                bool output_time, bool last);
+
+// The final detailed output: its .vtu, unless the last one written holds this step already.
+void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                 soil& sl, const sparse& sp, flowstate& fs);
+
+// Flushes and closes the tables (every stop of the run passes here).
+void extra_flush(iofiles& io);
+void extra_close(iofiles& io);
+
+// The pieces, for the tests.
+
+// Element and nodal Darcy velocities of the current state into io.EXTRA (VX..VZ, VXNOD..VZNOD),
+// by velele and velnod with the element mean of CKRW: the values test_output would write now.
+// The run's own velocities and element means are not changed.
+void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
+                      const sparse& sp, flowstate& fs, extra_files& x);
+
+// One .vtu of the state at time t of step s (the velocities already in x), at path.
+void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
+               const soil& sl, const flowstate& fs, extra_files& x, double t, int s);
+
+// The collection of the x.NVTU files written so far, at path (written whole, then renamed into
+// place, so that it is complete at every moment).
+void write_pvd(const char* path, const extra_files& x);
+
+}  // namespace nep
