@@ -1,9 +1,11 @@
 #include "run/fileset.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "base/format.h"
 #include "base/stop.h"
@@ -24,8 +26,61 @@ std::string read_name(control& ctl, iofiles& io) {
     return io.in(kFnamesUnit).read_text(ctl.DIALECT == dialect::ALT ? 30 : 40);
 }
 
+// The line of the fnames file that names a unit.
+int fnames_line(int unit) {
+    for (int k = 0; k < kNumInputLines; ++k)
+        if (kInputUnits[k] == unit) return k + 1;
+    for (int k = 0; k < kNumOutputLines; ++k)
+        if (kOutputUnits[k] == unit) return kNumInputLines + k + 1;
+    return 0;
+}
+
+std::string named_on(int unit) {
+    return "named on line " + std::to_string(fnames_line(unit)) + " of " + kFnames;
+}
+
+// An input must be a file that can be read: a directory would read as an empty file, a device
+// or a pipe other than /dev/null as whatever it happens to give.
 void open_input(iofiles& io, int unit) {
-    io.in(unit).open(io.NAMES[unit], input_role(unit));
+    const std::string& name = io.NAMES[unit];
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && name != "/dev/null") {
+        input_error("the " + std::string(input_role(unit)) + " '" + name + "' " + named_on(unit) +
+                    (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file"));
+    }
+    io.in(unit).open(name, input_role(unit));
+}
+
+// No output may be written over an input or over another output: the same name on two lines
+// (or two names of one file) is refused before any output is opened. /dev/null may take any
+// number of outputs.
+void check_names(const control& ctl, const iofiles& io) {
+    struct entry {
+        int unit;
+        bool output;
+        bool known;
+        dev_t dev;
+        ino_t ino;
+    };
+    std::vector<entry> files;
+    auto add = [&](int unit, bool output) {
+        if (transport_only(unit) && ctl.ITRANS == 0) return;
+        const std::string& name = io.NAMES[unit];
+        if (output && name == "/dev/null") return;
+        struct stat st {};
+        const bool known = ::stat(name.c_str(), &st) == 0;
+        for (const entry& e : files) {
+            const bool same = io.NAMES[e.unit] == name || (known && e.known && e.dev == st.st_dev && e.ino == st.st_ino);
+            if (!same) continue;
+            input_error("'" + name + "' is " + named_on(unit) + " as an output, and the " +
+                        (e.output ? std::string("output") : std::string(input_role(e.unit))) + " of line " +
+                        std::to_string(fnames_line(e.unit)) +
+                        " is the same file: the output would overwrite it");
+        }
+        files.push_back({unit, output, known, st.st_dev, st.st_ino});
+    };
+    for (int unit : kInputUnits) add(unit, false);
+    for (int unit : kOutputUnits) add(unit, true);
 }
 
 void write_headers(const control& ctl, ounit& u, int unit) {
@@ -99,13 +154,13 @@ void open_inp(control& ctl, iofiles& io) {
 }
 
 void open_out(control& ctl, iofiles& io) {
+    for (int unit : kOutputUnits) io.NAMES[unit] = read_name(ctl, io);
+    check_names(ctl, io);
     for (int unit : kOutputUnits) {
-        io.NAMES[unit] = read_name(ctl, io);
         if (transport_only(unit) && ctl.ITRANS == 0) continue;
         if (!io.out(unit).open(io.NAMES[unit])) {
-            input_error("cannot create the output file '" + io.NAMES[unit] + "' named on line " +
-                        std::to_string(io.in(kFnamesUnit).line() - 1) + " of " + kFnames + ": " +
-                        std::strerror(errno));
+            input_error("cannot create the output file '" + io.NAMES[unit] + "' " + named_on(unit) +
+                        ": " + std::strerror(errno));
         }
         write_headers(ctl, io.out(unit), unit);
     }

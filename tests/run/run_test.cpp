@@ -317,3 +317,32 @@ TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
         EXPECT_EQ(d.read("out.lst").find("TIME STEP:"), std::string::npos) << m.message;
     }
 }
+
+TEST(RunFileSet, NoOutputOverwritesAnInputAndADirectoryIsNoInput) {
+    {
+        deck d("tiny");
+        const std::string parm = d.read("parm");
+        d.set_line("nepora3d.fnames", 13, "parm");  // the main listing named like the parameter file
+        const auto r = d.run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(e2e::lines_of(r.err)[0],
+                  "nepora3d: 'parm' is named on line 13 of nepora3d.fnames as an output, and the parameter "
+                  "file of line 1 is the same file: the output would overwrite it");
+        EXPECT_EQ(d.read("parm"), parm);
+    }
+    {
+        deck d("tiny");
+        d.set_line("nepora3d.fnames", 27, "heads.out");  // two outputs, one file
+        EXPECT_EQ(e2e::lines_of(d.run().err)[0],
+                  "nepora3d: 'heads.out' is named on line 27 of nepora3d.fnames as an output, and the output "
+                  "of line 24 is the same file: the output would overwrite it");
+    }
+    {
+        deck d("tiny");
+        e2e::fs::create_directory(d.path("atmdir"));
+        d.set_line("nepora3d.fnames", 6, "atmdir");
+        EXPECT_EQ(e2e::lines_of(d.run().err)[0],
+                  "nepora3d: the atmospheric boundary-condition file 'atmdir' named on line 6 of "
+                  "nepora3d.fnames is a directory");
+    }
+}
