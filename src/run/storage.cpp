@@ -1,6 +1,10 @@
 #include "run/storage.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
+#include <cstdio>
 #include <climits>
 #include <cstdint>
 
@@ -11,6 +15,22 @@
 namespace nep {
 
 namespace {
+
+// The most nonlinear iterations a step may take (ITMX, ITMXC): they size the iteration
+// histories, so a count beyond any use would only exhaust the memory.
+constexpr int kMaxIterations = 100000;
+
+// A count read from an input file must not exceed what it can mean (nodes of the mesh, surface
+// nodes, iterations); checked when it is read, before anything is created from it.
+void bound(const freader& fr, long line, const char* name, long long value, long long limit,
+           const char* what) {
+    // A limit that is not positive is a size of the mesh that allocate refuses first.
+    if (limit > 0 && value > limit) {
+        input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": " + name +
+                    " = " + std::to_string(value) + " exceeds " + what + " (" +
+                    std::to_string(limit) + ")");
+    }
+}
 
 // Passes over the parameter file as read_parm reads it, keeping the sizes.
 void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
@@ -25,8 +45,20 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     fr.read(r, r, r, r);               // 5
     fr.read(i, i);                     // 6
     fr.read(r, i, r, i);               // 7
-    fr.read(dim.ITMX, i, i, r);        // 8
-    fr.read(dim.ITMXC, i, i, r);       // 9
+    fr.begin();                        // 8
+    fr.get(dim.ITMX);
+    bound(fr, fr.line(), "ITMX", dim.ITMX, kMaxIterations, "the most iterations a step may take");
+    fr.get(i);
+    fr.get(i);
+    fr.get(r);
+    fr.finish();
+    fr.begin();                        // 9
+    fr.get(dim.ITMXC);
+    bound(fr, fr.line(), "ITMXC", dim.ITMXC, kMaxIterations, "the most iterations a step may take");
+    fr.get(i);
+    fr.get(i);
+    fr.get(r);
+    fr.finish();
     fr.read(i, r);                     // 10
     fr.read(ctl.ISOLV, i, r);          // 11
     fr.read(ctl.ISOLVC, i, r);         // 12
@@ -78,6 +110,43 @@ long read_next_count(freader& fr, int& v, const char* name, const char* list, in
     return read_count(fr, v);
 }
 
+// Memory the system can still give: what is available plus free swap (Linux), or the physical
+// memory elsewhere; 0 when unknown.
+double available_bytes() {
+    double kib = 0.0;
+    if (std::FILE* f = std::fopen("/proc/meminfo", "r")) {
+        char key[64];
+        double v = 0.0;
+        char unit[16];
+        while (std::fscanf(f, "%63s %lf %15s", key, &v, unit) == 3) {
+            if (std::strcmp(key, "MemAvailable:") == 0 || std::strcmp(key, "SwapFree:") == 0) kib += v;
+        }
+        std::fclose(f);
+        if (kib > 0.0) return kib * 1024.0;
+    }
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && size > 0 ? (double)pages * (double)size : 0.0;
+}
+
+// A lower bound of the memory a mesh takes: per tetrahedron its nodes, volumes, basis
+// coefficients, position map, element means and velocities; per node the slot windows of the
+// pattern and some forty nodal values. A deck that cannot fit stops before anything is created,
+// instead of being killed by the system halfway.
+void check_memory(const dimensions& dim, const control& ctl) {
+    const double windows = (ctl.ITRANS != 0 && ctl.IFLOW == 1) ? 2.0 : 1.0;
+    const double need = (double)dim.NT * 244.0 +
+                        (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
+    const double have = available_bytes();
+    if (have > 0.0 && need > have) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "the mesh of %d nodes and %d tetrahedra needs at least %.2f GiB of memory, "
+                      "%.2f GiB available",
+                      dim.N, dim.NT, need / 1073741824.0, have / 1073741824.0);
+        input_error(text);
+    }
+}
+
 [[noreturn]] void size_error(iofiles& io, const char* text) {
     wfree(io.STDOUT, text);
     stop_run(EXIT_ERROR);
@@ -97,14 +166,18 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     dim.N1C = dim.N1;
     // The derived sizes are formed in 64 bits; sizes beyond the 32-bit range are refused here
     // rather than wrapping around.
-    const long long n = (long long)(dim.NSTR + 1LL) * dim.NNOD;
-    const long long nt = 3LL * dim.NTRI * dim.NSTR;
-    if (n > INT_MAX || nt > INT_MAX || 3LL * dim.NTRI > INT_MAX) {
+    // A negative size gives derived sizes of 0, which the size checks of allocate refuse with
+    // their own messages.
+    const long long nstr = std::max(dim.NSTR, 0), nnod = std::max(dim.NNOD, 0);
+    const long long ntri = std::max(dim.NTRI, 0);
+    const long long n = (nstr + 1) * nnod * (dim.NSTR >= 0 ? 1 : 0);
+    const long long nt = 3 * ntri * nstr;
+    if (n > INT_MAX || nt > INT_MAX || 3 * ntri > INT_MAX) {
         grid.fail("the mesh of " + std::to_string(dim.NNOD) + " surface nodes, " +
                   std::to_string(dim.NTRI) + " triangles and " + std::to_string(dim.NSTR) +
                   " layers is too large");
     }
-    dim.NTRI3 = 3 * dim.NTRI;
+    dim.NTRI3 = (int)(3 * ntri);
     dim.N = (int)n;
     dim.NT = (int)nt;
     dim.NWAT = dim.NWAT != 0 ? dim.N : 0;
@@ -118,15 +191,20 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     freader& fbc = io.in(9);
     fbc.read(ctl.POTBC);
     long line = read_count(fbc, dim.NDIR);
+    bound(fbc, line, "NDIR", dim.NDIR, dim.NNOD, "NNOD, the number of surface nodes");
     skip_list(fbc, dim.NDIR, false, "NDIR", line);
     const long ndirc_line = read_next_count(fbc, dim.NDIRC, "NDIRC", "NDIR", dim.NDIR, line);
+    bound(fbc, ndirc_line, "NDIRC", dim.NDIRC, dim.N, "N, the number of nodes");
     skip_list(fbc, dim.NDIRC, false, "NDIRC", ndirc_line);
-    dim.NP = (dim.NSTR + 1) * std::max(dim.NDIR, 0) + std::max(dim.NDIRC, 0);
-    read_next_count(fbc, dim.NQ, "NQ", "NDIRC", dim.NDIRC, ndirc_line);
+    // NSTR and NDIR are checked for sign later; products are formed in 64 bits meanwhile.
+    const long long np = (std::max(dim.NSTR, 0) + 1LL) * std::max(dim.NDIR, 0) + std::max(dim.NDIRC, 0);
+    dim.NP = (int)std::min<long long>(np, INT_MAX);
+    const long nq_line = read_next_count(fbc, dim.NQ, "NQ", "NDIRC", dim.NDIRC, ndirc_line);
+    bound(fbc, nq_line, "NQ", dim.NQ, dim.N, "N, the number of nodes");
     fbc.rewind();
 
     freader& sf = io.in(13);
-    sf.read(dim.NSF);
+    bound(sf, read_count(sf, dim.NSF), "NSF", dim.NSF, dim.NNOD, "NNOD, the number of surface nodes");
     int cmax = -1;
     long long total = 0;
     int prev = 0;
@@ -136,6 +214,7 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
         const std::string name = "the node count of seepage face " + std::to_string(k);
         const long cline = read_next_count(sf, c, name.c_str(), "the node count of the face before it",
                                            prev, prev_line);
+        bound(sf, cline, name.c_str(), c, dim.N, "N, the number of nodes");
         skip_list(sf, c, false, name.c_str(), cline);
         prev = c;
         prev_line = cline;
@@ -149,13 +228,17 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     if (ctl.ITRANS != 0) {
         freader& tbc = io.in(18);
         long tline = read_count(tbc, dim.NP2C);
+        bound(tbc, tline, "NP2C", dim.NP2C, dim.NNOD, "NNOD, the number of surface nodes");
         skip_list(tbc, dim.NP2C, false, "NP2C", tline);
         skip_list(tbc, dim.NP2C, true, "NP2C", tline);
         tline = read_next_count(tbc, dim.NPFC, "NPFC", "NP2C", dim.NP2C, tline);
+        bound(tbc, tline, "NPFC", dim.NPFC, dim.N, "N, the number of nodes");
         skip_list(tbc, dim.NPFC, false, "NPFC", tline);
         skip_list(tbc, dim.NPFC, true, "NPFC", tline);
-        dim.NPC = (dim.NSTR + 1) * std::max(dim.NP2C, 0) + std::max(dim.NPFC, 0);
-        read_next_count(tbc, dim.NMC, "NMC", "NPFC", dim.NPFC, tline);
+        const long long npc = (std::max(dim.NSTR, 0) + 1LL) * std::max(dim.NP2C, 0) + std::max(dim.NPFC, 0);
+        dim.NPC = (int)std::min<long long>(npc, INT_MAX);
+        const long nmc_line = read_next_count(tbc, dim.NMC, "NMC", "NPFC", dim.NPFC, tline);
+        bound(tbc, nmc_line, "NMC", dim.NMC, dim.N, "N, the number of nodes");
         tbc.rewind();
     }
 
@@ -175,6 +258,7 @@ void allocate(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc,
     if (dim.N <= 0) size_error(io, "error: n <= 0 !!!");
     if (dim.NT <= 0) size_error(io, "error: nt <= 0 !!!");
     if (dim.NTRI <= 0) size_error(io, "error: ntri <= 0 !!!");
+    check_memory(dim, ctl);
     alloc_mesh(dim, msh);
     wfree(io.STDOUT);
     alloc_bcdata(dim, bc);
