@@ -1,8 +1,10 @@
 #include "run/timestep.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "base/interrupt.h"
+#include "base/stop.h"
 
 namespace nep {
 
@@ -46,6 +48,16 @@ void advance_time(const dimensions& dim, control& ctl, const iofiles& io) {
         ctl.TIME = io.TIMPRT(io.KPRT);
     } else {
         ctl.TIME = t;
+    }
+    // A step that goes back, by zero or to no number would never reach the end of the run.
+    if (!(ctl.DELTAT > 0.0) || !std::isfinite(ctl.DELTAT) || !(ctl.TIME > ctl.TIMEP) ||
+        !std::isfinite(ctl.TIME)) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the next time step would not advance the run (TIME = %.10g after %.10g, "
+                      "DELTAT = %.10g); the run stops",
+                      ctl.TIME, ctl.TIMEP, ctl.DELTAT);
+        input_error(text);
     }
 }
 
