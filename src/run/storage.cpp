@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <climits>
 #include <cstdint>
+#include <utility>
 
 #include "base/format.h"
 #include "base/stop.h"
@@ -45,20 +46,16 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     fr.read(r, r, r, r);               // 5
     fr.read(i, i);                     // 6
     fr.read(r, i, r, i);               // 7
-    fr.begin();                        // 8
-    fr.get(dim.ITMX);
-    bound(fr, fr.line(), "ITMX", dim.ITMX, kMaxIterations, "the most iterations a step may take");
-    fr.get(i);
-    fr.get(i);
-    fr.get(r);
-    fr.finish();
-    fr.begin();                        // 9
-    fr.get(dim.ITMXC);
-    bound(fr, fr.line(), "ITMXC", dim.ITMXC, kMaxIterations, "the most iterations a step may take");
-    fr.get(i);
-    fr.get(i);
-    fr.get(r);
-    fr.finish();
+    // 8, 9: the iteration limits of the flow and of the coupled iteration, then three values.
+    for (auto [limit, name] : {std::pair<int*, const char*>{&dim.ITMX, "ITMX"}, {&dim.ITMXC, "ITMXC"}}) {
+        fr.begin();
+        fr.get(*limit);
+        bound(fr, fr.line(), name, *limit, kMaxIterations, "the most iterations a step may take");
+        fr.get(i);
+        fr.get(i);
+        fr.get(r);
+        fr.finish();
+    }
     fr.read(i, r);                     // 10
     fr.read(ctl.ISOLV, i, r);          // 11
     fr.read(ctl.ISOLVC, i, r);         // 12
