@@ -205,11 +205,16 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
            " seepage_L3_T bc_head_L3_T bc_flux_L3_T",
            coupled ? " solute_dirichlet_M_T solute_cauchy_M_T" : "");
 
-    open_table(x.OBS, "csv/observations.csv");
-    header(x.OBS,
-           "step time_T output node vertical x_L y_L z_L pressure_head_L total_head_L"
-           " saturation relative_conductivity",
-           coupled ? " concentration" : "");
+    // The tables of observation nodes and seepage faces exist when the deck has some.
+    if (dim.NR > 0 || dim.NUMVP > 0) {
+        open_table(x.OBS, "csv/observations.csv");
+        header(x.OBS,
+               "step time_T output node vertical x_L y_L z_L pressure_head_L total_head_L"
+               " saturation relative_conductivity",
+               coupled ? " concentration" : "");
+    } else {
+        std::remove("csv/observations.csv");
+    }
 
     if (dim.NSF > 0) {
         open_table(x.SEEP, "csv/seepage.csv");
