@@ -1,39 +1,74 @@
 #!/usr/bin/env bash
-# Runs the benchmark deck as a user would and reports wall time, time per step, per nonlinear
-# iteration and per conjugate-gradient iteration, and peak memory.
-#   bench/run.sh PROGRAM [NX NY NSTR STEPS]
+# The benchmark: two decks run as a user runs them, each at three sizes (x4 nodes a step, the
+# largest about 210,000 nodes):
+#   rain     bench/gen_deck.sh  - flat, rain on a water table, 30 steps of 0.01 (storage-dominated)
+#   slope    bench/gen_slope.sh - a hillslope with a water table and an outlet, steps growing to
+#                                 0.5 d (tens of conjugate-gradient iterations per solve)
+# For each run it prints one line per figure and appends a row to results.csv in the bench
+# directory: nodes, steps, nonlinear and linear iterations, time per step, per nonlinear and per
+# CG iteration, peak memory per node, and the CG iteration against a memory-traffic bound (a
+# STREAM-like triad measured in the same run, and the bytes one iteration must move: matrix
+# values and indices, the incomplete factor, the vectors).
+#   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
-shift
+sizes=${2:-"25 50 100"}
 here=$(cd "$(dirname "$0")" && pwd)
-dir=${BENCH_DIR:-/tmp/nepora3d-bench}
-rm -rf "$dir"
-"$here/gen_deck.sh" "$dir" "$@"
-cd "$dir"
-start=$(date +%s.%N)
-status=0
-if [ -x /usr/bin/time ]; then
-  /usr/bin/time -v -o time.txt "$prog" >/dev/null || status=$?
-  peak=$(awk -F': ' '/Maximum resident set size/ { printf "%.1f MiB", $2 / 1024 }' time.txt)
-else
-  "$prog" >/dev/null || status=$?
-  peak="(install GNU time for the peak memory)"
-fi
-end=$(date +%s.%N)
-wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-steps=$(awk '/TOT # OF TIME STEPS/ { print $NF }' out.lst)
-nl=$(awk '/TOT # OF NONLIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
-lin=$(awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
-n=$(awk '/N      \(# OF NODES IN 3-D MESH\)/ { print $NF }' out.lst)
-nt=$(awk '/NT     \(# OF TETRAHEDRA IN 3-D MESH\)/ { print $NF }' out.lst)
-echo "exit status        $status"
-echo "nodes, tetrahedra  $n, $nt"
-echo "wall time          $wall s"
-awk -v w="$wall" -v s="$steps" -v nl="$nl" -v lin="$lin" 'BEGIN {
-    printf "time steps         %d   (%.4f s per step)\n", s, w / (s > 0 ? s : 1)
-    printf "nonlinear iter.    %d   (%.4f s per nonlinear iteration)\n", nl, w / (nl > 0 ? nl : 1)
-    printf "CG iterations      %d   (%.6f s per CG iteration, whole run)\n", lin, w / (lin > 0 ? lin : 1)
-}'
-echo "peak memory        $peak"
-grep -E 'TOT CPU FOR (THE SIMULATION|UNSAT|LOCAL FLOW|FLOW LINEAR|FLOW MASS)' out.lst || true
-exit $status
+root=${BENCH_DIR:-/tmp/nepora3d-bench}
+rm -rf "$root"
+mkdir -p "$root"
+csv="$root/results.csv"
+echo "deck,side,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound" > "$csv"
+
+cc -O2 -o "$root/triad" "$here/triad.c"
+gbs=$("$root/triad")
+echo "memory bandwidth (triad)  $gbs GB/s"
+
+for deck in rain slope; do
+  for side in $sizes; do
+    dir="$root/$deck-$side"
+    if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null
+    else "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null; fi
+    cd "$dir"
+    start=$(date +%s.%N)
+    status=0
+    /usr/bin/time -v -o time.txt "$prog" >/dev/null 2>stderr.txt || status=$?
+    end=$(date +%s.%N)
+    wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+    peak=$(awk -F': ' '/Maximum resident set size/ { print $2 * 1024 }' time.txt)
+    n=$(awk '/N      \(# OF NODES IN 3-D MESH\)/ { print $NF }' out.lst)
+    nt=$(awk '/NT     \(# OF TETRAHEDRA IN 3-D MESH\)/ { print $NF }' out.lst)
+    nterm=$(awk '/NTERM  \(# OF NONZERO TERMS; FLOW EQ\)/ { print $NF }' out.lst)
+    steps=$(awk '/TOT # OF TIME STEPS/ { print $NF }' out.lst)
+    nl=$(awk '/TOT # OF NONLIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
+    lin=$(awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
+    solver=$(awk '/TOT CPU FOR FLOW LINEAR SOLVER & RESIDUAL/ { print $(NF-3) }' out.lst)
+    echo "== $deck, $side x $side x 20: exit status $status"
+    awk -v d="$deck" -v side="$side" -v n="$n" -v nt="$nt" -v nterm="$nterm" -v s="$steps" \
+        -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" -v solver="$solver" -v gbs="$gbs" \
+        -v csv="$csv" 'BEGIN {
+      # One CG iteration: the symmetric matrix (values and column indices) and the factor in the
+      # same pattern, read once by the product and twice by the two triangular solves, the row
+      # pointers three times, and about ten vectors of N values read or written.
+      bytes = 12 * nterm + 2 * 12 * nterm + 3 * 4 * (n + 1) + 10 * 8 * n
+      bound = bytes / (gbs * 1e9)
+      cg = (lin > 0) ? solver / lin : 0
+      printf "nodes, tetrahedra        %d, %d\n", n, nt
+      printf "steps                    %d\n", s
+      printf "nonlinear iterations     %d\n", nl
+      printf "CG iterations            %d (%.1f per solve)\n", lin, (nl > 0 ? lin / nl : 0)
+      printf "wall time                %.3f s\n", w
+      printf "time per step            %.4f s\n", w / (s > 0 ? s : 1)
+      printf "time per nonlinear iter. %.4f s\n", w / (nl > 0 ? nl : 1)
+      printf "time per CG iteration    %.6f s (solver phase, factorisation included)\n", cg
+      printf "peak memory per node     %.0f bytes\n", peak / (n > 0 ? n : 1)
+      printf "CG iteration / bound     %.2f (bound %.6f s for %.1f MB at %.2f GB/s)\n", \
+             (bound > 0 ? cg / bound : 0), bound, bytes / 1e6, gbs
+      printf "%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f\n", d, side, n, nt, s, nl, lin, \
+             w, w / (s > 0 ? s : 1), w / (nl > 0 ? nl : 1), cg, peak / (n > 0 ? n : 1), bound, \
+             (bound > 0 ? cg / bound : 0) >> csv
+    }'
+  done
+done
+echo "== CSV: $csv"
+cat "$csv"
