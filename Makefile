@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all programs test example bench clean
+.PHONY: all programs test example bench plot clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -22,6 +22,11 @@ example: programs
 
 bench: programs
 	bash bench/run.sh $(abspath $(BUILD))/nepora3d
+
+# Pictures of a run from its csv/ folder: make plot DECK=examples/column-rain/run
+DECK ?= examples/column-rain/run
+plot:
+	python3 tools/nepora-plot $(DECK)
 
 clean:
 	rm -rf $(BUILD)
