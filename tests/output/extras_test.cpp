@@ -17,11 +17,16 @@ namespace {
 
 e2e::result run_with(const deck& d, const std::string& args) {
     e2e::result r;
+    // Standard output and error beside the deck directory, under its own name: tests run in
+    // parallel.
+    const std::string out = d.dir().string() + ".out", err = d.dir().string() + ".err";
     const std::string cmd = "cd '" + d.dir().string() + "' && '" + NEPORA_BIN + "' " + args +
-                            " >../extras-out.txt 2>../extras-err.txt </dev/null";
+                            " >'" + out + "' 2>'" + err + "' </dev/null";
     const int st = std::system(cmd.c_str());
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.err = e2e::slurp(d.dir().parent_path() / "extras-err.txt");
+    r.err = e2e::slurp(err);
+    fs::remove(out);
+    fs::remove(err);
     return r;
 }
 
