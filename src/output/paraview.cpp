@@ -1,6 +1,7 @@
 // The ParaView series: one VTK XML unstructured grid per output time (binary, appended raw,
 // little-endian, UInt64 block headers) and the .pvd collection that lists them.
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -277,10 +278,14 @@ void write_pvd(const char* path, const extra_files& x) {
                            "byte_order=\"LittleEndian\">\n"
                            "  <Collection>\n") > 0;
     for (int k = 1; k <= x.NVTU; ++k) {
+        // The time in the shortest form that reads back to the same double.
+        char t[32];
+        const auto r = std::to_chars(t, t + sizeof t - 1, x.VTUTIME(k));
+        *r.ptr = '\0';
         ok = ok && std::fprintf(f,
-                                "    <DataSet timestep=\"%.17g\" group=\"\" part=\"0\" "
+                                "    <DataSet timestep=\"%s\" group=\"\" part=\"0\" "
                                 "file=\"nepora3d_%04d.vtu\"/>\n",
-                                x.VTUTIME(k), k - 1) > 0;
+                                t, k - 1) > 0;
     }
     ok = ok && std::fprintf(f, "  </Collection>\n</VTKFile>\n") > 0;
     ok = std::fclose(f) == 0 && ok;
