@@ -8,7 +8,8 @@
 # directory: nodes, steps, nonlinear and linear iterations, time per step, per nonlinear and per
 # CG iteration, peak memory per node, and the CG iteration against a memory-traffic bound (a
 # STREAM-like triad measured in the same run, and the bytes one iteration must move: matrix
-# values and indices, the incomplete factor, the vectors).
+# values and indices, the incomplete factor, the vectors). The runs write the specified files
+# only (--no-extra-output).
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
@@ -32,7 +33,7 @@ for deck in rain slope; do
     cd "$dir"
     start=$(date +%s.%N)
     status=0
-    /usr/bin/time -v -o time.txt "$prog" >/dev/null 2>stderr.txt || status=$?
+    /usr/bin/time -v -o time.txt "$prog" --no-extra-output >/dev/null 2>stderr.txt || status=$?
     end=$(date +%s.%N)
     wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
     peak=$(awk -F': ' '/Maximum resident set size/ { print $2 * 1024 }' time.txt)

@@ -28,12 +28,17 @@ std::string snapshot(const deck& d) {
 
 e2e::result run_args(const deck& d, const std::string& args) {
     e2e::result r;
-    const std::string cmd = "cd '" + d.dir().string() + "' && '" + NEPORA_BIN + "' " + args +
-                            " >../cli-out.txt 2>../cli-err.txt </dev/null";
+    // Beside the deck directory, under its own name, so that the deck stays untouched and tests
+    // running at the same time do not share the files.
+    const std::string out = d.dir().string() + ".out", err = d.dir().string() + ".err";
+    const std::string cmd = "cd '" + d.dir().string() + "' && '" + NEPORA_BIN + "' " + args + " >'" +
+                            out + "' 2>'" + err + "' </dev/null";
     const int st = std::system(cmd.c_str());
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.out = e2e::slurp(d.dir().parent_path() / "cli-out.txt");
-    r.err = e2e::slurp(d.dir().parent_path() / "cli-err.txt");
+    r.out = e2e::slurp(out);
+    r.err = e2e::slurp(err);
+    fs::remove(out);
+    fs::remove(err);
     return r;
 }
 
@@ -73,12 +78,14 @@ TEST(CommandLine, HelpVersionAndUnknownOptionsTouchNoFile) {
 TEST(CommandLine, DeckDirectoryArgumentRunsThereAndEndsWithASummary) {
     deck d("box");
     const fs::path here = d.dir().parent_path();
+    const std::string errfile = d.dir().string() + ".err";
     const std::string cmd = "cd '" + here.string() + "' && '" + NEPORA_BIN + "' '" +
-                            d.dir().filename().string() + "' >/dev/null 2>cli-err.txt </dev/null";
+                            d.dir().filename().string() + "' >/dev/null 2>'" + errfile + "' </dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_TRUE(d.exists("out.lst"));
     EXPECT_TRUE(d.exists("terminal.log"));
-    const auto err = e2e::lines_of(e2e::slurp(here / "cli-err.txt"));
+    const auto err = e2e::lines_of(e2e::slurp(errfile));
+    fs::remove(errfile);
     ASSERT_EQ(err.size(), 2u);
     EXPECT_EQ(err[0], "nepora3d: steady state solved at time 1.7e+38 after 1 steps, 2 nonlinear and "
                       "12 linear iterations");
