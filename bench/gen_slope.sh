@@ -5,6 +5,7 @@
 # grow from 0.01 d to 0.5 d, so that the conjugate gradients need tens of iterations.
 #   bench/gen_slope.sh DIR [NX] [NY] [NSTR] [TMAX]
 set -euo pipefail
+. "$(dirname "$0")/deck_common.sh"
 dir=$1
 nx=${2:-100}
 ny=${3:-100}
@@ -15,26 +16,7 @@ cd "$dir"
 nnod=$((nx * ny))
 ntri=$((2 * (nx - 1) * (ny - 1)))
 
-cat > parm <<PARM
-0                        IPRT1
-1 0 F                    IFLOW ITRANS OSC_FLAG
-0 0.01                   KSLOPE TOLKSL
--3.0 -1.0 -3.0 -1.0      PKRL PKRR PSEL PSER
--3.0 -2.0 -2.0 -1.0      PDSE1L PDSE1R PDSE2L PDSE2R
-0 0                      ISFONE ISFCVG
-1.0 1 1.0 1              TETAF LUMP TETAC LUMPC
-10 4 8 1.0e-3            ITMX ITMX1 ITMX2 TOLNL
-10 4 8 1.0e-3            ITMXC ITMXC1 ITMXC2 TOLNLC
-0 1.0e9                  L2NORM ERNLMX
-0 0 1.0                  ISOLV IRELAX OMEGA
-0 0 1.0                  ISOLVC IRELAXC OMEGAC
-2000 1.0e-10 2000 1.0e-10 ITCGSY TLCGSY ITCGNS TLCGNS
-0.0 0.01 1.0e-4 0.5 $tmax TIMEP DELTAT DTMIN DTMAX TMAX
-0.0 1.5 0.0 0.5          DTMAGA DTMAGM DTREDS DTREDM
-0 0 0                    IPRT ISEC NPRT
-0                        NUMVP
-0                        NR
-PARM
+write_parm "2000 1.0e-10 2000 1.0e-10" "0.0 0.01 1.0e-4 0.5 $tmax" "0.0 1.5 0.0 0.5"
 
 # Surface from 10 m (x = 0) rising 2 %, flat bottom 6 m below the lowest point.
 awk -v nx="$nx" -v ny="$ny" -v nstr="$nstr" -v nnod="$nnod" -v ntri="$ntri" 'BEGIN {
@@ -48,13 +30,8 @@ awk -v nx="$nx" -v ny="$ny" -v nstr="$nstr" -v nnod="$nnod" -v ntri="$ntri" 'BEG
     for (j = 1; j <= ny; ++j) for (i = 1; i <= nx; ++i) {
         line = line sprintf(" %.4f", 10.0 + 0.02 * (i - 1)); if (length(line) > 100) { print line; line = "" } }
     if (line != "") print line
-    for (j = 1; j < ny; ++j) for (i = 1; i < nx; ++i) {
-        a = (j - 1) * nx + i; b = a + 1; c = a + nx; d = c + 1
-        print a, b, d, 1
-        print a, d, c, 1
-    }
-    for (j = 1; j <= ny; ++j) for (i = 1; i <= nx; ++i) print (i - 1) * 1.0, (j - 1) * 1.0
 }' > grid
+write_triangles "$nx" "$ny"
 
 # The outlet: the surface nodes of the low edge (x = 0), replicated down their verticals, at a
 # potential head of 8 m.
@@ -84,14 +61,5 @@ cat > soil <<SOIL
 SOIL
 for ((l = 1; l <= nstr; ++l)); do echo "1.0 1.0 0.2 1.0e-4 0.35" >> soil; done
 printf 'T\n0\n9.0\n' > flowic
-printf '0\n0.0\n' > transic
-printf '1.0 0.0 0.0 0.0\n' > solute
-printf '0\n0\n0\n' > transbc
-{
-    printf '%s\n' parm grid nansfbc dirts neuts atmbc sfbc soil flowic transic solute transbc
-    printf '%s\n' out.lst coords.out conv.out mbal.out cpl.out vp.out vpc.out hgatm.out hgnatm.out \
-        hgflag.out sfflag.out heads.out vel.out conc.out sw.out ckrw.out elvel.out surfp.out \
-        satsur.out surfsw.out surfc.out dirbc.out neubc.out hgsf.out hgdir.out hgneu.out \
-        view1.out view2.out view3.out view4.out
-} > nepora3d.fnames
+finish_deck
 echo "deck in $dir: $nnod surface nodes, $ntri triangles, $((nnod * (nstr + 1))) nodes, $((3 * ntri * nstr)) tetrahedra, to $tmax d"
