@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all programs test example bench plot clean
+.PHONY: all programs test example bench plot clean fuzz
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -27,6 +27,15 @@ bench: programs
 DECK ?= examples/column-rain/run
 plot:
 	python3 tools/nepora-plot $(DECK)
+
+# The fuzzing harnesses (clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer),
+# each run for half of FUZZ_SECONDS from a seed corpus of the test decks; a finding fails.
+FUZZ_SECONDS ?= 60
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DNEPORA_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_deck fuzz_freeread
+	bash fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)
