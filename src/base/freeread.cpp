@@ -180,6 +180,31 @@ void freader::finish() {
     list_name_.clear();
 }
 
+long freader::values_left() const {
+    // The rest of the statement being read, and every record after it.
+    std::size_t p = pos_;
+    if (!in_stmt_ && need_skip_) {
+        while (p < text_.size() && text_[p] != '\n') ++p;
+    }
+    long count = 0;
+    const std::size_t n = text_.size();
+    while (p < n) {
+        const char c = text_[p];
+        if (c == '/') return -1;
+        if (ends_value(c)) {
+            ++p;
+            continue;
+        }
+        const std::size_t start = p;
+        while (p < n && !ends_value(text_[p])) ++p;
+        const std::string_view t(text_.data() + start, p - start);
+        const std::size_t star = t.find('*');
+        int r = 0;
+        count += (star != std::string_view::npos && star > 0 && parse_int(t.substr(0, star), r) && r > 0) ? r : 1;
+    }
+    return count;
+}
+
 freader::tok freader::next(const char* expected) {
     if (stmt_done_) return tok::SLASH;
     if (repeat_left_ > 0) {

@@ -66,6 +66,11 @@ public:
     // record cut short.
     bool at_end() const;
 
+    // How many values the rest of the file holds (r*c counts r), without reading them; -1 when
+    // a slash makes the count unknown. Lets a count be checked against the data before
+    // anything is created from it.
+    long values_left() const;
+
     // Formatted read of one record with "(Aw)": the first w characters of the line, trailing
     // blanks removed (w <= 0 reads the whole line, as "(A)").
     std::string read_text(int w);

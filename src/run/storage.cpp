@@ -158,7 +158,24 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
 
     freader& grid = io.in(8);
     grid.read(dim.NZONE, dim.NSTR, dim.N1);
-    grid.read(dim.NNOD, dim.NTRI);
+    grid.begin();
+    grid.get(dim.NNOD);
+    grid.get(dim.NTRI);
+    const long sizes_line = grid.line();
+    grid.finish();
+    // The records after the sizes hold at least IVERT, ISP, BASE, NSTR layer fractions, one
+    // elevation, four numbers per triangle and two coordinates per node: sizes beyond the data
+    // stop here, before any array is created or the listing echoes them.
+    const long left = grid.values_left();
+    const long long least = 4LL + std::max(dim.NSTR, 0) + 4LL * std::max(dim.NTRI, 0) +
+                            2LL * std::max(dim.NNOD, 0);
+    if (left >= 0 && least > left) {
+        input_error(grid.role() + " '" + grid.name() + "' line " + std::to_string(sizes_line) +
+                    ": NNOD = " + std::to_string(dim.NNOD) + ", NTRI = " + std::to_string(dim.NTRI) +
+                    " and NSTR = " + std::to_string(dim.NSTR) + " need at least " +
+                    std::to_string(least) + " values after this line, and the file holds " +
+                    std::to_string(left));
+    }
     grid.rewind();
     dim.N1C = dim.N1;
     // The derived sizes are formed in 64 bits; sizes beyond the 32-bit range are refused here

@@ -300,6 +300,10 @@ TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
                             "values (line 5)"},
         {"grid", 4, "0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.06",
          "grid file 'grid' line 5: the 20 ZRATIO values sum to 1.0100000000000005, not 1 (within 1e-10)"},
+        // Sizes beyond the data are refused before anything is created from them.
+        {"grid", 2, "1000000 2",
+         "grid file 'grid' line 2: NNOD = 1000000, NTRI = 2 and NSTR = 20 need at least 2000032 values after "
+         "this line, and the file holds 40"},
         {"grid", 1, "1 20 5",
          "grid file 'grid': N1 = 5 is too small for this mesh (row 1, element 4): its symmetric (Picard) "
          "pattern needs N1 = 6, one more than the largest number of nodes joined to one node with a number "
