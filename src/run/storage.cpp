@@ -177,6 +177,20 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
                     std::to_string(left));
     }
     grid.rewind();
+    // The soil file holds a record of five values for every layer and material type, after the
+    // sixteen values of the curve models: a number of material types beyond its data stops here,
+    // before the tables are created.
+    if (dim.NSTR > 0 && dim.NZONE > 0) {
+        const freader& soil = io.in(14);
+        const long have = soil.values_left();
+        const long long need = 16LL + 5LL * dim.NSTR * dim.NZONE;
+        if (have >= 0 && need > have) {
+            input_error(grid.role() + " '" + grid.name() + "': NZONE = " + std::to_string(dim.NZONE) +
+                        " and NSTR = " + std::to_string(dim.NSTR) + " need " + std::to_string(need) +
+                        " values in the " + soil.role() + " '" + soil.name() + "', which holds " +
+                        std::to_string(have));
+        }
+    }
     dim.N1C = dim.N1;
     // The derived sizes are formed in 64 bits; sizes beyond the 32-bit range are refused here
     // rather than wrapping around.

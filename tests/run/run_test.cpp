@@ -301,6 +301,8 @@ TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
         {"grid", 4, "0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.05 0.06",
          "grid file 'grid' line 5: the 20 ZRATIO values sum to 1.0100000000000005, not 1 (within 1e-10)"},
         // Sizes beyond the data are refused before anything is created from them.
+        {"grid", 1, "3 20 30",
+         "grid file 'grid': NZONE = 3 and NSTR = 20 need 316 values in the soil file 'soil', which holds 116"},
         {"grid", 2, "1000000 2",
          "grid file 'grid' line 2: NNOD = 1000000, NTRI = 2 and NSTR = 20 need at least 2000032 values after "
          "this line, and the file holds 40"},
