@@ -186,17 +186,17 @@ const char* const kWarning = "WARNING: THE WATER BUDGET DOES NOT CLOSE";
 TEST(WaterBudget, DrySandColumnClosesUnderKslopeFiveAndWarnsUnderKslopeZero) {
     strip s;  // 20 layers of 0.1 m of sand (n = 3), head -1 m, rain 0.05 for 3 h
     s.kslope = 0;
-    const outcome spec = run_strip(s);
+    const outcome classic = run_strip(s);
     s.kslope = 5;
     const outcome picard = run_strip(s);
     s.iflow = 2;
     const outcome newton = run_strip(s);
 
     // The specified storage loses several percent of the rain, and says so.
-    EXPECT_LT(spec.error, -0.02);
-    EXPECT_NE(spec.listing.find(kWarning), std::string::npos);
-    EXPECT_NE(spec.listing.find("KSLOPE = 5 (MASS-CONSERVATIVE STORAGE) CLOSES THE BUDGET"), std::string::npos);
-    EXPECT_NE(spec.err.find("warning: the water budget does not close"), std::string::npos);
+    EXPECT_LT(classic.error, -0.02);
+    EXPECT_NE(classic.listing.find(kWarning), std::string::npos);
+    EXPECT_NE(classic.listing.find("KSLOPE = 5 (MASS-CONSERVATIVE STORAGE) CLOSES THE BUDGET"), std::string::npos);
+    EXPECT_NE(classic.err.find("warning: the water budget does not close"), std::string::npos);
 
     for (const outcome* o : {&picard, &newton}) {
         EXPECT_LT(std::fabs(o->error), 1.0e-4) << o->error;
@@ -204,7 +204,7 @@ TEST(WaterBudget, DrySandColumnClosesUnderKslopeFiveAndWarnsUnderKslopeZero) {
         EXPECT_EQ(o->err.find("warning"), std::string::npos) << o->err;
         EXPECT_NE(o->listing.find("KSLOPE  (5 MASS-CONSERVATIVE STORAGE)     =      5"), std::string::npos);
     }
-    EXPECT_LE(picard.nonlinear, 1.5 * spec.nonlinear);
+    EXPECT_LE(picard.nonlinear, 1.5 * classic.nonlinear);
     EXPECT_LT(newton.nonlinear, picard.nonlinear);
 }
 
