@@ -144,6 +144,13 @@ void check_memory(const dimensions& dim, const control& ctl) {
     }
 }
 
+// A node list of surface nodes replicated down the NSTR + 1 levels, then fixed nodes. The signs
+// are checked later; the product is formed in 64 bits meanwhile and held to the 32-bit range.
+int replicated_size(int nstr, int surface, int fixed) {
+    const long long n = (std::max(nstr, 0) + 1LL) * std::max(surface, 0) + std::max(fixed, 0);
+    return (int)std::min<long long>(n, INT_MAX);
+}
+
 [[noreturn]] void size_error(iofiles& io, const char* text) {
     wfree(io.STDOUT, text);
     stop_run(EXIT_ERROR);
@@ -224,9 +231,7 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     const long ndirc_line = read_next_count(fbc, dim.NDIRC, "NDIRC", "NDIR", dim.NDIR, line);
     bound(fbc, ndirc_line, "NDIRC", dim.NDIRC, dim.N, "N, the number of nodes");
     skip_list(fbc, dim.NDIRC, false, "NDIRC", ndirc_line);
-    // NSTR and NDIR are checked for sign later; products are formed in 64 bits meanwhile.
-    const long long np = (std::max(dim.NSTR, 0) + 1LL) * std::max(dim.NDIR, 0) + std::max(dim.NDIRC, 0);
-    dim.NP = (int)std::min<long long>(np, INT_MAX);
+    dim.NP = replicated_size(dim.NSTR, dim.NDIR, dim.NDIRC);
     const long nq_line = read_next_count(fbc, dim.NQ, "NQ", "NDIRC", dim.NDIRC, ndirc_line);
     bound(fbc, nq_line, "NQ", dim.NQ, dim.N, "N, the number of nodes");
     fbc.rewind();
@@ -263,8 +268,7 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
         bound(tbc, tline, "NPFC", dim.NPFC, dim.N, "N, the number of nodes");
         skip_list(tbc, dim.NPFC, false, "NPFC", tline);
         skip_list(tbc, dim.NPFC, true, "NPFC", tline);
-        const long long npc = (std::max(dim.NSTR, 0) + 1LL) * std::max(dim.NP2C, 0) + std::max(dim.NPFC, 0);
-        dim.NPC = (int)std::min<long long>(npc, INT_MAX);
+        dim.NPC = replicated_size(dim.NSTR, dim.NP2C, dim.NPFC);
         const long nmc_line = read_next_count(tbc, dim.NMC, "NMC", "NPFC", dim.NPFC, tline);
         bound(tbc, nmc_line, "NMC", dim.NMC, dim.N, "N, the number of nodes");
         tbc.rewind();
