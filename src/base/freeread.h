@@ -71,6 +71,10 @@ public:
     // anything is created from it.
     long values_left() const;
 
+    // True once a slash has ended the current statement: the values it did not reach keep what
+    // they hold.
+    bool ended() const { return stmt_done_; }
+
     // Formatted read of one record with "(Aw)": the first w characters of the line, trailing
     // blanks removed (w <= 0 reads the whole line, as "(A)").
     std::string read_text(int w);

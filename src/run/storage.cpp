@@ -33,6 +33,22 @@ void bound(const freader& fr, long line, const char* name, long long value, long
     }
 }
 
+// Passes over a list of `count` values read by the current statement. A slash before its end
+// would leave values unset that the list must hold (output times, nodes): refused here, before
+// the count sizes anything.
+void pass_list(freader& fr, int count, bool reals, const char* name) {
+    int i = 0;
+    double r = 0.0;
+    for (int k = 1; k <= count; ++k) {
+        if (reals) fr.get(r); else fr.get(i);
+        if (fr.ended()) {
+            input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(fr.line()) + ": " +
+                        name + " = " + std::to_string(count) + ", but a slash ends its list after " +
+                        std::to_string(k - 1) + (k == 2 ? " value" : " values"));
+        }
+    }
+}
+
 // Passes over the parameter file as read_parm reads it, keeping the sizes.
 void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     int i = 0;
@@ -66,16 +82,16 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     fr.get(i);
     fr.get(i);
     fr.get(dim.NPRT);
-    for (int k = 1; k <= dim.NPRT; ++k) fr.get(r);
+    pass_list(fr, dim.NPRT, true, "NPRT");
     fr.finish();
     fr.begin();                        // 17
     fr.get(dim.NUMVP);
-    for (int k = 1; k <= dim.NUMVP; ++k) fr.get(i);
+    pass_list(fr, dim.NUMVP, false, "NUMVP");
     fr.finish();
     fr.read(dim.NR);                   // 18
     if (dim.NR > 0) {                  // 19: passed over so that its length is known to exist
         fr.begin();
-        for (int k = 1; k <= dim.NR; ++k) fr.get(i);
+        pass_list(fr, dim.NR, false, "NR");
         fr.finish();
     }
 }

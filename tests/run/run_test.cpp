@@ -286,6 +286,9 @@ TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
         {"parm", 14, "0.0 0.01 0 0.25 24.0", "parameter file 'parm' line 14: DTMIN = 0: the smallest step must be positive"},
         {"parm", 14, "0.0 0.01 1.0e-3 1.0e-4 24.0",
          "parameter file 'parm' line 14: DTMAX = 0.0001 is smaller than DTMIN = 0.001"},
+        // A slash ends a list before its count: nothing is sized from the count.
+        {"parm", 16, "2 0 2147483647 2.0 12.0 /",
+         "parameter file 'parm' line 16: NPRT = 2147483647, but a slash ends its list after 2 values"},
         {"parm", 14, "1.0 0.01 1.0e-5 0.25 0.5",
          "parameter file 'parm' line 14: TMAX = 0.5 is not after TIMEP = 1: the run would end before it starts"},
         // The last record of the atmospheric series has its time but no rate.
