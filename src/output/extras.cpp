@@ -25,7 +25,6 @@ namespace {
 const char* const kVtkDir = "vtk";
 const char* const kCsvDir = "csv";
 const char* const kPvdPath = "vtk/nepora3d.pvd";
-constexpr std::size_t kBinaryBuffer = 1 << 20;
 
 // One row of a table, built in a fixed buffer.
 class csv_row {
@@ -235,7 +234,6 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
     x.VXNOD.alloc(dim.N);
     x.VYNOD.alloc(dim.N);
     x.VZNOD.alloc(dim.N);
-    x.BUF.assign(kBinaryBuffer, 0);
     x.ITUNS0 = ctl.ITUNS;
     x.ITLIN0 = ctl.ITLIN;
     x.ITUNSC0 = ctl.ITUNSC;

@@ -1,5 +1,8 @@
 // The ParaView series: one VTK XML unstructured grid per output time (binary, appended raw,
-// little-endian, UInt64 block headers) and the .pvd collection that lists them.
+// zlib-compressed, little-endian, UInt64 block headers) and the .pvd collection that lists them.
+#include <zlib.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -43,17 +46,41 @@ private:
     extra_files& x_;
 };
 
-// Binary blocks of the appended data through the writer's buffer, little-endian whatever the
-// host.
-class block_writer {
+// The appended data of one array: its raw bytes, little-endian whatever the host, cut into blocks
+// that are deflated one by one (zlib) and written at once, then the header that VTK's zlib
+// compressor puts before them (block count, block size, size of the last partial block, the
+// compressed size of each block, all UInt64) written into the room left for it. The writer holds
+// one raw block and one compressed block, whatever the mesh.
+class zblock_writer {
 public:
-    block_writer(std::FILE* f, std::vector<char>& buf, const char* path)
-        : f_(f), buf_(buf), path_(path) {}
+    static constexpr std::size_t kBlock = 1 << 16;
 
+    zblock_writer(std::FILE* f, std::vector<char>& buf, const char* path)
+        : f_(f), buf_(buf), path_(path) {
+        buf_.resize(kBlock + compressBound(kBlock));
+    }
+
+    // Starts an array of nbytes raw bytes.
+    void begin(std::uint64_t nbytes) {
+        nblocks_ = (nbytes + kBlock - 1) / kBlock;
+        last_ = nbytes % kBlock;
+        sizes_.assign(nblocks_, 0);
+        block_ = 0;
+        start_ = std::ftell(f_);
+        if (start_ < 0) fail();
+        const std::uint64_t zero = 0;
+        for (std::uint64_t i = 0; i < nblocks_ + 3; ++i) put_words(&zero, 1);
+    }
     void bytes(const void* p, std::size_t k) {
-        if (n_ + k > buf_.size()) flush();
-        std::memcpy(buf_.data() + n_, p, k);
-        n_ += k;
+        const char* c = static_cast<const char*>(p);
+        while (k > 0) {
+            const std::size_t m = std::min(k, kBlock - n_);
+            std::memcpy(buf_.data() + n_, c, m);
+            n_ += m;
+            c += m;
+            k -= m;
+            if (n_ == kBlock) deflate_block();
+        }
     }
     template <class T>
     void value(T v) {
@@ -64,11 +91,16 @@ public:
 #endif
         bytes(b, sizeof(T));
     }
-    // The header of a block: its length in bytes.
-    void header(std::uint64_t nbytes) { value(nbytes); }
-    void flush() {
-        if (n_ > 0 && std::fwrite(buf_.data(), 1, n_, f_) != n_) fail();
-        n_ = 0;
+    // Ends the array; returns the bytes it took in the file, header included.
+    std::uint64_t end() {
+        if (n_ > 0) deflate_block();
+        const long stop = std::ftell(f_);
+        std::uint64_t head[3] = {nblocks_, kBlock, last_};
+        if (stop < 0 || std::fseek(f_, start_, SEEK_SET) != 0) fail();
+        put_words(head, 3);
+        put_words(sizes_.data(), nblocks_);
+        if (std::fseek(f_, stop, SEEK_SET) != 0) fail();
+        return (std::uint64_t)(stop - start_);
     }
     [[noreturn]] void fail() const {
         input_error(std::string("cannot write the ParaView file '") + path_ + "': " +
@@ -76,14 +108,39 @@ public:
     }
 
 private:
+    void deflate_block() {
+        unsigned char* out = reinterpret_cast<unsigned char*>(buf_.data() + kBlock);
+        uLongf len = (uLongf)(buf_.size() - kBlock);
+        if (compress2(out, &len, reinterpret_cast<const Bytef*>(buf_.data()), (uLong)n_, kLevel) != Z_OK) {
+            errno = ENOMEM;
+            fail();
+        }
+        if (std::fwrite(out, 1, len, f_) != len) fail();
+        sizes_[block_++] = len;
+        n_ = 0;
+    }
+    void put_words(const std::uint64_t* w, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            unsigned char b[8];
+            for (int j = 0; j < 8; ++j) b[j] = (unsigned char)(w[i] >> (8 * j));
+            if (std::fwrite(b, 1, 8, f_) != 8) fail();
+        }
+    }
+    // Speed before the last percent: the fields of a run barely compress beyond it.
+    static constexpr int kLevel = 1;
+
     std::FILE* f_;
     std::vector<char>& buf_;
     const char* path_;
     std::size_t n_ = 0;
+    std::uint64_t nblocks_ = 0, last_ = 0;
+    std::size_t block_ = 0;
+    long start_ = 0;
+    std::vector<std::uint64_t> sizes_;
 };
 
 // The arrays of a .vtu in the order of their blocks.
-enum class vtype { F64, I32, U8 };
+enum class vtype { F64, F32, I32, U8 };
 enum class vplace { FIELD, POINT, CELL, POINTS, CELLS };
 struct varray {
     const char* name;
@@ -93,8 +150,10 @@ struct varray {
     vplace place;
 };
 
-std::size_t type_size(vtype t) { return t == vtype::F64 ? 8 : t == vtype::I32 ? 4 : 1; }
-const char* type_name(vtype t) { return t == vtype::F64 ? "Float64" : t == vtype::I32 ? "Int32" : "UInt8"; }
+std::size_t type_size(vtype t) { return t == vtype::F64 ? 8 : t == vtype::U8 ? 1 : 4; }
+const char* type_name(vtype t) {
+    return t == vtype::F64 ? "Float64" : t == vtype::F32 ? "Float32" : t == vtype::I32 ? "Int32" : "UInt8";
+}
 
 constexpr int kMaxArrays = 20;
 
@@ -105,15 +164,15 @@ int vtu_arrays(const dimensions& dim, bool coupled, varray* a) {
     a[k++] = {"TimeValue", vtype::F64, 1, 1, vplace::FIELD};
     a[k++] = {"NSTEP", vtype::I32, 1, 1, vplace::FIELD};
     a[k++] = {"node", vtype::I32, 1, N, vplace::POINT};
-    a[k++] = {"pressure_head", vtype::F64, 1, N, vplace::POINT};
-    a[k++] = {"total_head", vtype::F64, 1, N, vplace::POINT};
-    a[k++] = {"saturation", vtype::F64, 1, N, vplace::POINT};
-    a[k++] = {"relative_conductivity", vtype::F64, 1, N, vplace::POINT};
-    a[k++] = {"darcy_velocity", vtype::F64, 3, N, vplace::POINT};
-    if (coupled) a[k++] = {"concentration", vtype::F64, 1, N, vplace::POINT};
+    a[k++] = {"pressure_head", vtype::F32, 1, N, vplace::POINT};
+    a[k++] = {"total_head", vtype::F32, 1, N, vplace::POINT};
+    a[k++] = {"saturation", vtype::F32, 1, N, vplace::POINT};
+    a[k++] = {"relative_conductivity", vtype::F32, 1, N, vplace::POINT};
+    a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT};
+    if (coupled) a[k++] = {"concentration", vtype::F32, 1, N, vplace::POINT};
     a[k++] = {"material", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"layer", vtype::I32, 1, NT, vplace::CELL};
-    a[k++] = {"element_velocity", vtype::F64, 3, NT, vplace::CELL};
+    a[k++] = {"element_velocity", vtype::F32, 3, NT, vplace::CELL};
     a[k++] = {"Points", vtype::F64, 3, N, vplace::POINTS};
     a[k++] = {"connectivity", vtype::I32, 1, 4 * NT, vplace::CELLS};
     a[k++] = {"offsets", vtype::I32, 1, NT, vplace::CELLS};
@@ -121,62 +180,59 @@ int vtu_arrays(const dimensions& dim, bool coupled, varray* a) {
     return k;
 }
 
-// The XML part of a .vtu, up to and including the '_' that starts the appended data.
-void vtu_header(std::FILE* f, const dimensions& dim, const varray* a, int na, const char* path) {
-    std::uint64_t offset[kMaxArrays];
-    std::uint64_t at = 0;
-    for (int k = 0; k < na; ++k) {
-        offset[k] = at;
-        at += 8 + type_size(a[k].type) * (std::uint64_t)a[k].comps * (std::uint64_t)a[k].tuples;
-    }
-    bool ok = std::fprintf(f,
-                           "<?xml version=\"1.0\"?>\n"
-                           "<VTKFile type=\"UnstructuredGrid\" version=\"1.0\" "
-                           "byte_order=\"LittleEndian\" header_type=\"UInt64\">\n"
-                           "  <UnstructuredGrid>\n") > 0;
+// Width of the offsets in the XML part: written as zeros first and filled in when the
+// compressed sizes are known.
+constexpr int kOffsetWidth = 20;
+
+// The XML part of a .vtu, up to and including the '_' that starts the appended data; `at`
+// receives the position in it of each array's offset.
+std::string vtu_header(const dimensions& dim, const varray* a, int na, std::size_t* at) {
+    std::string h =
+        "<?xml version=\"1.0\"?>\n"
+        "<VTKFile type=\"UnstructuredGrid\" version=\"1.0\" byte_order=\"LittleEndian\" "
+        "header_type=\"UInt64\" compressor=\"vtkZLibDataCompressor\">\n"
+        "  <UnstructuredGrid>\n";
     auto section = [&](vplace p, const char* open, const char* close) {
-        ok = ok && std::fprintf(f, "%s", open) > 0;
+        h += open;
         for (int k = 0; k < na; ++k) {
             if (a[k].place != p) continue;
-            ok = ok && std::fprintf(f, "        <DataArray type=\"%s\" Name=\"%s\"", type_name(a[k].type),
-                                    a[k].name) > 0;
-            if (a[k].comps > 1) ok = ok && std::fprintf(f, " NumberOfComponents=\"%d\"", a[k].comps) > 0;
-            if (p == vplace::FIELD) ok = ok && std::fprintf(f, " NumberOfTuples=\"%ld\"", a[k].tuples) > 0;
-            ok = ok && std::fprintf(f, " format=\"appended\" offset=\"%llu\"/>\n",
-                                    (unsigned long long)offset[k]) > 0;
+            h += std::string("        <DataArray type=\"") + type_name(a[k].type) + "\" Name=\"" + a[k].name + "\"";
+            if (a[k].comps > 1) h += " NumberOfComponents=\"" + std::to_string(a[k].comps) + "\"";
+            if (p == vplace::FIELD) h += " NumberOfTuples=\"" + std::to_string(a[k].tuples) + "\"";
+            h += " format=\"appended\" offset=\"";
+            at[k] = h.size();
+            h += std::string(kOffsetWidth, '0') + "\"/>\n";
         }
-        ok = ok && std::fprintf(f, "%s", close) > 0;
+        h += close;
     };
     section(vplace::FIELD, "    <FieldData>\n", "    </FieldData>\n");
-    ok = ok && std::fprintf(f, "    <Piece NumberOfPoints=\"%d\" NumberOfCells=\"%d\">\n", dim.N,
-                            dim.NT) > 0;
+    h += "    <Piece NumberOfPoints=\"" + std::to_string(dim.N) + "\" NumberOfCells=\"" +
+         std::to_string(dim.NT) + "\">\n";
     section(vplace::POINT, "      <PointData Scalars=\"pressure_head\" Vectors=\"darcy_velocity\">\n",
             "      </PointData>\n");
     section(vplace::CELL, "      <CellData Scalars=\"material\" Vectors=\"element_velocity\">\n",
             "      </CellData>\n");
     section(vplace::POINTS, "      <Points>\n", "      </Points>\n");
     section(vplace::CELLS, "      <Cells>\n", "      </Cells>\n");
-    ok = ok && std::fprintf(f,
-                            "    </Piece>\n"
-                            "  </UnstructuredGrid>\n"
-                            "  <AppendedData encoding=\"raw\">\n"
-                            "   _") > 0;
-    if (!ok) {
-        input_error(std::string("cannot write the ParaView file '") + path + "': " +
-                    std::strerror(errno ? errno : EIO));
-    }
+    h += "    </Piece>\n"
+         "  </UnstructuredGrid>\n"
+         "  <AppendedData encoding=\"raw\">\n"
+         "   _";
+    return h;
 }
 
-void put_reals(block_writer& w, const arr1<double>& v, long n) {
-    for (long i = 1; i <= n; ++i) w.value(v(i));
+template <class T>
+void put_reals(zblock_writer& w, const arr1<double>& v, long n) {
+    for (long i = 1; i <= n; ++i) w.value((T)v(i));
 }
 
-void put_vectors(block_writer& w, const arr1<double>& x, const arr1<double>& y,
+template <class T>
+void put_vectors(zblock_writer& w, const arr1<double>& x, const arr1<double>& y,
                  const arr1<double>& z, long n) {
     for (long i = 1; i <= n; ++i) {
-        w.value(x(i));
-        w.value(y(i));
-        w.value(z(i));
+        w.value((T)x(i));
+        w.value((T)y(i));
+        w.value((T)z(i));
     }
 }
 
@@ -205,19 +261,22 @@ void write_vtu(const char* path, const dimensions& dim, const control& ctl, cons
         input_error(std::string("cannot create the ParaView file '") + path + "': " +
                     std::strerror(errno ? errno : EACCES));
     }
-    // The writer's buffer does the buffering.
-    std::setvbuf(f, nullptr, _IONBF, 0);
     struct closer {
         std::FILE* f;
         ~closer() { if (f != nullptr) std::fclose(f); }
     } guard{f};
 
-    vtu_header(f, dim, a, na, path);
-    block_writer w(f, x.BUF, path);
+    std::size_t at[kMaxArrays];
+    const std::string head = vtu_header(dim, a, na, at);
+    zblock_writer w(f, x.BUF, path);
+    if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) w.fail();
     const long N = dim.N, NT = dim.NT;
     const int per_layer = 3 * dim.NTRI;
+    std::uint64_t offset[kMaxArrays];
+    std::uint64_t data = 0;
     for (int k = 0; k < na; ++k) {
-        w.header(type_size(a[k].type) * (std::uint64_t)a[k].comps * (std::uint64_t)a[k].tuples);
+        offset[k] = data;
+        w.begin(type_size(a[k].type) * (std::uint64_t)a[k].comps * (std::uint64_t)a[k].tuples);
         const std::string_view name = a[k].name;
         if (name == "TimeValue") {
             w.value(t);
@@ -226,25 +285,25 @@ void write_vtu(const char* path, const dimensions& dim, const control& ctl, cons
         } else if (name == "node") {
             for (long i = 1; i <= N; ++i) w.value((std::int32_t)i);
         } else if (name == "pressure_head") {
-            put_reals(w, fs.PNEW, N);
+            put_reals<float>(w, fs.PNEW, N);
         } else if (name == "total_head") {
-            put_reals(w, fs.HPOT, N);
+            put_reals<float>(w, fs.HPOT, N);
         } else if (name == "saturation") {
-            put_reals(w, sl.SW, N);
+            put_reals<float>(w, sl.SW, N);
         } else if (name == "relative_conductivity") {
-            put_reals(w, sl.CKRW, N);
+            put_reals<float>(w, sl.CKRW, N);
         } else if (name == "darcy_velocity") {
-            put_vectors(w, x.VXNOD, x.VYNOD, x.VZNOD, N);
+            put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N);
         } else if (name == "concentration") {
-            put_reals(w, fs.CNEW, N);
+            put_reals<float>(w, fs.CNEW, N);
         } else if (name == "material") {
             for (long e = 1; e <= NT; ++e) w.value((std::int32_t)msh.TETRA(5, e));
         } else if (name == "layer") {
             for (long e = 1; e <= NT; ++e) w.value((std::int32_t)((e - 1) / per_layer + 1));
         } else if (name == "element_velocity") {
-            put_vectors(w, x.VX, x.VY, x.VZ, NT);
+            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT);
         } else if (name == "Points") {
-            put_vectors(w, msh.X, msh.Y, msh.Z, N);
+            put_vectors<double>(w, msh.X, msh.Y, msh.Z, N);
         } else if (name == "connectivity") {
             // Zero-based point indices; the vertex order of the mesh (VTK_TETRA takes either
             // orientation).
@@ -256,9 +315,17 @@ void write_vtu(const char* path, const dimensions& dim, const control& ctl, cons
         } else if (name == "types") {
             for (long e = 1; e <= NT; ++e) w.value((std::uint8_t)10);  // VTK_TETRA
         }
+        data += w.end();
     }
-    w.flush();
     if (std::fputs("\n  </AppendedData>\n</VTKFile>\n", f) < 0) w.fail();
+    // The offsets, now that the compressed sizes are known.
+    for (int k = 0; k < na; ++k) {
+        char digits[kOffsetWidth + 1];
+        std::snprintf(digits, sizeof digits, "%0*llu", kOffsetWidth, (unsigned long long)offset[k]);
+        if (std::fseek(f, (long)at[k], SEEK_SET) != 0 || std::fwrite(digits, 1, kOffsetWidth, f) != kOffsetWidth) {
+            w.fail();
+        }
+    }
     guard.f = nullptr;
     if (std::fclose(f) != 0) w.fail();
 }

@@ -41,7 +41,7 @@ struct extra_files {
     // Velocities of the state at an output time (element relative conductivity, element and
     // nodal Darcy velocities), computed here so that the run's own stay as the step left them.
     arr1<double> ELKRW, VX, VY, VZ, VXNOD, VYNOD, VZNOD;
-    std::vector<char> BUF;           // output buffer of the binary blocks
+    std::vector<char> BUF;           // one raw and one compressed block of the .vtu writer
 };
 
 struct iofiles {
