@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "mesh/geometry.h"
 #include "soil/curves.h"
 
 namespace nep {
@@ -45,27 +46,27 @@ struct element {
     int L, mat;
     couple k;
     double f, g, kx, ky, kz;
+    tetra_geo geo;
     const double *bi, *ci, *di;
     const int* pos;
 };
 
-inline element element_of(const dimensions& dim, const control& ctl, const mesh& msh,
-                          const soil& sl, const sparse& sp, const density& rho, long e) {
-    element el;
+inline void element_of(const dimensions& dim, const control& ctl, const mesh& msh,
+                       const soil& sl, const sparse& sp, const density& rho, long e, element& el) {
     el.L = layer_of(dim, e);
     el.mat = msh.TETRA(5, e);
     el.k = coupling(ctl, msh, sl, rho, e);
-    el.f = msh.VOLINV(e) * sl.ELKRW(e) * el.k.w;
+    tetra_geometry(msh, e, el.geo);
+    el.f = el.geo.volinv * sl.ELKRW(e) * el.k.w;
     // The mass-conservative scheme keeps its storage on the nodes (stornod), not in BMAT.
-    el.g = sl.KSLOPE == 5 ? 0.0 : msh.VOLUR(e) * sl.ELSTC(e) * el.k.s;
+    el.g = sl.KSLOPE == 5 ? 0.0 : el.geo.vol * sl.ELSTC(e) * el.k.s;
     el.kx = sl.XPERM(el.L, el.mat);
     el.ky = sl.YPERM(el.L, el.mat);
     el.kz = sl.ZPERM(el.L, el.mat);
-    el.bi = sp.BI.col(e);
-    el.ci = sp.CI.col(e);
-    el.di = sp.DI.col(e);
+    el.bi = el.geo.b;
+    el.ci = el.geo.c;
+    el.di = el.geo.d;
     el.pos = sp.IPOS.elem(e);
-    return el;
 }
 
 }  // namespace
@@ -83,8 +84,9 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const density& rho) {
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
+    element el;
     for (long e = 1; e <= dim.NT; ++e) {
-        const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
+        element_of(dim, ctl, msh, sl, sp, rho, e, el);
         const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
         const double *bi = el.bi, *ci = el.ci, *di = el.di;
         const int* pos = el.pos;
@@ -102,8 +104,9 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const density& rho) {
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
+    element el;
     for (long e = 1; e <= dim.NT; ++e) {
-        const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
+        element_of(dim, ctl, msh, sl, sp, rho, e, el);
         const double g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
         const double kg = std::pow(kx * ky * kz, 0.333333333333);
         const double sx = std::sqrt(kg / kx), sy = std::sqrt(kg / ky), sz = std::sqrt(kg / kz);
@@ -118,7 +121,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
         double G[4][4];
         for (int a = 0; a < 4; ++a)
             for (int b = 0; b < 4; ++b) G[a][b] = bi[a] * bi[b] + ci[a] * ci[b] + di[a] * di[b];
-        const double nf = -kg * msh.VOLINV(e) * sl.ELKRW(e) * el.k.w / 48.0;
+        const double nf = -kg * el.geo.volinv * sl.ELKRW(e) * el.k.w / 48.0;
         auto dot = [&P](int i, int j, int k0) {
             return (P[i][0] - P[k0][0]) * (P[j][0] - P[k0][0]) +
                    (P[i][1] - P[k0][1]) * (P[j][1] - P[k0][1]) +
@@ -170,8 +173,9 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     const int it = ctl.ITER;
     const bool picard_step = mixed && (it == 2 || (it >= 3 && !(fs.FL2IT(it - 1) < fs.FL2IT(it - 2))));
     const double wkr = mixed ? (picard_step ? 0.0 : 0.25) : 1.0;
+    element el;
     for (long e = 1; e <= dim.NT; ++e) {
-        const element el = element_of(dim, ctl, msh, sl, sp, rho, e);
+        element_of(dim, ctl, msh, sl, sp, rho, e, el);
         const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
         const double *bi = el.bi, *ci = el.ci, *di = el.di;
         const int* pos = el.pos;
@@ -192,12 +196,12 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
             }
         }
         const double rhor = rho.on() ? 1.0 + sl.EPSLON * el.k.c : 1.0;
-        const double vinvw = msh.VOLINV(e) * el.k.w;
-        const double stf = tf * msh.VOLUR(e) / dt;
+        const double vinvw = el.geo.volinv * el.k.w;
+        const double stf = tf * el.geo.vol / dt;
         double dterm = 0.0;  // the density term's concentration change, with transport
         double dq[4] = {0.0, 0.0, 0.0, 0.0};
         if (rho.on()) {
-            dterm = msh.VOLUR(e) * tf * sl.POROSITY(el.L, el.mat) * sl.EPSLON / dt;
+            dterm = el.geo.vol * tf * sl.POROSITY(el.L, el.mat) * sl.EPSLON / dt;
             for (int j = 0; j < 4; ++j) {
                 for (int m = 0; m < 4; ++m) {
                     const double q = j == m ? 0.1 : 0.05;
@@ -211,7 +215,7 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
                 stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
             }
-            const double Fj = wkr * (tf * flux + tf * kz * di[j] * msh.IVOL(e) * rhor * el.k.w);
+            const double Fj = wkr * (tf * flux + tf * kz * di[j] * el.geo.sign * rhor * el.k.w);
             const double Sj = stf * stor;
             for (int m = 0; m < 4; ++m) {
                 const int K = node[m];
@@ -265,24 +269,26 @@ void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
 void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
             const density& rho) {
     double* R = sp.RHS.data() - 1;
+    tetra_geo geo;
     for (long e = 1; e <= dim.NT; ++e) {
         const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-        const double* di = sp.DI.col(e);
+        tetra_geometry(msh, e, geo);
+        const double* di = geo.d;
         if (!rho.on()) {
-            const double x = sl.ELKRW(e) * sl.ZPERM(L, mat) * msh.IVOL(e);
+            const double x = sl.ELKRW(e) * sl.ZPERM(L, mat) * geo.sign;
             for (int j = 0; j < 4; ++j) R[msh.TETRA(j + 1, e)] -= di[j] * x;
         } else {
             const couple k = coupling(ctl, msh, sl, rho, e);
             const double rhor = 1.0 + sl.EPSLON * k.c;
             const double Bf = rhor * sl.ELKRW(e) * sl.ZPERM(L, mat) * k.w;
-            const double Af = msh.VOLUR(e) * sl.POROSITY(L, mat) * sl.ELSW(e) * sl.EPSLON / ctl.DELTAT;
+            const double Af = geo.vol * sl.POROSITY(L, mat) * sl.ELSW(e) * sl.EPSLON / ctl.DELTAT;
             for (int j = 0; j < 4; ++j) {
                 double dm = 0.0;
                 for (int m = 0; m < 4; ++m) {
                     const int n = msh.TETRA(m + 1, e);
                     dm += (j == m ? 0.1 : 0.05) * (rho.cnew[n] - rho.cold[n]);
                 }
-                R[msh.TETRA(j + 1, e)] -= Bf * di[j] * msh.IVOL(e) + Af * dm;
+                R[msh.TETRA(j + 1, e)] -= Bf * di[j] * geo.sign + Af * dm;
             }
         }
     }

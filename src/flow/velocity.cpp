@@ -1,28 +1,31 @@
 #include "flow/velocity.h"
 
 #include "flow/elavg.h"
+#include "mesh/geometry.h"
 
 namespace nep {
 
 void velele(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
-            const sparse& sp, flowstate& fs, const arr1<double>* C) {
+            flowstate& fs, const arr1<double>* C) {
     const arr2<int>& T = msh.TETRA;
     const arr1<double>& H = fs.HPOT;
     const bool coupled = ctl.ITRANS != 0;
     const arr1<double>& conc = C != nullptr ? *C : fs.CNEW;
     const int per_layer = 3 * dim.NTRI;
 
+    tetra_geo geo;
     for (int e = 1; e <= dim.NT; ++e) {
         const int layer = (e - 1) / per_layer + 1;
         const int mat = T(5, e);
+        tetra_geometry(msh, e, geo);
         double sx = 0.0, sy = 0.0, sz = 0.0;
         for (int m = 1; m <= 4; ++m) {
             const double h = H(T(m, e));
-            sx += h * sp.BI(m, e);
-            sy += h * sp.CI(m, e);
-            sz += h * sp.DI(m, e);
+            sx += h * geo.b[m - 1];
+            sy += h * geo.c[m - 1];
+            sz += h * geo.d[m - 1];
         }
-        const double g = msh.IVOL(e) * msh.VOLINV(e);
+        const double g = geo.sign * geo.volinv;
         const double dhdx = g * sx, dhdy = g * sy, dhdz = g * sz;
         const double kr = sl.ELKRW(e);
         const double kx = sl.XPERM(layer, mat), ky = sl.YPERM(layer, mat), kz = sl.ZPERM(layer, mat);
@@ -67,9 +70,9 @@ void velnod(const dimensions& dim, const mesh& msh, flowstate& fs) {
 }
 
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-            const sparse& sp, flowstate& fs, const arr1<double>* C) {
+            flowstate& fs, const arr1<double>* C) {
     elavg(dim, msh, sl);
-    velele(dim, ctl, msh, sl, sp, fs, C);
+    velele(dim, ctl, msh, sl, fs, C);
     velnod(dim, msh, fs);
 }
 

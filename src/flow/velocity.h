@@ -16,13 +16,13 @@ namespace nep {
 // concentration C (CNEW when not given) adds the buoyancy EPSLON*c to dH/dz and the relative
 // viscosity 1 + EPSLON1*c divides every component, c being the mean of C over the element.
 void velele(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
-            const sparse& sp, flowstate& fs, const arr1<double>* C = nullptr);
+            flowstate& fs, const arr1<double>* C = nullptr);
 
 // VXNOD, VYNOD, VZNOD: each node's mean of the element velocities around it (NCONT elements).
 void velnod(const dimensions& dim, const mesh& msh, flowstate& fs);
 
 // elavg, velele, velnod.
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-            const sparse& sp, flowstate& fs, const arr1<double>* C = nullptr);
+            flowstate& fs, const arr1<double>* C = nullptr);
 
 }  // namespace nep

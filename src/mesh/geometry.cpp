@@ -10,14 +10,6 @@
 
 namespace nep {
 
-namespace {
-
-
-// Sign table of the volume and basis formulas; entry 5 serves s(m+1) for m = 4.
-constexpr double kSign[6] = {0.0, -1.0, 1.0, -1.0, 1.0, -1.0};
-
-}  // namespace
-
 void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
     const arr1<double>& X = msh.X;
     const arr1<double>& Y = msh.Y;
@@ -43,57 +35,18 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
     }
 }
 
-void volumet(iofiles& io, int NT, const int (&IP4)[5][5], const arr2<int>& TETRA, const arr1<double>& X,
-             const arr1<double>& Y, const arr1<double>& Z, arr1<int>& IVOL, arr1<double>& VOLUR,
-             arr1<double>& VOLINV) {
-    for (int e = 1; e <= NT; ++e) {
-        const int* t = TETRA.col(e) - 1;  // t[1..4]
-        double v = 0.0;
-        for (int m = 1; m <= 4; ++m) {
-            const int j1 = t[IP4[2][m]], j2 = t[IP4[3][m]], j3 = t[IP4[4][m]];
-            v += kSign[m] * X(t[m]) *
-                 (Y(j1) * (Z(j2) - Z(j3)) + Y(j2) * (Z(j3) - Z(j1)) + Y(j3) * (Z(j1) - Z(j2))) / 6.0;
-        }
-        IVOL(e) = 1;
-        if (v < 0.0) {
-            IVOL(e) = -1;
-            v = -v;
-        }
-        if (v == 0.0) {
+void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
+    msh.VOLNOD.fill(0.0);
+    tetra_geo g;
+    for (int e = 1; e <= dim.NT; ++e) {
+        tetra_geometry(msh, e, g);
+        if (g.vol == 0.0) {
             wfmt_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
                         "'    AT ELEMENT ',I6,'  NODE NUMBERS:',4I6)",
-                    e, t[1], t[2], t[3], t[4]);
+                    e, msh.TETRA(1, e), msh.TETRA(2, e), msh.TETRA(3, e), msh.TETRA(4, e));
             stop_run(EXIT_ERROR);
         }
-        VOLUR(e) = v;
-        VOLINV(e) = 1.0 / v;
-    }
-}
-
-void basfun(int NT, const int (&IP4)[5][5], const arr2<int>& TETRA, const arr1<double>& X,
-            const arr1<double>& Y, const arr1<double>& Z, arr2<double>& BI, arr2<double>& CI,
-            arr2<double>& DI) {
-    // C(a, b) = a_j1 (b_j2 - b_j3) + a_j2 (b_j3 - b_j1) + a_j3 (b_j1 - b_j2)
-    auto C = [](const arr1<double>& a, const arr1<double>& b, int j1, int j2, int j3) {
-        return a(j1) * (b(j2) - b(j3)) + a(j2) * (b(j3) - b(j1)) + a(j3) * (b(j1) - b(j2));
-    };
-    for (int e = 1; e <= NT; ++e) {
-        const int* t = TETRA.col(e) - 1;
-        for (int m = 1; m <= 4; ++m) {
-            const int j1 = t[IP4[2][m]], j2 = t[IP4[3][m]], j3 = t[IP4[4][m]];
-            BI(m, e) = kSign[m] * C(Y, Z, j1, j2, j3) / 6.0;
-            CI(m, e) = kSign[m + 1] * C(X, Z, j1, j2, j3) / 6.0;
-            DI(m, e) = kSign[m] * C(X, Y, j1, j2, j3) / 6.0;
-        }
-    }
-}
-
-void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) {
-    volumet(io, dim.NT, ctl.IP4, msh.TETRA, msh.X, msh.Y, msh.Z, msh.IVOL, msh.VOLUR, msh.VOLINV);
-    basfun(dim.NT, ctl.IP4, msh.TETRA, msh.X, msh.Y, msh.Z, sp.BI, sp.CI, sp.DI);
-    msh.VOLNOD.fill(0.0);
-    for (int e = 1; e <= dim.NT; ++e) {
-        const double q = 0.25 * msh.VOLUR(e);
+        const double q = 0.25 * g.vol;
         for (int v = 1; v <= 4; ++v) msh.VOLNOD(msh.TETRA(v, e)) += q;
     }
 }

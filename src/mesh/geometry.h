@@ -15,18 +15,50 @@ namespace nep {
 // control gives the dialect (the second program has no zero-area message).
 void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh);
 
-// IVOL, VOLUR, VOLINV of every tetrahedron; a zero volume stops the run.
-void volumet(iofiles& io, int NT, const int (&IP4)[5][5], const arr2<int>& TETRA, const arr1<double>& X,
-             const arr1<double>& Y, const arr1<double>& Z, arr1<int>& IVOL, arr1<double>& VOLUR,
-             arr1<double>& VOLINV);
+// The geometry of one tetrahedron: its volume, the orientation of its vertices and the signed
+// basis coefficients of its four vertices (the gradient of the linear basis function of vertex m
+// is sign * (b[m], c[m], d[m]) / vol). Formed from the coordinates whenever a loop needs it:
+// kept for every element it would take 124 bytes each, two thirds of the memory of a run, and
+// reading it back costs more than the forty-odd operations that form it.
+struct tetra_geo {
+    double b[4], c[4], d[4];  // vertex m + 1 of the element
+    double vol;               // volume, positive (0 for a degenerate element)
+    double volinv;            // 1 / vol
+    int sign;                 // +1 when the vertices are in positive order, -1 otherwise
+};
 
-// BI, CI, DI (4, NT): signed basis coefficients of the four vertices of every tetrahedron.
-void basfun(int NT, const int (&IP4)[5][5], const arr2<int>& TETRA, const arr1<double>& X,
-            const arr1<double>& Y, const arr1<double>& Z, arr2<double>& BI, arr2<double>& CI,
-            arr2<double>& DI);
+inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
+    const int* t = msh.TETRA.col(e);
+    const double* X = msh.X.data() - 1;
+    const double* Y = msh.Y.data() - 1;
+    const double* Z = msh.Z.data() - 1;
+    // C(a, b) = a_j1 (b_j2 - b_j3) + a_j2 (b_j3 - b_j1) + a_j3 (b_j1 - b_j2), with j1, j2, j3 the
+    // vertices after m in cyclic order, and the signs -, +, -, + of m = 1..4.
+    auto C = [](const double* a, const double* b, int j1, int j2, int j3) {
+        return a[j1] * (b[j2] - b[j3]) + a[j2] * (b[j3] - b[j1]) + a[j3] * (b[j1] - b[j2]);
+    };
+    double v = 0.0;
+    for (int m = 0; m < 4; ++m) {
+        const int j1 = t[(m + 1) & 3], j2 = t[(m + 2) & 3], j3 = t[(m + 3) & 3];
+        const double s = (m & 1) ? 1.0 : -1.0;
+        const double cyz = C(Y, Z, j1, j2, j3);
+        v += s * X[t[m]] * cyz / 6.0;
+        g.b[m] = s * cyz / 6.0;
+        g.c[m] = -s * C(X, Z, j1, j2, j3) / 6.0;
+        g.d[m] = s * C(X, Y, j1, j2, j3) / 6.0;
+    }
+    g.sign = 1;
+    if (v < 0.0) {
+        g.sign = -1;
+        v = -v;
+    }
+    g.vol = v;
+    g.volinv = 1.0 / v;
+}
 
-// volumet, basfun, then VOLNOD.
-void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
+// VOLNOD, a quarter of the volume of every tetrahedron to each of its vertices; a zero volume
+// stops the run.
+void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh);
 
 // NCONT and the nodal averages SNODI, PORNOD; stops when a node belongs to no tetrahedron.
 void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl);

@@ -18,6 +18,6 @@ namespace nep {
 // velocities from the final state in between (velcmp). dir, when not empty, is the directory
 // that receives the files (with its trailing '/'); the program leaves it empty.
 void test_output(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-                 const sparse& sp, flowstate& fs, const std::string& dir = std::string());
+                 flowstate& fs, const std::string& dir = std::string());
 
 }  // namespace nep

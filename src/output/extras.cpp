@@ -117,10 +117,10 @@ void remove_old_series() {
 
 // The .vtu of the state at time t of step s, and the collection with it.
 void series_output(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                   soil& sl, const sparse& sp, flowstate& fs, double t, int s) {
+                   soil& sl, flowstate& fs, double t, int s) {
     extra_files& x = io.EXTRA;
     if (x.NVTU >= x.VTUTIME.size()) return;  // more output times than the run can have
-    extra_velocities(dim, ctl, msh, sl, sp, fs, x);
+    extra_velocities(dim, ctl, msh, sl, fs, x);
     char path[64];
     std::snprintf(path, sizeof path, "%s/nepora3d_%04d.vtu", kVtkDir, x.NVTU);
     write_vtu(path, dim, ctl, msh, sl, fs, x, t, s);
@@ -243,16 +243,16 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
 }
 
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                   const bcdata& bc, soil& sl, const sparse& sp, flowstate& fs) {
+                   const bcdata& bc, soil& sl, flowstate& fs) {
     if (!io.EXTRA.OPEN) return;
     observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIMEP, 0, true);
     seepage_rows(dim, io, msh, bc, ctl.TIMEP, 0);
     extra_flush(io);
-    series_output(dim, ctl, io, msh, sl, sp, fs, ctl.TIMEP, 0);
+    series_output(dim, ctl, io, msh, sl, fs, ctl.TIMEP, 0);
 }
 
 void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                const bcdata& bc, soil& sl, const massbal& mb, const sparse& sp, flowstate& fs,
+                const bcdata& bc, soil& sl, const massbal& mb, flowstate& fs,
                 bool output_time, bool last) {
     extra_files& x = io.EXTRA;
     if (!x.OPEN) return;
@@ -287,15 +287,15 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
     observation_rows(dim, ctl, io, msh, sl, fs, t, s, output_time || last);
     seepage_rows(dim, io, msh, bc, t, s);
     extra_flush(io);
-    if (output_time) series_output(dim, ctl, io, msh, sl, sp, fs, t, s);
+    if (output_time) series_output(dim, ctl, io, msh, sl, fs, t, s);
 }
 
 void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                 soil& sl, const sparse& sp, flowstate& fs) {
+                 soil& sl, flowstate& fs) {
     extra_files& x = io.EXTRA;
     if (!x.OPEN) return;
     if (x.NVTU > 0 && x.VTUSTEP(x.NVTU) == ctl.NSTEP && x.VTUTIME(x.NVTU) == ctl.TIME) return;
-    series_output(dim, ctl, io, msh, sl, sp, fs, ctl.TIME, ctl.NSTEP);
+    series_output(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP);
 }
 
 void extra_flush(iofiles& io) {

@@ -27,18 +27,18 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io);
 
 // The initial state (step 0, TIMEP): observation and seepage rows and the first .vtu.
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                   const bcdata& bc, soil& sl, const sparse& sp, flowstate& fs);
+                   const bcdata& bc, soil& sl, flowstate& fs);
 
 // After the bookkeeping of a step: its budget, hydrograph, observation and seepage rows, and
 // the .vtu when the step ends on an output time. last is true when the run ends after this
 // step (its rows then belong to the final detailed output too). The tables are flushed.
 void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                const bcdata& bc, soil& sl, const massbal& mb, const sparse& sp, flowstate& fs,
+                const bcdata& bc, soil& sl, const massbal& mb, flowstate& fs,
                 bool output_time, bool last);
 
 // The final detailed output: its .vtu, unless the last one written holds this step already.
 void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                 soil& sl, const sparse& sp, flowstate& fs);
+                 soil& sl, flowstate& fs);
 
 // Flushes and closes the tables (every stop of the run passes here).
 void extra_flush(iofiles& io);
@@ -50,7 +50,7 @@ void extra_close(iofiles& io);
 // by velele and velnod with the element mean of CKRW: the values test_output would write now.
 // The run's own velocities and element means are not changed.
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-                      const sparse& sp, flowstate& fs, extra_files& x);
+                      flowstate& fs, extra_files& x);
 
 // One .vtu of the state at time t of step s (the velocities already in x), at path.
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,

@@ -239,7 +239,7 @@ void put_vectors(zblock_writer& w, const arr1<double>& x, const arr1<double>& y,
 }  // namespace
 
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-                      const sparse& sp, flowstate& fs, extra_files& x) {
+                      flowstate& fs, extra_files& x) {
     // The element relative conductivity as elavg forms it, from the characteristics of the
     // current heads.
     const arr2<int>& T = msh.TETRA;
@@ -247,7 +247,7 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
         x.ELKRW(e) = (sl.CKRW(T(1, e)) + sl.CKRW(T(2, e)) + sl.CKRW(T(3, e)) + sl.CKRW(T(4, e))) * 0.25;
     }
     velocity_loan loan(sl, fs, x);
-    velele(dim, ctl, msh, sl, sp, fs);
+    velele(dim, ctl, msh, sl, fs);
     velnod(dim, msh, fs);
 }
 

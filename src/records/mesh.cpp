@@ -19,9 +19,6 @@ void alloc_mesh(const dimensions& dim, mesh& msh) {
     msh.Z.alloc(n);
     msh.VOLNOD.alloc(n);
     msh.NCONT.alloc(n);
-    msh.IVOL.alloc(nt);
-    msh.VOLUR.alloc(nt);
-    msh.VOLINV.alloc(nt);
     msh.TRIANG.alloc(4, ntri);
     msh.TETRA.alloc(5, nt);
 }
@@ -34,9 +31,6 @@ void release_mesh(mesh& msh) {
     msh.Z.release();
     msh.VOLNOD.release();
     msh.NCONT.release();
-    msh.IVOL.release();
-    msh.VOLUR.release();
-    msh.VOLINV.release();
     msh.TRIANG.release();
     msh.TETRA.release();
 }

@@ -18,9 +18,6 @@ struct mesh {
 
     // Geometry.
     arr1<double> ARENOD;    // (NNOD) area represented by each surface node
-    arr1<int> IVOL;         // (NT) +1 right-handed vertex order, -1 otherwise
-    arr1<double> VOLUR;     // (NT) element volumes
-    arr1<double> VOLINV;    // (NT) 1 / VOLUR
     arr1<double> VOLNOD;    // (N) volume represented by each node
     arr1<int> NCONT;        // (N) tetrahedra around each node
 };

@@ -35,9 +35,6 @@ void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
     sp.IA.alloc(n + 1);
     sp.JA.alloc(window);
     sp.IPOS.alloc(nt);
-    sp.BI.alloc(4, nt);
-    sp.CI.alloc(4, nt);
-    sp.DI.alloc(4, nt);
 
     sp.RHS.alloc(n);
     sp.RESID.alloc(n);
@@ -69,9 +66,6 @@ void release_sparse(sparse& sp) {
     sp.JAC_OWN.release();
     sp.IROWC_OWN.release();
     sp.IPOSC_OWN.release();
-    sp.BI.release();
-    sp.CI.release();
-    sp.DI.release();
     sp.AMAT.release();
     sp.BMAT.release();
     sp.JMAT.release();

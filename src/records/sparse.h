@@ -77,9 +77,6 @@ struct sparse {
     const arr1<int>& IROWC() const { return TSHARE ? IROW : IROWC_OWN; }
     const posmap& IPOSC() const { return TSHARE ? IPOS : IPOSC_OWN; }
 
-    // Basis coefficients of the four vertices of every tetrahedron (element geometry).
-    arr2<double> BI, CI, DI;  // (4, NT)
-
     // Value arrays, created once the number of stored entries is known.
     arr1<double> AMAT, BMAT;    // (NTERM) flow conductance and storage matrices
     arr1<double> JMAT;          // Newton only: max(NTERM, 15*N); the derivative matrix in front

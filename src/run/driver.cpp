@@ -99,8 +99,8 @@ void initial(records& R) {
     tpnodic(dim, ctl, io, R.msh, R.sl);
     chinit(dim, ctl, io, R.sl);
     swkrw(dim, R.sl, R.fs.PNEW);
-    elmgeo(dim, ctl, io, R.msh, R.sp);
-    velcmp(dim, ctl, R.msh, R.sl, R.sp, R.fs);
+    elmgeo(dim, ctl, io, R.msh);
+    velcmp(dim, ctl, R.msh, R.sl, R.fs);
     lmass(ctl.LUMP, R.sp.LMASS);
     if (ctl.ITRANS != 0) lmass(ctl.LUMPC, R.sp.LMASSC);
     file_header(ctl, io, R.sl);
@@ -119,7 +119,7 @@ int nepora3d(records& R) {
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     extra_open(R.dim, ctl, io);
     initial(R);
-    extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.sp, R.fs);
+    extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
 
     ctl.ENDFLOW = false;
     ctl.ENDCPL = false;
@@ -150,8 +150,8 @@ int nepora3d(records& R) {
     }
 
     detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
-    extra_final(R.dim, ctl, io, R.msh, R.sl, R.sp, R.fs);
-    test_output(R.dim, ctl, R.msh, R.sl, R.sp, R.fs);
+    extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
+    test_output(R.dim, ctl, R.msh, R.sl, R.fs);
     cumberr(R.dim, ctl, io, R.bc, R.mb);
     mbwarn(ctl, io, R.msh, R.sl, R.mb);
     release_solver_work(R.sp);

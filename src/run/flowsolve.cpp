@@ -43,7 +43,7 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
 }
 
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-                 soil& sl, const massbal& mb, const sparse& sp, flowstate& fs) {
+                 soil& sl, const massbal& mb, flowstate& fs) {
     write_partial(dim, io, sl, fs);
     const bool output_time = dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT);
     if (output_time) {
@@ -51,7 +51,7 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
         io.KPRT += 1;
     }
     // The run ends after this step when it does not continue (or a coupled step failed).
-    extra_step(dim, ctl, io, msh, bc, sl, mb, sp, fs, output_time,
+    extra_step(dim, ctl, io, msh, bc, sl, mb, fs, output_time,
                !run_continues(ctl) || ctl.CPLSTA == -3);
     tstats(ctl);
 }
@@ -63,7 +63,7 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
     // The water balance of the step (also of a step that ends the run unconverged).
     flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
     swkrw(dim, sl, fs.PNEW);
-    if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, sp, fs);
+    if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, fs);
     mbeout(dim, ctl, io, mb);
     mbnext(mb);
     accept_step(dim, bc, fs);
@@ -72,7 +72,7 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
          mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,
          net_dirflx(mb), net_neuflx(mb));
-    step_output(dim, ctl, io, msh, bc, sl, mb, sp, fs);
+    step_output(dim, ctl, io, msh, bc, sl, mb, fs);
     if (run_continues(ctl)) {
         tstepf(dim, ctl, io);
         bcupdt(dim, ctl, io, msh, bc, sl, fs);

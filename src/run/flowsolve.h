@@ -16,7 +16,7 @@ void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs);
 // the next output time, the rows and files of vtk/ and csv/ (extra_step), and the step
 // statistics.
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-                 soil& sl, const massbal& mb, const sparse& sp, flowstate& fs);
+                 soil& sl, const massbal& mb, flowstate& fs);
 
 // The time-weighted heads of a new step or iterate: POLD = PNEW, PTHETA, PTHOLD, and the same
 // for the potential heads.

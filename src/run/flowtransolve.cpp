@@ -106,7 +106,7 @@ void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mes
          net_dirflx(mb), net_neuflx(mb), net_tdirflx(mb), net_tcauflx(mb));
     write_pot(io, dim.NR, io.IPOUT, fs.PNEW);
     write_conc(io, dim.NR, io.IPOUT, fs.CNEW);
-    step_output(dim, ctl, io, msh, bc, sl, mb, sp, fs);
+    step_output(dim, ctl, io, msh, bc, sl, mb, fs);
     if (run_continues(ctl) && ctl.CPLSTA != -3) {
         for (int i = 1; i <= dim.N; ++i) {
             fs.CSAVE(i) = fs.CNEW(i);

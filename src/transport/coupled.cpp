@@ -68,7 +68,7 @@ void coupled_step(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh
             fs.CTHETA(i) = (1.0 - tc) * fs.CSAVE(i) + tc * fs.CNEW(i);
         }
         elavg(dim, msh, sl);
-        velele(dim, ctl, msh, sl, sp, fs, &fs.CNEW);
+        velele(dim, ctl, msh, sl, fs, &fs.CNEW);
         const int translin0 = ctl.ITLINC;
         if (newton) unsatrnw(dim, ctl, io, cpu, msh, tra, sl, sp, fs);
         else unsattrn(dim, ctl, io, cpu, msh, tra, sl, sp, fs);

@@ -6,6 +6,7 @@
 #include "base/format.h"
 #include "base/stop.h"
 #include "base/timer.h"
+#include "mesh/geometry.h"
 #include "solvers/nonsym_iter.h"
 #include "transport/trbc.h"
 
@@ -144,6 +145,7 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* K = sp.AMATC.data() - 1;
     double* M = sp.BMATC.data() - 1;
     const posmap& IPOSC = sp.IPOSC();
+    tetra_geo geo;
     for (long e = 1; e <= dim.NT; ++e) {
         const int L = (int)((e - 1) / dim.NTRI3) + 1;
         const int mat = msh.TETRA(5, e);
@@ -152,9 +154,10 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
         const double theta = sl.POROSITY(L, mat) * sl.ELSW(e);
         const double dl = theta * sl.DIFFUS + sl.ALFAL(L, mat) * q;
         const double dt = theta * sl.DIFFUS + sl.ALFAT(L, mat) * q;
-        const double f = msh.VOLINV(e);
-        const double g = theta * msh.VOLUR(e) * sl.RETARD(L, mat);
-        const double s4 = msh.IVOL(e) * 0.25;
+        tetra_geometry(msh, e, geo);
+        const double f = geo.volinv;
+        const double g = theta * geo.vol * sl.RETARD(L, mat);
+        const double s4 = geo.sign * 0.25;
 
         double X[4], Y[4], Z[4], XR[4], YR[4], ZR[4], B[4], C[4], D[4];
         for (int m = 0; m < 4; ++m) {
@@ -167,9 +170,7 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
         rotcof(ctl.IP4, XR, YR, ZR, B, C, D);
 
         // Advection of column j, the same in every row: (V/4) q . grad(phi_j).
-        const double* bi = sp.BI.col(e);
-        const double* ci = sp.CI.col(e);
-        const double* di = sp.DI.col(e);
+        const double *bi = geo.b, *ci = geo.c, *di = geo.d;
         double adv[4];
         for (int j = 0; j < 4; ++j) adv[j] = s4 * (qx * bi[j] + qy * ci[j] + qz * di[j]);
 

@@ -52,20 +52,8 @@ struct one_tet {
         m.X(2) = 1.0;
         m.Y(3) = 1.0;
         m.Z(4) = 1.0;
-        m.IVOL.alloc(1);
-        m.VOLUR.alloc(1);
-        m.VOLINV.alloc(1);
         alloc_sparse(d, R->ctl, R->sp);
         csr_ptr(d, R->ctl, R->io, m, R->sp);
-        m.IVOL(1) = 1;
-        m.VOLUR(1) = 1.0 / 6.0;
-        m.VOLINV(1) = 6.0;
-        const double b[4] = {-1, 1, 0, 0}, c[4] = {-1, 0, 1, 0}, dd[4] = {-1, 0, 0, 1};
-        for (int i = 1; i <= 4; ++i) {
-            R->sp.BI(i, 1) = b[i - 1] / 6.0;
-            R->sp.CI(i, 1) = c[i - 1] / 6.0;
-            R->sp.DI(i, 1) = dd[i - 1] / 6.0;
-        }
         soil& s = R->sl;
         for (auto* t : {&s.XPERM, &s.YPERM, &s.ZPERM, &s.STORAGE, &s.POROSITY}) t->alloc(1, 1, 1.0);
         s.ELKRW.alloc(1, 1.0);

@@ -22,14 +22,14 @@ void free_nodes(meshcase& c, int n, int nt) {
     c.msh.Y.alloc(n);
     c.msh.Z.alloc(n);
     c.msh.TETRA.alloc(5, nt);
-    c.msh.IVOL.alloc(nt);
-    c.msh.VOLUR.alloc(nt);
-    c.msh.VOLINV.alloc(nt);
     c.msh.VOLNOD.alloc(n);
     c.msh.NCONT.alloc(n);
-    c.sp.BI.alloc(4, nt);
-    c.sp.CI.alloc(4, nt);
-    c.sp.DI.alloc(4, nt);
+}
+
+tetra_geo geo(const meshcase& c, int e) {
+    tetra_geo g;
+    tetra_geometry(c.msh, e, g);
+    return g;
 }
 
 void put(meshcase& c, int k, double x, double y, double z) {
@@ -56,18 +56,19 @@ double det_volume(const meshcase& c, int e) {
 // sum_m dN_m/dx * y_m = 0, ... and sum_m dN_m/dx = 0.
 void expect_linear_reproduction(const meshcase& c, int e) {
     const arr1<double>* xyz[3] = {&c.msh.X, &c.msh.Y, &c.msh.Z};
-    const arr2<double>* coef[3] = {&c.sp.BI, &c.sp.CI, &c.sp.DI};
-    const double s = c.msh.IVOL(e) / c.msh.VOLUR(e);
+    const tetra_geo g = geo(c, e);
+    const double* coef[3] = {g.b, g.c, g.d};
+    const double s = g.sign / g.vol;
     double scale = 0.0;
     for (int m = 1; m <= 4; ++m)
         for (int a = 0; a < 3; ++a) scale = std::max(scale, std::fabs((*xyz[a])(c.msh.TETRA(m, e))));
     for (int d = 0; d < 3; ++d) {
         double sum = 0.0;
-        for (int m = 1; m <= 4; ++m) sum += (*coef[d])(m, e);
+        for (int m = 1; m <= 4; ++m) sum += coef[d][m - 1];
         EXPECT_NEAR(sum * s, 0.0, 1e-9) << "element " << e;
         for (int a = 0; a < 3; ++a) {
             double v = 0.0;
-            for (int m = 1; m <= 4; ++m) v += s * (*coef[d])(m, e) * (*xyz[a])(c.msh.TETRA(m, e));
+            for (int m = 1; m <= 4; ++m) v += s * coef[d][m - 1] * (*xyz[a])(c.msh.TETRA(m, e));
             EXPECT_NEAR(v, d == a ? 1.0 : 0.0, 1e-9 * std::max(1.0, scale)) << "element " << e << " d " << d << " a " << a;
         }
     }
@@ -85,9 +86,6 @@ void generated(meshcase& c, int iflow, int ivert, double base) {
     c.msh.ISP = 1;
     c.msh.IVERT = ivert;
     c.msh.BASE = base;
-    c.sp.BI.alloc(4, c.dim.NT);
-    c.sp.CI.alloc(4, c.dim.NT);
-    c.sp.DI.alloc(4, c.dim.NT);
     grid3d(c.dim, c.ctl, c.io, c.msh, c.bc, c.R->tra);
 }
 
@@ -101,17 +99,17 @@ TEST(ElementGeometry, UnitTetrahedron) {
     put(c, 3, 0, 1, 0);
     put(c, 4, 0, 0, 1);
     for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, 1) = m;
-    elmgeo(c.dim, c.ctl, c.io, c.msh, c.sp);
-    EXPECT_EQ(c.msh.IVOL(1), 1);
-    EXPECT_DOUBLE_EQ(c.msh.VOLUR(1), 1.0 / 6.0);
-    EXPECT_DOUBLE_EQ(c.msh.VOLINV(1), 6.0);
+    elmgeo(c.dim, c.ctl, c.io, c.msh);
+    EXPECT_EQ(geo(c, 1).sign, 1);
+    EXPECT_DOUBLE_EQ(geo(c, 1).vol, 1.0 / 6.0);
+    EXPECT_DOUBLE_EQ(geo(c, 1).volinv, 6.0);
     const double bi[4] = {-1.0 / 6, 1.0 / 6, 0, 0}, ci[4] = {-1.0 / 6, 0, 1.0 / 6, 0}, di[4] = {-1.0 / 6, 0, 0, 1.0 / 6};
     const double dndx[4] = {-1, 1, 0, 0};
     for (int m = 1; m <= 4; ++m) {
-        EXPECT_DOUBLE_EQ(c.sp.BI(m, 1), bi[m - 1]) << m;
-        EXPECT_DOUBLE_EQ(c.sp.CI(m, 1), ci[m - 1]) << m;
-        EXPECT_DOUBLE_EQ(c.sp.DI(m, 1), di[m - 1]) << m;
-        EXPECT_DOUBLE_EQ(c.msh.IVOL(1) * c.sp.BI(m, 1) / c.msh.VOLUR(1), dndx[m - 1]) << m;
+        EXPECT_DOUBLE_EQ(geo(c, 1).b[m - 1], bi[m - 1]) << m;
+        EXPECT_DOUBLE_EQ(geo(c, 1).c[m - 1], ci[m - 1]) << m;
+        EXPECT_DOUBLE_EQ(geo(c, 1).d[m - 1], di[m - 1]) << m;
+        EXPECT_DOUBLE_EQ(geo(c, 1).sign * geo(c, 1).b[m - 1] / geo(c, 1).vol, dndx[m - 1]) << m;
         EXPECT_DOUBLE_EQ(c.msh.VOLNOD(m), 1.0 / 24.0);
     }
     EXPECT_EQ(c.listing(), "");
@@ -124,15 +122,15 @@ TEST(ElementGeometry, UnitTetrahedron) {
     put(d, 3, 0, 1, 0);
     put(d, 4, 0, 0, 1);
     d.msh.TETRA(1, 1) = 1; d.msh.TETRA(2, 1) = 3; d.msh.TETRA(3, 1) = 2; d.msh.TETRA(4, 1) = 4;
-    elmgeo(d.dim, d.ctl, d.io, d.msh, d.sp);
-    EXPECT_EQ(d.msh.IVOL(1), -1);
-    EXPECT_DOUBLE_EQ(d.msh.VOLUR(1), 1.0 / 6.0);
+    elmgeo(d.dim, d.ctl, d.io, d.msh);
+    EXPECT_EQ(geo(d, 1).sign, -1);
+    EXPECT_DOUBLE_EQ(geo(d, 1).vol, 1.0 / 6.0);
     const double dndx_node[5] = {0, -1, 1, 0, 0};  // by node number
     const double dndy_node[5] = {0, -1, 0, 1, 0};
     for (int m = 1; m <= 4; ++m) {
         const int node = d.msh.TETRA(m, 1);
-        EXPECT_DOUBLE_EQ(d.msh.IVOL(1) * d.sp.BI(m, 1) / d.msh.VOLUR(1), dndx_node[node]) << m;
-        EXPECT_DOUBLE_EQ(d.msh.IVOL(1) * d.sp.CI(m, 1) / d.msh.VOLUR(1), dndy_node[node]) << m;
+        EXPECT_DOUBLE_EQ(geo(d, 1).sign * geo(d, 1).b[m - 1] / geo(d, 1).vol, dndx_node[node]) << m;
+        EXPECT_DOUBLE_EQ(geo(d, 1).sign * geo(d, 1).c[m - 1] / geo(d, 1).vol, dndy_node[node]) << m;
     }
 }
 
@@ -150,19 +148,19 @@ TEST(ElementGeometry, GeneralTetrahedraAgreeWithTheDeterminant) {
     const int t[4][4] = {{1, 2, 3, 4}, {2, 1, 3, 4}, {5, 6, 7, 8}, {8, 7, 5, 6}};
     for (int e = 1; e <= 4; ++e)
         for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, e) = t[e - 1][m - 1];
-    elmgeo(c.dim, c.ctl, c.io, c.msh, c.sp);
+    elmgeo(c.dim, c.ctl, c.io, c.msh);
     for (int e = 1; e <= 4; ++e) {
         const double v = det_volume(c, e);
-        EXPECT_EQ(c.msh.IVOL(e), v > 0 ? 1 : -1) << e;
-        EXPECT_NEAR(c.msh.VOLUR(e), std::fabs(v), 1e-9 * std::fabs(v)) << e;
-        EXPECT_DOUBLE_EQ(c.msh.VOLINV(e) * c.msh.VOLUR(e), 1.0);
+        EXPECT_EQ(geo(c, e).sign, v > 0 ? 1 : -1) << e;
+        EXPECT_NEAR(geo(c, e).vol, std::fabs(v), 1e-9 * std::fabs(v)) << e;
+        EXPECT_DOUBLE_EQ(geo(c, e).volinv * geo(c, e).vol, 1.0);
         // sum_m BI(m)*x_m = signed volume, likewise CI with y and DI with z.
         double sb = 0, sc = 0, sd = 0;
         for (int m = 1; m <= 4; ++m) {
             const int k = c.msh.TETRA(m, e);
-            sb += c.sp.BI(m, e) * c.msh.X(k);
-            sc += c.sp.CI(m, e) * c.msh.Y(k);
-            sd += c.sp.DI(m, e) * c.msh.Z(k);
+            sb += geo(c, e).b[m - 1] * c.msh.X(k);
+            sc += geo(c, e).c[m - 1] * c.msh.Y(k);
+            sd += geo(c, e).d[m - 1] * c.msh.Z(k);
         }
         EXPECT_NEAR(sb, v, 1e-7 * std::fabs(v)) << e;
         EXPECT_NEAR(sc, v, 1e-7 * std::fabs(v)) << e;
@@ -180,7 +178,7 @@ TEST(ElementGeometry, ZeroVolumeStops) {
     put(c, 4, 0, 0, 1);
     for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, 1) = m;
     c.msh.TETRA(1, 2) = 1; c.msh.TETRA(2, 2) = 2; c.msh.TETRA(3, 2) = 3; c.msh.TETRA(4, 2) = 1;
-    EXPECT_EQ(run_until_stop([&] { elmgeo(c.dim, c.ctl, c.io, c.msh, c.sp); }).status, EXIT_ERROR);
+    EXPECT_EQ(run_until_stop([&] { elmgeo(c.dim, c.ctl, c.io, c.msh); }).status, EXIT_ERROR);
     const std::string msg = "\n ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED\n"
                             "    AT ELEMENT      2  NODE NUMBERS:     1     2     3     1\n";
     EXPECT_EQ(c.listing(), msg);
@@ -194,8 +192,8 @@ TEST(ElementGeometry, ZeroVolumeStops) {
     put(d, 3, 0, 1, 0);
     put(d, 4, 0.3, 0.3, 1e-12);
     for (int m = 1; m <= 4; ++m) d.msh.TETRA(m, 1) = m;
-    EXPECT_FALSE(run_until_stop([&] { elmgeo(d.dim, d.ctl, d.io, d.msh, d.sp); }).stopped);
-    EXPECT_GT(d.msh.VOLUR(1), 0.0);
+    EXPECT_FALSE(run_until_stop([&] { elmgeo(d.dim, d.ctl, d.io, d.msh); }).stopped);
+    EXPECT_GT(geo(d, 1).vol, 0.0);
 }
 
 TEST(SurfaceAreas, ThirdOfEveryTriangleToItsVertices) {
@@ -273,11 +271,11 @@ TEST(ElementGeometry, ExtrudedMeshConservesVolume) {
     for (const volcase& t : cases) {
         meshcase c;
         generated(c, t.iflow, t.ivert, t.base);
-        elmgeo(c.dim, c.ctl, c.io, c.msh, c.sp);
+        elmgeo(c.dim, c.ctl, c.io, c.msh);
         double svol = 0.0, snod = 0.0, sarea = 0.0;
         for (int e = 1; e <= c.dim.NT; ++e) {
-            svol += c.msh.VOLUR(e);
-            EXPECT_NEAR(c.msh.VOLUR(e), std::fabs(det_volume(c, e)), 1e-9);
+            svol += geo(c, e).vol;
+            EXPECT_NEAR(geo(c, e).vol, std::fabs(det_volume(c, e)), 1e-9);
             expect_linear_reproduction(c, e);
         }
         for (int k = 1; k <= c.dim.N; ++k) snod += c.msh.VOLNOD(k);

@@ -369,7 +369,7 @@ TEST(SparsePattern, LargeMeshIsBuilt) {
     grid3d(c.dim, c.ctl, c.io, c.msh, c.bc, c.R->tra);
     csr_ptr(c.dim, c.ctl, c.io, c.msh, c.sp);
     tpnodic(c.dim, c.ctl, c.io, c.msh, c.sl);
-    elmgeo(c.dim, c.ctl, c.io, c.msh, c.sp);
+    elmgeo(c.dim, c.ctl, c.io, c.msh);
 
     const long edges = extruded_edges(nx, ny, nstr);
     EXPECT_EQ(c.dim.NTERM, c.dim.N + edges);
@@ -383,7 +383,11 @@ TEST(SparsePattern, LargeMeshIsBuilt) {
 
     const double area = (nx * 10.0) * (ny * 10.0);
     double svol = 0.0, snod = 0.0, sarea = 0.0;
-    for (int e = 1; e <= c.dim.NT; ++e) svol += c.msh.VOLUR(e);
+    for (int e = 1; e <= c.dim.NT; ++e) {
+        tetra_geo g;
+        tetra_geometry(c.msh, e, g);
+        svol += g.vol;
+    }
     for (int k = 1; k <= c.dim.N; ++k) snod += c.msh.VOLNOD(k);
     for (int i = 1; i <= c.dim.NNOD; ++i) sarea += c.msh.ARENOD(i);
     EXPECT_NEAR(sarea, area, 1e-9 * area);

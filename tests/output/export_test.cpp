@@ -76,7 +76,7 @@ TEST(FinalExport, FlowRunWritesFiveColumnsAndTheRecomputedVelocities) {
     final_state(r);
     tempdir d;
     ASSERT_FALSE(d.path.empty());
-    test_output(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs, d.path);
+    test_output(r.dim, r.ctl, r.msh, r.sl, r.fs, d.path);
 
     const auto root = lines_of(d.path + "root-ntupla.dat");
     ASSERT_EQ((int)root.size(), r.dim.N);
@@ -133,7 +133,7 @@ TEST(FinalExport, CoupledRunAddsTheConcentrationAndOverwritesOldFiles) {
         std::ofstream old(d.path + "root-ntupla.dat");
         old << "an older run\nwith more lines\n" << std::string(5000, 'x') << "\n";
     }
-    test_output(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs, d.path);
+    test_output(r.dim, r.ctl, r.msh, r.sl, r.fs, d.path);
     const auto root = lines_of(d.path + "root-ntupla.dat");
     ASSERT_EQ((int)root.size(), r.dim.N);
     for (int i = 1; i <= r.dim.N; ++i) {
@@ -148,6 +148,6 @@ TEST(FinalExport, UnwritableDirectoryStopsWithTheFileName) {
     outrun r;
     final_state(r);
     const std::string m = outtest::stop_message(
-        [&] { test_output(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs, "/nonexistent-dir/"); });
+        [&] { test_output(r.dim, r.ctl, r.msh, r.sl, r.fs, "/nonexistent-dir/"); });
     EXPECT_NE(m.find("'/nonexistent-dir/root-ntupla.dat'"), std::string::npos) << m;
 }

@@ -24,13 +24,7 @@ inline void small_mesh(outrun& r) {
     r.msh.Y.alloc(N);
     r.msh.Z.alloc(N);
     r.msh.TETRA.alloc(5, NT);
-    r.msh.IVOL.alloc(NT);
-    r.msh.VOLUR.alloc(NT);
-    r.msh.VOLINV.alloc(NT);
     r.msh.NCONT.alloc(N);
-    r.sp.BI.alloc(4, NT);
-    r.sp.CI.alloc(4, NT);
-    r.sp.DI.alloc(4, NT);
 
     // A slightly irregular quadrilateral; the ground surface slopes and the layers thin out.
     const double xs[] = {0.0, 2.0, 2.2, -0.1};
@@ -62,9 +56,6 @@ inline void small_mesh(outrun& r) {
     // One element listed in the other orientation.
     std::swap(r.msh.TETRA(1, 5), r.msh.TETRA(2, 5));
 
-    volumet(r.io, NT, r.ctl.IP4, r.msh.TETRA, r.msh.X, r.msh.Y, r.msh.Z, r.msh.IVOL, r.msh.VOLUR,
-            r.msh.VOLINV);
-    basfun(NT, r.ctl.IP4, r.msh.TETRA, r.msh.X, r.msh.Y, r.msh.Z, r.sp.BI, r.sp.CI, r.sp.DI);
     r.msh.NCONT.fill(0);
     for (int k = 1; k <= NT; ++k)
         for (int m = 1; m <= 4; ++m) r.msh.NCONT(r.msh.TETRA(m, k)) += 1;

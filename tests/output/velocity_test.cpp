@@ -48,13 +48,17 @@ TEST(Velocity, ElementMeansOfTheCharacteristics) {
 TEST(Velocity, LinearHeadGivesDarcyFluxInEveryElement) {
     outrun r;
     outtest::small_mesh(r);
-    // Both vertex orientations occur (IVOL = +1 and -1).
+    // Both vertex orientations occur (sign +1 and -1).
     int plus = 0, minus = 0;
-    for (int e = 1; e <= r.dim.NT; ++e) (r.msh.IVOL(e) > 0 ? plus : minus) += 1;
+    for (int e = 1; e <= r.dim.NT; ++e) {
+        tetra_geo g;
+        tetra_geometry(r.msh, e, g);
+        (g.sign > 0 ? plus : minus) += 1;
+    }
     ASSERT_GT(plus, 0);
     ASSERT_GT(minus, 0);
     linear_head(r);
-    velcmp(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs);
+    velcmp(r.dim, r.ctl, r.msh, r.sl, r.fs);
     for (int e = 1; e <= r.dim.NT; ++e) {
         const int l = layer_of(e), m = r.msh.TETRA(5, e);
         const double kr = mean_at(r, r.sl.CKRW, e);
@@ -68,7 +72,7 @@ TEST(Velocity, NodalVelocitiesAverageTheElementsAround) {
     outrun r;
     outtest::small_mesh(r);
     linear_head(r);
-    velcmp(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs);
+    velcmp(r.dim, r.ctl, r.msh, r.sl, r.fs);
     for (int i = 1; i <= r.dim.N; ++i) {
         double sx = 0, sy = 0, sz = 0;
         int k = 0;
@@ -104,7 +108,7 @@ TEST(Velocity, UniformFieldIsTheSameAtEveryNode) {
             r.sl.ZPERM(l, m) = 5.0;
         }
     }
-    velcmp(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs);
+    velcmp(r.dim, r.ctl, r.msh, r.sl, r.fs);
     for (int i = 1; i <= r.dim.N; ++i) {
         EXPECT_NEAR(r.fs.VXNOD(i), -0.5 * 2.0 * GB, 1e-12);
         EXPECT_NEAR(r.fs.VYNOD(i), -0.5 * 3.0 * GC, 1e-12);
@@ -120,7 +124,7 @@ TEST(Velocity, CoupledRunAddsBuoyancyAndViscosity) {
     r.sl.EPSLON = 0.025;
     r.sl.EPSLON1 = 0.1;
     for (int i = 1; i <= r.dim.N; ++i) r.fs.CNEW(i) = 0.1 * i;
-    velcmp(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs);
+    velcmp(r.dim, r.ctl, r.msh, r.sl, r.fs);
     for (int e = 1; e <= r.dim.NT; ++e) {
         const int l = layer_of(e), m = r.msh.TETRA(5, e);
         const double kr = mean_at(r, r.sl.CKRW, e), c = mean_at(r, r.fs.CNEW, e);
@@ -132,7 +136,7 @@ TEST(Velocity, CoupledRunAddsBuoyancyAndViscosity) {
 
     // An explicit concentration array replaces CNEW.
     arr1<double> zero(r.dim.N, 0.0);
-    velele(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs, &zero);
+    velele(r.dim, r.ctl, r.msh, r.sl, r.fs, &zero);
     const double kr1 = mean_at(r, r.sl.CKRW, 1);
     EXPECT_NEAR(r.fs.VZ(1), -kr1 * r.sl.ZPERM(1, 1) * GD, 1e-12);
 }
@@ -145,8 +149,8 @@ TEST(Velocity, ZeroDensityAndViscosityRatiosGiveTheFlowOnlyField) {
     linear_head(q);
     q.ctl.ITRANS = 2;
     for (int i = 1; i <= q.dim.N; ++i) q.fs.CNEW(i) = 35.0 + i;
-    velcmp(r.dim, r.ctl, r.msh, r.sl, r.sp, r.fs);
-    velcmp(q.dim, q.ctl, q.msh, q.sl, q.sp, q.fs);
+    velcmp(r.dim, r.ctl, r.msh, r.sl, r.fs);
+    velcmp(q.dim, q.ctl, q.msh, q.sl, q.fs);
     for (int e = 1; e <= r.dim.NT; ++e) {
         EXPECT_EQ(q.fs.VX(e), r.fs.VX(e));
         EXPECT_EQ(q.fs.VY(e), r.fs.VY(e));

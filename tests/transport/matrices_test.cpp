@@ -69,10 +69,12 @@ TEST(TransportFrame, RotatedCoefficients) {
     // q along +x: x' = x, y' = -y, z' = -z, so b' = b while c' and d' change sign.
     rotvel(2.5, 0.0, 0.0, X, Y, Z, XR, YR, ZR);
     rotcof(r.ctl.IP4, XR, YR, ZR, B, C, D);
+    tetra_geo g;
+    tetra_geometry(r.msh, e, g);
     for (int m = 0; m < 4; ++m) {
-        EXPECT_NEAR(B[m], r.sp.BI(m + 1, e), 1e-15);
-        EXPECT_NEAR(C[m], -r.sp.CI(m + 1, e), 1e-15);
-        EXPECT_NEAR(D[m], -r.sp.DI(m + 1, e), 1e-15);
+        EXPECT_NEAR(B[m], g.b[m], 1e-15);
+        EXPECT_NEAR(C[m], -g.c[m], 1e-15);
+        EXPECT_NEAR(D[m], -g.d[m], 1e-15);
     }
     rotvel(0.0, 0.0, -3.0, X, Y, Z, XR, YR, ZR);  // vertical flow: axes (z, x, y)
     for (int m = 0; m < 4; ++m) EXPECT_TRUE(XR[m] == Z[m] && YR[m] == X[m] && ZR[m] == Y[m]);
@@ -96,17 +98,19 @@ TEST(TransportMatrices, DispersionAdvectionMass) {
         const double dl = th * 0.02 + 0.3 * qn, dt = th * 0.02 + 0.05 * qn;
         double msum = 0.0, water = 0.0;
         for (int e = 1; e <= r.dim.NT; ++e) {
-            water += th * 1.5 * r.msh.VOLUR(e);
-            const double s = r.msh.IVOL(e) * r.msh.VOLINV(e);
+            tetra_geo g;
+            tetra_geometry(r.msh, e, g);
+            water += th * 1.5 * g.vol;
+            const double s = g.sign * g.volinv;
             for (int i = 1; i <= 4; ++i) {
-                vol[r.msh.TETRA(i, e) - 1] += 0.25 * r.msh.VOLUR(e);
-                const double gi[3] = {s * r.sp.BI(i, e), s * r.sp.CI(i, e), s * r.sp.DI(i, e)};
+                vol[r.msh.TETRA(i, e) - 1] += 0.25 * g.vol;
+                const double gi[3] = {s * g.b[i - 1], s * g.c[i - 1], s * g.d[i - 1]};
                 for (int j = 1; j <= 4; ++j) {
-                    const double gj[3] = {s * r.sp.BI(j, e), s * r.sp.CI(j, e), s * r.sp.DI(j, e)};
+                    const double gj[3] = {s * g.b[j - 1], s * g.c[j - 1], s * g.d[j - 1]};
                     double v = 0.0, qi = 0.0, qj = 0.0;
                     for (int a = 0; a < 3; ++a) v += dt * gi[a] * gj[a], qi += q[a] * gi[a], qj += q[a] * gj[a];
                     if (qn > 0) v += (dl - dt) * qi * qj / (qn * qn);
-                    Kd[(r.msh.TETRA(i, e) - 1) * N + r.msh.TETRA(j, e) - 1] += v * r.msh.VOLUR(e);
+                    Kd[(r.msh.TETRA(i, e) - 1) * N + r.msh.TETRA(j, e) - 1] += v * g.vol;
                 }
             }
         }
