@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "flow/elavg.h"
 #include "mesh/geometry.h"
 #include "soil/curves.h"
 
@@ -57,9 +58,9 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
     el.mat = msh.TETRA(5, e);
     el.k = coupling(ctl, msh, sl, rho, e);
     tetra_geometry(msh, e, el.geo);
-    el.f = el.geo.volinv * sl.ELKRW(e) * el.k.w;
+    el.f = el.geo.volinv * elmean(sl.CKRW, msh, e) * el.k.w;
     // The mass-conservative scheme keeps its storage on the nodes (stornod), not in BMAT.
-    el.g = sl.KSLOPE == 5 ? 0.0 : el.geo.vol * sl.ELSTC(e) * el.k.s;
+    el.g = sl.KSLOPE == 5 ? 0.0 : el.geo.vol * elmean(sl.STCOEF, msh, e) * el.k.s;
     el.kx = sl.XPERM(el.L, el.mat);
     el.ky = sl.YPERM(el.L, el.mat);
     el.kz = sl.ZPERM(el.L, el.mat);
@@ -121,7 +122,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
         double G[4][4];
         for (int a = 0; a < 4; ++a)
             for (int b = 0; b < 4; ++b) G[a][b] = bi[a] * bi[b] + ci[a] * ci[b] + di[a] * di[b];
-        const double nf = -kg * el.geo.volinv * sl.ELKRW(e) * el.k.w / 48.0;
+        const double nf = -kg * el.geo.volinv * elmean(sl.CKRW, msh, e) * el.k.w / 48.0;
         auto dot = [&P](int i, int j, int k0) {
             return (P[i][0] - P[k0][0]) * (P[j][0] - P[k0][0]) +
                    (P[i][1] - P[k0][1]) * (P[j][1] - P[k0][1]) +
@@ -275,13 +276,13 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
         tetra_geometry(msh, e, geo);
         const double* di = geo.d;
         if (!rho.on()) {
-            const double x = sl.ELKRW(e) * sl.ZPERM(L, mat) * geo.sign;
+            const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * geo.sign;
             for (int j = 0; j < 4; ++j) R[msh.TETRA(j + 1, e)] -= di[j] * x;
         } else {
             const couple k = coupling(ctl, msh, sl, rho, e);
             const double rhor = 1.0 + sl.EPSLON * k.c;
-            const double Bf = rhor * sl.ELKRW(e) * sl.ZPERM(L, mat) * k.w;
-            const double Af = geo.vol * sl.POROSITY(L, mat) * sl.ELSW(e) * sl.EPSLON / ctl.DELTAT;
+            const double Bf = rhor * elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * k.w;
+            const double Af = geo.vol * sl.POROSITY(L, mat) * elmean(sl.SW, msh, e) * sl.EPSLON / ctl.DELTAT;
             for (int j = 0; j < 4; ++j) {
                 double dm = 0.0;
                 for (int m = 0; m < 4; ++m) {

@@ -1,14 +1,17 @@
 // Element means of the nodal characteristics.
 #pragma once
 
-#include "records/dimensions.h"
 #include "records/mesh.h"
-#include "records/soil.h"
 
 namespace nep {
 
-// ELKRW, ELSTC, ELSW of every tetrahedron: the arithmetic means of CKRW, STCOEF and SW over its
-// four vertices.
-void elavg(const dimensions& dim, const mesh& msh, soil& sl);
+// The arithmetic mean of a nodal quantity over the four vertices of tetrahedron e: the relative
+// conductivity, storage coefficient and saturation of an element (CKRW, STCOEF, SW). Formed
+// where an element loop needs it, from the nodal values of that moment.
+inline double elmean(const arr1<double>& v, const mesh& msh, long e) {
+    const int* t = msh.TETRA.col(e);
+    const double* p = v.data() - 1;
+    return (p[t[0]] + p[t[1]] + p[t[2]] + p[t[3]]) * 0.25;
+}
 
 }  // namespace nep

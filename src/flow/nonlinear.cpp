@@ -8,7 +8,6 @@
 #include "bc/atmosphere.h"
 #include "bc/exitpoint.h"
 #include "bc/series.h"
-#include "flow/elavg.h"
 #include "soil/curves.h"
 #include "solvers/nonsym_iter.h"
 #include "solvers/symmetric.h"
@@ -38,7 +37,6 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
               flowstate& fs, cpustat& cpu, const density& rho, bool newton) {
     {
         timed_phase t(cpu.FT[2]);
-        elavg(dim, msh, sl);
         sp.AMAT.fill(0.0);
         sp.BMAT.fill(0.0);
         if (newton) sp.JMAT.fill(0.0);

@@ -27,7 +27,7 @@ void velele(const dimensions& dim, const control& ctl, const mesh& msh, const so
         }
         const double g = geo.sign * geo.volinv;
         const double dhdx = g * sx, dhdy = g * sy, dhdz = g * sz;
-        const double kr = sl.ELKRW(e);
+        const double kr = elmean(sl.CKRW, msh, e);
         const double kx = sl.XPERM(layer, mat), ky = sl.YPERM(layer, mat), kz = sl.ZPERM(layer, mat);
         if (!coupled) {
             fs.VX(e) = -kr * kx * dhdx;
@@ -71,7 +71,6 @@ void velnod(const dimensions& dim, const mesh& msh, flowstate& fs) {
 
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
             flowstate& fs, const arr1<double>* C) {
-    elavg(dim, msh, sl);
     velele(dim, ctl, msh, sl, fs, C);
     velnod(dim, msh, fs);
 }

@@ -11,7 +11,7 @@
 namespace nep {
 
 // Element Darcy velocities VX, VY, VZ from the gradient of HPOT and the element relative
-// conductivity ELKRW, with the conductivities of the element's layer and material:
+// conductivity (the mean of CKRW), with the conductivities of the element's layer and material:
 // q = -kr (XPERM dH/dx, YPERM dH/dy, ZPERM dH/dz). In a coupled run (ITRANS != 0) the
 // concentration C (CNEW when not given) adds the buoyancy EPSLON*c to dH/dz and the relative
 // viscosity 1 + EPSLON1*c divides every component, c being the mean of C over the element.
@@ -21,7 +21,7 @@ void velele(const dimensions& dim, const control& ctl, const mesh& msh, const so
 // VXNOD, VYNOD, VZNOD: each node's mean of the element velocities around it (NCONT elements).
 void velnod(const dimensions& dim, const mesh& msh, flowstate& fs);
 
-// elavg, velele, velnod.
+// velele, velnod.
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
             flowstate& fs, const arr1<double>* C = nullptr);
 

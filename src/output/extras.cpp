@@ -227,7 +227,6 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
     x.NVTU = 0;
     x.VTUTIME.alloc(dim.NPRT + 2);
     x.VTUSTEP.alloc(dim.NPRT + 2);
-    x.ELKRW.alloc(dim.NT);
     x.VX.alloc(dim.NT);
     x.VY.alloc(dim.NT);
     x.VZ.alloc(dim.NT);

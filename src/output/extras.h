@@ -48,7 +48,7 @@ void extra_close(iofiles& io);
 
 // Element and nodal Darcy velocities of the current state into io.EXTRA (VX..VZ, VXNOD..VZNOD),
 // by velele and velnod with the element mean of CKRW: the values test_output would write now.
-// The run's own velocities and element means are not changed.
+// The run's own velocities are not changed.
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x);
 

@@ -22,18 +22,17 @@ namespace nep {
 namespace {
 
 // Lends the writer's arrays to the run's records for the length of one velocity computation:
-// the element means and velocities of the run are swapped out (no copy, no allocation) and come
-// back unchanged when the loan ends.
+// the velocities of the run are swapped out (no copy, no allocation) and come back unchanged
+// when the loan ends.
 class velocity_loan {
 public:
-    velocity_loan(soil& sl, flowstate& fs, extra_files& x) : sl_(sl), fs_(fs), x_(x) { swap_all(); }
+    velocity_loan(flowstate& fs, extra_files& x) : fs_(fs), x_(x) { swap_all(); }
     ~velocity_loan() { swap_all(); }
     velocity_loan(const velocity_loan&) = delete;
     velocity_loan& operator=(const velocity_loan&) = delete;
 
 private:
     void swap_all() {
-        std::swap(sl_.ELKRW, x_.ELKRW);
         std::swap(fs_.VX, x_.VX);
         std::swap(fs_.VY, x_.VY);
         std::swap(fs_.VZ, x_.VZ);
@@ -41,7 +40,6 @@ private:
         std::swap(fs_.VYNOD, x_.VYNOD);
         std::swap(fs_.VZNOD, x_.VZNOD);
     }
-    soil& sl_;
     flowstate& fs_;
     extra_files& x_;
 };
@@ -240,13 +238,8 @@ void put_vectors(zblock_writer& w, const arr1<double>& x, const arr1<double>& y,
 
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x) {
-    // The element relative conductivity as elavg forms it, from the characteristics of the
-    // current heads.
-    const arr2<int>& T = msh.TETRA;
-    for (int e = 1; e <= dim.NT; ++e) {
-        x.ELKRW(e) = (sl.CKRW(T(1, e)) + sl.CKRW(T(2, e)) + sl.CKRW(T(3, e)) + sl.CKRW(T(4, e))) * 0.25;
-    }
-    velocity_loan loan(sl, fs, x);
+    // From the characteristics of the current heads.
+    velocity_loan loan(fs, x);
     velele(dim, ctl, msh, sl, fs);
     velnod(dim, msh, fs);
 }

@@ -38,9 +38,9 @@ struct extra_files {
     arr1<int> VTUSTEP;
     // Run totals at the previous budget row: nonlinear, linear and coupled iterations, back-steps.
     int ITUNS0 = 0, ITLIN0 = 0, ITUNSC0 = 0, NBKSTEP0 = 0;
-    // Velocities of the state at an output time (element relative conductivity, element and
-    // nodal Darcy velocities), computed here so that the run's own stay as the step left them.
-    arr1<double> ELKRW, VX, VY, VZ, VXNOD, VYNOD, VZNOD;
+    // Velocities of the state at an output time (element and nodal Darcy velocities), computed
+    // here so that the run's own stay as the step left them.
+    arr1<double> VX, VY, VZ, VXNOD, VYNOD, VZNOD;
     std::vector<char> BUF;           // one raw and one compressed block of the .vtu writer
 };
 

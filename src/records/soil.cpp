@@ -8,7 +8,7 @@ namespace nep {
 // the other models use entry 1. The solute tables and the nodal retardation exist only in coupled
 // runs.
 void alloc_soil(const dimensions& dim, const control& ctl, soil& sl) {
-    const long N = dim.N, NT = dim.NT;
+    const long N = dim.N;
     sl.SNODI.alloc(N);
     sl.PORNOD.alloc(N);
     sl.SW.alloc(N);
@@ -23,9 +23,6 @@ void alloc_soil(const dimensions& dim, const control& ctl, soil& sl) {
     sl.DDSE2.alloc(N);
     sl.SEFRAC.alloc(N);
     sl.PXVG.alloc(N);
-    sl.ELKRW.alloc(NT);
-    sl.ELSTC.alloc(NT);
-    sl.ELSW.alloc(NT);
     sl.XPERM.alloc(dim.NSTR, dim.NZONE);
     sl.YPERM.alloc(dim.NSTR, dim.NZONE);
     sl.ZPERM.alloc(dim.NSTR, dim.NZONE);
@@ -54,9 +51,6 @@ void release_soil(soil& sl) {
     sl.DDSE2.release();
     sl.SEFRAC.release();
     sl.PXVG.release();
-    sl.ELKRW.release();
-    sl.ELSTC.release();
-    sl.ELSW.release();
     sl.XPERM.release();
     sl.YPERM.release();
     sl.ZPERM.release();

@@ -76,9 +76,6 @@ struct soil {
     // (KSLOPE = 5 only; NWAT entries).
     arr1<double> WNEW, WSAVE;
 
-    // Element means of CKRW, STCOEF and SW over the four vertices.
-    arr1<double> ELKRW, ELSTC, ELSW;  // (NT)
-
     // Solute properties (solute-parameter file, coupled runs): density of fresh water, density
     // and viscosity difference ratios (relative density 1 + EPSLON*c, relative viscosity
     // 1 + EPSLON1*c), molecular diffusion.

@@ -5,7 +5,6 @@
 #include "base/format.h"
 #include "base/timer.h"
 #include "flow/assemble.h"
-#include "flow/elavg.h"
 #include "flow/nonlinear.h"
 #include "flow/velocity.h"
 #include "transport/matrices.h"
@@ -67,7 +66,6 @@ void coupled_step(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh
             fs.HPTHETA(i) = (1.0 - tc) * fs.HPOTP(i) + tc * fs.HPOT(i);
             fs.CTHETA(i) = (1.0 - tc) * fs.CSAVE(i) + tc * fs.CNEW(i);
         }
-        elavg(dim, msh, sl);
         velele(dim, ctl, msh, sl, fs, &fs.CNEW);
         const int translin0 = ctl.ITLINC;
         if (newton) unsatrnw(dim, ctl, io, cpu, msh, tra, sl, sp, fs);

@@ -6,6 +6,7 @@
 #include "base/format.h"
 #include "base/stop.h"
 #include "base/timer.h"
+#include "flow/elavg.h"
 #include "mesh/geometry.h"
 #include "solvers/nonsym_iter.h"
 #include "transport/trbc.h"
@@ -151,7 +152,7 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
         const int mat = msh.TETRA(5, e);
         const double qx = fs.VX(e), qy = fs.VY(e), qz = fs.VZ(e);
         const double q = std::sqrt(qx * qx + qy * qy + qz * qz);
-        const double theta = sl.POROSITY(L, mat) * sl.ELSW(e);
+        const double theta = sl.POROSITY(L, mat) * elmean(sl.SW, msh, e);
         const double dl = theta * sl.DIFFUS + sl.ALFAL(L, mat) * q;
         const double dt = theta * sl.DIFFUS + sl.ALFAT(L, mat) * q;
         tetra_geometry(msh, e, geo);

@@ -33,7 +33,7 @@ void rotcof(const int (&IP4)[5][5], const double XR[4], const double YR[4], cons
 // Element loop: K (dispersion with D_L and D_T in the velocity frame, plus Galerkin advection)
 // added into sp.AMATC and M (retardation and water content times the template sp.LMASSC) into
 // sp.BMATC. The caller clears both first. Uses the element velocities VX, VY, VZ, the element
-// saturations ELSW, POROSITY, ALFAL, ALFAT, RETARD and DIFFUS.
+// saturations (the mean of SW), POROSITY, ALFAL, ALFAT, RETARD and DIFFUS.
 void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
             sparse& sp, const flowstate& fs);
 

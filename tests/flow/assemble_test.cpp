@@ -56,9 +56,9 @@ struct one_tet {
         csr_ptr(d, R->ctl, R->io, m, R->sp);
         soil& s = R->sl;
         for (auto* t : {&s.XPERM, &s.YPERM, &s.ZPERM, &s.STORAGE, &s.POROSITY}) t->alloc(1, 1, 1.0);
-        s.ELKRW.alloc(1, 1.0);
-        s.ELSTC.alloc(1, 2.0);
-        s.ELSW.alloc(1, 1.0);
+        s.CKRW.alloc(4, 1.0);
+        s.STCOEF.alloc(4, 2.0);
+        s.SW.alloc(4, 1.0);
         lmass(lump, R->sp.LMASS);
         flowstate& f = R->fs;
         for (auto* v : {&f.PNEW, &f.PSAVE, &f.PTHETA, &f.POLD}) v->alloc(4);
@@ -76,7 +76,7 @@ TEST(FlowAssembly, PicardStiffnessAndLumpedStorageOfOneTetrahedron) {
     for (int j = 1; j <= 4; ++j) {
         for (int k = j; k <= 4; ++k) {
             EXPECT_NEAR(t.A(j, k), stiff(j, k), 1e-15) << j << k;
-            // Lumped: VOLUR * ELSTC / 4 on the diagonal only.
+            // Lumped: volume * mean STCOEF / 4 on the diagonal only.
             EXPECT_NEAR(t.B(j, k), j == k ? 2.0 / 6.0 / 4.0 : 0.0, 1e-15);
         }
     }

@@ -71,7 +71,6 @@ inline void small_mesh(outrun& r) {
         }
     }
     for (auto* a : {&r.sl.SW, &r.sl.CKRW, &r.sl.STCOEF}) a->alloc(N);
-    for (auto* a : {&r.sl.ELKRW, &r.sl.ELSTC, &r.sl.ELSW}) a->alloc(NT);
     for (int i = 1; i <= N; ++i) {
         r.sl.CKRW(i) = 0.2 + 0.05 * i;
         r.sl.STCOEF(i) = 1.0e-3 * i;

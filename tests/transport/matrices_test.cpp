@@ -32,7 +32,7 @@ struct trun : fixture::memrun {
         lmass(0, sp.LMASSC);
         for (auto* a : {&sl.ALFAL, &sl.ALFAT, &sl.RETARD}) a->alloc(dim.NSTR, dim.NZONE);
         sl.POROSITY.fill(0.4), sl.ALFAL.fill(0.3), sl.ALFAT.fill(0.05), sl.RETARD.fill(1.5);
-        sl.ELSW.fill(1.0);
+        sl.SW.fill(1.0);
         sl.DIFFUS = 0.02;
         ctl.ITRANS = 1, ctl.ISOLVC = 0, ctl.ITCGNS = 200, ctl.TLCGNS = 1e-14, ctl.NSTEP = 2;
         ctl.ITERC = 2, ctl.TETAC = 1.0, ctl.DELTAT = 1.0;
@@ -86,7 +86,7 @@ TEST(TransportFrame, RotatedCoefficients) {
 // nodal volume. M sums to the retarded water volume (the template sums to 1).
 TEST(TransportMatrices, DispersionAdvectionMass) {
     trun r;
-    r.sl.ELSW.fill(0.8);
+    r.sl.SW.fill(0.8);
     const int N = r.dim.N;
     for (const auto& q : {std::vector<double>{0, 0, -2}, {1, -2, 0.5}, {0, 0, 0}}) {
         std::vector<double> Kp, Km, M, Kd(N * N, 0.0), vol(N, 0.0);
