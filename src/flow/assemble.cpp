@@ -93,7 +93,7 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
         const int* pos = el.pos;
         for (int j = 0; j < 4; ++j) {
             for (int m = j; m < 4; ++m) {
-                const int p = pos[m * 4 + j];  // (row j, column m), m >= j
+                const int p = pos[m * (m + 1) / 2 + j];  // (row j, column m), m >= j: upper map
                 A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
                 B[p] += g * sp.LMASS[j + 1][m + 1];
             }
@@ -149,7 +149,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
         const int* pos = el.pos;
         for (int j = 0; j < 4; ++j) {
             for (int m = j; m < 4; ++m) {
-                const int p = pos[m * 4 + j];
+                const int p = pos[m * (m + 1) / 2 + j];
                 A[p] += S[j][m];
                 B[p] += g * sp.LMASS[j + 1][m + 1];
             }

@@ -361,12 +361,18 @@ void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) 
         if (!newton) rowind(N, sp.IAC_OWN, sp.IROWC_OWN);
     }
 
+    const bool nonsym = newton || ctl.ITRANS != 0;
+    if (!nonsym) {
+        // Only the symmetric solver: five vectors, and the incomplete factor in the pattern.
+        sp.WORK1.alloc(5L * N);
+        sp.WORK2.alloc(dim.NTERM);
+        return;
+    }
     const long work = ctl.ITRANS != 0 ? array_length(dim.NTERMC, N, 15) : array_length(dim.NTERM, N, 10);
     sp.WORK1.alloc(work);
     // The nonsymmetric iterations take up to 13 vectors of length N from the second work array
     // (GCRK(5)), more than the pattern-sized length gives on small or thin meshes.
-    const bool nonsym = newton || ctl.ITRANS != 0;
-    sp.WORK2.alloc(nonsym ? std::max(work, 13L * N) : work);
+    sp.WORK2.alloc(std::max(work, 13L * N));
 }
 
 }  // namespace nep

@@ -34,7 +34,7 @@ void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
 
     sp.IA.alloc(n + 1);
     sp.JA.alloc(window);
-    sp.IPOS.alloc(nt);
+    sp.IPOS.alloc(nt, ctl.IFLOW == 1);
 
     sp.RHS.alloc(n);
     sp.RESID.alloc(n);

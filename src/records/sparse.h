@@ -39,18 +39,29 @@ struct nonsym_state {
 };
 
 // For every element e and local pair (i, j), i, j = 1..4, the position in the value arrays of the
-// entry (row TETRA(i,e), column TETRA(j,e)). The 16 positions of one element are contiguous,
-// i fastest, so assembly walks them in order: POS(i, j, e) is entry ((e-1)*4 + (j-1))*4 + i.
+// entry (row TETRA(i,e), column TETRA(j,e)). The positions of one element are contiguous, so
+// assembly walks them in order. A full map holds the 16 pairs, i fastest: (1,1), (2,1), ...,
+// (4,4), POS(i, j, e) being entry ((e-1)*4 + (j-1))*4 + i. An upper map (symmetric storage)
+// holds only the 10 pairs i <= j, column by column: (1,1), (1,2), (2,2), (1,3), ..., (4,4),
+// POS(i, j, e) being entry (e-1)*10 + j*(j-1)/2 + i.
 struct posmap {
-    arr1<int> v;  // (16*NT)
+    arr1<int> v;  // (16*NT), or (10*NT) when upper
+    bool upper = false;
 
-    void alloc(long nt) { v.alloc(16 * (nt > 0 ? nt : 0)); }
+    void alloc(long nt, bool up = false) {
+        upper = up;
+        v.alloc(width() * (nt > 0 ? nt : 0));
+    }
     void release() { v.release(); }
-    long nt() const { return v.size() / 16; }
-    int& operator()(int i, int j, long e) { return v(((e - 1) * 4 + (j - 1)) * 4 + i); }
-    const int& operator()(int i, int j, long e) const { return v(((e - 1) * 4 + (j - 1)) * 4 + i); }
-    // The 16 positions of element e, (1,1), (2,1), ..., (4,4).
-    const int* elem(long e) const { return v.data() + (e - 1) * 16; }
+    long width() const { return upper ? 10 : 16; }
+    long nt() const { return v.size() / width(); }
+    long slot(int i, int j, long e) const {
+        return upper ? (e - 1) * 10 + j * (j - 1) / 2 + i : ((e - 1) * 4 + (j - 1)) * 4 + i;
+    }
+    int& operator()(int i, int j, long e) { return v(slot(i, j, e)); }
+    const int& operator()(int i, int j, long e) const { return v(slot(i, j, e)); }
+    // The positions of element e, in the order above.
+    const int* elem(long e) const { return v.data() + (e - 1) * width(); }
     const int* data() const { return v.data(); }
 };
 
@@ -60,7 +71,7 @@ struct sparse {
     arr1<int> IA;    // (N+1) row pointers: row i is IA(i) .. IA(i+1)-1
     arr1<int> JA;    // (N1*N) slot windows while the pattern is built, then (NTERM) columns
     arr1<int> IROW;  // (NTERM) row of every stored entry; Newton only
-    posmap IPOS;     // (4,4,NT) element positions; under Picard only i <= j is defined
+    posmap IPOS;     // (4,4,NT) element positions; under Picard an upper map (i <= j)
 
     // Transport pattern (full storage). Under Picard flow it is built in its own arrays; under
     // Newton flow it is the flow pattern itself: TSHARE is set and the accessors below give the

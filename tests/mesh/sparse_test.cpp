@@ -101,7 +101,7 @@ TEST(SparsePattern, OneTetrahedron) {
         EXPECT_EQ(c.dim.NTERM, 10);
         EXPECT_EQ(head(c.sp.IA, 5), (std::vector<int>{1, 5, 8, 10, 11}));
         EXPECT_EQ(head(c.sp.JA, 10), (std::vector<int>{1, 2, 3, 4, 2, 3, 4, 3, 4, 4}));
-        c.sp.IPOS.alloc(1);
+        c.sp.IPOS.alloc(1, true);  // the upper map of symmetric storage
         possym(1, c.msh.TETRA, c.sp.JA, c.sp.IA, c.sp.IPOS);
         expect_positions(c.sp.IA, c.sp.JA, c.msh.TETRA, c.sp.IPOS, 1, true);
         EXPECT_EQ(c.sp.IPOS(1, 1, 1), 1);
@@ -274,12 +274,14 @@ TEST(SparsePattern, PicardFlowWithTransportBuildsBoth) {
 
 TEST(SparsePattern, FlowOnlyArrays) {
     {
-        meshcase c;  // Picard, second program: six-digit echo, work arrays of 10 N
+        meshcase c;  // Picard, second program: six-digit echo, the symmetric solver's five
+                     // vectors and its factor in the pattern
         c.ctl.DIALECT = dialect::ALT;
         generated(c, 2, 2, 2, 20, 1, 0);
         csr_ptr(c.dim, c.ctl, c.io, c.msh, c.sp);
         EXPECT_EQ(c.listing(), "     NTERM  (# OF NONZERO TERMS; FLOW EQ)    =    125\n");
-        EXPECT_EQ(c.sp.WORK1.size(), 10 * 27);
+        EXPECT_EQ(c.sp.WORK1.size(), 5 * 27);
+        EXPECT_EQ(c.sp.WORK2.size(), 125);
         EXPECT_EQ(c.sp.AMATC.size(), 0);
         EXPECT_EQ(c.sp.IAC().size(), 0);
     }
