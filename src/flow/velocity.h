@@ -21,7 +21,9 @@ void velele(const dimensions& dim, const control& ctl, const mesh& msh, const so
 // VXNOD, VYNOD, VZNOD: each node's mean of the element velocities around it (NCONT elements).
 void velnod(const dimensions& dim, const mesh& msh, flowstate& fs);
 
-// velele, velnod.
+// velele, velnod; when the element velocities are not kept (VX empty: flow-only runs that do
+// not write them) only the nodal means, each element's velocity added to its vertices as it is
+// formed.
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
             flowstate& fs, const arr1<double>* C = nullptr);
 

@@ -6,7 +6,6 @@ namespace nep {
 
 void alloc_flowstate(const dimensions& dim, const control& ctl, flowstate& fs) {
     const long n = std::max(dim.N, 0);
-    const long nt = std::max(dim.NT, 0);
     const long itmx = std::max(dim.ITMX, 0);
     const long itmxc = std::max(dim.ITMXC, 0);
 
@@ -26,7 +25,7 @@ void alloc_flowstate(const dimensions& dim, const control& ctl, flowstate& fs) {
     if (ctl.ITRANS != 0) {
         for (auto* v : {&fs.CNEW, &fs.COLD, &fs.CSAVE, &fs.CTHETA, &fs.HPOTC}) v->alloc(n);
     }
-    for (auto* v : {&fs.VX, &fs.VY, &fs.VZ}) v->alloc(nt);
+    for (auto* v : {&fs.VX, &fs.VY, &fs.VZ}) v->alloc(std::max(dim.NVEL, 0));
 }
 
 void release_flowstate(flowstate& fs) {

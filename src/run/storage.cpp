@@ -78,8 +78,9 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     fr.read(i, r, i, r);               // 13
     fr.read(r, r, r, r, r);            // 14
     fr.read(r, r, r, r);               // 15
-    fr.begin();                        // 16
+    fr.begin();                        // 16: IPRT > 3 writes the element velocities
     fr.get(i);
+    dim.NVEL = i > 3 || ctl.ITRANS != 0 ? 1 : 0;
     fr.get(i);
     fr.get(dim.NPRT);
     pass_list(fr, dim.NPRT, true, "NPRT");
@@ -232,6 +233,7 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     dim.N = (int)n;
     dim.NT = (int)nt;
     dim.NWAT = dim.NWAT != 0 ? dim.N : 0;
+    dim.NVEL = dim.NVEL != 0 ? dim.NT : 0;
     dim.INONSY = ((ctl.ISOLV > 2 && ctl.IFLOW > 1) || (ctl.ITRANS != 0 && ctl.ISOLVC > 2)) ? 1 : 0;
     dim.LIMNS1 = 1200000;
     dim.IBOTMN = 1200000;

@@ -49,8 +49,9 @@ TEST(BcStorage, BoundaryArraysFollowTheSizes) {
 }
 
 TEST(BcStorage, FlowStateAndTheTransportOnlyArrays) {
-    const dimensions d = sizes();
     for (int itrans : {0, 2}) {
+        dimensions d = sizes();
+        d.NVEL = itrans != 0 ? d.NT : 0;  // element velocities are kept by coupled runs
         control ctl;
         ctl.ITRANS = itrans;
         flowstate fs;
@@ -60,7 +61,7 @@ TEST(BcStorage, FlowStateAndTheTransportOnlyArrays) {
                                       &fs.VYNOD, &fs.VZNOD}) {
             EXPECT_EQ(a->size(), 20);
         }
-        for (const arr1<double>* a : {&fs.VX, &fs.VY, &fs.VZ}) EXPECT_EQ(a->size(), 36);
+        for (const arr1<double>* a : {&fs.VX, &fs.VY, &fs.VZ}) EXPECT_EQ(a->size(), d.NVEL);
         EXPECT_EQ(fs.IKMAXIT.size(), 8);
         for (const arr1<double>* a : {&fs.PNEWIT, &fs.POLDIT, &fs.PDIFIT, &fs.PL2IT, &fs.FL2IT, &fs.FINFIT})
             EXPECT_EQ(a->size(), 8);
