@@ -180,7 +180,7 @@ void freader::finish() {
     list_name_.clear();
 }
 
-long freader::values_left() const {
+long freader::values_left(bool through_slashes) const {
     // The rest of the statement being read, and every record after it.
     std::size_t p = pos_;
     if (!in_stmt_ && need_skip_) {
@@ -190,7 +190,7 @@ long freader::values_left() const {
     const std::size_t n = text_.size();
     while (p < n) {
         const char c = text_[p];
-        if (c == '/') return -1;
+        if (c == '/' && !through_slashes) return -1;
         if (ends_value(c)) {
             ++p;
             continue;
@@ -203,6 +203,25 @@ long freader::values_left() const {
         count += (star != std::string_view::npos && star > 0 && parse_int(t.substr(0, star), r) && r > 0) ? r : 1;
     }
     return count;
+}
+
+long freader::records_left() const {
+    std::size_t p = pos_;
+    if (!in_stmt_ && need_skip_) {
+        while (p < text_.size() && text_[p] != '\n') ++p;
+    }
+    long count = 0;
+    bool filled = false;
+    for (; p < text_.size(); ++p) {
+        const char c = text_[p];
+        if (c == '\n') {
+            count += filled;
+            filled = false;
+        } else if (!is_blank(c)) {
+            filled = true;
+        }
+    }
+    return count + filled;
 }
 
 freader::tok freader::next(const char* expected) {

@@ -68,8 +68,13 @@ public:
 
     // How many values the rest of the file holds (r*c counts r), without reading them; -1 when
     // a slash makes the count unknown. Lets a count be checked against the data before
-    // anything is created from it.
-    long values_left() const;
+    // anything is created from it. Through slashes, every value is counted, those a slash
+    // leaves unread too: no statement can take more.
+    long values_left(bool through_slashes = false) const;
+
+    // How many records (lines that are not blank) the rest of the file holds, the current one
+    // included: every read statement takes at least one, slashes or not.
+    long records_left() const;
 
     // True once a slash has ended the current statement: the values it did not reach keep what
     // they hold.

@@ -189,11 +189,12 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     grid.finish();
     // The records after the sizes hold at least IVERT, ISP, BASE, NSTR layer fractions, one
     // elevation, four numbers per triangle and two coordinates per node: sizes beyond the data
-    // stop here, before any array is created or the listing echoes them.
-    const long left = grid.values_left();
+    // stop here, before any array is created or the listing echoes them. A slash cannot stand
+    // for any of them (a triangle or a node left unset is no mesh): every value is counted.
+    const long left = grid.values_left(true);
     const long long least = 4LL + std::max(dim.NSTR, 0) + 4LL * std::max(dim.NTRI, 0) +
                             2LL * std::max(dim.NNOD, 0);
-    if (left >= 0 && least > left) {
+    if (least > left) {
         input_error(grid.role() + " '" + grid.name() + "' line " + std::to_string(sizes_line) +
                     ": NNOD = " + std::to_string(dim.NNOD) + ", NTRI = " + std::to_string(dim.NTRI) +
                     " and NSTR = " + std::to_string(dim.NSTR) + " need at least " +
@@ -206,12 +207,20 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     // before the tables are created.
     if (dim.NSTR > 0 && dim.NZONE > 0) {
         const freader& soil = io.in(14);
-        const long have = soil.values_left();
-        const long long need = 16LL + 5LL * dim.NSTR * dim.NZONE;
-        if (have >= 0 && need > have) {
+        // With slashes the values are unknown, but each of the NSTR*NZONE records is one read
+        // statement, after the seven of the curve models.
+        long have = soil.values_left();
+        long long need = 16LL + 5LL * dim.NSTR * dim.NZONE;
+        const char* what = " values";
+        if (have < 0) {
+            have = soil.records_left();
+            need = 7LL + (long long)dim.NSTR * dim.NZONE;
+            what = " records";
+        }
+        if (need > have) {
             input_error(grid.role() + " '" + grid.name() + "': NZONE = " + std::to_string(dim.NZONE) +
                         " and NSTR = " + std::to_string(dim.NSTR) + " need " + std::to_string(need) +
-                        " values in the " + soil.role() + " '" + soil.name() + "', which holds " +
+                        what + " in the " + soil.role() + " '" + soil.name() + "', which holds " +
                         std::to_string(have));
         }
     }

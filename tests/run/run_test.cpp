@@ -278,6 +278,8 @@ TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
         int line;
         const char* text;
         const char* message;
+        int grid_line = 0;  // and a line of the grid file
+        const char* grid_text = nullptr;
     };
     const mistake cases[] = {
         {"parm", 14, "0.0 -0.01 1.0e-5 0.25 24.0",
@@ -309,6 +311,15 @@ TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
         {"grid", 2, "1000000 2",
          "grid file 'grid' line 2: NNOD = 1000000, NTRI = 2 and NSTR = 20 need at least 2000032 values after "
          "this line, and the file holds 40"},
+        // A slash stands for none of the mesh data: the values after it count as well, and
+        // still fall short. In the soil file each record is a statement whatever its slashes.
+        {"grid", 3, "0 0 2.0 / 7 7 7 7",
+         "grid file 'grid' line 2: NNOD = 4, NTRI = 100000 and NSTR = 20 need at least 400032 values "
+         "after this line, and the file holds 44",
+         2, "4 100000"},
+        {"soil", 1, "-2.0 /", "grid file 'grid': NZONE = 3 and NSTR = 20 need 67 records in the soil file "
+                              "'soil', which holds 27",
+         1, "3 20 30"},
         {"grid", 1, "1 20 5",
          "grid file 'grid': N1 = 5 is too small for this mesh (row 1, element 4): its symmetric (Picard) "
          "pattern needs N1 = 6, one more than the largest number of nodes joined to one node with a number "
@@ -317,6 +328,7 @@ TEST(RunInput, MistakesStopBeforeTheFirstStepNamingFileLineAndValue) {
     for (const mistake& m : cases) {
         deck d("column");
         d.set_line(m.file, m.line, m.text);
+        if (m.grid_text != nullptr) d.set_line("grid", m.grid_line, m.grid_text);
         const auto r = d.run();
         EXPECT_EQ(r.status, 1) << m.message;
         const auto err = e2e::lines_of(r.err);
