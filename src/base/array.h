@@ -82,6 +82,7 @@ public:
 
     long n1() const { return n1_; }
     long n2() const { return n2_; }
+    bool empty() const { return v_.empty(); }
     long size() const { return (long)v_.size(); }
     T* data() { return v_.data(); }
     const T* data() const { return v_.data(); }

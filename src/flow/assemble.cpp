@@ -47,9 +47,11 @@ struct element {
     int L, mat;
     couple k;
     double f, g, kx, ky, kz;
-    tetra_geo geo;
     const double *bi, *ci, *di;
+    double vol, volinv;
+    int sign;
     const int* pos;
+    tetra_geo geo;  // the geometry, when it is formed rather than kept
 };
 
 inline void element_of(const dimensions& dim, const control& ctl, const mesh& msh,
@@ -57,16 +59,30 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
     el.L = layer_of(dim, e);
     el.mat = msh.TETRA(5, e);
     el.k = coupling(ctl, msh, sl, rho, e);
-    tetra_geometry(msh, e, el.geo);
-    el.f = el.geo.volinv * elmean(sl.CKRW, msh, e) * el.k.w;
+    if (!msh.GEOM.empty()) {
+        // Read in place: b, c, d, the volume, its inverse and the orientation.
+        const double* k = msh.GEOM.col(e);
+        el.bi = k;
+        el.ci = k + 4;
+        el.di = k + 8;
+        el.vol = k[12];
+        el.volinv = k[13];
+        el.sign = k[14] < 0.0 ? -1 : 1;
+    } else {
+        form_geometry(msh, e, el.geo);
+        el.bi = el.geo.b;
+        el.ci = el.geo.c;
+        el.di = el.geo.d;
+        el.vol = el.geo.vol;
+        el.volinv = el.geo.volinv;
+        el.sign = el.geo.sign;
+    }
+    el.f = el.volinv * elmean(sl.CKRW, msh, e) * el.k.w;
     // The mass-conservative scheme keeps its storage on the nodes (stornod), not in BMAT.
-    el.g = sl.KSLOPE == 5 ? 0.0 : el.geo.vol * elmean(sl.STCOEF, msh, e) * el.k.s;
+    el.g = sl.KSLOPE == 5 ? 0.0 : el.vol * elmean(sl.STCOEF, msh, e) * el.k.s;
     el.kx = sl.XPERM(el.L, el.mat);
     el.ky = sl.YPERM(el.L, el.mat);
     el.kz = sl.ZPERM(el.L, el.mat);
-    el.bi = el.geo.b;
-    el.ci = el.geo.c;
-    el.di = el.geo.d;
     el.pos = sp.IPOS.elem(e);
 }
 
@@ -122,7 +138,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
         double G[4][4];
         for (int a = 0; a < 4; ++a)
             for (int b = 0; b < 4; ++b) G[a][b] = bi[a] * bi[b] + ci[a] * ci[b] + di[a] * di[b];
-        const double nf = -kg * el.geo.volinv * elmean(sl.CKRW, msh, e) * el.k.w / 48.0;
+        const double nf = -kg * el.volinv * elmean(sl.CKRW, msh, e) * el.k.w / 48.0;
         auto dot = [&P](int i, int j, int k0) {
             return (P[i][0] - P[k0][0]) * (P[j][0] - P[k0][0]) +
                    (P[i][1] - P[k0][1]) * (P[j][1] - P[k0][1]) +
@@ -197,12 +213,12 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
             }
         }
         const double rhor = rho.on() ? 1.0 + sl.EPSLON * el.k.c : 1.0;
-        const double vinvw = el.geo.volinv * el.k.w;
-        const double stf = tf * el.geo.vol / dt;
+        const double vinvw = el.volinv * el.k.w;
+        const double stf = tf * el.vol / dt;
         double dterm = 0.0;  // the density term's concentration change, with transport
         double dq[4] = {0.0, 0.0, 0.0, 0.0};
         if (rho.on()) {
-            dterm = el.geo.vol * tf * sl.POROSITY(el.L, el.mat) * sl.EPSLON / dt;
+            dterm = el.vol * tf * sl.POROSITY(el.L, el.mat) * sl.EPSLON / dt;
             for (int j = 0; j < 4; ++j) {
                 for (int m = 0; m < 4; ++m) {
                     const double q = j == m ? 0.1 : 0.05;
@@ -216,7 +232,7 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
                 stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
             }
-            const double Fj = wkr * (tf * flux + tf * kz * di[j] * el.geo.sign * rhor * el.k.w);
+            const double Fj = wkr * (tf * flux + tf * kz * di[j] * el.sign * rhor * el.k.w);
             const double Sj = stf * stor;
             for (int m = 0; m < 4; ++m) {
                 const int K = node[m];
@@ -273,7 +289,8 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
     tetra_geo geo;
     for (long e = 1; e <= dim.NT; ++e) {
         const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-        tetra_geometry(msh, e, geo);
+        if (rho.on()) tetra_geometry(msh, e, geo);
+        else tetra_gravity(msh, e, geo);  // d and the orientation are all it takes
         const double* di = geo.d;
         if (!rho.on()) {
             const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * geo.sign;

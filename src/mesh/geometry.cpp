@@ -38,8 +38,9 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
 void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     msh.VOLNOD.fill(0.0);
     tetra_geo g;
+    const bool keep = msh.GEOM.n2() == dim.NT && dim.NT > 0;
     for (int e = 1; e <= dim.NT; ++e) {
-        tetra_geometry(msh, e, g);
+        form_geometry(msh, e, g);
         if (g.vol == 0.0) {
             wfmt_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
                         "'    AT ELEMENT ',I6,'  NODE NUMBERS:',4I6)",
@@ -48,6 +49,17 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
         }
         const double q = 0.25 * g.vol;
         for (int v = 1; v <= 4; ++v) msh.VOLNOD(msh.TETRA(v, e)) += q;
+        if (keep) {
+            double* k = msh.GEOM.col(e);
+            for (int m = 0; m < 4; ++m) {
+                k[m] = g.b[m];
+                k[4 + m] = g.c[m];
+                k[8 + m] = g.d[m];
+            }
+            k[12] = g.vol;
+            k[13] = g.volinv;
+            k[14] = g.sign;
+        }
     }
 }
 

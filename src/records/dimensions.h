@@ -18,6 +18,7 @@ struct dimensions {
     int ITMX = 0, ITMXC = 0;
     int NR = 0, NPRT = 0, NUMVP = 0;
     int NWAT = 0;                    // N under KSLOPE = 5 (nodal water contents), else 0
+    int NGEO = 0;                    // NT when the element geometry is kept, else 0
     int NVEL = 0;                    // NT when the element velocities are kept (coupled runs,
                                      // IPRT > 3), else 0
     int INONSY = 0;

@@ -142,15 +142,27 @@ double available_bytes() {
     return pages > 0 && size > 0 ? (double)pages * (double)size : 0.0;
 }
 
-// A lower bound of the memory a mesh takes: per tetrahedron its nodes, volumes, basis
-// coefficients, position map, element means and velocities; per node the slot windows of the
-// pattern and some forty nodal values. A deck that cannot fit stops before anything is created,
-// instead of being killed by the system halfway.
-void check_memory(const dimensions& dim, const control& ctl) {
-    const double windows = (ctl.ITRANS != 0 && ctl.IFLOW == 1) ? 2.0 : 1.0;
-    const double need = (double)dim.NT * 244.0 +
+// A lower bound of the memory a mesh takes: per tetrahedron its nodes and position maps, the
+// velocities when they are kept, and its geometry (120 bytes); per node the slot windows of the
+// pattern and some forty nodal values. A mesh that fits only without its geometry forms the
+// geometry again in every element loop: the same values, more time. A deck that cannot fit at
+// all stops before anything is created, instead of being killed by the system halfway.
+void check_memory(dimensions& dim, const control& ctl) {
+    const bool own_transport = ctl.ITRANS != 0 && ctl.IFLOW == 1;
+    const double windows = own_transport ? 2.0 : 1.0;
+    const double per_element = 20.0 + (ctl.IFLOW == 1 ? 40.0 : 64.0) + (own_transport ? 64.0 : 0.0) +
+                               (dim.NVEL > 0 ? 24.0 : 0.0);
+    const double geometry = (double)dim.NGEO * 120.0;
+    const double need = (double)dim.NT * per_element +
                         (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
     const double have = available_bytes();
+    if (have > 0.0 && need + geometry > have && need <= have && dim.NGEO > 0) {
+        std::fprintf(stderr, "nepora3d: the element geometry (%.2f GiB) is not kept, to fit in the "
+                             "%.2f GiB available: it is formed again in every element loop (the "
+                             "same results, more time)\n",
+                     geometry / 1073741824.0, have / 1073741824.0);
+        dim.NGEO = 0;
+    }
     if (have > 0.0 && need > have) {
         char text[200];
         std::snprintf(text, sizeof text,
@@ -243,6 +255,7 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     dim.NT = (int)nt;
     dim.NWAT = dim.NWAT != 0 ? dim.N : 0;
     dim.NVEL = dim.NVEL != 0 ? dim.NT : 0;
+    dim.NGEO = dim.NT;
     dim.INONSY = ((ctl.ISOLV > 2 && ctl.IFLOW > 1) || (ctl.ITRANS != 0 && ctl.ISOLVC > 2)) ? 1 : 0;
     dim.LIMNS1 = 1200000;
     dim.IBOTMN = 1200000;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 
 #include "mesh/geometry.h"
 #include "mesh/grid.h"
@@ -280,6 +282,16 @@ TEST(ElementGeometry, ExtrudedMeshConservesVolume) {
         }
         for (int k = 1; k <= c.dim.N; ++k) snod += c.msh.VOLNOD(k);
         for (int i = 1; i <= c.dim.NNOD; ++i) sarea += c.msh.ARENOD(i);
+        // Kept by elmgeo, the geometry reads back to the bit as it is formed.
+        c.msh.GEOM.alloc(15, c.dim.NT);
+        elmgeo(c.dim, c.ctl, c.io, c.msh);
+        for (int e = 1; e <= c.dim.NT; ++e) {
+            tetra_geo kept, formed;
+            tetra_geometry(c.msh, e, kept);
+            form_geometry(c.msh, e, formed);
+            EXPECT_EQ(std::memcmp(&kept, &formed, offsetof(tetra_geo, sign)), 0) << e;
+            EXPECT_EQ(kept.sign, formed.sign) << e;
+        }
         EXPECT_NEAR(svol, t.volume, 1e-9 * t.volume) << "IFLOW " << t.iflow << " IVERT " << t.ivert;
         EXPECT_NEAR(snod, svol, 1e-9 * t.volume);
         EXPECT_NEAR(sarea, 400.0, 1e-9);
