@@ -10,44 +10,53 @@
 # STREAM-like triad measured in the same run, and the bytes one iteration must move: matrix
 # values and indices, the incomplete factor, the vectors). The runs write the specified files
 # only (--no-extra-output).
+# Side by side: BASE=OTHER_PROGRAM runs an earlier build on the same decks in the same run (the
+# previous commit's, say) and prints the ratios; THREADS="1 2" (default: 1 and the number of
+# cores) runs PROGRAM once per thread count (OMP_NUM_THREADS).
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
 sizes=${2:-"25 50 100"}
+base=${BASE:-}
+cores=$(nproc)
+threads=${THREADS:-$( [ "$cores" -gt 1 ] && echo "1 $cores" || echo 1 )}
 here=$(cd "$(dirname "$0")" && pwd)
 root=${BENCH_DIR:-/tmp/nepora3d-bench}
 rm -rf "$root"
 mkdir -p "$root"
 csv="$root/results.csv"
-echo "deck,side,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound" > "$csv"
+echo "deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound" > "$csv"
 
 cc -O2 -o "$root/triad" "$here/triad.c"
 gbs=$("$root/triad")
 echo "memory bandwidth (triad)  $gbs GB/s"
 
-for deck in rain slope; do
-  for side in $sizes; do
-    dir="$root/$deck-$side"
-    if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null
-    else "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null; fi
-    cd "$dir"
-    start=$(date +%s.%N)
-    status=0
-    /usr/bin/time -v -o time.txt "$prog" --no-extra-output >/dev/null 2>stderr.txt || status=$?
-    end=$(date +%s.%N)
-    wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-    peak=$(awk -F': ' '/Maximum resident set size/ { print $2 * 1024 }' time.txt)
-    n=$(awk '/N      \(# OF NODES IN 3-D MESH\)/ { print $NF }' out.lst)
-    nt=$(awk '/NT     \(# OF TETRAHEDRA IN 3-D MESH\)/ { print $NF }' out.lst)
-    nterm=$(awk '/NTERM  \(# OF NONZERO TERMS; FLOW EQ\)/ { print $NF }' out.lst)
-    steps=$(awk '/TOT # OF TIME STEPS/ { print $NF }' out.lst)
-    nl=$(awk '/TOT # OF NONLIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
-    lin=$(awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
-    solver=$(awk '/TOT CPU FOR FLOW LINEAR SOLVER & RESIDUAL/ { print $(NF-3) }' out.lst)
-    echo "== $deck, $side x $side x 20: exit status $status"
-    awk -v d="$deck" -v side="$side" -v n="$n" -v nt="$nt" -v nterm="$nterm" -v s="$steps" \
-        -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" -v solver="$solver" -v gbs="$gbs" \
-        -v csv="$csv" 'BEGIN {
+# One run: run DECK_DIR LABEL PROGRAM THREADS
+run() {
+  local dir=$1 label=$2 program=$3 nth=$4
+  local work="$dir/$label-t$nth"
+  rm -rf "$work"
+  mkdir -p "$work"
+  find "$dir" -maxdepth 1 -type f -exec cp {} "$work" \;
+  cd "$work"
+  local start end status=0
+  start=$(date +%s.%N)
+  OMP_NUM_THREADS=$nth /usr/bin/time -v -o time.txt "$program" --no-extra-output >/dev/null 2>stderr.txt || status=$?
+  end=$(date +%s.%N)
+  local wall peak n nt nterm steps nl lin solver
+  wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+  peak=$(awk -F': ' '/Maximum resident set size/ { print $2 * 1024 }' time.txt)
+  n=$(awk '/N      \(# OF NODES IN 3-D MESH\)/ { print $NF }' out.lst)
+  nt=$(awk '/NT     \(# OF TETRAHEDRA IN 3-D MESH\)/ { print $NF }' out.lst)
+  nterm=$(awk '/NTERM  \(# OF NONZERO TERMS; FLOW EQ\)/ { print $NF }' out.lst)
+  steps=$(awk '/TOT # OF TIME STEPS/ { print $NF }' out.lst)
+  nl=$(awk '/TOT # OF NONLIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
+  lin=$(awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
+  solver=$(awk '/TOT CPU FOR FLOW LINEAR SOLVER & RESIDUAL/ { print $(NF-3) }' out.lst)
+  echo "== $deck, $side x $side x 20, $label on $nth thread(s): exit status $status"
+  awk -v d="$deck" -v side="$side" -v label="$label" -v nth="$nth" -v n="$n" -v nt="$nt" \
+      -v nterm="$nterm" -v s="$steps" -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" \
+      -v solver="$solver" -v gbs="$gbs" -v csv="$csv" 'BEGIN {
       # One CG iteration: the symmetric matrix (values and column indices) and the factor in the
       # same pattern, read once by the product and twice by the two triangular solves, the row
       # pointers three times, and about ten vectors of N values read or written.
@@ -65,11 +74,40 @@ for deck in rain slope; do
       printf "peak memory per node     %.0f bytes\n", peak / (n > 0 ? n : 1)
       printf "CG iteration / bound     %.2f (bound %.6f s for %.1f MB at %.2f GB/s)\n", \
              (bound > 0 ? cg / bound : 0), bound, bytes / 1e6, gbs
-      printf "%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f\n", d, side, n, nt, s, nl, lin, \
+      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f\n", d, side, label, nth, n, nt, s, nl, lin, \
              w, w / (s > 0 ? s : 1), w / (nl > 0 ? nl : 1), cg, peak / (n > 0 ? n : 1), bound, \
              (bound > 0 ? cg / bound : 0) >> csv
     }'
+  cd "$root"
+}
+
+for deck in rain slope; do
+  for side in $sizes; do
+    dir="$root/$deck-$side"
+    if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null
+    else "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null; fi
+    [ -z "$base" ] || run "$dir" base "$base" 1
+    for nth in $threads; do run "$dir" new "$prog" "$nth"; done
   done
 done
 echo "== CSV: $csv"
 cat "$csv"
+
+# Ratios per deck and size: the earlier build against this one on one thread, and this one on one
+# thread against the most threads; time per nonlinear iteration, per step and peak memory.
+awk -F, 'NR > 1 {
+  k = $1 "," $2; key[k] = 1
+  if ($3 == "base") { bt[k] = $12; bs[k] = $11; bm[k] = $14; bn[k] = $8 }
+  else if ($4 == 1) { t1[k] = $12; s1[k] = $11; m1[k] = $14; n1[k] = $8 }
+  if ($3 == "new" && $4 >= mx[k]) { mx[k] = $4; tm[k] = $12 }
+} END {
+  print "== ratios (time per nonlinear iteration; > 1 is faster)"
+  for (k in key) {
+    line = k ":"
+    if (bt[k] > 0 && t1[k] > 0)
+      line = line sprintf(" base/new %.2f (per step %.2f, memory %.2f, nonlinear iterations %d vs %d);", \
+                          bt[k] / t1[k], bs[k] / s1[k], bm[k] / m1[k], bn[k], n1[k])
+    if (mx[k] > 1 && tm[k] > 0) line = line sprintf(" 1 thread/%d threads %.2f", mx[k], t1[k] / tm[k])
+    print line
+  }
+}' "$csv" | sort

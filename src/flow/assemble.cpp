@@ -1,7 +1,9 @@
 #include "flow/assemble.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "base/parallel.h"
 #include "flow/elavg.h"
 #include "mesh/geometry.h"
 #include "soil/curves.h"
@@ -86,6 +88,56 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
     el.pos = sp.IPOS.elem(e);
 }
 
+// The rows and elements of the calling thread in a parallel element loop. The nodes are cut into
+// one block of rows per thread; a thread adds only to the entries (and right-hand side values)
+// of its own rows, going over every element that touches them in the order of the serial loop
+// (the elements on the border of two blocks are formed by both threads). Each entry thus
+// receives its terms in the serial order: the same sums to the bit whatever the thread count.
+struct row_block {
+    long nlo, nhi, elo, ehi;
+    bool mine(long row) const { return row >= nlo && row <= nhi; }
+};
+
+// The rows of block b of nb.
+row_block block_rows(const dimensions& dim, int nb, long b) {
+    return {b * dim.N / nb + 1, (b + 1) * dim.N / nb, 0, 0};
+}
+
+// The thread count of the element loops, with the element range of every block formed for it.
+int element_blocks(const dimensions& dim, const mesh& msh, sparse& sp) {
+    const int nb = dim.NT >= kParallelMin ? std::max(1, std::min(max_threads(), dim.N)) : 1;
+    if (nb == sp.NBLK) return nb;
+    sp.NBLK = nb;
+    sp.EBLK.assign(2 * (std::size_t)nb, 0);
+    for (int b = 0; b < nb; ++b) sp.EBLK[2 * b] = dim.NT + 1;
+    for (long e = 1; e <= dim.NT; ++e) {
+        const int* t = msh.TETRA.col(e);
+        const long lo = std::min(std::min(t[0], t[1]), std::min(t[2], t[3]));
+        const long hi = std::max(std::max(t[0], t[1]), std::max(t[2], t[3]));
+        for (int b = 0; b < nb; ++b) {
+            const row_block r = block_rows(dim, nb, b);
+            if (lo > r.nhi || hi < r.nlo) continue;
+            sp.EBLK[2 * b] = std::min(sp.EBLK[2 * b], e);
+            sp.EBLK[2 * b + 1] = std::max(sp.EBLK[2 * b + 1], e);
+        }
+    }
+    return nb;
+}
+
+row_block my_block(const dimensions& dim, const sparse& sp) {
+    const int nb = sp.NBLK;
+    if (thread_count() != nb) {
+        // Fewer threads than blocks: the first does everything.
+        if (thread_number() == 0) return {1, dim.N, 1, dim.NT};
+        return {1, 0, 1, 0};
+    }
+    const long b = thread_number();
+    row_block r = block_rows(dim, nb, b);
+    r.elo = sp.EBLK[2 * b];
+    r.ehi = sp.EBLK[2 * b + 1];
+    return r;
+}
+
 }  // namespace
 
 void lmass(int lump, double T[5][5]) {
@@ -101,17 +153,25 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const density& rho) {
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
-    element el;
-    for (long e = 1; e <= dim.NT; ++e) {
-        element_of(dim, ctl, msh, sl, sp, rho, e, el);
-        const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
-        const double *bi = el.bi, *ci = el.ci, *di = el.di;
-        const int* pos = el.pos;
-        for (int j = 0; j < 4; ++j) {
-            for (int m = j; m < 4; ++m) {
-                const int p = pos[m * (m + 1) / 2 + j];  // (row j, column m), m >= j: upper map
-                A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
-                B[p] += g * sp.LMASS[j + 1][m + 1];
+    const int nb = element_blocks(dim, msh, sp);
+#pragma omp parallel num_threads(nb) if (nb > 1)
+    {
+        const row_block rb = my_block(dim, sp);
+        element el;
+        for (long e = rb.elo; e <= rb.ehi; ++e) {
+            element_of(dim, ctl, msh, sl, sp, rho, e, el);
+            const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
+            const double *bi = el.bi, *ci = el.ci, *di = el.di;
+            const int* pos = el.pos;
+            const int* t = msh.TETRA.col(e);
+            for (int j = 0; j < 4; ++j) {
+                for (int m = j; m < 4; ++m) {
+                    // The entry is stored in the row of the lower node number.
+                    if (!rb.mine(std::min(t[j], t[m]))) continue;
+                    const int p = pos[m * (m + 1) / 2 + j];  // (row j, column m), m >= j: upper map
+                    A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
+                    B[p] += g * sp.LMASS[j + 1][m + 1];
+                }
             }
         }
     }
@@ -190,59 +250,67 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     const int it = ctl.ITER;
     const bool picard_step = mixed && (it == 2 || (it >= 3 && !(fs.FL2IT(it - 1) < fs.FL2IT(it - 2))));
     const double wkr = mixed ? (picard_step ? 0.0 : 0.25) : 1.0;
-    element el;
-    for (long e = 1; e <= dim.NT; ++e) {
-        element_of(dim, ctl, msh, sl, sp, rho, e, el);
-        const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
-        const double *bi = el.bi, *ci = el.ci, *di = el.di;
-        const int* pos = el.pos;
-        int node[4];
-        for (int m = 0; m < 4; ++m) node[m] = msh.TETRA(m + 1, e);
-        // Conductance and storage, symmetric: each pair is formed once and mirrored.
-        double Kl[4][4];
-        for (int j = 0; j < 4; ++j) {
-            for (int m = j; m < 4; ++m) {
-                Kl[j][m] = Kl[m][j] = kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m];
-                const double a = f * Kl[j][m], b = g * sp.LMASS[j + 1][m + 1];
-                A[pos[m * 4 + j]] += a;
-                B[pos[m * 4 + j]] += b;
-                if (m != j) {
-                    A[pos[j * 4 + m]] += a;
-                    B[pos[j * 4 + m]] += b;
-                }
-            }
-        }
-        const double rhor = rho.on() ? 1.0 + sl.EPSLON * el.k.c : 1.0;
-        const double vinvw = el.volinv * el.k.w;
-        const double stf = tf * el.vol / dt;
-        double dterm = 0.0;  // the density term's concentration change, with transport
-        double dq[4] = {0.0, 0.0, 0.0, 0.0};
-        if (rho.on()) {
-            dterm = el.vol * tf * sl.POROSITY(el.L, el.mat) * sl.EPSLON / dt;
+    const int nb = element_blocks(dim, msh, sp);
+#pragma omp parallel num_threads(nb) if (nb > 1)
+    {
+        const row_block rb = my_block(dim, sp);
+        element el;
+        for (long e = rb.elo; e <= rb.ehi; ++e) {
+            element_of(dim, ctl, msh, sl, sp, rho, e, el);
+            const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
+            const double *bi = el.bi, *ci = el.ci, *di = el.di;
+            const int* pos = el.pos;
+            int node[4];
+            for (int m = 0; m < 4; ++m) node[m] = msh.TETRA(m + 1, e);
+            // Conductance and storage, symmetric: each pair is formed once and mirrored.
+            double Kl[4][4];
             for (int j = 0; j < 4; ++j) {
+                for (int m = j; m < 4; ++m) {
+                    Kl[j][m] = Kl[m][j] = kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m];
+                    const double a = f * Kl[j][m], b = g * sp.LMASS[j + 1][m + 1];
+                    if (rb.mine(node[j])) {
+                        A[pos[m * 4 + j]] += a;
+                        B[pos[m * 4 + j]] += b;
+                    }
+                    if (m != j && rb.mine(node[m])) {
+                        A[pos[j * 4 + m]] += a;
+                        B[pos[j * 4 + m]] += b;
+                    }
+                }
+            }
+            const double rhor = rho.on() ? 1.0 + sl.EPSLON * el.k.c : 1.0;
+            const double vinvw = el.volinv * el.k.w;
+            const double stf = tf * el.vol / dt;
+            double dterm = 0.0;  // the density term's concentration change, with transport
+            double dq[4] = {0.0, 0.0, 0.0, 0.0};
+            if (rho.on()) {
+                dterm = el.vol * tf * sl.POROSITY(el.L, el.mat) * sl.EPSLON / dt;
+                for (int j = 0; j < 4; ++j) {
+                    for (int m = 0; m < 4; ++m) {
+                        const double q = j == m ? 0.1 : 0.05;
+                        dq[j] += q * (rho.cnew[node[m]] - rho.cold[node[m]]);
+                    }
+                }
+            }
+            for (int j = 0; j < 4; ++j) {
+                if (!rb.mine(node[j])) continue;  // row j
+                double flux = 0.0, stor = 0.0;
                 for (int m = 0; m < 4; ++m) {
-                    const double q = j == m ? 0.1 : 0.05;
-                    dq[j] += q * (rho.cnew[node[m]] - rho.cold[node[m]]);
+                    flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
+                    stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
                 }
-            }
-        }
-        for (int j = 0; j < 4; ++j) {
-            double flux = 0.0, stor = 0.0;
-            for (int m = 0; m < 4; ++m) {
-                flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
-                stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
-            }
-            const double Fj = wkr * (tf * flux + tf * kz * di[j] * el.sign * rhor * el.k.w);
-            const double Sj = stf * stor;
-            for (int m = 0; m < 4; ++m) {
-                const int K = node[m];
-                double v = mixed ? Fj * sl.DCKRW(K) : Fj * sl.DCKRW(K) + Sj * sl.DSTCOEF(K);
-                if (rho.on()) {
-                    chpoint c;
-                    ch_eval(sl, K, fs.PTHETA(K), CH_SE | CH_DSE, c);
-                    v += ch_dsw(sl, K, c.dse) * dterm * dq[j];
+                const double Fj = wkr * (tf * flux + tf * kz * di[j] * el.sign * rhor * el.k.w);
+                const double Sj = stf * stor;
+                for (int m = 0; m < 4; ++m) {
+                    const int K = node[m];
+                    double v = mixed ? Fj * sl.DCKRW(K) : Fj * sl.DCKRW(K) + Sj * sl.DSTCOEF(K);
+                    if (rho.on()) {
+                        chpoint c;
+                        ch_eval(sl, K, fs.PTHETA(K), CH_SE | CH_DSE, c);
+                        v += ch_dsw(sl, K, c.dse) * dterm * dq[j];
+                    }
+                    J[pos[m * 4 + j]] += v;
                 }
-                J[pos[m * 4 + j]] += v;
             }
         }
     }
@@ -276,9 +344,11 @@ void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
     const double* B = sp.BMAT.data();
     const long n = dim.NTERM;
     if (ctl.IFLOW == 1) {
+#pragma omp parallel for schedule(static) if (n >= kParallelMin)
         for (long k = 0; k < n; ++k) A[k] = tf * A[k] + B[k] * dtinv;
     } else {
         const double* J = sp.JMAT.data();
+#pragma omp parallel for schedule(static) if (n >= kParallelMin)
         for (long k = 0; k < n; ++k) A[k] = tf * A[k] + B[k] * dtinv + J[k];
     }
 }
@@ -286,27 +356,36 @@ void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
 void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
             const density& rho) {
     double* R = sp.RHS.data() - 1;
-    tetra_geo geo;
-    for (long e = 1; e <= dim.NT; ++e) {
-        const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-        if (rho.on()) tetra_geometry(msh, e, geo);
-        else tetra_gravity(msh, e, geo);  // d and the orientation are all it takes
-        const double* di = geo.d;
-        if (!rho.on()) {
-            const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * geo.sign;
-            for (int j = 0; j < 4; ++j) R[msh.TETRA(j + 1, e)] -= di[j] * x;
-        } else {
-            const couple k = coupling(ctl, msh, sl, rho, e);
-            const double rhor = 1.0 + sl.EPSLON * k.c;
-            const double Bf = rhor * elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * k.w;
-            const double Af = geo.vol * sl.POROSITY(L, mat) * elmean(sl.SW, msh, e) * sl.EPSLON / ctl.DELTAT;
-            for (int j = 0; j < 4; ++j) {
-                double dm = 0.0;
-                for (int m = 0; m < 4; ++m) {
-                    const int n = msh.TETRA(m + 1, e);
-                    dm += (j == m ? 0.1 : 0.05) * (rho.cnew[n] - rho.cold[n]);
+    const int nb = element_blocks(dim, msh, sp);
+#pragma omp parallel num_threads(nb) if (nb > 1)
+    {
+        const row_block rb = my_block(dim, sp);
+        tetra_geo geo;
+        for (long e = rb.elo; e <= rb.ehi; ++e) {
+            const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
+            if (rho.on()) tetra_geometry(msh, e, geo);
+            else tetra_gravity(msh, e, geo);  // d and the orientation are all it takes
+            const double* di = geo.d;
+            if (!rho.on()) {
+                const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * geo.sign;
+                for (int j = 0; j < 4; ++j) {
+                    const int n = msh.TETRA(j + 1, e);
+                    if (rb.mine(n)) R[n] -= di[j] * x;
                 }
-                R[msh.TETRA(j + 1, e)] -= Bf * di[j] * geo.sign + Af * dm;
+            } else {
+                const couple k = coupling(ctl, msh, sl, rho, e);
+                const double rhor = 1.0 + sl.EPSLON * k.c;
+                const double Bf = rhor * elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * k.w;
+                const double Af = geo.vol * sl.POROSITY(L, mat) * elmean(sl.SW, msh, e) * sl.EPSLON / ctl.DELTAT;
+                for (int j = 0; j < 4; ++j) {
+                    if (!rb.mine(msh.TETRA(j + 1, e))) continue;
+                    double dm = 0.0;
+                    for (int m = 0; m < 4; ++m) {
+                        const int n = msh.TETRA(m + 1, e);
+                        dm += (j == m ? 0.1 : 0.05) * (rho.cnew[n] - rho.cold[n]);
+                    }
+                    R[msh.TETRA(j + 1, e)] -= Bf * di[j] * geo.sign + Af * dm;
+                }
             }
         }
     }
@@ -316,6 +395,7 @@ void stornod(const dimensions& dim, const control& ctl, const mesh& msh, const s
              sparse& sp, const density& rho) {
     const double dtinv = 1.0 / ctl.DELTAT, tf = ctl.TETAF;
     const bool full = ctl.IFLOW != 1;
+#pragma omp parallel for schedule(static) if (dim.N >= kParallelMin)
     for (int i = 1; i <= dim.N; ++i) {
         double v = msh.VOLNOD(i) * dtinv;
         if (rho.on()) v *= 1.0 + sl.EPSLON * (tf * rho.cnew[i] + (1.0 - tf) * rho.cold[i]);

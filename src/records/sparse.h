@@ -1,6 +1,8 @@
 // Sparse matrix patterns, matrices and solver work space.
 #pragma once
 
+#include <vector>
+
 #include "base/array.h"
 #include "records/control.h"
 #include "records/dimensions.h"
@@ -103,6 +105,11 @@ struct sparse {
     // of prescribed rows in the current iteration (the list is bcdata's IBCNOD).
     arr1<double> DIAGBC;
     int NPRES = 0;
+    // The element loops on several threads: the nodes are cut into NBLK blocks of rows, and
+    // EBLK(2b-1), EBLK(2b) are the first and last element touching block b (0 elements: an
+    // empty range). Formed at the first parallel loop, again when the thread count changes.
+    int NBLK = 0;
+    std::vector<long> EBLK;
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.
     double LMASS[5][5] = {};
     double LMASSC[5][5] = {};

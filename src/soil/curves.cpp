@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/format.h"
+#include "base/parallel.h"
 #include "base/stop.h"
 #include "records/iofiles.h"
 
@@ -107,9 +108,10 @@ inline void water_of(const soil& s, long i, double psi, const chpoint& c, double
 
 template <int M>
 void chwat_m(long N, const soil& s, const arr1<double>& P, arr1<double>& W) {
-    chpoint c;
-    double cap;
+    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
     for (long i = 1; i <= N; ++i) {
+        chpoint c;
+        double cap;
         ch_point<M, true>(s, i, P(i), CH_SE | CH_DSE, c);
         water_of<M>(s, i, P(i), c, W(i), cap);
     }
@@ -119,8 +121,9 @@ void chwat_m(long N, const soil& s, const arr1<double>& P, arr1<double>& W) {
 template <int M>
 void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bool newton) {
     const unsigned kr = CH_KR | (newton ? CH_DKR : 0u);
-    chpoint c, k;
+    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
     for (long i = 1; i <= N; ++i) {
+        chpoint c, k;
         const double pn = PN(i), pt = PT(i);
         if (pt == pn) {
             ch_point<M, true>(s, i, pn, CH_SE | CH_DSE | kr, c);
@@ -137,8 +140,9 @@ void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bo
 
 template <int M>
 void swkrw_m(long N, soil& s, const arr1<double>& P) {
-    chpoint c;
+    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
     for (long i = 1; i <= N; ++i) {
+        chpoint c;
         ch_point<M>(s, i, P(i), CH_SE | CH_KR, c);
         s.SW(i) = sat_of<M>(s, i, c.se);
         s.CKRW(i) = c.kr;
@@ -147,8 +151,9 @@ void swkrw_m(long N, soil& s, const arr1<double>& P) {
 
 template <int M>
 void chstor_m(long N, soil& s, const arr1<double>& P) {
-    chpoint c;
+    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
     for (long i = 1; i <= N; ++i) {
+        chpoint c;
         ch_point<M>(s, i, P(i), CH_SE | CH_DSE, c);
         s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), c.dse);
     }
@@ -159,8 +164,9 @@ void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
     const int K = s.KSLOPE;
     const double T = s.TOLKSL;
     const bool centred = T != 0.0;
-    chpoint c, o, p, q;
+    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
     for (long i = 1; i <= N; ++i) {
+        chpoint c, o, p, q;
         const double psi = PT(i);
         const double d = psi - PO(i);
         const bool far = d != 0.0 && std::fabs(d) >= T;
@@ -190,8 +196,9 @@ void chnew_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
     const int K = s.KSLOPE;
     const double T = s.TOLKSL;
     const bool centred = T != 0.0;
-    chpoint c, o, p, q;
+    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
     for (long i = 1; i <= N; ++i) {
+        chpoint c, o, p, q;
         const double psi = PT(i);
         const double pold = PO(i);
         const double d = psi - pold;
