@@ -6,6 +6,7 @@
 #include "base/parallel.h"
 #include "flow/elavg.h"
 #include "mesh/geometry.h"
+#include "solvers/symmetric.h"
 #include "soil/curves.h"
 
 namespace nep {
@@ -326,14 +327,25 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     const double* pt = fs.PTHETA.data() - 1;
     const double* pn = fs.PNEW.data() - 1;
     const double* ps = fs.PSAVE.data() - 1;
-    for (int i = 1; i <= dim.N; ++i) R[i] = 0.0;
     const bool sym = ctl.IFLOW == 1;
-    for (int i = 1; i <= dim.N; ++i) {
-        const double dpi = pn[i] - ps[i];
-        for (int k = IA[i]; k < IA[i + 1]; ++k) {
-            const int j = JA[k];
-            R[i] -= A[k] * pt[j] + B[k] * dtinv * (pn[j] - ps[j]);
-            if (sym && j != i) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
+    const int N = dim.N;
+    // As symmul: every thread forms the rows of its own block, passing the rows above it for the
+    // terms of the stored upper triangle, in the order of the serial loop.
+    const int nb = dim.NTERM >= kParallelMin ? max_threads() : 1;
+#pragma omp parallel num_threads(nb) if (nb > 1)
+    {
+        int lo = 1, hi = N;
+        if (thread_count() > 1) row_range(N, thread_count(), thread_number(), lo, hi);
+        for (int i = lo; i <= hi; ++i) R[i] = 0.0;
+        const int from = sym && lo > 1 ? first_row_reaching(N, sp.JA, sp.IA, lo) : lo;
+        for (int i = from; i <= hi; ++i) {
+            const double dpi = pn[i] - ps[i];
+            const bool own = i >= lo;
+            for (int k = IA[i]; k < IA[i + 1]; ++k) {
+                const int j = JA[k];
+                if (own) R[i] -= A[k] * pt[j] + B[k] * dtinv * (pn[j] - ps[j]);
+                if (sym && j != i && j >= lo && j <= hi) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
+            }
         }
     }
 }

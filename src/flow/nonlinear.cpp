@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/format.h"
+#include "base/parallel.h"
 #include "base/stop.h"
 #include "base/timer.h"
 #include "bc/atmosphere.h"
@@ -25,6 +26,7 @@ void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x,
     const int* IA = sp.IA.data() - 1;
     const int* JA = sp.JA.data() - 1;
     const double* A = sp.AMAT.data() - 1;
+#pragma omp parallel for schedule(static) if (dim.NTERM >= kParallelMin)
     for (int i = 1; i <= dim.N; ++i) {
         double s = 0.0;
         for (int k = IA[i]; k < IA[i + 1]; ++k) s += A[k] * x[JA[k]];
@@ -67,6 +69,7 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
 void update_heads(const dimensions& dim, sparse& sp, flowstate& fs) {
     double* p = fs.PNEW.data();
     const double* d = sp.DELTA.data();
+#pragma omp parallel for schedule(static) if (dim.N >= kParallelMin)
     for (int i = 0; i < dim.N; ++i) p[i] += d[i];
 }
 
@@ -135,6 +138,7 @@ void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
 void relax(const dimensions& dim, double OMEGA, flowstate& fs) {
     double* p = fs.PNEW.data();
     const double* o = fs.POLD.data();
+#pragma omp parallel for schedule(static) if (dim.N >= kParallelMin)
     for (int i = 0; i < dim.N; ++i) p[i] = OMEGA * p[i] + (1.0 - OMEGA) * o[i];
 }
 

@@ -1,9 +1,11 @@
 #include "solvers/symmetric.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "base/format.h"
+#include "base/parallel.h"
 #include "base/stop.h"
 
 namespace nep {
@@ -132,20 +134,44 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     }
 }
 
+int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col) {
+    for (int i = 1; i <= N && i < col; ++i) {
+        if (JA(IA(i + 1) - 1) >= col) return i;  // the last column of row i is its largest
+    }
+    return std::min(col, N);
+}
+
 void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
             const double* v, double* y) {
-    for (int i = 1; i <= N; ++i) y[i - 1] = 0.0;
-    for (int i = 1; i <= N; ++i) {
-        const int kd = IA(i);
-        const int kend = IA(i + 1) - 1;
-        const double vi = v[i - 1];
-        double yi = y[i - 1] + A(kd) * vi;
-        for (int k = kd + 1; k <= kend; ++k) {
-            const int j = JA(k);
-            yi += A(k) * v[j - 1];
-            y[j - 1] += A(k) * vi;
+    // Every thread forms the rows of its own block [lo, hi]: y(i) receives the terms of the rows
+    // above it as they are passed (the lower triangle, from the stored upper one), then those of
+    // its own row, in the order of the serial loop, so the sums are the same to the bit.
+    const int nb = (long)IA(N + 1) >= kParallelMin ? max_threads() : 1;
+#pragma omp parallel num_threads(nb) if (nb > 1)
+    {
+        int lo = 1, hi = N;
+        if (thread_count() > 1) row_range(N, thread_count(), thread_number(), lo, hi);
+        for (int i = lo; i <= hi; ++i) y[i - 1] = 0.0;
+        const int from = lo > 1 ? first_row_reaching(N, JA, IA, lo) : 1;
+        for (int i = from; i <= hi; ++i) {
+            const int kd = IA(i);
+            const int kend = IA(i + 1) - 1;
+            const double vi = v[i - 1];
+            if (i < lo) {
+                for (int k = kd + 1; k <= kend; ++k) {
+                    const int j = JA(k);
+                    if (j >= lo && j <= hi) y[j - 1] += A(k) * vi;
+                }
+                continue;
+            }
+            double yi = y[i - 1] + A(kd) * vi;
+            for (int k = kd + 1; k <= kend; ++k) {
+                const int j = JA(k);
+                yi += A(k) * v[j - 1];
+                if (j <= hi) y[j - 1] += A(k) * vi;
+            }
+            y[i - 1] = yi;
         }
-        y[i - 1] = yi;
     }
 }
 

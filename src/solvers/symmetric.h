@@ -34,6 +34,16 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
             const double* r, double* z);
 
 // y = A v with A in symmetric upper storage (each stored entry serves both triangles).
+// The rows of block b of nb (1-based, inclusive) for the loops that share rows among threads.
+inline void row_range(int N, int nb, int b, int& lo, int& hi) {
+    lo = (int)((long)b * N / nb) + 1;
+    hi = (int)((long)(b + 1) * N / nb);
+}
+
+// The first row of a symmetric upper pattern with an entry in column `col` or beyond: the rows a
+// loop over rows must pass through to gather every term of the rows from `col` on.
+int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col);
+
 void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
             const double* v, double* y);
 
