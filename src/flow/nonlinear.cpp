@@ -253,9 +253,14 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
                    ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
                    sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2, ctl.TINYR);
         } else {
+            // The levels of the triangular solves, once per run, when there are threads to
+            // share them.
+            if (!sp.TRI.ready(dim.N, dim.NTERM) && max_threads() > 1 && dim.N >= kParallelMin) {
+                trisched_form(dim.N, sp.JA, sp.IA, sp.TRI);
+            }
             SYMSLV(io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, niter, ctl.ITCGSY, ctl.TLCGSY,
                    ctl.TINYR, bc.IBCNOD, sp.JA, sp.IA, sp.DELTA, sp.RHS, sp.AMAT, sp.WORK2,
-                   sp.WORK1, ctl.DIALECT);
+                   sp.WORK1, ctl.DIALECT, &sp.TRI);
         }
     }
     ctl.ITLSOL = niter;

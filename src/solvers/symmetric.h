@@ -8,6 +8,7 @@
 #include "base/array.h"
 #include "base/units.h"
 #include "records/control.h"
+#include "records/sparse.h"
 
 namespace nep {
 
@@ -21,7 +22,8 @@ namespace nep {
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
             double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
             const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
-            arr1<double>& U, arr1<double>& work, dialect d = dialect::MAIN);
+            arr1<double>& U, arr1<double>& work, dialect d = dialect::MAIN,
+            const trisched* sched = nullptr);
 
 // The pieces of SYMSLV, for the callers that need one of them and for the tests.
 
@@ -29,9 +31,13 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
 void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
             const arr1<double>& A, arr1<double>& U);
 
-// z = (U'U)^-1 r. z must not share storage with r.
+// Forms the levels of the pattern (IA, JA).
+void trisched_form(int N, const arr1<int>& JA, const arr1<int>& IA, trisched& t);
+
+// z = (U'U)^-1 r. z must not share storage with r. With a schedule formed for the pattern, on
+// all threads.
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
-            const double* r, double* z);
+            const double* r, double* z, const trisched* sched = nullptr);
 
 // y = A v with A in symmetric upper storage (each stored entry serves both triangles).
 // The rows of block b of nb (1-based, inclusive) for the loops that share rows among threads.
