@@ -20,8 +20,9 @@ programs:
 example: programs
 	bash examples/run.sh $(abspath $(BUILD))/nepora3d
 
+# make bench BASE=/path/to/an/earlier/nepora3d runs that build side by side and prints ratios.
 bench: programs
-	bash bench/run.sh $(abspath $(BUILD))/nepora3d
+	BASE=$(BASE) bash bench/run.sh $(abspath $(BUILD))/nepora3d
 
 # Pictures of a run from its csv/ folder: make plot DECK=examples/column-rain/run
 DECK ?= examples/column-rain/run
