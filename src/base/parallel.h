@@ -1,10 +1,12 @@
-// Loops that run on all cores. Built with OpenMP, the node and element loops marked
-//   #pragma omp parallel for schedule(static) if (n >= kParallelMin)
-// share their iterations among the threads (OMP_NUM_THREADS, by default one per core); each
-// iteration writes only its own entries, so the results are the same to the bit whatever the
-// number of threads. Below kParallelMin iterations one thread does the loop: waking the others
-// costs more than they save.
+// Loops that run on all cores. Built with OpenMP, the node and element loops share their
+// iterations among the threads (OMP_NUM_THREADS, by default one per core); each iteration writes
+// only its own entries, so the results are the same to the bit whatever the number of threads.
+// Below kParallelMin iterations, or with one thread, the loop runs as a plain loop: waking the
+// others costs more than they save, and a loop handed to the thread runtime is not optimised as
+// well as a plain one.
 #pragma once
+
+#include <type_traits>
 
 #ifdef _OPENMP
 #include <omp.h>
@@ -35,6 +37,39 @@ inline int max_threads() {
 #else
     return 1;
 #endif
+}
+
+// f(i) for i = lo..hi.
+template <class F>
+inline void parallel_for(long lo, long hi, F f) {
+#ifdef _OPENMP
+    if (hi - lo + 1 >= kParallelMin && omp_get_max_threads() > 1) {
+#pragma omp parallel for schedule(static)
+        for (long i = lo; i <= hi; ++i) f(i);
+        return;
+    }
+#endif
+    for (long i = lo; i <= hi; ++i) f(i);
+}
+
+// body(lo, hi, check) over the rows 1..n: on several threads one block of rows each, with check
+// a std::true_type (the body must keep to its rows); on one thread all rows, with check a
+// std::false_type (nothing to keep to: the serial loop, as fast as without threads). `work` is
+// what decides: the number of entries, say.
+template <class Body>
+inline void by_rows(long n, long work, Body body) {
+#ifdef _OPENMP
+    if (work >= kParallelMin && omp_get_max_threads() > 1) {
+#pragma omp parallel
+        {
+            const long nb = omp_get_num_threads(), b = omp_get_thread_num();
+            body(b * n / nb + 1, (b + 1) * n / nb, std::true_type{});
+        }
+        return;
+    }
+#endif
+    (void)work;
+    body(1L, n, std::false_type{});
 }
 
 }  // namespace nep

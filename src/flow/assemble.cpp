@@ -139,6 +139,26 @@ row_block my_block(const dimensions& dim, const sparse& sp) {
     return r;
 }
 
+// body(rb, check) over the element blocks: on several threads one block each, with check a
+// std::true_type (add only to the rows of rb); on one thread every element and row, with check a
+// std::false_type (the serial loop, as fast as without threads).
+template <class Body>
+void by_blocks(const dimensions& dim, const mesh& msh, sparse& sp, Body body) {
+    const int nb = element_blocks(dim, msh, sp);
+    if (nb > 1) {
+#pragma omp parallel num_threads(nb)
+        body(my_block(dim, sp), std::true_type{});
+        return;
+    }
+    body(row_block{1, dim.N, 1, dim.NT}, std::false_type{});
+}
+
+// Whether a body adds to row r.
+template <class Check>
+inline bool own(Check, const row_block& rb, long r) {
+    return !Check::value || rb.mine(r);
+}
+
 }  // namespace
 
 void lmass(int lump, double T[5][5]) {
@@ -154,10 +174,7 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const density& rho) {
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
-    const int nb = element_blocks(dim, msh, sp);
-#pragma omp parallel num_threads(nb) if (nb > 1)
-    {
-        const row_block rb = my_block(dim, sp);
+    by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         element el;
         for (long e = rb.elo; e <= rb.ehi; ++e) {
             element_of(dim, ctl, msh, sl, sp, rho, e, el);
@@ -168,14 +185,14 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
             for (int j = 0; j < 4; ++j) {
                 for (int m = j; m < 4; ++m) {
                     // The entry is stored in the row of the lower node number.
-                    if (!rb.mine(std::min(t[j], t[m]))) continue;
+                    if (!own(check, rb, std::min(t[j], t[m]))) continue;
                     const int p = pos[m * (m + 1) / 2 + j];  // (row j, column m), m >= j: upper map
                     A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
                     B[p] += g * sp.LMASS[j + 1][m + 1];
                 }
             }
         }
-    }
+    });
 }
 
 void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
@@ -251,10 +268,7 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     const int it = ctl.ITER;
     const bool picard_step = mixed && (it == 2 || (it >= 3 && !(fs.FL2IT(it - 1) < fs.FL2IT(it - 2))));
     const double wkr = mixed ? (picard_step ? 0.0 : 0.25) : 1.0;
-    const int nb = element_blocks(dim, msh, sp);
-#pragma omp parallel num_threads(nb) if (nb > 1)
-    {
-        const row_block rb = my_block(dim, sp);
+    by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         element el;
         for (long e = rb.elo; e <= rb.ehi; ++e) {
             element_of(dim, ctl, msh, sl, sp, rho, e, el);
@@ -269,11 +283,11 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 for (int m = j; m < 4; ++m) {
                     Kl[j][m] = Kl[m][j] = kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m];
                     const double a = f * Kl[j][m], b = g * sp.LMASS[j + 1][m + 1];
-                    if (rb.mine(node[j])) {
+                    if (own(check, rb, node[j])) {
                         A[pos[m * 4 + j]] += a;
                         B[pos[m * 4 + j]] += b;
                     }
-                    if (m != j && rb.mine(node[m])) {
+                    if (m != j && own(check, rb, node[m])) {
                         A[pos[j * 4 + m]] += a;
                         B[pos[j * 4 + m]] += b;
                     }
@@ -294,7 +308,7 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 }
             }
             for (int j = 0; j < 4; ++j) {
-                if (!rb.mine(node[j])) continue;  // row j
+                if (!own(check, rb, node[j])) continue;  // row j
                 double flux = 0.0, stor = 0.0;
                 for (int m = 0; m < 4; ++m) {
                     flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
@@ -314,7 +328,7 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 }
             }
         }
-    }
+    });
 }
 
 void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowstate& fs) {
@@ -329,25 +343,28 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     const double* ps = fs.PSAVE.data() - 1;
     const bool sym = ctl.IFLOW == 1;
     const int N = dim.N;
-    // As symmul: every thread forms the rows of its own block, passing the rows above it for the
-    // terms of the stored upper triangle, in the order of the serial loop.
-    const int nb = dim.NTERM >= kParallelMin ? max_threads() : 1;
-#pragma omp parallel num_threads(nb) if (nb > 1)
-    {
-        int lo = 1, hi = N;
-        if (thread_count() > 1) row_range(N, thread_count(), thread_number(), lo, hi);
-        for (int i = lo; i <= hi; ++i) R[i] = 0.0;
-        const int from = sym && lo > 1 ? first_row_reaching(N, sp.JA, sp.IA, lo) : lo;
-        for (int i = from; i <= hi; ++i) {
+    // As symmul: on several threads each forms the rows of its own block, passing the rows above
+    // it for the terms of the stored upper triangle, in the order of the serial loop.
+    by_rows(N, dim.NTERM, [&](long lo, long hi, auto check) {
+        constexpr bool several = decltype(check)::value;
+        for (long i = lo; i <= hi; ++i) R[i] = 0.0;
+        const long from = several && sym && lo > 1 ? first_row_reaching(N, sp.JA, sp.IA, (int)lo) : lo;
+        for (long i = from; i < lo; ++i) {
             const double dpi = pn[i] - ps[i];
-            const bool own = i >= lo;
-            for (int k = IA[i]; k < IA[i + 1]; ++k) {
+            for (int k = IA[i] + 1; k < IA[i + 1]; ++k) {
                 const int j = JA[k];
-                if (own) R[i] -= A[k] * pt[j] + B[k] * dtinv * (pn[j] - ps[j]);
-                if (sym && j != i && j >= lo && j <= hi) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
+                if (j >= lo && j <= hi) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
             }
         }
-    }
+        for (long i = lo; i <= hi; ++i) {
+            const double dpi = pn[i] - ps[i];
+            for (int k = IA[i]; k < IA[i + 1]; ++k) {
+                const int j = JA[k];
+                R[i] -= A[k] * pt[j] + B[k] * dtinv * (pn[j] - ps[j]);
+                if (sym && j != i && (!several || j <= hi)) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
+            }
+        }
+    });
 }
 
 void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
@@ -356,22 +373,17 @@ void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
     const double* B = sp.BMAT.data();
     const long n = dim.NTERM;
     if (ctl.IFLOW == 1) {
-#pragma omp parallel for schedule(static) if (n >= kParallelMin)
-        for (long k = 0; k < n; ++k) A[k] = tf * A[k] + B[k] * dtinv;
+        parallel_for(0, n - 1, [&](long k) { A[k] = tf * A[k] + B[k] * dtinv; });
     } else {
         const double* J = sp.JMAT.data();
-#pragma omp parallel for schedule(static) if (n >= kParallelMin)
-        for (long k = 0; k < n; ++k) A[k] = tf * A[k] + B[k] * dtinv + J[k];
+        parallel_for(0, n - 1, [&](long k) { A[k] = tf * A[k] + B[k] * dtinv + J[k]; });
     }
 }
 
 void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
             const density& rho) {
     double* R = sp.RHS.data() - 1;
-    const int nb = element_blocks(dim, msh, sp);
-#pragma omp parallel num_threads(nb) if (nb > 1)
-    {
-        const row_block rb = my_block(dim, sp);
+    by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         tetra_geo geo;
         for (long e = rb.elo; e <= rb.ehi; ++e) {
             const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
@@ -382,7 +394,7 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * geo.sign;
                 for (int j = 0; j < 4; ++j) {
                     const int n = msh.TETRA(j + 1, e);
-                    if (rb.mine(n)) R[n] -= di[j] * x;
+                    if (own(check, rb, n)) R[n] -= di[j] * x;
                 }
             } else {
                 const couple k = coupling(ctl, msh, sl, rho, e);
@@ -390,7 +402,7 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 const double Bf = rhor * elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * k.w;
                 const double Af = geo.vol * sl.POROSITY(L, mat) * elmean(sl.SW, msh, e) * sl.EPSLON / ctl.DELTAT;
                 for (int j = 0; j < 4; ++j) {
-                    if (!rb.mine(msh.TETRA(j + 1, e))) continue;
+                    if (!own(check, rb, msh.TETRA(j + 1, e))) continue;
                     double dm = 0.0;
                     for (int m = 0; m < 4; ++m) {
                         const int n = msh.TETRA(m + 1, e);
@@ -400,20 +412,19 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 }
             }
         }
-    }
+    });
 }
 
 void stornod(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
              sparse& sp, const density& rho) {
     const double dtinv = 1.0 / ctl.DELTAT, tf = ctl.TETAF;
     const bool full = ctl.IFLOW != 1;
-#pragma omp parallel for schedule(static) if (dim.N >= kParallelMin)
-    for (int i = 1; i <= dim.N; ++i) {
+    parallel_for(1, dim.N, [&](long i) {
         double v = msh.VOLNOD(i) * dtinv;
         if (rho.on()) v *= 1.0 + sl.EPSLON * (tf * rho.cnew[i] + (1.0 - tf) * rho.cold[i]);
         sp.RHS(i) -= v * (sl.WNEW(i) - sl.WSAVE(i));
         sp.AMAT(diag_pos(sp, i, full)) += v * sl.STCOEF(i);
-    }
+    });
 }
 
 }  // namespace nep

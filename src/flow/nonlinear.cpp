@@ -26,12 +26,11 @@ void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x,
     const int* IA = sp.IA.data() - 1;
     const int* JA = sp.JA.data() - 1;
     const double* A = sp.AMAT.data() - 1;
-#pragma omp parallel for schedule(static) if (dim.NTERM >= kParallelMin)
-    for (int i = 1; i <= dim.N; ++i) {
+    parallel_for(1, dim.N, [&](long i) {
         double s = 0.0;
         for (int k = IA[i]; k < IA[i + 1]; ++k) s += A[k] * x[JA[k]];
         y[i] = s;
-    }
+    });
 }
 
 // The assembly common to both schemes, after the nodal characteristics.
@@ -69,8 +68,7 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
 void update_heads(const dimensions& dim, sparse& sp, flowstate& fs) {
     double* p = fs.PNEW.data();
     const double* d = sp.DELTA.data();
-#pragma omp parallel for schedule(static) if (dim.N >= kParallelMin)
-    for (int i = 0; i < dim.N; ++i) p[i] += d[i];
+    parallel_for(0, dim.N - 1, [&](long i) { p[i] += d[i]; });
 }
 
 }  // namespace
@@ -138,8 +136,7 @@ void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
 void relax(const dimensions& dim, double OMEGA, flowstate& fs) {
     double* p = fs.PNEW.data();
     const double* o = fs.POLD.data();
-#pragma omp parallel for schedule(static) if (dim.N >= kParallelMin)
-    for (int i = 0; i < dim.N; ++i) p[i] = OMEGA * p[i] + (1.0 - OMEGA) * o[i];
+    parallel_for(0, dim.N - 1, [&](long i) { p[i] = OMEGA * p[i] + (1.0 - OMEGA) * o[i]; });
 }
 
 void relaxv(const dimensions& dim, control& ctl, const flowstate& fs) {
@@ -253,14 +250,9 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
                    ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
                    sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2, ctl.TINYR);
         } else {
-            // The levels of the triangular solves, once per run, when there are threads to
-            // share them.
-            if (!sp.TRI.ready(dim.N, dim.NTERM) && max_threads() > 1 && dim.N >= kParallelMin) {
-                trisched_form(dim.N, sp.JA, sp.IA, sp.TRI);
-            }
             SYMSLV(io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, niter, ctl.ITCGSY, ctl.TLCGSY,
                    ctl.TINYR, bc.IBCNOD, sp.JA, sp.IA, sp.DELTA, sp.RHS, sp.AMAT, sp.WORK2,
-                   sp.WORK1, ctl.DIALECT, &sp.TRI);
+                   sp.WORK1, ctl.DIALECT);
         }
     }
     ctl.ITLSOL = niter;

@@ -67,21 +67,6 @@ struct posmap {
     const int* data() const { return v.data(); }
 };
 
-// The two triangular solves of the symmetric preconditioner on several threads. The rows fall
-// into levels: a row of the forward solve depends only on rows of lower levels (the rows above it
-// that reach it), one of the backward solve only on rows of lower backward levels (the rows its
-// entries reach); the rows of one level are shared among the threads, level after level. Every
-// row gathers its terms in the order in which the serial solve adds them, so the results are the
-// same to the bit.
-struct trisched {
-    int N = 0, NTERM = 0;        // the pattern it was formed for (0: none)
-    std::vector<int> LPTR;       // (N+1) the entries reaching row j: LPTR[j-1] .. LPTR[j]-1
-    std::vector<int> LROW, LPOS; // their rows i < j (ascending) and positions in U
-    std::vector<int> FLEV, FORD; // forward levels: rows FORD[FLEV[l] .. FLEV[l+1]-1]
-    std::vector<int> BLEV, BORD; // backward levels
-    bool ready(int n, int nterm) const { return N == n && NTERM == nterm; }
-};
-
 struct sparse {
     // Flow pattern: symmetric storage (diagonal first, columns >= row) under Picard, full storage
     // under Newton. Rows are ascending in column.
@@ -125,8 +110,6 @@ struct sparse {
     // empty range). Formed at the first parallel loop, again when the thread count changes.
     int NBLK = 0;
     std::vector<long> EBLK;
-    // The levels of the flow pattern's triangular solves (symmetric runs on several threads).
-    trisched TRI;
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.
     double LMASS[5][5] = {};
     double LMASSC[5][5] = {};

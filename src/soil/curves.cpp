@@ -108,21 +108,19 @@ inline void water_of(const soil& s, long i, double psi, const chpoint& c, double
 
 template <int M>
 void chwat_m(long N, const soil& s, const arr1<double>& P, arr1<double>& W) {
-    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
-    for (long i = 1; i <= N; ++i) {
+    parallel_for(1, N, [&](long i) {
         chpoint c;
         double cap;
         ch_point<M, true>(s, i, P(i), CH_SE | CH_DSE, c);
         water_of<M>(s, i, P(i), c, W(i), cap);
-    }
+    });
 }
 
 // One evaluation per node when the two heads agree (TETAF = 1), two otherwise.
 template <int M>
 void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bool newton) {
     const unsigned kr = CH_KR | (newton ? CH_DKR : 0u);
-    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
-    for (long i = 1; i <= N; ++i) {
+    parallel_for(1, N, [&](long i) {
         chpoint c, k;
         const double pn = PN(i), pt = PT(i);
         if (pt == pn) {
@@ -135,28 +133,26 @@ void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bo
         water_of<M>(s, i, pn, c, s.WNEW(i), s.STCOEF(i));
         s.CKRW(i) = k.kr;
         if (newton) s.DCKRW(i) = k.dkr;
-    }
+    });
 }
 
 template <int M>
 void swkrw_m(long N, soil& s, const arr1<double>& P) {
-    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
-    for (long i = 1; i <= N; ++i) {
+    parallel_for(1, N, [&](long i) {
         chpoint c;
         ch_point<M>(s, i, P(i), CH_SE | CH_KR, c);
         s.SW(i) = sat_of<M>(s, i, c.se);
         s.CKRW(i) = c.kr;
-    }
+    });
 }
 
 template <int M>
 void chstor_m(long N, soil& s, const arr1<double>& P) {
-    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
-    for (long i = 1; i <= N; ++i) {
+    parallel_for(1, N, [&](long i) {
         chpoint c;
         ch_point<M>(s, i, P(i), CH_SE | CH_DSE, c);
         s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), c.dse);
-    }
+    });
 }
 
 template <int M>
@@ -164,8 +160,7 @@ void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
     const int K = s.KSLOPE;
     const double T = s.TOLKSL;
     const bool centred = T != 0.0;
-    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
-    for (long i = 1; i <= N; ++i) {
+    parallel_for(1, N, [&](long i) {
         chpoint c, o, p, q;
         const double psi = PT(i);
         const double d = psi - PO(i);
@@ -188,7 +183,7 @@ void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
         }
         s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), s1);
         s.CKRW(i) = c.kr;
-    }
+    });
 }
 
 template <int M>
@@ -196,8 +191,7 @@ void chnew_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
     const int K = s.KSLOPE;
     const double T = s.TOLKSL;
     const bool centred = T != 0.0;
-    #pragma omp parallel for schedule(static) if (N >= kParallelMin)
-    for (long i = 1; i <= N; ++i) {
+    parallel_for(1, N, [&](long i) {
         chpoint c, o, p, q;
         const double psi = PT(i);
         const double pold = PO(i);
@@ -246,7 +240,7 @@ void chnew_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
         s.DSTCOEF(i) = dstc_of<M>(s, i, s1, s2);
         s.CKRW(i) = c.kr;
         s.DCKRW(i) = dk;
-    }
+    });
 }
 
 // Runs F<M>(args...) for the model of the record.

@@ -114,86 +114,8 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
     }
 }
 
-void trisched_form(int N, const arr1<int>& JA, const arr1<int>& IA, trisched& t) {
-    const int nterm = IA(N + 1) - 1;
-    // The entries reaching every row, by rows ascending (a counting sort of the upper entries by
-    // column).
-    t.LPTR.assign((std::size_t)N + 1, 0);
-    for (int i = 1; i <= N; ++i)
-        for (int k = IA(i) + 1; k < IA(i + 1); ++k) ++t.LPTR[JA(k)];
-    for (int j = 1; j <= N; ++j) t.LPTR[j] += t.LPTR[j - 1];
-    t.LROW.assign((std::size_t)t.LPTR[N], 0);
-    t.LPOS.assign((std::size_t)t.LPTR[N], 0);
-    std::vector<int> next(t.LPTR.begin(), t.LPTR.end() - 1);
-    for (int i = 1; i <= N; ++i) {
-        for (int k = IA(i) + 1; k < IA(i + 1); ++k) {
-            const int at = next[JA(k) - 1]++;
-            t.LROW[at] = i;
-            t.LPOS[at] = k;
-        }
-    }
-    // Levels: forward, a row after every row reaching it; backward, after every row it reaches.
-    auto order = [N](const std::vector<int>& level, std::vector<int>& lev, std::vector<int>& ord) {
-        int nl = 0;
-        for (int v : level) nl = std::max(nl, v + 1);
-        lev.assign((std::size_t)nl + 1, 0);
-        for (int v : level) ++lev[v + 1];
-        for (int l = 0; l < nl; ++l) lev[l + 1] += lev[l];
-        ord.assign((std::size_t)N, 0);
-        std::vector<int> at(lev.begin(), lev.end() - 1);
-        for (int i = 1; i <= N; ++i) ord[at[level[i - 1]]++] = i;
-    };
-    std::vector<int> level((std::size_t)N, 0);
-    for (int j = 1; j <= N; ++j) {
-        int l = 0;
-        for (int a = t.LPTR[j - 1]; a < t.LPTR[j]; ++a) l = std::max(l, level[t.LROW[a] - 1] + 1);
-        level[j - 1] = l;
-    }
-    order(level, t.FLEV, t.FORD);
-    for (int i = N; i >= 1; --i) {
-        int l = 0;
-        for (int k = IA(i) + 1; k < IA(i + 1); ++k) l = std::max(l, level[JA(k) - 1] + 1);
-        level[i - 1] = l;
-    }
-    order(level, t.BLEV, t.BORD);
-    t.N = N;
-    t.NTERM = nterm;
-}
-
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
-            const double* r, double* z, const trisched* sched) {
-    if (sched != nullptr && sched->ready(N, IA(N + 1) - 1) && max_threads() > 1) {
-        const trisched& t = *sched;
-        const int* ia = IA.data() - 1;
-        const int* ja = JA.data() - 1;
-        const double* u = U.data() - 1;
-        const int nf = (int)t.FLEV.size() - 1, nbk = (int)t.BLEV.size() - 1;
-#pragma omp parallel
-        {
-            // Forward: y_j = (r_j - sum over the rows i reaching j, ascending, of U(i,j) y_i) / U(j,j).
-            for (int l = 0; l < nf; ++l) {
-#pragma omp for schedule(static)
-                for (int a = t.FLEV[l]; a < t.FLEV[l + 1]; ++a) {
-                    const int j = t.FORD[a];
-                    double s = 0.0;
-                    for (int b = t.LPTR[j - 1]; b < t.LPTR[j]; ++b) s += u[t.LPOS[b]] * z[t.LROW[b] - 1];
-                    z[j - 1] = (r[j - 1] - s) / u[ia[j]];
-                }
-            }
-            // Backward, in place: z_i = (y_i - sum over k > i, descending, of U(i,k) z_k) / U(i,i).
-            for (int l = 0; l < nbk; ++l) {
-#pragma omp for schedule(static)
-                for (int a = t.BLEV[l]; a < t.BLEV[l + 1]; ++a) {
-                    const int i = t.BORD[a];
-                    const int kd = ia[i];
-                    double s = 0.0;
-                    for (int k = ia[i + 1] - 1; k > kd; --k) s += u[k] * z[ja[k] - 1];
-                    z[i - 1] = (z[i - 1] - s) / u[kd];
-                }
-            }
-        }
-        return;
-    }
+            const double* r, double* z) {
     // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y.
     for (int i = 1; i <= N; ++i) z[i - 1] = 0.0;
     for (int i = 1; i <= N; ++i) {
@@ -221,42 +143,40 @@ int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col)
 
 void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
             const double* v, double* y) {
-    // Every thread forms the rows of its own block [lo, hi]: y(i) receives the terms of the rows
-    // above it as they are passed (the lower triangle, from the stored upper one), then those of
-    // its own row, in the order of the serial loop, so the sums are the same to the bit.
-    const int nb = (long)IA(N + 1) >= kParallelMin ? max_threads() : 1;
-#pragma omp parallel num_threads(nb) if (nb > 1)
-    {
-        int lo = 1, hi = N;
-        if (thread_count() > 1) row_range(N, thread_count(), thread_number(), lo, hi);
-        for (int i = lo; i <= hi; ++i) y[i - 1] = 0.0;
-        const int from = lo > 1 ? first_row_reaching(N, JA, IA, lo) : 1;
-        for (int i = from; i <= hi; ++i) {
+    // On several threads each forms the rows of its own block [lo, hi]: y(i) receives the terms
+    // of the rows above it as they are passed (the lower triangle, from the stored upper one),
+    // then those of its own row, in the order of the serial loop, so the sums are the same to the
+    // bit.
+    by_rows(N, IA(N + 1) - 1, [&](long lo, long hi, auto check) {
+        constexpr bool several = decltype(check)::value;
+        for (long i = lo; i <= hi; ++i) y[i - 1] = 0.0;
+        const long from = several && lo > 1 ? first_row_reaching(N, JA, IA, (int)lo) : lo;
+        for (long i = from; i < lo; ++i) {
+            const double vi = v[i - 1];
+            for (int k = IA(i) + 1; k < IA(i + 1); ++k) {
+                const int j = JA(k);
+                if (j >= lo && j <= hi) y[j - 1] += A(k) * vi;
+            }
+        }
+        for (long i = lo; i <= hi; ++i) {
             const int kd = IA(i);
             const int kend = IA(i + 1) - 1;
             const double vi = v[i - 1];
-            if (i < lo) {
-                for (int k = kd + 1; k <= kend; ++k) {
-                    const int j = JA(k);
-                    if (j >= lo && j <= hi) y[j - 1] += A(k) * vi;
-                }
-                continue;
-            }
             double yi = y[i - 1] + A(kd) * vi;
             for (int k = kd + 1; k <= kend; ++k) {
                 const int j = JA(k);
                 yi += A(k) * v[j - 1];
-                if (j <= hi) y[j - 1] += A(k) * vi;
+                if (!several || j <= hi) y[j - 1] += A(k) * vi;
             }
             y[i - 1] = yi;
         }
-    }
+    });
 }
 
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
             double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
             const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
-            arr1<double>& U, arr1<double>& work, dialect d, const trisched* sched) {
+            arr1<double>& U, arr1<double>& work, dialect d) {
     check_call(N, NTERM, NP, nodes, JA, IA, x, b, A, U, work);
 
     // The five work vectors: residual, direction, A times direction, preconditioned residual,
@@ -270,14 +190,13 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     symfac(lst, N, NTERM, JA, IA, A, U);
 
     // Initial guess.
-    symprc(N, JA, IA, U, b.data(), xv.p, sched);
+    symprc(N, JA, IA, U, b.data(), xv.p);
 
     NITER = 1;
     const double bb = free_sumsq(N, b.data(), mask);
     symmul(N, JA, IA, A, xv.p, r.p);
-#pragma omp parallel for schedule(static) if (N >= kParallelMin)
-    for (int i = 1; i <= N; ++i) r(i) = b(i) - r(i);
-    symprc(N, JA, IA, U, r.p, p.p, sched);
+    parallel_for(1, N, [&](long i) { r(i) = b(i) - r(i); });
+    symprc(N, JA, IA, U, r.p, p.p);
 
     double ERR = 0.0;
     for (;;) {
@@ -291,15 +210,13 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             break;
         }
         const double alpha = dot(N, p, r) / pq;
-#pragma omp parallel for schedule(static) if (N >= kParallelMin)
-        for (int i = 1; i <= N; ++i) {
+        parallel_for(1, N, [&](long i) {
             r(i) -= alpha * q(i);
             xv(i) += alpha * p(i);
-        }
-        symprc(N, JA, IA, U, r.p, z.p, sched);
+        });
+        symprc(N, JA, IA, U, r.p, z.p);
         const double beta = dot(N, q, z) / pq;
-#pragma omp parallel for schedule(static) if (N >= kParallelMin)
-        for (int i = 1; i <= N; ++i) p(i) = z(i) - beta * p(i);
+        parallel_for(1, N, [&](long i) { p(i) = z(i) - beta * p(i); });
         const double rr = free_sumsq(N, r.p, mask);
         ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
         // An undefined measure cannot improve: leave at once, the failure test below stops.

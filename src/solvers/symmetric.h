@@ -8,7 +8,6 @@
 #include "base/array.h"
 #include "base/units.h"
 #include "records/control.h"
-#include "records/sparse.h"
 
 namespace nep {
 
@@ -22,8 +21,7 @@ namespace nep {
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
             double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
             const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
-            arr1<double>& U, arr1<double>& work, dialect d = dialect::MAIN,
-            const trisched* sched = nullptr);
+            arr1<double>& U, arr1<double>& work, dialect d = dialect::MAIN);
 
 // The pieces of SYMSLV, for the callers that need one of them and for the tests.
 
@@ -31,21 +29,11 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
 void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
             const arr1<double>& A, arr1<double>& U);
 
-// Forms the levels of the pattern (IA, JA).
-void trisched_form(int N, const arr1<int>& JA, const arr1<int>& IA, trisched& t);
-
-// z = (U'U)^-1 r. z must not share storage with r. With a schedule formed for the pattern, on
-// all threads.
+// z = (U'U)^-1 r. z must not share storage with r.
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
-            const double* r, double* z, const trisched* sched = nullptr);
+            const double* r, double* z);
 
 // y = A v with A in symmetric upper storage (each stored entry serves both triangles).
-// The rows of block b of nb (1-based, inclusive) for the loops that share rows among threads.
-inline void row_range(int N, int nb, int b, int& lo, int& hi) {
-    lo = (int)((long)b * N / nb) + 1;
-    hi = (int)((long)(b + 1) * N / nb);
-}
-
 // The first row of a symmetric upper pattern with an entry in column `col` or beyond: the rows a
 // loop over rows must pass through to gather every term of the rows from `col` on.
 int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col);

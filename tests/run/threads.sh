@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One thread and several give the same run to the bit: a hillslope large enough for the element
-# loops and the triangular solves to share their work (4,725 nodes, 23,520 tetrahedra), run with
+# loops and the symmetric product to share their work (4,725 nodes, 23,520 tetrahedra), run with
 # 1, 2 and 3 threads (3 on fewer cores oversubscribes them, which must change nothing either);
 # every file but the CPU times of the listing must agree byte for byte. Also flow under Newton with the mass-conservative storage.
 #   tests/run/threads.sh PROGRAM
