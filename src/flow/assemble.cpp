@@ -44,8 +44,8 @@ inline couple coupling(const control& ctl, const mesh& msh, const soil& sl, cons
 }
 
 // What every element loop needs of element e: its layer and material, the coupling factors,
-// the conductance factor f and storage factor g, the conductivities, the basis coefficients and
-// the positions of its 16 entries.
+// the conductance factor f and storage factor g, the conductivities, its geometry and the
+// positions of its entries (10 in symmetric storage, 16 in full).
 struct element {
     int L, mat;
     couple k;
