@@ -147,7 +147,7 @@ double available_bytes() {
 // pattern and some forty nodal values. A mesh that fits only without its geometry forms the
 // geometry again in every element loop: the same values, more time. A deck that cannot fit at
 // all stops before anything is created, instead of being killed by the system halfway.
-void check_memory(dimensions& dim, const control& ctl) {
+void check_memory(dimensions& dim, const control& ctl, iofiles& io) {
     const bool own_transport = ctl.ITRANS != 0 && ctl.IFLOW == 1;
     const double windows = own_transport ? 2.0 : 1.0;
     const double per_element = 20.0 + (ctl.IFLOW == 1 ? 40.0 : 64.0) + (own_transport ? 64.0 : 0.0) +
@@ -157,10 +157,13 @@ void check_memory(dimensions& dim, const control& ctl) {
                         (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
     const double have = available_bytes();
     if (have > 0.0 && need + geometry > have && need <= have && dim.NGEO > 0) {
-        std::fprintf(stderr, "nepora3d: the element geometry (%.2f GiB) is not kept, to fit in the "
-                             "%.2f GiB available: it is formed again in every element loop (the "
-                             "same results, more time)\n",
-                     geometry / 1073741824.0, have / 1073741824.0);
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "%s: the element geometry (%.2f GiB) is not kept, to fit in the %.2f GiB "
+                      "available: it is formed again in every element loop (the same results, "
+                      "more time)",
+                      io.PROGNAME, geometry / 1073741824.0, have / 1073741824.0);
+        io.STDERR.record(text);
         dim.NGEO = 0;
     }
     if (have > 0.0 && need > have) {
@@ -330,7 +333,7 @@ void allocate(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc,
     if (dim.N <= 0) size_error(io, "error: n <= 0 !!!");
     if (dim.NT <= 0) size_error(io, "error: nt <= 0 !!!");
     if (dim.NTRI <= 0) size_error(io, "error: ntri <= 0 !!!");
-    check_memory(dim, ctl);
+    check_memory(dim, ctl, io);
     alloc_mesh(dim, msh);
     wfree(io.STDOUT);
     alloc_bcdata(dim, bc);
