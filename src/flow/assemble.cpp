@@ -387,8 +387,7 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
         tetra_geo geo;
         for (long e = rb.elo; e <= rb.ehi; ++e) {
             const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-            if (rho.on()) tetra_geometry(msh, e, geo);
-            else tetra_gravity(msh, e, geo);  // d and the orientation are all it takes
+            tetra_geometry(msh, e, geo);
             const double* di = geo.d;
             if (!rho.on()) {
                 const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * geo.sign;

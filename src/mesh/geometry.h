@@ -88,36 +88,6 @@ inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
     g.sign = k[14] < 0.0 ? -1 : 1;
 }
 
-// Only what the gravity term needs: d and the orientation (b, c and the volumes are left as
-// they are).
-inline void tetra_gravity(const mesh& msh, long e, tetra_geo& g) {
-    using geo_detail::C;
-    if (!msh.GEOM.empty()) {
-        const double* k = msh.GEOM.col(e);
-        for (int m = 0; m < 4; ++m) g.d[m] = k[8 + m];
-        g.sign = k[14] < 0.0 ? -1 : 1;
-        return;
-    }
-    const int* t = msh.TETRA.col(e);
-    const double* X = msh.X.data() - 1;
-    const double* Y = msh.Y.data() - 1;
-    const double* Z = msh.Z.data() - 1;
-    double q[8];
-    for (int m = 0; m < 4; ++m) {
-        const int j1 = t[(m + 1) & 3], j2 = t[(m + 2) & 3], j3 = t[(m + 3) & 3];
-        const double s = (m & 1) ? 1.0 : -1.0;
-        q[m] = s * X[t[m]] * C(Y, Z, j1, j2, j3);
-        q[4 + m] = s * C(X, Y, j1, j2, j3);
-    }
-    for (int k = 0; k < 8; ++k) q[k] /= 6.0;
-    double v = 0.0;
-    for (int m = 0; m < 4; ++m) {
-        v += q[m];
-        g.d[m] = q[4 + m];
-    }
-    g.sign = v < 0.0 ? -1 : 1;
-}
-
 // VOLNOD, a quarter of the volume of every tetrahedron to each of its vertices; a zero volume
 // stops the run.
 void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh);
