@@ -116,21 +116,40 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
 
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
             const double* r, double* z) {
+    // Each row waits for the one before it: its value feeds the next row's sum, so the solves
+    // run at the latency of that chain. The term one row passes to the next (column i+1, the
+    // first of row i when the pattern holds it) therefore stays in a register instead of going
+    // through memory; it is still added last, as in the plain loop, so the sums are the same.
+    const int* ia = IA.data() - 1;
+    const int* ja = JA.data() - 1;
+    const double* u = U.data() - 1;
+    double* zz = z - 1;
     // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y.
-    for (int i = 1; i <= N; ++i) z[i - 1] = 0.0;
+    for (int i = 1; i <= N; ++i) zz[i] = 0.0;
+    double next = 0.0;  // the term of row i-1 for row i, when it has one
+    bool carry = false;
     for (int i = 1; i <= N; ++i) {
-        const int kd = IA(i);
-        const int kend = IA(i + 1) - 1;
-        const double y = (r[i - 1] - z[i - 1]) / U(kd);
-        z[i - 1] = y;
-        for (int k = kd + 1; k <= kend; ++k) z[JA(k) - 1] += U(k) * y;
+        const double zi = carry ? zz[i] + next : zz[i];
+        const double y = (r[i - 1] - zi) / u[ia[i]];
+        zz[i] = y;
+        int k = ia[i] + 1;
+        const int kend = ia[i + 1];
+        carry = k < kend && ja[k] == i + 1;
+        if (carry) next = u[k++] * y;
+        for (; k < kend; ++k) zz[ja[k]] += u[k] * y;
     }
-    // Backward, U z = y, in place.
+    // Backward, U z = y, in place; the sum of a row is taken from its last column down.
+    double zprev = 0.0;  // z(i+1)
     for (int i = N; i >= 1; --i) {
-        const int kd = IA(i);
+        const int kd = ia[i];
+        int k = ia[i + 1] - 1;
+        const bool near = k > kd && ja[kd + 1] == i + 1;
+        const int klo = near ? kd + 1 : kd;
         double s = 0.0;
-        for (int k = IA(i + 1) - 1; k > kd; --k) s += U(k) * z[JA(k) - 1];
-        z[i - 1] = (z[i - 1] - s) / U(kd);
+        for (; k > klo; --k) s += u[k] * zz[ja[k]];
+        if (near) s += u[kd + 1] * zprev;
+        zprev = (zz[i] - s) / u[ia[i]];
+        zz[i] = zprev;
     }
 }
 
@@ -141,12 +160,19 @@ int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col)
     return std::min(col, N);
 }
 
-void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
-            const double* v, double* y) {
+namespace {
+
+// y = A v (symmul); on one thread each y(i) is handed to row(i, y(i)) as soon as it is complete,
+// rows ascending, so that sums over the rows can be taken in the same pass. Returns whether it
+// was (on several threads the caller forms them afterwards).
+template <class Row>
+bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
+             const double* v, double* y, Row row) {
     // On several threads each forms the rows of its own block [lo, hi]: y(i) receives the terms
     // of the rows above it as they are passed (the lower triangle, from the stored upper one),
     // then those of its own row, in the order of the serial loop, so the sums are the same to the
     // bit.
+    bool handed = false;
     by_rows(N, IA(N + 1) - 1, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
         for (long i = lo; i <= hi; ++i) y[i - 1] = 0.0;
@@ -169,8 +195,18 @@ void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
                 if (!several || j <= hi) y[j - 1] += A(k) * vi;
             }
             y[i - 1] = yi;
+            if constexpr (!several) row(i, yi);
         }
+        handed = !several;
     });
+    return handed;
+}
+
+}  // namespace
+
+void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
+            const double* v, double* y) {
+    product(N, JA, IA, A, v, y, [](long, double) {});
 }
 
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
@@ -200,8 +236,15 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
 
     double ERR = 0.0;
     for (;;) {
-        symmul(N, JA, IA, A, p.p, q.p);
-        const double pq = dot(N, p, q);
+        // q = A p, with p'q and p'r in the same pass.
+        double pq = 0.0, pr = 0.0;
+        if (!product(N, JA, IA, A, p.p, q.p, [&](long i, double qi) {
+                pq += p(i) * qi;
+                pr += p(i) * r(i);
+            })) {
+            pq = dot(N, p, q);
+            pr = dot(N, p, r);
+        }
         if (pq == 0.0) {
             // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
             // taken. Leave with the measure of the current residual.
@@ -209,15 +252,24 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
             break;
         }
-        const double alpha = dot(N, p, r) / pq;
-        parallel_for(1, N, [&](long i) {
-            r(i) -= alpha * q(i);
-            xv(i) += alpha * p(i);
-        });
+        const double alpha = pr / pq;
+        double rr = 0.0;
+        if (serial_loop(N)) {
+            for (int i = 1; i <= N; ++i) {
+                r(i) -= alpha * q(i);
+                xv(i) += alpha * p(i);
+                if (mask(i) != 0.0) rr += r(i) * r(i);
+            }
+        } else {
+            parallel_for(1, N, [&](long i) {
+                r(i) -= alpha * q(i);
+                xv(i) += alpha * p(i);
+            });
+            rr = free_sumsq(N, r.p, mask);
+        }
         symprc(N, JA, IA, U, r.p, z.p);
         const double beta = dot(N, q, z) / pq;
         parallel_for(1, N, [&](long i) { p(i) = z(i) - beta * p(i); });
-        const double rr = free_sumsq(N, r.p, mask);
         ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
         // An undefined measure cannot improve: leave at once, the failure test below stops.
         if (NITER >= ITCGSY || ERR <= TLCGSY || std::isnan(ERR)) break;
