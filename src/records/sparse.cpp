@@ -86,6 +86,7 @@ void release_solver_work(sparse& sp) {
     sp.WORK2.release();
     sp.RNSYM.release();
     sp.NSST.release();
+    sp.TPLAN = trisolve_plan{};
 }
 
 void nonsym_state::release() {

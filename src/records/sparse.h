@@ -14,6 +14,24 @@ namespace nep {
 // taken.
 inline long pattern_width(int N1, int N) { return N1 < (long)N + 1 ? (long)N1 : (long)N + 1; }
 
+// The triangular solves of the incomplete Cholesky factor on NTH threads. Each layer of PERIOD
+// rows (the nodes of one layer of the mesh) is cut into NTH slices, one per thread, and the slices
+// into chunks of consecutive rows. A thread solves its chunks in the order of the serial loop
+// (forward: chunks and rows ascending; backward: descending) and waits, before a chunk, for the
+// rows of the other threads that the chunk needs, which the others publish as they finish their
+// chunks. The forward solve gathers the columns of the factor: for row i, CJ lists the rows j of
+// its entries U(j,i) above the diagonal, j ascending, from CP(i-1) to CP(i)-1 (counting from 0),
+// and UT their values (copied from the factor by plan_values), CK their positions in it. Chunk c
+// of thread t runs over rows CHUNK(2c), CHUNK(2c+1) of CHUNKS(t); NEEDF(c*NTH + o) is the last
+// row of thread o that it needs in the forward solve (0: none), NEEDB the first in the backward
+// solve (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none.
+struct trisolve_plan {
+    int NTH = 0, N = 0;
+    std::vector<int> CP, CJ, CK;
+    std::vector<double> UT;
+    std::vector<int> CHUNK, CHUNKS, NEEDF, NEEDB;
+};
+
 // The structure of the direct nonsymmetric solver, built by its symbolic phase at the first call
 // of the run and kept for the numeric phases of the later calls.
 struct nonsym_state {
@@ -110,6 +128,8 @@ struct sparse {
     // empty range). Formed at the first parallel loop, again when the thread count changes.
     int NBLK = 0;
     std::vector<long> EBLK;
+    // The triangular solves of the symmetric solver on several threads.
+    trisolve_plan TPLAN;
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.
     double LMASS[5][5] = {};
     double LMASSC[5][5] = {};

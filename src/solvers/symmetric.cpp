@@ -1,8 +1,12 @@
 #include "solvers/symmetric.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/format.h"
 #include "base/parallel.h"
@@ -50,12 +54,6 @@ void check_call(int N, int NTERM, int NP, const arr1<int>& nodes, const arr1<int
         if (nodes(k) < 1 || nodes(k) > N)
             solver_fault("prescribed node " + std::to_string(nodes(k)) + " outside 1.." + std::to_string(N));
     }
-}
-
-double dot(int N, const vec& a, const vec& b) {
-    double s = 0.0;
-    for (int i = 1; i <= N; ++i) s += a(i) * b(i);
-    return s;
 }
 
 // Sum of squares of v (element 1 first) over the free nodes (mask(i) = 1; prescribed: 0).
@@ -114,17 +112,118 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
     }
 }
 
+namespace {
+
+// Backward, U z = y in place, rows hi down to lo: the sum of a row is taken from its last column
+// down. Each row waits for the one after it (whose value feeds its sum), so the solve runs at the
+// latency of that chain: the term of row i+1 therefore stays in a register instead of going
+// through memory; it is still added last, so the sums are those of the plain loop.
+inline void backward_rows(const int* ia, const int* ja, const double* u, double* zz, long hi,
+                          long lo) {
+    double zprev = 0.0;  // z(i+1), when solved here
+    for (long i = hi; i >= lo; --i) {
+        const int kd = ia[i];
+        int k = ia[i + 1] - 1;
+        const bool near = i < hi && k > kd && ja[kd + 1] == i + 1;
+        const int klo = near ? kd + 1 : kd;
+        double s = 0.0;
+        for (; k > klo; --k) s += u[k] * zz[ja[k]];
+        if (near) s += u[kd + 1] * zprev;
+        zprev = (zz[i] - s) / u[kd];
+        zz[i] = zprev;
+    }
+}
+
+// Forward, U' y = r, rows a to b, gathering the column of each row from the plan: its terms
+// U(j,i) y(j), j ascending, are the ones the serial loop adds to z(i) in that order. The last
+// one, of row i-1 when solved here, comes from a register.
+inline void forward_rows(const trisolve_plan& pl, const int* ia, const double* u, const double* r,
+                         double* zz, long a, long b) {
+    const int* cp = pl.CP.data();
+    const int* cj = pl.CJ.data();
+    const double* ut = pl.UT.data();
+    double yprev = 0.0;
+    for (long i = a; i <= b; ++i) {
+        int c = cp[i - 1], cend = cp[i];
+        const bool near = i > a && cend > c && cj[cend - 1] == i - 1;
+        if (near) --cend;
+        double zi = 0.0;
+        for (; c < cend; ++c) zi += ut[c] * zz[cj[c]];
+        if (near) zi += ut[cend] * yprev;
+        yprev = (r[i - 1] - zi) / u[ia[i]];
+        zz[i] = yprev;
+    }
+}
+
+// How far a thread has come: the last row it published. One cache line each.
+struct alignas(64) progress {
+    std::atomic<long> row{0};
+};
+
+// Waits until thread o has published row `need` or beyond (Up: rows ascending) or below.
+template <bool Up>
+inline void wait_for(const progress& p, long need, long& seen) {
+    long spins = 0;
+    while (Up ? need > seen : need < seen) {
+        seen = p.row.load(std::memory_order_acquire);
+        if (Up ? need <= seen : need >= seen) break;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (++spins % 4096 == 0) std::this_thread::yield();  // more threads than cores
+    }
+}
+
+// Returns false, having done nothing, when the runtime gives fewer threads than the plan has.
+bool solve_threads(int N, const int* ia, const int* ja, const double* u, const double* r,
+                   double* zz, const trisolve_plan& pl) {
+    const int nth = pl.NTH;
+    std::unique_ptr<progress[]> done(new progress[nth]);
+    bool alone = false;
+#pragma omp parallel num_threads(nth)
+    {
+        const int t = thread_number();
+        if (thread_count() != nth) {
+#pragma omp single
+            alone = true;
+        } else {
+            const int* ch = pl.CHUNK.data();
+            const long c0 = pl.CHUNKS[t], c1 = pl.CHUNKS[t + 1];
+            // The others' progress as last seen: read again only when a chunk needs more.
+            std::vector<long> seen(nth, 0);
+            for (long c = c0; c < c1; ++c) {
+                for (int o = 0; o < nth; ++o) wait_for<true>(done[o], pl.NEEDF[c * nth + o], seen[o]);
+                forward_rows(pl, ia, u, r, zz, ch[2 * c], ch[2 * c + 1]);
+                done[t].row.store(ch[2 * c + 1], std::memory_order_release);
+            }
+#pragma omp barrier
+            done[t].row.store(N + 1, std::memory_order_relaxed);
+            seen.assign(nth, N + 1);
+#pragma omp barrier
+            for (long c = c1 - 1; c >= c0; --c) {
+                for (int o = 0; o < nth; ++o) wait_for<false>(done[o], pl.NEEDB[c * nth + o], seen[o]);
+                backward_rows(ia, ja, u, zz, ch[2 * c + 1], ch[2 * c]);
+                done[t].row.store(ch[2 * c], std::memory_order_release);
+            }
+        }
+    }
+    return !alone;
+}
+
+}  // namespace
+
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
-            const double* r, double* z) {
-    // Each row waits for the one before it: its value feeds the next row's sum, so the solves
-    // run at the latency of that chain. The term one row passes to the next (column i+1, the
-    // first of row i when the pattern holds it) therefore stays in a register instead of going
-    // through memory; it is still added last, as in the plain loop, so the sums are the same.
+            const double* r, double* z, const trisolve_plan* plan) {
     const int* ia = IA.data() - 1;
     const int* ja = JA.data() - 1;
     const double* u = U.data() - 1;
     double* zz = z - 1;
-    // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y.
+    if (plan && plan->NTH > 1 && plan->N == N && max_threads() >= plan->NTH &&
+        solve_threads(N, ia, ja, u, r, zz, *plan))
+        return;
+    // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y. As in
+    // the backward solve, the term a row passes to the next (column i+1, the first of row i when
+    // the pattern holds it) stays in a register and is still added last.
     for (int i = 1; i <= N; ++i) zz[i] = 0.0;
     double next = 0.0;  // the term of row i-1 for row i, when it has one
     bool carry = false;
@@ -138,18 +237,74 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
         if (carry) next = u[k++] * y;
         for (; k < kend; ++k) zz[ja[k]] += u[k] * y;
     }
-    // Backward, U z = y, in place; the sum of a row is taken from its last column down.
-    double zprev = 0.0;  // z(i+1)
-    for (int i = N; i >= 1; --i) {
-        const int kd = ia[i];
-        int k = ia[i + 1] - 1;
-        const bool near = k > kd && ja[kd + 1] == i + 1;
-        const int klo = near ? kd + 1 : kd;
-        double s = 0.0;
-        for (; k > klo; --k) s += u[k] * zz[ja[k]];
-        if (near) s += u[kd + 1] * zprev;
-        zprev = (zz[i] - s) / u[ia[i]];
-        zz[i] = zprev;
+    backward_rows(ia, ja, u, zz, N, 1);
+}
+
+void plan_values(const arr1<double>& U, trisolve_plan& pl) {
+    const double* u = U.data() - 1;
+    const long n = (long)pl.CK.size();
+    double* ut = pl.UT.data();
+    const int* ck = pl.CK.data();
+    parallel_for(0, n - 1, [&](long c) { ut[c] = u[ck[c]]; });
+}
+
+void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA, int nth,
+                   trisolve_plan& pl) {
+    constexpr long kChunk = 128;  // rows of a chunk at most
+    pl = trisolve_plan{};
+    if (nth < 2 || N < 2) return;
+    pl.NTH = nth;
+    pl.N = N;
+    const long P = std::max(1L, std::min(period, (long)N));
+    auto owner = [&](long i) { return (int)(((i - 1) % P) * nth / P); };
+    // The columns of the factor: counts, offsets, then the entries row by row (j ascending).
+    pl.CP.assign((std::size_t)N + 1, 0);
+    for (int j = 1; j <= N; ++j)
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) ++pl.CP[JA(k)];
+    for (int i = 1; i <= N; ++i) pl.CP[i] += pl.CP[i - 1];
+    pl.CJ.resize(pl.CP[N]);
+    pl.CK.resize(pl.CP[N]);
+    pl.UT.resize(pl.CP[N]);
+    std::vector<int> next(pl.CP.begin(), pl.CP.end() - 1);
+    for (int j = 1; j <= N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const int c = next[JA(k) - 1]++;
+            pl.CJ[c] = j;
+            pl.CK[c] = k;
+        }
+    }
+    // The chunks of each thread, in its order: its slice of every layer, cut into pieces.
+    std::vector<int> chunk_of((std::size_t)N + 1);
+    pl.CHUNKS.assign(nth + 1, 0);
+    const long layers = (N + P - 1) / P;
+    for (int t = 0; t < nth; ++t) {
+        // Rows p of a layer (from 0) with p*nth/P = t: ceil(t*P/nth) to ceil((t+1)*P/nth) - 1.
+        const long lo = (t * P + nth - 1) / nth, hi = ((t + 1) * P + nth - 1) / nth - 1;
+        for (long L = 0; L < layers; ++L) {
+            for (long a = L * P + lo + 1; a <= std::min(L * P + hi + 1, (long)N); a += kChunk) {
+                const long b = std::min({a + kChunk - 1, L * P + hi + 1, (long)N});
+                for (long i = a; i <= b; ++i) chunk_of[i] = (int)pl.CHUNK.size() / 2;
+                pl.CHUNK.push_back((int)a);
+                pl.CHUNK.push_back((int)b);
+            }
+        }
+        pl.CHUNKS[t + 1] = (int)pl.CHUNK.size() / 2;
+    }
+    // What each chunk waits for: forward, row i needs the rows j < i of its column; backward,
+    // row j needs the rows i > j of its own.
+    const long nc = (long)pl.CHUNK.size() / 2;
+    pl.NEEDF.assign((std::size_t)nc * nth, 0);
+    pl.NEEDB.assign((std::size_t)nc * nth, N + 1);
+    for (int j = 1; j <= N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const int i = JA(k);
+            const int ti = owner(i), tj = owner(j);
+            if (ti == tj) continue;
+            int& f = pl.NEEDF[(std::size_t)chunk_of[i] * nth + tj];
+            f = std::max(f, j);
+            int& b = pl.NEEDB[(std::size_t)chunk_of[j] * nth + ti];
+            b = std::min(b, i);
+        }
     }
 }
 
@@ -212,7 +367,7 @@ void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
             double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
             const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
-            arr1<double>& U, arr1<double>& work, dialect d) {
+            arr1<double>& U, arr1<double>& work, dialect d, trisolve_plan* plan) {
     check_call(N, NTERM, NP, nodes, JA, IA, x, b, A, U, work);
 
     // The five work vectors: residual, direction, A times direction, preconditioned residual,
@@ -224,15 +379,16 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     for (int k = 1; k <= NP; ++k) mask(nodes(k)) = 0.0;
 
     symfac(lst, N, NTERM, JA, IA, A, U);
+    if (plan && plan->NTH > 1) plan_values(U, *plan);
 
     // Initial guess.
-    symprc(N, JA, IA, U, b.data(), xv.p);
+    symprc(N, JA, IA, U, b.data(), xv.p, plan);
 
     NITER = 1;
     const double bb = free_sumsq(N, b.data(), mask);
     symmul(N, JA, IA, A, xv.p, r.p);
     parallel_for(1, N, [&](long i) { r(i) = b(i) - r(i); });
-    symprc(N, JA, IA, U, r.p, p.p);
+    symprc(N, JA, IA, U, r.p, p.p, plan);
 
     double ERR = 0.0;
     for (;;) {
@@ -242,8 +398,10 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
                 pq += p(i) * qi;
                 pr += p(i) * r(i);
             })) {
-            pq = dot(N, p, q);
-            pr = dot(N, p, r);
+            for (int i = 1; i <= N; ++i) {  // the two sums side by side, as above
+                pq += p(i) * q(i);
+                pr += p(i) * r(i);
+            }
         }
         if (pq == 0.0) {
             // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
@@ -253,22 +411,19 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             break;
         }
         const double alpha = pr / pq;
-        double rr = 0.0;
-        if (serial_loop(N)) {
-            for (int i = 1; i <= N; ++i) {
-                r(i) -= alpha * q(i);
-                xv(i) += alpha * p(i);
-                if (mask(i) != 0.0) rr += r(i) * r(i);
-            }
-        } else {
-            parallel_for(1, N, [&](long i) {
-                r(i) -= alpha * q(i);
-                xv(i) += alpha * p(i);
-            });
-            rr = free_sumsq(N, r.p, mask);
+        parallel_for(1, N, [&](long i) {
+            r(i) -= alpha * q(i);
+            xv(i) += alpha * p(i);
+        });
+        symprc(N, JA, IA, U, r.p, z.p, plan);
+        // q'z and the measure of r in one pass: each sum runs over the nodes in order, and each
+        // waits for its previous term, so two sums side by side take the time of one.
+        double qz = 0.0, rr = 0.0;
+        for (int i = 1; i <= N; ++i) {
+            qz += q(i) * z(i);
+            if (mask(i) != 0.0) rr += r(i) * r(i);
         }
-        symprc(N, JA, IA, U, r.p, z.p);
-        const double beta = dot(N, q, z) / pq;
+        const double beta = qz / pq;
         parallel_for(1, N, [&](long i) { p(i) = z(i) - beta * p(i); });
         ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
         // An undefined measure cannot improve: leave at once, the failure test below stops.
