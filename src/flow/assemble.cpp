@@ -63,14 +63,12 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
     el.mat = msh.TETRA(5, e);
     el.k = coupling(ctl, msh, sl, rho, e);
     if (!msh.GEOM.empty()) {
-        // Read in place: b, c, d, the volume, its inverse and the orientation.
+        // Read in place: b, c, d, then the volume and orientation.
         const double* k = msh.GEOM.col(e);
         el.bi = k;
         el.ci = k + 4;
         el.di = k + 8;
-        el.vol = k[12];
-        el.volinv = k[13];
-        el.sign = k[14] < 0.0 ? -1 : 1;
+        kept_volume(k[12], el.vol, el.volinv, el.sign);
     } else {
         form_geometry(msh, e, el.geo);
         el.bi = el.geo.b;

@@ -56,9 +56,7 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
                 k[4 + m] = g.c[m];
                 k[8 + m] = g.d[m];
             }
-            k[12] = g.vol;
-            k[13] = g.volinv;
-            k[14] = g.sign;
+            k[12] = g.sign < 0 ? -g.vol : g.vol;
         }
     }
 }

@@ -17,9 +17,9 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh);
 
 // The geometry of one tetrahedron: its volume, the orientation of its vertices and the signed
 // basis coefficients of its four vertices (the gradient of the linear basis function of vertex m
-// is sign * (b[m], c[m], d[m]) / vol). Formed from the coordinates whenever a loop needs it:
-// kept for every element it would take 124 bytes each, two thirds of the memory of a run, and
-// reading it back costs more than the forty-odd operations that form it.
+// is sign * (b[m], c[m], d[m]) / vol). Kept in GEOM when the mesh fits in memory with it (104
+// bytes an element, the largest part of a run's memory), formed from the coordinates in every
+// element loop otherwise (the loops then take about 40 % longer).
 struct tetra_geo {
     double b[4], c[4], d[4];  // vertex m + 1 of the element
     double vol;               // volume, positive (0 for a degenerate element)
@@ -71,6 +71,14 @@ inline void form_geometry(const mesh& msh, long e, tetra_geo& g) {
     g.volinv = 1.0 / v;
 }
 
+// The volume, its inverse and the orientation from the signed volume kept in GEOM, as
+// form_geometry gives them.
+inline void kept_volume(double signed_vol, double& vol, double& volinv, int& sign) {
+    sign = signed_vol < 0.0 ? -1 : 1;
+    vol = signed_vol < 0.0 ? -signed_vol : signed_vol;
+    volinv = 1.0 / vol;
+}
+
 // The geometry of element e: read where it is kept, formed otherwise.
 inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
     if (msh.GEOM.empty()) {
@@ -83,9 +91,7 @@ inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
         g.c[m] = k[4 + m];
         g.d[m] = k[8 + m];
     }
-    g.vol = k[12];
-    g.volinv = k[13];
-    g.sign = k[14] < 0.0 ? -1 : 1;
+    kept_volume(k[12], g.vol, g.volinv, g.sign);
 }
 
 // VOLNOD, a quarter of the volume of every tetrahedron to each of its vertices; a zero volume

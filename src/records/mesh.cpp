@@ -21,7 +21,7 @@ void alloc_mesh(const dimensions& dim, mesh& msh) {
     msh.NCONT.alloc(n);
     msh.TRIANG.alloc(4, ntri);
     msh.TETRA.alloc(5, nt);
-    msh.GEOM.alloc(15, std::max(dim.NGEO, 0));
+    msh.GEOM.alloc(kGeomRows, std::max(dim.NGEO, 0));
 }
 
 void release_mesh(mesh& msh) {

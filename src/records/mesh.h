@@ -6,6 +6,9 @@
 
 namespace nep {
 
+// Values kept per tetrahedron in GEOM.
+constexpr int kGeomRows = 13;
+
 struct mesh {
     // Grid file.
     int IVERT = 0;          // type of vertical discretisation
@@ -19,9 +22,10 @@ struct mesh {
     // Geometry.
     arr1<double> ARENOD;    // (NNOD) area represented by each surface node
     arr1<double> VOLNOD;    // (N) volume represented by each node
-    // (15, NT) the geometry of every tetrahedron as elmgeo forms it (the basis coefficients b, c
-    // and d of its four vertices, its volume, 1 / volume and the orientation +1 or -1), when it
-    // is kept (NGEO = NT); element loops form it again otherwise.
+    // (kGeomRows, NT) the geometry of every tetrahedron as elmgeo forms it (the basis
+    // coefficients b, c and d of its four vertices, then its volume with the sign of the
+    // orientation of its vertices), when it is kept (NGEO = NT); element loops form it again
+    // otherwise.
     arr2<double> GEOM;
     arr1<int> NCONT;        // (N) tetrahedra around each node
 };

@@ -143,7 +143,7 @@ double available_bytes() {
 }
 
 // A lower bound of the memory a mesh takes: per tetrahedron its nodes and position maps, the
-// velocities when they are kept, and its geometry (120 bytes); per node the slot windows of the
+// velocities when they are kept, and its geometry (104 bytes); per node the slot windows of the
 // pattern and some forty nodal values. A mesh that fits only without its geometry forms the
 // geometry again in every element loop: the same values, more time. A deck that cannot fit at
 // all stops before anything is created, instead of being killed by the system halfway.
@@ -152,7 +152,7 @@ void check_memory(dimensions& dim, const control& ctl, iofiles& io) {
     const double windows = own_transport ? 2.0 : 1.0;
     const double per_element = 20.0 + (ctl.IFLOW == 1 ? 40.0 : 64.0) + (own_transport ? 64.0 : 0.0) +
                                (dim.NVEL > 0 ? 24.0 : 0.0);
-    const double geometry = (double)dim.NGEO * 120.0;
+    const double geometry = (double)dim.NGEO * kGeomRows * 8.0;
     const double need = (double)dim.NT * per_element +
                         (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
     const double have = available_bytes();

@@ -283,7 +283,7 @@ TEST(ElementGeometry, ExtrudedMeshConservesVolume) {
         for (int k = 1; k <= c.dim.N; ++k) snod += c.msh.VOLNOD(k);
         for (int i = 1; i <= c.dim.NNOD; ++i) sarea += c.msh.ARENOD(i);
         // Kept by elmgeo, the geometry reads back to the bit as it is formed.
-        c.msh.GEOM.alloc(15, c.dim.NT);
+        c.msh.GEOM.alloc(kGeomRows, c.dim.NT);
         elmgeo(c.dim, c.ctl, c.io, c.msh);
         for (int e = 1; e <= c.dim.NT; ++e) {
             tetra_geo kept, formed;
