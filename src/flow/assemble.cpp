@@ -172,6 +172,12 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const density& rho) {
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
+    // The ten vertex pairs (j, m), m >= j, in the order of the upper position map
+    // (q = m (m + 1) / 2 + j), and the mass template on them.
+    static constexpr int PJ[10] = {0, 0, 1, 0, 1, 2, 0, 1, 2, 3};
+    static constexpr int PM[10] = {0, 1, 1, 2, 2, 2, 3, 3, 3, 3};
+    double lm[10];
+    for (int q = 0; q < 10; ++q) lm[q] = sp.LMASS[PJ[q] + 1][PM[q] + 1];
     by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         element el;
         for (long e = rb.elo; e <= rb.ehi; ++e) {
@@ -180,14 +186,14 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const double *bi = el.bi, *ci = el.ci, *di = el.di;
             const int* pos = el.pos;
             const int* t = msh.TETRA.col(e);
-            for (int j = 0; j < 4; ++j) {
-                for (int m = j; m < 4; ++m) {
-                    // The entry is stored in the row of the lower node number.
-                    if (!own(check, rb, std::min(t[j], t[m]))) continue;
-                    const int p = pos[m * (m + 1) / 2 + j];  // (row j, column m), m >= j: upper map
-                    A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
-                    B[p] += g * sp.LMASS[j + 1][m + 1];
-                }
+#pragma GCC unroll 10
+            for (int q = 0; q < 10; ++q) {
+                const int j = PJ[q], m = PM[q];
+                // The entry is stored in the row of the lower node number.
+                if (!own(check, rb, std::min(t[j], t[m]))) continue;
+                const int p = pos[q];
+                A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
+                B[p] += g * lm[q];
             }
         }
     });
