@@ -38,9 +38,13 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
               flowstate& fs, cpustat& cpu, const density& rho, bool newton) {
     {
         timed_phase t(cpu.FT[2]);
-        sp.AMAT.fill(0.0);
-        sp.BMAT.fill(0.0);
-        if (newton) sp.JMAT.fill(0.0);
+        auto zero = [](arr1<double>& a) {
+            double* p = a.data();
+            parallel_for(0, a.size() - 1, [&](long k) { p[k] = 0.0; });
+        };
+        zero(sp.AMAT);
+        zero(sp.BMAT);
+        if (newton) zero(sp.JMAT);
     }
     {
         timed_phase t(cpu.FT[3]);
@@ -61,7 +65,9 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
         rhsgrv(dim, ctl, msh, sl, sp, rho);
         if (sl.KSLOPE == 5) stornod(dim, ctl, msh, sl, sp, rho);
         // The residual before boundary conditions, for the boundary fluxes.
-        for (int i = 1; i <= dim.N; ++i) sp.RESID(i) = sp.RHS(i);
+        const double* rhs = sp.RHS.data();
+        double* resid = sp.RESID.data();
+        parallel_for(0, dim.N - 1, [&](long i) { resid[i] = rhs[i]; });
     }
 }
 
