@@ -39,21 +39,11 @@ inline int max_threads() {
 #endif
 }
 
-// Whether a loop of n iterations runs as a plain loop on the calling thread.
-inline bool serial_loop(long n) {
-#ifdef _OPENMP
-    return n < kParallelMin || omp_get_max_threads() == 1;
-#else
-    (void)n;
-    return true;
-#endif
-}
-
 // f(i) for i = lo..hi.
 template <class F>
 inline void parallel_for(long lo, long hi, F f) {
 #ifdef _OPENMP
-    if (!serial_loop(hi - lo + 1)) {
+    if (hi - lo + 1 >= kParallelMin && omp_get_max_threads() > 1) {
 #pragma omp parallel for schedule(static)
         for (long i = lo; i <= hi; ++i) f(i);
         return;

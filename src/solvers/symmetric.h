@@ -38,7 +38,8 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
             const double* r, double* z, const trisolve_plan* plan = nullptr);
 
 // Forms the plan of the triangular solves of the pattern JA, IA on nth threads, with layers of
-// `period` rows (nth < 2: no plan, NTH = 0), and copies the factor U into it.
+// `period` rows (nth < 2: no plan, NTH = 0); plan_values then takes the values of each new
+// factor U into it.
 void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA, int nth,
                    trisolve_plan& plan);
 void plan_values(const arr1<double>& U, trisolve_plan& plan);
