@@ -12,7 +12,8 @@
 # only (--no-extra-output).
 # Side by side: BASE=OTHER_PROGRAM runs an earlier build on the same decks in the same run (the
 # previous commit's, say) and prints the ratios; THREADS="1 2" (default: 1 and the number of
-# cores) runs PROGRAM once per thread count (OMP_NUM_THREADS).
+# cores) runs PROGRAM once per thread count (OMP_NUM_THREADS); DECKS="rain" (default "rain slope")
+# runs one deck only.
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
@@ -81,7 +82,7 @@ run() {
   cd "$root"
 }
 
-for deck in rain slope; do
+for deck in ${DECKS:-rain slope}; do
   for side in $sizes; do
     dir="$root/$deck-$side"
     if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null

@@ -177,15 +177,23 @@ symsys exact_diagonal() {
 const std::vector<double> kExactB = {8.0, -27.0, 4.0};  // solution (2, -3, 0.25)
 const char* const kExactTrace = "    1   0.000000E+00   0.000000E+00  <<SYMMETRIC SOLVER>>\n";
 
-}  // namespace
-
-TEST(SymmetricFactor, IncompleteFactorMatchesTheMatrixOnItsPattern) {
-    const symsys s = tet_laplacian(4, 3, 3, 0.1);
+// The incomplete factor of s (U starts from rubbish: symfac must clear it), and its listing.
+arr1<double> factor(const symsys& s, std::string& listing) {
     ounit lst;
     lst.open_memory();
     arr1<double> U(s.NTERM, 3.0);
     symfac(lst, s.N, s.NTERM, s.JA, s.IA, s.A, U);
-    EXPECT_EQ(lst.str(), "");  // an M-matrix: no pivot trouble
+    listing = lst.str();
+    return U;
+}
+
+}  // namespace
+
+TEST(SymmetricFactor, IncompleteFactorMatchesTheMatrixOnItsPattern) {
+    const symsys s = tet_laplacian(4, 3, 3, 0.1);
+    std::string listing;
+    const arr1<double> U = factor(s, listing);
+    EXPECT_EQ(listing, "");  // an M-matrix: no pivot trouble
     dense u(s.N);
     for (int i = 1; i <= s.N; ++i)
         for (int k = s.IA(i); k < s.IA(i + 1); ++k) u(i, s.JA(k)) = U(k);
@@ -215,12 +223,10 @@ TEST(SymmetricFactor, IncompleteFactorMatchesTheMatrixOnItsPattern) {
 
 TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
     // Layers of nx*ny rows as in a mesh, cut into slices per thread, and layers that do not
-    // match the rows (period 7, and one layer: the threads wait for each other row by row).
+    // match the rows (period 7, and one layer: the threads mostly wait for each other).
     const symsys s = tet_laplacian(6, 5, 9, 0.1);
-    ounit lst;
-    lst.open_memory();
-    arr1<double> U(s.NTERM, 0.0);
-    symfac(lst, s.N, s.NTERM, s.JA, s.IA, s.A, U);
+    std::string listing;
+    const arr1<double> U = factor(s, listing);
     std::vector<double> r(s.N), z(s.N), zt(s.N);
     for (int i = 0; i < s.N; ++i) r[i] = std::cos(0.37 * i) + 0.01 * i;
     symprc(s.N, s.JA, s.IA, U, r.data(), z.data());
