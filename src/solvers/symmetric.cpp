@@ -364,6 +364,44 @@ void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     product(N, JA, IA, A, v, y, [](long, double) {});
 }
 
+namespace {
+
+// The vector loops of the iteration share the rows among the threads as the matrix product
+// does (by_rows, `work` deciding as there), so that a core reads the entries it wrote itself.
+template <class F>
+inline void rows(long N, long work, F f) {
+    by_rows(N, work, [&](long lo, long hi, auto) {
+        for (long i = lo; i <= hi; ++i) f(i);
+    });
+}
+
+// Two sums over i = 1..N in order: terms(i, s1, s2) adds the terms of row i. On several threads
+// each thread adds those of its own rows after the thread before it has added its own, going
+// on from its sums: the same sums to the bit, each core reading what it wrote.
+template <class Terms>
+inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms) {
+    std::atomic<int> turn{0};
+    by_rows(N, work, [&](long lo, long hi, auto check) {
+        constexpr bool several = decltype(check)::value;
+        long spins = 0;
+        if constexpr (several) {
+            while (turn.load(std::memory_order_acquire) != thread_number()) {
+#if defined(__x86_64__) || defined(__i386__)
+                __builtin_ia32_pause();
+#endif
+                if (++spins % 4096 == 0) std::this_thread::yield();
+            }
+        }
+        double a = s1, b = s2;
+        for (long i = lo; i <= hi; ++i) terms(i, a, b);
+        s1 = a;
+        s2 = b;
+        if constexpr (several) turn.store(thread_number() + 1, std::memory_order_release);
+    });
+}
+
+}  // namespace
+
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
             double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
             const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
@@ -387,21 +425,22 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     NITER = 1;
     const double bb = free_sumsq(N, b.data(), mask);
     symmul(N, JA, IA, A, xv.p, r.p);
-    parallel_for(1, N, [&](long i) { r(i) = b(i) - r(i); });
+    const long share = NTERM;  // what decides the threads, as in the product
+    rows(N, share, [&](long i) { r(i) = b(i) - r(i); });
     symprc(N, JA, IA, U, r.p, p.p, plan);
 
     double ERR = 0.0;
     for (;;) {
-        // q = A p, with p'q and p'r in the same pass.
+        // q = A p, with p'q and p'r in the same pass on one thread.
         double pq = 0.0, pr = 0.0;
         if (!product(N, JA, IA, A, p.p, q.p, [&](long i, double qi) {
                 pq += p(i) * qi;
                 pr += p(i) * r(i);
             })) {
-            for (int i = 1; i <= N; ++i) {  // the two sums side by side, as above
-                pq += p(i) * q(i);
-                pr += p(i) * r(i);
-            }
+            ordered_sums(N, share, pq, pr, [&](long i, double& s1, double& s2) {
+                s1 += p(i) * q(i);
+                s2 += p(i) * r(i);
+            });
         }
         if (pq == 0.0) {
             // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
@@ -411,20 +450,20 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             break;
         }
         const double alpha = pr / pq;
-        parallel_for(1, N, [&](long i) {
+        rows(N, share, [&](long i) {
             r(i) -= alpha * q(i);
             xv(i) += alpha * p(i);
         });
         symprc(N, JA, IA, U, r.p, z.p, plan);
-        // q'z and the measure of r in one pass: each sum runs over the nodes in order, and each
-        // waits for its previous term, so two sums side by side take the time of one.
+        // q'z and the measure of r side by side: each sum runs over the nodes in order, and each
+        // waits for its previous term, so two sums together take the time of one.
         double qz = 0.0, rr = 0.0;
-        for (int i = 1; i <= N; ++i) {
-            qz += q(i) * z(i);
-            if (mask(i) != 0.0) rr += r(i) * r(i);
-        }
+        ordered_sums(N, share, qz, rr, [&](long i, double& s1, double& s2) {
+            s1 += q(i) * z(i);
+            if (mask(i) != 0.0) s2 += r(i) * r(i);
+        });
         const double beta = qz / pq;
-        parallel_for(1, N, [&](long i) { p(i) = z(i) - beta * p(i); });
+        rows(N, share, [&](long i) { p(i) = z(i) - beta * p(i); });
         ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
         // An undefined measure cannot improve: leave at once, the failure test below stops.
         if (NITER >= ITCGSY || ERR <= TLCGSY || std::isnan(ERR)) break;
