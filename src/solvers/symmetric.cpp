@@ -383,8 +383,8 @@ inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms)
     std::atomic<int> turn{0};
     by_rows(N, work, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
-        long spins = 0;
         if constexpr (several) {
+            long spins = 0;
             while (turn.load(std::memory_order_acquire) != thread_number()) {
 #if defined(__x86_64__) || defined(__i386__)
                 __builtin_ia32_pause();
