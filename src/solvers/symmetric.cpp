@@ -160,6 +160,14 @@ struct alignas(64) progress {
     std::atomic<long> row{0};
 };
 
+// One turn of a thread waiting for another.
+inline void spin(long& spins) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    if (++spins % 4096 == 0) std::this_thread::yield();  // more threads than cores
+}
+
 // Waits until thread o has published row `need` or beyond (Up: rows ascending) or below.
 template <bool Up>
 inline void wait_for(const progress& p, long need, long& seen) {
@@ -167,10 +175,7 @@ inline void wait_for(const progress& p, long need, long& seen) {
     while (Up ? need > seen : need < seen) {
         seen = p.row.load(std::memory_order_acquire);
         if (Up ? need <= seen : need >= seen) break;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-        if (++spins % 4096 == 0) std::this_thread::yield();  // more threads than cores
+        spin(spins);
     }
 }
 
@@ -385,12 +390,7 @@ inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms)
         constexpr bool several = decltype(check)::value;
         if constexpr (several) {
             long spins = 0;
-            while (turn.load(std::memory_order_acquire) != thread_number()) {
-#if defined(__x86_64__) || defined(__i386__)
-                __builtin_ia32_pause();
-#endif
-                if (++spins % 4096 == 0) std::this_thread::yield();
-            }
+            while (turn.load(std::memory_order_acquire) != thread_number()) spin(spins);
         }
         double a = s1, b = s2;
         for (long i = lo; i <= hi; ++i) terms(i, a, b);
