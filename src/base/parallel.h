@@ -52,6 +52,11 @@ inline void parallel_for(long lo, long hi, F f) {
     for (long i = lo; i <= hi; ++i) f(i);
 }
 
+// The first and last of the rows 1..n in block b of nb (blocks 0..nb-1, in order): the one cut
+// of rows among threads that every row and element loop shares.
+inline long block_first(long n, long nb, long b) { return b * n / nb + 1; }
+inline long block_last(long n, long nb, long b) { return (b + 1) * n / nb; }
+
 // body(lo, hi, check) over the rows 1..n: on several threads one block of rows each, with check
 // a std::true_type (the body must keep to its rows); on one thread all rows, with check a
 // std::false_type (nothing to keep to: the serial loop, as fast as without threads). `work` is
@@ -63,7 +68,7 @@ inline void by_rows(long n, long work, Body body) {
 #pragma omp parallel
         {
             const long nb = omp_get_num_threads(), b = omp_get_thread_num();
-            body(b * n / nb + 1, (b + 1) * n / nb, std::true_type{});
+            body(block_first(n, nb, b), block_last(n, nb, b), std::true_type{});
         }
         return;
     }

@@ -99,7 +99,7 @@ struct row_block {
 
 // The rows of block b of nb.
 row_block block_rows(const dimensions& dim, int nb, long b) {
-    return {b * dim.N / nb + 1, (b + 1) * dim.N / nb, 0, 0};
+    return {block_first(dim.N, nb, b), block_last(dim.N, nb, b), 0, 0};
 }
 
 // The thread count of the element loops, with the element range of every block formed for it.

@@ -44,11 +44,11 @@ void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA,
                    trisolve_plan& plan);
 void plan_values(const arr1<double>& U, trisolve_plan& plan);
 
-// y = A v with A in symmetric upper storage (each stored entry serves both triangles).
 // The first row of a symmetric upper pattern with an entry in column `col` or beyond: the rows a
 // loop over rows must pass through to gather every term of the rows from `col` on.
 int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col);
 
+// y = A v with A in symmetric upper storage (each stored entry serves both triangles).
 void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
             const double* v, double* y);
 
