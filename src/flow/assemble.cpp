@@ -63,12 +63,12 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
     el.mat = msh.TETRA(5, e);
     el.k = coupling(ctl, msh, sl, rho, e);
     if (!msh.GEOM.empty()) {
-        // Read in place: b, c, d, then the volume and orientation.
+        // Read in place: b, c, the volume and orientation, and d.
         const double* k = msh.GEOM.col(e);
         el.bi = k;
         el.ci = k + 4;
-        el.di = k + 8;
-        kept_volume(k[12], el.vol, el.volinv, el.sign);
+        el.di = kept_d(msh, e);
+        kept_volume(k[8], el.vol, el.volinv, el.sign);
     } else {
         form_geometry(msh, e, el.geo);
         el.bi = el.geo.b;

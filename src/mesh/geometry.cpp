@@ -2,6 +2,7 @@
 #include "mesh/geometry.h"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "base/format.h"
@@ -39,6 +40,10 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     msh.VOLNOD.fill(0.0);
     tetra_geo g;
     const bool keep = msh.GEOM.n2() == dim.NT && dim.NT > 0;
+    // The d of the top layer serve every layer while each layer repeats them to the bit.
+    const int period = dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0 ? dim.NTRI3 : dim.NT;
+    bool shared = true;
+    if (keep) msh.GEOMD.alloc(4, period);
     for (int e = 1; e <= dim.NT; ++e) {
         form_geometry(msh, e, g);
         if (g.vol == 0.0) {
@@ -54,9 +59,17 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
             for (int m = 0; m < 4; ++m) {
                 k[m] = g.b[m];
                 k[4 + m] = g.c[m];
-                k[8 + m] = g.d[m];
             }
-            k[12] = g.sign < 0 ? -g.vol : g.vol;
+            k[8] = g.sign < 0 ? -g.vol : g.vol;
+            if (e <= period) std::memcpy(msh.GEOMD.col(e), g.d, sizeof g.d);
+            else if (std::memcmp(kept_d(msh, e), g.d, sizeof g.d) != 0) shared = false;
+        }
+    }
+    if (keep && !shared) {
+        msh.GEOMD.alloc(4, dim.NT);
+        for (int e = 1; e <= dim.NT; ++e) {
+            form_geometry(msh, e, g);
+            std::memcpy(msh.GEOMD.col(e), g.d, sizeof g.d);
         }
     }
 }

@@ -17,9 +17,10 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh);
 
 // The geometry of one tetrahedron: its volume, the orientation of its vertices and the signed
 // basis coefficients of its four vertices (the gradient of the linear basis function of vertex m
-// is sign * (b[m], c[m], d[m]) / vol). Kept in GEOM when the mesh fits in memory with it (104
-// bytes an element, the largest part of a run's memory), formed from the coordinates in every
-// element loop otherwise (the loops then take about 40 % longer).
+// is sign * (b[m], c[m], d[m]) / vol). Kept in GEOM and GEOMD when the mesh fits in memory
+// with it (72 bytes an element, and 32 for each of the top layer, the largest part of a run's
+// memory), formed from the coordinates in every element loop otherwise (the loops then take
+// about 40 % longer).
 struct tetra_geo {
     double b[4], c[4], d[4];  // vertex m + 1 of the element
     double vol;               // volume, positive (0 for a degenerate element)
@@ -79,6 +80,11 @@ inline void kept_volume(double signed_vol, double& vol, double& volinv, int& sig
     volinv = 1.0 / vol;
 }
 
+// The coefficients d of element e where the geometry is kept.
+inline const double* kept_d(const mesh& msh, long e) {
+    return msh.GEOMD.col((long)((unsigned)(e - 1) % (unsigned)msh.GEOMD.n2()) + 1);
+}
+
 // The geometry of element e: read where it is kept, formed otherwise.
 inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
     if (msh.GEOM.empty()) {
@@ -86,12 +92,13 @@ inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
         return;
     }
     const double* k = msh.GEOM.col(e);
+    const double* d = kept_d(msh, e);
     for (int m = 0; m < 4; ++m) {
         g.b[m] = k[m];
         g.c[m] = k[4 + m];
-        g.d[m] = k[8 + m];
+        g.d[m] = d[m];
     }
-    kept_volume(k[12], g.vol, g.volinv, g.sign);
+    kept_volume(k[8], g.vol, g.volinv, g.sign);
 }
 
 // VOLNOD, a quarter of the volume of every tetrahedron to each of its vertices; a zero volume

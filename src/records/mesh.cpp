@@ -35,6 +35,7 @@ void release_mesh(mesh& msh) {
     msh.TRIANG.release();
     msh.TETRA.release();
     msh.GEOM.release();
+    msh.GEOMD.release();
 }
 
 }  // namespace nep

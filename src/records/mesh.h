@@ -7,7 +7,7 @@
 namespace nep {
 
 // Values kept per tetrahedron in GEOM.
-constexpr int kGeomRows = 13;
+constexpr int kGeomRows = 9;
 
 struct mesh {
     // Grid file.
@@ -23,10 +23,15 @@ struct mesh {
     arr1<double> ARENOD;    // (NNOD) area represented by each surface node
     arr1<double> VOLNOD;    // (N) volume represented by each node
     // (kGeomRows, NT) the geometry of every tetrahedron as elmgeo forms it (the basis
-    // coefficients b, c and d of its four vertices, then its volume with the sign of the
+    // coefficients b and c of its four vertices, then its volume with the sign of the
     // orientation of its vertices), when it is kept (NGEO = NT); element loops form it again
     // otherwise.
     arr2<double> GEOM;
+    // The coefficients d of the four vertices, kept with GEOM. They depend on x and y alone, which
+    // every layer of nodes repeats: (4, NTRI3) holds those of the top layer's tetrahedra, shared
+    // by the tetrahedra below them (element e reads column (e-1) mod NTRI3 + 1); (4, NT) holds
+    // every element's when the layers do not repeat them.
+    arr2<double> GEOMD;
     arr1<int> NCONT;        // (N) tetrahedra around each node
 };
 

@@ -283,15 +283,26 @@ TEST(ElementGeometry, ExtrudedMeshConservesVolume) {
         for (int k = 1; k <= c.dim.N; ++k) snod += c.msh.VOLNOD(k);
         for (int i = 1; i <= c.dim.NNOD; ++i) sarea += c.msh.ARENOD(i);
         // Kept by elmgeo, the geometry reads back to the bit as it is formed.
-        c.msh.GEOM.alloc(kGeomRows, c.dim.NT);
-        elmgeo(c.dim, c.ctl, c.io, c.msh);
-        for (int e = 1; e <= c.dim.NT; ++e) {
-            tetra_geo kept, formed;
-            tetra_geometry(c.msh, e, kept);
-            form_geometry(c.msh, e, formed);
-            EXPECT_EQ(std::memcmp(&kept, &formed, offsetof(tetra_geo, sign)), 0) << e;
-            EXPECT_EQ(kept.sign, formed.sign) << e;
-        }
+        // The layers share the d of the top one; a node moved sideways makes every element keep
+        // its own.
+        auto expect_kept = [&c](long period) {
+            c.msh.GEOM.alloc(kGeomRows, c.dim.NT);
+            elmgeo(c.dim, c.ctl, c.io, c.msh);
+            EXPECT_EQ(c.msh.GEOMD.n2(), period);
+            for (int e = 1; e <= c.dim.NT; ++e) {
+                tetra_geo kept, formed;
+                tetra_geometry(c.msh, e, kept);
+                form_geometry(c.msh, e, formed);
+                EXPECT_EQ(std::memcmp(&kept, &formed, offsetof(tetra_geo, sign)), 0) << e;
+                EXPECT_EQ(kept.sign, formed.sign) << e;
+            }
+        };
+        expect_kept(c.dim.NTRI3);
+        const double x = c.msh.X(c.dim.N);
+        c.msh.X(c.dim.N) += 0.25;
+        expect_kept(c.dim.NT);
+        c.msh.X(c.dim.N) = x;
+        expect_kept(c.dim.NTRI3);
         EXPECT_NEAR(svol, t.volume, 1e-9 * t.volume) << "IFLOW " << t.iflow << " IVERT " << t.ivert;
         EXPECT_NEAR(snod, svol, 1e-9 * t.volume);
         EXPECT_NEAR(sarea, 400.0, 1e-9);
