@@ -53,7 +53,7 @@ struct element {
     const double *bi, *ci, *di;
     double vol, volinv;
     int sign;
-    const int* pos;
+    int pos[16];
     tetra_geo geo;  // the geometry, when it is formed rather than kept
 };
 
@@ -84,7 +84,7 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
     el.kx = sl.XPERM(el.L, el.mat);
     el.ky = sl.YPERM(el.L, el.mat);
     el.kz = sl.ZPERM(el.L, el.mat);
-    el.pos = sp.IPOS.elem(e);
+    sp.IPOS.positions(e, msh.TETRA.col(e), sp.IA.data(), el.pos);
 }
 
 // The rows and elements of the calling thread in a parallel element loop. The nodes are cut into

@@ -269,22 +269,46 @@ int chknsym(iofiles& io, int N, int NTERM, const arr1<int>& IA, const arr1<int>&
     return check_pattern(false, io, N, NTERM, IA, JA, IER);
 }
 
-void possym(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
+namespace {
+
+// The position map of the pattern IA, JA for the elements TETRA: the places in the rows when every
+// row holds at most 256 entries, the positions otherwise.
+void fill_positions(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& P) {
+    P.alloc(NT, P.upper);
+    int longest = 0;
+    for (long i = 1; i < IA.size(); ++i) longest = std::max(longest, IA(i + 1) - IA(i));
+    const bool places = longest <= 256;
+    if (places) P.PLACE.alloc((P.upper ? 6 : 16) * (long)P.NT);
+    else P.POS.alloc(P.width() * (long)P.NT);
     for (long e = 1; e <= NT; ++e) {
-        for (int i = 1; i <= 4; ++i) {
-            const int row = TETRA(i, e);
-            for (int j = i; j <= 4; ++j) IPOS(i, j, e) = find_entry(JA, IA, row, TETRA(j, e), e);
+        for (int j = 1; j <= 4; ++j) {
+            for (int i = 1; i <= (P.upper ? j : 4); ++i) {
+                const int row = TETRA(i, e);
+                const int k = find_entry(JA, IA, row, TETRA(j, e), e);
+                if (!places) {
+                    P.POS((e - 1) * P.width() + (P.upper ? j * (j - 1) / 2 + i : (j - 1) * 4 + i)) = k;
+                } else if (!P.upper) {
+                    P.PLACE((e - 1) * 16 + (j - 1) * 4 + i) = (std::uint8_t)(k - IA(row));
+                } else if (i < j) {
+                    P.PLACE((e - 1) * 6 + (j - 1) * (j - 2) / 2 + i) = (std::uint8_t)(k - IA(row));
+                } else if (k != IA(row)) {
+                    internal_fault("row " + std::to_string(row) + " does not begin with its diagonal");
+                }
+            }
         }
     }
 }
 
+}  // namespace
+
+void possym(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
+    IPOS.upper = true;
+    fill_positions(NT, TETRA, JA, IA, IPOS);
+}
+
 void posnsy(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
-    for (long e = 1; e <= NT; ++e) {
-        for (int i = 1; i <= 4; ++i) {
-            const int row = TETRA(i, e);
-            for (int j = 1; j <= 4; ++j) IPOS(i, j, e) = find_entry(JA, IA, row, TETRA(j, e), e);
-        }
-    }
+    IPOS.upper = false;
+    fill_positions(NT, TETRA, JA, IA, IPOS);
 }
 
 void rowind(int N, const arr1<int>& IA, arr1<int>& IROW) {

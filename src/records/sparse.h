@@ -1,6 +1,7 @@
 // Sparse matrix patterns, matrices and solver work space.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "base/array.h"
@@ -59,30 +60,66 @@ struct nonsym_state {
 };
 
 // For every element e and local pair (i, j), i, j = 1..4, the position in the value arrays of the
-// entry (row TETRA(i,e), column TETRA(j,e)). The positions of one element are contiguous, so
-// assembly walks them in order. A full map holds the 16 pairs, i fastest: (1,1), (2,1), ...,
-// (4,4), POS(i, j, e) being entry ((e-1)*4 + (j-1))*4 + i. An upper map (symmetric storage)
-// holds only the 10 pairs i <= j, column by column: (1,1), (1,2), (2,2), (1,3), ..., (4,4),
-// POS(i, j, e) being entry (e-1)*10 + j*(j-1)/2 + i.
+// entry (row TETRA(i,e), column TETRA(j,e)). A full map holds the 16 pairs, an upper map
+// (symmetric storage) only the 10 pairs i <= j. When no row holds more than 256 entries, the map
+// keeps the place of each entry in its row, one byte a pair, the position being IA(row) + place;
+// an upper map then keeps only the 6 pairs i < j, the diagonal coming first in its row. Otherwise
+// it keeps the positions themselves. positions() gives those of one element: full, i fastest,
+// (1,1), (2,1), ..., (4,4), pair (i, j) at (j-1)*4 + i-1; upper, column by column, (1,1), (1,2),
+// (2,2), (1,3), ..., (4,4), pair (i, j) at j*(j-1)/2 + i-1. Filled by possym and posnsy.
 struct posmap {
-    arr1<int> v;  // (16*NT), or (10*NT) when upper
     bool upper = false;
+    long NT = 0;
+    arr1<std::uint8_t> PLACE;  // (6*NT) upper or (16*NT) full: the places in the rows
+    arr1<int> POS;             // (10*NT) or (16*NT): the positions, when a row holds more than 256
 
     void alloc(long nt, bool up = false) {
         upper = up;
-        v.alloc(width() * (nt > 0 ? nt : 0));
+        NT = nt > 0 ? nt : 0;
+        PLACE.release();
+        POS.release();
     }
-    void release() { v.release(); }
+    void release() { alloc(0, upper); }
     long width() const { return upper ? 10 : 16; }
-    long nt() const { return v.size() / width(); }
-    long slot(int i, int j, long e) const {
-        return upper ? (e - 1) * 10 + j * (j - 1) / 2 + i : ((e - 1) * 4 + (j - 1)) * 4 + i;
+    long nt() const { return NT; }
+
+    // The positions of element e, whose nodes are t[0..3], into p (width() of them); IA points to
+    // IA(1).
+    void positions(long e, const int* t, const int* IA, int* p) const {
+        if (!POS.empty()) {
+            const int* v = POS.data() + (e - 1) * width();
+            for (int q = 0; q < width(); ++q) p[q] = v[q];
+            return;
+        }
+        const int r0 = IA[t[0] - 1], r1 = IA[t[1] - 1], r2 = IA[t[2] - 1], r3 = IA[t[3] - 1];
+        if (upper) {
+            const std::uint8_t* o = PLACE.data() + (e - 1) * 6;
+            p[0] = r0;
+            p[1] = r0 + o[0];
+            p[2] = r1;
+            p[3] = r0 + o[1];
+            p[4] = r1 + o[2];
+            p[5] = r2;
+            p[6] = r0 + o[3];
+            p[7] = r1 + o[4];
+            p[8] = r2 + o[5];
+            p[9] = r3;
+            return;
+        }
+        const std::uint8_t* o = PLACE.data() + (e - 1) * 16;
+        for (int j = 0; j < 4; ++j) {
+            p[4 * j] = r0 + o[4 * j];
+            p[4 * j + 1] = r1 + o[4 * j + 1];
+            p[4 * j + 2] = r2 + o[4 * j + 2];
+            p[4 * j + 3] = r3 + o[4 * j + 3];
+        }
     }
-    int& operator()(int i, int j, long e) { return v(slot(i, j, e)); }
-    const int& operator()(int i, int j, long e) const { return v(slot(i, j, e)); }
-    // The positions of element e, in the order above.
-    const int* elem(long e) const { return v.data() + (e - 1) * width(); }
-    const int* data() const { return v.data(); }
+    // The position of pair (i, j) of element e.
+    int operator()(int i, int j, long e, const arr2<int>& TETRA, const arr1<int>& IA) const {
+        int p[16];
+        positions(e, TETRA.col(e), IA.data(), p);
+        return upper ? p[j * (j - 1) / 2 + i - 1] : p[(j - 1) * 4 + i - 1];
+    }
 };
 
 struct sparse {
@@ -91,7 +128,7 @@ struct sparse {
     arr1<int> IA;    // (N+1) row pointers: row i is IA(i) .. IA(i+1)-1
     arr1<int> JA;    // (N1*N) slot windows while the pattern is built, then (NTERM) columns
     arr1<int> IROW;  // (NTERM) row of every stored entry; Newton only
-    posmap IPOS;     // (4,4,NT) element positions; under Picard an upper map (i <= j)
+    posmap IPOS;     // element positions; under Picard an upper map (i <= j)
 
     // Transport pattern (full storage). Under Picard flow it is built in its own arrays; under
     // Newton flow it is the flow pattern itself: TSHARE is set and the accessors below give the

@@ -151,7 +151,7 @@ double available_bytes() {
 void check_memory(dimensions& dim, const control& ctl, iofiles& io) {
     const bool own_transport = ctl.ITRANS != 0 && ctl.IFLOW == 1;
     const double windows = own_transport ? 2.0 : 1.0;
-    const double per_element = 20.0 + (ctl.IFLOW == 1 ? 40.0 : 64.0) + (own_transport ? 64.0 : 0.0) +
+    const double per_element = 20.0 + (ctl.IFLOW == 1 ? 6.0 : 16.0) + (own_transport ? 16.0 : 0.0) +
                                (dim.NVEL > 0 ? 24.0 : 0.0);
     const double geometry = dim.NGEO > 0 ? ((double)dim.NGEO * kGeomRows + 4.0 * dim.NTRI3) * 8.0 : 0.0;
     const double need = (double)dim.NT * per_element +

@@ -175,7 +175,8 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
         double adv[4];
         for (int j = 0; j < 4; ++j) adv[j] = s4 * (qx * bi[j] + qy * ci[j] + qz * di[j]);
 
-        const int* pos = IPOSC.elem(e);
+        int pos[16];
+        IPOSC.positions(e, msh.TETRA.col(e), sp.IAC().data(), pos);
         // The dispersion block is symmetric: each pair is formed once and added to both of its
         // entries, so the two triangles of K receive the same sums in the same order.
         for (int i = 0; i < 4; ++i) {

@@ -63,8 +63,8 @@ struct one_tet {
         flowstate& f = R->fs;
         for (auto* v : {&f.PNEW, &f.PSAVE, &f.PTHETA, &f.POLD}) v->alloc(4);
     }
-    double A(int j, int k) const { return R->sp.AMAT(R->sp.IPOS(j, k, 1)); }
-    double B(int j, int k) const { return R->sp.BMAT(R->sp.IPOS(j, k, 1)); }
+    double A(int j, int k) const { return R->sp.AMAT(R->sp.IPOS(j, k, 1, R->msh.TETRA, R->sp.IA)); }
+    double B(int j, int k) const { return R->sp.BMAT(R->sp.IPOS(j, k, 1, R->msh.TETRA, R->sp.IA)); }
 };
 
 }  // namespace
@@ -94,7 +94,7 @@ TEST(FlowAssembly, ConsistentStorageAndMirroredNewtonMatrices) {
             EXPECT_NEAR(t.A(j, k), stiff(j, k), 1e-15);
             EXPECT_NEAR(t.B(j, k), (2.0 / 6.0) * (j == k ? 0.1 : 0.05), 1e-15);
             // No derivative of the characteristics: no Jacobian term.
-            EXPECT_EQ(t.R->sp.JMAT(t.R->sp.IPOS(j, k, 1)), 0.0);
+            EXPECT_EQ(t.R->sp.JMAT(t.R->sp.IPOS(j, k, 1, t.R->msh.TETRA, t.R->sp.IA)), 0.0);
         }
     }
 }
