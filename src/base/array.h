@@ -12,9 +12,36 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace nep {
+
+// Storage of the arrays: zeroed by calloc, whose large blocks are pages the system maps on first
+// touch, and left as they are by the vector's default construction. An array created but never
+// written takes no memory.
+template <class T>
+struct zeroed_alloc {
+    using value_type = T;
+    zeroed_alloc() = default;
+    template <class U>
+    zeroed_alloc(const zeroed_alloc<U>&) {}
+    T* allocate(std::size_t n) {
+        void* p = std::calloc(n ? n : 1, sizeof(T));
+        if (!p) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t) { std::free(p); }
+    template <class U>
+    void construct(U* p) { ::new ((void*)p) U; }
+    template <class U, class... A>
+    void construct(U* p, A&&... a) { ::new ((void*)p) U(std::forward<A>(a)...); }
+    template <class U>
+    bool operator==(const zeroed_alloc<U>&) const { return true; }
+    template <class U>
+    bool operator!=(const zeroed_alloc<U>&) const { return false; }
+};
 
 #ifdef NEPORA_CHECK_BOUNDS
 [[noreturn]] inline void array_bound_fault(long i, long n) {
@@ -34,8 +61,14 @@ public:
     explicit arr1(std::size_t n, T v = T()) { alloc(n, v); }
 
     // Creates the storage (a length of 0 is allowed: an empty list).
-    void alloc(std::size_t n, T v = T()) { v_.assign(n, v); }
-    void release() { std::vector<T>().swap(v_); }
+    void alloc(std::size_t n, T v = T()) {
+        if (v == T()) {
+            std::vector<T, zeroed_alloc<T>>(n).swap(v_);
+        } else {
+            v_.assign(n, v);
+        }
+    }
+    void release() { std::vector<T, zeroed_alloc<T>>().swap(v_); }
     void fill(T v) { for (auto& x : v_) x = v; }
 
     T& operator()(long i) { NEP_BOUND(i, v_.size()); return v_.data()[i - 1]; }
@@ -54,7 +87,7 @@ public:
     void trim(std::size_t n) { v_.resize(n); v_.shrink_to_fit(); }
 
 private:
-    std::vector<T> v_;
+    std::vector<T, zeroed_alloc<T>> v_;
 };
 
 template <class T>
@@ -66,9 +99,13 @@ public:
     void alloc(long n1, long n2, T v = T()) {
         n1_ = n1 > 0 ? n1 : 0;
         n2_ = n2 > 0 ? n2 : 0;
-        v_.assign((std::size_t)n1_ * (std::size_t)n2_, v);
+        if (v == T()) {
+            std::vector<T, zeroed_alloc<T>>((std::size_t)n1_ * (std::size_t)n2_).swap(v_);
+        } else {
+            v_.assign((std::size_t)n1_ * (std::size_t)n2_, v);
+        }
     }
-    void release() { std::vector<T>().swap(v_); n1_ = n2_ = 0; }
+    void release() { std::vector<T, zeroed_alloc<T>>().swap(v_); n1_ = n2_ = 0; }
     void fill(T v) { for (auto& x : v_) x = v; }
 
     T& operator()(long i, long j) {
@@ -92,7 +129,7 @@ public:
 
 private:
     long n1_ = 0, n2_ = 0;
-    std::vector<T> v_;
+    std::vector<T, zeroed_alloc<T>> v_;
 };
 
 }  // namespace nep
