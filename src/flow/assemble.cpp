@@ -151,6 +151,14 @@ void by_blocks(const dimensions& dim, const mesh& msh, sparse& sp, Body body) {
     body(row_block{1, dim.N, 1, dim.NT}, std::false_type{});
 }
 
+// The entry k, in row i and column j, of the storage matrix: kept in BMAT, or on its diagonal
+// alone (BDIAG), every other entry being zero.
+inline auto storage_entry(const sparse& sp) {
+    const double* B = sp.BMAT.data() - 1;
+    const bool diag = sp.BDIAG;
+    return [B, diag](long k, long i, long j) { return !diag ? B[k] : i == j ? B[i] : 0.0; };
+}
+
 // Whether a body adds to row r.
 template <class Check>
 inline bool own(Check, const row_block& rb, long r) {
@@ -178,6 +186,7 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
     static constexpr int PM[10] = {0, 1, 1, 2, 2, 2, 3, 3, 3, 3};
     double lm[10];
     for (int q = 0; q < 10; ++q) lm[q] = sp.LMASS[PJ[q] + 1][PM[q] + 1];
+    const bool bdiag = sp.BDIAG;
     by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         element el;
         for (long e = rb.elo; e <= rb.ehi; ++e) {
@@ -193,7 +202,8 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 if (!own(check, rb, std::min(t[j], t[m]))) continue;
                 const int p = pos[q];
                 A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
-                B[p] += g * lm[q];
+                if (!bdiag) B[p] += g * lm[q];
+                else if (j == m) B[t[j]] += g * lm[q];
             }
         }
     });
@@ -249,7 +259,8 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
             for (int m = j; m < 4; ++m) {
                 const int p = pos[m * (m + 1) / 2 + j];
                 A[p] += S[j][m];
-                B[p] += g * sp.LMASS[j + 1][m + 1];
+                if (!sp.BDIAG) B[p] += g * sp.LMASS[j + 1][m + 1];
+                else if (j == m) B[msh.TETRA(j + 1, e)] += g * sp.LMASS[j + 1][m + 1];
             }
         }
     }
@@ -289,11 +300,12 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                     const double a = f * Kl[j][m], b = g * sp.LMASS[j + 1][m + 1];
                     if (own(check, rb, node[j])) {
                         A[pos[m * 4 + j]] += a;
-                        B[pos[m * 4 + j]] += b;
+                        if (!sp.BDIAG) B[pos[m * 4 + j]] += b;
+                        else if (m == j) B[node[j]] += b;
                     }
                     if (m != j && own(check, rb, node[m])) {
                         A[pos[j * 4 + m]] += a;
-                        B[pos[j * 4 + m]] += b;
+                        if (!sp.BDIAG) B[pos[j * 4 + m]] += b;
                     }
                 }
             }
@@ -339,7 +351,6 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     const double dtinv = 1.0 / ctl.DELTAT;
     double* R = sp.RHS.data() - 1;
     const double* A = sp.AMAT.data() - 1;
-    const double* B = sp.BMAT.data() - 1;
     const int* IA = sp.IA.data() - 1;
     const int* JA = sp.JA.data() - 1;
     const double* pt = fs.PTHETA.data() - 1;
@@ -347,6 +358,7 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     const double* ps = fs.PSAVE.data() - 1;
     const bool sym = ctl.IFLOW == 1;
     const int N = dim.N;
+    const auto storage = storage_entry(sp);
     // As symmul: on several threads each forms the rows of its own block, passing the rows above
     // it for the terms of the stored upper triangle, in the order of the serial loop.
     by_rows(N, dim.NTERM, [&](long lo, long hi, auto check) {
@@ -357,15 +369,16 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
             const double dpi = pn[i] - ps[i];
             for (int k = IA[i] + 1; k < IA[i + 1]; ++k) {
                 const int j = JA[k];
-                if (j >= lo && j <= hi) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
+                if (j >= lo && j <= hi) R[j] -= A[k] * pt[i] + storage(k, i, j) * dtinv * dpi;
             }
         }
         for (long i = lo; i <= hi; ++i) {
             const double dpi = pn[i] - ps[i];
             for (int k = IA[i]; k < IA[i + 1]; ++k) {
                 const int j = JA[k];
-                R[i] -= A[k] * pt[j] + B[k] * dtinv * (pn[j] - ps[j]);
-                if (sym && j != i && (!several || j <= hi)) R[j] -= A[k] * pt[i] + B[k] * dtinv * dpi;
+                const double b = storage(k, i, j);
+                R[i] -= A[k] * pt[j] + b * dtinv * (pn[j] - ps[j]);
+                if (sym && j != i && (!several || j <= hi)) R[j] -= A[k] * pt[i] + b * dtinv * dpi;
             }
         }
     });
@@ -376,7 +389,20 @@ void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
     double* A = sp.AMAT.data();
     const double* B = sp.BMAT.data();
     const long n = dim.NTERM;
-    if (ctl.IFLOW == 1) {
+    if (sp.BDIAG) {
+        // Row by row, the zeros of the storage matrix added as the full one adds them.
+        const auto storage = storage_entry(sp);
+        const int* IA = sp.IA.data() - 1;
+        const int* JA = sp.JA.data() - 1;
+        const double* J = ctl.IFLOW == 1 ? nullptr : sp.JMAT.data() - 1;
+        A -= 1;
+        parallel_for(1, dim.N, [&](long i) {
+            for (int k = IA[i]; k < IA[i + 1]; ++k) {
+                const double a = tf * A[k] + storage(k, i, JA[k]) * dtinv;
+                A[k] = J ? a + J[k] : a;
+            }
+        });
+    } else if (ctl.IFLOW == 1) {
         parallel_for(0, n - 1, [&](long k) { A[k] = tf * A[k] + B[k] * dtinv; });
     } else {
         const double* J = sp.JMAT.data();

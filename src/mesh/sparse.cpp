@@ -357,7 +357,8 @@ void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) 
 
     sp.JA.trim(dim.NTERM);
     sp.AMAT.alloc(dim.NTERM);
-    sp.BMAT.alloc(dim.NTERM);
+    sp.BDIAG = ctl.LUMP != 0;
+    sp.BMAT.alloc(sp.BDIAG ? N : dim.NTERM);
     if (newton) {
         sp.IROW.alloc(dim.NTERM);
         sp.JMAT.alloc(array_length(dim.NTERM, N, 15));

@@ -147,6 +147,9 @@ struct sparse {
 
     // Value arrays, created once the number of stored entries is known.
     arr1<double> AMAT, BMAT;    // (NTERM) flow conductance and storage matrices
+    // The storage matrix of lumped mass (LUMP != 0) is diagonal: BMAT then holds only its
+    // diagonal, by node (N), every other entry being zero.
+    bool BDIAG = false;
     arr1<double> JMAT;          // Newton only: max(NTERM, 15*N); the derivative matrix in front
     arr1<double> AMATC, BMATC;  // transport: max(NTERMC, 10*N) each
     // Solver work space: max(w, a*N) each, w = NTERM (a = 10) or, with transport, NTERMC (a = 15).

@@ -40,6 +40,7 @@ struct one_tet {
         R->ctl.IFLOW = iflow;
         R->ctl.TETAF = 1.0;
         R->ctl.DELTAT = 0.5;
+        R->ctl.LUMP = lump;
         R->io.out(6).open_memory();
         R->io.STDOUT.open_memory();
         mesh& m = R->msh;
@@ -64,7 +65,11 @@ struct one_tet {
         for (auto* v : {&f.PNEW, &f.PSAVE, &f.PTHETA, &f.POLD}) v->alloc(4);
     }
     double A(int j, int k) const { return R->sp.AMAT(R->sp.IPOS(j, k, 1, R->msh.TETRA, R->sp.IA)); }
-    double B(int j, int k) const { return R->sp.BMAT(R->sp.IPOS(j, k, 1, R->msh.TETRA, R->sp.IA)); }
+    // Lumped, only the diagonal is kept, by node.
+    double B(int j, int k) const {
+        if (R->sp.BDIAG) return j == k ? R->sp.BMAT(R->msh.TETRA(j, 1)) : 0.0;
+        return R->sp.BMAT(R->sp.IPOS(j, k, 1, R->msh.TETRA, R->sp.IA));
+    }
 };
 
 }  // namespace
