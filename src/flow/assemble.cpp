@@ -16,6 +16,20 @@ namespace {
 // Layer of element e: tetrahedra run layer by layer from the top, 3*NTRI per layer.
 inline int layer_of(const dimensions& dim, long e) { return (int)((e - 1) / dim.NTRI3) + 1; }
 
+// The layer of the elements a loop walks in order, with its first and last element: one division
+// a layer instead of one an element.
+struct layer_walk {
+    long first = 1, last = 0;
+    int L = 0;
+    void at(const dimensions& dim, long e) {
+        if (e >= first && e <= last) return;
+        L = layer_of(dim, e);
+        first = (long)(L - 1) * dim.NTRI3 + 1;
+        last = first + dim.NTRI3 - 1;
+    }
+    long col(long e) const { return e - first + 1; }  // place of e in its layer
+};
+
 // Time-weighted mean concentration of element e.
 inline double elem_conc(const control& ctl, const mesh& msh, const density& rho, long e) {
     double cn = 0.0, co = 0.0;
@@ -47,6 +61,7 @@ inline couple coupling(const control& ctl, const mesh& msh, const soil& sl, cons
 // the conductance factor f and storage factor g, the conductivities, its geometry and the
 // positions of its entries (10 in symmetric storage, 16 in full).
 struct element {
+    layer_walk lw;
     int L, mat;
     couple k;
     double f, g, kx, ky, kz;
@@ -59,7 +74,8 @@ struct element {
 
 inline void element_of(const dimensions& dim, const control& ctl, const mesh& msh,
                        const soil& sl, const sparse& sp, const density& rho, long e, element& el) {
-    el.L = layer_of(dim, e);
+    el.lw.at(dim, e);
+    el.L = el.lw.L;
     el.mat = msh.TETRA(5, e);
     el.k = coupling(ctl, msh, sl, rho, e);
     if (!msh.GEOM.empty()) {
@@ -67,7 +83,7 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
         const double* k = msh.GEOM.col(e);
         el.bi = k;
         el.ci = k + 4;
-        el.di = kept_d(msh, e);
+        el.di = kept_d(msh, e, el.lw.col(e));
         kept_volume(k[8], el.vol, el.volinv, el.sign);
     } else {
         form_geometry(msh, e, el.geo);
@@ -415,12 +431,17 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* R = sp.RHS.data() - 1;
     by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         tetra_geo geo;
+        layer_walk lw;
+        const bool kept = !msh.GEOM.empty() && !rho.on();
         for (long e = rb.elo; e <= rb.ehi; ++e) {
-            const int L = layer_of(dim, e), mat = msh.TETRA(5, e);
-            tetra_geometry(msh, e, geo);
-            const double* di = geo.d;
+            lw.at(dim, e);
+            const int L = lw.L, mat = msh.TETRA(5, e);
+            // Without density coupling only d and the orientation are needed.
+            const double* di = kept ? kept_d(msh, e, lw.col(e)) : geo.d;
+            if (!kept) tetra_geometry(msh, e, geo);
             if (!rho.on()) {
-                const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * geo.sign;
+                const double sign = kept ? di[4] : geo.sign;
+                const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * sign;
                 for (int j = 0; j < 4; ++j) {
                     const int n = msh.TETRA(j + 1, e);
                     if (own(check, rb, n)) R[n] -= di[j] * x;

@@ -40,10 +40,12 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     msh.VOLNOD.fill(0.0);
     tetra_geo g;
     const bool keep = msh.GEOM.n2() == dim.NT && dim.NT > 0;
-    // The d of the top layer serve every layer while each layer repeats them to the bit.
+    // The d and orientations of the top layer serve every layer while each layer repeats them to
+    // the bit.
     const int period = dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0 ? dim.NTRI3 : dim.NT;
     bool shared = true;
-    if (keep) msh.GEOMD.alloc(4, period);
+    if (keep) msh.GEOMD.alloc(5, period);
+    double dk[5];
     for (int e = 1; e <= dim.NT; ++e) {
         form_geometry(msh, e, g);
         if (g.vol == 0.0) {
@@ -61,15 +63,19 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
                 k[4 + m] = g.c[m];
             }
             k[8] = g.sign < 0 ? -g.vol : g.vol;
-            if (e <= period) std::memcpy(msh.GEOMD.col(e), g.d, sizeof g.d);
-            else if (std::memcmp(kept_d(msh, e), g.d, sizeof g.d) != 0) shared = false;
+            std::memcpy(dk, g.d, sizeof g.d);
+            dk[4] = g.sign;
+            if (e <= period) std::memcpy(msh.GEOMD.col(e), dk, sizeof dk);
+            else if (std::memcmp(kept_d(msh, e), dk, sizeof dk) != 0) shared = false;
         }
     }
     if (keep && !shared) {
-        msh.GEOMD.alloc(4, dim.NT);
+        msh.GEOMD.alloc(5, dim.NT);
         for (int e = 1; e <= dim.NT; ++e) {
             form_geometry(msh, e, g);
-            std::memcpy(msh.GEOMD.col(e), g.d, sizeof g.d);
+            double* d = msh.GEOMD.col(e);
+            std::memcpy(d, g.d, sizeof g.d);
+            d[4] = g.sign;
         }
     }
 }

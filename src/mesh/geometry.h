@@ -18,7 +18,7 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh);
 // The geometry of one tetrahedron: its volume, the orientation of its vertices and the signed
 // basis coefficients of its four vertices (the gradient of the linear basis function of vertex m
 // is sign * (b[m], c[m], d[m]) / vol). Kept in GEOM and GEOMD when the mesh fits in memory
-// with it (72 bytes an element, and 32 for each of the top layer, the largest part of a run's
+// with it (72 bytes an element, and 40 for each of the top layer, the largest part of a run's
 // memory), formed from the coordinates in every element loop otherwise (the loops then take
 // about 40 % longer).
 struct tetra_geo {
@@ -80,9 +80,13 @@ inline void kept_volume(double signed_vol, double& vol, double& volinv, int& sig
     volinv = 1.0 / vol;
 }
 
-// The coefficients d of element e where the geometry is kept.
+// The coefficients d of element e and its orientation (the fifth value), where the geometry is
+// kept; col, when given, is the place of e in its layer, e - (L-1)*NTRI3 (no division).
 inline const double* kept_d(const mesh& msh, long e) {
     return msh.GEOMD.col((long)((unsigned)(e - 1) % (unsigned)msh.GEOMD.n2()) + 1);
+}
+inline const double* kept_d(const mesh& msh, long e, long col) {
+    return msh.GEOMD.col(msh.GEOMD.n2() == msh.GEOM.n2() ? e : col);
 }
 
 // The geometry of element e: read where it is kept, formed otherwise.

@@ -27,10 +27,10 @@ struct mesh {
     // orientation of its vertices), when it is kept (NGEO = NT); element loops form it again
     // otherwise.
     arr2<double> GEOM;
-    // The coefficients d of the four vertices, kept with GEOM. They depend on x and y alone, which
-    // every layer of nodes repeats: (4, NTRI3) holds those of the top layer's tetrahedra, shared
-    // by the tetrahedra below them (element e reads column (e-1) mod NTRI3 + 1); (4, NT) holds
-    // every element's when the layers do not repeat them.
+    // The coefficients d of the four vertices and the orientation (+1 or -1), kept with GEOM.
+    // They depend on x and y alone, which every layer of nodes repeats: (5, NTRI3) holds those of
+    // the top layer's tetrahedra, shared by the tetrahedra below them (element e reads column
+    // (e-1) mod NTRI3 + 1); (5, NT) holds every element's when the layers do not repeat them.
     arr2<double> GEOMD;
     arr1<int> NCONT;        // (N) tetrahedra around each node
 };

@@ -143,7 +143,7 @@ double available_bytes() {
 }
 
 // A lower bound of the memory a mesh takes: per tetrahedron its nodes and position maps, the
-// velocities when they are kept, and its geometry (72 bytes, and 32 for those of the top
+// velocities when they are kept, and its geometry (72 bytes, and 40 for those of the top
 // layer); per node the slot windows of the pattern and some forty nodal values. A mesh that fits
 // only without its geometry forms the geometry again in every element loop: the same values,
 // more time. A deck that cannot fit at
@@ -153,7 +153,7 @@ void check_memory(dimensions& dim, const control& ctl, iofiles& io) {
     const double windows = own_transport ? 2.0 : 1.0;
     const double per_element = 20.0 + (ctl.IFLOW == 1 ? 6.0 : 16.0) + (own_transport ? 16.0 : 0.0) +
                                (dim.NVEL > 0 ? 24.0 : 0.0);
-    const double geometry = dim.NGEO > 0 ? ((double)dim.NGEO * kGeomRows + 4.0 * dim.NTRI3) * 8.0 : 0.0;
+    const double geometry = dim.NGEO > 0 ? ((double)dim.NGEO * kGeomRows + 5.0 * dim.NTRI3) * 8.0 : 0.0;
     const double need = (double)dim.NT * per_element +
                         (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
     const double have = available_bytes();
