@@ -19,7 +19,7 @@ void alloc_flowstate(const dimensions& dim, const control& ctl, flowstate& fs) {
         }
     }
     for (auto* v : {&fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA, &fs.PTHOLD, &fs.HPOT, &fs.HPOTP,
-                    &fs.HPOLD, &fs.HPTHETA, &fs.HPTHOLD, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD}) {
+                    &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD}) {
         v->alloc(n);
     }
     if (ctl.ITRANS != 0) {
@@ -34,9 +34,8 @@ void release_flowstate(flowstate& fs) {
     for (auto* v : {&fs.PNEWIT, &fs.POLDIT, &fs.PDIFIT, &fs.PL2IT, &fs.FL2IT, &fs.FINFIT,
                     &fs.HPOTIT, &fs.HPOTCIT, &fs.HDIFIT, &fs.CNEWIT, &fs.COLDIT, &fs.CDIFIT,
                     &fs.HDMXIT, &fs.CDMXIT, &fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA,
-                    &fs.PTHOLD, &fs.HPOT, &fs.HPOTP, &fs.HPOLD, &fs.HPTHETA, &fs.HPTHOLD,
-                    &fs.VXNOD, &fs.VYNOD, &fs.VZNOD, &fs.CNEW, &fs.COLD, &fs.CSAVE, &fs.CTHETA,
-                    &fs.HPOTC, &fs.VX, &fs.VY, &fs.VZ}) {
+                    &fs.PTHOLD, &fs.HPOT, &fs.HPOTP, &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD,
+                    &fs.CNEW, &fs.COLD, &fs.CSAVE, &fs.CTHETA, &fs.HPOTC, &fs.VX, &fs.VY, &fs.VZ}) {
         v->release();
     }
 }

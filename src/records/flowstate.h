@@ -15,8 +15,9 @@ struct flowstate {
 
     // Pressure heads: current and previous iterate, previous time level, time-weighted heads.
     arr1<double> PNEW, POLD, PSAVE, PTHETA, PTHOLD;
-    // Potential heads (pressure head + z) of the same levels.
-    arr1<double> HPOT, HPOTP, HPOLD, HPTHETA, HPTHOLD;
+    // Potential heads (pressure head + z): current iterate, previous time level, time-weighted.
+    // (Their previous iterate and previous time-weighted level are never read: not kept.)
+    arr1<double> HPOT, HPOTP, HPTHETA;
 
     // Darcy velocities: per element (NT) and their nodal averages (N).
     arr1<double> VX, VY, VZ;

@@ -36,9 +36,7 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
         fs.POLD(i) = fs.PNEW(i);
         fs.PTHETA(i) = (1.0 - tf) * fs.PSAVE(i) + tf * fs.PNEW(i);
         fs.PTHOLD(i) = fs.PTHETA(i);
-        fs.HPOLD(i) = fs.HPOT(i);
         fs.HPTHETA(i) = (1.0 - tf) * fs.HPOTP(i) + tf * fs.HPOT(i);
-        fs.HPTHOLD(i) = fs.HPTHETA(i);
     }
 }
 

@@ -57,8 +57,7 @@ TEST(BcStorage, FlowStateAndTheTransportOnlyArrays) {
         flowstate fs;
         alloc_flowstate(d, ctl, fs);
         for (const arr1<double>* a : {&fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA, &fs.PTHOLD, &fs.HPOT,
-                                      &fs.HPOTP, &fs.HPOLD, &fs.HPTHETA, &fs.HPTHOLD, &fs.VXNOD,
-                                      &fs.VYNOD, &fs.VZNOD}) {
+                                      &fs.HPOTP, &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD}) {
             EXPECT_EQ(a->size(), 20);
         }
         for (const arr1<double>* a : {&fs.VX, &fs.VY, &fs.VZ}) EXPECT_EQ(a->size(), d.NVEL);
