@@ -33,8 +33,10 @@ struct layer_walk {
 // Time-weighted mean concentration of element e.
 inline double elem_conc(const control& ctl, const mesh& msh, const density& rho, long e) {
     double cn = 0.0, co = 0.0;
+    int t[5];
+    msh.TETRA.nodes(e, t);
     for (int m = 1; m <= 4; ++m) {
-        const int k = msh.TETRA(m, e);
+        const int k = t[m - 1];
         cn += rho.cnew[k];
         co += rho.cold[k];
     }
@@ -62,6 +64,7 @@ inline couple coupling(const control& ctl, const mesh& msh, const soil& sl, cons
 // positions of its entries (10 in symmetric storage, 16 in full).
 struct element {
     layer_walk lw;
+    int t[5];  // nodes and material code
     int L, mat;
     couple k;
     double f, g, kx, ky, kz;
@@ -76,7 +79,8 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
                        const soil& sl, const sparse& sp, const density& rho, long e, element& el) {
     el.lw.at(dim, e);
     el.L = el.lw.L;
-    el.mat = msh.TETRA(5, e);
+    msh.TETRA.nodes(e, el.t);
+    el.mat = el.t[4];
     el.k = coupling(ctl, msh, sl, rho, e);
     if (!msh.GEOM.empty()) {
         // Read in place: b, c, the volume and orientation, and d.
@@ -94,13 +98,13 @@ inline void element_of(const dimensions& dim, const control& ctl, const mesh& ms
         el.volinv = el.geo.volinv;
         el.sign = el.geo.sign;
     }
-    el.f = el.volinv * elmean(sl.CKRW, msh, e) * el.k.w;
+    el.f = el.volinv * elmean(sl.CKRW, el.t) * el.k.w;
     // The mass-conservative scheme keeps its storage on the nodes (stornod), not in BMAT.
-    el.g = sl.KSLOPE == 5 ? 0.0 : el.vol * elmean(sl.STCOEF, msh, e) * el.k.s;
+    el.g = sl.KSLOPE == 5 ? 0.0 : el.vol * elmean(sl.STCOEF, el.t) * el.k.s;
     el.kx = sl.XPERM(el.L, el.mat);
     el.ky = sl.YPERM(el.L, el.mat);
     el.kz = sl.ZPERM(el.L, el.mat);
-    sp.IPOS.positions(e, msh.TETRA.col(e), sp.IA.data(), el.pos);
+    sp.IPOS.positions(e, el.t, sp.IA.data(), el.pos);
 }
 
 // The rows and elements of the calling thread in a parallel element loop. The nodes are cut into
@@ -125,8 +129,9 @@ int element_blocks(const dimensions& dim, const mesh& msh, sparse& sp) {
     sp.NBLK = nb;
     sp.EBLK.assign(2 * (std::size_t)nb, 0);
     for (int b = 0; b < nb; ++b) sp.EBLK[2 * b] = dim.NT + 1;
+    int t[5];
     for (long e = 1; e <= dim.NT; ++e) {
-        const int* t = msh.TETRA.col(e);
+        msh.TETRA.nodes(e, t);
         const long lo = std::min(std::min(t[0], t[1]), std::min(t[2], t[3]));
         const long hi = std::max(std::max(t[0], t[1]), std::max(t[2], t[3]));
         for (int b = 0; b < nb; ++b) {
@@ -210,7 +215,7 @@ void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
             const double *bi = el.bi, *ci = el.ci, *di = el.di;
             const int* pos = el.pos;
-            const int* t = msh.TETRA.col(e);
+            const int* t = el.t;
 #pragma GCC unroll 10
             for (int q = 0; q < 10; ++q) {
                 const int j = PJ[q], m = PM[q];
@@ -237,7 +242,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
         const double sx = std::sqrt(kg / kx), sy = std::sqrt(kg / ky), sz = std::sqrt(kg / kz);
         double P[4][3];
         for (int m = 0; m < 4; ++m) {
-            const int n = msh.TETRA(m + 1, e);
+            const int n = el.t[m];
             P[m][0] = msh.X(n) * sx;
             P[m][1] = msh.Y(n) * sy;
             P[m][2] = msh.Z(n) * sz;
@@ -276,7 +281,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 const int p = pos[m * (m + 1) / 2 + j];
                 A[p] += S[j][m];
                 if (!sp.BDIAG) B[p] += g * sp.LMASS[j + 1][m + 1];
-                else if (j == m) B[msh.TETRA(j + 1, e)] += g * sp.LMASS[j + 1][m + 1];
+                else if (j == m) B[el.t[j]] += g * sp.LMASS[j + 1][m + 1];
             }
         }
     }
@@ -307,7 +312,7 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const double *bi = el.bi, *ci = el.ci, *di = el.di;
             const int* pos = el.pos;
             int node[4];
-            for (int m = 0; m < 4; ++m) node[m] = msh.TETRA(m + 1, e);
+            for (int m = 0; m < 4; ++m) node[m] = el.t[m];
             // Conductance and storage, symmetric: each pair is formed once and mirrored.
             double Kl[4][4];
             for (int j = 0; j < 4; ++j) {
@@ -432,33 +437,35 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
     by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         tetra_geo geo;
         layer_walk lw;
+        int t[5];
         const bool kept = !msh.GEOM.empty() && !rho.on();
         for (long e = rb.elo; e <= rb.ehi; ++e) {
             lw.at(dim, e);
-            const int L = lw.L, mat = msh.TETRA(5, e);
+            msh.TETRA.nodes(e, t);
+            const int L = lw.L, mat = t[4];
             // Without density coupling only d and the orientation are needed.
             const double* di = kept ? kept_d(msh, e, lw.col(e)) : geo.d;
             if (!kept) tetra_geometry(msh, e, geo);
             if (!rho.on()) {
                 const double sign = kept ? di[4] : geo.sign;
-                const double x = elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * sign;
+                const double x = elmean(sl.CKRW, t) * sl.ZPERM(L, mat) * sign;
                 for (int j = 0; j < 4; ++j) {
-                    const int n = msh.TETRA(j + 1, e);
+                    const int n = t[j];
                     if (own(check, rb, n)) R[n] -= di[j] * x;
                 }
             } else {
                 const couple k = coupling(ctl, msh, sl, rho, e);
                 const double rhor = 1.0 + sl.EPSLON * k.c;
-                const double Bf = rhor * elmean(sl.CKRW, msh, e) * sl.ZPERM(L, mat) * k.w;
-                const double Af = geo.vol * sl.POROSITY(L, mat) * elmean(sl.SW, msh, e) * sl.EPSLON / ctl.DELTAT;
+                const double Bf = rhor * elmean(sl.CKRW, t) * sl.ZPERM(L, mat) * k.w;
+                const double Af = geo.vol * sl.POROSITY(L, mat) * elmean(sl.SW, t) * sl.EPSLON / ctl.DELTAT;
                 for (int j = 0; j < 4; ++j) {
-                    if (!own(check, rb, msh.TETRA(j + 1, e))) continue;
+                    if (!own(check, rb, t[j])) continue;
                     double dm = 0.0;
                     for (int m = 0; m < 4; ++m) {
-                        const int n = msh.TETRA(m + 1, e);
+                        const int n = t[m];
                         dm += (j == m ? 0.1 : 0.05) * (rho.cnew[n] - rho.cold[n]);
                     }
-                    R[msh.TETRA(j + 1, e)] -= Bf * di[j] * geo.sign + Af * dm;
+                    R[t[j]] -= Bf * di[j] * geo.sign + Af * dm;
                 }
             }
         }

@@ -19,7 +19,7 @@ struct velocity_inputs {
 
 // The Darcy velocity q of element e.
 inline void element_velocity(const velocity_inputs& in, long e, tetra_geo& geo, double q[3]) {
-    const arr2<int>& T = in.msh.TETRA;
+    const tetra_table& T = in.msh.TETRA;
     const soil& sl = in.sl;
     const int layer = (int)((e - 1) / (3 * in.dim.NTRI)) + 1;
     const int mat = T(5, e);
@@ -79,7 +79,7 @@ void velele(const dimensions& dim, const control& ctl, const mesh& msh, const so
 }
 
 void velnod(const dimensions& dim, const mesh& msh, flowstate& fs) {
-    const arr2<int>& T = msh.TETRA;
+    const tetra_table& T = msh.TETRA;
     fs.VXNOD.fill(0.0);
     fs.VYNOD.fill(0.0);
     fs.VZNOD.fill(0.0);
@@ -104,7 +104,7 @@ void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl
     // Element velocities not kept: each is formed and added to its vertices at once, in the
     // order velnod adds them.
     const velocity_inputs in{dim, ctl, msh, sl, fs.HPOT, C != nullptr ? *C : fs.CNEW};
-    const arr2<int>& T = msh.TETRA;
+    const tetra_table& T = msh.TETRA;
     fs.VXNOD.fill(0.0);
     fs.VYNOD.fill(0.0);
     fs.VZNOD.fill(0.0);

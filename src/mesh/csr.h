@@ -32,9 +32,9 @@ void flowcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& 
 void transpcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
 
 // Pattern builders on the first N1*N entries of JA (N1 = the slot window of each row).
-void strsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& JA, arr1<int>& IA,
+void strsym(iofiles& io, int N, int& NTERM, const tetra_table& TETRA, arr1<int>& JA, arr1<int>& IA,
             int NT, int N1, const control& ctl);
-void strnsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& JA, arr1<int>& IA,
+void strnsym(iofiles& io, int N, int& NTERM, const tetra_table& TETRA, arr1<int>& JA, arr1<int>& IA,
              int NT, int N1, const control& ctl);
 
 // Pattern checks: return the error code (IER(1)); a non-zero code is written to the listing.
@@ -42,8 +42,8 @@ int chksym(iofiles& io, int N, int NTERM, const arr1<int>& IA, const arr1<int>& 
 int chknsym(iofiles& io, int N, int NTERM, const arr1<int>& IA, const arr1<int>& JA, arr1<int>& IER);
 
 // Element position maps: possym for i <= j (ascending vertices), posnsy for all 16 pairs.
-void possym(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS);
-void posnsy(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS);
+void possym(int NT, const tetra_table& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS);
+void posnsy(int NT, const tetra_table& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS);
 
 // IROW(k) = i for IA(i) <= k < IA(i+1).
 void rowind(int N, const arr1<int>& IA, arr1<int>& IROW);

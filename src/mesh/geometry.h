@@ -39,7 +39,8 @@ inline double C(const double* a, const double* b, int j1, int j2, int j3) {
 // Forms the geometry of element e from the coordinates.
 inline void form_geometry(const mesh& msh, long e, tetra_geo& g) {
     using geo_detail::C;
-    const int* t = msh.TETRA.col(e);
+    int t[5];
+    msh.TETRA.nodes(e, t);
     const double* X = msh.X.data() - 1;
     const double* Y = msh.Y.data() - 1;
     const double* Z = msh.Z.data() - 1;

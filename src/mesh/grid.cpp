@@ -208,20 +208,21 @@ void grid3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, t
     area2d(dim, ctl, io, msh);
     gen3d(dim, ctl, io, msh, bc, tra);
     // Symmetric storage keeps the upper triangle: ascending vertices make row <= column.
-    if (ctl.IFLOW == 1) sortcol(dim.NT, msh.TETRA, 4);
+    if (ctl.IFLOW == 1) sortcol((int)msh.TETRA.kept().n2(), msh.TETRA.kept(), 4);
 }
 
 void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, transport& tra) {
     const int NNOD = dim.NNOD, NTRI = dim.NTRI, NSTR = dim.NSTR, N = dim.N;
-    arr2<int>& TETRA = msh.TETRA;
+    arr2<int>& TETRA = msh.TETRA.kept();
     arr1<double>& X = msh.X;
     arr1<double>& Y = msh.Y;
     arr1<double>& Z = msh.Z;
 
     // Prisms into tetrahedra. On each vertical face the diagonal runs from the upper node of the
     // higher-numbered vertex to the lower node of the lower-numbered one, so neighbouring prisms
-    // cut their common face alike.
-    for (int L = 1; L <= NSTR; ++L) {
+    // cut their common face alike. Every layer repeats the first: the table keeps its elements
+    // only, unless it keeps them all.
+    for (int L = 1; L <= NSTR && 3L * (L - 1) * NTRI < TETRA.n2(); ++L) {
         for (int j = 1; j <= NTRI; ++j) {
             const int mat = msh.TRIANG(4, j);
             const int up = (L - 1) * NNOD, lo = L * NNOD;
@@ -306,7 +307,11 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
         if (ctl.DIALECT == dialect::ALT) {
             for (int k = 1; k <= N; ++k) wfmt(u, "(I7,3(1F12.3))", k, X(k), Y(k), Z(k));
         } else {
-            for (int e = 1; e <= dim.NT; ++e) wfmt(u, "(5I9)", fitem::ints(TETRA.col(e), 5));
+            int t[5];
+            for (int e = 1; e <= dim.NT; ++e) {
+                msh.TETRA.nodes(e, t);
+                wfmt(u, "(5I9)", fitem::ints(t, 5));
+            }
             for (int k = 1; k <= N; ++k) wfmt(u, "(3(1F12.3))", X(k), Y(k), Z(k));
         }
         wfmt_both(io, "(//,1X,'  IPRT1 = 3: END OF RUN')");

@@ -19,7 +19,7 @@ namespace {
 
 // The four nodes of element e in ascending order, by repeated selection of the smallest (each
 // chosen entry is replaced by the largest integer).
-void sorted_nodes(const arr2<int>& TETRA, long e, int hugei, int N, int s[5]) {
+void sorted_nodes(const tetra_table& TETRA, long e, int hugei, int N, int s[5]) {
     int t[4] = {TETRA(1, e), TETRA(2, e), TETRA(3, e), TETRA(4, e)};
     for (int u = 1; u <= 4; ++u) {
         int best = 0;
@@ -36,7 +36,7 @@ void sorted_nodes(const arr2<int>& TETRA, long e, int hugei, int N, int s[5]) {
 // The window a pattern needs: one slot more than its longest row (the upper triangle with the
 // diagonal in symmetric storage, the whole row in full storage), since a row's last slot stays
 // free. Formed only to tell the user, when N1 is too small, the value that is enough.
-long needed_width(int N, const arr2<int>& TETRA, int NT, bool upper, int hugei) {
+long needed_width(int N, const tetra_table& TETRA, int NT, bool upper, int hugei) {
     std::vector<std::vector<int>> cols(N + 1);
     int s[5];
     for (long e = 1; e <= NT; ++e) {
@@ -54,7 +54,7 @@ long needed_width(int N, const arr2<int>& TETRA, int NT, bool upper, int hugei) 
 
 // Too small a window: the specified text, then the N1 the mesh needs on standard error.
 [[noreturn]] void window_too_small(iofiles& io, const char* fmt, long r, long e, long N1, int N,
-                                   const arr2<int>& TETRA, int NT, bool upper, int hugei) {
+                                   const tetra_table& TETRA, int NT, bool upper, int hugei) {
     wfmt(io.out(6), fmt, (int)r, (int)e);
     wfmt(io.STDOUT, fmt, (int)r, (int)e);
     input_error("grid file '" + io.NAMES[8] + "': N1 = " + std::to_string(N1) +
@@ -214,7 +214,7 @@ long array_length(int nterm, int N, int a) {
 
 }  // namespace
 
-void strsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& JA, arr1<int>& IA,
+void strsym(iofiles& io, int N, int& NTERM, const tetra_table& TETRA, arr1<int>& JA, arr1<int>& IA,
             int NT, int N1, const control& ctl) {
     const long W = N1;
     check_pointers_size(N, IA, "strsym");
@@ -238,7 +238,7 @@ void strsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& J
     compress(N, W, JA, IA, NTERM);
 }
 
-void strnsym(iofiles& io, int N, int& NTERM, const arr2<int>& TETRA, arr1<int>& JA, arr1<int>& IA,
+void strnsym(iofiles& io, int N, int& NTERM, const tetra_table& TETRA, arr1<int>& JA, arr1<int>& IA,
              int NT, int N1, const control& ctl) {
     const long W = N1;
     check_pointers_size(N, IA, "strnsym");
@@ -273,7 +273,7 @@ namespace {
 
 // The position map of the pattern IA, JA for the elements TETRA: the places in the rows when every
 // row holds at most 256 entries, the positions otherwise.
-void fill_positions(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& P) {
+void fill_positions(int NT, const tetra_table& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& P) {
     P.alloc(NT, P.upper);
     int longest = 0;
     for (long i = 1; i < IA.size(); ++i) longest = std::max(longest, IA(i + 1) - IA(i));
@@ -301,12 +301,12 @@ void fill_positions(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const a
 
 }  // namespace
 
-void possym(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
+void possym(int NT, const tetra_table& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
     IPOS.upper = true;
     fill_positions(NT, TETRA, JA, IA, IPOS);
 }
 
-void posnsy(int NT, const arr2<int>& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
+void posnsy(int NT, const tetra_table& TETRA, const arr1<int>& JA, const arr1<int>& IA, posmap& IPOS) {
     IPOS.upper = false;
     fill_positions(NT, TETRA, JA, IA, IPOS);
 }

@@ -20,7 +20,9 @@ void alloc_mesh(const dimensions& dim, mesh& msh) {
     msh.VOLNOD.alloc(n);
     msh.NCONT.alloc(n);
     msh.TRIANG.alloc(4, ntri);
-    msh.TETRA.alloc(5, nt);
+    // Every layer repeats the top one: only its tetrahedra are kept.
+    if (dim.NTRI3 > 0 && nt % dim.NTRI3 == 0) msh.TETRA.layered(5, nt, dim.NTRI3, dim.NNOD);
+    else msh.TETRA.alloc(5, nt);
     msh.GEOM.alloc(kGeomRows, std::max(dim.NGEO, 0));
 }
 

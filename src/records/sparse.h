@@ -7,6 +7,7 @@
 #include "base/array.h"
 #include "records/control.h"
 #include "records/dimensions.h"
+#include "records/mesh.h"
 
 namespace nep {
 
@@ -115,9 +116,10 @@ struct posmap {
         }
     }
     // The position of pair (i, j) of element e.
-    int operator()(int i, int j, long e, const arr2<int>& TETRA, const arr1<int>& IA) const {
-        int p[16];
-        positions(e, TETRA.col(e), IA.data(), p);
+    int operator()(int i, int j, long e, const tetra_table& TETRA, const arr1<int>& IA) const {
+        int p[16], t[5];
+        TETRA.nodes(e, t);
+        positions(e, t, IA.data(), p);
         return upper ? p[j * (j - 1) / 2 + i - 1] : p[(j - 1) * 4 + i - 1];
     }
 };

@@ -142,19 +142,19 @@ double available_bytes() {
     return pages > 0 && size > 0 ? (double)pages * (double)size : 0.0;
 }
 
-// A lower bound of the memory a mesh takes: per tetrahedron its nodes and position maps, the
-// velocities when they are kept, and its geometry (72 bytes, and 40 for those of the top
-// layer); per node the slot windows of the pattern and some forty nodal values. A mesh that fits
-// only without its geometry forms the geometry again in every element loop: the same values,
-// more time. A deck that cannot fit at
-// all stops before anything is created, instead of being killed by the system halfway.
+// A lower bound of the memory a mesh takes: per tetrahedron its position maps, the velocities
+// when they are kept, and its geometry (72 bytes); per tetrahedron of the top layer its nodes and
+// the rest of its geometry (60 bytes); per node the slot windows of the pattern and some forty
+// nodal values. A mesh that fits only without its geometry forms the geometry again in every
+// element loop: the same values, more time. A deck that cannot fit at all stops before anything
+// is created, instead of being killed by the system halfway.
 void check_memory(dimensions& dim, const control& ctl, iofiles& io) {
     const bool own_transport = ctl.ITRANS != 0 && ctl.IFLOW == 1;
     const double windows = own_transport ? 2.0 : 1.0;
-    const double per_element = 20.0 + (ctl.IFLOW == 1 ? 6.0 : 16.0) + (own_transport ? 16.0 : 0.0) +
+    const double per_element = (ctl.IFLOW == 1 ? 6.0 : 16.0) + (own_transport ? 16.0 : 0.0) +
                                (dim.NVEL > 0 ? 24.0 : 0.0);
     const double geometry = dim.NGEO > 0 ? ((double)dim.NGEO * kGeomRows + 5.0 * dim.NTRI3) * 8.0 : 0.0;
-    const double need = (double)dim.NT * per_element +
+    const double need = (double)dim.NT * per_element + 20.0 * dim.NTRI3 +
                         (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
     const double have = available_bytes();
     if (have > 0.0 && need + geometry > have && need <= have && dim.NGEO > 0) {

@@ -149,10 +149,12 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
     tetra_geo geo;
     for (long e = 1; e <= dim.NT; ++e) {
         const int L = (int)((e - 1) / dim.NTRI3) + 1;
-        const int mat = msh.TETRA(5, e);
+        int t[5];
+        msh.TETRA.nodes(e, t);
+        const int mat = t[4];
         const double qx = fs.VX(e), qy = fs.VY(e), qz = fs.VZ(e);
         const double q = std::sqrt(qx * qx + qy * qy + qz * qz);
-        const double theta = sl.POROSITY(L, mat) * elmean(sl.SW, msh, e);
+        const double theta = sl.POROSITY(L, mat) * elmean(sl.SW, t);
         const double dl = theta * sl.DIFFUS + sl.ALFAL(L, mat) * q;
         const double dt = theta * sl.DIFFUS + sl.ALFAT(L, mat) * q;
         tetra_geometry(msh, e, geo);
@@ -162,7 +164,7 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
 
         double X[4], Y[4], Z[4], XR[4], YR[4], ZR[4], B[4], C[4], D[4];
         for (int m = 0; m < 4; ++m) {
-            const int n = msh.TETRA(m + 1, e);
+            const int n = t[m];
             X[m] = msh.X(n);
             Y[m] = msh.Y(n);
             Z[m] = msh.Z(n);
@@ -176,7 +178,7 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
         for (int j = 0; j < 4; ++j) adv[j] = s4 * (qx * bi[j] + qy * ci[j] + qz * di[j]);
 
         int pos[16];
-        IPOSC.positions(e, msh.TETRA.col(e), sp.IAC().data(), pos);
+        IPOSC.positions(e, t, sp.IAC().data(), pos);
         // The dispersion block is symmetric: each pair is formed once and added to both of its
         // entries, so the two triangles of K receive the same sums in the same order.
         for (int i = 0; i < 4; ++i) {

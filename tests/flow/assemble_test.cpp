@@ -45,8 +45,8 @@ struct one_tet {
         R->io.STDOUT.open_memory();
         mesh& m = R->msh;
         m.TETRA.alloc(5, 1);
-        for (int i = 1; i <= 4; ++i) m.TETRA(i, 1) = i;
-        m.TETRA(5, 1) = 1;
+        for (int i = 1; i <= 4; ++i) m.TETRA.kept()(i, 1) = i;
+        m.TETRA.kept()(5, 1) = 1;
         m.X.alloc(4);
         m.Y.alloc(4);
         m.Z.alloc(4);

@@ -100,7 +100,7 @@ TEST(ElementGeometry, UnitTetrahedron) {
     put(c, 2, 1, 0, 0);
     put(c, 3, 0, 1, 0);
     put(c, 4, 0, 0, 1);
-    for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, 1) = m;
+    for (int m = 1; m <= 4; ++m) c.msh.TETRA.kept()(m, 1) = m;
     elmgeo(c.dim, c.ctl, c.io, c.msh);
     EXPECT_EQ(geo(c, 1).sign, 1);
     EXPECT_DOUBLE_EQ(geo(c, 1).vol, 1.0 / 6.0);
@@ -123,7 +123,7 @@ TEST(ElementGeometry, UnitTetrahedron) {
     put(d, 2, 1, 0, 0);
     put(d, 3, 0, 1, 0);
     put(d, 4, 0, 0, 1);
-    d.msh.TETRA(1, 1) = 1; d.msh.TETRA(2, 1) = 3; d.msh.TETRA(3, 1) = 2; d.msh.TETRA(4, 1) = 4;
+    d.msh.TETRA.kept()(1, 1) = 1; d.msh.TETRA.kept()(2, 1) = 3; d.msh.TETRA.kept()(3, 1) = 2; d.msh.TETRA.kept()(4, 1) = 4;
     elmgeo(d.dim, d.ctl, d.io, d.msh);
     EXPECT_EQ(geo(d, 1).sign, -1);
     EXPECT_DOUBLE_EQ(geo(d, 1).vol, 1.0 / 6.0);
@@ -149,7 +149,7 @@ TEST(ElementGeometry, GeneralTetrahedraAgreeWithTheDeterminant) {
     put(c, 8, 1001.0, 2001.0, 140.0);
     const int t[4][4] = {{1, 2, 3, 4}, {2, 1, 3, 4}, {5, 6, 7, 8}, {8, 7, 5, 6}};
     for (int e = 1; e <= 4; ++e)
-        for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, e) = t[e - 1][m - 1];
+        for (int m = 1; m <= 4; ++m) c.msh.TETRA.kept()(m, e) = t[e - 1][m - 1];
     elmgeo(c.dim, c.ctl, c.io, c.msh);
     for (int e = 1; e <= 4; ++e) {
         const double v = det_volume(c, e);
@@ -178,8 +178,8 @@ TEST(ElementGeometry, ZeroVolumeStops) {
     put(c, 2, 1, 0, 0);
     put(c, 3, 0, 1, 0);
     put(c, 4, 0, 0, 1);
-    for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, 1) = m;
-    c.msh.TETRA(1, 2) = 1; c.msh.TETRA(2, 2) = 2; c.msh.TETRA(3, 2) = 3; c.msh.TETRA(4, 2) = 1;
+    for (int m = 1; m <= 4; ++m) c.msh.TETRA.kept()(m, 1) = m;
+    c.msh.TETRA.kept()(1, 2) = 1; c.msh.TETRA.kept()(2, 2) = 2; c.msh.TETRA.kept()(3, 2) = 3; c.msh.TETRA.kept()(4, 2) = 1;
     EXPECT_EQ(run_until_stop([&] { elmgeo(c.dim, c.ctl, c.io, c.msh); }).status, EXIT_ERROR);
     const std::string msg = "\n ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED\n"
                             "    AT ELEMENT      2  NODE NUMBERS:     1     2     3     1\n";
@@ -193,7 +193,7 @@ TEST(ElementGeometry, ZeroVolumeStops) {
     put(d, 2, 1, 0, 0);
     put(d, 3, 0, 1, 0);
     put(d, 4, 0.3, 0.3, 1e-12);
-    for (int m = 1; m <= 4; ++m) d.msh.TETRA(m, 1) = m;
+    for (int m = 1; m <= 4; ++m) d.msh.TETRA.kept()(m, 1) = m;
     EXPECT_FALSE(run_until_stop([&] { elmgeo(d.dim, d.ctl, d.io, d.msh); }).stopped);
     EXPECT_GT(geo(d, 1).vol, 0.0);
 }
@@ -314,10 +314,11 @@ TEST(NodeConnectivity, NodalAveragesOverTheSurroundingTetrahedra) {
     // PORNOD = 0.35. With NTRI = 2 an element layer holds 6 tetrahedra.
     meshcase c;
     c.sizes(1, 2, 20, 5, 2);  // N = 15, NT = 12
+    c.msh.TETRA.alloc(5, 12);  // layers that do not repeat: every element kept
     for (int e = 1; e <= 12; ++e) {
-        c.msh.TETRA(1, e) = 1;
-        for (int m = 2; m <= 4; ++m) c.msh.TETRA(m, e) = 2 + (3 * (e - 1) + m - 2) % 14;
-        c.msh.TETRA(5, e) = 1;
+        c.msh.TETRA.kept()(1, e) = 1;
+        for (int m = 2; m <= 4; ++m) c.msh.TETRA.kept()(m, e) = 2 + (3 * (e - 1) + m - 2) % 14;
+        c.msh.TETRA.kept()(5, e) = 1;
     }
     c.sl.POROSITY.alloc(2, 1);
     c.sl.STORAGE.alloc(2, 1);
@@ -345,8 +346,8 @@ TEST(NodeConnectivity, NodesOutsideEveryElementAreAllReported) {
     meshcase c;
     c.sizes(1, 1, 20, 3, 1);  // N = 6, NT = 3; only one element used, twice
     for (int e = 1; e <= 3; ++e) {
-        for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, e) = m;
-        c.msh.TETRA(5, e) = 1;
+        for (int m = 1; m <= 4; ++m) c.msh.TETRA.kept()(m, e) = m;
+        c.msh.TETRA.kept()(5, e) = 1;
     }
     c.sl.POROSITY.alloc(1, 1, 0.3);
     c.sl.STORAGE.alloc(1, 1, 0.0);

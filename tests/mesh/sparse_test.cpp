@@ -27,8 +27,8 @@ void tets(meshcase& c, int n, std::initializer_list<std::vector<int>> list) {
     int e = 0;
     for (const auto& t : list) {
         ++e;
-        for (int m = 1; m <= 4; ++m) c.msh.TETRA(m, e) = t[m - 1];
-        c.msh.TETRA(5, e) = 1;
+        for (int m = 1; m <= 4; ++m) c.msh.TETRA.kept()(m, e) = t[m - 1];
+        c.msh.TETRA.kept()(5, e) = 1;
     }
 }
 
@@ -46,7 +46,7 @@ void build(meshcase& c, bool sym, int n1) {
 std::vector<int> head(const arr1<int>& a, long n) { return std::vector<int>(a.begin(), a.begin() + n); }
 
 // Every defined position holds the element's column, inside the element's row.
-void expect_positions(const arr1<int>& IA, const arr1<int>& JA, const arr2<int>& TETRA, const posmap& P, int NT,
+void expect_positions(const arr1<int>& IA, const arr1<int>& JA, const tetra_table& TETRA, const posmap& P, int NT,
                       bool upper_only) {
     long bad = 0;
     for (int e = 1; e <= NT; ++e)
@@ -59,7 +59,7 @@ void expect_positions(const arr1<int>& IA, const arr1<int>& JA, const arr2<int>&
 }
 
 // Distinct unordered node pairs of the elements, counted through a set.
-long distinct_edges(const arr2<int>& TETRA, int NT) {
+long distinct_edges(const tetra_table& TETRA, int NT) {
     std::set<std::pair<int, int>> s;
     for (int e = 1; e <= NT; ++e)
         for (int a = 1; a <= 4; ++a)
@@ -104,7 +104,7 @@ TEST(SparsePattern, PositionsOfALongRow) {
             c.msh.TETRA.alloc(5, ne);
             for (int e = 1; e <= ne; ++e) {
                 const int t[5] = {1, 3 * e - 1, 3 * e, 3 * e + 1, 1};
-                std::copy(t, t + 5, c.msh.TETRA.col(e));
+                std::copy(t, t + 5, c.msh.TETRA.kept().col(e));
             }
             build(c, sym, 2 + 3 * ne);  // the window has a slot to spare
             EXPECT_EQ(c.sp.IA(2) - c.sp.IA(1), 1 + 3 * ne);

@@ -48,13 +48,13 @@ inline void small_mesh(outrun& r) {
             const int tets[3][4] = {{a, b, c, a2}, {b, c, a2, b2}, {c, a2, b2, c2}};
             for (const auto& v : tets) {
                 ++e;
-                for (int m = 1; m <= 4; ++m) r.msh.TETRA(m, e) = v[m - 1];
-                r.msh.TETRA(5, e) = t + 1;  // material: the triangle
+                for (int m = 1; m <= 4; ++m) r.msh.TETRA.kept()(m, e) = v[m - 1];
+                r.msh.TETRA.kept()(5, e) = t + 1;  // material: the triangle
             }
         }
     }
     // One element listed in the other orientation.
-    std::swap(r.msh.TETRA(1, 5), r.msh.TETRA(2, 5));
+    std::swap(r.msh.TETRA.kept()(1, 5), r.msh.TETRA.kept()(2, 5));
 
     r.msh.NCONT.fill(0);
     for (int k = 1; k <= NT; ++k)
