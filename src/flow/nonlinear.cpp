@@ -256,13 +256,13 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
                    ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
                    sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2, ctl.TINYR);
         } else {
-            // On several threads the triangular solves follow a plan formed once for the pattern.
-            const int nth = dim.N >= kParallelMin ? max_threads() : 1;
-            if (nth > 1 && (sp.TPLAN.NTH != nth || sp.TPLAN.N != dim.N))
+            // On large meshes the triangular solves follow a plan formed once for the pattern.
+            const int nth = dim.N >= kParallelMin ? max_threads() : 0;
+            if (nth > 0 && (sp.TPLAN.NTH != nth || sp.TPLAN.N != dim.N))
                 plan_trisolve(dim.N, dim.NNOD, sp.JA, sp.IA, nth, sp.TPLAN);
             SYMSLV(io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, niter, ctl.ITCGSY, ctl.TLCGSY,
                    ctl.TINYR, bc.IBCNOD, sp.JA, sp.IA, sp.DELTA, sp.RHS, sp.AMAT, sp.WORK2,
-                   sp.WORK1, ctl.DIALECT, nth > 1 ? &sp.TPLAN : nullptr);
+                   sp.WORK1, ctl.DIALECT, nth > 0 ? &sp.TPLAN : nullptr);
         }
     }
     ctl.ITLSOL = niter;

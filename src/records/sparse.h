@@ -16,20 +16,23 @@ namespace nep {
 // taken.
 inline long pattern_width(int N1, int N) { return N1 < (long)N + 1 ? (long)N1 : (long)N + 1; }
 
-// The triangular solves of the incomplete Cholesky factor on NTH threads. Each layer of PERIOD
-// rows (the nodes of one layer of the mesh) is cut into NTH slices, one per thread, and the slices
-// into chunks of consecutive rows. A thread solves its chunks in the order of the serial loop
-// (forward: chunks and rows ascending; backward: descending) and waits, before a chunk, for the
-// rows of the other threads that the chunk needs, which the others publish as they finish their
-// chunks. The forward solve gathers the columns of the factor: for row i, CJ lists the rows j of
-// its entries U(j,i) above the diagonal, j ascending, from CP(i-1) to CP(i)-1 (counting from 0),
-// and UT their values (copied from the factor by plan_values), CK their positions in it. Chunk c
-// of thread t runs over rows CHUNK(2c), CHUNK(2c+1) of CHUNKS(t); NEEDF(c*NTH + o) is the last
-// row of thread o that it needs in the forward solve (0: none), NEEDB the first in the backward
-// solve (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none.
+// The triangular solves of the incomplete Cholesky factor on NTH threads (one or more). Each
+// layer of PERIOD rows (the nodes of one layer of the mesh) is cut into 2*NTH slices, two per
+// thread, and the slices into chunks of consecutive rows. A thread solves the chunks of each of
+// its slices in the order of the serial loop (forward: chunks and rows ascending; backward:
+// descending), the chunks of its two slices side by side when they can be, and waits, before a
+// chunk, for the rows of the other slices that the chunk needs, which are published as their
+// chunks finish. The forward solve gathers the columns of the factor: for row i, CJ lists the
+// rows j of its entries U(j,i) above the diagonal, j ascending, from CP(i-1) to CP(i)-1
+// (counting from 0), UT their values (copied from the factor by plan_values), and CPLACE their
+// places in row j (from 0; 255: that place or further). Chunk c of slice s runs over rows
+// CHUNK(2c), CHUNK(2c+1), c in CHUNKS(s) .. CHUNKS(s+1)-1; NEEDF(c*2*NTH + o) is the last row of
+// slice o that it needs in the forward solve (0: none), NEEDB the first in the backward solve
+// (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none.
 struct trisolve_plan {
     int NTH = 0, N = 0;
-    std::vector<int> CP, CJ, CK;
+    std::vector<int> CP, CJ;
+    std::vector<std::uint8_t> CPLACE;
     std::vector<double> UT;
     std::vector<int> CHUNK, CHUNKS, NEEDF, NEEDB;
 };

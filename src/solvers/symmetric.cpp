@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +16,10 @@
 namespace nep {
 
 namespace {
+
+// The largest place in its row that the plan of the triangular solves keeps for an entry of the
+// factor; an entry placed further is found from there by a search.
+constexpr int kPlaceLimit = 255;
 
 // A vector of length N carved out of a larger array, indexed 1..N.
 struct vec {
@@ -114,48 +119,76 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
 
 namespace {
 
-// Backward, U z = y in place, rows hi down to lo: the sum of a row is taken from its last column
-// down. Each row waits for the one after it (whose value feeds its sum), so the solve runs at the
-// latency of that chain: the term of row i+1 therefore stays in a register instead of going
-// through memory; it is still added last, so the sums are those of the plain loop.
+// Backward, U z = y in place: z(i) of one row, its sum taken from the last column down. Each row
+// waits for the one after it (whose value feeds its sum), so the solve runs at the latency of
+// that chain: the term of row i+1, when that row was just solved (`after`), comes from a
+// register (zprev) instead of memory; it is still added last, so the sums are those of the
+// plain loop.
+inline double backward_row(const int* ia, const int* ja, const double* u, const double* zz,
+                           long i, bool after, double zprev) {
+    const int kd = ia[i];
+    int k = ia[i + 1] - 1;
+    const bool near = after && k > kd && ja[kd + 1] == i + 1;
+    const int klo = near ? kd + 1 : kd;
+    double s = 0.0;
+    for (; k > klo; --k) s += u[k] * zz[ja[k]];
+    if (near) s += u[kd + 1] * zprev;
+    return (zz[i] - s) / u[kd];
+}
+
+// Rows hi down to lo.
 inline void backward_rows(const int* ia, const int* ja, const double* u, double* zz, long hi,
                           long lo) {
-    double zprev = 0.0;  // z(i+1), when solved here
+    double z = 0.0;
     for (long i = hi; i >= lo; --i) {
-        const int kd = ia[i];
-        int k = ia[i + 1] - 1;
-        const bool near = i < hi && k > kd && ja[kd + 1] == i + 1;
-        const int klo = near ? kd + 1 : kd;
-        double s = 0.0;
-        for (; k > klo; --k) s += u[k] * zz[ja[k]];
-        if (near) s += u[kd + 1] * zprev;
-        zprev = (zz[i] - s) / u[kd];
-        zz[i] = zprev;
+        z = backward_row(ia, ja, u, zz, i, i < hi, z);
+        zz[i] = z;
     }
 }
 
-// Forward, U' y = r, rows a to b, gathering the column of each row from the plan: its terms
-// U(j,i) y(j), j ascending, are the ones the serial loop adds to z(i) in that order. The last
-// one, of row i-1 when solved here, comes from a register.
-inline void forward_rows(const trisolve_plan& pl, const int* ia, const double* u, const double* r,
-                         double* zz, long a, long b) {
-    const int* cp = pl.CP.data();
+// Forward, U' y = r: y(i) of one row, gathering its column from the plan: its terms U(j,i) y(j),
+// j ascending, are the ones the serial loop adds to z(i) in that order. The last one, of row i-1
+// when that row was just solved (`after`), comes from a register.
+inline double forward_row(const trisolve_plan& pl, const int* ia, const double* u,
+                          const double* r, const double* zz, long i, bool after, double yprev) {
     const int* cj = pl.CJ.data();
     const double* ut = pl.UT.data();
-    double yprev = 0.0;
-    for (long i = a; i <= b; ++i) {
-        int c = cp[i - 1], cend = cp[i];
-        const bool near = i > a && cend > c && cj[cend - 1] == i - 1;
-        if (near) --cend;
-        double zi = 0.0;
-        for (; c < cend; ++c) zi += ut[c] * zz[cj[c]];
-        if (near) zi += ut[cend] * yprev;
-        yprev = (r[i - 1] - zi) / u[ia[i]];
-        zz[i] = yprev;
-    }
+    int c = pl.CP[i - 1], cend = pl.CP[i];
+    const bool near = after && cend > c && cj[cend - 1] == i - 1;
+    if (near) --cend;
+    double zi = 0.0;
+    for (; c < cend; ++c) zi += ut[c] * zz[cj[c]];
+    if (near) zi += ut[cend] * yprev;
+    return (r[i - 1] - zi) / u[ia[i]];
 }
 
-// How far a thread has come: the last row it published. One cache line each.
+// Two runs of rows of independent slices, solved side by side, one row of each in turn: the
+// core overlaps their two chains of divisions. Forward: rows a0..b0 and a1..b1 ascending;
+// backward: rows b0 down to a0 and b1 down to a1.
+template <bool Forward>
+inline void rows_side_by_side(const trisolve_plan& pl, const int* ia, const int* ja,
+                              const double* u, const double* r, double* zz, long a0, long b0,
+                              long a1, long b1) {
+    auto row = [&](long i, bool after, double prev) {
+        return Forward ? forward_row(pl, ia, u, r, zz, i, after, prev)
+                       : backward_row(ia, ja, u, zz, i, after, prev);
+    };
+    long i0 = Forward ? a0 : b0, i1 = Forward ? a1 : b1;
+    const long s0 = i0, s1 = i1, e0 = Forward ? b0 : a0, e1 = Forward ? b1 : a1;
+    constexpr long d = Forward ? 1 : -1;
+    auto more = [](long i, long e) { return Forward ? i <= e : i >= e; };
+    double y0 = 0.0, y1 = 0.0;
+    for (; more(i0, e0) && more(i1, e1); i0 += d, i1 += d) {
+        y0 = row(i0, i0 != s0, y0);
+        y1 = row(i1, i1 != s1, y1);
+        zz[i0] = y0;
+        zz[i1] = y1;
+    }
+    for (; more(i0, e0); i0 += d) zz[i0] = y0 = row(i0, i0 != s0, y0);
+    for (; more(i1, e1); i1 += d) zz[i1] = y1 = row(i1, i1 != s1, y1);
+}
+
+// How far a slice has come: the last row it published. One cache line each.
 struct alignas(64) progress {
     std::atomic<long> row{0};
 };
@@ -168,22 +201,95 @@ inline void spin(long& spins) {
     if (++spins % 4096 == 0) std::this_thread::yield();  // more threads than cores
 }
 
-// Waits until thread o has published row `need` or beyond (Up: rows ascending) or below.
+// Whether slice o has published row `need` (Up: rows ascending) or beyond; `seen` is its
+// progress as last read, read again only when it does not suffice.
 template <bool Up>
-inline void wait_for(const progress& p, long need, long& seen) {
-    long spins = 0;
-    while (Up ? need > seen : need < seen) {
-        seen = p.row.load(std::memory_order_acquire);
-        if (Up ? need <= seen : need >= seen) break;
-        spin(spins);
+inline bool reached(const progress& p, long need, long& seen) {
+    if (Up ? need <= seen : need >= seen) return true;
+    seen = p.row.load(std::memory_order_acquire);
+    return Up ? need <= seen : need >= seen;
+}
+
+// One sweep of the thread that owns slices s and s+1 (Forward: rows ascending). Its next chunk
+// of the two that comes first in the serial order (the primary) waits for the rows of the other
+// threads it needs; the other chunk joins it, the two solved side by side, when it needs nothing
+// more than what is already published. The primary never needs the rows of the other slice's
+// pending chunk, which all come after it.
+template <bool Forward>
+void sweep(const trisolve_plan& pl, const int* ia, const int* ja, const double* u,
+           const double* r, double* zz, progress* done, long* seen, int s) {
+    const int nv = 2 * pl.NTH;
+    const int* ch = pl.CHUNK.data();
+    const int* need = Forward ? pl.NEEDF.data() : pl.NEEDB.data();
+    long c[2], end[2];
+    for (int h = 0; h < 2; ++h) {
+        c[h] = Forward ? pl.CHUNKS[s + h] : pl.CHUNKS[s + h + 1] - 1;
+        end[h] = Forward ? pl.CHUNKS[s + h + 1] : pl.CHUNKS[s + h] - 1;
+    }
+    auto pending = [&](int h) { return Forward ? c[h] < end[h] : c[h] > end[h]; };
+    // The row chunk k starts from in this sweep.
+    auto from = [&](long k) { return Forward ? ch[2 * k] : ch[2 * k + 1]; };
+    auto ready = [&](long k, bool wait) {
+        for (int o = 0; o < nv; ++o) {
+            const long n = need[k * nv + o];
+            if (o == s || o == s + 1) {
+                if (!(Forward ? n <= seen[o] : n >= seen[o])) return false;
+                continue;
+            }
+            long spins = 0;
+            while (!reached<Forward>(done[o], n, seen[o])) {
+                if (!wait) return false;
+                spin(spins);
+            }
+        }
+        return true;
+    };
+    while (pending(0) || pending(1)) {
+        int p = pending(0) ? 0 : 1;
+        if (pending(0) && pending(1) && (Forward ? from(c[1]) < from(c[0]) : from(c[1]) > from(c[0])))
+            p = 1;
+        const int q = 1 - p;
+        ready(c[p], true);
+        const bool pair = pending(q) && ready(c[q], false);
+        const long kp = c[p], kq = pair ? c[q] : -1;
+        if (pair) {
+            rows_side_by_side<Forward>(pl, ia, ja, u, r, zz, ch[2 * kp], ch[2 * kp + 1], ch[2 * kq],
+                                       ch[2 * kq + 1]);
+        } else if (Forward) {
+            rows_side_by_side<true>(pl, ia, ja, u, r, zz, ch[2 * kp], ch[2 * kp + 1], 1, 0);
+        } else {
+            backward_rows(ia, ja, u, zz, ch[2 * kp + 1], ch[2 * kp]);
+        }
+        for (long k : {kp, kq}) {
+            if (k < 0) continue;
+            const int h = k == kp ? p : q;
+            const long last = Forward ? ch[2 * k + 1] : ch[2 * k];
+            seen[s + h] = last;
+            done[s + h].row.store(last, std::memory_order_release);
+            c[h] += Forward ? 1 : -1;
+        }
     }
 }
 
 // Returns false, having done nothing, when the runtime gives fewer threads than the plan has.
 bool solve_threads(int N, const int* ia, const int* ja, const double* u, const double* r,
                    double* zz, const trisolve_plan& pl) {
-    const int nth = pl.NTH;
-    std::unique_ptr<progress[]> done(new progress[nth]);
+    const int nth = pl.NTH, nv = 2 * nth;
+    std::unique_ptr<progress[]> done(new progress[nv]);
+    auto body = [&](int t) {
+        std::vector<long> seen(nv, 0);
+        sweep<true>(pl, ia, ja, u, r, zz, done.get(), seen.data(), 2 * t);
+    };
+    auto back = [&](int t) {
+        std::vector<long> seen(nv, N + 1);
+        sweep<false>(pl, ia, ja, u, r, zz, done.get(), seen.data(), 2 * t);
+    };
+    if (nth == 1) {
+        body(0);
+        for (int o = 0; o < nv; ++o) done[o].row.store(N + 1, std::memory_order_relaxed);
+        back(0);
+        return true;
+    }
     bool alone = false;
 #pragma omp parallel num_threads(nth)
     {
@@ -192,24 +298,12 @@ bool solve_threads(int N, const int* ia, const int* ja, const double* u, const d
 #pragma omp single
             alone = true;
         } else {
-            const int* ch = pl.CHUNK.data();
-            const long c0 = pl.CHUNKS[t], c1 = pl.CHUNKS[t + 1];
-            // The others' progress as last seen: read again only when a chunk needs more.
-            std::vector<long> seen(nth, 0);
-            for (long c = c0; c < c1; ++c) {
-                for (int o = 0; o < nth; ++o) wait_for<true>(done[o], pl.NEEDF[c * nth + o], seen[o]);
-                forward_rows(pl, ia, u, r, zz, ch[2 * c], ch[2 * c + 1]);
-                done[t].row.store(ch[2 * c + 1], std::memory_order_release);
-            }
+            body(t);
 #pragma omp barrier
-            done[t].row.store(N + 1, std::memory_order_relaxed);
-            seen.assign(nth, N + 1);
+            done[2 * t].row.store(N + 1, std::memory_order_relaxed);
+            done[2 * t + 1].row.store(N + 1, std::memory_order_relaxed);
 #pragma omp barrier
-            for (long c = c1 - 1; c >= c0; --c) {
-                for (int o = 0; o < nth; ++o) wait_for<false>(done[o], pl.NEEDB[c * nth + o], seen[o]);
-                backward_rows(ia, ja, u, zz, ch[2 * c + 1], ch[2 * c]);
-                done[t].row.store(ch[2 * c], std::memory_order_release);
-            }
+            back(t);
         }
     }
     return !alone;
@@ -223,7 +317,7 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     const int* ja = JA.data() - 1;
     const double* u = U.data() - 1;
     double* zz = z - 1;
-    if (plan && plan->NTH > 1 && plan->N == N && max_threads() >= plan->NTH &&
+    if (plan && plan->NTH > 0 && plan->N == N && max_threads() >= plan->NTH &&
         solve_threads(N, ia, ja, u, r, zz, *plan))
         return;
     // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y. As in
@@ -245,46 +339,58 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     backward_rows(ia, ja, u, zz, N, 1);
 }
 
-void plan_values(const arr1<double>& U, trisolve_plan& pl) {
+void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
+                 trisolve_plan& pl) {
     const double* u = U.data() - 1;
-    const long n = (long)pl.CK.size();
+    const int* ia = IA.data() - 1;
+    const int* ja = JA.data() - 1;
+    const int* cj = pl.CJ.data();
+    const std::uint8_t* place = pl.CPLACE.data();
     double* ut = pl.UT.data();
-    const int* ck = pl.CK.data();
-    parallel_for(0, n - 1, [&](long c) { ut[c] = u[ck[c]]; });
+    parallel_for(1, pl.N, [&](long i) {
+        for (int c = pl.CP[i - 1]; c < pl.CP[i]; ++c) {
+            // U(j,i) at its place in row j; from the byte's limit on, found by a search.
+            int k = ia[cj[c]] + place[c];
+            if (place[c] == kPlaceLimit)
+                while (ja[k] != i) ++k;
+            ut[c] = u[k];
+        }
+    });
 }
 
 void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA, int nth,
                    trisolve_plan& pl) {
     constexpr long kChunk = 128;  // rows of a chunk at most
     pl = trisolve_plan{};
-    if (nth < 2 || N < 2) return;
+    if (nth < 1 || N < 2) return;
     pl.NTH = nth;
     pl.N = N;
+    const int nv = 2 * nth;  // slices of a layer: two a thread
     const long P = std::max(1L, std::min(period, (long)N));
-    auto owner = [&](long i) { return (int)(((i - 1) % P) * nth / P); };
+    auto owner = [&](long i) { return (int)(((i - 1) % P) * nv / P); };
     // The columns of the factor: counts, offsets, then the entries row by row (j ascending).
     pl.CP.assign((std::size_t)N + 1, 0);
     for (int j = 1; j <= N; ++j)
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) ++pl.CP[JA(k)];
     for (int i = 1; i <= N; ++i) pl.CP[i] += pl.CP[i - 1];
     pl.CJ.resize(pl.CP[N]);
-    pl.CK.resize(pl.CP[N]);
+    pl.CPLACE.resize(pl.CP[N]);
     pl.UT.resize(pl.CP[N]);
     std::vector<int> next(pl.CP.begin(), pl.CP.end() - 1);
     for (int j = 1; j <= N; ++j) {
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
             const int c = next[JA(k) - 1]++;
             pl.CJ[c] = j;
-            pl.CK[c] = k;
+            pl.CPLACE[c] = (std::uint8_t)std::min(k - IA(j), kPlaceLimit);
         }
     }
     // The chunks of each thread, in its order: its slice of every layer, cut into pieces.
     std::vector<int> chunk_of((std::size_t)N + 1);
-    pl.CHUNKS.assign(nth + 1, 0);
+    pl.CHUNKS.assign(nv + 1, 0);
     const long layers = (N + P - 1) / P;
-    for (int t = 0; t < nth; ++t) {
-        // Rows p of a layer (from 0) with p*nth/P = t: ceil(t*P/nth) to ceil((t+1)*P/nth) - 1.
-        const long lo = (t * P + nth - 1) / nth, hi = ((t + 1) * P + nth - 1) / nth - 1;
+    for (int t = 0; t < nv; ++t) {
+        // Rows p of a layer (from 0) with p*nv/P = t: ceil(t*P/nv) to ceil((t+1)*P/nv) - 1.
+        const long lo = (t * P + nv - 1) / nv, hi = ((t + 1) * P + nv - 1) / nv - 1;
         for (long L = 0; L < layers; ++L) {
             for (long a = L * P + lo + 1; a <= std::min(L * P + hi + 1, (long)N); a += kChunk) {
                 const long b = std::min({a + kChunk - 1, L * P + hi + 1, (long)N});
@@ -298,16 +404,16 @@ void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA,
     // What each chunk waits for: forward, row i needs the rows j < i of its column; backward,
     // row j needs the rows i > j of its own.
     const long nc = (long)pl.CHUNK.size() / 2;
-    pl.NEEDF.assign((std::size_t)nc * nth, 0);
-    pl.NEEDB.assign((std::size_t)nc * nth, N + 1);
+    pl.NEEDF.assign((std::size_t)nc * nv, 0);
+    pl.NEEDB.assign((std::size_t)nc * nv, N + 1);
     for (int j = 1; j <= N; ++j) {
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
             const int i = JA(k);
             const int ti = owner(i), tj = owner(j);
             if (ti == tj) continue;
-            int& f = pl.NEEDF[(std::size_t)chunk_of[i] * nth + tj];
+            int& f = pl.NEEDF[(std::size_t)chunk_of[i] * nv + tj];
             f = std::max(f, j);
-            int& b = pl.NEEDB[(std::size_t)chunk_of[j] * nth + ti];
+            int& b = pl.NEEDB[(std::size_t)chunk_of[j] * nv + ti];
             b = std::min(b, i);
         }
     }
@@ -417,7 +523,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     for (int k = 1; k <= NP; ++k) mask(nodes(k)) = 0.0;
 
     symfac(lst, N, NTERM, JA, IA, A, U);
-    if (plan && plan->NTH > 1) plan_values(U, *plan);
+    if (plan && plan->NTH > 0) plan_values(JA, IA, U, *plan);
 
     // Initial guess.
     symprc(N, JA, IA, U, b.data(), xv.p, plan);

@@ -16,7 +16,7 @@ namespace nep {
 // diagonal of row i, JA ascending within a row). The first NP entries of `nodes` are the nodes
 // whose rows are prescribed (penalty rows); they are left out of the residual norms.
 // U (NTERM) receives the incomplete factor; work holds at least 5*N reals (five vectors).
-// `plan`, when given, runs the triangular solves on several threads (plan_trisolve).
+// `plan`, when given, runs the triangular solves by slices of the layers (plan_trisolve).
 // Writes the trace line (and any pivot messages) to the listing `lst`; stops the run with its
 // messages on standard output `out` when the iteration fails. On return x is the solution and
 // NITER the iterations performed. The second program writes a shorter failure line (`d`).
@@ -33,16 +33,17 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
             const arr1<double>& A, arr1<double>& U);
 
 // z = (U'U)^-1 r. z must not share storage with r. With a plan for this pattern (and its values
-// taken from U by plan_values), on the plan's threads: the same values to the bit.
+// taken from U by plan_values), by its slices on its threads: the same values to the bit.
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
             const double* r, double* z, const trisolve_plan* plan = nullptr);
 
 // Forms the plan of the triangular solves of the pattern JA, IA on nth threads, with layers of
-// `period` rows (nth < 2: no plan, NTH = 0); plan_values then takes the values of each new
+// `period` rows (nth < 1: no plan, NTH = 0); plan_values then takes the values of each new
 // factor U into it.
 void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA, int nth,
                    trisolve_plan& plan);
-void plan_values(const arr1<double>& U, trisolve_plan& plan);
+void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
+                 trisolve_plan& plan);
 
 // The first row of a symmetric upper pattern with an entry in column `col` or beyond: the rows a
 // loop over rows must pass through to gather every term of the rows from `col` on.

@@ -222,23 +222,37 @@ TEST(SymmetricFactor, IncompleteFactorMatchesTheMatrixOnItsPattern) {
 }
 
 TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
-    // Layers of nx*ny rows as in a mesh, cut into slices per thread, and layers that do not
-    // match the rows (period 7, and one layer: the threads mostly wait for each other).
-    const symsys s = tet_laplacian(6, 5, 9, 0.1);
-    std::string listing;
-    const arr1<double> U = factor(s, listing);
-    std::vector<double> r(s.N), z(s.N), zt(s.N);
-    for (int i = 0; i < s.N; ++i) r[i] = std::cos(0.37 * i) + 0.01 * i;
-    symprc(s.N, s.JA, s.IA, U, r.data(), z.data());
-    for (long period : {30L, 7L, (long)s.N}) {
-        for (int nth : {max_threads(), 64}) {  // 64: more than the runtime gives, solved serially
-            trisolve_plan plan;
-            plan_trisolve(s.N, period, s.JA, s.IA, nth, plan);
-            plan_values(U, plan);
-            std::fill(zt.begin(), zt.end(), -1.0);
-            symprc(s.N, s.JA, s.IA, U, r.data(), zt.data(), &plan);
-            EXPECT_EQ(std::memcmp(z.data(), zt.data(), z.size() * sizeof(double)), 0)
-                << "period " << period << ", " << nth << " threads";
+    // Layers of nx*ny rows as in a mesh, cut into slices (two per thread), and layers that do not
+    // match the rows (period 7, and one layer: the slices mostly wait for each other); and a star
+    // whose first row holds 300 entries, beyond the places a plan keeps in a byte.
+    const int ns = 300;
+    dense star(ns);
+    rowsets rows(ns + 1);
+    for (int i = 1; i <= ns; ++i) {
+        star(i, i) = 400.0;
+        rows[1].insert(i);
+        if (i > 1) star(1, i) = star(i, 1) = -1.0 - 0.001 * i;
+        if (i > 1 && i < ns) star(i, i + 1) = star(i + 1, i) = -1.0;
+        if (i > 1) rows[i] = {i, std::min(i + 1, ns)};
+    }
+    const symsys lap = tet_laplacian(6, 5, 9, 0.1), fan(star, rows);
+    for (const symsys* s : {&lap, &fan}) {
+        std::string listing;
+        const arr1<double> U = factor(*s, listing);
+        std::vector<double> r(s->N), z(s->N), zt(s->N);
+        for (int i = 0; i < s->N; ++i) r[i] = std::cos(0.37 * i) + 0.01 * i;
+        symprc(s->N, s->JA, s->IA, U, r.data(), z.data());
+        for (long period : {30L, 7L, (long)s->N}) {
+            // 64: more than the runtime gives, solved serially
+            for (int nth : {1, max_threads(), 64}) {
+                trisolve_plan plan;
+                plan_trisolve(s->N, period, s->JA, s->IA, nth, plan);
+                plan_values(s->JA, s->IA, U, plan);
+                std::fill(zt.begin(), zt.end(), -1.0);
+                symprc(s->N, s->JA, s->IA, U, r.data(), zt.data(), &plan);
+                EXPECT_EQ(std::memcmp(z.data(), zt.data(), z.size() * sizeof(double)), 0)
+                    << "N " << s->N << ", period " << period << ", " << nth << " threads";
+            }
         }
     }
 }
