@@ -72,8 +72,11 @@ double free_sumsq(int N, const double* v, const vec& mask) {
 
 }  // namespace
 
-void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
-            const arr1<double>& A, arr1<double>& U) {
+namespace {
+
+// The factor row by row, each row spreading its products over the rows below it.
+void factor_rows(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
+                 const arr1<double>& A, arr1<double>& U) {
     for (int k = 1; k <= NTERM; ++k) U(k) = 0.0;
     for (int i = 1; i <= N; ++i) {
         const int kd = IA(i);
@@ -116,8 +119,6 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
         }
     }
 }
-
-namespace {
 
 // Backward, U z = y in place: z(i) of one row, its sum taken from the last column down. Each row
 // waits for the one after it (whose value feeds its sum), so the solve runs at the latency of
@@ -309,7 +310,99 @@ bool solve_threads(int N, const int* ia, const int* ja, const double* u, const d
     return !alone;
 }
 
+// Row j of the factor, gathering from the rows i above it that hold column j, i ascending, the
+// products that factor_rows spreads from them, in the same order onto each entry. False, with
+// the row unfinished, on a pivot that is not positive (factor_rows reports and patches it).
+inline bool factor_row(const trisolve_plan& pl, int N, const int* ia, const int* ja,
+                       const double* a, double* u, long j) {
+    const int kd = ia[j], kend = ia[j + 1] - 1;
+    for (int k = kd; k <= kend; ++k) u[k] = 0.0;
+    const int* cj = pl.CJ.data();
+    const std::uint8_t* place = pl.CPLACE.data();
+    for (int c = pl.CP[j - 1]; c < pl.CP[j]; ++c) {
+        const int i = cj[c];
+        int k = ia[i] + place[c];
+        if (place[c] == kPlaceLimit)
+            while (ja[k] != j) ++k;
+        const double uk = u[k];
+        u[kd] += uk * uk;
+        const int iend = ia[i + 1] - 1;
+        int m = kd + 1;
+        for (int q = k + 1; q <= iend && m <= kend; ++q) {
+            const int col = ja[q];
+            while (m <= kend && ja[m] < col) ++m;
+            if (m <= kend && ja[m] == col) {
+                u[m] += uk * u[q];
+                ++m;
+            }
+        }
+    }
+    const double d = a[kd] - u[kd];
+    if (!(d > 0.0)) return false;
+    const double piv = std::sqrt(d);
+    u[kd] = piv;
+    if (j < N)
+        for (int k = kd + 1; k <= kend; ++k) u[k] = (a[k] - u[k]) / piv;
+    return true;
+}
+
+// The factor on the plan's threads: each thread factors the chunks of its two slices in the
+// serial order, waiting, as the forward solve does, for the rows of the other slices a chunk
+// needs. Returns false when the runtime gives fewer threads than the plan has, or when a pivot
+// is not positive (factor_rows then starts again, with its messages).
+bool factor_threads(int N, const int* ia, const int* ja, const double* a, double* u,
+                    const trisolve_plan& pl) {
+    const int nth = pl.NTH, nv = 2 * nth;
+    std::unique_ptr<progress[]> done(new progress[nv]);
+    std::atomic<bool> failed{false};
+    bool alone = false;
+#pragma omp parallel num_threads(nth)
+    {
+        if (thread_count() != nth) {
+#pragma omp single
+            alone = true;
+        } else {
+            const int s = 2 * thread_number();
+            const int* ch = pl.CHUNK.data();
+            std::vector<long> seen(nv, 0);
+            long c[2] = {pl.CHUNKS[s], pl.CHUNKS[s + 1]};
+            const long end[2] = {pl.CHUNKS[s + 1], pl.CHUNKS[s + 2]};
+            bool go = true;
+            while (go && (c[0] < end[0] || c[1] < end[1])) {
+                // The chunk that comes first: the other slice's rows it needs are done.
+                const int h = c[0] >= end[0] ? 1 : c[1] >= end[1] ? 0 : ch[2 * c[1]] < ch[2 * c[0]];
+                const long k = c[h];
+                for (int o = 0; o < nv && go; ++o) {
+                    if (o == s || o == s + 1) continue;
+                    long spins = 0;
+                    while (go && !reached<true>(done[o], pl.NEEDF[k * nv + o], seen[o])) {
+                        go = !failed.load(std::memory_order_relaxed);
+                        spin(spins);
+                    }
+                }
+                for (long j = ch[2 * k]; go && j <= ch[2 * k + 1]; ++j) {
+                    if (!factor_row(pl, N, ia, ja, a, u, j)) {
+                        failed.store(true, std::memory_order_relaxed);
+                        go = false;
+                    }
+                }
+                done[s + h].row.store(ch[2 * k + 1], std::memory_order_release);
+                ++c[h];
+            }
+        }
+    }
+    return !alone && !failed.load();
+}
+
 }  // namespace
+
+void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
+            const arr1<double>& A, arr1<double>& U, const trisolve_plan* plan) {
+    if (plan && plan->NTH > 1 && plan->N == N && max_threads() >= plan->NTH &&
+        factor_threads(N, IA.data() - 1, JA.data() - 1, A.data() - 1, U.data() - 1, *plan))
+        return;
+    factor_rows(lst, N, NTERM, JA, IA, A, U);
+}
 
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
             const double* r, double* z, const trisolve_plan* plan) {
@@ -522,7 +615,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     for (int i = 1; i <= N; ++i) mask(i) = 1.0;
     for (int k = 1; k <= NP; ++k) mask(nodes(k)) = 0.0;
 
-    symfac(lst, N, NTERM, JA, IA, A, U);
+    symfac(lst, N, NTERM, JA, IA, A, U, plan);
     if (plan && plan->NTH > 0) plan_values(JA, IA, U, *plan);
 
     // Initial guess.

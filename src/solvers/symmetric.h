@@ -29,8 +29,9 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
 // The pieces of SYMSLV, for the callers that need one of them and for the tests.
 
 // Incomplete Cholesky factor A ~ U'U on the pattern of A, with the pivot messages and patches.
+// With a plan for this pattern on several threads, on its threads: the same values to the bit.
 void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
-            const arr1<double>& A, arr1<double>& U);
+            const arr1<double>& A, arr1<double>& U, const trisolve_plan* plan = nullptr);
 
 // z = (U'U)^-1 r. z must not share storage with r. With a plan for this pattern (and its values
 // taken from U by plan_values), by its slices on its threads: the same values to the bit.

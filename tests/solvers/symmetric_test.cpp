@@ -235,10 +235,13 @@ TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
         if (i > 1 && i < ns) star(i, i + 1) = star(i + 1, i) = -1.0;
         if (i > 1) rows[i] = {i, std::min(i + 1, ns)};
     }
-    const symsys lap = tet_laplacian(6, 5, 9, 0.1), fan(star, rows);
-    for (const symsys* s : {&lap, &fan}) {
+    // The factor too, on threads; a matrix whose pivots are not all positive is factored again
+    // by rows, with the messages of its patches.
+    const symsys lap = tet_laplacian(6, 5, 9, 0.1), fan(star, rows), bad = tet_laplacian(6, 5, 9, -14.0);
+    for (const symsys* s : {&lap, &fan, &bad}) {
         std::string listing;
         const arr1<double> U = factor(*s, listing);
+        EXPECT_EQ(listing.empty(), s != &bad);
         std::vector<double> r(s->N), z(s->N), zt(s->N);
         for (int i = 0; i < s->N; ++i) r[i] = std::cos(0.37 * i) + 0.01 * i;
         symprc(s->N, s->JA, s->IA, U, r.data(), z.data());
@@ -247,6 +250,12 @@ TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
             for (int nth : {1, max_threads(), 64}) {
                 trisolve_plan plan;
                 plan_trisolve(s->N, period, s->JA, s->IA, nth, plan);
+                ounit lst;
+                lst.open_memory();
+                arr1<double> Ut(s->NTERM, 3.0);
+                symfac(lst, s->N, s->NTERM, s->JA, s->IA, s->A, Ut, &plan);
+                EXPECT_EQ(std::memcmp(U.data(), Ut.data(), s->NTERM * sizeof(double)), 0);
+                EXPECT_EQ(lst.str(), listing);
                 plan_values(s->JA, s->IA, U, plan);
                 std::fill(zt.begin(), zt.end(), -1.0);
                 symprc(s->N, s->JA, s->IA, U, r.data(), zt.data(), &plan);
