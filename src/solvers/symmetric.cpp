@@ -211,14 +211,15 @@ inline bool reached(const progress& p, long need, long& seen) {
     return Up ? need <= seen : need >= seen;
 }
 
-// One sweep of the thread that owns slices s and s+1 (Forward: rows ascending). Its next chunk
-// of the two that comes first in the serial order (the primary) waits for the rows of the other
-// threads it needs; the other chunk joins it, the two solved side by side, when it needs nothing
-// more than what is already published. The primary never needs the rows of the other slice's
-// pending chunk, which all come after it.
-template <bool Forward>
-void sweep(const trisolve_plan& pl, const int* ia, const int* ja, const double* u,
-           const double* r, double* zz, progress* done, long* seen, int s) {
+// One sweep of the thread that owns slices s and s+1 over their chunks (Forward: rows ascending,
+// else descending). Of its two next chunks, the one that comes first in the serial order (the
+// primary) waits for the rows of the other threads' slices it needs; the other joins it when
+// `pairs` and it needs nothing more than what is already published. The primary never needs the
+// rows of the other slice's pending chunk, which all come after it. run(kp, kq) solves chunk kp
+// and, when kq >= 0, chunk kq beside it; it returns false to stop every thread (`stop`).
+template <bool Forward, class Run>
+void sweep(const trisolve_plan& pl, progress* done, long* seen, int s, bool pairs,
+           std::atomic<bool>& stop, Run run) {
     const int nv = 2 * pl.NTH;
     const int* ch = pl.CHUNK.data();
     const int* need = Forward ? pl.NEEDF.data() : pl.NEEDB.data();
@@ -239,27 +240,23 @@ void sweep(const trisolve_plan& pl, const int* ia, const int* ja, const double* 
             }
             long spins = 0;
             while (!reached<Forward>(done[o], n, seen[o])) {
-                if (!wait) return false;
+                if (!wait || stop.load(std::memory_order_relaxed)) return false;
                 spin(spins);
             }
         }
         return true;
     };
-    while (pending(0) || pending(1)) {
+    while ((pending(0) || pending(1)) && !stop.load(std::memory_order_relaxed)) {
         int p = pending(0) ? 0 : 1;
         if (pending(0) && pending(1) && (Forward ? from(c[1]) < from(c[0]) : from(c[1]) > from(c[0])))
             p = 1;
         const int q = 1 - p;
-        ready(c[p], true);
-        const bool pair = pending(q) && ready(c[q], false);
+        if (!ready(c[p], true)) return;  // stopped
+        const bool pair = pairs && pending(q) && ready(c[q], false);
         const long kp = c[p], kq = pair ? c[q] : -1;
-        if (pair) {
-            rows_side_by_side<Forward>(pl, ia, ja, u, r, zz, ch[2 * kp], ch[2 * kp + 1], ch[2 * kq],
-                                       ch[2 * kq + 1]);
-        } else if (Forward) {
-            rows_side_by_side<true>(pl, ia, ja, u, r, zz, ch[2 * kp], ch[2 * kp + 1], 1, 0);
-        } else {
-            backward_rows(ia, ja, u, zz, ch[2 * kp + 1], ch[2 * kp]);
+        if (!run(kp, kq)) {
+            stop.store(true, std::memory_order_relaxed);
+            return;
         }
         for (long k : {kp, kq}) {
             if (k < 0) continue;
@@ -277,18 +274,21 @@ bool solve_threads(int N, const int* ia, const int* ja, const double* u, const d
                    double* zz, const trisolve_plan& pl) {
     const int nth = pl.NTH, nv = 2 * nth;
     std::unique_ptr<progress[]> done(new progress[nv]);
-    auto body = [&](int t) {
-        std::vector<long> seen(nv, 0);
-        sweep<true>(pl, ia, ja, u, r, zz, done.get(), seen.data(), 2 * t);
-    };
-    auto back = [&](int t) {
-        std::vector<long> seen(nv, N + 1);
-        sweep<false>(pl, ia, ja, u, r, zz, done.get(), seen.data(), 2 * t);
+    std::atomic<bool> stop{false};
+    const int* ch = pl.CHUNK.data();
+    auto solve = [&](int t, auto forward) {
+        constexpr bool F = decltype(forward)::value;
+        std::vector<long> seen(nv, F ? 0 : N + 1);
+        sweep<F>(pl, done.get(), seen.data(), 2 * t, true, stop, [&](long kp, long kq) {
+            rows_side_by_side<F>(pl, ia, ja, u, r, zz, ch[2 * kp], ch[2 * kp + 1],
+                                 kq < 0 ? 1 : ch[2 * kq], kq < 0 ? 0 : ch[2 * kq + 1]);
+            return true;
+        });
     };
     if (nth == 1) {
-        body(0);
+        solve(0, std::true_type{});
         for (int o = 0; o < nv; ++o) done[o].row.store(N + 1, std::memory_order_relaxed);
-        back(0);
+        solve(0, std::false_type{});
         return true;
     }
     bool alone = false;
@@ -299,12 +299,12 @@ bool solve_threads(int N, const int* ia, const int* ja, const double* u, const d
 #pragma omp single
             alone = true;
         } else {
-            body(t);
+            solve(t, std::true_type{});
 #pragma omp barrier
             done[2 * t].row.store(N + 1, std::memory_order_relaxed);
             done[2 * t + 1].row.store(N + 1, std::memory_order_relaxed);
 #pragma omp barrier
-            back(t);
+            solve(t, std::false_type{});
         }
     }
     return !alone;
@@ -354,7 +354,7 @@ bool factor_threads(int N, const int* ia, const int* ja, const double* a, double
                     const trisolve_plan& pl) {
     const int nth = pl.NTH, nv = 2 * nth;
     std::unique_ptr<progress[]> done(new progress[nv]);
-    std::atomic<bool> failed{false};
+    std::atomic<bool> stop{false};
     bool alone = false;
 #pragma omp parallel num_threads(nth)
     {
@@ -362,36 +362,17 @@ bool factor_threads(int N, const int* ia, const int* ja, const double* a, double
 #pragma omp single
             alone = true;
         } else {
-            const int s = 2 * thread_number();
             const int* ch = pl.CHUNK.data();
             std::vector<long> seen(nv, 0);
-            long c[2] = {pl.CHUNKS[s], pl.CHUNKS[s + 1]};
-            const long end[2] = {pl.CHUNKS[s + 1], pl.CHUNKS[s + 2]};
-            bool go = true;
-            while (go && (c[0] < end[0] || c[1] < end[1])) {
-                // The chunk that comes first: the other slice's rows it needs are done.
-                const int h = c[0] >= end[0] ? 1 : c[1] >= end[1] ? 0 : ch[2 * c[1]] < ch[2 * c[0]];
-                const long k = c[h];
-                for (int o = 0; o < nv && go; ++o) {
-                    if (o == s || o == s + 1) continue;
-                    long spins = 0;
-                    while (go && !reached<true>(done[o], pl.NEEDF[k * nv + o], seen[o])) {
-                        go = !failed.load(std::memory_order_relaxed);
-                        spin(spins);
-                    }
-                }
-                for (long j = ch[2 * k]; go && j <= ch[2 * k + 1]; ++j) {
-                    if (!factor_row(pl, N, ia, ja, a, u, j)) {
-                        failed.store(true, std::memory_order_relaxed);
-                        go = false;
-                    }
-                }
-                done[s + h].row.store(ch[2 * k + 1], std::memory_order_release);
-                ++c[h];
-            }
+            sweep<true>(pl, done.get(), seen.data(), 2 * thread_number(), false, stop,
+                        [&](long k, long) {
+                            for (long j = ch[2 * k]; j <= ch[2 * k + 1]; ++j)
+                                if (!factor_row(pl, N, ia, ja, a, u, j)) return false;
+                            return true;
+                        });
         }
     }
-    return !alone && !failed.load();
+    return !alone && !stop.load();
 }
 
 }  // namespace
