@@ -28,9 +28,11 @@ inline long pattern_width(int N1, int N) { return N1 < (long)N + 1 ? (long)N1 : 
 // places in row j (from 0; 255: that place or further). Chunk c of slice s runs over rows
 // CHUNK(2c), CHUNK(2c+1), c in CHUNKS(s) .. CHUNKS(s+1)-1; NEEDF(c*2*NTH + o) is the last row of
 // slice o that it needs in the forward solve (0: none), NEEDB the first in the backward solve
-// (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none.
+// (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none. VALUES:
+// UT holds the values of the current factor (one thread solves forward by rows until then).
 struct trisolve_plan {
     int NTH = 0, N = 0;
+    bool VALUES = false;
     std::vector<int> CP, CJ;
     std::vector<std::uint8_t> CPLACE;
     std::vector<double> UT;

@@ -270,8 +270,9 @@ void sweep(const trisolve_plan& pl, progress* done, long* seen, int s, bool pair
 }
 
 // Returns false, having done nothing, when the runtime gives fewer threads than the plan has.
+// On one thread, without `both`, the backward solve alone (the caller has solved forward).
 bool solve_threads(int N, const int* ia, const int* ja, const double* u, const double* r,
-                   double* zz, const trisolve_plan& pl) {
+                   double* zz, const trisolve_plan& pl, bool both = true) {
     const int nth = pl.NTH, nv = 2 * nth;
     std::unique_ptr<progress[]> done(new progress[nv]);
     std::atomic<bool> stop{false};
@@ -286,7 +287,7 @@ bool solve_threads(int N, const int* ia, const int* ja, const double* u, const d
         });
     };
     if (nth == 1) {
-        solve(0, std::true_type{});
+        if (both) solve(0, std::true_type{});
         for (int o = 0; o < nv; ++o) done[o].row.store(N + 1, std::memory_order_relaxed);
         solve(0, std::false_type{});
         return true;
@@ -391,9 +392,8 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     const int* ja = JA.data() - 1;
     const double* u = U.data() - 1;
     double* zz = z - 1;
-    if (plan && plan->NTH > 0 && plan->N == N && max_threads() >= plan->NTH &&
-        solve_threads(N, ia, ja, u, r, zz, *plan))
-        return;
+    const bool planned = plan && plan->NTH > 0 && plan->N == N && max_threads() >= plan->NTH;
+    if (planned && plan->VALUES && solve_threads(N, ia, ja, u, r, zz, *plan)) return;
     // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y. As in
     // the backward solve, the term a row passes to the next (column i+1, the first of row i when
     // the pattern holds it) stays in a register and is still added last.
@@ -410,11 +410,14 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
         if (carry) next = u[k++] * y;
         for (; k < kend; ++k) zz[ja[k]] += u[k] * y;
     }
-    backward_rows(ia, ja, u, zz, N, 1);
+    // One thread without the factor's columns yet: the backward solve by the plan's slices.
+    if (planned && plan->NTH == 1) solve_threads(N, ia, ja, u, r, zz, *plan, false);
+    else backward_rows(ia, ja, u, zz, N, 1);
 }
 
 void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
                  trisolve_plan& pl) {
+    pl.VALUES = true;
     const double* u = U.data() - 1;
     const int* ia = IA.data() - 1;
     const int* ja = JA.data() - 1;
@@ -597,7 +600,10 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     for (int k = 1; k <= NP; ++k) mask(nodes(k)) = 0.0;
 
     symfac(lst, N, NTERM, JA, IA, A, U, plan);
-    if (plan && plan->NTH > 0) plan_values(JA, IA, U, *plan);
+    // The columns of the new factor: at once on several threads. One thread solves forward by
+    // rows until the second iteration: the copy pays only when the solves are many.
+    if (plan) plan->VALUES = false;
+    if (plan && plan->NTH > 1) plan_values(JA, IA, U, *plan);
 
     // Initial guess.
     symprc(N, JA, IA, U, b.data(), xv.p, plan);
@@ -634,6 +640,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             r(i) -= alpha * q(i);
             xv(i) += alpha * p(i);
         });
+        if (plan && !plan->VALUES && NITER == 2) plan_values(JA, IA, U, *plan);
         symprc(N, JA, IA, U, r.p, z.p, plan);
         // q'z and the measure of r side by side: each sum runs over the nodes in order, and each
         // waits for its previous term, so two sums together take the time of one.
