@@ -75,8 +75,10 @@ struct element {
     tetra_geo geo;  // the geometry, when it is formed rather than kept
 };
 
-inline void element_of(const dimensions& dim, const control& ctl, const mesh& msh,
-                       const soil& sl, const sparse& sp, const density& rho, long e, element& el) {
+// Inlined into every element loop: the loop then keeps the element in registers.
+[[gnu::always_inline]] inline void element_of(const dimensions& dim, const control& ctl,
+                                              const mesh& msh, const soil& sl, const sparse& sp,
+                                              const density& rho, long e, element& el) {
     el.lw.at(dim, e);
     el.L = el.lw.L;
     msh.TETRA.nodes(e, el.t);

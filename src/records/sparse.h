@@ -90,8 +90,8 @@ struct posmap {
     long nt() const { return NT; }
 
     // The positions of element e, whose nodes are t[0..3], into p (width() of them); IA points to
-    // IA(1).
-    void positions(long e, const int* t, const int* IA, int* p) const {
+    // IA(1). Inlined into the element loops.
+    [[gnu::always_inline]] void positions(long e, const int* t, const int* IA, int* p) const {
         if (!POS.empty()) {
             const int* v = POS.data() + (e - 1) * width();
             for (int q = 0; q < width(); ++q) p[q] = v[q];
