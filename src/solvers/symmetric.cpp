@@ -21,6 +21,16 @@ namespace {
 // factor; an entry placed further is found from there by a search.
 constexpr int kPlaceLimit = 255;
 
+// The position in the factor of U(CJ(c), col), entry c of the plan's column col: its row's
+// start and the place the plan keeps, from the byte's limit on found by a search.
+inline int column_entry(const trisolve_plan& pl, const int* ia, const int* ja, int c, int col) {
+    const std::uint8_t place = pl.CPLACE[c];
+    int k = ia[pl.CJ[c]] + place;
+    if (place == kPlaceLimit)
+        while (ja[k] != col) ++k;
+    return k;
+}
+
 // A vector of length N carved out of a larger array, indexed 1..N.
 struct vec {
     double* p;
@@ -318,13 +328,9 @@ inline bool factor_row(const trisolve_plan& pl, int N, const int* ia, const int*
                        const double* a, double* u, long j) {
     const int kd = ia[j], kend = ia[j + 1] - 1;
     for (int k = kd; k <= kend; ++k) u[k] = 0.0;
-    const int* cj = pl.CJ.data();
-    const std::uint8_t* place = pl.CPLACE.data();
     for (int c = pl.CP[j - 1]; c < pl.CP[j]; ++c) {
-        const int i = cj[c];
-        int k = ia[i] + place[c];
-        if (place[c] == kPlaceLimit)
-            while (ja[k] != j) ++k;
+        const int i = pl.CJ[c];
+        const int k = column_entry(pl, ia, ja, c, (int)j);
         const double uk = u[k];
         u[kd] += uk * uk;
         const int iend = ia[i + 1] - 1;
@@ -421,17 +427,9 @@ void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U
     const double* u = U.data() - 1;
     const int* ia = IA.data() - 1;
     const int* ja = JA.data() - 1;
-    const int* cj = pl.CJ.data();
-    const std::uint8_t* place = pl.CPLACE.data();
     double* ut = pl.UT.data();
     parallel_for(1, pl.N, [&](long i) {
-        for (int c = pl.CP[i - 1]; c < pl.CP[i]; ++c) {
-            // U(j,i) at its place in row j; from the byte's limit on, found by a search.
-            int k = ia[cj[c]] + place[c];
-            if (place[c] == kPlaceLimit)
-                while (ja[k] != i) ++k;
-            ut[c] = u[k];
-        }
+        for (int c = pl.CP[i - 1]; c < pl.CP[i]; ++c) ut[c] = u[column_entry(pl, ia, ja, c, (int)i)];
     });
 }
 
