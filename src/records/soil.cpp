@@ -44,6 +44,7 @@ void release_soil(soil& sl) {
     sl.STCOEF.release();
     sl.DSTCOEF.release();
     sl.DCKRW.release();
+    sl.CHHEAD.release();
     sl.WNEW.release();
     sl.WSAVE.release();
     sl.DSESLP.release();

@@ -70,6 +70,10 @@ struct soil {
 
     // Characteristic values per node.
     arr1<double> SW, CKRW, STCOEF, DSTCOEF, DCKRW;  // (N)
+    // (N, Picard runs) The head at which STCOEF (with the analytic slope) and CKRW of a node were
+    // last formed, NaN when they hold anything else: a node whose head has not moved by a bit
+    // keeps them without a new evaluation of its curves. Created by chpic.
+    arr1<double> CHHEAD;
 
     // Water held per unit volume, W = porosity*SW + Ss*SW*psi (theta for XVG), at the current
     // iterate and at the start of the step: the storage of the mass-conservative scheme

@@ -136,36 +136,61 @@ void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bo
     });
 }
 
+// The heads of CHHEAD (created NaN at the first call); forget_heads marks every node's as
+// unknown, before a routine that writes STCOEF or CKRW in another way.
+double* head_memo(long N, soil& s) {
+    if (s.CHHEAD.empty()) s.CHHEAD.alloc(N, std::numeric_limits<double>::quiet_NaN());
+    return s.CHHEAD.data() - 1;
+}
+
+void forget_heads(soil& s) {
+    if (!s.CHHEAD.empty()) s.CHHEAD.fill(std::numeric_limits<double>::quiet_NaN());
+}
+
+// SW and CKRW; a node whose CKRW is already at its head evaluates Se alone.
 template <int M>
 void swkrw_m(long N, soil& s, const arr1<double>& P) {
+    double* const known = s.CHHEAD.empty() ? nullptr : s.CHHEAD.data() - 1;
     parallel_for(1, N, [&](long i) {
         chpoint c;
-        ch_point<M>(s, i, P(i), CH_SE | CH_KR, c);
+        const double psi = P(i);
+        const bool kr_known = known && psi == known[i];
+        ch_point<M>(s, i, psi, kr_known ? CH_SE : CH_SE | CH_KR, c);
         s.SW(i) = sat_of<M>(s, i, c.se);
+        if (kr_known) return;
         s.CKRW(i) = c.kr;
+        if (known) known[i] = std::numeric_limits<double>::quiet_NaN();
     });
 }
 
+// STCOEF with the analytic slope; a node whose STCOEF is already that at its head keeps it.
 template <int M>
 void chstor_m(long N, soil& s, const arr1<double>& P) {
+    double* const known = s.CHHEAD.empty() ? nullptr : s.CHHEAD.data() - 1;
     parallel_for(1, N, [&](long i) {
+        const double psi = P(i);
+        if (known && psi == known[i]) return;
         chpoint c;
-        ch_point<M>(s, i, P(i), CH_SE | CH_DSE, c);
+        ch_point<M>(s, i, psi, CH_SE | CH_DSE, c);
         s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), c.dse);
+        if (known) known[i] = std::numeric_limits<double>::quiet_NaN();
     });
 }
 
+// STCOEF and CKRW; a node whose slope is analytic and whose head has not moved keeps them.
 template <int M>
 void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
     const int K = s.KSLOPE;
     const double T = s.TOLKSL;
     const bool centred = T != 0.0;
+    double* const known = head_memo(N, s);
     parallel_for(1, N, [&](long i) {
         chpoint c, o, p, q;
         const double psi = PT(i);
         const double d = psi - PO(i);
         const bool far = d != 0.0 && std::fabs(d) >= T;
         const slope_kind k1 = slope_for(K, far, inside(psi, s.PSEL, s.PSER), centred);
+        if (k1 == ANALYTIC && psi == known[i]) return;
         ch_point<M>(s, i, psi, CH_SE | CH_KR | (k1 == ANALYTIC ? CH_DSE : 0u), c);
         double s1;
         switch (k1) {
@@ -183,6 +208,7 @@ void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
         }
         s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), s1);
         s.CKRW(i) = c.kr;
+        known[i] = k1 == ANALYTIC ? psi : std::numeric_limits<double>::quiet_NaN();
     });
 }
 
@@ -485,6 +511,7 @@ void chpic(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const ar
 }
 
 void chnew(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PTHOLD) {
+    forget_heads(sl);
     NEP_BY_MODEL(chnew_m, sl, dim.N, sl, PTHETA, PTHOLD)
 }
 
@@ -494,6 +521,7 @@ void chwat(const dimensions& dim, const soil& sl, const arr1<double>& P, arr1<do
 
 void chmix(const dimensions& dim, soil& sl, const arr1<double>& PTHETA, const arr1<double>& PNEW,
            bool newton) {
+    forget_heads(sl);
     NEP_BY_MODEL(chmix_m, sl, dim.N, sl, PTHETA, PNEW, newton)
 }
 

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/stop.h"
@@ -633,6 +634,54 @@ TEST(SoilCurves, WindowSlopesOfKslopeFour) {
     EXPECT_NEAR(p.sl.DSESLP(1), dseslp, 1e-15);
     EXPECT_EQ(p.sl.DDSE1(1), 0.0);
     EXPECT_EQ(p.sl.DKRSLP, 0.0);
+}
+
+// A node whose head has not moved keeps STCOEF and CKRW without a new evaluation: whatever
+// wrote them in between (the balance's storage, SW and CKRW, a chord slope), the Picard values
+// at a head are those of a first evaluation there.
+TEST(SoilCurves, PicardValuesAtAnUnmovedHeadAreThoseOfAFirstEvaluation) {
+    auto fresh = [](double psi, double old, int kslope) {
+        curveset f(0, 1);
+        f.vg2().parm();
+        f.sl.KSLOPE = kslope;
+        f.PT(1) = psi;
+        f.PO(1) = old;
+        chpic(f.dim, f.sl, f.PT, f.PO);
+        return std::pair<double, double>(f.sl.STCOEF(1), f.sl.CKRW(1));
+    };
+    curveset a(0, 2);
+    a.vg2().parm();
+    a.PT(1) = -0.7;
+    a.PT(2) = -2.0;
+    a.PO = a.PT;
+    const auto p1 = fresh(-0.7, -0.7, 0), p2 = fresh(-2.0, -2.0, 0);
+    auto expect_picard = [&](const char* after) {
+        chpic(a.dim, a.sl, a.PT, a.PO);
+        EXPECT_EQ(a.sl.STCOEF(1), p1.first) << after;
+        EXPECT_EQ(a.sl.CKRW(1), p1.second) << after;
+        EXPECT_EQ(a.sl.STCOEF(2), p2.first) << after;
+        EXPECT_EQ(a.sl.CKRW(2), p2.second) << after;
+    };
+    expect_picard("first");
+    arr1<double> q(2);
+    q(1) = -3.0;  // node 1 elsewhere, node 2 at its head
+    q(2) = -2.0;
+    chstor(a.dim, a.sl, q);
+    EXPECT_EQ(a.sl.STCOEF(1), fresh(-3.0, -3.0, 0).first);
+    expect_picard("chstor");
+    swkrw(a.dim, a.sl, q);
+    EXPECT_EQ(a.sl.CKRW(1), fresh(-3.0, -3.0, 0).second);
+    EXPECT_NEAR(a.sl.SW(2), 0.05 / 0.45 + 0.4 / 0.45 / std::sqrt(5.0), 1e-15);
+    expect_picard("swkrw");
+    a.sl.KSLOPE = 1;
+    a.PO(1) = -1.7;
+    chpic(a.dim, a.sl, a.PT, a.PO);
+    EXPECT_EQ(a.sl.STCOEF(1), fresh(-0.7, -1.7, 1).first);
+    EXPECT_NE(a.sl.STCOEF(1), p1.first);
+    a.sl.KSLOPE = 0;
+    expect_picard("chord");
+    chnew(a.dim, a.sl, q, q);
+    expect_picard("chnew");
 }
 
 TEST(SoilCurves, ExtendedVanGenuchtenWindowSlopesArePerNode) {
