@@ -52,6 +52,20 @@ inline void parallel_for(long lo, long hi, F f) {
     for (long i = lo; i <= hi; ++i) f(i);
 }
 
+// The same for iterations of uneven cost (a node whose values are kept costs almost nothing): the
+// threads take chunks of them as they become free.
+template <class F>
+inline void parallel_for_uneven(long lo, long hi, F f) {
+#ifdef _OPENMP
+    if (hi - lo + 1 >= kParallelMin && omp_get_max_threads() > 1) {
+#pragma omp parallel for schedule(dynamic, 1024)
+        for (long i = lo; i <= hi; ++i) f(i);
+        return;
+    }
+#endif
+    for (long i = lo; i <= hi; ++i) f(i);
+}
+
 // The first and last of the rows 1..n in block b of nb (blocks 0..nb-1, in order): the one cut
 // of rows among threads that every row and element loop shares.
 inline long block_first(long n, long nb, long b) { return b * n / nb + 1; }

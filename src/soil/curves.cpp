@@ -151,7 +151,7 @@ void forget_heads(soil& s) {
 template <int M>
 void swkrw_m(long N, soil& s, const arr1<double>& P) {
     double* const known = s.CHHEAD.empty() ? nullptr : s.CHHEAD.data() - 1;
-    parallel_for(1, N, [&](long i) {
+    parallel_for_uneven(1, N, [&](long i) {
         chpoint c;
         const double psi = P(i);
         const bool kr_known = known && psi == known[i];
@@ -167,7 +167,7 @@ void swkrw_m(long N, soil& s, const arr1<double>& P) {
 template <int M>
 void chstor_m(long N, soil& s, const arr1<double>& P) {
     double* const known = s.CHHEAD.empty() ? nullptr : s.CHHEAD.data() - 1;
-    parallel_for(1, N, [&](long i) {
+    parallel_for_uneven(1, N, [&](long i) {
         const double psi = P(i);
         if (known && psi == known[i]) return;
         chpoint c;
@@ -184,7 +184,7 @@ void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
     const double T = s.TOLKSL;
     const bool centred = T != 0.0;
     double* const known = head_memo(N, s);
-    parallel_for(1, N, [&](long i) {
+    parallel_for_uneven(1, N, [&](long i) {
         chpoint c, o, p, q;
         const double psi = PT(i);
         const double d = psi - PO(i);
