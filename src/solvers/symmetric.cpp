@@ -279,6 +279,28 @@ void sweep(const trisolve_plan& pl, progress* done, long* seen, int s, bool pair
     }
 }
 
+// Whether plan is one for N rows whose threads the runtime can give.
+inline bool plan_serves(const trisolve_plan* plan, int N) {
+    return plan && plan->NTH > 0 && plan->N == N && max_threads() >= plan->NTH;
+}
+
+// body(t) on each thread t of a team of nth. Returns false, having run nothing, when the runtime
+// gives fewer threads.
+template <class Body>
+bool on_threads(int nth, Body body) {
+    bool alone = false;
+#pragma omp parallel num_threads(nth)
+    {
+        if (thread_count() != nth) {
+#pragma omp single
+            alone = true;
+        } else {
+            body(thread_number());
+        }
+    }
+    return !alone;
+}
+
 // Returns false, having done nothing, when the runtime gives fewer threads than the plan has.
 // On one thread, without `both`, the backward solve alone (the caller has solved forward).
 bool solve_threads(int N, const int* ia, const int* ja, const double* u, const double* r,
@@ -302,23 +324,14 @@ bool solve_threads(int N, const int* ia, const int* ja, const double* u, const d
         solve(0, std::false_type{});
         return true;
     }
-    bool alone = false;
-#pragma omp parallel num_threads(nth)
-    {
-        const int t = thread_number();
-        if (thread_count() != nth) {
-#pragma omp single
-            alone = true;
-        } else {
-            solve(t, std::true_type{});
+    return on_threads(nth, [&](int t) {
+        solve(t, std::true_type{});
 #pragma omp barrier
-            done[2 * t].row.store(N + 1, std::memory_order_relaxed);
-            done[2 * t + 1].row.store(N + 1, std::memory_order_relaxed);
+        done[2 * t].row.store(N + 1, std::memory_order_relaxed);
+        done[2 * t + 1].row.store(N + 1, std::memory_order_relaxed);
 #pragma omp barrier
-            solve(t, std::false_type{});
-        }
-    }
-    return !alone;
+        solve(t, std::false_type{});
+    });
 }
 
 // Row j of the factor, gathering from the rows i above it that hold column j, i ascending, the
@@ -362,31 +375,23 @@ bool factor_threads(int N, const int* ia, const int* ja, const double* a, double
     const int nth = pl.NTH, nv = 2 * nth;
     std::unique_ptr<progress[]> done(new progress[nv]);
     std::atomic<bool> stop{false};
-    bool alone = false;
-#pragma omp parallel num_threads(nth)
-    {
-        if (thread_count() != nth) {
-#pragma omp single
-            alone = true;
-        } else {
-            const int* ch = pl.CHUNK.data();
-            std::vector<long> seen(nv, 0);
-            sweep<true>(pl, done.get(), seen.data(), 2 * thread_number(), false, stop,
-                        [&](long k, long) {
-                            for (long j = ch[2 * k]; j <= ch[2 * k + 1]; ++j)
-                                if (!factor_row(pl, N, ia, ja, a, u, j)) return false;
-                            return true;
-                        });
-        }
-    }
-    return !alone && !stop.load();
+    const int* ch = pl.CHUNK.data();
+    const bool all = on_threads(nth, [&](int t) {
+        std::vector<long> seen(nv, 0);
+        sweep<true>(pl, done.get(), seen.data(), 2 * t, false, stop, [&](long k, long) {
+            for (long j = ch[2 * k]; j <= ch[2 * k + 1]; ++j)
+                if (!factor_row(pl, N, ia, ja, a, u, j)) return false;
+            return true;
+        });
+    });
+    return all && !stop.load();
 }
 
 }  // namespace
 
 void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
             const arr1<double>& A, arr1<double>& U, const trisolve_plan* plan) {
-    if (plan && plan->NTH > 1 && plan->N == N && max_threads() >= plan->NTH &&
+    if (plan_serves(plan, N) && plan->NTH > 1 &&
         factor_threads(N, IA.data() - 1, JA.data() - 1, A.data() - 1, U.data() - 1, *plan))
         return;
     factor_rows(lst, N, NTERM, JA, IA, A, U);
@@ -398,7 +403,7 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     const int* ja = JA.data() - 1;
     const double* u = U.data() - 1;
     double* zz = z - 1;
-    const bool planned = plan && plan->NTH > 0 && plan->N == N && max_threads() >= plan->NTH;
+    const bool planned = plan_serves(plan, N);
     if (planned && plan->VALUES && solve_threads(N, ia, ja, u, r, zz, *plan)) return;
     // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y. As in
     // the backward solve, the term a row passes to the next (column i+1, the first of row i when
