@@ -136,21 +136,27 @@ void chmix_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PN, bo
     });
 }
 
-// The heads of CHHEAD (created NaN at the first call); forget_heads marks every node's as
-// unknown, before a routine that writes STCOEF or CKRW in another way.
+// The head of CHHEAD that no head equals: the node's values are unknown.
+constexpr double kNoHead = std::numeric_limits<double>::quiet_NaN();
+
+// The heads of CHHEAD from node 1, null while chpic has not created them; head_memo creates them
+// (every node unknown); forget_heads marks every node's as unknown, before a routine that writes
+// STCOEF or CKRW in another way.
+double* kept_heads(soil& s) { return s.CHHEAD.empty() ? nullptr : s.CHHEAD.data() - 1; }
+
 double* head_memo(long N, soil& s) {
-    if (s.CHHEAD.empty()) s.CHHEAD.alloc(N, std::numeric_limits<double>::quiet_NaN());
-    return s.CHHEAD.data() - 1;
+    if (s.CHHEAD.empty()) s.CHHEAD.alloc(N, kNoHead);
+    return kept_heads(s);
 }
 
 void forget_heads(soil& s) {
-    if (!s.CHHEAD.empty()) s.CHHEAD.fill(std::numeric_limits<double>::quiet_NaN());
+    if (!s.CHHEAD.empty()) s.CHHEAD.fill(kNoHead);
 }
 
 // SW and CKRW; a node whose CKRW is already at its head evaluates Se alone.
 template <int M>
 void swkrw_m(long N, soil& s, const arr1<double>& P) {
-    double* const known = s.CHHEAD.empty() ? nullptr : s.CHHEAD.data() - 1;
+    double* const known = kept_heads(s);
     parallel_for_uneven(1, N, [&](long i) {
         chpoint c;
         const double psi = P(i);
@@ -159,21 +165,21 @@ void swkrw_m(long N, soil& s, const arr1<double>& P) {
         s.SW(i) = sat_of<M>(s, i, c.se);
         if (kr_known) return;
         s.CKRW(i) = c.kr;
-        if (known) known[i] = std::numeric_limits<double>::quiet_NaN();
+        if (known) known[i] = kNoHead;
     });
 }
 
 // STCOEF with the analytic slope; a node whose STCOEF is already that at its head keeps it.
 template <int M>
 void chstor_m(long N, soil& s, const arr1<double>& P) {
-    double* const known = s.CHHEAD.empty() ? nullptr : s.CHHEAD.data() - 1;
+    double* const known = kept_heads(s);
     parallel_for_uneven(1, N, [&](long i) {
         const double psi = P(i);
         if (known && psi == known[i]) return;
         chpoint c;
         ch_point<M>(s, i, psi, CH_SE | CH_DSE, c);
         s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), c.dse);
-        if (known) known[i] = std::numeric_limits<double>::quiet_NaN();
+        if (known) known[i] = kNoHead;
     });
 }
 
@@ -208,7 +214,7 @@ void chpic_m(long N, soil& s, const arr1<double>& PT, const arr1<double>& PO) {
         }
         s.STCOEF(i) = stc_of<M>(s, i, sat_of<M>(s, i, c.se), s1);
         s.CKRW(i) = c.kr;
-        known[i] = k1 == ANALYTIC ? psi : std::numeric_limits<double>::quiet_NaN();
+        known[i] = k1 == ANALYTIC ? psi : kNoHead;
     });
 }
 
