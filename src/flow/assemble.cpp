@@ -114,23 +114,31 @@ struct element {
 // of its own rows, going over every element that touches them in the order of the serial loop
 // (the elements on the border of two blocks are formed by both threads). Each entry thus
 // receives its terms in the serial order: the same sums to the bit whatever the thread count.
+// Its elements elo..ehi hold a run ilo..ihi whose vertices all lie in its rows (ilo = ehi + 1,
+// ihi = ehi: none).
 struct row_block {
-    long nlo, nhi, elo, ehi;
+    long nlo, nhi, elo, ehi, ilo, ihi;
     bool mine(long row) const { return row >= nlo && row <= nhi; }
+    row_block elements(long first, long last) const { return {nlo, nhi, first, last, 0, 0}; }
 };
 
 // The rows of block b of nb.
 row_block block_rows(const dimensions& dim, int nb, long b) {
-    return {block_first(dim.N, nb, b), block_last(dim.N, nb, b), 0, 0};
+    return {block_first(dim.N, nb, b), block_last(dim.N, nb, b), 0, 0, 0, 0};
 }
 
-// The thread count of the element loops, with the element range of every block formed for it.
+// The thread count of the element loops, with the elements of every block formed for it: the
+// first and last touching its rows, and the longest run of those lying in its rows alone.
 int element_blocks(const dimensions& dim, const mesh& msh, sparse& sp) {
     const int nb = dim.NT >= kParallelMin ? std::max(1, std::min(max_threads(), dim.N)) : 1;
     if (nb == sp.NBLK) return nb;
     sp.NBLK = nb;
-    sp.EBLK.assign(2 * (std::size_t)nb, 0);
-    for (int b = 0; b < nb; ++b) sp.EBLK[2 * b] = dim.NT + 1;
+    sp.EBLK.assign(4 * (std::size_t)nb, 0);
+    std::vector<long> run(nb, 0);  // first element of the current run of inner elements
+    for (int b = 0; b < nb; ++b) {
+        sp.EBLK[4 * b] = dim.NT + 1;
+        sp.EBLK[4 * b + 2] = 1;
+    }
     int t[5];
     for (long e = 1; e <= dim.NT; ++e) {
         msh.TETRA.nodes(e, t);
@@ -138,10 +146,22 @@ int element_blocks(const dimensions& dim, const mesh& msh, sparse& sp) {
         const long hi = std::max(std::max(t[0], t[1]), std::max(t[2], t[3]));
         for (int b = 0; b < nb; ++b) {
             const row_block r = block_rows(dim, nb, b);
+            long* k = &sp.EBLK[4 * (std::size_t)b];
+            if (lo < r.nlo || hi > r.nhi) run[b] = 0;
             if (lo > r.nhi || hi < r.nlo) continue;
-            sp.EBLK[2 * b] = std::min(sp.EBLK[2 * b], e);
-            sp.EBLK[2 * b + 1] = std::max(sp.EBLK[2 * b + 1], e);
+            k[0] = std::min(k[0], e);
+            k[1] = std::max(k[1], e);
+            if (lo < r.nlo || hi > r.nhi) continue;
+            if (run[b] == 0) run[b] = e;
+            if (e - run[b] > k[3] - k[2]) {
+                k[2] = run[b];
+                k[3] = e;
+            }
         }
+    }
+    for (int b = 0; b < nb; ++b) {
+        long* k = &sp.EBLK[4 * (std::size_t)b];
+        if (k[2] > k[3]) k[2] = k[1] + 1, k[3] = k[1];
     }
     return nb;
 }
@@ -150,28 +170,37 @@ row_block my_block(const dimensions& dim, const sparse& sp) {
     const int nb = sp.NBLK;
     if (thread_count() != nb) {
         // Fewer threads than blocks: the first does everything.
-        if (thread_number() == 0) return {1, dim.N, 1, dim.NT};
-        return {1, 0, 1, 0};
+        if (thread_number() == 0) return {1, dim.N, 1, dim.NT, 1, dim.NT};
+        return {1, 0, 1, 0, 1, 0};
     }
     const long b = thread_number();
     row_block r = block_rows(dim, nb, b);
-    r.elo = sp.EBLK[2 * b];
-    r.ehi = sp.EBLK[2 * b + 1];
+    const long* k = &sp.EBLK[4 * (std::size_t)b];
+    r.elo = k[0];
+    r.ehi = k[1];
+    r.ilo = k[2];
+    r.ihi = k[3];
     return r;
 }
 
 // body(rb, check) over the element blocks: on several threads one block each, with check a
-// std::true_type (add only to the rows of rb); on one thread every element and row, with check a
-// std::false_type (the serial loop, as fast as without threads).
+// std::true_type (add only to the rows of rb) but for the run of elements lying in rb's rows
+// alone; on one thread every element and row, with check a std::false_type (the serial loop, as
+// fast as without threads). Each block's elements go in the order of the serial loop.
 template <class Body>
 void by_blocks(const dimensions& dim, const mesh& msh, sparse& sp, Body body) {
     const int nb = element_blocks(dim, msh, sp);
     if (nb > 1) {
 #pragma omp parallel num_threads(nb)
-        body(my_block(dim, sp), std::true_type{});
+        {
+            const row_block rb = my_block(dim, sp);
+            body(rb.elements(rb.elo, rb.ilo - 1), std::true_type{});
+            body(rb.elements(rb.ilo, rb.ihi), std::false_type{});
+            body(rb.elements(rb.ihi + 1, rb.ehi), std::true_type{});
+        }
         return;
     }
-    body(row_block{1, dim.N, 1, dim.NT}, std::false_type{});
+    body(row_block{1, dim.N, 1, dim.NT, 1, dim.NT}, std::false_type{});
 }
 
 // The entry k, in row i and column j, of the storage matrix: kept in BMAT, or on its diagonal
@@ -387,7 +416,7 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     by_rows(N, dim.NTERM, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
         for (long i = lo; i <= hi; ++i) R[i] = 0.0;
-        const long from = several && sym && lo > 1 ? first_row_reaching(N, sp.JA, sp.IA, (int)lo) : lo;
+        const long from = several && sym && lo > 1 ? first_row_reaching(&sp.TPLAN, N, sp.JA, sp.IA, lo) : lo;
         for (long i = from; i < lo; ++i) {
             const double dpi = pn[i] - ps[i];
             for (int k = IA[i] + 1; k < IA[i + 1]; ++k) {

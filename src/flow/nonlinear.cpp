@@ -20,7 +20,7 @@ namespace {
 // y = A x over the stored pattern (both triangles from the upper one in symmetric storage).
 void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x, double* y) {
     if (!full) {
-        symmul(dim.N, sp.JA, sp.IA, sp.AMAT, x + 1, y + 1);  // symmul counts from 0
+        symmul(dim.N, sp.JA, sp.IA, sp.AMAT, x + 1, y + 1, &sp.TPLAN);  // counts from 0
         return;
     }
     const int* IA = sp.IA.data() - 1;

@@ -30,9 +30,12 @@ inline long pattern_width(int N1, int N) { return N1 < (long)N + 1 ? (long)N1 : 
 // slice o that it needs in the forward solve (0: none), NEEDB the first in the backward solve
 // (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none. VALUES:
 // UT holds the values of the current factor (one thread solves forward by rows until then).
+// REACH(b) is the first row whose entries reach block b of the NTH blocks of rows of the row
+// loops (by_rows): the rows that block's loops pass through for the terms of the rows above.
 struct trisolve_plan {
     int NTH = 0, N = 0;
     bool VALUES = false;
+    std::vector<int> REACH;
     std::vector<int> CP, CJ;
     std::vector<std::uint8_t> CPLACE;
     std::vector<double> UT;
@@ -171,8 +174,10 @@ struct sparse {
     arr1<double> DIAGBC;
     int NPRES = 0;
     // The element loops on several threads: the nodes are cut into NBLK blocks of rows, and
-    // EBLK(2b-1), EBLK(2b) are the first and last element touching block b (0 elements: an
-    // empty range). Formed at the first parallel loop, again when the thread count changes.
+    // EBLK(4b+1), EBLK(4b+2) are the first and last element touching block b (0 elements: an
+    // empty range), EBLK(4b+3), EBLK(4b+4) the longest run of them whose vertices all lie in
+    // block b (an empty run: one past the last, the last). Formed at the first parallel loop,
+    // again when the thread count changes.
     int NBLK = 0;
     std::vector<long> EBLK;
     // The triangular solves of the symmetric solver on several threads.

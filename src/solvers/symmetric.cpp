@@ -445,6 +445,8 @@ void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA,
     if (nth < 1 || N < 2) return;
     pl.NTH = nth;
     pl.N = N;
+    pl.REACH.assign(nth, 1);
+    for (int b = 1; b < nth; ++b) pl.REACH[b] = first_row_reaching(N, JA, IA, (int)block_first(N, nth, b));
     const int nv = 2 * nth;  // slices of a layer: two a thread
     const long P = std::max(1L, std::min(period, (long)N));
     auto owner = [&](long i) { return (int)(((i - 1) % P) * nv / P); };
@@ -506,6 +508,12 @@ int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col)
     return std::min(col, N);
 }
 
+long first_row_reaching(const trisolve_plan* plan, int N, const arr1<int>& JA,
+                        const arr1<int>& IA, long lo) {
+    if (plan_serves(plan, N) && plan->NTH == thread_count()) return plan->REACH[thread_number()];
+    return first_row_reaching(N, JA, IA, (int)lo);
+}
+
 namespace {
 
 // y = A v (symmul); on one thread each y(i) is handed to row(i, y(i)) as soon as it is complete,
@@ -513,7 +521,7 @@ namespace {
 // was (on several threads the caller forms them afterwards).
 template <class Row>
 bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
-             const double* v, double* y, Row row) {
+             const double* v, double* y, const trisolve_plan* plan, Row row) {
     // On several threads each forms the rows of its own block [lo, hi]: y(i) receives the terms
     // of the rows above it as they are passed (the lower triangle, from the stored upper one),
     // then those of its own row, in the order of the serial loop, so the sums are the same to the
@@ -522,7 +530,7 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
     by_rows(N, IA(N + 1) - 1, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
         for (long i = lo; i <= hi; ++i) y[i - 1] = 0.0;
-        const long from = several && lo > 1 ? first_row_reaching(N, JA, IA, (int)lo) : lo;
+        const long from = several && lo > 1 ? first_row_reaching(plan, N, JA, IA, lo) : lo;
         for (long i = from; i < lo; ++i) {
             const double vi = v[i - 1];
             for (int k = IA(i) + 1; k < IA(i + 1); ++k) {
@@ -551,8 +559,8 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
 }  // namespace
 
 void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
-            const double* v, double* y) {
-    product(N, JA, IA, A, v, y, [](long, double) {});
+            const double* v, double* y, const trisolve_plan* plan) {
+    product(N, JA, IA, A, v, y, plan, [](long, double) {});
 }
 
 namespace {
@@ -613,7 +621,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
 
     NITER = 1;
     const double bb = free_sumsq(N, b.data(), mask);
-    symmul(N, JA, IA, A, xv.p, r.p);
+    symmul(N, JA, IA, A, xv.p, r.p, plan);
     const long share = NTERM;  // what decides the threads, as in the product
     rows(N, share, [&](long i) { r(i) = b(i) - r(i); });
     symprc(N, JA, IA, U, r.p, p.p, plan);
@@ -622,7 +630,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     for (;;) {
         // q = A p, with p'q and p'r in the same pass on one thread.
         double pq = 0.0, pr = 0.0;
-        if (!product(N, JA, IA, A, p.p, q.p, [&](long i, double qi) {
+        if (!product(N, JA, IA, A, p.p, q.p, plan, [&](long i, double qi) {
                 pq += p(i) * qi;
                 pr += p(i) * r(i);
             })) {
@@ -661,7 +669,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     }
 
     // The true residual of the solution, prescribed entries left out.
-    symmul(N, JA, IA, A, xv.p, r.p);
+    symmul(N, JA, IA, A, xv.p, r.p, plan);
     for (int i = 1; i <= N; ++i) r(i) = mask(i) != 0.0 ? b(i) - r(i) : 0.0;
     const double rr = free_sumsq(N, r.p, mask);
     const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);

@@ -49,9 +49,14 @@ void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U
 // The first row of a symmetric upper pattern with an entry in column `col` or beyond: the rows a
 // loop over rows must pass through to gather every term of the rows from `col` on.
 int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col);
+// The same for the block of rows of the calling thread in a row loop (by_rows), lo its first row:
+// kept by `plan` when it was formed for as many threads, found by a scan of the rows otherwise.
+long first_row_reaching(const trisolve_plan* plan, int N, const arr1<int>& JA,
+                        const arr1<int>& IA, long lo);
 
-// y = A v with A in symmetric upper storage (each stored entry serves both triangles).
+// y = A v with A in symmetric upper storage (each stored entry serves both triangles); `plan`,
+// when given, keeps the rows each thread's block passes through.
 void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
-            const double* v, double* y);
+            const double* v, double* y, const trisolve_plan* plan = nullptr);
 
 }  // namespace nep
