@@ -576,21 +576,32 @@ inline void rows(long N, long work, F f) {
 
 // Two sums over i = 1..N in order: terms(i, s1, s2) adds the terms of row i. On several threads
 // each thread adds those of its own rows after the thread before it has added its own, going
-// on from its sums: the same sums to the bit, each core reading what it wrote.
-template <class Terms>
-inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms) {
+// on from its sums: the same sums to the bit, each core reading what it wrote. aside(i), work on
+// row i alone, fills the wait: a thread does it for its rows before its turn, the first after.
+template <class Terms, class Aside>
+inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms, Aside aside) {
     std::atomic<int> turn{0};
     by_rows(N, work, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
+        const int me = thread_number();
         if constexpr (several) {
+            if (me > 0)
+                for (long i = lo; i <= hi; ++i) aside(i);
             long spins = 0;
-            while (turn.load(std::memory_order_acquire) != thread_number()) spin(spins);
+            while (turn.load(std::memory_order_acquire) != me) spin(spins);
         }
         double a = s1, b = s2;
-        for (long i = lo; i <= hi; ++i) terms(i, a, b);
+        for (long i = lo; i <= hi; ++i) {
+            terms(i, a, b);
+            if constexpr (!several) aside(i);
+        }
         s1 = a;
         s2 = b;
-        if constexpr (several) turn.store(thread_number() + 1, std::memory_order_release);
+        if constexpr (several) {
+            turn.store(me + 1, std::memory_order_release);
+            if (me == 0)
+                for (long i = lo; i <= hi; ++i) aside(i);
+        }
     });
 }
 
@@ -634,10 +645,13 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
                 pq += p(i) * qi;
                 pr += p(i) * r(i);
             })) {
-            ordered_sums(N, share, pq, pr, [&](long i, double& s1, double& s2) {
-                s1 += p(i) * q(i);
-                s2 += p(i) * r(i);
-            });
+            ordered_sums(
+                N, share, pq, pr,
+                [&](long i, double& s1, double& s2) {
+                    s1 += p(i) * q(i);
+                    s2 += p(i) * r(i);
+                },
+                [](long) {});
         }
         if (pq == 0.0) {
             // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
@@ -647,19 +661,20 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             break;
         }
         const double alpha = pr / pq;
-        rows(N, share, [&](long i) {
-            r(i) -= alpha * q(i);
-            xv(i) += alpha * p(i);
-        });
+        rows(N, share, [&](long i) { r(i) -= alpha * q(i); });
         if (plan && !plan->VALUES && NITER == 2) plan_values(JA, IA, U, *plan);
         symprc(N, JA, IA, U, r.p, z.p, plan);
         // q'z and the measure of r side by side: each sum runs over the nodes in order, and each
-        // waits for its previous term, so two sums together take the time of one.
+        // waits for its previous term, so two sums together take the time of one. The step of x
+        // along p, not needed before, fills the threads' waits.
         double qz = 0.0, rr = 0.0;
-        ordered_sums(N, share, qz, rr, [&](long i, double& s1, double& s2) {
-            s1 += q(i) * z(i);
-            if (mask(i) != 0.0) s2 += r(i) * r(i);
-        });
+        ordered_sums(
+            N, share, qz, rr,
+            [&](long i, double& s1, double& s2) {
+                s1 += q(i) * z(i);
+                if (mask(i) != 0.0) s2 += r(i) * r(i);
+            },
+            [&](long i) { xv(i) += alpha * p(i); });
         const double beta = qz / pq;
         rows(N, share, [&](long i) { p(i) = z(i) - beta * p(i); });
         ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
