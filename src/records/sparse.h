@@ -24,12 +24,13 @@ inline long pattern_width(int N1, int N) { return N1 < (long)N + 1 ? (long)N1 : 
 // chunk, for the rows of the other slices that the chunk needs, which are published as their
 // chunks finish. The forward solve gathers the columns of the factor: for row i, CJ lists the
 // rows j of its entries U(j,i) above the diagonal, j ascending, from CP(i-1) to CP(i)-1
-// (counting from 0), UT their values (copied from the factor by plan_values), and CPLACE their
-// places in row j (from 0; 255: that place or further). Chunk c of slice s runs over rows
+// (counting from 0), UT their values and UD the diagonal (copied from the factor by plan_values:
+// the forward solve then reads no row of the factor), and CPLACE their places in row j (from 0;
+// 255: that place or further). Chunk c of slice s runs over rows
 // CHUNK(2c), CHUNK(2c+1), c in CHUNKS(s) .. CHUNKS(s+1)-1; NEEDF(c*2*NTH + o) is the last row of
 // slice o that it needs in the forward solve (0: none), NEEDB the first in the backward solve
 // (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none. VALUES:
-// UT holds the values of the current factor (one thread solves forward by rows until then).
+// UT and UD hold the values of the current factor (one thread solves forward by rows until then).
 // REACH(b) is the first row whose entries reach block b of the NTH blocks of rows of the row
 // loops (by_rows): the rows that block's loops pass through for the terms of the rows above.
 struct trisolve_plan {
@@ -38,7 +39,7 @@ struct trisolve_plan {
     std::vector<int> REACH;
     std::vector<int> CP, CJ;
     std::vector<std::uint8_t> CPLACE;
-    std::vector<double> UT;
+    std::vector<double> UT, UD;
     std::vector<int> CHUNK, CHUNKS, NEEDF, NEEDB;
 };
 

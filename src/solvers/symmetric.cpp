@@ -160,8 +160,8 @@ inline void backward_rows(const int* ia, const int* ja, const double* u, double*
 // Forward, U' y = r: y(i) of one row, gathering its column from the plan: its terms U(j,i) y(j),
 // j ascending, are the ones the serial loop adds to z(i) in that order. The last one, of row i-1
 // when that row was just solved (`after`), comes from a register.
-inline double forward_row(const trisolve_plan& pl, const int* ia, const double* u,
-                          const double* r, const double* zz, long i, bool after, double yprev) {
+inline double forward_row(const trisolve_plan& pl, const double* r, const double* zz, long i,
+                          bool after, double yprev) {
     const int* cj = pl.CJ.data();
     const double* ut = pl.UT.data();
     int c = pl.CP[i - 1], cend = pl.CP[i];
@@ -170,7 +170,7 @@ inline double forward_row(const trisolve_plan& pl, const int* ia, const double* 
     double zi = 0.0;
     for (; c < cend; ++c) zi += ut[c] * zz[cj[c]];
     if (near) zi += ut[cend] * yprev;
-    return (r[i - 1] - zi) / u[ia[i]];
+    return (r[i - 1] - zi) / pl.UD[i - 1];
 }
 
 // Two runs of rows of independent slices, solved side by side, one row of each in turn: the
@@ -181,7 +181,7 @@ inline void rows_side_by_side(const trisolve_plan& pl, const int* ia, const int*
                               const double* u, const double* r, double* zz, long a0, long b0,
                               long a1, long b1) {
     auto row = [&](long i, bool after, double prev) {
-        return Forward ? forward_row(pl, ia, u, r, zz, i, after, prev)
+        return Forward ? forward_row(pl, r, zz, i, after, prev)
                        : backward_row(ia, ja, u, zz, i, after, prev);
     };
     long i0 = Forward ? a0 : b0, i1 = Forward ? a1 : b1;
@@ -433,8 +433,10 @@ void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U
     const int* ia = IA.data() - 1;
     const int* ja = JA.data() - 1;
     double* ut = pl.UT.data();
+    double* ud = pl.UD.data();
     parallel_for(1, pl.N, [&](long i) {
         for (int c = pl.CP[i - 1]; c < pl.CP[i]; ++c) ut[c] = u[column_entry(pl, ia, ja, c, (int)i)];
+        ud[i - 1] = u[ia[i]];
     });
 }
 
@@ -458,6 +460,7 @@ void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA,
     pl.CJ.resize(pl.CP[N]);
     pl.CPLACE.resize(pl.CP[N]);
     pl.UT.resize(pl.CP[N]);
+    pl.UD.resize(N);
     std::vector<int> next(pl.CP.begin(), pl.CP.end() - 1);
     for (int j = 1; j <= N; ++j) {
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
