@@ -157,10 +157,20 @@ inline void backward_rows(const int* ia, const int* ja, const double* u, double*
     }
 }
 
+// The right-hand side of the forward solve, row i (from 1): r(i), or, with q, r(i) after the
+// conjugate gradients' step r(i) -= alpha q(i), taken as the solve reaches the row (and kept).
+struct rhs_rows {
+    const double* r;
+    double* rw = nullptr;  // r, written by the step
+    const double* q = nullptr;
+    double alpha = 0.0;
+    double operator()(long i) const { return q ? (rw[i - 1] -= alpha * q[i - 1]) : r[i - 1]; }
+};
+
 // Forward, U' y = r: y(i) of one row, gathering its column from the plan: its terms U(j,i) y(j),
 // j ascending, are the ones the serial loop adds to z(i) in that order. The last one, of row i-1
 // when that row was just solved (`after`), comes from a register.
-inline double forward_row(const trisolve_plan& pl, const double* r, const double* zz, long i,
+inline double forward_row(const trisolve_plan& pl, const rhs_rows& r, const double* zz, long i,
                           bool after, double yprev) {
     const int* cj = pl.CJ.data();
     const double* ut = pl.UT.data();
@@ -170,7 +180,7 @@ inline double forward_row(const trisolve_plan& pl, const double* r, const double
     double zi = 0.0;
     for (; c < cend; ++c) zi += ut[c] * zz[cj[c]];
     if (near) zi += ut[cend] * yprev;
-    return (r[i - 1] - zi) / pl.UD[i - 1];
+    return (r(i) - zi) / pl.UD[i - 1];
 }
 
 // Two runs of rows of independent slices, solved side by side, one row of each in turn: the
@@ -178,8 +188,8 @@ inline double forward_row(const trisolve_plan& pl, const double* r, const double
 // backward: rows b0 down to a0 and b1 down to a1.
 template <bool Forward>
 inline void rows_side_by_side(const trisolve_plan& pl, const int* ia, const int* ja,
-                              const double* u, const double* r, double* zz, long a0, long b0,
-                              long a1, long b1) {
+                              const double* u, const rhs_rows& r, double* zz, long a0,
+                              long b0, long a1, long b1) {
     auto row = [&](long i, bool after, double prev) {
         return Forward ? forward_row(pl, r, zz, i, after, prev)
                        : backward_row(ia, ja, u, zz, i, after, prev);
@@ -303,7 +313,7 @@ bool on_threads(int nth, Body body) {
 
 // Returns false, having done nothing, when the runtime gives fewer threads than the plan has.
 // On one thread, without `both`, the backward solve alone (the caller has solved forward).
-bool solve_threads(int N, const int* ia, const int* ja, const double* u, const double* r,
+bool solve_threads(int N, const int* ia, const int* ja, const double* u, const rhs_rows& r,
                    double* zz, const trisolve_plan& pl, bool both = true) {
     const int nth = pl.NTH, nv = 2 * nth;
     std::unique_ptr<progress[]> done(new progress[nv]);
@@ -397,8 +407,10 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
     factor_rows(lst, N, NTERM, JA, IA, A, U);
 }
 
-void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
-            const double* r, double* z, const trisolve_plan* plan) {
+namespace {
+
+void precondition(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
+                  const rhs_rows& r, double* z, const trisolve_plan* plan) {
     const int* ia = IA.data() - 1;
     const int* ja = JA.data() - 1;
     const double* u = U.data() - 1;
@@ -413,7 +425,7 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     bool carry = false;
     for (int i = 1; i <= N; ++i) {
         const double zi = carry ? zz[i] + next : zz[i];
-        const double y = (r[i - 1] - zi) / u[ia[i]];
+        const double y = (r(i) - zi) / u[ia[i]];
         zz[i] = y;
         int k = ia[i] + 1;
         const int kend = ia[i + 1];
@@ -424,6 +436,18 @@ void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>&
     // One thread without the factor's columns yet: the backward solve by the plan's slices.
     if (planned && plan->NTH == 1) solve_threads(N, ia, ja, u, r, zz, *plan, false);
     else backward_rows(ia, ja, u, zz, N, 1);
+}
+
+}  // namespace
+
+void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
+            const double* r, double* z, const trisolve_plan* plan) {
+    precondition(N, JA, IA, U, rhs_rows{r}, z, plan);
+}
+
+void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U, double* r,
+            double alpha, const double* q, double* z, const trisolve_plan* plan) {
+    precondition(N, JA, IA, U, rhs_rows{r, r, q, alpha}, z, plan);
 }
 
 void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
@@ -664,9 +688,9 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             break;
         }
         const double alpha = pr / pq;
-        rows(N, share, [&](long i) { r(i) -= alpha * q(i); });
         if (plan && !plan->VALUES && NITER == 2) plan_values(JA, IA, U, *plan);
-        symprc(N, JA, IA, U, r.p, z.p, plan);
+        // The residual's step r -= alpha q in the forward solve's pass.
+        symprc(N, JA, IA, U, r.p, alpha, q.p, z.p, plan);
         // q'z and the measure of r side by side: each sum runs over the nodes in order, and each
         // waits for its previous term, so two sums together take the time of one. The step of x
         // along p, not needed before, fills the threads' waits.

@@ -37,6 +37,10 @@ void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& 
 // taken from U by plan_values), by its slices on its threads: the same values to the bit.
 void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U,
             const double* r, double* z, const trisolve_plan* plan = nullptr);
+// The same after the step r := r - alpha q, taken row by row as the forward solve reaches each
+// row (r is written): the conjugate gradients' residual update in the solve's pass.
+void symprc(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U, double* r,
+            double alpha, const double* q, double* z, const trisolve_plan* plan);
 
 // Forms the plan of the triangular solves of the pattern JA, IA on nth threads, with layers of
 // `period` rows (nth < 1: no plan, NTH = 0); plan_values then takes the values of each new
