@@ -543,12 +543,13 @@ long first_row_reaching(const trisolve_plan* plan, int N, const arr1<int>& JA,
 
 namespace {
 
-// y = A v (symmul); on one thread each y(i) is handed to row(i, y(i)) as soon as it is complete,
-// rows ascending, so that sums over the rows can be taken in the same pass. Returns whether it
-// was (on several threads the caller forms them afterwards).
-template <class Row>
+// y = A v (symmul). On one thread terms(i, s1, s2) adds the terms of row i to two sums as soon as
+// y(i) is complete, rows ascending: sums over the rows in the same pass, kept in registers.
+// Returns whether it did (on several threads the caller forms them afterwards).
+template <class Terms>
 bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
-             const double* v, double* y, const trisolve_plan* plan, Row row) {
+             const double* v, double* y, const trisolve_plan* plan, double& s1, double& s2,
+             Terms terms) {
     // On several threads each forms the rows of its own block [lo, hi]: y(i) receives the terms
     // of the rows above it as they are passed (the lower triangle, from the stored upper one),
     // then those of its own row, in the order of the serial loop, so the sums are the same to the
@@ -565,6 +566,7 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
                 if (j >= lo && j <= hi) y[j - 1] += A(k) * vi;
             }
         }
+        double a = s1, b = s2;
         for (long i = lo; i <= hi; ++i) {
             const int kd = IA(i);
             const int kend = IA(i + 1) - 1;
@@ -576,7 +578,11 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
                 if (!several || j <= hi) y[j - 1] += A(k) * vi;
             }
             y[i - 1] = yi;
-            if constexpr (!several) row(i, yi);
+            if constexpr (!several) terms(i, a, b);
+        }
+        if constexpr (!several) {
+            s1 = a;
+            s2 = b;
         }
         handed = !several;
     });
@@ -587,7 +593,8 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
 
 void symmul(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
             const double* v, double* y, const trisolve_plan* plan) {
-    product(N, JA, IA, A, v, y, plan, [](long, double) {});
+    double s1 = 0.0, s2 = 0.0;
+    product(N, JA, IA, A, v, y, plan, s1, s2, [](long, double&, double&) {});
 }
 
 namespace {
@@ -668,18 +675,12 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     for (;;) {
         // q = A p, with p'q and p'r in the same pass on one thread.
         double pq = 0.0, pr = 0.0;
-        if (!product(N, JA, IA, A, p.p, q.p, plan, [&](long i, double qi) {
-                pq += p(i) * qi;
-                pr += p(i) * r(i);
-            })) {
-            ordered_sums(
-                N, share, pq, pr,
-                [&](long i, double& s1, double& s2) {
-                    s1 += p(i) * q(i);
-                    s2 += p(i) * r(i);
-                },
-                [](long) {});
-        }
+        auto pq_pr = [&](long i, double& s1, double& s2) {
+            s1 += p(i) * q(i);
+            s2 += p(i) * r(i);
+        };
+        if (!product(N, JA, IA, A, p.p, q.p, plan, pq, pr, pq_pr))
+            ordered_sums(N, share, pq, pr, pq_pr, [](long) {});
         if (pq == 0.0) {
             // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
             // taken. Leave with the measure of the current residual.
