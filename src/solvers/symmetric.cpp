@@ -543,13 +543,22 @@ long first_row_reaching(const trisolve_plan* plan, int N, const arr1<int>& JA,
 
 namespace {
 
+// The conjugate gradients' step of the direction p := z - beta p, taken by the product of p.
+struct direction_step {
+    double* p = nullptr;  // none
+    const double* z = nullptr;
+    double beta = 0.0;
+};
+
 // y = A v (symmul). On one thread terms(i, s1, s2) adds the terms of row i to two sums as soon as
 // y(i) is complete, rows ascending: sums over the rows in the same pass, kept in registers.
-// Returns whether it did (on several threads the caller forms them afterwards).
+// Returns whether it did (on several threads the caller forms them afterwards). With a step
+// (v being its p), v takes the step first: on one thread in the same pass, each value just
+// before the first row that reads it, as the zeros y starts from.
 template <class Terms>
 bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& A,
              const double* v, double* y, const trisolve_plan* plan, double& s1, double& s2,
-             Terms terms) {
+             Terms terms, const direction_step& st = {}) {
     // On several threads each forms the rows of its own block [lo, hi]: y(i) receives the terms
     // of the rows above it as they are passed (the lower triangle, from the stored upper one),
     // then those of its own row, in the order of the serial loop, so the sums are the same to the
@@ -557,7 +566,19 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
     bool handed = false;
     by_rows(N, IA(N + 1) - 1, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
-        for (long i = lo; i <= hi; ++i) y[i - 1] = 0.0;
+        long ready = lo - 1;  // on one thread: the rows of v and y made ready
+        auto ready_to = [&](long m) {
+            for (; ready < m; ++ready) {
+                if (st.p) st.p[ready] = st.z[ready] - st.beta * st.p[ready];
+                y[ready] = 0.0;
+            }
+        };
+        if constexpr (several) {
+            ready_to(hi);
+            if (st.p) {
+#pragma omp barrier
+            }
+        }
         const long from = several && lo > 1 ? first_row_reaching(plan, N, JA, IA, lo) : lo;
         for (long i = from; i < lo; ++i) {
             const double vi = v[i - 1];
@@ -570,6 +591,7 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
         for (long i = lo; i <= hi; ++i) {
             const int kd = IA(i);
             const int kend = IA(i + 1) - 1;
+            if constexpr (!several) ready_to(JA(kend));  // the last column of the row is its largest
             const double vi = v[i - 1];
             double yi = y[i - 1] + A(kd) * vi;
             for (int k = kd + 1; k <= kend; ++k) {
@@ -672,6 +694,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     symprc(N, JA, IA, U, r.p, p.p, plan);
 
     double ERR = 0.0;
+    direction_step step;  // none before the first product
     for (;;) {
         // q = A p, with p'q and p'r in the same pass on one thread.
         double pq = 0.0, pr = 0.0;
@@ -679,7 +702,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             s1 += p(i) * q(i);
             s2 += p(i) * r(i);
         };
-        if (!product(N, JA, IA, A, p.p, q.p, plan, pq, pr, pq_pr))
+        if (!product(N, JA, IA, A, p.p, q.p, plan, pq, pr, pq_pr, step))
             ordered_sums(N, share, pq, pr, pq_pr, [](long) {});
         if (pq == 0.0) {
             // The direction is 0 (r = 0: the guess is already exact) or A-null: no step can be
@@ -703,8 +726,8 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
                 if (mask(i) != 0.0) s2 += r(i) * r(i);
             },
             [&](long i) { xv(i) += alpha * p(i); });
-        const double beta = qz / pq;
-        rows(N, share, [&](long i) { p(i) = z(i) - beta * p(i); });
+        // The direction's step p = z - beta p is taken by the next product.
+        step = {p.p, z.p, qz / pq};
         ERR = bb > 0.0 ? std::sqrt(rr / bb) : std::sqrt(rr / N);
         // An undefined measure cannot improve: leave at once, the failure test below stops.
         if (NITER >= ITCGSY || ERR <= TLCGSY || std::isnan(ERR)) break;
