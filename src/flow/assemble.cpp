@@ -147,11 +147,12 @@ int element_blocks(const dimensions& dim, const mesh& msh, sparse& sp) {
         for (int b = 0; b < nb; ++b) {
             const row_block r = block_rows(dim, nb, b);
             long* k = &sp.EBLK[4 * (std::size_t)b];
-            if (lo < r.nlo || hi > r.nhi) run[b] = 0;
+            const bool inner = lo >= r.nlo && hi <= r.nhi;
+            if (!inner) run[b] = 0;
             if (lo > r.nhi || hi < r.nlo) continue;
             k[0] = std::min(k[0], e);
             k[1] = std::max(k[1], e);
-            if (lo < r.nlo || hi > r.nhi) continue;
+            if (!inner) continue;
             if (run[b] == 0) run[b] = e;
             if (e - run[b] > k[3] - k[2]) {
                 k[2] = run[b];
@@ -416,7 +417,8 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     by_rows(N, dim.NTERM, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
         for (long i = lo; i <= hi; ++i) R[i] = 0.0;
-        const long from = several && sym && lo > 1 ? first_row_reaching(&sp.TPLAN, N, sp.JA, sp.IA, lo) : lo;
+        const long from =
+            several && sym && lo > 1 ? first_row_reaching(&sp.TPLAN, N, sp.JA, sp.IA, lo) : lo;
         for (long i = from; i < lo; ++i) {
             const double dpi = pn[i] - ps[i];
             for (int k = IA[i] + 1; k < IA[i + 1]; ++k) {

@@ -472,7 +472,8 @@ void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA,
     pl.NTH = nth;
     pl.N = N;
     pl.REACH.assign(nth, 1);
-    for (int b = 1; b < nth; ++b) pl.REACH[b] = first_row_reaching(N, JA, IA, (int)block_first(N, nth, b));
+    for (int b = 1; b < nth; ++b)
+        pl.REACH[b] = first_row_reaching(N, JA, IA, (int)block_first(N, nth, b));
     const int nv = 2 * nth;  // slices of a layer: two a thread
     const long P = std::max(1L, std::min(period, (long)N));
     auto owner = [&](long i) { return (int)(((i - 1) % P) * nv / P); };
@@ -591,7 +592,8 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
         for (long i = lo; i <= hi; ++i) {
             const int kd = IA(i);
             const int kend = IA(i + 1) - 1;
-            if constexpr (!several) ready_to(JA(kend));  // the last column of the row is its largest
+            // The last column of the row is its largest.
+            if constexpr (!several) ready_to(JA(kend));
             const double vi = v[i - 1];
             double yi = y[i - 1] + A(kd) * vi;
             for (int k = kd + 1; k <= kend; ++k) {
