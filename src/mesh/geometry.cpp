@@ -1,11 +1,13 @@
 // Geometry of the surface grid and of the tetrahedra, and the node-element incidence.
 #include "mesh/geometry.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 #include "base/format.h"
+#include "base/parallel.h"
 #include "base/stop.h"
 #include "records/iofiles.h"
 
@@ -38,45 +40,62 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
 
 void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     msh.VOLNOD.fill(0.0);
-    tetra_geo g;
     const bool keep = msh.GEOM.n2() == dim.NT && dim.NT > 0;
     // The d and orientations of the top layer serve every layer while each layer repeats them to
     // the bit.
     const int period = dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0 ? dim.NTRI3 : dim.NT;
-    bool shared = true;
-    if (keep) msh.GEOMD.alloc(5, period);
-    double dk[5];
-    for (int e = 1; e <= dim.NT; ++e) {
-        form_geometry(msh, e, g);
-        if (g.vol == 0.0) {
-            wfmt_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
-                        "'    AT ELEMENT ',I6,'  NODE NUMBERS:',4I6)",
-                    e, msh.TETRA(1, e), msh.TETRA(2, e), msh.TETRA(3, e), msh.TETRA(4, e));
-            stop_run(EXIT_ERROR);
-        }
-        const double q = 0.25 * g.vol;
-        for (int v = 1; v <= 4; ++v) msh.VOLNOD(msh.TETRA(v, e)) += q;
-        if (keep) {
+    if (keep) {
+        // The geometry of every element, on all cores (each writes its own), the top layer first:
+        // the others compare their d with it.
+        msh.GEOMD.alloc(5, period);
+        std::atomic<bool> shared{true};
+        auto keep_element = [&](long e) {
+            tetra_geo g;
+            form_geometry(msh, e, g);
             double* k = msh.GEOM.col(e);
             for (int m = 0; m < 4; ++m) {
                 k[m] = g.b[m];
                 k[4 + m] = g.c[m];
             }
             k[8] = g.sign < 0 ? -g.vol : g.vol;
+            double dk[5];
             std::memcpy(dk, g.d, sizeof g.d);
             dk[4] = g.sign;
             if (e <= period) std::memcpy(msh.GEOMD.col(e), dk, sizeof dk);
-            else if (std::memcmp(kept_d(msh, e), dk, sizeof dk) != 0) shared = false;
+            else if (std::memcmp(kept_d(msh, e), dk, sizeof dk) != 0)
+                shared.store(false, std::memory_order_relaxed);
+        };
+        parallel_for(1, period, keep_element);
+        parallel_for((long)period + 1, dim.NT, keep_element);
+        if (!shared.load()) {
+            msh.GEOMD.alloc(5, dim.NT);
+            parallel_for(1, dim.NT, [&](long e) {
+                tetra_geo g;
+                form_geometry(msh, e, g);
+                double* d = msh.GEOMD.col(e);
+                std::memcpy(d, g.d, sizeof g.d);
+                d[4] = g.sign;
+            });
         }
     }
-    if (keep && !shared) {
-        msh.GEOMD.alloc(5, dim.NT);
-        for (int e = 1; e <= dim.NT; ++e) {
+    // The nodal volumes, element by element in order; the first element of zero volume stops.
+    tetra_geo g;
+    for (int e = 1; e <= dim.NT; ++e) {
+        double vol;
+        if (keep) {
+            vol = std::fabs(msh.GEOM.col(e)[8]);
+        } else {
             form_geometry(msh, e, g);
-            double* d = msh.GEOMD.col(e);
-            std::memcpy(d, g.d, sizeof g.d);
-            d[4] = g.sign;
+            vol = g.vol;
         }
+        if (vol == 0.0) {
+            wfmt_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
+                        "'    AT ELEMENT ',I6,'  NODE NUMBERS:',4I6)",
+                    e, msh.TETRA(1, e), msh.TETRA(2, e), msh.TETRA(3, e), msh.TETRA(4, e));
+            stop_run(EXIT_ERROR);
+        }
+        const double q = 0.25 * vol;
+        for (int v = 1; v <= 4; ++v) msh.VOLNOD(msh.TETRA(v, e)) += q;
     }
 }
 
