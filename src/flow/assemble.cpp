@@ -231,34 +231,40 @@ void lmass(int lump, double T[5][5]) {
 
 void asmpic(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,
             const density& rho) {
-    double* A = sp.AMAT.data() - 1;
-    double* B = sp.BMAT.data() - 1;
     // The ten vertex pairs (j, m), m >= j, in the order of the upper position map
-    // (q = m (m + 1) / 2 + j), and the mass template on them.
+    // (q = m (m + 1) / 2 + j).
     static constexpr int PJ[10] = {0, 0, 1, 0, 1, 2, 0, 1, 2, 3};
     static constexpr int PM[10] = {0, 1, 1, 2, 2, 2, 3, 3, 3, 3};
-    double lm[10];
-    for (int q = 0; q < 10; ++q) lm[q] = sp.LMASS[PJ[q] + 1][PM[q] + 1];
-    const bool bdiag = sp.BDIAG;
     by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
-        element el;
-        for (long e = rb.elo; e <= rb.ehi; ++e) {
-            element_of(dim, ctl, msh, sl, sp, rho, e, el);
-            const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
-            const double *bi = el.bi, *ci = el.ci, *di = el.di;
-            const int* pos = el.pos;
-            const int* t = el.t;
+        // The arrays and the mass template on the pairs as locals of the loop, which the compiler
+        // keeps in registers across the stores (captures it reads again after each one), and the
+        // loop written once for a full storage matrix and once for its diagonal alone.
+        double* const A = sp.AMAT.data() - 1;
+        double* const B = sp.BMAT.data() - 1;
+        double lm[10];
+        for (int q = 0; q < 10; ++q) lm[q] = sp.LMASS[PJ[q] + 1][PM[q] + 1];
+        auto loop = [&](auto bdiag) {
+            element el;
+            for (long e = rb.elo; e <= rb.ehi; ++e) {
+                element_of(dim, ctl, msh, sl, sp, rho, e, el);
+                const double f = el.f, g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
+                const double *bi = el.bi, *ci = el.ci, *di = el.di;
+                const int* pos = el.pos;
+                const int* t = el.t;
 #pragma GCC unroll 10
-            for (int q = 0; q < 10; ++q) {
-                const int j = PJ[q], m = PM[q];
-                // The entry is stored in the row of the lower node number.
-                if (!own(check, rb, std::min(t[j], t[m]))) continue;
-                const int p = pos[q];
-                A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
-                if (!bdiag) B[p] += g * lm[q];
-                else if (j == m) B[t[j]] += g * lm[q];
+                for (int q = 0; q < 10; ++q) {
+                    const int j = PJ[q], m = PM[q];
+                    // The entry is stored in the row of the lower node number.
+                    if (!own(check, rb, std::min(t[j], t[m]))) continue;
+                    const int p = pos[q];
+                    A[p] += f * (kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m]);
+                    if constexpr (!decltype(bdiag)::value) B[p] += g * lm[q];
+                    else if (j == m) B[t[j]] += g * lm[q];
+                }
             }
-        }
+        };
+        if (sp.BDIAG) loop(std::true_type{});
+        else loop(std::false_type{});
     });
 }
 
