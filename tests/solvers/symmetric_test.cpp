@@ -242,9 +242,13 @@ TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
         std::string listing;
         const arr1<double> U = factor(*s, listing);
         EXPECT_EQ(listing.empty(), s != &bad);
-        std::vector<double> r(s->N), z(s->N), zt(s->N);
+        std::vector<double> r(s->N), z(s->N), zt(s->N), q(s->N), rq(s->N), zq(s->N);
         for (int i = 0; i < s->N; ++i) r[i] = std::cos(0.37 * i) + 0.01 * i;
         symprc(s->N, s->JA, s->IA, U, r.data(), z.data());
+        // The solve of r - 0.3 q, with the step taken in its own pass first.
+        for (int i = 0; i < s->N; ++i) q[i] = std::sin(1.1 * i);
+        for (int i = 0; i < s->N; ++i) rq[i] = r[i] - 0.3 * q[i];
+        symprc(s->N, s->JA, s->IA, U, rq.data(), zq.data());
         for (long period : {30L, 7L, (long)s->N}) {
             // 64: more than the runtime gives, solved serially
             for (int nth : {1, max_threads(), 64}) {
@@ -263,6 +267,11 @@ TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
                     symprc(s->N, s->JA, s->IA, U, r.data(), zt.data(), &plan);
                     EXPECT_EQ(std::memcmp(z.data(), zt.data(), z.size() * sizeof(double)), 0)
                         << "N " << s->N << ", period " << period << ", " << nth << " threads";
+                    // The step taken by the solve as it reaches each row: r and z as above.
+                    std::vector<double> rs(r);
+                    symprc(s->N, s->JA, s->IA, U, rs.data(), 0.3, q.data(), zt.data(), &plan);
+                    EXPECT_EQ(rs, rq);
+                    EXPECT_EQ(std::memcmp(zq.data(), zt.data(), zq.size() * sizeof(double)), 0);
                 }
             }
         }
