@@ -229,14 +229,15 @@ private:
 
 // The cache. Call sites pass string literals, so a format is almost always found by the address
 // of its text; the text is compared all the same, because a buffer may be reused for another
-// format. Programs live until the process ends. (The program is single-threaded.)
+// format. Each thread keeps its own cache, so that threads can format records side by side (into
+// units of their own); a program lives as long as its thread.
 struct program_cache {
     std::unordered_map<std::string_view, std::unique_ptr<fprogram>> by_text;  // keys view source
     std::unordered_map<const char*, const fprogram*> by_address;
 };
 
 const fprogram& program_for(std::string_view fmt) {
-    static program_cache cache;
+    static thread_local program_cache cache;
     auto a = cache.by_address.find(fmt.data());
     if (a != cache.by_address.end() && a->second->source == fmt) return *a->second;
     const fprogram* pg;

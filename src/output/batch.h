@@ -7,11 +7,14 @@
 // "(7X,I6,3(1PE15.6))" resumes at its inner group and needs one statement per row.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <new>
 #include <string_view>
 
 #include "base/format.h"
+#include "base/parallel.h"
 
 namespace nep {
 
@@ -39,5 +42,32 @@ private:
     std::size_t n_ = 0;
     alignas(fitem) unsigned char raw_[CAP * sizeof(fitem)];
 };
+
+// Records first..last of a table, record(unit, i) writing record i. Long tables are formatted on
+// all cores, a chunk of records a thread into memory, and the chunks written in order: the same
+// bytes as the plain loop.
+template <class Record>
+void write_records(ounit& u, long first, long last, Record record) {
+    constexpr long kChunk = 4096;
+    const int nth = max_threads();
+    if (last - first + 1 < kParallelMin || nth == 1) {
+        for (long i = first; i <= last; ++i) record(u, i);
+        return;
+    }
+    std::unique_ptr<ounit[]> part(new ounit[nth]);
+    for (int t = 0; t < nth; ++t) part[t].open_memory();
+    for (long a = first; a <= last; a += nth * kChunk) {
+#pragma omp parallel num_threads(nth)
+        for (long t = thread_number(); t < nth; t += thread_count()) {
+            const long lo = a + t * kChunk, hi = std::min(lo + kChunk - 1, last);
+            for (long i = lo; i <= hi; ++i) record(part[t], i);
+        }
+        for (int t = 0; t < nth; ++t) {
+            u.put(part[t].str());
+            part[t].clear();
+        }
+        u.flush();
+    }
+}
 
 }  // namespace nep

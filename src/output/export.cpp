@@ -29,14 +29,14 @@ void test_output(const dimensions& dim, const control& ctl, const mesh& msh, soi
         ounit u;
         open_export(u, dir + "root-ntupla.dat");
         // One record per node: the format has room for six values, a flow-only run gives five.
-        for (long i = 1; i <= dim.N; ++i) {
+        write_records(u, 1, dim.N, [&](ounit& v, long i) {
             if (coupled) {
-                wfmt(u, "(6(1PE15.6))", msh.X(i), msh.Y(i), msh.Z(i), fs.HPTHETA(i), fs.PNEW(i),
+                wfmt(v, "(6(1PE15.6))", msh.X(i), msh.Y(i), msh.Z(i), fs.HPTHETA(i), fs.PNEW(i),
                      fs.CNEW(i));
             } else {
-                wfmt(u, "(6(1PE15.6))", msh.X(i), msh.Y(i), msh.Z(i), fs.HPTHETA(i), fs.PNEW(i));
+                wfmt(v, "(6(1PE15.6))", msh.X(i), msh.Y(i), msh.Z(i), fs.HPTHETA(i), fs.PNEW(i));
             }
-        }
+        });
         u.close();
     }
 
@@ -47,14 +47,9 @@ void test_output(const dimensions& dim, const control& ctl, const mesh& msh, soi
     wfree(u, "test-vel.dat");
     wfree(u, 0);
     wfmt(u, "(I6,1PE12.4,'     NSTEP   TIME')", ctl.NSTEP, ctl.TIME);
-    {
-        item_batch<240> b(u, "(3(1PE15.6))");
-        for (long i = 1; i <= dim.N; ++i) {
-            b.add(fs.VXNOD(i));
-            b.add(fs.VYNOD(i));
-            b.add(fs.VZNOD(i));
-        }
-    }
+    write_records(u, 1, dim.N, [&](ounit& v, long i) {
+        wfmt(v, "(3(1PE15.6))", fs.VXNOD(i), fs.VYNOD(i), fs.VZNOD(i));
+    });
     u.close();
 }
 

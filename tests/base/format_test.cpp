@@ -20,6 +20,7 @@
 
 #include "base/format.h"
 #include "base/stop.h"
+#include "output/batch.h"
 
 using namespace nep;
 
@@ -241,6 +242,19 @@ TEST(FormatRecords, CacheComparesTheTextAtAReusedAddress) {
     // The same address with a shorter length is another text: "(I4" does not parse.
     EXPECT_THROW(sfmt(std::string_view(buf, 3), 5), run_stop);
     EXPECT_EQ(sfmt(std::string_view(buf), 5), "   5\n");
+}
+
+TEST(FormatRecords, TablesFormattedOnThreadsAreThoseOfThePlainLoop) {
+    // 10,001 records: chunks on every thread the runtime gives, and a short last round.
+    auto record = [](ounit& u, long i) {
+        wfmt(u, "(6(1PE15.6))", std::sin(0.1 * i) * 1e3, -1.0 / i, (double)i, 0.5, -0.0, 1e-300 * i);
+    };
+    ounit plain, tables;
+    plain.open_memory();
+    tables.open_memory();
+    for (long i = 1; i <= 10001; ++i) record(plain, i);
+    write_records(tables, 1, 10001, record);
+    EXPECT_EQ(tables.str(), plain.str());
 }
 
 // ---------------------------------------------------------------------------------------------
