@@ -48,7 +48,7 @@ private:
 // bytes as the plain loop.
 template <class Record>
 void write_records(ounit& u, long first, long last, Record record) {
-    constexpr long kChunk = 4096;
+    constexpr long kChunk = 1024;  // records a thread formats at a time
     const int nth = max_threads();
     if (last - first + 1 < kParallelMin || nth == 1) {
         for (long i = first; i <= last; ++i) record(u, i);
