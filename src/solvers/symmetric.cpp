@@ -459,7 +459,8 @@ void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U
     double* ut = pl.UT.data();
     double* ud = pl.UD.data();
     parallel_for(1, pl.N, [&](long i) {
-        for (int c = pl.CP[i - 1]; c < pl.CP[i]; ++c) ut[c] = u[column_entry(pl, ia, ja, c, (int)i)];
+        for (int c = pl.CP[i - 1]; c < pl.CP[i]; ++c)
+            ut[c] = u[column_entry(pl, ia, ja, c, (int)i)];
         ud[i - 1] = u[ia[i]];
     });
 }
@@ -698,7 +699,8 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     double ERR = 0.0;
     direction_step step;  // none before the first product
     for (;;) {
-        // q = A p, with p'q and p'r in the same pass on one thread.
+        // q = A p, p first taking the direction's step of the iteration before, with p'q and p'r
+        // in the same pass on one thread.
         double pq = 0.0, pr = 0.0;
         auto pq_pr = [&](long i, double& s1, double& s2) {
             s1 += p(i) * q(i);
