@@ -15,7 +15,9 @@ sed -i '2s/^1 /2 /; 3s/^0 /5 /' "$tmp/newton/parm"
 for d in deck newton; do
   for n in 1 2 3; do
     cp -r "$tmp/$d" "$tmp/$d-$n"
-    (cd "$tmp/$d-$n" && OMP_NUM_THREADS=$n "$prog" --no-extra-output >/dev/null 2>&1)
+    status=0
+    (cd "$tmp/$d-$n" && OMP_NUM_THREADS=$n "$prog" --no-extra-output >/dev/null 2>&1) || status=$?
+    [ "$status" -eq 0 ] || { echo "$d on $n threads: exit status $status"; exit 1; }
   done
   nl=$(awk '/TOT # OF NONLIN ITER FOR FLOW EQ/ { print $NF }' "$tmp/$d-1/out.lst")
   [ "${nl:-0}" -gt 0 ] || { echo "$d: the run did not complete"; exit 1; }
