@@ -10,13 +10,34 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <utility>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace nep {
+
+// A large block of memory is asked to be mapped in large pages where the system offers them on
+// request: a mesh's arrays then take far fewer page faults when first written, and far fewer
+// address translations when streamed. Advice only: nothing changes where it is not followed.
+inline void advise_large_pages(void* p, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t kPage = std::size_t(2) << 20, kMin = std::size_t(4) << 20;
+    if (bytes < kMin) return;
+    const auto a = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t lo = (a + kPage - 1) / kPage * kPage, hi = (a + bytes) / kPage * kPage;
+    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
 
 // Storage of the arrays: zeroed by calloc, whose large blocks are pages the system maps on first
 // touch, and left as they are by the vector's default construction. An array created but never
@@ -30,6 +51,7 @@ struct zeroed_alloc {
     T* allocate(std::size_t n) {
         void* p = std::calloc(n ? n : 1, sizeof(T));
         if (!p) throw std::bad_alloc();
+        advise_large_pages(p, n * sizeof(T));
         return static_cast<T*>(p);
     }
     void deallocate(T* p, std::size_t) { std::free(p); }
@@ -42,6 +64,11 @@ struct zeroed_alloc {
     template <class U>
     bool operator!=(const zeroed_alloc<U>&) const { return false; }
 };
+
+// A vector on the same storage, for large arrays of varying size. Growing it adds zeros only
+// where the storage is new: the elements it adds must be written.
+template <class T>
+using zvector = std::vector<T, zeroed_alloc<T>>;
 
 #ifdef NEPORA_CHECK_BOUNDS
 [[noreturn]] inline void array_bound_fault(long i, long n) {
@@ -63,12 +90,12 @@ public:
     // Creates the storage (a length of 0 is allowed: an empty list).
     void alloc(std::size_t n, T v = T()) {
         if (v == T()) {
-            std::vector<T, zeroed_alloc<T>>(n).swap(v_);
+            zvector<T>(n).swap(v_);
         } else {
             v_.assign(n, v);
         }
     }
-    void release() { std::vector<T, zeroed_alloc<T>>().swap(v_); }
+    void release() { zvector<T>().swap(v_); }
     void fill(T v) { for (auto& x : v_) x = v; }
 
     T& operator()(long i) { NEP_BOUND(i, v_.size()); return v_.data()[i - 1]; }
@@ -87,7 +114,7 @@ public:
     void trim(std::size_t n) { v_.resize(n); v_.shrink_to_fit(); }
 
 private:
-    std::vector<T, zeroed_alloc<T>> v_;
+    zvector<T> v_;
 };
 
 template <class T>
@@ -100,12 +127,12 @@ public:
         n1_ = n1 > 0 ? n1 : 0;
         n2_ = n2 > 0 ? n2 : 0;
         if (v == T()) {
-            std::vector<T, zeroed_alloc<T>>((std::size_t)n1_ * (std::size_t)n2_).swap(v_);
+            zvector<T>((std::size_t)n1_ * (std::size_t)n2_).swap(v_);
         } else {
             v_.assign((std::size_t)n1_ * (std::size_t)n2_, v);
         }
     }
-    void release() { std::vector<T, zeroed_alloc<T>>().swap(v_); n1_ = n2_ = 0; }
+    void release() { zvector<T>().swap(v_); n1_ = n2_ = 0; }
     void fill(T v) { for (auto& x : v_) x = v; }
 
     T& operator()(long i, long j) {
@@ -129,7 +156,7 @@ public:
 
 private:
     long n1_ = 0, n2_ = 0;
-    std::vector<T, zeroed_alloc<T>> v_;
+    zvector<T> v_;
 };
 
 }  // namespace nep

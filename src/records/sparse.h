@@ -37,9 +37,9 @@ struct trisolve_plan {
     int NTH = 0, N = 0;
     bool VALUES = false;
     std::vector<int> REACH;
-    std::vector<int> CP, CJ;
-    std::vector<std::uint8_t> CPLACE;
-    std::vector<double> UT, UD;
+    zvector<int> CP, CJ;
+    zvector<std::uint8_t> CPLACE;
+    zvector<double> UT, UD;
     std::vector<int> CHUNK, CHUNKS, NEEDF, NEEDB;
 };
 
