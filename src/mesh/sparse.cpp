@@ -2,10 +2,12 @@
 // dynamic lists), the checks of the finished patterns, the element position maps, and the value
 // and work arrays sized from the number of stored entries.
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "base/format.h"
+#include "base/parallel.h"
 #include "base/stop.h"
 #include "mesh/csr.h"
 
@@ -197,14 +199,14 @@ int check_pattern(bool sym, iofiles& io, int N, int NTERM, const arr1<int>& IA, 
     return code;
 }
 
-// Position of column col in row row, by a scan from the row's first entry.
-inline int find_entry(const arr1<int>& JA, const arr1<int>& IA, int row, int col, long e) {
+// Position of column col in row row, by a scan from the row's first entry; 0 when the row does
+// not hold it.
+inline int find_entry(const arr1<int>& JA, const arr1<int>& IA, int row, int col) {
     const int end = IA(row + 1);
     const int* ja = JA.data();
     for (int k = IA(row); k < end; ++k)
         if (ja[k - 1] == col) return k;
-    internal_fault("element " + std::to_string(e) + ": entry (" + std::to_string(row) + ", " +
-                   std::to_string(col) + ") is not in the pattern");
+    return 0;
 }
 
 long array_length(int nterm, int N, int a) {
@@ -280,23 +282,37 @@ void fill_positions(int NT, const tetra_table& TETRA, const arr1<int>& JA, const
     const bool places = longest <= 256;
     if (places) P.PLACE.alloc((P.upper ? 6 : 16) * (long)P.NT);
     else P.POS.alloc(P.width() * (long)P.NT);
-    for (long e = 1; e <= NT; ++e) {
+    // Each element fills its own entries, on all cores. A pattern that lacks an entry is a fault
+    // of the program, reported for the first element in order, by the same walk on one thread
+    // (`report`).
+    std::atomic<bool> sound{true};
+    auto fill = [&](long e, bool report) {
         for (int j = 1; j <= 4; ++j) {
             for (int i = 1; i <= (P.upper ? j : 4); ++i) {
-                const int row = TETRA(i, e);
-                const int k = find_entry(JA, IA, row, TETRA(j, e), e);
-                if (!places) {
-                    P.POS((e - 1) * P.width() + (P.upper ? j * (j - 1) / 2 + i : (j - 1) * 4 + i)) = k;
-                } else if (!P.upper) {
-                    P.PLACE((e - 1) * 16 + (j - 1) * 4 + i) = (std::uint8_t)(k - IA(row));
-                } else if (i < j) {
-                    P.PLACE((e - 1) * 6 + (j - 1) * (j - 2) / 2 + i) = (std::uint8_t)(k - IA(row));
-                } else if (k != IA(row)) {
+                const int row = TETRA(i, e), col = TETRA(j, e);
+                const int k = find_entry(JA, IA, row, col);
+                const bool diagonal_first = !places || !P.upper || i < j || k == IA(row);
+                if (k == 0 || !diagonal_first) {
+                    sound.store(false, std::memory_order_relaxed);
+                    if (!report) return;
+                    if (k == 0)
+                        internal_fault("element " + std::to_string(e) + ": entry (" +
+                                       std::to_string(row) + ", " + std::to_string(col) +
+                                       ") is not in the pattern");
                     internal_fault("row " + std::to_string(row) + " does not begin with its diagonal");
                 }
+                if (!places)
+                    P.POS((e - 1) * P.width() + (P.upper ? j * (j - 1) / 2 + i : (j - 1) * 4 + i)) = k;
+                else if (!P.upper)
+                    P.PLACE((e - 1) * 16 + (j - 1) * 4 + i) = (std::uint8_t)(k - IA(row));
+                else if (i < j)
+                    P.PLACE((e - 1) * 6 + (j - 1) * (j - 2) / 2 + i) = (std::uint8_t)(k - IA(row));
             }
         }
-    }
+    };
+    parallel_for(1, NT, [&](long e) { fill(e, false); });
+    if (!sound.load())
+        for (long e = 1; e <= NT; ++e) fill(e, true);
 }
 
 }  // namespace

@@ -322,6 +322,43 @@ TEST(SparsePattern, FlowOnlyArrays) {
     }
 }
 
+// Enough elements for the position maps to be filled on all cores: the same positions as the
+// scan finds; a pattern lacking an entry is reported for the first element, in order, that needs
+// it.
+TEST(SparsePattern, PositionsOfAMeshLargeEnoughForTheThreads) {
+    for (int iflow : {1, 2}) {
+        meshcase c;
+        generated(c, 16, 16, 6, 16, iflow, 0);
+        ASSERT_GE(c.dim.NT, 4096);
+        csr_ptr(c.dim, c.ctl, c.io, c.msh, c.sp);
+        const bool sym = iflow == 1;
+        expect_positions(c.sp.IA, c.sp.JA, c.msh.TETRA, c.sp.IPOS, c.dim.NT, sym);
+        // Entry (row, col) of an element in the middle, taken out of the pattern.
+        const long mid = c.dim.NT / 2;
+        int t[4];
+        for (int m = 0; m < 4; ++m) t[m] = c.msh.TETRA(m + 1, mid);
+        std::sort(t, t + 4);
+        const int row = t[1], col = t[2];
+        for (int k = c.sp.IA(row); k < c.sp.IA(row + 1); ++k)
+            if (c.sp.JA(k) == col) c.sp.JA(k) = -1;
+        long first = 0;
+        for (long e = 1; e <= c.dim.NT && first == 0; ++e) {
+            int both = 0;
+            for (int m = 1; m <= 4; ++m) both += c.msh.TETRA(m, e) == row || c.msh.TETRA(m, e) == col;
+            if (both == 2) first = e;
+        }
+        const stop_result r = run_until_stop([&] {
+            if (sym) possym(c.dim.NT, c.msh.TETRA, c.sp.JA, c.sp.IA, c.sp.IPOS);
+            else posnsy(c.dim.NT, c.msh.TETRA, c.sp.JA, c.sp.IA, c.sp.IPOS);
+        });
+        EXPECT_EQ(r.status, EXIT_ERROR);
+        EXPECT_NE(r.message.find("element " + std::to_string(first) + ": entry (" +
+                                 std::to_string(row) + ", " + std::to_string(col) + ")"),
+                  std::string::npos)
+            << r.message;
+    }
+}
+
 TEST(SparsePattern, PatternHoldsTheEdgesOfTheExtrudedMesh) {
     const int nx = 6, ny = 5, nstr = 3;
     const long edges = extruded_edges(nx, ny, nstr);
