@@ -13,12 +13,16 @@
 # Side by side: BASE=OTHER_PROGRAM runs an earlier build on the same decks in the same run (the
 # previous commit's, say) and prints the ratios; THREADS="1 2" (default: 1 and the number of
 # cores) runs PROGRAM once per thread count (OMP_NUM_THREADS); DECKS="rain" (default "rain slope")
-# runs one deck only.
+# runs one deck only. REPEAT=N (default 3) runs every program and thread count of a deck and size
+# N times, taking turns, so that a slow spell of a shared machine falls on all of them alike:
+# results.csv keeps every run (its last column the run's number), medians.csv (the same columns
+# but that one) the median of each figure, and the ratios are taken from the medians.
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
 sizes=${2:-"25 50 100"}
 base=${BASE:-}
+repeat=${REPEAT:-3}
 cores=$(nproc)
 threads=${THREADS:-$( [ "$cores" -gt 1 ] && echo "1 $cores" || echo 1 )}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,15 +30,17 @@ root=${BENCH_DIR:-/tmp/nepora3d-bench}
 rm -rf "$root"
 mkdir -p "$root"
 csv="$root/results.csv"
-echo "deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound" > "$csv"
+medians="$root/medians.csv"
+header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound"
+echo "$header,repeat" > "$csv"
 
 cc -O2 -o "$root/triad" "$here/triad.c"
 gbs=$("$root/triad")
 echo "memory bandwidth (triad)  $gbs GB/s"
 
-# One run: run DECK_DIR LABEL PROGRAM THREADS
+# One run: run DECK_DIR LABEL PROGRAM THREADS REPEAT
 run() {
-  local dir=$1 label=$2 program=$3 nth=$4
+  local dir=$1 label=$2 program=$3 nth=$4 rep=$5
   local work="$dir/$label-t$nth"
   rm -rf "$work"
   mkdir -p "$work"
@@ -54,10 +60,10 @@ run() {
   nl=$(awk '/TOT # OF NONLIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
   lin=$(awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
   solver=$(awk '/TOT CPU FOR FLOW LINEAR SOLVER & RESIDUAL/ { print $(NF-3) }' out.lst)
-  echo "== $deck, $side x $side x 20, $label on $nth thread(s): exit status $status"
+  echo "== $deck, $side x $side x 20, $label on $nth thread(s), run $rep of $repeat: exit status $status"
   awk -v d="$deck" -v side="$side" -v label="$label" -v nth="$nth" -v n="$n" -v nt="$nt" \
       -v nterm="$nterm" -v s="$steps" -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" \
-      -v solver="$solver" -v gbs="$gbs" -v csv="$csv" 'BEGIN {
+      -v solver="$solver" -v gbs="$gbs" -v csv="$csv" -v rep="$rep" 'BEGIN {
       # One CG iteration: the symmetric matrix (values and column indices) and the factor in the
       # same pattern, read once by the product and twice by the two triangular solves, the row
       # pointers three times, and about ten vectors of N values read or written.
@@ -75,9 +81,9 @@ run() {
       printf "peak memory per node     %.0f bytes\n", peak / (n > 0 ? n : 1)
       printf "CG iteration / bound     %.2f (bound %.6f s for %.1f MB at %.2f GB/s)\n", \
              (bound > 0 ? cg / bound : 0), bound, bytes / 1e6, gbs
-      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f\n", d, side, label, nth, n, nt, s, nl, lin, \
+      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%d\n", d, side, label, nth, n, nt, s, nl, lin, \
              w, w / (s > 0 ? s : 1), w / (nl > 0 ? nl : 1), cg, peak / (n > 0 ? n : 1), bound, \
-             (bound > 0 ? cg / bound : 0) >> csv
+             (bound > 0 ? cg / bound : 0), rep >> csv
     }'
   cd "$root"
 }
@@ -87,15 +93,48 @@ for deck in ${DECKS:-rain slope}; do
     dir="$root/$deck-$side"
     if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null
     else "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null; fi
-    [ -z "$base" ] || run "$dir" base "$base" 1
-    for nth in $threads; do run "$dir" new "$prog" "$nth"; done
+    for rep in $(seq "$repeat"); do
+      [ -z "$base" ] || run "$dir" base "$base" 1 "$rep"
+      for nth in $threads; do run "$dir" new "$prog" "$nth" "$rep"; done
+    done
   done
 done
 echo "== CSV: $csv"
 cat "$csv"
 
-# Ratios per deck and size: the earlier build against this one on one thread, and this one on one
-# thread against the most threads; time per nonlinear iteration, per step and peak memory.
+# The median of every figure over the runs of each deck, size, program and thread count, in the
+# order of their first run.
+awk -F, -v header="$header" '
+function median(s,   a, n, i, j, t) {
+  n = split(s, a, " ")
+  for (i = 2; i <= n; i++) {
+    t = a[i] + 0
+    for (j = i - 1; j >= 1 && a[j] + 0 > t; j--) a[j + 1] = a[j]
+    a[j + 1] = t
+  }
+  return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+}
+NR > 1 {
+  g = $1 "," $2 "," $3 "," $4
+  if (!(g in runs)) order[++ng] = g
+  runs[g]++
+  for (c = 5; c <= 16; c++) v[g, c] = v[g, c] " " $c
+} END {
+  print header
+  for (k = 1; k <= ng; k++) {
+    g = order[k]
+    printf "%s,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f\n", g, median(v[g, 5]), \
+           median(v[g, 6]), median(v[g, 7]), median(v[g, 8]), median(v[g, 9]), median(v[g, 10]), \
+           median(v[g, 11]), median(v[g, 12]), median(v[g, 13]), median(v[g, 14]), \
+           median(v[g, 15]), median(v[g, 16])
+  }
+}' "$csv" > "$medians"
+echo "== medians of $repeat run(s): $medians"
+cat "$medians"
+
+# Ratios per deck and size, of the medians: the earlier build against this one on one thread, and
+# this one on one thread against the most threads; time per nonlinear iteration, per step and
+# peak memory.
 awk -F, 'NR > 1 {
   k = $1 "," $2; key[k] = 1
   if ($3 == "base") { bt[k] = $12; bs[k] = $11; bm[k] = $14; bn[k] = $8 }
@@ -111,4 +150,4 @@ awk -F, 'NR > 1 {
     if (mx[k] > 1 && tm[k] > 0) line = line sprintf(" 1 thread/%d threads %.2f", mx[k], t1[k] / tm[k])
     print line
   }
-}' "$csv" | sort
+}' "$medians" | sort
