@@ -102,9 +102,8 @@ done
 echo "== CSV: $csv"
 cat "$csv"
 
-# The median of every figure over the runs of each deck, size, program and thread count, in the
-# order of their first run.
-awk -F, -v header="$header" '
+# The median of a list of numbers separated by blanks (awk).
+median_fn='
 function median(s,   a, n, i, j, t) {
   n = split(s, a, " ")
   for (i = 2; i <= n; i++) {
@@ -113,7 +112,11 @@ function median(s,   a, n, i, j, t) {
     a[j + 1] = t
   }
   return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
-}
+}'
+
+# The median of every figure over the runs of each deck, size, program and thread count, in the
+# order of their first run.
+awk -F, -v header="$header" "$median_fn"'
 NR > 1 {
   g = $1 "," $2 "," $3 "," $4
   if (!(g in runs)) order[++ng] = g
@@ -132,22 +135,32 @@ NR > 1 {
 echo "== medians of $repeat run(s): $medians"
 cat "$medians"
 
-# Ratios per deck and size, of the medians: the earlier build against this one on one thread, and
-# this one on one thread against the most threads; time per nonlinear iteration, per step and
-# peak memory.
-awk -F, 'NR > 1 {
-  k = $1 "," $2; key[k] = 1
-  if ($3 == "base") { bt[k] = $12; bs[k] = $11; bm[k] = $14; bn[k] = $8 }
-  else if ($4 == 1) { t1[k] = $12; s1[k] = $11; m1[k] = $14; n1[k] = $8 }
-  if ($3 == "new" && $4 >= mx[k]) { mx[k] = $4; tm[k] = $12 }
+# Ratios per deck and size: the earlier build against this one on one thread, and this one on one
+# thread against the most threads; time per nonlinear iteration, per step and peak memory. Each
+# is taken within a turn of runs, close in time, and the median of the turns is printed, with
+# the ratio of every turn.
+awk -F, "$median_fn"'
+NR > 1 {
+  k = $1 "," $2; r = $17; key[k] = 1; turns[k] = r > turns[k] ? r : turns[k]
+  if ($3 == "base") { bt[k, r] = $12; bs[k, r] = $11; bm[k, r] = $14; bn[k] = $8 }
+  else if ($4 == 1) { t1[k, r] = $12; s1[k, r] = $11; m1[k, r] = $14; n1[k] = $8 }
+  if ($3 == "new" && $4 >= mx[k]) { mx[k] = $4; tm[k, r] = $12 }
 } END {
-  print "== ratios (time per nonlinear iteration; > 1 is faster)"
+  print "== ratios (time per nonlinear iteration; > 1 is faster; median of the turns, then each turn)"
   for (k in key) {
+    b = ""; st = ""; mem = ""; th = ""
+    for (r = 1; r <= turns[k]; r++) {
+      if (bt[k, r] > 0 && t1[k, r] > 0) {
+        b = b " " sprintf("%.2f", bt[k, r] / t1[k, r]); st = st " " bs[k, r] / s1[k, r]
+        mem = mem " " bm[k, r] / m1[k, r]
+      }
+      if (mx[k] > 1 && t1[k, r] > 0 && tm[k, r] > 0) th = th " " sprintf("%.2f", t1[k, r] / tm[k, r])
+    }
     line = k ":"
-    if (bt[k] > 0 && t1[k] > 0)
-      line = line sprintf(" base/new %.2f (per step %.2f, memory %.2f, nonlinear iterations %d vs %d);", \
-                          bt[k] / t1[k], bs[k] / s1[k], bm[k] / m1[k], bn[k], n1[k])
-    if (mx[k] > 1 && tm[k] > 0) line = line sprintf(" 1 thread/%d threads %.2f", mx[k], t1[k] / tm[k])
+    if (b != "")
+      line = line sprintf(" base/new %.2f (%s; per step %.2f, memory %.2f, nonlinear iterations %d vs %d);", \
+                          median(b), substr(b, 2), median(st), median(mem), bn[k], n1[k])
+    if (th != "") line = line sprintf(" 1 thread/%d threads %.2f (%s)", mx[k], median(th), substr(th, 2))
     print line
   }
-}' "$medians" | sort
+}' "$csv" | sort
