@@ -16,7 +16,8 @@
 # runs one deck only. REPEAT=N (default 3) runs every program and thread count of a deck and size
 # N times, taking turns, so that a slow spell of a shared machine falls on all of them alike:
 # results.csv keeps every run (its last column the run's number), medians.csv (the same columns
-# but that one) the median of each figure, and the ratios are taken from the medians.
+# but that one) the median of each figure, and each ratio is taken within a turn, then the
+# median of the turns printed.
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
