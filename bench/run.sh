@@ -7,8 +7,8 @@
 # For each run it prints one line per figure and appends a row to results.csv in the bench
 # directory: nodes, steps, nonlinear and linear iterations, time per step, per nonlinear and per
 # CG iteration, peak memory per node, and the CG iteration against a memory-traffic bound (a
-# STREAM-like triad measured in the same run, and the bytes one iteration must move: matrix
-# values and indices, the incomplete factor, the vectors). The runs write the specified files
+# STREAM-like triad measured in the same run on as many threads as the run has, and the bytes
+# one iteration must move: matrix values and indices, the incomplete factor, the vectors). The runs write the specified files
 # only (--no-extra-output).
 # Side by side: BASE=OTHER_PROGRAM runs an earlier build on the same decks in the same run (the
 # previous commit's, say) and prints the ratios; THREADS="1 2" (default: 1 and the number of
@@ -35,9 +35,14 @@ medians="$root/medians.csv"
 header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound"
 echo "$header,repeat" > "$csv"
 
-cc -O2 -o "$root/triad" "$here/triad.c"
-gbs=$("$root/triad")
-echo "memory bandwidth (triad)  $gbs GB/s"
+# The triad on each thread count: a run is held against the bandwidth of its own threads.
+cc -O2 -fopenmp -o "$root/triad" "$here/triad.c"
+declare -A triad
+for nth in 1 $threads; do
+  [ -n "${triad[$nth]:-}" ] && continue
+  triad[$nth]=$(OMP_NUM_THREADS=$nth "$root/triad")
+  echo "memory bandwidth (triad) on $nth thread(s)  ${triad[$nth]} GB/s"
+done
 
 # One run: run DECK_DIR LABEL PROGRAM THREADS REPEAT
 run() {
@@ -51,7 +56,7 @@ run() {
   start=$(date +%s.%N)
   OMP_NUM_THREADS=$nth /usr/bin/time -v -o time.txt "$program" --no-extra-output >/dev/null 2>stderr.txt || status=$?
   end=$(date +%s.%N)
-  local wall peak n nt nterm steps nl lin solver
+  local wall peak n nt nterm steps nl lin solver gbs=${triad[$nth]}
   wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
   peak=$(awk -F': ' '/Maximum resident set size/ { print $2 * 1024 }' time.txt)
   n=$(awk '/N      \(# OF NODES IN 3-D MESH\)/ { print $NF }' out.lst)
