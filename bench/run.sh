@@ -8,8 +8,8 @@
 # directory: nodes, steps, nonlinear and linear iterations, time per step, per nonlinear and per
 # CG iteration, peak memory per node, and the CG iteration against a memory-traffic bound (a
 # STREAM-like triad measured in the same run on as many threads as the run has, and the bytes
-# one iteration must move: matrix values and indices, the incomplete factor, the vectors). The runs write the specified files
-# only (--no-extra-output).
+# one iteration must move: matrix values and indices, the incomplete factor, the vectors). The
+# runs write the specified files only (--no-extra-output).
 # Side by side: BASE=OTHER_PROGRAM runs an earlier build on the same decks in the same run (the
 # previous commit's, say) and prints the ratios; THREADS="1 2" (default: 1 and the number of
 # cores) runs PROGRAM once per thread count (OMP_NUM_THREADS); DECKS="rain" (default "rain slope")
