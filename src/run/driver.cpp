@@ -117,8 +117,11 @@ int nepora3d(records& R) {
     datin(R);
     grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
-    extra_open(R.dim, ctl, io);
     initial(R);
+    // The whole input has been read and checked (the time series included): the new outputs
+    // replace those of the previous run.
+    commit_outputs(io);
+    extra_open(R.dim, ctl, io);
     extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
 
     ctl.ENDFLOW = false;

@@ -158,7 +158,7 @@ void open_out(control& ctl, iofiles& io) {
     check_names(ctl, io);
     for (int unit : kOutputUnits) {
         if (transport_only(unit) && ctl.ITRANS == 0) continue;
-        if (!io.out(unit).open(io.NAMES[unit])) {
+        if (!io.out(unit).open_staged(io.NAMES[unit])) {
             input_error("cannot create the output file '" + io.NAMES[unit] + "' " + named_on(unit) +
                         ": " + std::strerror(errno));
         }
@@ -175,9 +175,35 @@ void openterm(iofiles& io, int unit) {
     std::string dev = tty != nullptr ? tty : "terminal.log";
     if (dev.size() > 40) dev.resize(40);
     io.NAMES[unit] = dev;
-    if (!io.out(unit).open(dev)) {
+    if (!io.out(unit).open_staged(dev)) {
         input_error("cannot open the terminal log '" + dev + "': " + std::strerror(errno));
     }
+}
+
+namespace {
+
+template <class F>
+void each_output(F f) {
+    f(kTermUnit);
+    for (int unit : kOutputUnits) f(unit);
+}
+
+}  // namespace
+
+void commit_outputs(iofiles& io) {
+    each_output([&](int unit) {
+        if (io.out(unit).commit()) return;
+        const int e = errno;
+        input_error("cannot move the new '" + io.NAMES[unit] + "' into place: " + std::strerror(e));
+    });
+}
+
+void discard_outputs(iofiles& io) {
+    bool earlier = false;
+    each_output([&](int unit) { earlier = earlier || io.out(unit).replaces_file(); });
+    each_output([&](int unit) {
+        if (earlier || !io.out(unit).commit()) io.out(unit).discard();
+    });
 }
 
 void closio(iofiles& io) {

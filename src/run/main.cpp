@@ -157,7 +157,18 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
         status = EXIT_ERROR;
         message = "not enough memory for the arrays of this problem";
     }
-    // Whatever ended the run, every file keeps what was written to it.
+    // A run that stopped before its input was through leaves the previous run's files as they
+    // were (a mesh-only run, IPRT1 = 3, is complete: its files replace them). Whatever ended
+    // the run later, every file keeps what was written to it.
+    if (status == EXIT_DONE) {
+        try {
+            commit_outputs(R->io);
+        } catch (const run_stop& s) {
+            status = s.status;
+            message = s.message;
+        }
+    }
+    discard_outputs(R->io);
     closio(R->io);
     flush_all(R->io);
     extra_close(R->io);
