@@ -50,6 +50,10 @@ public:
 
     void flush();
     void close();
+    // The descriptor of a file the unit owns (-1 for none) and the bytes it holds once
+    // flushed.
+    int fd() const { return f_ != nullptr && owned_ ? fileno(f_) : -1; }
+    long file_size() const { return f_ != nullptr ? std::ftell(f_) : -1; }
 
     // Text held by a memory unit (everything written since it was opened).
     const std::string& str() const { return buf_; }

@@ -53,6 +53,7 @@ struct iofiles {
     ounit STDOUT;  // standard output of the process
     ounit STDERR;  // standard error: warnings, prefixed with the program's name
     const char* PROGNAME = "nepora3d";
+    read_warnings WARN;  // numbers the input readers left unread, reported on STDERR
 
     freader& in(int unit) { return IN[unit]; }
     ounit& out(int unit) { return OUT[unit]; }

@@ -123,6 +123,7 @@ int nepora3d(records& R) {
     commit_outputs(io);
     extra_open(R.dim, ctl, io);
     extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    mark_step_end(io);
 
     ctl.ENDFLOW = false;
     ctl.ENDCPL = false;
@@ -144,6 +145,7 @@ int nepora3d(records& R) {
         }
         // Whatever ends the run later, every file holds every step written so far.
         flush_all(io);
+        mark_step_end(io);
     }
     const int sig = interrupt_signal();
     if (sig != 0) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/interrupt.h"
 #include "base/stop.h"
 
 namespace nep {
@@ -49,6 +50,9 @@ void open_input(iofiles& io, int unit) {
                     (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file"));
     }
     io.in(unit).open(name, input_role(unit));
+    io.WARN.out = &io.STDERR;
+    io.WARN.prog = io.PROGNAME;
+    io.in(unit).warn_to(&io.WARN);
 }
 
 // No output may be written over an input or over another output: the same name on two lines
@@ -204,6 +208,22 @@ void discard_outputs(iofiles& io) {
     each_output([&](int unit) {
         if (earlier || !io.out(unit).commit()) io.out(unit).discard();
     });
+}
+
+void mark_step_end(iofiles& io) {
+    int fds[kMaxMarkedFiles];
+    off_t sizes[kMaxMarkedFiles];
+    int n = 0;
+    auto mark = [&](ounit& u) {
+        u.flush();
+        const long size = u.file_size();
+        if (u.fd() < 0 || size < 0 || n == kMaxMarkedFiles) return;
+        fds[n] = u.fd();
+        sizes[n++] = (off_t)size;
+    };
+    for (ounit& u : io.OUT) mark(u);
+    for (ounit* u : {&io.EXTRA.BUDGET, &io.EXTRA.OBS, &io.EXTRA.HYDRO, &io.EXTRA.SEEP}) mark(*u);
+    mark_file_sizes(fds, sizes, n);
 }
 
 void closio(iofiles& io) {

@@ -25,4 +25,8 @@ void discard_outputs(iofiles& io);
 // output included); used when a run stops so that nothing written is lost.
 void flush_all(iofiles& io);
 
+// Flushes every file and records their sizes: an interrupt that ends the process at once cuts
+// every file back to them, so that all end at the same completed step.
+void mark_step_end(iofiles& io);
+
 }  // namespace nep
