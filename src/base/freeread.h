@@ -57,6 +57,8 @@ public:
     const std::string& role() const { return role_; }
     // Line number (1-based) of the current position.
     long line() const { return line_; }
+    // The line of the last value read.
+    long value_line() const { return tok_line_; }
 
     // Free-form read statements.
     void begin();

@@ -43,7 +43,11 @@ void check(const dimensions& dim, const control& ctl, iofiles& io) {
                         "' NONSYM SOLVER')");
         bad = true;
     }
-    if (bad) stop_run(EXIT_ERROR);
+    if (bad) {
+        input_error(io.in(5).role() + " '" + io.in(5).name() + "': ISOLV = " + std::to_string(ctl.ISOLV) +
+                    ", ISOLVC = " + std::to_string(ctl.ISOLVC) +
+                    ": the nonsymmetric storage these solvers need was not sized for them");
+    }
 }
 
 void datin(records& R) {

@@ -10,20 +10,27 @@ namespace nep {
 
 namespace {
 
+// Where in the parameter file, for standard error: "parameter file 'parm' line 19: ".
+std::string at(const iofiles& io, long line) {
+    return io.IN[5].role() + " '" + io.IN[5].name() + "' line " + std::to_string(line) + ": ";
+}
+
 // A stop of the parameter file: the lines go to the main listing (when asked) and then to
-// standard output, the file set is closed and the run ends.
-[[noreturn]] void parm_stop(iofiles& io, bool listing, std::initializer_list<std::string> lines) {
+// standard output, the file, line, value and valid range (detail) to standard error, and the
+// run ends.
+[[noreturn]] void parm_stop(iofiles& io, bool listing, std::initializer_list<std::string> lines,
+                            const std::string& detail) {
     if (listing) {
         for (const auto& l : lines) wfree(io.out(6), l);
     }
     for (const auto& l : lines) wfree(io.STDOUT, l);
-    stop_run(EXIT_ERROR);
+    input_error(detail);
 }
 
-[[noreturn]] void bad_scheme(iofiles& io, const char* text, int value) {
+[[noreturn]] void bad_scheme(iofiles& io, const char* text, int value, const std::string& detail) {
     wfmt(io.out(6), "(///,5x,A,I3)", text, value);
     wfmt(io.STDOUT, "(///,5x,A,I3)", text, value);
-    stop_run(EXIT_ERROR);
+    input_error(detail);
 }
 
 std::string entry(const char* name, int i, const std::string& value) {
@@ -72,6 +79,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
 
     fr.read(io.IPRT1);
     fr.read(ctl.IFLOW, ctl.ITRANS, ctl.OSC_FLAG);
+    const long scheme_line = fr.value_line();
     if (ctl.OSC_FLAG && ctl.IFLOW >= 2) {
         if (alt) {
             wfree(lst, " WARNING: bad OSC_FLAG ", ctl.OSC_FLAG, " with Newton scheme for flow ",
@@ -90,7 +98,9 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     fr.read(dim.ITMXC, ctl.ITMXC1, ctl.ITMXC2, ctl.TOLNLC);
     fr.read(ctl.L2NORM, ctl.ERNLMX);
     fr.read(ctl.ISOLV, ctl.IRELAX, ctl.OMEGA);
+    const long isolv_line = fr.value_line();
     fr.read(ctl.ISOLVC, ctl.IRELAXC, ctl.OMEGAC);
+    const long isolvc_line = fr.value_line();
     fr.read(ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
     fr.begin();
     fr.get(ctl.TIMEP);
@@ -107,60 +117,81 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     fr.get(dim.NPRT);
     // The output times were counted by the first pass; the count read now is the same.
     for (long i = 1; i <= io.TIMPRT.size() && i <= dim.NPRT; ++i) fr.get(io.TIMPRT(i));
+    const long prt_line = fr.value_line();
     fr.finish();
 
     if (dim.NPRT >= 1 && io.TIMPRT(1) < ctl.TIMEP + ctl.DELTAT) {
-        parm_stop(io, false, {"STOP: bad first value of TIMPRT list", "TIMPRT(1) must be .ge. TIMEP+DELTAT"});
+        parm_stop(io, false, {"STOP: bad first value of TIMPRT list", "TIMPRT(1) must be .ge. TIMEP+DELTAT"},
+                  at(io, prt_line) + "TIMPRT(1) = " + real_text(io.TIMPRT(1)) +
+                      " is before the end of the first step, TIMEP + DELTAT = " +
+                      real_text(ctl.TIMEP + ctl.DELTAT));
     }
     // Lists and selectors that would make a later step meaningless or unsafe are refused here.
     if (dim.NPRT < 0) {
-        parm_stop(io, true, {"STOP: bad value of NPRT", "NPRT must be .ge. 0", "NPRT = " + std::to_string(dim.NPRT)});
+        parm_stop(io, true, {"STOP: bad value of NPRT", "NPRT must be .ge. 0", "NPRT = " + std::to_string(dim.NPRT)},
+                  at(io, prt_line) + "NPRT = " + std::to_string(dim.NPRT) + " is negative (0 or more output times)");
     }
     for (int i = 2; i <= dim.NPRT; ++i) {
         if (!(io.TIMPRT(i) > io.TIMPRT(i - 1))) {
             parm_stop(io, false, {"STOP: TIMPRT list not in ascending order",
                                   "TIMPRT(i) must be .gt. TIMPRT(i-1)",
-                                  entry("TIMPRT", i, real_text(io.TIMPRT(i)))});
+                                  entry("TIMPRT", i, real_text(io.TIMPRT(i)))},
+                      at(io, prt_line) + entry("TIMPRT", i, real_text(io.TIMPRT(i))) +
+                          " is not after TIMPRT(" + std::to_string(i - 1) + ") = " +
+                          real_text(io.TIMPRT(i - 1)) + ": the output times must increase");
         }
     }
     if (io.ISEC < 0 || io.ISEC > dim.NSTR + 1) {
         parm_stop(io, true, {"STOP: bad value of ISEC", "ISEC must be .ge. 0 and .le. NSTR+1",
-                             "ISEC = " + std::to_string(io.ISEC)});
+                             "ISEC = " + std::to_string(io.ISEC)},
+                  at(io, prt_line) + "ISEC = " + std::to_string(io.ISEC) + " is outside 0..NSTR+1 = " +
+                      std::to_string(dim.NSTR + 1));
     }
     if (ctl.ISOLV < -5) {
         parm_stop(io, true, {"STOP: bad value of ISOLV", "ISOLV must be .ge. -5",
-                             "ISOLV = " + std::to_string(ctl.ISOLV)});
+                             "ISOLV = " + std::to_string(ctl.ISOLV)},
+                  at(io, isolv_line) + "ISOLV = " + std::to_string(ctl.ISOLV) + " is below -5");
     }
     if (ctl.ISOLVC < -5) {
         parm_stop(io, true, {"STOP: bad value of ISOLVC", "ISOLVC must be .ge. -5",
-                             "ISOLVC = " + std::to_string(ctl.ISOLVC)});
+                             "ISOLVC = " + std::to_string(ctl.ISOLVC)},
+                  at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) + " is below -5");
     }
 
     fr.begin();
     fr.get(dim.NUMVP);
     for (long i = 1; i <= io.NODVP.size() && i <= dim.NUMVP; ++i) fr.get(io.NODVP(i));
+    const long vp_line = fr.value_line();
     fr.finish();
     if (dim.NUMVP < 0) {
-        parm_stop(io, true, {"STOP: bad value of NUMVP", "NUMVP must be .ge. 0", "NUMVP = " + std::to_string(dim.NUMVP)});
+        parm_stop(io, true, {"STOP: bad value of NUMVP", "NUMVP must be .ge. 0", "NUMVP = " + std::to_string(dim.NUMVP)},
+                  at(io, vp_line) + "NUMVP = " + std::to_string(dim.NUMVP) + " is negative (0 or more profiles)");
     }
     for (int i = 1; i <= dim.NUMVP; ++i) {
         if (io.NODVP(i) < 1 || io.NODVP(i) > dim.NNOD) {
-            parm_stop(io, true, {"STOP: bad nodal values for NODVP list", "NODVP(i) must be .ge. 1 and .le. NNOD"});
+            parm_stop(io, true, {"STOP: bad nodal values for NODVP list", "NODVP(i) must be .ge. 1 and .le. NNOD"},
+                      at(io, vp_line) + entry("NODVP", i, std::to_string(io.NODVP(i))) +
+                          " is not a surface node (1..NNOD = " + std::to_string(dim.NNOD) + ")");
         }
     }
 
     fr.read(dim.NR);
+    const long nr_line = fr.value_line();
     if (dim.NR < 0) {
-        parm_stop(io, true, {"STOP: bad value of NR", "NR must be .ge. 0", "NR = " + std::to_string(dim.NR)});
+        parm_stop(io, true, {"STOP: bad value of NR", "NR must be .ge. 0", "NR = " + std::to_string(dim.NR)},
+                  at(io, nr_line) + "NR = " + std::to_string(dim.NR) + " is negative (0 or more partial-output nodes)");
     }
     if (dim.NR != 0) {
         fr.begin();
         for (long i = 1; i <= io.IPOUT.size() && i <= dim.NR; ++i) fr.get(io.IPOUT(i));
+        const long out_line = fr.value_line();
         fr.finish();
         for (int i = 1; i <= dim.NR; ++i) {
             if (io.IPOUT(i) < 1 || io.IPOUT(i) > dim.N) {
                 parm_stop(io, true, {"STOP: bad nodal values for IPOUT list", "IPOUT(i) must be .ge. 1 and .le. N",
-                                     entry("IPOUT", i, std::to_string(io.IPOUT(i)))});
+                                     entry("IPOUT", i, std::to_string(io.IPOUT(i)))},
+                          at(io, out_line) + entry("IPOUT", i, std::to_string(io.IPOUT(i))) +
+                              " is not a node of the mesh (1..N = " + std::to_string(dim.N) + ")");
             }
         }
     }
@@ -171,7 +202,9 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     } else if (ctl.IFLOW == 2) {
         wfmt(lst, "(10x,A,A)", "NEWTON SCHEME FOR FLOW EQUATION");
     } else {
-        bad_scheme(io, alt ? "STOP: WRONG VALUE FOR IFLOW" : "STOP: BAD VALUE FOR IFLOW", ctl.IFLOW);
+        bad_scheme(io, alt ? "STOP: WRONG VALUE FOR IFLOW" : "STOP: BAD VALUE FOR IFLOW", ctl.IFLOW,
+                   at(io, scheme_line) + "IFLOW = " + std::to_string(ctl.IFLOW) +
+                       " is neither 1 (Picard) nor 2 (Newton)");
     }
     if (ctl.ITRANS != 0) {
         if (ctl.ITRANS == 1) {
@@ -179,7 +212,9 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
         } else if (ctl.ITRANS == 2) {
             wfmt(lst, "(10x,A,A)", "NEWTON SCHEME FOR TRANSPORT EQUATION");
         } else {
-            bad_scheme(io, alt ? "STOP: WRONG VALUE FOR ITRANS" : "STOP: BAD VALUE OF ITRANS", ctl.ITRANS);
+            bad_scheme(io, alt ? "STOP: WRONG VALUE FOR ITRANS" : "STOP: BAD VALUE OF ITRANS", ctl.ITRANS,
+                       at(io, scheme_line) + "ITRANS = " + std::to_string(ctl.ITRANS) +
+                           " is none of 0 (flow only), 1 (Picard) and 2 (Newton)");
         }
     }
 

@@ -25,6 +25,13 @@ constexpr int kMaxIterations = 100000;
 // nodes, iterations); checked when it is read, before anything is created from it.
 void bound(const freader& fr, long line, const char* name, long long value, long long limit,
            const char* what) {
+    // Every bounded value is a count: a negative one would pass over no values and leave the
+    // records after it misread.
+    if (value < 0) {
+        input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": " + name +
+                    " = " + std::to_string(value) + " is negative (a count, 0 up to " + what + ", " +
+                    std::to_string(limit) + ")");
+    }
     // A limit that is not positive is a size of the mesh that allocate refuses first.
     if (limit > 0 && value > limit) {
         input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": " + name +
