@@ -70,6 +70,17 @@ void check_time_control(iofiles& io, const control& ctl, long line) {
     input_error(detail);
 }
 
+// A value outside the range where the scheme means anything: the rule and the value to the
+// main listing, and with the file and line to standard error.
+void check_range(iofiles& io, long line, bool ok, const std::string& what) {
+    if (ok) return;
+    wfree(io.out(6), " STOP: " + what);
+    wfree(io.STDOUT, " STOP: " + what);
+    input_error(at(io, line) + what);
+}
+
+std::string value_is(const char* name, double v) { return std::string(name) + " = " + real_text(v); }
+
 }  // namespace
 
 void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl) {
@@ -94,14 +105,17 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     fr.read(sl.PDSE1L, sl.PDSE1R, sl.PDSE2L, sl.PDSE2R);
     fr.read(bc.ISFONE, bc.ISFCVG);
     fr.read(ctl.TETAF, ctl.LUMP, ctl.TETAC, ctl.LUMPC);
+    const long teta_line = fr.value_line();
     fr.read(dim.ITMX, ctl.ITMX1, ctl.ITMX2, ctl.TOLNL);
     fr.read(dim.ITMXC, ctl.ITMXC1, ctl.ITMXC2, ctl.TOLNLC);
     fr.read(ctl.L2NORM, ctl.ERNLMX);
+    const long ernlmx_line = fr.value_line();
     fr.read(ctl.ISOLV, ctl.IRELAX, ctl.OMEGA);
     const long isolv_line = fr.value_line();
     fr.read(ctl.ISOLVC, ctl.IRELAXC, ctl.OMEGAC);
     const long isolvc_line = fr.value_line();
     fr.read(ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
+    const long cg_line = fr.value_line();
     fr.begin();
     fr.get(ctl.TIMEP);
     fr.get(ctl.DELTAT);
@@ -111,6 +125,40 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     check_time_control(io, ctl, fr.line());
     fr.finish();
     fr.read(ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+    const long dtmag_line = fr.value_line();
+
+    // Values no run can use: a time weight outside 0..1 makes the scheme unstable or undefined,
+    // a largest error or a solver tolerance that is not positive can never be met, a growth
+    // that shrinks the step or a reduction that grows it (or makes it negative) stops the run
+    // later with a step that does not advance.
+    check_range(io, teta_line, ctl.TETAF >= 0.0 && ctl.TETAF <= 1.0,
+                value_is("TETAF", ctl.TETAF) + " is outside 0..1 (1 backward Euler, 0.5 Crank-Nicolson)");
+    check_range(io, teta_line, ctl.ITRANS == 0 || (ctl.TETAC >= 0.0 && ctl.TETAC <= 1.0),
+                value_is("TETAC", ctl.TETAC) + " is outside 0..1 (1 backward Euler, 0.5 Crank-Nicolson)");
+    check_range(io, ernlmx_line, ctl.ERNLMX > 0.0,
+                value_is("ERNLMX", ctl.ERNLMX) + " is not positive: every iteration would exceed it");
+    check_range(io, isolv_line, ctl.IRELAX != 1 || ctl.OMEGA > 0.0,
+                value_is("OMEGA", ctl.OMEGA) + " is not positive: the relaxed iteration would not move");
+    if (ctl.IFLOW == 1) {
+        check_range(io, cg_line, ctl.ITCGSY >= 1,
+                    "ITCGSY = " + std::to_string(ctl.ITCGSY) + ": the conjugate gradients need 1 or more iterations");
+        check_range(io, cg_line, ctl.TLCGSY > 0.0,
+                    value_is("TLCGSY", ctl.TLCGSY) + " is not positive: the conjugate gradients could never meet it");
+    }
+    if ((ctl.IFLOW == 2 && ctl.ISOLV != 3) || (ctl.ITRANS != 0 && ctl.ISOLVC != 3)) {
+        check_range(io, cg_line, ctl.ITCGNS >= 1,
+                    "ITCGNS = " + std::to_string(ctl.ITCGNS) + ": the nonsymmetric solvers need 1 or more iterations");
+        check_range(io, cg_line, ctl.TLCGNS > 0.0,
+                    value_is("TLCGNS", ctl.TLCGNS) + " is not positive: the nonsymmetric solvers could never meet it");
+    }
+    if (ctl.DELTAT < 1.0e10) {
+        check_range(io, dtmag_line, ctl.DTMAGM >= 1.0 && ctl.DTMAGA >= 0.0,
+                    value_is("DTMAGM", ctl.DTMAGM) + " and " + value_is("DTMAGA", ctl.DTMAGA) +
+                        ": a growth of the step (DELTAT*DTMAGM + DTMAGA) must not shrink it (DTMAGM 1 or more, DTMAGA 0 or more)");
+        check_range(io, dtmag_line, ctl.DTREDM >= 0.0 && ctl.DTREDM <= 1.0 && ctl.DTREDS >= 0.0,
+                    value_is("DTREDM", ctl.DTREDM) + " and " + value_is("DTREDS", ctl.DTREDS) +
+                        ": a reduction of the step (DELTAT*DTREDM - DTREDS) must not grow it (DTREDM 0..1, DTREDS 0 or more)");
+    }
     fr.begin();
     fr.get(io.IPRT);
     fr.get(io.ISEC);

@@ -47,6 +47,7 @@ neuts|2|ten|neuts' line 2: expected a real number, found 'ten'
 atmbc|3|0,001 0.5|atmbc' line 3
 sfbc|1|-1|sfbc' line 1
 soil|8|1.0 1.0 1.0 1.0e-4 0,4 0.3|soil' line 8: 2 values left unread at the end of the record ('4' ...); is '0,4' meant as 0.4?
+soil|9|1.0 -2.0 1.0 1.0e-4 0.4|soil' line 9: layer 2, material 1: Y-PERM = -2
 flowic|3|zero|flowic' line 3: expected a real number, found 'zero'
 transic|2|0.0d|transic' line 2: expected a real number, found '0.0d'
 solute|2|0.1 0.01 one|solute' line 2: expected a real number, found 'one'
