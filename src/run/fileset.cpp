@@ -173,10 +173,13 @@ void open_out(control& ctl, iofiles& io) {
 }
 
 // The terminal log goes to the controlling terminal; without one (a batch job) it is the file
-// "terminal.log" in the deck directory, a plain name a shell user can handle safely.
+// "terminal.log" in the deck directory, a plain name a shell user can handle safely. Where the
+// terminal shows a status line instead, or with --quiet, the log goes to that file too.
 void openterm(iofiles& io, int unit) {
     const char* tty = ::ttyname(STDIN_FILENO);
-    std::string dev = tty != nullptr ? tty : "terminal.log";
+    const progress_state& p = io.PROGRESS;
+    const bool to_file = p.MODE == verbosity::QUIET || p.STATUS;
+    std::string dev = tty != nullptr && !to_file ? tty : "terminal.log";
     if (dev.size() > 40) dev.resize(40);
     io.NAMES[unit] = dev;
     if (!io.out(unit).open_staged(dev)) {
