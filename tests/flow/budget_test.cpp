@@ -15,13 +15,18 @@ namespace {
 
 // A strip of NX x 2 surface nodes (x = 0, DX, ..., y = 0, 1), surface elevation Z0 + SLOPE*x,
 // NSTR equal layers down to a flat bottom BASE below the lowest surface point; the top TOP
-// layers are of one soil, the others of a second. Van Genuchten curves, rain RAIN over the
+// layers are of one soil, the others of a second. Van Genuchten curves (Brooks-Corey with model
+// 4: n is then beta and psis the air-entry head), one for both soils or, with `curves`, the
+// second soil's own (nb, psisb, thrb) from a CURVES section of the soil file; rain RAIN over the
 // whole surface until TRAIN, a flux QPUMP (negative: pumping) at the bottom node under surface
 // node 1, no other boundary: all that enters or leaves is known exactly.
 struct strip {
     int nx = 2, nstr = 20, top = 20;
     double dx = 1.0, z0 = 2.0, slope = 0.0, base = 2.0;
     double n = 3.0, psis = -0.3, thr = 0.05;
+    int model = 0;
+    bool curves = false;
+    double nb = 3.0, psisb = -0.3, thrb = 0.05;
     double ks[2] = {0.3, 0.3}, ss[2] = {1.0e-4, 1.0e-4}, phi[2] = {0.35, 0.35};
     double rain = 0.05, train = 3.0, qpump = 0.0, tmax = 3.0;
     bool potential = false;  // initial value a potential head, else a pressure head
@@ -57,11 +62,19 @@ struct strip {
         for (int i = 1; i <= nnod(); ++i) g << xs(i) << " " << ys(i) << " ";
         g << "\n";
         d.write("grid", g.str());
-        s << "-100.0\n0\n" << n << " " << thr << " " << psis << "\n1.0 2.0 1.0 0.0 0.0\n3.0\n1.0 1.0\n"
-          << "2.0 0.05 -0.5\n";
+        const std::string own = std::to_string(n) + " " + std::to_string(thr) + " " + std::to_string(psis);
+        s << "-100.0\n" << model << "\n" << (model == 0 ? own : "2.0 0.05 -0.5")
+          << "\n1.0 2.0 1.0 0.0 0.0\n3.0\n1.0 1.0\n" << (model == 4 ? own : "2.0 0.05 -0.5") << "\n";
         for (int l = 1; l <= nstr; ++l) {
             const int m = material_layer(l);
             s << ks[m] << " " << ks[m] << " " << ks[m] << " " << ss[m] << " " << phi[m] << "\n";
+        }
+        if (curves) {
+            s << "CURVES LAYER\n";
+            for (int l = 1; l <= nstr; ++l) {
+                if (material_layer(l) == 0) s << own << "\n";
+                else s << nb << " " << thrb << " " << psisb << "\n";
+            }
         }
         d.write("soil", s.str());
         d.write("flowic", std::string(potential ? "T" : "F") + "\n0\n" + std::to_string(h0) + "\n");
@@ -88,19 +101,41 @@ struct strip {
         d.set_line("parm", 19, "");
     }
 
-    // Water held per unit volume, from the closed form of the van Genuchten curve.
-    double water(double psi, double por, double sto) const {
-        const double m = 1.0 - 1.0 / n;
-        const double se = psi < -1e-14 ? std::pow(1.0 + std::pow(psi / psis, n), -m) : 1.0;
-        const double sw = (por - thr) / por * se + thr / por;
-        return por * sw + sto * sw * psi;
+    // The curve of soil m (0 top, 1 bottom; the top one for both without `curves`, or with
+    // `uniform`) from its closed form: Se, and Kr.
+    bool bottom_curve(int m, bool uniform) const { return m == 1 && curves && !uniform; }
+    double se(int m, double psi, bool uniform = false) const {
+        const bool b = bottom_curve(m, uniform);
+        const double nn = b ? nb : n, ps = b ? psisb : psis;
+        if (model == 4) return psi < ps ? std::pow(ps / psi, nn) : 1.0;
+        return psi < -1e-14 ? std::pow(1.0 + std::pow(psi / ps, nn), -(1.0 - 1.0 / nn)) : 1.0;
+    }
+    double kr(int m, double psi) const {
+        const bool b = bottom_curve(m, false);
+        const double nn = b ? nb : n, ps = b ? psisb : psis;
+        if (model == 4) return psi < ps ? std::pow(ps / psi, 3.0 * nn + 2.0) : 1.0;
+        const double e = se(m, psi), mm = 1.0 - 1.0 / nn;
+        const double f = 1.0 - std::pow(1.0 - std::pow(e, 1.0 / mm), mm);
+        return std::sqrt(e) * f * f;
+    }
+    // Water content of soil m.
+    double theta(int m, double psi, bool uniform = false) const {
+        const double r = bottom_curve(m, uniform) ? thrb : thr;
+        return r + (phi[m] - r) * se(m, psi, uniform);
     }
 
-    // The water held by the mesh at nodal heads h (1-based), with the prism split into three
-    // tetrahedra, each giving a quarter of its volume and its soil values to each vertex.
-    double held(const std::vector<double>& h) const {
+    // Per node (1-based) the mean over its tetrahedra of their porosity, storage, water content
+    // and Kr at the heads h, and its volume: each tetrahedron gives a quarter of its volume and
+    // its soil's values to each vertex. The saturation is the mean water content over the mean
+    // porosity.
+    struct nodal {
+        std::vector<double> vol, por, sto, th, kr;
+    };
+    nodal nodes_at(const std::vector<double>& h, bool uniform = false) const {
         const int N = nnod() * (nstr + 1);
-        std::vector<double> vol(N + 1, 0.0), por(N + 1, 0.0), sto(N + 1, 0.0), cnt(N + 1, 0.0);
+        nodal r;
+        for (auto* v : {&r.vol, &r.por, &r.sto, &r.th, &r.kr}) v->assign(N + 1, 0.0);
+        std::vector<double> cnt(N + 1, 0.0);
         for (int l = 1; l <= nstr; ++l) {
             const int m = material_layer(l);
             for (int c = 0; c + 1 < nx; ++c) {
@@ -124,26 +159,42 @@ struct strip {
                                                    e[0][1] * (e[1][0] * e[2][2] - e[1][2] * e[2][0]) +
                                                    e[0][2] * (e[1][0] * e[2][1] - e[1][1] * e[2][0])) / 6.0;
                         for (int k : q) {
-                            vol[k] += v / 4.0;
-                            por[k] += phi[m];
-                            sto[k] += ss[m];
+                            r.vol[k] += v / 4.0;
+                            r.por[k] += phi[m];
+                            r.sto[k] += ss[m];
+                            r.th[k] += theta(m, h[k], uniform);
+                            r.kr[k] += kr(m, h[k]);
                             cnt[k] += 1.0;
                         }
                     }
                 }
             }
         }
+        for (int k = 1; k <= N; ++k) {
+            for (auto* v : {&r.por, &r.sto, &r.th, &r.kr}) (*v)[k] /= cnt[k];
+        }
+        return r;
+    }
+
+    // The water held by the mesh at nodal heads h: the water content and the specific storage
+    // of the saturated fraction under pressure, por*Sw + Ss*Sw*psi with Sw = theta/por.
+    double held(const std::vector<double>& h, bool uniform = false) const {
+        const nodal r = nodes_at(h, uniform);
         double w = 0.0;
-        for (int k = 1; k <= N; ++k) w += vol[k] * water(h[k], por[k] / cnt[k], sto[k] / cnt[k]);
+        for (size_t k = 1; k < r.vol.size(); ++k) {
+            const double sw = r.th[k] / r.por[k];
+            w += r.vol[k] * (r.por[k] * sw + r.sto[k] * sw * h[k]);
+        }
         return w;
     }
 };
 
-// The nodal heads of the first and of the last block of heads.out.
-std::vector<std::vector<double>> head_blocks(const std::string& text) {
+// The blocks of nodal values of heads.out (or of another nodal file whose blocks begin with a
+// line holding `marker`), each 1-based.
+std::vector<std::vector<double>> head_blocks(const std::string& text, const char* marker = "NSTEP") {
     std::vector<std::vector<double>> out;
     for (const std::string& l : e2e::lines_of(text)) {
-        if (l.find("NSTEP") != std::string::npos) {
+        if (l.find(marker) != std::string::npos) {
             out.push_back({0.0});
         } else if (!out.empty()) {
             std::istringstream in(l);
@@ -293,4 +344,66 @@ TEST(WaterBudget, AColumnAtRestGivesNoWarningForRoundingNoise) {
     const auto r = d.run();
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
+
+TEST(WaterBudget, TwoSoilColumnWithACurvePerSoilHoldsTheWaterOfEachSoilsOwnCurve) {
+    // Sand over a finer soil, each with its own retention curve (CURVES LAYER): the rain soaks
+    // through the sand into the second soil. The water the program keeps must be that of each
+    // soil's own curve, integrated here from the closed forms; the first soil's curve everywhere
+    // misses it by far. At the end the saturation and Kr of every node are those of its soils.
+    for (int model : {0, 4}) {
+        strip s;
+        s.model = model;
+        s.curves = true;
+        s.nstr = 10;
+        s.top = 3;  // 0.6 m of sand over 1.4 m
+        s.base = 2.0;
+        s.rain = 0.1;
+        s.train = 2.0;
+        s.tmax = 3.0;
+        s.h0 = -1.0;
+        s.ks[1] = 0.05;
+        s.phi[1] = 0.45;
+        s.ss[1] = 1.0e-3;
+        if (model == 0) {
+            s.nb = 1.4, s.psisb = -1.5, s.thrb = 0.12;
+        } else {
+            s.n = 2.0, s.nb = 0.6, s.psisb = -0.8, s.thrb = 0.10;
+        }
+        for (int iflow : {1, 2}) {
+            s.iflow = iflow;
+            deck d("column");
+            s.write(d);
+            d.set_line("parm", 16, "4 0 2 2.0 3.0");  // heads, saturations and Kr at 2 and 3 h
+            const auto r = d.run();
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string tag = "model " + std::to_string(model) + ", IFLOW " + std::to_string(iflow);
+            const auto heads = head_blocks(d.read("heads.out"));
+            ASSERT_GE(heads.size(), 2u) << tag;
+            const double in = s.rain * s.area() * s.train;
+            const double own = (s.held(heads.back()) - s.held(heads.front()) - in) / in;
+            const double one = (s.held(heads.back(), true) - s.held(heads.front(), true) - in) / in;
+            EXPECT_LT(std::fabs(own), 1.0e-4) << tag;
+            EXPECT_GT(std::fabs(one), 0.05) << tag;
+            const auto sw = head_blocks(d.read("sw.out"), "TIME");
+            const auto kr = head_blocks(d.read("ckrw.out"));
+            ASSERT_EQ(sw.size(), heads.size()) << tag;
+            ASSERT_EQ(kr.size(), heads.size()) << tag;
+            int unsat = 0;
+            for (size_t b = 0; b < heads.size(); ++b) {
+                const auto hand = s.nodes_at(heads[b]);
+                ASSERT_EQ(sw[b].size(), hand.th.size()) << tag;
+                for (size_t k = 1; k < hand.th.size(); ++k) {
+                    const double swk = hand.th[k] / hand.por[k];
+                    // The heads are printed to 7 digits, and Kr goes up to their 8th power.
+                    EXPECT_NEAR(sw[b][k], swk, 1.0e-5 * swk) << tag << ", node " << k;
+                    EXPECT_NEAR(kr[b][k], hand.kr[k], 2.0e-5 * hand.kr[k]) << tag << ", node " << k;
+                    unsat += swk < 0.99;
+                }
+            }
+            EXPECT_GT(unsat, 50) << tag;
+            EXPECT_NE(d.read("out.lst").find("RETENTION CURVES OF EVERY LAYER AND MATERIAL TYPE (CURVES LAYER)"),
+                      std::string::npos);
+        }
+    }
 }

@@ -249,3 +249,53 @@ TEST(SoilRead, MalformedTableRecordNamesFileAndLine) {
     const std::string msg = read_stop(f);
     EXPECT_EQ(msg, "soil file 'soil.dat' line 9: expected a real number, found 'abc'");
 }
+
+TEST(SoilRead, CurvesSectionGivesEverySoilItsOwnCurveAndIsEchoed) {
+    // Huyakorn model 3, a record per material type for every layer; the echo lines were rendered
+    // by gfortran.
+    const std::string curves = "curves material   the two materials\n"
+                               "1.5 2.0 0.5 -0.1 0.1 0.5 1.2\n"
+                               "0.8 1.6 0.4 -0.2 0.15 0.3 1.1\n";
+    soilfile f(2, 2, 0);
+    f.deck(params("3") + table(2, 2) + "\n" + curves);
+    ASSERT_EQ(read_stop(f), "");
+    ASSERT_EQ(f.sl.SOILCH.size(), 4u);
+    for (int l = 1; l <= 2; ++l) {
+        const chcurve& a = f.sl.SOILCH[l - 1];      // material 1: soil l
+        const chcurve& b = f.sl.SOILCH[l - 1 + 2];  // material 2: soil l + NSTR
+        EXPECT_EQ(a.HUALFA, 1.5);
+        EXPECT_EQ(a.HUB, 1.2);
+        EXPECT_EQ(b.HUSWR, 0.15);
+        EXPECT_EQ(b.HUA, 0.3);
+    }
+    const std::string lst = f.listing();
+    const std::string echo =
+        "\n\n     RETENTION CURVES OF EVERY LAYER AND MATERIAL TYPE (CURVES MATERIAL)\n"
+        "     A NODE TAKES THE MEAN WATER CONTENT AND KR OF THE SOILS OF ITS TETRAHEDRA\n"
+        "  LAYER MAT.TYPE  HUALFA       HUBETA       HUGAMA       HUPSIA       HUSWR        HUA          HUB\n"
+        "    1       1    1.50000E+00  2.00000E+00  5.00000E-01 -1.00000E-01  1.00000E-01  5.00000E-01  1.20000E+00\n"
+        "    1       2    8.00000E-01  1.60000E+00  4.00000E-01 -2.00000E-01  1.50000E-01  3.00000E-01  1.10000E+00\n"
+        "    2       1    1.50000E+00  2.00000E+00  5.00000E-01 -1.00000E-01  1.00000E-01  5.00000E-01  1.20000E+00\n"
+        "    2       2    8.00000E-01  1.60000E+00  4.00000E-01 -2.00000E-01  1.50000E-01  3.00000E-01  1.10000E+00\n";
+    ASSERT_GE(lst.size(), echo.size());
+    EXPECT_EQ(lst.substr(lst.size() - echo.size()), echo);
+
+    // Text after the table that does not begin with CURVES is passed over as before; a section
+    // of another form, or a residual content at the porosity of a layer it serves, stops.
+    soilfile plain(2, 2, 0);
+    plain.deck(params("3") + table(2, 2) + "notes: the curves of 2019\n" + curves);
+    EXPECT_EQ(read_stop(plain), "");
+    EXPECT_TRUE(plain.sl.SOILCH.empty());
+    soilfile form(2, 2, 0);
+    form.deck(params("3") + table(2, 2) + "CURVES\n" + curves);
+    EXPECT_EQ(read_stop(form), "soil file 'soil.dat' line 12: expected 'CURVES MATERIAL' (a record for each "
+                               "material type) or 'CURVES LAYER' (a record for each layer and material "
+                               "type), found 'CURVES'");
+    soilfile wet(2, 1, 0);  // porosities 0.11 (layer 1) and 0.21 (layer 2)
+    wet.deck(params("0") + table(2, 1) + "CURVES LAYER\n1.8 0.05 -2.5\n1.8 0.21 -2.5\n");
+    const std::string msg = read_stop(wet);
+    EXPECT_EQ(msg.rfind("soil file 'soil.dat' line 12: material 1, layer 2: VGRMC = 0.21, the residual "
+                        "moisture content must be 0 or more and below the porosity 0.21 of layer 2", 0), 0u)
+        << msg;
+    EXPECT_NE(wet.listing().find("INPUT ERROR : BAD VALUE VGRMC    2.10000E-01"), std::string::npos);
+}
