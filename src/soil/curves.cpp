@@ -1,10 +1,13 @@
 #include "soil/curves.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <limits>
 #include <cstdio>
+#include <limits>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "base/parallel.h"
@@ -407,6 +410,48 @@ bool xvg_head(iofiles& io, const chcurve& c, double phi, double ss, const std::s
     return true;
 }
 
+// Merges the entries of every node whose soils have the same curve (and for XVG the same
+// porosity and storage, which shape its curve): their Se and Kr are one function, so one
+// evaluation serves them with the sum of their weights, and a node between soils that differ
+// in their table values only is a node of one curve.
+void merge_same_curves(const dimensions& dim, soil& sl) {
+    const int nsoil = dim.NSTR * dim.NZONE;
+    std::map<std::array<double, 16>, int> seen;
+    std::vector<int> same(nsoil + 1);  // the first soil of the curve of soil k
+    for (int k = 1; k <= nsoil; ++k) {
+        const chcurve& c = sl.SOILCH[(std::size_t)k - 1];
+        const bool xvg = sl.IVGHU == 1;
+        const std::array<double, 16> key = {c.VGN, c.VGRMC, c.VGPSAT, c.HUALFA, c.HUBETA, c.HUGAMA,
+                                            c.HUPSIA, c.HUSWR, c.HUN, c.HUA, c.HUB, c.BCBETA,
+                                            c.BCRMC, c.BCPSAT,
+                                            xvg ? sl.POROSITY.data()[k - 1] : 0.0,
+                                            xvg ? sl.STORAGE.data()[k - 1] : 0.0};
+        same[k] = seen.emplace(key, k).first->second;
+    }
+    int out = 0;
+    for (long i = 1; i <= dim.N; ++i) {
+        const int a = sl.ISOIP(i), b = sl.ISOIP(i + 1);
+        const int first = out + 1;
+        for (int j = a; j < b; ++j) {
+            const int k = same[sl.ISOIL(j)];
+            const double w = sl.WSOIL(j), we = sl.WSE(j);
+            int q = first;
+            while (q <= out && sl.ISOIL(q) != k) ++q;
+            if (q > out) {
+                out = q;
+                sl.ISOIL(q) = k;
+                sl.WSOIL(q) = 0.0;
+                sl.WSE(q) = 0.0;
+            }
+            // Entry q is at or before entry j: nothing unread is overwritten.
+            sl.WSOIL(q) += w;
+            sl.WSE(q) += we;
+        }
+        sl.ISOIP(i) = first;
+    }
+    sl.ISOIP(dim.N + 1) = out + 1;
+}
+
 // A curve per soil: the constants of every soil's curve, and for every node the residual part
 // SRES and the span SEFRAC of its saturation and the weights WSE of its soils' Se (the XVG
 // limit of every soil instead for XVG). The water content of node i is the mean of its
@@ -440,6 +485,7 @@ void soil_curves(const dimensions& dim, iofiles& io, soil& sl) {
             sl.PXVGS(k) = pxvg;
         }
         for (long j = 1; j <= sl.WSE.size(); ++j) sl.WSE(j) = sl.WSOIL(j);
+        merge_same_curves(dim, sl);
         return;
     }
     auto residual = [&](int k) {
@@ -466,6 +512,7 @@ void soil_curves(const dimensions& dim, iofiles& io, soil& sl) {
         sl.SRES(i) = r / sl.PORNOD(i);
         sl.SEFRAC(i) = (sl.PORNOD(i) - r) / sl.PORNOD(i);
     }
+    merge_same_curves(dim, sl);
 }
 
 }  // namespace
