@@ -9,6 +9,18 @@ namespace nep {
 // listing layouts.
 enum class dialect { MAIN, ALT };
 
+// The solver selectors ISOLV and ISOLVC from -10 to -14 hand the systems to PETSc (a Krylov
+// method with a multigrid or column preconditioner, solvers/petsc.h); the values the parameter
+// file otherwise allows (-5 and above) keep their solvers.
+enum petsc_selector : int {
+    PETSC_DEFAULT = -10,    // the measured best of the four below
+    PETSC_BOOMERAMG = -11,  // hypre BoomerAMG
+    PETSC_GAMG = -12,       // PETSc's smoothed-aggregation multigrid
+    PETSC_COLUMNS = -13,    // the columns of the mesh solved exactly, block Jacobi
+    PETSC_AMG_COLUMNS = -14 // the column solve around a BoomerAMG cycle
+};
+inline bool petsc_solver(int selector) { return selector <= PETSC_DEFAULT && selector >= PETSC_AMG_COLUMNS; }
+
 struct control {
     dialect DIALECT = dialect::MAIN;
 

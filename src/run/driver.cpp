@@ -26,6 +26,7 @@
 #include "run/timestep.h"
 #include "soil/curves.h"
 #include "soil/soilread.h"
+#include "solvers/petsc.h"
 #include "transport/solute.h"
 #include "transport/trbc.h"
 
@@ -117,6 +118,7 @@ int nepora3d(records& R) {
     datin(R);
     grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
+    petsc_setup(R.dim, ctl, R.sp, R.cpu);
     extra_open(R.dim, ctl, io);
     initial(R);
     extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);

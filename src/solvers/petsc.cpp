@@ -1,0 +1,629 @@
+#include "solvers/petsc.h"
+
+#include <petscksp.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/format.h"
+#include "base/stop.h"
+#include "base/timer.h"
+
+namespace nep {
+
+namespace {
+
+// The option names of the command line (without their dash), kept to tell, after the first
+// solve of each system, which of them no PETSc object has read.
+std::vector<std::string>& command_line_names() {
+    static std::vector<std::string> names;
+    return names;
+}
+
+void petsc_ok(PetscErrorCode e, const char* what) {
+    if (e != 0) {
+        input_error(std::string("PETSc failed in ") + what + " (error code " + std::to_string((int)e) +
+                    "; PETSc's own message is above)");
+    }
+}
+#define PETSC_OK(call) petsc_ok((call), #call)
+
+constexpr const char* kTransportPrefix = "tr_";
+
+// The command-line options of one system (transport: those with its prefix; flow: the others)
+// that nothing has read: they stop the run. `why` says when they were looked at.
+void refuse_unused(bool transport, const char* why) {
+    std::string bad;
+    for (const std::string& n : command_line_names()) {
+        const bool tr = n.compare(0, std::strlen(kTransportPrefix), kTransportPrefix) == 0;
+        if (tr != transport) continue;
+        PetscBool used = PETSC_FALSE;
+        PETSC_OK(PetscOptionsUsed(nullptr, n.c_str(), &used));
+        if (!used) bad += (bad.empty() ? "-" : ", -") + n;
+    }
+    if (!bad.empty()) {
+        input_error("option " + bad + ": not an option of nepora3d, and no PETSc object " + why +
+                    " read it (see nepora3d --help)");
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The session.
+
+bool petsc_option_word(const std::string& w) {
+    return w.size() > 1 && w[0] == '-' && std::isalpha((unsigned char)w[1]);
+}
+
+bool petsc_value_word(const std::string& w) {
+    if (w.empty() || w[0] != '-') return true;
+    return w.size() > 1 && (std::isdigit((unsigned char)w[1]) || w[1] == '.');
+}
+
+petsc_session::petsc_session(const char* prog, const std::vector<std::string>& words) {
+    // One process without mpiexec: OpenMPI's singleton start looks for a run-time system to join
+    // and probes the network transports, which takes about 0.4 s; as one isolated process with
+    // the plain point-to-point layer it starts in a few hundredths. Whatever the user set stays.
+    if (std::getenv("OMPI_COMM_WORLD_SIZE") == nullptr && std::getenv("PMIX_RANK") == nullptr) {
+        setenv("OMPI_MCA_ess_singleton_isolated", "1", 0);
+        setenv("OMPI_MCA_pml", "ob1", 0);
+    }
+    command_line_names().clear();
+    for (const std::string& w : words) {
+        if (petsc_option_word(w)) command_line_names().push_back(w.substr(1));
+    }
+    std::vector<std::string> argv_text;
+    argv_text.push_back(prog);
+    argv_text.insert(argv_text.end(), words.begin(), words.end());
+    std::vector<char*> argv_ptr;
+    for (std::string& s : argv_text) argv_ptr.push_back(s.data());
+    argv_ptr.push_back(nullptr);
+    int argc = (int)argv_text.size();
+    char** argv = argv_ptr.data();
+    // The run answers SIGINT and SIGTERM itself (at the end of a step): PETSc installs no
+    // handlers of its own.
+    if (PetscOptionsSetValue(nullptr, "-no_signal_handler", nullptr) != 0 ||
+        PetscInitialize(&argc, &argv, nullptr, nullptr) != 0) {
+        message_ = "PETSc (and MPI) could not be started; the options given to PETSc were: ";
+        for (const std::string& w : words) message_ += w + " ";
+        return;
+    }
+    started_ = true;
+    ok_ = true;
+}
+
+petsc_session::~petsc_session() {
+    if (started_) PetscFinalize();
+}
+
+const char* petsc_selector_text(int selector) {
+    switch (selector) {
+    case PETSC_DEFAULT:
+    case PETSC_BOOMERAMG: return "HYPRE BOOMERAMG";
+    case PETSC_GAMG: return "PETSC GAMG";
+    case PETSC_COLUMNS: return "COLUMN BLOCKS (EXACT COLUMN SOLVES)";
+    case PETSC_AMG_COLUMNS: return "COLUMN BLOCKS AROUND HYPRE BOOMERAMG";
+    default: break;
+    }
+    return "";
+}
+
+// ---------------------------------------------------------------------------------------------
+// A system.
+
+struct petsc_system {
+    bool transport = false;  // the transport system (options prefix tr_), else the flow system
+    bool sym = false;        // values copied from symmetric upper storage (Picard flow)
+    int selector = 0;
+    int N = 0, NNOD = 0;     // unknowns, and nodes per layer: node L*NNOD + i lies below node i
+    const char* prefix = "";
+
+    // The full-storage pattern from 0 (shared by the flow and transport systems when they have
+    // one pattern), and under Picard the full copy of the values and where the symmetric
+    // pattern is.
+    std::shared_ptr<std::vector<PetscInt>> ia, ja;
+    std::vector<PetscScalar> full;
+    std::vector<PetscInt> cursor;
+    const arr1<int>* IA = nullptr;
+    const arr1<int>* JA = nullptr;
+
+    Mat A = nullptr;
+    Vec x = nullptr, b = nullptr, r = nullptr;
+    KSP ksp = nullptr;
+
+    // Reuse of the preconditioner: set up or not, solves and iterations since its set-up, the
+    // iterations of the first of them, and the rule's two figures (options -nepora_pc_cost,
+    // -nepora_pc_every with the system's prefix).
+    bool ready = false;
+    int since = 0, first_its = 0, last_its = 0;
+    long its_since = 0;
+    double cost = 10.0;
+    int every = 0;
+    bool solved = false;  // a first solve has been done (echo and option check behind it)
+
+    // The entries of the prescribed rows and columns that a solve on the assembly's own array
+    // replaced, with their positions, to be put back after it.
+    std::vector<std::pair<PetscInt, PetscScalar>> saved;
+
+    // The column solve: for node k, the reciprocal pivot of its column's LU factor, the
+    // multiplier of the row above, and the entry coupling it to the node below.
+    std::vector<double> cpiv, cmul, cup;
+
+    ~petsc_system() {
+        if (ksp) KSPDestroy(&ksp);
+        if (A) MatDestroy(&A);
+        if (x) VecDestroy(&x);
+        if (b) VecDestroy(&b);
+        if (r) VecDestroy(&r);
+    }
+
+    // The position (from 0) of column c (from 0) in row i (from 0), or -1.
+    PetscInt find(PetscInt i, PetscInt c) const {
+        const PetscInt* lo = ja->data() + (*ia)[i];
+        const PetscInt* hi = ja->data() + (*ia)[i + 1];
+        const PetscInt* p = std::lower_bound(lo, hi, c);
+        return p != hi && *p == c ? (PetscInt)(p - ja->data()) : -1;
+    }
+
+    // LU factors of the tridiagonal matrix of every column (the entries between a node and the
+    // nodes right above and below it), from the values a.
+    void factor_columns(const PetscScalar* a) {
+        cpiv.assign(N, 0.0);
+        cmul.assign(N, 0.0);
+        cup.assign(N, 0.0);
+        for (PetscInt k = 0; k < N; ++k) {
+            const PetscInt d = find(k, k);
+            double diag = d >= 0 ? a[d] : 0.0;
+            if (k >= NNOD) {
+                const PetscInt lo = find(k, k - NNOD);
+                const double low = lo >= 0 ? a[lo] : 0.0;
+                cmul[k] = low * cpiv[k - NNOD];
+                diag -= cmul[k] * cup[k - NNOD];
+            }
+            if (k + NNOD < N) {
+                const PetscInt up = find(k, k + NNOD);
+                cup[k] = up >= 0 ? a[up] : 0.0;
+            }
+            // A column whose pivot vanishes keeps that node unpreconditioned.
+            cpiv[k] = diag != 0.0 && std::isfinite(diag) ? 1.0 / diag : 1.0;
+        }
+    }
+
+    // y = T^-1 v with T the column matrices: forward by layers, then backward.
+    void solve_columns(const PetscScalar* v, PetscScalar* y) const {
+        for (PetscInt k = 0; k < N; ++k) y[k] = k >= NNOD ? v[k] - cmul[k] * y[k - NNOD] : v[k];
+        for (PetscInt k = N - 1; k >= 0; --k) {
+            const double above = k + NNOD < N ? cup[k] * y[k + NNOD] : 0.0;
+            y[k] = (y[k] - above) * cpiv[k];
+        }
+    }
+
+    // The prescribed rows: the specified solvers take them with the penalty of the boundary
+    // conditions on the diagonal, which would weigh on every residual norm PETSc measures (a
+    // Krylov method would spend its iterations on rows whose solution is known). PETSc gets them
+    // eliminated instead: a unit row and a zero column, for an increment of exactly 0 there (the
+    // penalty gives 1e-29 or so). Without `keep` the replaced entries are saved for restore().
+    void hold(PetscScalar* a, int NP, const arr1<int>& nodes, bool keep) {
+        auto put = [&](PetscInt k, PetscScalar v) {
+            if (!keep) saved.emplace_back(k, a[k]);
+            a[k] = v;
+        };
+        for (int n = 1; n <= NP; ++n) {
+            const PetscInt i = nodes(n) - 1;
+            for (PetscInt k = (*ia)[i]; k < (*ia)[i + 1]; ++k) {
+                const PetscInt j = (*ja)[k];
+                put(k, j == i ? 1.0 : 0.0);
+                if (j == i) continue;
+                const PetscInt t = find(j, i);
+                if (t >= 0) put(t, 0.0);
+            }
+        }
+    }
+    void restore(PetscScalar* a) {
+        for (auto p = saved.rbegin(); p != saved.rend(); ++p) a[p->first] = p->second;
+        saved.clear();
+    }
+
+    // The full values from the symmetric upper ones (Picard): row i holds first the entries left
+    // of its diagonal, which are the upper entries (j, i) of the rows j < i, in the order of j,
+    // then its own upper entries.
+    void copy_symmetric(const arr1<double>& U, PetscScalar* f) {
+        const arr1<int>& ua = *IA;
+        const arr1<int>& uj = *JA;
+        for (int i = 1; i <= N; ++i) cursor[i - 1] = (*ia)[i - 1];
+        for (int i = 1; i <= N; ++i) {
+            const int k0 = ua(i), k1 = ua(i + 1);
+            const PetscInt start = (*ia)[i] - (k1 - k0);
+            for (int k = k0; k < k1; ++k) f[start + (k - k0)] = U(k);
+            for (int k = k0 + 1; k < k1; ++k) f[cursor[uj(k) - 1]++] = U(k);
+        }
+    }
+};
+
+namespace {
+
+void drop_system(petsc_system* s) { delete s; }
+
+PetscErrorCode columns_setup(PC pc) {
+    petsc_system* s = nullptr;
+    PetscCall(PCShellGetContext(pc, &s));
+    Mat P = nullptr;
+    PetscCall(PCGetOperators(pc, nullptr, &P));
+    const PetscScalar* a = nullptr;
+    PetscCall(MatSeqAIJGetArrayRead(P, &a));
+    s->factor_columns(a);
+    PetscCall(MatSeqAIJRestoreArrayRead(P, &a));
+    return 0;
+}
+
+PetscErrorCode columns_apply(PC pc, Vec v, Vec y) {
+    petsc_system* s = nullptr;
+    PetscCall(PCShellGetContext(pc, &s));
+    const PetscScalar* pv = nullptr;
+    PetscScalar* py = nullptr;
+    PetscCall(VecGetArrayRead(v, &pv));
+    PetscCall(VecGetArray(y, &py));
+    s->solve_columns(pv, py);
+    PetscCall(VecRestoreArrayRead(v, &pv));
+    PetscCall(VecRestoreArray(y, &py));
+    return 0;
+}
+
+void make_columns(PC pc, petsc_system* s) {
+    PETSC_OK(PCSetType(pc, PCSHELL));
+    PETSC_OK(PCShellSetContext(pc, s));
+    PETSC_OK(PCShellSetSetUp(pc, columns_setup));
+    PETSC_OK(PCShellSetApply(pc, columns_apply));
+    PETSC_OK(PCShellSetName(pc, "column blocks"));
+}
+
+// A value in the options database unless the user gave one.
+void default_option(const std::string& prefix, const char* name, const char* value) {
+    PetscBool set = PETSC_FALSE;
+    PETSC_OK(PetscOptionsHasName(nullptr, prefix.c_str(), name, &set));
+    if (!set) PETSC_OK(PetscOptionsSetValue(nullptr, ("-" + prefix + (name + 1)).c_str(), value));
+}
+
+// BoomerAMG for 3-D meshes: HMIS coarsening, distance-two (ext+i) interpolation truncated to
+// four entries a row, a strong threshold of 0.5 and aggressive coarsening on the finest level.
+void boomeramg_defaults(const std::string& p) {
+    default_option(p, "-pc_hypre_boomeramg_coarsen_type", "HMIS");
+    default_option(p, "-pc_hypre_boomeramg_interp_type", "ext+i");
+    default_option(p, "-pc_hypre_boomeramg_P_max", "4");
+    default_option(p, "-pc_hypre_boomeramg_strong_threshold", "0.5");
+    default_option(p, "-pc_hypre_boomeramg_agg_nl", "1");
+}
+
+void make_boomeramg(PC pc, const std::string& p) {
+    boomeramg_defaults(p);
+    PETSC_OK(PCSetType(pc, PCHYPRE));
+    PETSC_OK(PCHYPRESetType(pc, "boomeramg"));
+}
+
+// GAMG: smoothed aggregation for the symmetric systems, plain aggregation for the others, the
+// prolongators of the first set-up kept by the later ones (which form the coarse matrices
+// anew).
+void make_gamg(PC pc, const std::string& p, bool sym) {
+    default_option(p, "-pc_gamg_threshold", "0.02");
+    default_option(p, "-pc_gamg_agg_nsmooths", sym ? "1" : "0");
+    default_option(p, "-pc_gamg_reuse_interpolation", "true");
+    PETSC_OK(PCSetType(pc, PCGAMG));
+}
+
+// The Krylov solver and preconditioner of a selector, then the options database.
+void configure(petsc_system& s) {
+    const std::string p = s.prefix;
+    PETSC_OK(KSPCreate(PETSC_COMM_SELF, &s.ksp));
+    PETSC_OK(KSPSetOptionsPrefix(s.ksp, s.prefix));
+    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
+    if (s.sym) {
+        PETSC_OK(KSPSetType(s.ksp, KSPCG));
+    } else {
+        PETSC_OK(KSPSetType(s.ksp, KSPGMRES));
+        PETSC_OK(KSPSetPCSide(s.ksp, PC_RIGHT));
+    }
+    // The convergence test measures the true residual against the right-hand side, as the
+    // specified solvers do.
+    PETSC_OK(KSPSetNormType(s.ksp, KSP_NORM_UNPRECONDITIONED));
+    PETSC_OK(KSPSetInitialGuessNonzero(s.ksp, PETSC_FALSE));
+    PC pc = nullptr;
+    PETSC_OK(KSPGetPC(s.ksp, &pc));
+    switch (s.selector) {
+    case PETSC_DEFAULT:
+    case PETSC_BOOMERAMG: make_boomeramg(pc, p); break;
+    case PETSC_GAMG: make_gamg(pc, p, s.sym); break;
+    case PETSC_COLUMNS: make_columns(pc, &s); break;
+    case PETSC_AMG_COLUMNS: {
+        PETSC_OK(PCSetType(pc, PCCOMPOSITE));
+        PETSC_OK(PCCompositeSetType(pc, s.sym ? PC_COMPOSITE_SYMMETRIC_MULTIPLICATIVE
+                                              : PC_COMPOSITE_MULTIPLICATIVE));
+        PETSC_OK(PCCompositeAddPCType(pc, PCSHELL));
+        PETSC_OK(PCCompositeAddPCType(pc, PCHYPRE));
+        PC cols = nullptr, amg = nullptr;
+        PETSC_OK(PCCompositeGetPC(pc, 0, &cols));
+        PETSC_OK(PCCompositeGetPC(pc, 1, &amg));
+        make_columns(cols, &s);
+        make_boomeramg(amg, p + "sub_1_");
+        break;
+    }
+    default: input_error("internal error: PETSc selector " + std::to_string(s.selector));
+    }
+    PetscBool set = PETSC_FALSE;
+    PetscReal cost = s.cost;
+    PETSC_OK(PetscOptionsGetReal(nullptr, s.prefix, "-nepora_pc_cost", &cost, &set));
+    s.cost = cost;
+    PetscInt every = 0;
+    PETSC_OK(PetscOptionsGetInt(nullptr, s.prefix, "-nepora_pc_every", &every, &set));
+    s.every = (int)every;
+    PETSC_OK(KSPSetFromOptions(s.ksp));
+}
+
+// The one place where a matrix is formed from the pattern: sequential AIJ on the arrays given
+// (0-based row pointers and columns, and the values). A distributed run would form its rows
+// here (MPIAIJ from the local rows and a column map).
+void make_matrix(petsc_system& s, PetscScalar* values) {
+    PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, s.N, s.N, s.ia->data(), s.ja->data(),
+                                       values, &s.A));
+    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.x));
+    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.b));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.r));
+}
+
+// The full pattern from 0 of a full-storage pattern from 1.
+void full_pattern(int N, int NZ, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
+    s.ja = std::make_shared<std::vector<PetscInt>>(NZ);
+    for (int i = 1; i <= N + 1; ++i) (*s.ia)[i - 1] = IA(i) - 1;
+    for (int k = 1; k <= NZ; ++k) (*s.ja)[k - 1] = JA(k) - 1;
+}
+
+// The full pattern of a symmetric upper one: every off-diagonal entry (i, j) gives (j, i) too.
+void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    std::vector<PetscInt> lower(N + 1, 0);
+    for (int i = 1; i <= N; ++i)
+        for (int k = IA(i) + 1; k < IA(i + 1); ++k) ++lower[JA(k)];
+    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
+    auto& ia = *s.ia;
+    ia[0] = 0;
+    for (int i = 1; i <= N; ++i) ia[i] = ia[i - 1] + lower[i] + (IA(i + 1) - IA(i));
+    s.ja = std::make_shared<std::vector<PetscInt>>(ia[N]);
+    auto& ja = *s.ja;
+    s.cursor.assign(N, 0);
+    for (int i = 1; i <= N; ++i) s.cursor[i - 1] = ia[i - 1];
+    for (int i = 1; i <= N; ++i) {
+        const int k0 = IA(i), k1 = IA(i + 1);
+        const PetscInt start = ia[i] - (k1 - k0);
+        for (int k = k0; k < k1; ++k) ja[start + (k - k0)] = JA(k) - 1;
+        for (int k = k0 + 1; k < k1; ++k) ja[s.cursor[JA(k) - 1]++] = i - 1;
+    }
+    s.full.assign(ia[N], 0.0);
+    s.IA = &IA;
+    s.JA = &JA;
+}
+
+}  // namespace
+
+void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat& cpu) {
+    const bool flow = petsc_solver(ctl.ISOLV);
+    const bool tran = ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC);
+    if (!flow) refuse_unused(false, "of this run (ISOLV selects no PETSc solver)");
+    if (!tran) refuse_unused(true, "of this run (ISOLVC selects no PETSc solver of the transport)");
+    cpu.PSF = petsc_stat{};
+    cpu.PST = petsc_stat{};
+    petsc_system* fsys = nullptr;
+    if (flow) {
+        auto s = std::make_unique<petsc_system>();
+        s->selector = ctl.ISOLV;
+        s->N = dim.N;
+        s->NNOD = dim.NNOD;
+        s->sym = ctl.IFLOW == 1;
+        if (s->sym) {
+            mirrored_pattern(dim.N, sp.IA, sp.JA, *s);
+            make_matrix(*s, s->full.data());
+        } else {
+            full_pattern(dim.N, dim.NTERM, sp.IA, sp.JA, *s);
+            make_matrix(*s, sp.AMAT.data());
+        }
+        configure(*s);
+        fsys = s.get();
+        sp.PETSCF.reset();
+        sp.PETSCF.SYS = s.release();
+        sp.PETSCF.DROP = drop_system;
+    }
+    if (tran) {
+        auto s = std::make_unique<petsc_system>();
+        s->transport = true;
+        s->prefix = kTransportPrefix;
+        s->selector = ctl.ISOLVC;
+        s->N = dim.N;
+        s->NNOD = dim.NNOD;
+        if (sp.TSHARE && fsys != nullptr && !fsys->sym) {
+            s->ia = fsys->ia;
+            s->ja = fsys->ja;
+        } else {
+            full_pattern(dim.N, dim.NTERMC, sp.IAC(), sp.JAC(), *s);
+        }
+        make_matrix(*s, sp.AMATC.data());
+        configure(*s);
+        sp.PETSCT.reset();
+        sp.PETSCT.SYS = s.release();
+        sp.PETSCT.DROP = drop_system;
+    }
+}
+
+namespace {
+
+// Sets the preconditioner up on the present matrix.
+void set_up(petsc_system& s, petsc_stat& st) {
+    double t = 0.0;
+    timer(t, 1);
+    // Handing the operators over again is what makes the set-up take the present values.
+    PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_FALSE));
+    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
+    PETSC_OK(KSPSetUp(s.ksp));
+    PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_TRUE));
+    timer(t, 2);
+    st.TSETUP += t;
+    st.NSETUP += 1;
+    s.ready = true;
+    s.since = 0;
+    s.its_since = 0;
+}
+
+// Whether the preconditioner is set up again before this solve. Its set-up is taken to cost as
+// much as `cost` iterations; while the iterations of the solves grow, the mean cost of a solve
+// since the set-up (the set-up included) falls as long as the last solve cost no more than that
+// mean, and rises from the first one that cost more: then a new set-up pays. With `every` > 0
+// at least every that many solves.
+bool want_setup(const petsc_system& s) {
+    if (!s.ready) return true;
+    if (s.every > 0 && s.since >= s.every) return true;
+    return s.since > 0 && (double)s.last_its * s.since > s.cost + (double)s.its_since;
+}
+
+const char* reason_text(KSPConvergedReason r) {
+    const char* t = KSPConvergedReasons[r];
+    return t != nullptr ? t : "unknown";
+}
+
+}  // namespace
+
+void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
+            const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
+            const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d) {
+    if (slot.SYS == nullptr) input_error("internal error: a PETSc solve without its system");
+    petsc_system& s = *slot.SYS;
+    // The new values: copied from the symmetric storage, or already in PETSc's arrays; either
+    // way the matrix learns that they changed.
+    PetscScalar* a = nullptr;
+    PETSC_OK(MatSeqAIJGetArray(s.A, &a));
+    if (s.sym) s.copy_symmetric(A, a);
+    s.hold(a, NP, nodes, s.sym);
+    PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
+    // The assembly calls tell the matrix (and so the preconditioner's set-up) that its values
+    // changed; the pattern is the same.
+    PETSC_OK(MatAssemblyBegin(s.A, MAT_FINAL_ASSEMBLY));
+    PETSC_OK(MatAssemblyEnd(s.A, MAT_FINAL_ASSEMBLY));
+    // The assembly's own array gets its prescribed entries back, whatever ends the solve.
+    struct restorer {
+        petsc_system& s;
+        ~restorer() {
+            if (s.saved.empty()) return;
+            PetscScalar* v = nullptr;
+            if (MatSeqAIJGetArray(s.A, &v) == 0) {
+                s.restore(v);
+                MatSeqAIJRestoreArray(s.A, &v);
+            }
+        }
+    } put_back{s};
+
+    // The residual measures leave the prescribed rows out.
+    double bb = 0.0, ball = 0.0;
+    for (int i = 1; i <= N; ++i) ball += b(i) * b(i);
+    bb = ball;
+    for (int k = 1; k <= NP; ++k) bb -= b(nodes(k)) * b(nodes(k));
+    if (bb < 0.0) bb = 0.0;
+    NITER = 0;
+    st.NSOLVE += 1;
+    const bool alt = d == dialect::ALT;
+    const char* trace = "(1X,I4,2(1PE15.6),'  <<PETSC SOLVER>>',A)";
+    if (ball == 0.0) {
+        // Nothing to solve: x = 0 (a Krylov method would start and stop there).
+        for (int i = 1; i <= N; ++i) x(i) = 0.0;
+        wfmt(lst, trace, 0, 0.0, 0.0, "");
+        return;
+    }
+
+    PETSC_OK(VecPlaceArray(s.b, b.data()));
+    PETSC_OK(VecPlaceArray(s.x, x.data()));
+    KSPConvergedReason reason = KSP_CONVERGED_ITERATING;
+    int its = 0;
+    bool fresh = false;
+    const char* note = "";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        fresh = want_setup(s) || attempt > 0;
+        if (fresh) set_up(s, st);
+        // A reused preconditioner gets a few times the iterations of the solve after its set-up:
+        // one that needs more is set up again rather than carried to the limit.
+        const int limit = fresh ? ITMAX : std::min(ITMAX, 3 * s.first_its + 10);
+        PETSC_OK(KSPSetTolerances(s.ksp, TOL, 0.0, PETSC_DEFAULT, limit));
+        double t = 0.0;
+        timer(t, 1);
+        PETSC_OK(KSPSolve(s.ksp, s.b, s.x));
+        timer(t, 2);
+        st.TSOLVE += t;
+        PetscInt n = 0;
+        PETSC_OK(KSPGetIterationNumber(s.ksp, &n));
+        PETSC_OK(KSPGetConvergedReason(s.ksp, &reason));
+        its += (int)n;
+        if (fresh) s.first_its = (int)n;
+        s.since += 1;
+        s.its_since += n;
+        s.last_its = (int)n;
+        if (fresh) note = attempt > 0 ? ", PC SET UP AGAIN" : ", PC SET UP";
+        if (reason > 0 || fresh) break;
+        st.NRETRY += 1;
+    }
+    NITER = its;
+    st.NITER += its;
+
+    // The Krylov method's last residual norm against b, and the true residual of x.
+    PetscReal rnorm = 0.0;
+    PETSC_OK(KSPGetResidualNorm(s.ksp, &rnorm));
+    const double ERR = bb > 0.0 ? rnorm / std::sqrt(bb) : rnorm / std::sqrt((double)N);
+    PETSC_OK(MatMult(s.A, s.x, s.r));
+    PETSC_OK(VecAYPX(s.r, -1.0, s.b));
+    PetscScalar* pr = nullptr;
+    PETSC_OK(VecGetArray(s.r, &pr));
+    for (int k = 1; k <= NP; ++k) pr[nodes(k) - 1] = 0.0;
+    double rr = 0.0;
+    for (int i = 0; i < N; ++i) rr += pr[i] * pr[i];
+    PETSC_OK(VecRestoreArray(s.r, &pr));
+    PETSC_OK(VecResetArray(s.b));
+    PETSC_OK(VecResetArray(s.x));
+    const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
+
+    if (!s.solved) {
+        // What PETSc runs, once the options database has had its say.
+        s.solved = true;
+        KSPType kt = nullptr;
+        PCType pt = nullptr;
+        PC pc = nullptr;
+        PETSC_OK(KSPGetType(s.ksp, &kt));
+        PETSC_OK(KSPGetPC(s.ksp, &pc));
+        PETSC_OK(PCGetType(pc, &pt));
+        std::string pcs = pt != nullptr ? pt : "none";
+        if (pcs == PCHYPRE) {
+            const char* h = nullptr;
+            PETSC_OK(PCHYPREGetType(pc, &h));
+            if (h != nullptr) pcs += std::string(" ") + h;
+        } else if (pcs == PCSHELL || pcs == PCCOMPOSITE) {
+            pcs = petsc_selector_text(s.selector);
+        }
+        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?",
+                      pcs.c_str());
+        wfmt(lst, "(5X,'PETSC ',A,' SOLVER: ',A)", s.transport ? "TRANSPORT" : "FLOW", st.TEXT);
+        refuse_unused(s.transport, "read by its first solve");
+    }
+    wfmt(lst, trace, NITER, ERR, RES, note);
+    if (reason > 0) return;
+
+    wfree(out, s.sym ? "STOP -- SUBROUTINE SYMSLV:" : "STOP -- SUBROUTINE NSYSLV:");
+    if (alt && s.sym) {
+        wfree(out, "ERR= ", ERR, " > ", "TOLCG= ", TOL, NITER);
+    } else {
+        wfree(out, "ERR= ", ERR, " > ", "TOLCG= ", TOL, " within ", NITER, " iterations ");
+    }
+    input_error(std::string("the PETSc ") + (s.transport ? "transport" : "flow") + " solve (" +
+                st.TEXT + ") failed: " + reason_text(reason));
+}
+
+}  // namespace nep
