@@ -16,10 +16,12 @@ enum petsc_selector : int {
     PETSC_DEFAULT = -10,    // the measured best of the four below
     PETSC_BOOMERAMG = -11,  // hypre BoomerAMG
     PETSC_GAMG = -12,       // PETSc's smoothed-aggregation multigrid
-    PETSC_COLUMNS = -13,    // the columns of the mesh solved exactly, block Jacobi
-    PETSC_AMG_COLUMNS = -14 // the column solve around a BoomerAMG cycle
+    PETSC_COLUMNS = -13,    // block Jacobi by columns: every column of the mesh solved exactly
+    PETSC_COLUMN_COARSE = -14  // ICC(0) with a coarse problem of one unknown per column
 };
-inline bool petsc_solver(int selector) { return selector <= PETSC_DEFAULT && selector >= PETSC_AMG_COLUMNS; }
+inline bool petsc_solver(int selector) {
+    return selector <= PETSC_DEFAULT && selector >= PETSC_COLUMN_COARSE;
+}
 
 struct control {
     dialect DIALECT = dialect::MAIN;

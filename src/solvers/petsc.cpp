@@ -109,8 +109,8 @@ const char* petsc_selector_text(int selector) {
     case PETSC_DEFAULT:
     case PETSC_BOOMERAMG: return "HYPRE BOOMERAMG";
     case PETSC_GAMG: return "PETSC GAMG";
-    case PETSC_COLUMNS: return "COLUMN BLOCKS (EXACT COLUMN SOLVES)";
-    case PETSC_AMG_COLUMNS: return "COLUMN BLOCKS AROUND HYPRE BOOMERAMG";
+    case PETSC_COLUMNS: return "BLOCK JACOBI BY COLUMNS (EXACT COLUMN SOLVES)";
+    case PETSC_COLUMN_COARSE: return "ICC(0) AND A COARSE PROBLEM OF THE COLUMNS";
     default: break;
     }
     return "";
@@ -124,6 +124,7 @@ struct petsc_system {
     bool sym = false;        // values copied from symmetric upper storage (Picard flow)
     int selector = 0;
     int N = 0, NNOD = 0;     // unknowns, and nodes per layer: node L*NNOD + i lies below node i
+    PetscInt period = 0;     // NNOD, for the column ordering
     const char* prefix = "";
 
     // The full-storage pattern from 0 (shared by the flow and transport systems when they have
@@ -137,6 +138,13 @@ struct petsc_system {
 
     Mat A = nullptr;
     Vec x = nullptr, b = nullptr, r = nullptr;
+    // The two-level method: the prolongation from one unknown per column (N x NNOD, one entry a
+    // row: 1, or 0 for a prescribed node), its arrays, and the prescribed rows of the solve.
+    Mat P = nullptr;
+    std::vector<PetscInt> pi, pj;
+    std::vector<PetscScalar> pv;
+    const arr1<int>* held = nullptr;
+    int nheld = 0;
     KSP ksp = nullptr;
 
     // Reuse of the preconditioner: set up or not, solves and iterations since its set-up, the
@@ -159,6 +167,7 @@ struct petsc_system {
 
     ~petsc_system() {
         if (ksp) KSPDestroy(&ksp);
+        if (P) MatDestroy(&P);
         if (A) MatDestroy(&A);
         if (x) VecDestroy(&x);
         if (b) VecDestroy(&b);
@@ -277,6 +286,36 @@ PetscErrorCode columns_apply(PC pc, Vec v, Vec y) {
     return 0;
 }
 
+// The column ordering of the factorisations: the nodes of the mesh column by column, each from
+// the top down (node L*NNOD + i is number i*(NSTR+1) + L, counting from 0), so that the strong
+// couplings along the columns lie next to the diagonal. The layer size comes with the matrix.
+constexpr const char* kColumnOrdering = "columns";
+constexpr const char* kPeriodKey = "nepora_layer_nodes";
+
+PetscErrorCode column_ordering(Mat A, MatOrderingType, IS* rows, IS* cols) {
+    PetscObject obj = nullptr;
+    PetscCall(PetscObjectQuery((PetscObject)A, kPeriodKey, &obj));
+    PetscInt n = 0;
+    PetscCall(MatGetSize(A, &n, nullptr));
+    PetscInt period = n;
+    if (obj != nullptr) {
+        void* p = nullptr;
+        PetscCall(PetscContainerGetPointer((PetscContainer)obj, &p));
+        period = *static_cast<const PetscInt*>(p);
+    }
+    if (period <= 0 || n % period != 0) period = n;
+    const PetscInt levels = n / period;
+    PetscInt* perm = nullptr;
+    PetscCall(PetscMalloc1(n, &perm));
+    for (PetscInt i = 0; i < period; ++i)
+        for (PetscInt L = 0; L < levels; ++L) perm[i * levels + L] = L * period + i;
+    PetscCall(ISCreateGeneral(PETSC_COMM_SELF, n, perm, PETSC_COPY_VALUES, rows));
+    PetscCall(ISCreateGeneral(PETSC_COMM_SELF, n, perm, PETSC_OWN_POINTER, cols));
+    PetscCall(ISSetPermutation(*rows));
+    PetscCall(ISSetPermutation(*cols));
+    return 0;
+}
+
 void make_columns(PC pc, petsc_system* s) {
     PETSC_OK(PCSetType(pc, PCSHELL));
     PETSC_OK(PCShellSetContext(pc, s));
@@ -318,6 +357,34 @@ void make_gamg(PC pc, const std::string& p, bool sym) {
     PETSC_OK(PCSetType(pc, PCGAMG));
 }
 
+// Two levels: the smoother ICC(0) (one sweep before and one after, as a symmetric cycle), and a
+// coarse problem of one unknown per column of the mesh (its nodes from the surface down), formed
+// by Galerkin products and solved by BoomerAMG. The layered meshes are thin against their
+// extent, and their columns are strongly coupled: the slow modes of the incomplete factor are
+// smooth across the surface and nearly constant down a column, which is what the coarse problem
+// holds.
+void make_twolevel(PC pc, petsc_system& s, const std::string& p) {
+    const PetscInt n = s.N;
+    s.pi.resize(n + 1);
+    s.pj.resize(n);
+    s.pv.assign(n, 1.0);
+    for (PetscInt k = 0; k <= n; ++k) s.pi[k] = k;
+    for (PetscInt k = 0; k < n; ++k) s.pj[k] = k % s.NNOD;
+    PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, n, s.NNOD, s.pi.data(), s.pj.data(),
+                                       s.pv.data(), &s.P));
+    default_option(p, "-pc_mg_type", "multiplicative");
+    default_option(p, "-mg_levels_ksp_type", "richardson");
+    default_option(p, "-mg_levels_ksp_max_it", "1");
+    default_option(p, "-mg_levels_pc_type", s.sym ? "icc" : "ilu");
+    default_option(p, "-mg_coarse_ksp_type", "preonly");
+    default_option(p, "-mg_coarse_pc_type", "hypre");
+    boomeramg_defaults(p + "mg_coarse_");
+    PETSC_OK(PCSetType(pc, PCMG));
+    PETSC_OK(PCMGSetLevels(pc, 2, nullptr));
+    PETSC_OK(PCMGSetGalerkin(pc, PC_MG_GALERKIN_BOTH));
+    PETSC_OK(PCMGSetInterpolation(pc, 1, s.P));
+}
+
 // The Krylov solver and preconditioner of a selector, then the options database.
 void configure(petsc_system& s) {
     const std::string p = s.prefix;
@@ -341,19 +408,7 @@ void configure(petsc_system& s) {
     case PETSC_BOOMERAMG: make_boomeramg(pc, p); break;
     case PETSC_GAMG: make_gamg(pc, p, s.sym); break;
     case PETSC_COLUMNS: make_columns(pc, &s); break;
-    case PETSC_AMG_COLUMNS: {
-        PETSC_OK(PCSetType(pc, PCCOMPOSITE));
-        PETSC_OK(PCCompositeSetType(pc, s.sym ? PC_COMPOSITE_SYMMETRIC_MULTIPLICATIVE
-                                              : PC_COMPOSITE_MULTIPLICATIVE));
-        PETSC_OK(PCCompositeAddPCType(pc, PCSHELL));
-        PETSC_OK(PCCompositeAddPCType(pc, PCHYPRE));
-        PC cols = nullptr, amg = nullptr;
-        PETSC_OK(PCCompositeGetPC(pc, 0, &cols));
-        PETSC_OK(PCCompositeGetPC(pc, 1, &amg));
-        make_columns(cols, &s);
-        make_boomeramg(amg, p + "sub_1_");
-        break;
-    }
+    case PETSC_COLUMN_COARSE: make_twolevel(pc, s, p); break;
     default: input_error("internal error: PETSc selector " + std::to_string(s.selector));
     }
     PetscBool set = PETSC_FALSE;
@@ -372,6 +427,11 @@ void configure(petsc_system& s) {
 void make_matrix(petsc_system& s, PetscScalar* values) {
     PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, s.N, s.N, s.ia->data(), s.ja->data(),
                                        values, &s.A));
+    PetscContainer c = nullptr;
+    PETSC_OK(PetscContainerCreate(PETSC_COMM_SELF, &c));
+    PETSC_OK(PetscContainerSetPointer(c, &s.period));
+    PETSC_OK(PetscObjectCompose((PetscObject)s.A, kPeriodKey, (PetscObject)c));
+    PETSC_OK(PetscContainerDestroy(&c));
     PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.x));
     PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.b));
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.r));
@@ -412,6 +472,7 @@ void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_sys
 }  // namespace
 
 void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat& cpu) {
+    PETSC_OK(MatOrderingRegister(kColumnOrdering, column_ordering));
     const bool flow = petsc_solver(ctl.ISOLV);
     const bool tran = ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC);
     if (!flow) refuse_unused(false, "of this run (ISOLV selects no PETSc solver)");
@@ -424,6 +485,7 @@ void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat&
         s->selector = ctl.ISOLV;
         s->N = dim.N;
         s->NNOD = dim.NNOD;
+        s->period = dim.NNOD;
         s->sym = ctl.IFLOW == 1;
         if (s->sym) {
             mirrored_pattern(dim.N, sp.IA, sp.JA, *s);
@@ -445,6 +507,7 @@ void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat&
         s->selector = ctl.ISOLVC;
         s->N = dim.N;
         s->NNOD = dim.NNOD;
+        s->period = dim.NNOD;
         if (sp.TSHARE && fsys != nullptr && !fsys->sym) {
             s->ia = fsys->ia;
             s->ja = fsys->ja;
@@ -465,6 +528,16 @@ namespace {
 void set_up(petsc_system& s, petsc_stat& st) {
     double t = 0.0;
     timer(t, 1);
+    if (s.P != nullptr) {
+        // The coarse unknowns leave the prescribed nodes out.
+        PetscScalar* v = nullptr;
+        PETSC_OK(MatSeqAIJGetArray(s.P, &v));
+        for (PetscInt k = 0; k < s.N; ++k) v[k] = 1.0;
+        for (int n = 1; n <= s.nheld; ++n) v[(*s.held)(n) - 1] = 0.0;
+        PETSC_OK(MatSeqAIJRestoreArray(s.P, &v));
+        PETSC_OK(MatAssemblyBegin(s.P, MAT_FINAL_ASSEMBLY));
+        PETSC_OK(MatAssemblyEnd(s.P, MAT_FINAL_ASSEMBLY));
+    }
     // Handing the operators over again is what makes the set-up take the present values.
     PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_FALSE));
     PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
@@ -542,6 +615,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         return;
     }
 
+    s.held = &nodes;
+    s.nheld = NP;
     PETSC_OK(VecPlaceArray(s.b, b.data()));
     PETSC_OK(VecPlaceArray(s.x, x.data()));
     KSPConvergedReason reason = KSP_CONVERGED_ITERATING;
@@ -605,8 +680,10 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
             const char* h = nullptr;
             PETSC_OK(PCHYPREGetType(pc, &h));
             if (h != nullptr) pcs += std::string(" ") + h;
-        } else if (pcs == PCSHELL || pcs == PCCOMPOSITE) {
-            pcs = petsc_selector_text(s.selector);
+        } else if (pcs == PCSHELL) {
+            pcs = "block Jacobi by columns";
+        } else if (pcs == PCMG && s.P != nullptr) {
+            pcs = "mg, a coarse problem of the columns";
         }
         std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?",
                       pcs.c_str());
