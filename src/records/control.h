@@ -13,14 +13,14 @@ enum class dialect { MAIN, ALT };
 // method with a multigrid or column preconditioner, solvers/petsc.h); the values the parameter
 // file otherwise allows (-5 and above) keep their solvers.
 enum petsc_selector : int {
-    PETSC_DEFAULT = -10,    // the measured best of the four below
-    PETSC_BOOMERAMG = -11,  // hypre BoomerAMG
-    PETSC_GAMG = -12,       // PETSc's smoothed-aggregation multigrid
-    PETSC_COLUMNS = -13,    // block Jacobi by columns: every column of the mesh solved exactly
-    PETSC_COLUMN_COARSE = -14  // ICC(0) with a coarse problem of one unknown per column
+    PSOLV_DEFAULT = -10,        // the measured best of the four below
+    PSOLV_BOOMERAMG = -11,      // hypre BoomerAMG
+    PSOLV_GAMG = -12,           // PETSc's smoothed-aggregation multigrid
+    PSOLV_COLUMNS = -13,        // block Jacobi by columns: every column of the mesh solved exactly
+    PSOLV_COLUMN_COARSE = -14   // ICC(0) with a coarse problem of one unknown per column
 };
 inline bool petsc_solver(int selector) {
-    return selector <= PETSC_DEFAULT && selector >= PETSC_COLUMN_COARSE;
+    return selector <= PSOLV_DEFAULT && selector >= PSOLV_COLUMN_COARSE;
 }
 
 struct control {
