@@ -154,8 +154,10 @@ struct petsc_system {
     int since = 0, first_its = 0, last_its = 0;
     long its_since = 0;
     double cost = 10.0;
+    bool cost_set = false;
     int every = 0;
     bool solved = false;  // a first solve has been done (echo and option check behind it)
+    bool adaptive = false;  // the default selector: the preconditioner chosen at every set-up
 
     // The entries of the prescribed rows and columns that a solve on the assembly's own array
     // replaced, with their positions, to be put back after it.
@@ -421,11 +423,20 @@ void configure(petsc_system& s) {
     // The convergence test measures the true residual against the right-hand side, as the
     // specified solvers do.
     PETSC_OK(KSPSetNormType(s.ksp, KSP_NORM_UNPRECONDITIONED));
+    // The initial guess is the preconditioner applied to b, as in the specified solvers.
     PETSC_OK(KSPSetInitialGuessNonzero(s.ksp, PETSC_FALSE));
+    PETSC_OK(KSPSetInitialGuessKnoll(s.ksp, PETSC_TRUE));
     PC pc = nullptr;
     PETSC_OK(KSPGetPC(s.ksp, &pc));
     switch (s.selector) {
-    case PSOLV_DEFAULT:
+    case PSOLV_DEFAULT: {
+        // The choice follows the matrix, unless the user chose a preconditioner.
+        PetscBool chosen = PETSC_FALSE;
+        PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
+        s.adaptive = !chosen;
+        make_boomeramg(pc, p);
+        break;
+    }
     case PSOLV_BOOMERAMG: make_boomeramg(pc, p); break;
     case PSOLV_GAMG: make_gamg(pc, p, s.sym); break;
     case PSOLV_COLUMNS: make_columns(pc, &s); break;
@@ -436,6 +447,7 @@ void configure(petsc_system& s) {
     PetscReal cost = s.cost;
     PETSC_OK(PetscOptionsGetReal(nullptr, s.prefix, "-nepora_pc_cost", &cost, &set));
     s.cost = cost;
+    s.cost_set = set;
     PetscInt every = 0;
     PETSC_OK(PetscOptionsGetInt(nullptr, s.prefix, "-nepora_pc_every", &every, &set));
     s.every = (int)every;
@@ -545,10 +557,47 @@ void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat&
 
 namespace {
 
+// The largest ratio, over the free rows, of the off-diagonal magnitudes of a row to its diagonal.
+double off_diagonal_ratio(const petsc_system& s) {
+    const PetscScalar* a = nullptr;
+    PETSC_OK(MatSeqAIJGetArrayRead(s.A, &a));
+    double worst = 0.0;
+    for (PetscInt i = 0; i < s.N; ++i) {
+        if (s.mark[i]) continue;
+        double off = 0.0, diag = 0.0;
+        for (PetscInt k = (*s.ia)[i]; k < (*s.ia)[i + 1]; ++k) {
+            if ((*s.ja)[k] == i) diag = a[k];
+            else off += std::fabs(a[k]);
+        }
+        worst = diag != 0.0 ? std::fmax(worst, off / std::fabs(diag)) : HUGE_VAL;
+    }
+    PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
+    return worst;
+}
+
+// The default selector's choice at every set-up. A matrix whose rows are all strongly dominated
+// by their diagonals (the off-diagonal magnitudes of a row at most half its diagonal: the storage
+// term of short steps) is well conditioned whatever the mesh: the incomplete factor solves it in
+// an iteration or two, and a multigrid hierarchy would only cost its set-up and cycles. Any other
+// matrix gets BoomerAMG.
+void choose_preconditioner(petsc_system& s) {
+    const bool dominant = off_diagonal_ratio(s) <= 0.5;
+    const char* want = dominant ? (s.sym ? PCICC : PCILU) : PCHYPRE;
+    PC pc = nullptr;
+    PETSC_OK(KSPGetPC(s.ksp, &pc));
+    PetscBool same = PETSC_FALSE;
+    PETSC_OK(PetscObjectTypeCompare((PetscObject)pc, want, &same));
+    if (same) return;
+    PETSC_OK(PCSetType(pc, want));
+    if (!dominant) PETSC_OK(PCHYPRESetType(pc, "boomeramg"));
+    PETSC_OK(PCSetFromOptions(pc));
+}
+
 // Sets the preconditioner up on the present matrix.
 void set_up(petsc_system& s, petsc_stat& st) {
     double t = 0.0;
     timer(t, 1);
+    if (s.adaptive) choose_preconditioner(s);
     if (s.P != nullptr) {
         // The coarse unknowns leave the prescribed nodes out.
         PetscScalar* v = nullptr;
@@ -580,7 +629,17 @@ void set_up(petsc_system& s, petsc_stat& st) {
 bool want_setup(const petsc_system& s) {
     if (!s.ready) return true;
     if (s.every > 0 && s.since >= s.every) return true;
-    return s.since > 0 && (double)s.last_its * s.since > s.cost + (double)s.its_since;
+    // An incomplete factor costs about one iteration to form; a multigrid hierarchy `cost`.
+    double cost = s.cost;
+    if (!s.cost_set) {
+        PC pc = nullptr;
+        PETSC_OK(KSPGetPC(s.ksp, &pc));
+        PetscBool one_level = PETSC_FALSE;
+        PETSC_OK(PetscObjectTypeCompareAny((PetscObject)pc, &one_level, PCICC, PCILU, PCJACOBI,
+                                           PCSOR, PCBJACOBI, PCSHELL, ""));
+        if (one_level) cost = 1.0;
+    }
+    return s.since > 0 && (double)s.last_its * s.since > cost + (double)s.its_since;
 }
 
 const char* reason_text(KSPConvergedReason r) {
