@@ -30,7 +30,8 @@ namespace {
 
 void usage(std::FILE* f, const char* prog) {
     std::fprintf(f,
-                 "usage: %s [--no-extra-output] [DECK_DIR] [PETSc options]\n"
+                 "usage: %s [DECK_DIR]\n"
+                 "       %s [--no-extra-output] [DECK_DIR] [PETSc options]\n"
                  "Runs the simulation of the deck in DECK_DIR (default: the current directory),\n"
                  "which holds nepora3d.fnames and the files it names.\n"
                  "  -h, --help         print this help and exit\n"
@@ -48,7 +49,7 @@ void usage(std::FILE* f, const char* prog) {
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
                  "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
                  "docs/results.md.\n",
-                 prog);
+                 prog, prog);
 }
 
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
