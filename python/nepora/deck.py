@@ -375,9 +375,7 @@ class Deck:
                             "there; set grid.ZRATIO")
         g.IVERT = 0
         g.BASE = float(t.sum())
-        r = t / t.sum()
-        r[-1] = 1.0 - r[:-1].sum()
-        g.ZRATIO = r
+        g.ZRATIO = t / t.sum()
         self._resize_tables()
 
     def _resize_tables(self):

@@ -145,6 +145,7 @@ class Statement:
         """The next value of the type; a null value or a slash gives default."""
         parse, expected = _PARSE[typ]
         kind = self._next(expected)
+        self.last_tok = self.tok if kind == "value" else None
         if kind != "value":
             return default
         v = parse(self.tok)
@@ -180,6 +181,17 @@ def fmt_value(v):
     if math.isnan(f) or math.isinf(f):
         return repr(f)  # refused by validate(); written so that the program names it
     s = repr(f)
+    a = abs(f)
+    if "e" in s or a >= 1e6 or 0 < a < 1e-3:
+        # Exponent form, shortest mantissa that reads back the same: 1.0e-5, 2.5e9.
+        for p in range(17):
+            t = "%.*e" % (p, f)
+            if float(t) == f:
+                break
+        m, e = t.split("e")
+        if "." not in m:
+            m += ".0"
+        s = "%se%d" % (m, int(e))
     return s
 
 

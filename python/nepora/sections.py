@@ -359,7 +359,7 @@ class _Rec:
 
     def __init__(self, io, key, label):
         self.io, self.key, self.label = io, key, label
-        self.names, self.vals = [], []
+        self.names, self.vals, self.toks = [], [], []
         self.lines = [[]]             # written tokens, line by line
         self.st = io.reader.statement() if io.reading else None
 
@@ -371,6 +371,7 @@ class _Rec:
         self.names.append(name)
         if self.io.reading:
             v = self.st.get(typ, cur if cur is not None else typ(0))
+            self.toks.append(self.st.last_tok)
         else:
             v = cur
             self.lines[-1].append(fmt_value(v))
@@ -388,6 +389,7 @@ class _Rec:
             for i in range(n):
                 d = base[i] if base is not None and i < len(base) else typ(0)
                 out.append(self.st.get(typ, d))
+                self.toks.append(self.st.last_tok)
             arr = np.array(out, dtype=float if typ is float else np.int64)
         else:
             arr = np.asarray(cur).reshape(-1)
@@ -443,12 +445,20 @@ class _IO:
     def _close(self, rec, extra):
         if self.reading:
             text, label = rec.st.end()
-            self.source[rec.key] = (tuple(rec.vals), text, label)
+            self.source[rec.key] = (tuple(rec.vals), text, label, tuple(rec.toks))
             return
         src = self.source.get(rec.key)
         if src is not None and src[0] == tuple(rec.vals):
             self.out.append(src[1])
             return
+        if src is not None and len(src[0]) == len(rec.vals):
+            # Values that did not change keep their spelling (1.0e-4 stays 1.0e-4).
+            k = 0
+            for line in rec.lines:
+                for j in range(len(line)):
+                    if src[0][k] == rec.vals[k] and src[3][k] is not None:
+                        line[j] = src[3][k]
+                    k += 1
         lines = [" ".join(t) for t in rec.lines if t] or [""]
         if src is not None:
             label = src[2]

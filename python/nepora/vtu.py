@@ -18,7 +18,7 @@ def read_vtu(path):
         data = f.read()
     at = data.index(b"<AppendedData")
     start = data.index(b"_", data.index(b">", at)) + 1
-    xml = data[:at].decode() + "</UnstructuredGrid></VTKFile>"
+    xml = data[:at].decode() + "</VTKFile>"
     root = ET.fromstring(xml)
     order = "<" if root.get("byte_order", "LittleEndian") == "LittleEndian" else ">"
     hdr = order + ("Q" if root.get("header_type", "UInt32") == "UInt64" else "I")
