@@ -1,0 +1,26 @@
+import os
+import shutil
+import sys
+
+import pytest
+
+SRC = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(SRC, "python"))
+EXAMPLES = ["column-rain", "dam", "hillslope", "solute-box"]
+
+
+@pytest.fixture(scope="session")
+def program():
+    """The program under test: $NEPORA3D or build/nepora3d of this tree."""
+    p = os.environ.get("NEPORA3D") or os.path.join(SRC, "build", "nepora3d")
+    if not os.access(p, os.X_OK):
+        pytest.skip("nepora3d not built (make programs)")
+    return p
+
+
+def example(name, tmp_path):
+    """A scratch copy of an example deck."""
+    d = tmp_path / name
+    shutil.copytree(os.path.join(SRC, "examples", name), d,
+                    ignore=shutil.ignore_patterns("run", "README.md"))
+    return d
