@@ -5,7 +5,9 @@ import sys
 import pytest
 
 SRC = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(SRC, "python"))
+# The package of this tree, unless the tests are to try an installed one.
+if not os.environ.get("NEPORA_TEST_INSTALLED"):
+    sys.path.insert(0, os.path.join(SRC, "python"))
 EXAMPLES = ["column-rain", "dam", "hillslope", "solute-box"]
 
 
@@ -24,3 +26,10 @@ def example(name, tmp_path):
     shutil.copytree(os.path.join(SRC, "examples", name), d,
                     ignore=shutil.ignore_patterns("run", "README.md"))
     return d
+
+
+def pytest_report_header(config):
+    import nepora
+    if os.environ.get("NEPORA_TEST_INSTALLED") and nepora.__file__.startswith(os.path.join(SRC, "python")):
+        raise pytest.UsageError("NEPORA_TEST_INSTALLED, but nepora is imported from the tree")
+    return "nepora from %s" % os.path.dirname(nepora.__file__)
