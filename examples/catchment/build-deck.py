@@ -14,7 +14,7 @@ import nepora  # noqa: E402
 from nepora.mesh import from_dem  # noqa: E402
 
 j = lambda name: os.path.join(here, name)  # noqa: E731
-deck = from_dem(j("dem.asc"), j("boundary.geojson"), size=30.0, min_size=8.0, tolerance=0.2,
+deck = from_dem(j("dem.asc"), j("boundary.geojson"), size=30.0, min_size=8.0, tolerance=0.1,
                 layers=[0.25, 0.25, 0.5, 1.0, 1.5, 2.5], materials=j("soils.geojson"))
 # Metres and hours. A loam on the slopes, the sandy alluvium of the valley floor.
 deck.set_soil(material=1, K=0.02, STORAGE=1e-4, POROSITY=0.45)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the terrain of this example: dem.asc (a 400 m x 300 m valley on 5 m cells: a floor
 that meanders and falls 3 % towards the outlet in the west, side slopes rising 15 m to the
-ridges, a tributary hollow from the north-east and half a metre of rough ground),
+ridges, a tributary hollow from the north-east and rough ground of a decimetre),
 boundary.geojson (the catchment outline, closing at the outlet) and soils.geojson (the
 alluvium of the valley floor, material 2). Deterministic: the same files on every machine."""
 import json
@@ -32,7 +32,7 @@ noise = rng.normal(0.0, 1.0, z.shape)
 for _ in range(4):                                            # smoothed: rough ground, not grit
     p = np.pad(noise, 1, mode="edge")
     noise = (p[:-2, 1:-1] + p[2:, 1:-1] + p[1:-1, :-2] + p[1:-1, 2:] + 4 * noise) / 8.0
-z += 0.5 * noise / noise.std() * 0.5
+z += 0.1 * noise / noise.std()
 Raster(x, y, z).write_ascii(os.path.join(here, "dem.asc"), digits=2)
 
 t = np.linspace(0.0, 2 * np.pi, 41)[:-1]

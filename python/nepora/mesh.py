@@ -191,7 +191,7 @@ def _polygons(source, what="boundary"):
 
 
 def from_dem(dem, boundary, size, min_size=None, tolerance=None, layers=None, materials=None,
-             material_field="material", default_material=1, deck=None):
+             material_field="material", default_material=1, simplify=0.0, deck=None):
     """A deck whose surface triangulation covers the boundary polygon, refined where the
     terrain bends, with the surface elevations of the DEM.
 
@@ -207,6 +207,8 @@ def from_dem(dem, boundary, size, min_size=None, tolerance=None, layers=None, ma
     materials  an optional polygon layer (GeoJSON, shapefile, or [(polygon, code)]): a
                triangle whose centroid lies in a polygon takes its code (the property
                material_field, else 2, 3, ... in order); default_material elsewhere
+    simplify   drop the outline's vertices that lie within this distance of a simpler line (a
+               dense outline traced from a raster would force tiny triangles along the edge)
     deck       a Deck to set the mesh of (default: a new one)
     """
     import gmsh
@@ -225,7 +227,8 @@ def from_dem(dem, boundary, size, min_size=None, tolerance=None, layers=None, ma
 
     polys = _polygons(boundary)
     outline = max((p for p, _ in polys), key=lambda p: p.area)
-    outline = outline.simplify(min_size / 4.0, preserve_topology=True)
+    if simplify:
+        outline = outline.simplify(simplify, preserve_topology=True)
 
     gmsh.initialize(["nepora"], readConfigFiles=False)
     try:
@@ -303,13 +306,16 @@ def main(argv=None):
     ap.add_argument("--materials", help="polygon layer of materials (GeoJSON or shapefile)")
     ap.add_argument("--material-field", default="material",
                     help="the property holding a polygon's material code (default: material)")
+    ap.add_argument("--simplify", type=float, default=0.0,
+                    help="simplify the outline to within this distance (default: keep it)")
     ap.add_argument("--grid-only", action="store_true", help="write only the grid file")
     a = ap.parse_args(argv)
     import os
     from .deck import Deck, _column
     from . import sections as S
     deck = from_dem(a.dem, a.boundary, a.size, a.min_size, a.tolerance,
-                    [float(t) for t in a.layers.split(",")], a.materials, a.material_field)
+                    [float(t) for t in a.layers.split(",")], a.materials, a.material_field,
+                    simplify=a.simplify)
     if a.grid_only:
         os.makedirs(os.path.dirname(os.path.abspath(a.output)), exist_ok=True)
         with open(a.output, "w") as f:

@@ -9,6 +9,7 @@ SRC = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))
 if not os.environ.get("NEPORA_TEST_INSTALLED"):
     sys.path.insert(0, os.path.join(SRC, "python"))
 EXAMPLES = ["column-rain", "dam", "hillslope", "solute-box"]
+ALL_EXAMPLES = EXAMPLES + ["catchment"]
 
 
 @pytest.fixture(scope="session")

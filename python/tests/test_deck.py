@@ -9,12 +9,12 @@ import pytest
 
 import nepora
 from nepora import sections as S
-from conftest import EXAMPLES, example
+from conftest import ALL_EXAMPLES, example
 
 RESULT_FILES = ["hgatm.out", "hgnatm.out", "mbal.out", "heads.out", "csv/budget.csv"]
 
 
-@pytest.mark.parametrize("name", EXAMPLES)
+@pytest.mark.parametrize("name", ALL_EXAMPLES)
 def test_round_trip_is_byte_identical_and_rewritten_records_run_the_same(name, tmp_path, program):
     src = example(name, tmp_path)
     deck = nepora.Deck.read(src)
@@ -22,6 +22,8 @@ def test_round_trip_is_byte_identical_and_rewritten_records_run_the_same(name, t
     deck.write(same)
     for f in os.listdir(src):
         assert filecmp.cmp(src / f, same / f, shallow=False), f
+    if name == "catchment":
+        return  # written by the package itself: the runs below would show nothing new
     # Every record written anew from its values (no text kept): other bytes, the same run.
     for name_ in ("parm", "grid", "nansfbc", "atmbc", "sfbc", "soil", "flowic", "dirts",
                   "transic", "solute", "transbc"):
