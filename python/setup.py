@@ -9,6 +9,6 @@ setup(
     packages=["nepora"],
     install_requires=["numpy", "pandas", "xarray"],
     extras_require={"terrain": ["gmsh", "shapely"]},
-    scripts=["../tools/nepora-mesh"] if False else [],
+    entry_points={"console_scripts": ["nepora-mesh=nepora.mesh:main"]},
     python_requires=">=3.9",
 )

@@ -146,7 +146,8 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
         deck.write(path)
     path = os.path.abspath(path)
     prog = program if program and os.sep in program else find_program(program or "nepora3d")
-    cmd = [prog, path] + ([] if extra_output else ["--no-extra-output"])
+    # The status line is ours (from csv/budget.csv); the program's own would only be captured.
+    cmd = [prog, path, "--progress-every", "0"] + ([] if extra_output else ["--no-extra-output"])
     env = dict(os.environ)
     if threads is not None:
         env["OMP_NUM_THREADS"] = str(int(threads))
@@ -192,4 +193,8 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
         return None
     res = Results(path)
     res.status, res.stdout, res.stderr = status, stdout, stderr
+    # The program's warnings (a budget that does not close, values left unread...) are shown.
+    res.warnings = [l for l in stderr.splitlines() if "warning" in l.lower()]
+    if progress and res.warnings:
+        sys.stderr.write("\n".join(res.warnings) + "\n")
     return res

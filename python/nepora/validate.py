@@ -97,10 +97,21 @@ def validate(deck):
             if getattr(p, lo) == getattr(p, hi):
                 add("parm", lo, getattr(p, lo), "the window [%s, %s] has zero width (KSLOPE = 4 "
                     "needs %s < %s)" % (lo, hi, lo, hi))
-    for name in ("TETAF", "TETAC"):
+    for name in ("TETAF",) + (("TETAC",) if p.ITRANS != 0 else ()):
         v = getattr(p, name)
-        if not 0.5 <= v <= 1.0:
-            add("parm", name, v, "must lie in 0.5 to 1 (1 backward Euler, 0.5 Crank-Nicolson)")
+        if not 0.0 <= v <= 1.0:
+            add("parm", name, v, "must lie in 0 to 1 (1 backward Euler, 0.5 Crank-Nicolson)")
+        elif v < 0.5:
+            add("parm", name, v, "below 0.5 the time scheme is unstable (0.5 to 1)", "warning")
+    if not p.ERNLMX > 0:
+        add("parm", "ERNLMX", p.ERNLMX, "must be positive (the examples use 1.0e9)")
+    if p.IRELAX == 1 and not p.OMEGA > 0:
+        add("parm", "OMEGA", p.OMEGA, "must be positive with IRELAX = 1")
+    if p.IFLOW == 1 and not p.TLCGSY > 0:
+        add("parm", "TLCGSY", p.TLCGSY, "must be positive (Picard's conjugate gradients)")
+    if (p.IFLOW == 2 and p.ISOLV < 3) or (p.ITRANS != 0 and p.ISOLVC < 3):
+        if not p.TLCGNS > 0:
+            add("parm", "TLCGNS", p.TLCGNS, "must be positive (the nonsymmetric iterative solvers)")
     for name in ("ITMX", "ITMXC"):
         v = getattr(p, name)
         if not 1 <= v <= 100000:
@@ -108,7 +119,8 @@ def validate(deck):
     for name in ("ISOLV", "ISOLVC"):
         if getattr(p, name) < -5:
             add("parm", name, getattr(p, name), "must be -5 or more")
-    for name in ("ITCGSY", "ITCGNS"):
+    for name in ("ITCGSY",) + (("ITCGNS",) if (p.IFLOW == 2 and p.ISOLV < 3) or
+                                 (p.ITRANS != 0 and p.ISOLVC < 3) else ()):
         if getattr(p, name) < 1:
             add("parm", name, getattr(p, name), "must be at least 1")
     steady = p.DELTAT >= 1.0e10
@@ -119,6 +131,14 @@ def validate(deck):
             add("parm", "DTMIN", p.DTMIN, "must be positive")
         if p.DTMAX < p.DTMIN:
             add("parm", "DTMAX", p.DTMAX, "must not be smaller than DTMIN = %r" % p.DTMIN)
+        if p.DTMAGM < 1:
+            add("parm", "DTMAGM", p.DTMAGM, "must be at least 1 (the growth of an easy step)")
+        if p.DTMAGA < 0:
+            add("parm", "DTMAGA", p.DTMAGA, "must not be negative")
+        if not 0 <= p.DTREDM <= 1:
+            add("parm", "DTREDM", p.DTREDM, "must lie in 0 to 1 (the reduction of a hard step)")
+        if p.DTREDS < 0:
+            add("parm", "DTREDS", p.DTREDS, "must not be negative")
         if not p.TMAX > p.TIMEP:
             add("parm", "TMAX", p.TMAX, "must lie after TIMEP = %r (TMAX is an end time)" % p.TIMEP)
     if not 0 <= p.ISEC <= nstr + 1:
