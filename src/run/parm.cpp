@@ -1,6 +1,9 @@
 #include "run/parm.h"
 
+#include <cctype>
 #include <cstdio>
+#include <sstream>
+#include <string>
 
 #include "base/format.h"
 #include "base/stop.h"
@@ -80,6 +83,36 @@ void check_range(iofiles& io, long line, bool ok, const std::string& what) {
 }
 
 std::string value_is(const char* name, double v) { return std::string(name) + " = " + real_text(v); }
+
+// An optional record after the last one, "UNITS m d": the units of length and time of the deck,
+// which name the columns of the tables and the arrays of the ParaView files. Other lines after
+// the last record are left alone, as they always were.
+void read_units(iofiles& io, freader& fr) {
+    static const char* const kLength[] = {"m", "cm", "mm", "km", "ft"};
+    static const char* const kTime[] = {"s", "min", "h", "d", "y"};
+    auto known = [](const std::string& u, const auto& list) {
+        for (const char* k : list)
+            if (u == k) return true;
+        return false;
+    };
+    while (!fr.at_end()) {
+        const long line = fr.line();
+        std::istringstream in(fr.read_text(0));
+        std::string key, length, time, more;
+        if (!(in >> key)) continue;
+        for (char& c : key) c = (char)std::toupper((unsigned char)c);
+        if (key != "UNITS") continue;
+        in >> length >> time;
+        if (length.empty() || time.empty() || (in >> more) || !known(length, kLength) ||
+            !known(time, kTime)) {
+            input_error(at(io, line) + "UNITS takes a unit of length (m, cm, mm, km, ft) and one of "
+                        "time (s, min, h, d, y), as 'UNITS m d'");
+        }
+        io.EXTRA.UNITS = true;
+        io.EXTRA.LUNIT = length;
+        io.EXTRA.TUNIT = time;
+    }
+}
 
 }  // namespace
 
@@ -243,6 +276,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
             }
         }
     }
+    read_units(io, fr);
 
     wfmt(lst, "(///,5x,A)", ctl.ITRANS == 0 ? "SOLUTION OF THE FLOW PROBLEM ONLY" : "SOLUTION OF THE COUPLED PROBLEM");
     if (ctl.IFLOW == 1) {
@@ -362,6 +396,10 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
               "/,5X,'DTREDS  (RED. FACTOR FOR DELTAT, SUB.)    = ',1PE15.5,"
               "/,5X,'DTREDM  (RED. FACTOR FOR DELTAT, MULT.)   = ',1PE15.5)",
          ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+    if (io.EXTRA.UNITS) {
+        wfmt(lst, "(/,5X,'UNITS   (LENGTH, TIME)                    = ',A,', ',A)", io.EXTRA.LUNIT,
+             io.EXTRA.TUNIT);
+    }
 }
 
 }  // namespace nep
