@@ -91,6 +91,18 @@ class Results:
             import xarray as xr
             times, files = self._load()
             f0 = files[0]
+            # With a UNITS record the head and velocity arrays carry their unit
+            # (pressure_head_m): the dataset keeps the plain names, the unit in attrs.
+            lunit, tunit = self.units()
+            suffix = {}
+            if lunit:
+                for base, u in (("pressure_head", lunit), ("total_head", lunit),
+                                ("darcy_velocity", lunit + "_" + tunit),
+                                ("element_velocity", lunit + "_" + tunit)):
+                    suffix[base + "_" + u] = (base, u.replace("_", "/"))
+            for f in files:
+                for part in ("point", "cell"):
+                    f[part] = {suffix.get(k, (k,))[0]: v for k, v in f[part].items()}
             n, nt = len(f0["points"]), len(f0["cells"]) // 4
             data = {}
             for name in f0["point"]:
@@ -118,12 +130,31 @@ class Results:
             units = {"pressure_head": "L", "total_head": "L", "darcy_velocity": "L/T",
                      "element_velocity": "L/T", "saturation": "-", "relative_conductivity": "-",
                      "time": "T", "x": "L", "y": "L", "z": "L"}
+            if lunit:
+                units.update({k: u for k, u in suffix.values()})
+                units.update(time=tunit, x=lunit, y=lunit, z=lunit)
             for k, u in units.items():
                 if k in ds.variables:
                     ds[k].attrs["units"] = u
             ds.attrs["source"] = "nepora3d results of %s" % self.path
             self._dataset = ds
         return self._dataset
+
+    def units(self):
+        """(length, time) of the deck's UNITS record, or (None, None)."""
+        try:
+            with open(os.path.join(self.path, "nepora3d.fnames")) as f:
+                name = f.read().split("\n")[0][:40].rstrip()
+            with open(os.path.join(self.path, name)) as f:
+                lines = f.read().split("\n")
+        except OSError:
+            return None, None
+        found = (None, None)
+        for line in lines:
+            w = line.split()
+            if len(w) == 3 and w[0].upper() == "UNITS":
+                found = (w[1], w[2])
+        return found
 
     # --- the tables of csv/ ---
     def table(self, name):

@@ -108,6 +108,10 @@ class Section:
                 raise TypeError("%s %s: a %d-D array expected, got shape %s" % (
                     self._role, name, ndim, a.shape))
             return a
+        if t is str:
+            if not isinstance(v, str):
+                raise TypeError("%s %s: text expected, got %r" % (self._role, name, v))
+            return " ".join(v.split())
         if t is bool:
             if isinstance(v, (bool, np.bool_)):
                 return bool(v)
@@ -165,7 +169,7 @@ class Parm(Section):
         ITCGSY=int, TLCGSY=float, ITCGNS=int, TLCGNS=float,
         TIMEP=float, DELTAT=float, DTMIN=float, DTMAX=float, TMAX=float,
         DTMAGA=float, DTMAGM=float, DTREDS=float, DTREDM=float,
-        IPRT=int, ISEC=int, TIMPRT=(float,), NODVP=(int,), IPOUT=(int,))
+        IPRT=int, ISEC=int, TIMPRT=(float,), NODVP=(int,), IPOUT=(int,), UNITS=str)
     _counts = dict(NPRT="TIMPRT", NUMVP="NODVP", NR="IPOUT")
     _records = [(1, "IPRT1"), (2, "IFLOW ITRANS OSC_FLAG"), (3, "KSLOPE TOLKSL"),
                 (4, "PKRL PKRR PSEL PSER"), (5, "PDSE1L PDSE1R PDSE2L PDSE2R"), (6, "ISFONE ISFCVG"),
@@ -173,7 +177,7 @@ class Parm(Section):
                 (9, "ITMXC ITMXC1 ITMXC2 TOLNLC"), (10, "L2NORM ERNLMX"), (11, "ISOLV IRELAX OMEGA"),
                 (12, "ISOLVC IRELAXC OMEGAC"), (13, "ITCGSY TLCGSY ITCGNS TLCGNS"),
                 (14, "TIMEP DELTAT DTMIN DTMAX TMAX"), (15, "DTMAGA DTMAGM DTREDS DTREDM"),
-                (16, "IPRT ISEC NPRT TIMPRT"), (17, "NUMVP NODVP"), (18, "NR"), (19, "IPOUT")]
+                (16, "IPRT ISEC NPRT TIMPRT"), (17, "NUMVP NODVP"), (18, "NR"), (19, "IPOUT"), (20, "UNITS")]
 
     def _defaults(self):
         # Picard with the mass-conservative storage, as the column-rain example.
@@ -186,7 +190,7 @@ class Parm(Section):
                     ITCGSY=500, TLCGSY=1.0e-12, ITCGNS=500, TLCGNS=1.0e-12,
                     TIMEP=0.0, DELTAT=0.01, DTMIN=1.0e-5, DTMAX=1.0, TMAX=1.0,
                     DTMAGA=0.0, DTMAGM=1.25, DTREDS=0.0, DTREDM=0.5,
-                    IPRT=1, ISEC=0, TIMPRT=[], NODVP=[], IPOUT=[])
+                    IPRT=1, ISEC=0, TIMPRT=[], NODVP=[], IPOUT=[], UNITS=None)
 
 
 class Grid(Section):
@@ -687,6 +691,14 @@ def parse(section, text, name, describe, column=27):
     object.__setattr__(section, "_source", io.source)
     rest = text[io.reader.pos:]
     object.__setattr__(section, "_tail", rest)
+    if isinstance(section, Parm):
+        units = None
+        for line in rest.split("\n"):
+            w = line.split()
+            if w and w[0].upper() == "UNITS":
+                units = " ".join(w[1:])
+        object.__setattr__(section, "UNITS", units)
+        object.__setattr__(section, "_units", units)
     return section
 
 
@@ -695,4 +707,11 @@ def render(section, describe, column=27):
         return section._raw
     io = _IO(False, source=section._source, column=column)
     describe(io, section)
-    return "".join(io.out) + section._tail
+    tail = section._tail
+    if isinstance(section, Parm) and section.UNITS != getattr(section, "_units", None):
+        # The optional UNITS line after the last record: replaced, added or dropped.
+        lines = [l for l in tail.split("\n") if not (l.split() and l.split()[0].upper() == "UNITS")]
+        tail = "\n".join(lines)
+        if section.UNITS:
+            tail = tail.rstrip("\n") + ("\n" if tail.strip() else "") + "UNITS " + section.UNITS + "\n"
+    return "".join(io.out) + tail

@@ -159,6 +159,12 @@ def validate(deck):
     for i, v in _bad_nodes(p.IPOUT, 1, n):
         add("parm", "IPOUT(%d)" % i, v, "must be a node, 1 to N = %d" % n, record=19)
 
+    if p.UNITS is not None:
+        u = p.UNITS.split()
+        if len(u) != 2 or u[0] not in ("m", "cm", "mm", "km", "ft") or u[1] not in ("s", "min", "h", "d", "y"):
+            add("parm", "UNITS", p.UNITS, "a unit of length (m, cm, mm, km, ft) and one of time "
+                "(s, min, h, d, y), as 'm d'")
+
     # --- grid ---
     if g.NZONE < 1:
         add("grid", "NZONE", g.NZONE, "must be at least 1")

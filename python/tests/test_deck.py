@@ -124,3 +124,21 @@ def test_selections_rebuild_the_hand_written_dam(tmp_path):
     assert list(deck.nodes(x=(19.5, None), level=0)) == [21, 42]
     box = deck.nodes(box=((0, 1), None, (9.5, 10)))
     assert list(box) == [1, 2, 22, 23]
+
+
+def test_units_record_written_and_read_back(tmp_path, program):
+    d = example("hillslope", tmp_path)
+    deck = nepora.Deck.read(d)
+    assert deck.parm.UNITS is None
+    deck.parm.UNITS = "m h"
+    deck.write(d)
+    assert open(d / "parm").read().splitlines()[-1] == "UNITS m h"
+    back = nepora.Deck.read(d)
+    assert back.parm.UNITS == "m h"
+    back.parm.UNITS = "m parsec"
+    assert any("UNITS" in str(p) and "unit of length" in str(p) for p in back.validate())
+    res = nepora.run(d, program=program, progress=False)
+    assert "time_h" in res.budget.columns
+    ds = res.dataset
+    assert ds["pressure_head"].attrs["units"] == "m"
+    assert ds["darcy_velocity"].attrs["units"] == "m/h"
