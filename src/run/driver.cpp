@@ -23,6 +23,7 @@
 #include "run/flowsolve.h"
 #include "run/flowtransolve.h"
 #include "run/parm.h"
+#include "run/progress.h"
 #include "run/timestep.h"
 #include "soil/curves.h"
 #include "soil/soilread.h"
@@ -44,7 +45,11 @@ void check(const dimensions& dim, const control& ctl, iofiles& io) {
                         "' NONSYM SOLVER')");
         bad = true;
     }
-    if (bad) stop_run(EXIT_ERROR);
+    if (bad) {
+        input_error(io.in(5).role() + " '" + io.in(5).name() + "': ISOLV = " + std::to_string(ctl.ISOLV) +
+                    ", ISOLVC = " + std::to_string(ctl.ISOLVC) +
+                    ": the nonsymmetric storage these solvers need was not sized for them");
+    }
 }
 
 void datin(records& R) {
@@ -119,9 +124,14 @@ int nepora3d(records& R) {
     grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     petsc_setup(R.dim, ctl, R.sp, R.cpu);
-    extra_open(R.dim, ctl, io);
     initial(R);
+    // The whole input has been read and checked (the time series included): the new outputs
+    // replace those of the previous run.
+    commit_outputs(io);
+    extra_open(R.dim, ctl, io);
     extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    mark_step_end(io);
+    progress_begin(ctl, io);
 
     ctl.ENDFLOW = false;
     ctl.ENDCPL = false;
@@ -141,9 +151,14 @@ int nepora3d(records& R) {
         } else {
             flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
         }
-        // Whatever ends the run later, every file holds every step written so far.
+        // Whatever ends the run later, every file holds every step written so far. Text for
+        // the terminal clears the status line first, which is drawn again after it.
+        if (!io.STDOUT.str().empty() || !io.STDERR.str().empty()) progress_end(io);
         flush_all(io);
+        mark_step_end(io);
+        progress_step(ctl, io);
     }
+    progress_end(io);
     const int sig = interrupt_signal();
     if (sig != 0) {
         wfmt(io.out(6), "(//,' RUN INTERRUPTED BY SIGNAL ',I3,' AFTER TIME STEP ',I6,"

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,6 +17,7 @@
 #include "output/extras.h"
 #include "run/driver.h"
 #include "run/fileset.h"
+#include "run/progress.h"
 #include "run/run.h"
 #include "run/storage.h"
 #include "solvers/petsc.h"
@@ -45,6 +47,12 @@ void usage(std::FILE* f, const char* prog) {
                  "                     (-tr_ksp_type). A .petscrc in DECK_DIR is read first. An\n"
                  "                     option that no PETSc object of the run reads (by the end\n"
                  "                     of the first solve of its system) stops the run.\n"
+                 "  --quiet            print only warnings, errors and the closing summary\n"
+                 "  --verbose          the terminal log of every step and iteration on the\n"
+                 "                     terminal (by default a status line, the log going to\n"
+                 "                     terminal.log)\n"
+                 "  --progress-every P without a terminal, a progress line every P percent of\n"
+                 "                     the simulated time (default 10; 0 for none)\n"
                  "Exit status: 0 completed, 1 error stop, 2 ended early (a step failed at the\n"
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
                  "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
@@ -56,7 +64,7 @@ void usage(std::FILE* f, const char* prog) {
 // goes on, else the exit status; nothing has been opened yet.
 // Words of the form -NAME go, with the values that follow them, to PETSc.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               std::vector<std::string>& petsc) {
+               progress_state& progress, std::vector<std::string>& petsc) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -70,6 +78,18 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
         }
         if (options && a == "--no-extra-output") {
             extra = false;
+        } else if (options && (a == "--quiet" || a == "--verbose")) {
+            progress.MODE = a == "--quiet" ? verbosity::QUIET : verbosity::VERBOSE;
+        } else if (options && a == "--progress-every") {
+            char* end = nullptr;
+            const long p = k + 1 < argc ? std::strtol(argv[k + 1], &end, 10) : -1;
+            if (k + 1 >= argc || end == argv[k + 1] || *end != '\0' || p < 0 || p > 100) {
+                std::fprintf(stderr, "%s: --progress-every takes a percent from 0 to 100, not '%s'\n",
+                             prog, k + 1 < argc ? argv[k + 1] : "");
+                return EXIT_ERROR;
+            }
+            progress.EVERY = (int)p;
+            ++k;
         } else if (options && a == "--") {
             options = false;
         } else if (options && petsc_option_word(a)) {
@@ -142,8 +162,9 @@ void closing_summary(const records& R, const char* prog, int status, double wall
 int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::string dir;
     bool extra = true;
+    progress_state progress;
     std::vector<std::string> petsc_words;
-    const int early = parse_args(argc, argv, progname, dir, extra, petsc_words);
+    const int early = parse_args(argc, argv, progname, dir, extra, progress, petsc_words);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -164,6 +185,8 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     R->ctl.DIALECT = d;
     R->io.PROGNAME = progname;
     R->io.EXTRA.ON = extra;
+    R->io.PROGRESS = progress;
+    progress_start(R->io);
     int status = EXIT_DONE;
     std::string message;
     try {
@@ -180,7 +203,19 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
         status = EXIT_ERROR;
         message = "not enough memory for the arrays of this problem";
     }
-    // Whatever ended the run, every file keeps what was written to it.
+    // A run that stopped before its input was through leaves the previous run's files as they
+    // were (a mesh-only run, IPRT1 = 3, is complete: its files replace them). Whatever ended
+    // the run later, every file keeps what was written to it.
+    if (status == EXIT_DONE) {
+        try {
+            commit_outputs(R->io);
+        } catch (const run_stop& s) {
+            status = s.status;
+            message = s.message;
+        }
+    }
+    progress_end(R->io);
+    discard_outputs(R->io);
     closio(R->io);
     flush_all(R->io);
     extra_close(R->io);
