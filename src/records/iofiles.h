@@ -31,6 +31,10 @@ constexpr int kFnamesUnit = 1;
 struct extra_files {
     bool ON = true;                  // false with --no-extra-output
     bool OPEN = false;               // the folders exist and the tables are open
+    // The units of length and time of the deck (parameter file, UNITS record), in the names of
+    // the table columns and the ParaView arrays; L and T when the deck does not say.
+    bool UNITS = false;
+    std::string LUNIT = "L", TUNIT = "T";
     ounit BUDGET, OBS, HYDRO, SEEP;  // csv/budget.csv, observations.csv, hydrograph.csv, seepage.csv
     // The .vtu files written so far (vtk/nepora3d_NNNN.vtu), with their times and step numbers.
     int NVTU = 0;

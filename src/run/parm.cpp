@@ -1,10 +1,14 @@
 #include "run/parm.h"
 
+#include <cctype>
 #include <cstdio>
+#include <sstream>
+#include <string>
 
 #include "base/format.h"
 #include "base/stop.h"
 #include "run/fileset.h"
+#include "solvers/petsc.h"
 
 namespace nep {
 
@@ -80,6 +84,36 @@ void check_range(iofiles& io, long line, bool ok, const std::string& what) {
 }
 
 std::string value_is(const char* name, double v) { return std::string(name) + " = " + real_text(v); }
+
+// An optional record after the last one, "UNITS m d": the units of length and time of the deck,
+// which name the columns of the tables and the arrays of the ParaView files. Other lines after
+// the last record are left alone, as they always were.
+void read_units(iofiles& io, freader& fr) {
+    static const char* const kLength[] = {"m", "cm", "mm", "km", "ft"};
+    static const char* const kTime[] = {"s", "min", "h", "d", "y"};
+    auto known = [](const std::string& u, const auto& list) {
+        for (const char* k : list)
+            if (u == k) return true;
+        return false;
+    };
+    while (!fr.at_end()) {
+        const long line = fr.line();
+        std::istringstream in(fr.read_text(0));
+        std::string key, length, time, more;
+        if (!(in >> key)) continue;
+        for (char& c : key) c = (char)std::toupper((unsigned char)c);
+        if (key != "UNITS") continue;
+        in >> length >> time;
+        if (length.empty() || time.empty() || (in >> more) || !known(length, kLength) ||
+            !known(time, kTime)) {
+            input_error(at(io, line) + "UNITS takes a unit of length (m, cm, mm, km, ft) and one of "
+                        "time (s, min, h, d, y), as 'UNITS m d'");
+        }
+        io.EXTRA.UNITS = true;
+        io.EXTRA.LUNIT = length;
+        io.EXTRA.TUNIT = time;
+    }
+}
 
 }  // namespace
 
@@ -195,15 +229,17 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
                   at(io, prt_line) + "ISEC = " + std::to_string(io.ISEC) + " is outside 0..NSTR+1 = " +
                       std::to_string(dim.NSTR + 1));
     }
-    if (ctl.ISOLV < -5) {
-        parm_stop(io, true, {"STOP: bad value of ISOLV", "ISOLV must be .ge. -5",
+    if (ctl.ISOLV < -5 && !petsc_solver(ctl.ISOLV)) {
+        parm_stop(io, true, {"STOP: bad value of ISOLV", "ISOLV must be .ge. -5, or -10 to -14 (PETSc)",
                              "ISOLV = " + std::to_string(ctl.ISOLV)},
-                  at(io, isolv_line) + "ISOLV = " + std::to_string(ctl.ISOLV) + " is below -5");
+                  at(io, isolv_line) + "ISOLV = " + std::to_string(ctl.ISOLV) +
+                      " is below -5 and not a PETSc selector (-10 to -14)");
     }
-    if (ctl.ISOLVC < -5) {
-        parm_stop(io, true, {"STOP: bad value of ISOLVC", "ISOLVC must be .ge. -5",
+    if (ctl.ISOLVC < -5 && !petsc_solver(ctl.ISOLVC)) {
+        parm_stop(io, true, {"STOP: bad value of ISOLVC", "ISOLVC must be .ge. -5, or -10 to -14 (PETSc)",
                              "ISOLVC = " + std::to_string(ctl.ISOLVC)},
-                  at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) + " is below -5");
+                  at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) +
+                      " is below -5 and not a PETSc selector (-10 to -14)");
     }
 
     fr.begin();
@@ -243,6 +279,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
             }
         }
     }
+    read_units(io, fr);
 
     wfmt(lst, "(///,5x,A)", ctl.ITRANS == 0 ? "SOLUTION OF THE FLOW PROBLEM ONLY" : "SOLUTION OF THE COUPLED PROBLEM");
     if (ctl.IFLOW == 1) {
@@ -351,6 +388,17 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
               "/,5X,'ITCGNS  (MAX ITER FOR CG LIN NONSYM SLVR) = ',I6,"
               "/,5X,'TLCGNS  (TOLER. FOR CG LIN NONSYM SOLVER) = ',1PE15.5)",
          ctl.ISOLV, ctl.ISOLVC, ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
+    // Beyond the specified selectors: the systems handed to PETSc.
+    if (petsc_solver(ctl.ISOLV)) {
+        wfmt(lst, "(  5X,'ISOLV   (PETSC, FLOW EQ.)                 = ',I6,"
+                  "/,5X,'        (',A,' WITH ',A,')')",
+             ctl.ISOLV, ctl.IFLOW == 1 ? "CONJUGATE GRADIENTS" : "GMRES", petsc_selector_text(ctl.ISOLV));
+    }
+    if (ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC)) {
+        wfmt(lst, "(  5X,'ISOLVC  (PETSC, TRANSPORT EQ.)            = ',I6,"
+                  "/,5X,'        (GMRES WITH ',A,')')",
+             ctl.ISOLVC, petsc_selector_text(ctl.ISOLVC));
+    }
     wfmt(lst, "(/,5X,'TIMEP   (INITIAL TIME)                    = ',1PE15.5,"
               "/,5X,'DELTAT  (INITIAL TIME STEP SIZE)          = ',1PE15.5,"
               "/,5X,'DTMIN   (MINIMUM TIME STEP SIZE)          = ',1PE15.5,"
@@ -362,6 +410,10 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
               "/,5X,'DTREDS  (RED. FACTOR FOR DELTAT, SUB.)    = ',1PE15.5,"
               "/,5X,'DTREDM  (RED. FACTOR FOR DELTAT, MULT.)   = ',1PE15.5)",
          ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+    if (io.EXTRA.UNITS) {
+        wfmt(lst, "(/,5X,'UNITS   (LENGTH, TIME)                    = ',A,', ',A)", io.EXTRA.LUNIT,
+             io.EXTRA.TUNIT);
+    }
 }
 
 }  // namespace nep
