@@ -1,8 +1,14 @@
 // Buffered output units. Every output file, standard output and the terminal log is an ounit;
 // a unit without a file (a memory unit) keeps everything it was given, which is how tests read
 // what a routine wrote. Records are appended to one buffer that is written out in large blocks.
+//
+// A file unit counts the bytes it has handed to its file and keeps their CRC-32, so that a run
+// continued from a checkpoint can check that a file still holds what was written and append to
+// it from there; the first failed write is kept (error()) for the run to report, since a full
+// disk must stop the run rather than leave files silently short.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -18,6 +24,10 @@ public:
 
     // Opens (creating or truncating) a file for writing; false when it cannot be opened.
     bool open(const std::string& path);
+    // Opens an existing file to go on writing at byte `bytes`, whose first `bytes` bytes have the
+    // CRC-32 `crc` (what lies beyond is cut off). false, with errno set, when it cannot be opened
+    // or cut.
+    bool open_at(const std::string& path, long long bytes, std::uint32_t crc);
     // Writes to an already open stream that the unit does not own (standard output).
     void attach(std::FILE* f);
     bool is_open() const { return f_ != nullptr || memory_; }
@@ -37,7 +47,17 @@ public:
     void record(std::string_view s) { put(s); end_record(); }
 
     void flush();
+    // Flushes, then asks the system to put the file on disk (fsync); false when it fails.
+    bool sync();
     void close();
+
+    // Bytes written to the file so far, those still in the buffer included, and their CRC-32.
+    long long position() const { return bytes_ + (long long)buf_.size(); }
+    std::uint32_t checksum() const;
+    // The errno of the first write to the file that failed (0: none).
+    int error() const { return err_; }
+    // The unit writes to a regular file (not a terminal, a device or a pipe).
+    bool regular() const { return regular_; }
 
     // Text held by a memory unit (everything written since it was opened).
     const std::string& str() const { return buf_; }
@@ -49,6 +69,13 @@ private:
     bool owned_ = false;
     bool memory_ = false;
     std::string buf_;
+    long long bytes_ = 0;
+    std::uint32_t crc_ = 0;
+    int err_ = 0;
+    bool regular_ = false;
 };
+
+// The CRC-32 (that of zlib and gzip) of n bytes, continuing from crc (0 to start).
+std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t n);
 
 }  // namespace nep

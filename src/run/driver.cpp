@@ -18,6 +18,7 @@
 #include "output/export.h"
 #include "output/extras.h"
 #include "output/results.h"
+#include "run/checkpoint.h"
 #include "run/cputime.h"
 #include "run/fileset.h"
 #include "run/flowsolve.h"
@@ -112,17 +113,21 @@ int nepora3d(records& R) {
     timer(start, 1);
     control& ctl = R.ctl;
     iofiles& io = R.io;
+    checkpoint_start(R);
+    const bool restart = !io.CKPT.RESTART.empty();
     wfree(io.out(6), "   NEPORA-3D: COUPLED FLOW AND TRANSPORT CODE: 2 NxN SYSTEMS SOLVED ");
     check(R.dim, ctl, io);
     datin(R);
     grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
-    extra_open(R.dim, ctl, io);
+    if (!restart) extra_open(R.dim, ctl, io);
     initial(R);
-    extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    if (!restart) extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
 
     ctl.ENDFLOW = false;
     ctl.ENDCPL = false;
+    // A continued run takes the state of its checkpoint and its files from where it was taken.
+    if (restart) restart_state(R);
     while (!ctl.ENDFLOW && !ctl.ENDCPL) {
         for (int unit : {6, kTermUnit}) {
             wfmt(io.out(unit), "(//,'      TIME STEP: ',I5,'    DELTAT: ',1PE12.4,"
@@ -141,7 +146,10 @@ int nepora3d(records& R) {
         }
         // Whatever ends the run later, every file holds every step written so far.
         flush_all(io);
+        check_outputs(io, checkpoint_note(io));
+        checkpoint_step(R);
     }
+    checkpoint_end(R);
     const int sig = interrupt_signal();
     if (sig != 0) {
         wfmt(io.out(6), "(//,' RUN INTERRUPTED BY SIGNAL ',I3,' AFTER TIME STEP ',I6,"
@@ -156,8 +164,10 @@ int nepora3d(records& R) {
     mbwarn(ctl, io, R.msh, R.sl, R.mb);
     release_solver_work(R.sp);
     timer(start, 2);
-    R.cpu.CPUTOT = (float)start;
+    R.cpu.CPUTOT = (float)(start + io.CKPT.ELAPSED0);
     cputime(ctl, io, R.cpu);
+    flush_all(io);
+    check_outputs(io);
     if (sig != 0) return interrupt_status(sig);
     return ctl.ISTATUS == -3 || ctl.CPLSTA == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
 }

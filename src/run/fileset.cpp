@@ -9,6 +9,7 @@
 
 #include "base/format.h"
 #include "base/stop.h"
+#include "output/extras.h"
 
 namespace nep {
 
@@ -156,9 +157,14 @@ void open_inp(control& ctl, iofiles& io) {
 void open_out(control& ctl, iofiles& io) {
     for (int unit : kOutputUnits) io.NAMES[unit] = read_name(ctl, io);
     check_names(ctl, io);
+    // A run continued from a checkpoint writes the echo of its input nowhere: its files are
+    // opened where the checkpoint left them once the state is loaded.
+    const bool restart = !io.CKPT.RESTART.empty();
     for (int unit : kOutputUnits) {
         if (transport_only(unit) && ctl.ITRANS == 0) continue;
-        if (!io.out(unit).open(io.NAMES[unit])) {
+        if (restart) {
+            io.out(unit).open_memory();
+        } else if (!io.out(unit).open(io.NAMES[unit])) {
             input_error("cannot create the output file '" + io.NAMES[unit] + "' " + named_on(unit) +
                         ": " + std::strerror(errno));
         }
@@ -175,7 +181,9 @@ void openterm(iofiles& io, int unit) {
     std::string dev = tty != nullptr ? tty : "terminal.log";
     if (dev.size() > 40) dev.resize(40);
     io.NAMES[unit] = dev;
-    if (!io.out(unit).open(dev)) {
+    if (!io.CKPT.RESTART.empty()) {
+        io.out(unit).open_memory();
+    } else if (!io.out(unit).open(dev)) {
         input_error("cannot open the terminal log '" + dev + "': " + std::strerror(errno));
     }
 }
@@ -185,6 +193,20 @@ void closio(iofiles& io) {
     for (int unit : kInputUnits) io.in(unit).close();
     for (int unit : kOutputUnits) {
         if (unit != 6) io.out(unit).close();
+    }
+}
+
+void check_outputs(iofiles& io, const std::string& note) {
+    auto check = [&](ounit& u, auto what) {
+        if (!u.is_open() || !u.regular() || u.error() == 0) return;
+        input_error("cannot write " + what() + ": " + std::strerror(u.error()) + note);
+    };
+    for (int unit : kOutputUnits) {
+        check(io.out(unit), [&] { return "the output file '" + io.NAMES[unit] + "' " + named_on(unit); });
+    }
+    check(io.out(kTermUnit), [&] { return "the terminal log '" + io.NAMES[kTermUnit] + "'"; });
+    for (const extra_table& t : extra_tables(io)) {
+        check(*t.unit, [&] { return "the table '" + std::string(t.path) + "'"; });
     }
 }
 

@@ -2,6 +2,8 @@
 // the terminal log.
 #pragma once
 
+#include <string>
+
 #include "records/control.h"
 #include "records/iofiles.h"
 
@@ -16,5 +18,9 @@ void closio(iofiles& io);
 // Flushes every output unit that is open (the main listing, the terminal log and standard
 // output included); used when a run stops so that nothing written is lost.
 void flush_all(iofiles& io);
+
+// Stops the run (status 1) when a write to an output file, the terminal log or a table of csv/
+// has failed (a full disk), naming the file and the reason, with the note after it.
+void check_outputs(iofiles& io, const std::string& note = "");
 
 }  // namespace nep

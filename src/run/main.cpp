@@ -13,6 +13,7 @@
 #include "base/interrupt.h"
 #include "base/stop.h"
 #include "output/extras.h"
+#include "run/checkpoint.h"
 #include "run/driver.h"
 #include "run/fileset.h"
 #include "run/run.h"
@@ -35,16 +36,18 @@ void usage(std::FILE* f, const char* prog) {
                  "  --version          print the version and exit\n"
                  "  --no-extra-output  write only the specified result files: no vtk/ (ParaView\n"
                  "                     series) and no csv/ (tables) folders in DECK_DIR\n"
+                 "%s"
                  "Exit status: 0 completed, 1 error stop, 2 ended early (a step failed at the\n"
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
                  "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
-                 "docs/results.md.\n",
-                 prog);
+                 "docs/results.md; checkpoints: docs/checkpoint.md.\n",
+                 prog, kCheckpointUsage);
 }
 
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
 // goes on, else the exit status; nothing has been opened yet.
-int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra) {
+int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
+               checkpoint_files& ck) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -56,6 +59,12 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
             std::printf("%s %s\n", prog, NEPORA_VERSION);
             return EXIT_DONE;
         }
+        const int c = options ? checkpoint_option(argc, argv, k, ck, prog) : 0;
+        if (c < 0) {
+            usage(stderr, prog);
+            return EXIT_ERROR;
+        }
+        if (c > 0) continue;
         if (options && a == "--no-extra-output") {
             extra = false;
         } else if (options && a == "--") {
@@ -127,7 +136,8 @@ void closing_summary(const records& R, const char* prog, int status, double wall
 int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::string dir;
     bool extra = true;
-    const int early = parse_args(argc, argv, progname, dir, extra);
+    checkpoint_files ck;
+    const int early = parse_args(argc, argv, progname, dir, extra, ck);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -141,6 +151,7 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     R->ctl.DIALECT = d;
     R->io.PROGNAME = progname;
     R->io.EXTRA.ON = extra;
+    R->io.CKPT = ck;
     int status = EXIT_DONE;
     std::string message;
     try {
