@@ -31,7 +31,7 @@ bool is_regular(std::FILE* f) {
 
 bool ounit::open(const std::string& path) {
     close();
-    bytes_ = 0;
+    bytes_ = synced_ = 0;
     crc_ = 0;
     err_ = 0;
     f_ = std::fopen(path.c_str(), "w");
@@ -56,7 +56,7 @@ bool ounit::open_at(const std::string& path, long long bytes, std::uint32_t crc)
     f_ = f;
     owned_ = true;
     regular_ = is_regular(f);
-    bytes_ = bytes;
+    bytes_ = synced_ = bytes;
     crc_ = crc;
     buf_.reserve(kFlushAt + 4096);
     return true;
@@ -86,8 +86,10 @@ bool ounit::sync() {
     if (f_ == nullptr) return true;
     flush();
     errno = 0;
-    if (err_ == 0 && ::fsync(::fileno(f_)) != 0 && errno != EINVAL && errno != EROFS) {
-        err_ = errno;  // (a terminal or a pipe cannot be synchronised: nothing to keep there)
+    // Only what was written since the last time; a terminal or a pipe has nothing to keep.
+    if (err_ == 0 && bytes_ != synced_) {
+        if (::fdatasync(::fileno(f_)) != 0 && errno != EINVAL && errno != EROFS) err_ = errno;
+        else synced_ = bytes_;
     }
     return err_ == 0;
 }

@@ -47,7 +47,8 @@ public:
     void record(std::string_view s) { put(s); end_record(); }
 
     void flush();
-    // Flushes, then asks the system to put the file on disk (fsync); false when it fails.
+    // Flushes, then asks the system to put what was written since the last time on disk
+    // (fdatasync); false when it fails.
     bool sync();
     void close();
 
@@ -70,6 +71,7 @@ private:
     bool memory_ = false;
     std::string buf_;
     long long bytes_ = 0;
+    long long synced_ = 0;  // bytes on disk at the last sync
     std::uint32_t crc_ = 0;
     int err_ = 0;
     bool regular_ = false;

@@ -273,7 +273,7 @@ long long file_size(const std::string& path) {
 bool sync_file(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "r");
     if (f == nullptr) return false;
-    const bool ok = ::fsync(::fileno(f)) == 0;
+    const bool ok = ::fdatasync(::fileno(f)) == 0;
     std::fclose(f);
     return ok;
 }
@@ -341,13 +341,15 @@ void write_checkpoint(records& R, int kind) {
                         std::strerror(errno) + note);
         }
     }
-    c.NVTUSYNC = x.NVTU;
-    if (x.OPEN) {
+    // The directories once (the files of the set were created at the start), and vtk/ again
+    // whenever new files appeared in it.
+    if (x.OPEN && (c.COUNT == 0 || x.NVTU != c.NVTUSYNC)) {
         if (x.NVTU > 0) sync_file(pvd_path());
         sync_directory("vtk");
-        sync_directory("csv");
+        if (c.COUNT == 0) sync_directory("csv");
     }
-    sync_directory(".");
+    if (c.COUNT == 0) sync_directory(".");
+    c.NVTUSYNC = x.NVTU;
 
     state_writer w;
     c.COUNT += 1;
