@@ -122,6 +122,7 @@ void freader::close() {
 
 void freader::open_copy(const freader& other) {
     text_ = other.text_;
+    warn_ = other.warn_;
     name_ = other.name_;
     role_ = other.role_;
     open_ = other.open_;
@@ -166,6 +167,7 @@ void freader::expect_list(const std::string& what, long line) {
 
 void freader::begin() {
     got_ = 0;
+    stmt_start_ = pos_;
     in_stmt_ = true;
     stmt_done_ = false;
     need_skip_ = true;
@@ -175,6 +177,7 @@ void freader::begin() {
 
 void freader::finish() {
     // The rest of the statement's last record is passed over.
+    if (need_skip_ && !stmt_done_) check_leftover();
     if (need_skip_) {
         while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
         if (pos_ < text_.size()) {
@@ -186,6 +189,75 @@ void freader::finish() {
     need_skip_ = false;
     repeat_left_ = 0;
     list_name_.clear();
+}
+
+namespace {
+
+bool is_number(std::string_view t) {
+    int i = 0;
+    double r = 0.0;
+    const std::size_t star = t.find('*');
+    if (star != std::string_view::npos && star > 0 && parse_int(t.substr(0, star), i) && i > 0) {
+        t = t.substr(star + 1);
+    }
+    return !t.empty() && (parse_int(t, i) || parse_real(t, r));
+}
+
+bool all_digits(std::string_view t) {
+    return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// A number written with a decimal comma, '-1,5000' or '2,5e-3', in text (the first one found),
+// with what it would read as with a point; empty when there is none.
+std::pair<std::string, std::string> decimal_comma(std::string_view text) {
+    for (std::size_t c = text.find(','); c != std::string_view::npos; c = text.find(',', c + 1)) {
+        std::size_t a = c, b = c + 1;
+        while (a > 0 && !ends_value(text[a - 1])) --a;
+        while (b < text.size() && !ends_value(text[b])) ++b;
+        const std::string_view left = text.substr(a, c - a), right = text.substr(c + 1, b - c - 1);
+        const std::string_view whole = left.substr(!left.empty() && (left[0] == '-' || left[0] == '+'));
+        const std::size_t e = right.find_first_of("eEdD");
+        if (!all_digits(whole) || !all_digits(right.substr(0, e))) continue;
+        std::string point = std::string(left) + "." + std::string(right);
+        double v = 0.0;
+        if (parse_real(point, v)) return {std::string(text.substr(a, b - a)), point};
+    }
+    return {};
+}
+
+}  // namespace
+
+void freader::check_leftover() {
+    long count = repeat_left_;
+    std::string first;
+    for (std::size_t p = pos_; p < text_.size() && text_[p] != '\n';) {
+        if (text_[p] == '/') break;
+        if (ends_value(text_[p])) {
+            ++p;
+            continue;
+        }
+        const std::size_t start = p;
+        while (p < text_.size() && !ends_value(text_[p])) ++p;
+        const std::string_view t(text_.data() + start, p - start);
+        if (!is_number(t)) break;  // the words of a comment after the values
+        if (first.empty()) first = std::string(t);
+        ++count;
+    }
+    if (count == 0 || warn_ == nullptr) return;
+    std::size_t end = pos_;
+    while (end < text_.size() && text_[end] != '\n') ++end;
+    const auto comma = decimal_comma(std::string_view(text_).substr(stmt_start_, end - stmt_start_));
+    std::string what = role_ + " '" + name_ + "' line " + std::to_string(line_) + ": " +
+                       std::to_string(count) + (count == 1 ? " value" : " values") +
+                       " left unread at the end of the record";
+    if (!first.empty()) what += " ('" + first + "'" + (count > 1 ? " ...)" : ")");
+    if (!list_name_.empty()) what += " after the list of " + list_name_;
+    if (!comma.first.empty()) {
+        // Values shifted by a decimal comma: every later value of the record is misread.
+        input_error(what + "; is '" + comma.first + "' meant as " + comma.second + "?");
+    }
+    if (!warn_->seen.insert({name_, line_}).second || warn_->out == nullptr) return;
+    warn_->out->record(warn_->prog + ": warning: " + what);
 }
 
 long freader::values_left(bool through_slashes) const {

@@ -15,12 +15,24 @@
 // expected, and ends the run with status 1.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/array.h"
+#include "base/units.h"
 
 namespace nep {
+
+// Where readers report numbers left unread at the end of a statement's last record: a warning
+// line on `out`, once per record however often the file is read (a first pass for the sizes,
+// a read-through of a time series, the reading proper).
+struct read_warnings {
+    ounit* out = nullptr;
+    std::string prog = "nepora3d";
+    std::set<std::pair<std::string, long>> seen;  // (file, line) already reported
+};
 
 class freader {
 public:
@@ -29,6 +41,9 @@ public:
     void open(const std::string& path, const std::string& role);
     // Opens without stopping: false when the file cannot be read.
     bool try_open(const std::string& path, const std::string& role);
+    // Numbers left on a statement's last record are reported there (none when null). A copy
+    // reports to the same place.
+    void warn_to(read_warnings* w) { warn_ = w; }
     // Takes the text directly (tests).
     void open_text(std::string text, const std::string& role, const std::string& name = "text");
     bool is_open() const { return open_; }
@@ -48,6 +63,8 @@ public:
     std::string_view text() const { return text_; }
     std::size_t offset() const { return pos_; }
     bool seek(std::size_t offset, long line);
+    // The line of the last value read.
+    long value_line() const { return tok_line_; }
 
     // Free-form read statements.
     void begin();
@@ -104,6 +121,8 @@ private:
     // Finds the next value of the statement; returns its kind and sets tok_ to its text.
     tok next(const char* expected);
     [[noreturn]] void fail_eof(const char* expected) const;
+    // The numbers between pos_ and the end of its line, which the statement leaves unread.
+    void check_leftover();
 
     std::string text_;
     std::string name_, role_;
@@ -121,6 +140,8 @@ private:
     long got_ = 0;             // values (and nulls) taken by the current statement
     std::string list_name_;    // what the current statement reads (expect_list), and where it
     long list_line_ = 0;       // was announced
+    std::size_t stmt_start_ = 0;  // where the current statement began
+    read_warnings* warn_ = nullptr;
 };
 
 }  // namespace nep

@@ -34,6 +34,7 @@ bool ounit::open(const std::string& path) {
     bytes_ = synced_ = 0;
     crc_ = 0;
     err_ = 0;
+    final_.clear();
     f_ = std::fopen(path.c_str(), "w");
     owned_ = f_ != nullptr;
     regular_ = f_ != nullptr && is_regular(f_);
@@ -43,6 +44,7 @@ bool ounit::open(const std::string& path) {
 
 bool ounit::open_at(const std::string& path, long long bytes, std::uint32_t crc) {
     close();
+    final_.clear();
     err_ = 0;
     std::FILE* f = std::fopen(path.c_str(), "r+");
     if (f == nullptr) return false;
@@ -60,6 +62,37 @@ bool ounit::open_at(const std::string& path, long long bytes, std::uint32_t crc)
     crc_ = crc;
     buf_.reserve(kFlushAt + 4096);
     return true;
+}
+
+bool ounit::open_staged(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return open(path);
+    if (!open(path + kNewSuffix)) return false;
+    final_ = path;
+    return true;
+}
+
+bool ounit::commit() {
+    if (final_.empty()) return true;
+    flush();
+    const std::string from = final_ + kNewSuffix;
+    if (std::rename(from.c_str(), final_.c_str()) != 0) return false;
+    final_.clear();
+    return true;
+}
+
+void ounit::discard() {
+    if (final_.empty()) return;
+    const std::string path = final_ + kNewSuffix;
+    final_.clear();
+    buf_.clear();
+    close();
+    ::unlink(path.c_str());
+}
+
+bool ounit::replaces_file() const {
+    struct stat st {};
+    return !final_.empty() && ::stat(final_.c_str(), &st) == 0;
 }
 
 void ounit::attach(std::FILE* f) {

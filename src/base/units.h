@@ -28,6 +28,18 @@ public:
     // CRC-32 `crc` (what lies beyond is cut off). false, with errno set, when it cannot be opened
     // or cut.
     bool open_at(const std::string& path, long long bytes, std::uint32_t crc);
+    // Opens a new version of a file beside it (path + kNewSuffix), which commit() moves over
+    // the file and discard() removes: the file as it was stays until commit(). A path that is
+    // not a regular file (a terminal, a device, /dev/null) is opened directly, as open().
+    bool open_staged(const std::string& path);
+    static constexpr const char* kNewSuffix = ".nepora-new";
+    bool staged() const { return !final_.empty(); }
+    // The staged version takes the file's place; false (errno set) when the move fails.
+    bool commit();
+    // The staged version is closed and removed; the file keeps what it held.
+    void discard();
+    // Whether the file a staged unit would replace exists.
+    bool replaces_file() const;
     // Writes to an already open stream that the unit does not own (standard output).
     void attach(std::FILE* f);
     bool is_open() const { return f_ != nullptr || memory_; }
@@ -51,6 +63,10 @@ public:
     // (fdatasync); false when it fails.
     bool sync();
     void close();
+    // The descriptor of a file the unit owns (-1 for none) and the bytes it holds once
+    // flushed.
+    int fd() const { return f_ != nullptr && owned_ ? fileno(f_) : -1; }
+    long file_size() const { return f_ != nullptr ? std::ftell(f_) : -1; }
 
     // Bytes written to the file so far, those still in the buffer included, and their CRC-32.
     long long position() const { return bytes_ + (long long)buf_.size(); }
@@ -67,6 +83,7 @@ public:
 private:
     static constexpr std::size_t kFlushAt = 1 << 16;
     std::FILE* f_ = nullptr;
+    std::string final_;  // the path a staged unit takes at commit()
     bool owned_ = false;
     bool memory_ = false;
     std::string buf_;

@@ -1,6 +1,7 @@
 #include "flow/nonlinear.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "base/format.h"
 #include "base/parallel.h"
@@ -303,7 +304,12 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
         const char* tail = alt ? " than the allowed maximum!!!" : " than the allowed maximum = ";
         wfree(lst, "STOP: residual errors have become greater ", tail, ctl.ERNLMX);
         wfree(io.STDOUT, "STOP: residual errors have become greater ", tail, ctl.ERNLMX);
-        stop_run(EXIT_ERROR);
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "the flow iteration diverged at time %.6g (step %d, iteration %d): head change"
+                      " %.6g / %.6g, residual %.6g / %.6g (L2 / largest) against ERNLMX = %.6g",
+                      ctl.TIME, ctl.NSTEP, ctl.ITER, fs.PL2, fs.PINF, fs.FL2, fs.FINF, ctl.ERNLMX);
+        input_error(text);
     }
     const bool conv = (ctl.L2NORM != 0 ? fs.PL2 : fs.PINF) <= ctl.TOLNL;
     const bool sfmoving = bc.SFCHK == 1 && bc.SFCVG == 0;

@@ -30,7 +30,9 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
             wfmt_both(io, "(/,' ERROR IN SUBROUTINE AREA2D: ZERO AREA CALCULATED',/,"
                         "'    AT TRIANG ',I6,'  NODE NUMBERS:',4I6)",
                     j, i, k, l);
-            stop_run(EXIT_ERROR);
+            input_error(io.in(8).role() + " '" + io.in(8).name() + "': triangle " + std::to_string(j) +
+                        " (nodes " + std::to_string(i) + " " + std::to_string(k) + " " +
+                        std::to_string(l) + ") has zero area");
         }
         msh.ARENOD(i) += a3;
         msh.ARENOD(k) += a3;
@@ -92,7 +94,10 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
             wfmt_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
                         "'    AT ELEMENT ',I6,'  NODE NUMBERS:',4I6)",
                     e, msh.TETRA(1, e), msh.TETRA(2, e), msh.TETRA(3, e), msh.TETRA(4, e));
-            stop_run(EXIT_ERROR);
+            input_error(io.in(8).role() + " '" + io.in(8).name() + "': tetrahedron " + std::to_string(e) +
+                        " of the mesh (nodes " + std::to_string(msh.TETRA(1, e)) + " " +
+                        std::to_string(msh.TETRA(2, e)) + " " + std::to_string(msh.TETRA(3, e)) + " " +
+                        std::to_string(msh.TETRA(4, e)) + ") has zero volume: a flat triangle or layer");
         }
         const double q = 0.25 * vol;
         for (int v = 1; v <= 4; ++v) msh.VOLNOD(msh.TETRA(v, e)) += q;
@@ -130,15 +135,21 @@ void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl) {
         }
     }
     bool lonely = false;
+    int first = 0;
     for (int v = 1; v <= N; ++v) {
         if (msh.NCONT(v) == 0) {
+            if (first == 0) first = v;
             wfmt_both(io, "(/,' ERROR IN MESH CONSTRUCTION:    NODE ',I7,"
                         "' IS NOT CONNECTED TO ANY ELEMENTS')",
                     v);
             lonely = true;
         }
     }
-    if (lonely) stop_run(EXIT_ERROR);
+    if (lonely) {
+        input_error(io.in(8).role() + " '" + io.in(8).name() + "': node " + std::to_string(first) +
+                    " (surface node " + std::to_string((first - 1) % std::max(dim.NNOD, 1) + 1) +
+                    ") belongs to no triangle of the surface grid");
+    }
 }
 
 }  // namespace nep

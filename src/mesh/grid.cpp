@@ -18,10 +18,12 @@ namespace nep {
 namespace {
 
 
+// The line goes to the main listing and standard output, and to standard error, where every
+// input error of a batch run is found.
 [[noreturn]] void stop_with_line(iofiles& io, const std::string& line) {
     wfree(io.out(6), line);
     wfree(io.STDOUT, line);
-    stop_run(EXIT_ERROR);
+    input_error(line);
 }
 
 std::string real_text(double v) {
@@ -94,6 +96,7 @@ void read_grid(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
          dim.NNOD, dim.NTRI, dim.NZONE, dim.NSTR, dim.N1);
 
     fr.read(msh.IVERT, msh.ISP, msh.BASE);
+    const long isp_line = fr.value_line();
     wfmt(lst, "(/,5X,'IVERT  (TYPE OF VERTICAL DISCRETIZATION)= ',I6,"
               "/,5X,'ISP    (0 FLAT SURFACE,                   ',"
               "/,5X,'       (1 NOT FLAT reads upp. surf values)',"
@@ -151,7 +154,9 @@ void read_grid(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
         break;
     default:
         wfmt_both(io, "(/,5X,'STOP   (BAD ISP VALUE)= ',I6)", msh.ISP);
-        stop_run(EXIT_ERROR);
+        input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(isp_line) + ": ISP = " +
+                    std::to_string(msh.ISP) + " is none of 0 (flat surface), 1 (surface elevations) and 2"
+                    " (surface and bottom elevations)");
     }
     if (io.IPRT1 >= 1) {
         std::vector<fitem> items;
@@ -246,7 +251,8 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
     const double BASE = msh.BASE;
     if (ISP != 0 && ISP != 1 && ISP != 2) {
         wfmt_both(io, "(//,' INPUT ERROR : BAD VALUE OF ISP',I6)", ISP);
-        stop_run(EXIT_ERROR);
+        input_error(io.in(8).role() + " '" + io.in(8).name() + "': ISP = " + std::to_string(ISP) +
+                    " is none of 0, 1 and 2");
     }
     for (int i = 1; i <= NNOD; ++i) {
         double d = 0.0;
@@ -254,7 +260,10 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
             d = Z(i) - Z(NSTR * NNOD + i);
             if (!(d > 0.0)) {
                 wfmt_both(io, "(//,' INPUT ERROR : BAD VALUE OF elevations for nodes #',I6,I6)", i, NSTR * NNOD + i);
-                stop_run(EXIT_ERROR);
+                input_error(io.in(8).role() + " '" + io.in(8).name() + "': surface node " + std::to_string(i) +
+                            " at z = " + real_text(Z(i)) + " is not above its bottom node " +
+                            std::to_string(NSTR * NNOD + i) + " at z = " + real_text(Z(NSTR * NNOD + i)) +
+                            " (ISP = 2: the bottom elevations follow the surface ones)");
             }
         }
         double c = 0.0;
@@ -295,7 +304,11 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
                                 "' ORDER ON SEEPAGE FACE ',I6,"
                                 "/,4X,'NODES',I4,' (NODE #',I6,') AND',I4,' (NODE #',I6,')')",
                             (int)s, (int)(p - 1), l, (int)p, m);
-                    stop_run(EXIT_ERROR);
+                    input_error(sf.role() + " '" + sf.name() + "': seepage face " + std::to_string(s) +
+                                ": node " + std::to_string(m) + " (entry " + std::to_string(p) + ") at z = " +
+                                real_text(Z(m)) + " lies above node " + std::to_string(l) + " (entry " +
+                                std::to_string(p - 1) + ") at z = " + real_text(Z(l)) +
+                                "; a face is listed from the top down");
                 }
             }
         }

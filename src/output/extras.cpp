@@ -62,15 +62,39 @@ private:
     std::size_t n_ = 0;
 };
 
+// A column name with the deck's units: the parts L (length), L3 (volume) and T (time) of
+// "flux_L3_T" become "flux_m3_d" under UNITS m d.
+std::string with_units(std::string_view name, const extra_files& x) {
+    std::string out;
+    std::size_t at = 0;
+    while (at <= name.size()) {
+        std::size_t end = name.find('_', at);
+        if (end == std::string_view::npos) end = name.size();
+        const std::string_view part = name.substr(at, end - at);
+        if (!out.empty()) out += '_';
+        if (at > 0 && part == "L") {
+            out += x.LUNIT;
+        } else if (at > 0 && part == "L3") {
+            out += x.LUNIT + "3";
+        } else if (at > 0 && part == "T") {
+            out += x.TUNIT;
+        } else {
+            out += part;
+        }
+        at = end + 1;
+    }
+    return out;
+}
+
 // A header row from the names of one or two space-separated lists.
-void header(ounit& u, const char* names, const char* more = "") {
+void header(ounit& u, const extra_files& x, const char* names, const char* more = "") {
     csv_row r;
     for (const std::string_view all : {std::string_view(names), std::string_view(more)}) {
         std::size_t at = 0;
         while (at < all.size()) {
             std::size_t end = all.find(' ', at);
             if (end == std::string_view::npos) end = all.size();
-            if (end > at) r.text(all.substr(at, end - at));
+            if (end > at) r.text(with_units(all.substr(at, end - at), x));
             at = end + 1;
         }
     }
@@ -186,7 +210,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
     std::remove(kPvdPath);
 
     open_table(x.BUDGET, "csv/budget.csv");
-    header(x.BUDGET,
+    header(x.BUDGET, x,
            "step time_T dt_T nonlinear_iterations linear_iterations back_steps"
            " atm_head_in_L3 atm_head_out_L3 bc_head_in_L3 bc_head_out_L3"
            " atm_flux_in_L3 atm_flux_out_L3 bc_flux_in_L3 bc_flux_out_L3 seepage_out_L3"
@@ -199,7 +223,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
                    : "");
 
     open_table(x.HYDRO, "csv/hydrograph.csv");
-    header(x.HYDRO,
+    header(x.HYDRO, x,
            "step time_T dt_T atm_potential_L3_T atm_actual_L3_T overland_L3_T return_L3_T"
            " seepage_L3_T bc_head_L3_T bc_flux_L3_T",
            coupled ? " solute_dirichlet_M_T solute_cauchy_M_T" : "");
@@ -207,7 +231,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
     // The tables of observation nodes and seepage faces exist when the deck has some.
     if (dim.NR > 0 || dim.NUMVP > 0) {
         open_table(x.OBS, "csv/observations.csv");
-        header(x.OBS,
+        header(x.OBS, x,
                "step time_T output node vertical x_L y_L z_L pressure_head_L total_head_L"
                " saturation relative_conductivity",
                coupled ? " concentration" : "");
@@ -217,7 +241,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
 
     if (dim.NSF > 0) {
         open_table(x.SEEP, "csv/seepage.csv");
-        header(x.SEEP, "step time_T face nodes exit_position exit_node exit_z_L saturated_nodes"
+        header(x.SEEP, x, "step time_T face nodes exit_position exit_node exit_z_L saturated_nodes"
                        " flux_L3_T");
     } else {
         std::remove("csv/seepage.csv");

@@ -140,12 +140,15 @@ private:
 // The arrays of a .vtu in the order of their blocks.
 enum class vtype { F64, F32, I32, U8 };
 enum class vplace { FIELD, POINT, CELL, POINTS, CELLS };
+// unit: "" none, "L" a length or head, "LT" a velocity (length per time), named after the
+// deck's units when it gives them.
 struct varray {
     const char* name;
     vtype type;
     int comps;
     long tuples;
     vplace place;
+    const char* unit = "";
 };
 
 std::size_t type_size(vtype t) { return t == vtype::F64 ? 8 : t == vtype::U8 ? 1 : 4; }
@@ -162,15 +165,15 @@ int vtu_arrays(const dimensions& dim, bool coupled, varray* a) {
     a[k++] = {"TimeValue", vtype::F64, 1, 1, vplace::FIELD};
     a[k++] = {"NSTEP", vtype::I32, 1, 1, vplace::FIELD};
     a[k++] = {"node", vtype::I32, 1, N, vplace::POINT};
-    a[k++] = {"pressure_head", vtype::F32, 1, N, vplace::POINT};
-    a[k++] = {"total_head", vtype::F32, 1, N, vplace::POINT};
+    a[k++] = {"pressure_head", vtype::F32, 1, N, vplace::POINT, "L"};
+    a[k++] = {"total_head", vtype::F32, 1, N, vplace::POINT, "L"};
     a[k++] = {"saturation", vtype::F32, 1, N, vplace::POINT};
     a[k++] = {"relative_conductivity", vtype::F32, 1, N, vplace::POINT};
-    a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT};
+    a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
     if (coupled) a[k++] = {"concentration", vtype::F32, 1, N, vplace::POINT};
     a[k++] = {"material", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"layer", vtype::I32, 1, NT, vplace::CELL};
-    a[k++] = {"element_velocity", vtype::F32, 3, NT, vplace::CELL};
+    a[k++] = {"element_velocity", vtype::F32, 3, NT, vplace::CELL, "LT"};
     a[k++] = {"Points", vtype::F64, 3, N, vplace::POINTS};
     a[k++] = {"connectivity", vtype::I32, 1, 4 * NT, vplace::CELLS};
     a[k++] = {"offsets", vtype::I32, 1, NT, vplace::CELLS};
@@ -184,7 +187,8 @@ constexpr int kOffsetWidth = 20;
 
 // The XML part of a .vtu, up to and including the '_' that starts the appended data; `at`
 // receives the position in it of each array's offset.
-std::string vtu_header(const dimensions& dim, const varray* a, int na, std::size_t* at) {
+std::string vtu_header(const dimensions& dim, const extra_files& x, const varray* a, int na,
+                       std::size_t* at) {
     std::string h =
         "<?xml version=\"1.0\"?>\n"
         "<VTKFile type=\"UnstructuredGrid\" version=\"1.0\" byte_order=\"LittleEndian\" "
@@ -194,7 +198,11 @@ std::string vtu_header(const dimensions& dim, const varray* a, int na, std::size
         h += open;
         for (int k = 0; k < na; ++k) {
             if (a[k].place != p) continue;
-            h += std::string("        <DataArray type=\"") + type_name(a[k].type) + "\" Name=\"" + a[k].name + "\"";
+            h += std::string("        <DataArray type=\"") + type_name(a[k].type) + "\" Name=\"" + a[k].name;
+            if (x.UNITS && a[k].unit[0] != '\0') {
+                h += "_" + x.LUNIT + (a[k].unit[1] == 'T' ? "_" + x.TUNIT : std::string());
+            }
+            h += "\"";
             if (a[k].comps > 1) h += " NumberOfComponents=\"" + std::to_string(a[k].comps) + "\"";
             if (p == vplace::FIELD) h += " NumberOfTuples=\"" + std::to_string(a[k].tuples) + "\"";
             h += " format=\"appended\" offset=\"";
@@ -260,7 +268,7 @@ void write_vtu(const char* path, const dimensions& dim, const control& ctl, cons
     } guard{f};
 
     std::size_t at[kMaxArrays];
-    const std::string head = vtu_header(dim, a, na, at);
+    const std::string head = vtu_header(dim, x, a, na, at);
     zblock_writer w(f, x.BUF, path);
     if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) w.fail();
     const long N = dim.N, NT = dim.NT;

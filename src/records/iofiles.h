@@ -31,6 +31,10 @@ constexpr int kFnamesUnit = 1;
 struct extra_files {
     bool ON = true;                  // false with --no-extra-output
     bool OPEN = false;               // the folders exist and the tables are open
+    // The units of length and time of the deck (parameter file, UNITS record), in the names of
+    // the table columns and the ParaView arrays; L and T when the deck does not say.
+    bool UNITS = false;
+    std::string LUNIT = "L", TUNIT = "T";
     ounit BUDGET, OBS, HYDRO, SEEP;  // csv/budget.csv, observations.csv, hydrograph.csv, seepage.csv
     // The .vtu files written so far (vtk/nepora3d_NNNN.vtu), with their times and step numbers.
     int NVTU = 0;
@@ -68,6 +72,22 @@ struct checkpoint_files {
     int NVTUSYNC = 0;                   // .vtu files put on disk by a checkpoint
 };
 
+// What the terminal shows while a run goes on (command line): on a terminal one status line,
+// the terminal log going to terminal.log; in a batch job (standard output not a terminal) a
+// line every EVERY percent of the simulated time; --quiet neither, --verbose today's log of
+// every iteration on the terminal and no progress lines.
+enum class verbosity { NORMAL, QUIET, VERBOSE };
+struct progress_state {
+    verbosity MODE = verbosity::NORMAL;
+    int EVERY = 10;          // percent between the lines of a batch job (0: none)
+    bool STATUS = false;     // a status line is drawn on standard output (a terminal)
+    bool SHOWN = false;      // a status line is on the screen now
+    double START = 0.0;      // wall clock at the first step and at the last status line
+    double LAST = 0.0;
+    double T0 = 0.0;         // the simulated time the run starts from
+    int NEXT = 0;            // the percent of the next batch line
+};
+
 struct iofiles {
     // File names by unit number (as read from the fnames file).
     std::array<std::string, kMaxUnit + 1> NAMES;
@@ -77,6 +97,8 @@ struct iofiles {
     ounit STDOUT;  // standard output of the process
     ounit STDERR;  // standard error: warnings, prefixed with the program's name
     const char* PROGNAME = "nepora3d";
+    read_warnings WARN;  // numbers the input readers left unread, reported on STDERR
+    progress_state PROGRESS;
 
     freader& in(int unit) { return IN[unit]; }
     ounit& out(int unit) { return OUT[unit]; }

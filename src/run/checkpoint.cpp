@@ -55,7 +55,14 @@ std::string absolute(const std::string& path) {
     return std::string(buf) + "/" + path;
 }
 
-[[noreturn]] void refuse(const iofiles& io, const std::string& why) {
+// The new versions of the files that the echo of a continued run's input went to.
+void drop_staged(iofiles& io) {
+    for (ounit& u : io.OUT) u.discard();
+}
+
+// A checkpoint that cannot be continued: the files are left as they are.
+[[noreturn]] void refuse(iofiles& io, const std::string& why) {
+    drop_staged(io);
     input_error("checkpoint '" + io.CKPT.RESTART + "' " + why + "; the run does not start");
 }
 
@@ -86,7 +93,7 @@ struct saver {
 
 struct loader {
     state_reader& r;
-    const iofiles& io;
+    iofiles& io;
     void check(const std::string& why) {
         if (!why.empty()) refuse(io, why);
     }
@@ -593,6 +600,7 @@ void restart_state(records& R) {
     for (std::size_t k = 0; k < files.size(); ++k) {
         const file_mark& m = marks[k];
         out_file& f = files[k];
+        f.unit->discard();
         f.unit->close();
         if (m.kind == 0) continue;
         errno = 0;

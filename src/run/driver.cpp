@@ -24,6 +24,7 @@
 #include "run/flowsolve.h"
 #include "run/flowtransolve.h"
 #include "run/parm.h"
+#include "run/progress.h"
 #include "run/timestep.h"
 #include "soil/curves.h"
 #include "soil/soilread.h"
@@ -44,7 +45,11 @@ void check(const dimensions& dim, const control& ctl, iofiles& io) {
                         "' NONSYM SOLVER')");
         bad = true;
     }
-    if (bad) stop_run(EXIT_ERROR);
+    if (bad) {
+        input_error(io.in(5).role() + " '" + io.in(5).name() + "': ISOLV = " + std::to_string(ctl.ISOLV) +
+                    ", ISOLVC = " + std::to_string(ctl.ISOLVC) +
+                    ": the nonsymmetric storage these solvers need was not sized for them");
+    }
 }
 
 void datin(records& R) {
@@ -120,14 +125,22 @@ int nepora3d(records& R) {
     datin(R);
     grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
-    if (!restart) extra_open(R.dim, ctl, io);
     initial(R);
-    if (!restart) extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    if (!restart) {
+        // The whole input has been read and checked (the time series included): the new
+        // outputs replace those of the previous run.
+        commit_outputs(io);
+        extra_open(R.dim, ctl, io);
+        extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    }
 
     ctl.ENDFLOW = false;
     ctl.ENDCPL = false;
-    // A continued run takes the state of its checkpoint and its files from where it was taken.
+    // A continued run takes the state of its checkpoint and its files from where it was taken
+    // (the echo of its input, in the new versions of the files, is dropped).
     if (restart) restart_state(R);
+    mark_step_end(io);
+    progress_begin(ctl, io);
     while (!ctl.ENDFLOW && !ctl.ENDCPL) {
         for (int unit : {6, kTermUnit}) {
             wfmt(io.out(unit), "(//,'      TIME STEP: ',I5,'    DELTAT: ',1PE12.4,"
@@ -144,11 +157,16 @@ int nepora3d(records& R) {
         } else {
             flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
         }
-        // Whatever ends the run later, every file holds every step written so far.
+        // Whatever ends the run later, every file holds every step written so far. Text for
+        // the terminal clears the status line first, which is drawn again after it.
+        if (!io.STDOUT.str().empty() || !io.STDERR.str().empty()) progress_end(io);
         flush_all(io);
         check_outputs(io, checkpoint_note(io));
+        mark_step_end(io);
         checkpoint_step(R);
+        progress_step(ctl, io);
     }
+    progress_end(io);
     checkpoint_end(R);
     const int sig = interrupt_signal();
     if (sig != 0) {

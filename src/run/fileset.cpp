@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/interrupt.h"
 #include "base/stop.h"
 #include "output/extras.h"
 
@@ -50,6 +51,9 @@ void open_input(iofiles& io, int unit) {
                     (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file"));
     }
     io.in(unit).open(name, input_role(unit));
+    io.WARN.out = &io.STDERR;
+    io.WARN.prog = io.PROGNAME;
+    io.in(unit).warn_to(&io.WARN);
 }
 
 // No output may be written over an input or over another output: the same name on two lines
@@ -157,14 +161,9 @@ void open_inp(control& ctl, iofiles& io) {
 void open_out(control& ctl, iofiles& io) {
     for (int unit : kOutputUnits) io.NAMES[unit] = read_name(ctl, io);
     check_names(ctl, io);
-    // A run continued from a checkpoint writes the echo of its input nowhere: its files are
-    // opened where the checkpoint left them once the state is loaded.
-    const bool restart = !io.CKPT.RESTART.empty();
     for (int unit : kOutputUnits) {
         if (transport_only(unit) && ctl.ITRANS == 0) continue;
-        if (restart) {
-            io.out(unit).open_memory();
-        } else if (!io.out(unit).open(io.NAMES[unit])) {
+        if (!io.out(unit).open_staged(io.NAMES[unit])) {
             input_error("cannot create the output file '" + io.NAMES[unit] + "' " + named_on(unit) +
                         ": " + std::strerror(errno));
         }
@@ -175,17 +174,60 @@ void open_out(control& ctl, iofiles& io) {
 }
 
 // The terminal log goes to the controlling terminal; without one (a batch job) it is the file
-// "terminal.log" in the deck directory, a plain name a shell user can handle safely.
+// "terminal.log" in the deck directory, a plain name a shell user can handle safely. Where the
+// terminal shows a status line instead, or with --quiet, the log goes to that file too.
 void openterm(iofiles& io, int unit) {
     const char* tty = ::ttyname(STDIN_FILENO);
-    std::string dev = tty != nullptr ? tty : "terminal.log";
+    const progress_state& p = io.PROGRESS;
+    const bool to_file = p.MODE == verbosity::QUIET || p.STATUS;
+    std::string dev = tty != nullptr && !to_file ? tty : "terminal.log";
     if (dev.size() > 40) dev.resize(40);
     io.NAMES[unit] = dev;
-    if (!io.CKPT.RESTART.empty()) {
-        io.out(unit).open_memory();
-    } else if (!io.out(unit).open(dev)) {
+    if (!io.out(unit).open_staged(dev)) {
         input_error("cannot open the terminal log '" + dev + "': " + std::strerror(errno));
     }
+}
+
+namespace {
+
+template <class F>
+void each_output(F f) {
+    f(kTermUnit);
+    for (int unit : kOutputUnits) f(unit);
+}
+
+}  // namespace
+
+void commit_outputs(iofiles& io) {
+    each_output([&](int unit) {
+        if (io.out(unit).commit()) return;
+        const int e = errno;
+        input_error("cannot move the new '" + io.NAMES[unit] + "' into place: " + std::strerror(e));
+    });
+}
+
+void discard_outputs(iofiles& io) {
+    bool earlier = false;
+    each_output([&](int unit) { earlier = earlier || io.out(unit).replaces_file(); });
+    each_output([&](int unit) {
+        if (earlier || !io.out(unit).commit()) io.out(unit).discard();
+    });
+}
+
+void mark_step_end(iofiles& io) {
+    int fds[kMaxMarkedFiles];
+    off_t sizes[kMaxMarkedFiles];
+    int n = 0;
+    auto mark = [&](ounit& u) {
+        u.flush();
+        const long size = u.file_size();
+        if (u.fd() < 0 || size < 0 || n == kMaxMarkedFiles) return;
+        fds[n] = u.fd();
+        sizes[n++] = (off_t)size;
+    };
+    for (ounit& u : io.OUT) mark(u);
+    for (ounit* u : {&io.EXTRA.BUDGET, &io.EXTRA.OBS, &io.EXTRA.HYDRO, &io.EXTRA.SEEP}) mark(*u);
+    mark_file_sizes(fds, sizes, n);
 }
 
 void closio(iofiles& io) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,6 +17,7 @@
 #include "run/checkpoint.h"
 #include "run/driver.h"
 #include "run/fileset.h"
+#include "run/progress.h"
 #include "run/run.h"
 #include "run/storage.h"
 
@@ -36,6 +38,12 @@ void usage(std::FILE* f, const char* prog) {
                  "  --version          print the version and exit\n"
                  "  --no-extra-output  write only the specified result files: no vtk/ (ParaView\n"
                  "                     series) and no csv/ (tables) folders in DECK_DIR\n"
+                 "  --quiet            print only warnings, errors and the closing summary\n"
+                 "  --verbose          the terminal log of every step and iteration on the\n"
+                 "                     terminal (by default a status line, the log going to\n"
+                 "                     terminal.log)\n"
+                 "  --progress-every P without a terminal, a progress line every P percent of\n"
+                 "                     the simulated time (default 10; 0 for none)\n"
                  "%s"
                  "Exit status: 0 completed, 1 error stop, 2 ended early (a step failed at the\n"
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
@@ -47,7 +55,7 @@ void usage(std::FILE* f, const char* prog) {
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
 // goes on, else the exit status; nothing has been opened yet.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               checkpoint_files& ck) {
+               progress_state& progress, checkpoint_files& ck) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -60,13 +68,22 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
             return EXIT_DONE;
         }
         const int c = options ? checkpoint_option(argc, argv, k, ck, prog) : 0;
-        if (c < 0) {
-            usage(stderr, prog);
-            return EXIT_ERROR;
-        }
+        if (c < 0) return EXIT_ERROR;
         if (c > 0) continue;
         if (options && a == "--no-extra-output") {
             extra = false;
+        } else if (options && (a == "--quiet" || a == "--verbose")) {
+            progress.MODE = a == "--quiet" ? verbosity::QUIET : verbosity::VERBOSE;
+        } else if (options && a == "--progress-every") {
+            char* end = nullptr;
+            const long p = k + 1 < argc ? std::strtol(argv[k + 1], &end, 10) : -1;
+            if (k + 1 >= argc || end == argv[k + 1] || *end != '\0' || p < 0 || p > 100) {
+                std::fprintf(stderr, "%s: --progress-every takes a percent from 0 to 100, not '%s'\n",
+                             prog, k + 1 < argc ? argv[k + 1] : "");
+                return EXIT_ERROR;
+            }
+            progress.EVERY = (int)p;
+            ++k;
         } else if (options && a == "--") {
             options = false;
         } else if (options && a.size() > 1 && a[0] == '-') {
@@ -136,8 +153,9 @@ void closing_summary(const records& R, const char* prog, int status, double wall
 int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::string dir;
     bool extra = true;
+    progress_state progress;
     checkpoint_files ck;
-    const int early = parse_args(argc, argv, progname, dir, extra, ck);
+    const int early = parse_args(argc, argv, progname, dir, extra, progress, ck);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -152,6 +170,8 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     R->io.PROGNAME = progname;
     R->io.EXTRA.ON = extra;
     R->io.CKPT = ck;
+    R->io.PROGRESS = progress;
+    progress_start(R->io);
     int status = EXIT_DONE;
     std::string message;
     try {
@@ -168,7 +188,19 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
         status = EXIT_ERROR;
         message = "not enough memory for the arrays of this problem";
     }
-    // Whatever ended the run, every file keeps what was written to it.
+    // A run that stopped before its input was through leaves the previous run's files as they
+    // were (a mesh-only run, IPRT1 = 3, is complete: its files replace them). Whatever ended
+    // the run later, every file keeps what was written to it.
+    if (status == EXIT_DONE) {
+        try {
+            commit_outputs(R->io);
+        } catch (const run_stop& s) {
+            status = s.status;
+            message = s.message;
+        }
+    }
+    progress_end(R->io);
+    discard_outputs(R->io);
     closio(R->io);
     flush_all(R->io);
     extra_close(R->io);

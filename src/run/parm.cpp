@@ -1,6 +1,9 @@
 #include "run/parm.h"
 
+#include <cctype>
 #include <cstdio>
+#include <sstream>
+#include <string>
 
 #include "base/format.h"
 #include "base/stop.h"
@@ -10,20 +13,27 @@ namespace nep {
 
 namespace {
 
+// Where in the parameter file, for standard error: "parameter file 'parm' line 19: ".
+std::string at(const iofiles& io, long line) {
+    return io.IN[5].role() + " '" + io.IN[5].name() + "' line " + std::to_string(line) + ": ";
+}
+
 // A stop of the parameter file: the lines go to the main listing (when asked) and then to
-// standard output, the file set is closed and the run ends.
-[[noreturn]] void parm_stop(iofiles& io, bool listing, std::initializer_list<std::string> lines) {
+// standard output, the file, line, value and valid range (detail) to standard error, and the
+// run ends.
+[[noreturn]] void parm_stop(iofiles& io, bool listing, std::initializer_list<std::string> lines,
+                            const std::string& detail) {
     if (listing) {
         for (const auto& l : lines) wfree(io.out(6), l);
     }
     for (const auto& l : lines) wfree(io.STDOUT, l);
-    stop_run(EXIT_ERROR);
+    input_error(detail);
 }
 
-[[noreturn]] void bad_scheme(iofiles& io, const char* text, int value) {
+[[noreturn]] void bad_scheme(iofiles& io, const char* text, int value, const std::string& detail) {
     wfmt(io.out(6), "(///,5x,A,I3)", text, value);
     wfmt(io.STDOUT, "(///,5x,A,I3)", text, value);
-    stop_run(EXIT_ERROR);
+    input_error(detail);
 }
 
 std::string entry(const char* name, int i, const std::string& value) {
@@ -63,6 +73,47 @@ void check_time_control(iofiles& io, const control& ctl, long line) {
     input_error(detail);
 }
 
+// A value outside the range where the scheme means anything: the rule and the value to the
+// main listing, and with the file and line to standard error.
+void check_range(iofiles& io, long line, bool ok, const std::string& what) {
+    if (ok) return;
+    wfree(io.out(6), " STOP: " + what);
+    wfree(io.STDOUT, " STOP: " + what);
+    input_error(at(io, line) + what);
+}
+
+std::string value_is(const char* name, double v) { return std::string(name) + " = " + real_text(v); }
+
+// An optional record after the last one, "UNITS m d": the units of length and time of the deck,
+// which name the columns of the tables and the arrays of the ParaView files. Other lines after
+// the last record are left alone, as they always were.
+void read_units(iofiles& io, freader& fr) {
+    static const char* const kLength[] = {"m", "cm", "mm", "km", "ft"};
+    static const char* const kTime[] = {"s", "min", "h", "d", "y"};
+    auto known = [](const std::string& u, const auto& list) {
+        for (const char* k : list)
+            if (u == k) return true;
+        return false;
+    };
+    while (!fr.at_end()) {
+        const long line = fr.line();
+        std::istringstream in(fr.read_text(0));
+        std::string key, length, time, more;
+        if (!(in >> key)) continue;
+        for (char& c : key) c = (char)std::toupper((unsigned char)c);
+        if (key != "UNITS") continue;
+        in >> length >> time;
+        if (length.empty() || time.empty() || (in >> more) || !known(length, kLength) ||
+            !known(time, kTime)) {
+            input_error(at(io, line) + "UNITS takes a unit of length (m, cm, mm, km, ft) and one of "
+                        "time (s, min, h, d, y), as 'UNITS m d'");
+        }
+        io.EXTRA.UNITS = true;
+        io.EXTRA.LUNIT = length;
+        io.EXTRA.TUNIT = time;
+    }
+}
+
 }  // namespace
 
 void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl) {
@@ -72,6 +123,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
 
     fr.read(io.IPRT1);
     fr.read(ctl.IFLOW, ctl.ITRANS, ctl.OSC_FLAG);
+    const long scheme_line = fr.value_line();
     if (ctl.OSC_FLAG && ctl.IFLOW >= 2) {
         if (alt) {
             wfree(lst, " WARNING: bad OSC_FLAG ", ctl.OSC_FLAG, " with Newton scheme for flow ",
@@ -86,12 +138,17 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     fr.read(sl.PDSE1L, sl.PDSE1R, sl.PDSE2L, sl.PDSE2R);
     fr.read(bc.ISFONE, bc.ISFCVG);
     fr.read(ctl.TETAF, ctl.LUMP, ctl.TETAC, ctl.LUMPC);
+    const long teta_line = fr.value_line();
     fr.read(dim.ITMX, ctl.ITMX1, ctl.ITMX2, ctl.TOLNL);
     fr.read(dim.ITMXC, ctl.ITMXC1, ctl.ITMXC2, ctl.TOLNLC);
     fr.read(ctl.L2NORM, ctl.ERNLMX);
+    const long ernlmx_line = fr.value_line();
     fr.read(ctl.ISOLV, ctl.IRELAX, ctl.OMEGA);
+    const long isolv_line = fr.value_line();
     fr.read(ctl.ISOLVC, ctl.IRELAXC, ctl.OMEGAC);
+    const long isolvc_line = fr.value_line();
     fr.read(ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
+    const long cg_line = fr.value_line();
     fr.begin();
     fr.get(ctl.TIMEP);
     fr.get(ctl.DELTAT);
@@ -101,69 +158,125 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     check_time_control(io, ctl, fr.line());
     fr.finish();
     fr.read(ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+    const long dtmag_line = fr.value_line();
+
+    // Values no run can use: a time weight outside 0..1 makes the scheme unstable or undefined,
+    // a largest error or a solver tolerance that is not positive can never be met, a growth
+    // that shrinks the step or a reduction that grows it (or makes it negative) stops the run
+    // later with a step that does not advance.
+    check_range(io, teta_line, ctl.TETAF >= 0.0 && ctl.TETAF <= 1.0,
+                value_is("TETAF", ctl.TETAF) + " is outside 0..1 (1 backward Euler, 0.5 Crank-Nicolson)");
+    check_range(io, teta_line, ctl.ITRANS == 0 || (ctl.TETAC >= 0.0 && ctl.TETAC <= 1.0),
+                value_is("TETAC", ctl.TETAC) + " is outside 0..1 (1 backward Euler, 0.5 Crank-Nicolson)");
+    check_range(io, ernlmx_line, ctl.ERNLMX > 0.0,
+                value_is("ERNLMX", ctl.ERNLMX) + " is not positive: every iteration would exceed it");
+    check_range(io, isolv_line, ctl.IRELAX != 1 || ctl.OMEGA > 0.0,
+                value_is("OMEGA", ctl.OMEGA) + " is not positive: the relaxed iteration would not move");
+    if (ctl.IFLOW == 1) {
+        check_range(io, cg_line, ctl.ITCGSY >= 1,
+                    "ITCGSY = " + std::to_string(ctl.ITCGSY) + ": the conjugate gradients need 1 or more iterations");
+        check_range(io, cg_line, ctl.TLCGSY > 0.0,
+                    value_is("TLCGSY", ctl.TLCGSY) + " is not positive: the conjugate gradients could never meet it");
+    }
+    if ((ctl.IFLOW == 2 && ctl.ISOLV != 3) || (ctl.ITRANS != 0 && ctl.ISOLVC != 3)) {
+        check_range(io, cg_line, ctl.ITCGNS >= 1,
+                    "ITCGNS = " + std::to_string(ctl.ITCGNS) + ": the nonsymmetric solvers need 1 or more iterations");
+        check_range(io, cg_line, ctl.TLCGNS > 0.0,
+                    value_is("TLCGNS", ctl.TLCGNS) + " is not positive: the nonsymmetric solvers could never meet it");
+    }
+    if (ctl.DELTAT < 1.0e10) {
+        check_range(io, dtmag_line, ctl.DTMAGM >= 1.0 && ctl.DTMAGA >= 0.0,
+                    value_is("DTMAGM", ctl.DTMAGM) + " and " + value_is("DTMAGA", ctl.DTMAGA) +
+                        ": a growth of the step (DELTAT*DTMAGM + DTMAGA) must not shrink it (DTMAGM 1 or more, DTMAGA 0 or more)");
+        check_range(io, dtmag_line, ctl.DTREDM >= 0.0 && ctl.DTREDM <= 1.0 && ctl.DTREDS >= 0.0,
+                    value_is("DTREDM", ctl.DTREDM) + " and " + value_is("DTREDS", ctl.DTREDS) +
+                        ": a reduction of the step (DELTAT*DTREDM - DTREDS) must not grow it (DTREDM 0..1, DTREDS 0 or more)");
+    }
     fr.begin();
     fr.get(io.IPRT);
     fr.get(io.ISEC);
     fr.get(dim.NPRT);
     // The output times were counted by the first pass; the count read now is the same.
     for (long i = 1; i <= io.TIMPRT.size() && i <= dim.NPRT; ++i) fr.get(io.TIMPRT(i));
+    const long prt_line = fr.value_line();
     fr.finish();
 
     if (dim.NPRT >= 1 && io.TIMPRT(1) < ctl.TIMEP + ctl.DELTAT) {
-        parm_stop(io, false, {"STOP: bad first value of TIMPRT list", "TIMPRT(1) must be .ge. TIMEP+DELTAT"});
+        parm_stop(io, false, {"STOP: bad first value of TIMPRT list", "TIMPRT(1) must be .ge. TIMEP+DELTAT"},
+                  at(io, prt_line) + "TIMPRT(1) = " + real_text(io.TIMPRT(1)) +
+                      " is before the end of the first step, TIMEP + DELTAT = " +
+                      real_text(ctl.TIMEP + ctl.DELTAT));
     }
     // Lists and selectors that would make a later step meaningless or unsafe are refused here.
     if (dim.NPRT < 0) {
-        parm_stop(io, true, {"STOP: bad value of NPRT", "NPRT must be .ge. 0", "NPRT = " + std::to_string(dim.NPRT)});
+        parm_stop(io, true, {"STOP: bad value of NPRT", "NPRT must be .ge. 0", "NPRT = " + std::to_string(dim.NPRT)},
+                  at(io, prt_line) + "NPRT = " + std::to_string(dim.NPRT) + " is negative (0 or more output times)");
     }
     for (int i = 2; i <= dim.NPRT; ++i) {
         if (!(io.TIMPRT(i) > io.TIMPRT(i - 1))) {
             parm_stop(io, false, {"STOP: TIMPRT list not in ascending order",
                                   "TIMPRT(i) must be .gt. TIMPRT(i-1)",
-                                  entry("TIMPRT", i, real_text(io.TIMPRT(i)))});
+                                  entry("TIMPRT", i, real_text(io.TIMPRT(i)))},
+                      at(io, prt_line) + entry("TIMPRT", i, real_text(io.TIMPRT(i))) +
+                          " is not after TIMPRT(" + std::to_string(i - 1) + ") = " +
+                          real_text(io.TIMPRT(i - 1)) + ": the output times must increase");
         }
     }
     if (io.ISEC < 0 || io.ISEC > dim.NSTR + 1) {
         parm_stop(io, true, {"STOP: bad value of ISEC", "ISEC must be .ge. 0 and .le. NSTR+1",
-                             "ISEC = " + std::to_string(io.ISEC)});
+                             "ISEC = " + std::to_string(io.ISEC)},
+                  at(io, prt_line) + "ISEC = " + std::to_string(io.ISEC) + " is outside 0..NSTR+1 = " +
+                      std::to_string(dim.NSTR + 1));
     }
     if (ctl.ISOLV < -5) {
         parm_stop(io, true, {"STOP: bad value of ISOLV", "ISOLV must be .ge. -5",
-                             "ISOLV = " + std::to_string(ctl.ISOLV)});
+                             "ISOLV = " + std::to_string(ctl.ISOLV)},
+                  at(io, isolv_line) + "ISOLV = " + std::to_string(ctl.ISOLV) + " is below -5");
     }
     if (ctl.ISOLVC < -5) {
         parm_stop(io, true, {"STOP: bad value of ISOLVC", "ISOLVC must be .ge. -5",
-                             "ISOLVC = " + std::to_string(ctl.ISOLVC)});
+                             "ISOLVC = " + std::to_string(ctl.ISOLVC)},
+                  at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) + " is below -5");
     }
 
     fr.begin();
     fr.get(dim.NUMVP);
     for (long i = 1; i <= io.NODVP.size() && i <= dim.NUMVP; ++i) fr.get(io.NODVP(i));
+    const long vp_line = fr.value_line();
     fr.finish();
     if (dim.NUMVP < 0) {
-        parm_stop(io, true, {"STOP: bad value of NUMVP", "NUMVP must be .ge. 0", "NUMVP = " + std::to_string(dim.NUMVP)});
+        parm_stop(io, true, {"STOP: bad value of NUMVP", "NUMVP must be .ge. 0", "NUMVP = " + std::to_string(dim.NUMVP)},
+                  at(io, vp_line) + "NUMVP = " + std::to_string(dim.NUMVP) + " is negative (0 or more profiles)");
     }
     for (int i = 1; i <= dim.NUMVP; ++i) {
         if (io.NODVP(i) < 1 || io.NODVP(i) > dim.NNOD) {
-            parm_stop(io, true, {"STOP: bad nodal values for NODVP list", "NODVP(i) must be .ge. 1 and .le. NNOD"});
+            parm_stop(io, true, {"STOP: bad nodal values for NODVP list", "NODVP(i) must be .ge. 1 and .le. NNOD"},
+                      at(io, vp_line) + entry("NODVP", i, std::to_string(io.NODVP(i))) +
+                          " is not a surface node (1..NNOD = " + std::to_string(dim.NNOD) + ")");
         }
     }
 
     fr.read(dim.NR);
+    const long nr_line = fr.value_line();
     if (dim.NR < 0) {
-        parm_stop(io, true, {"STOP: bad value of NR", "NR must be .ge. 0", "NR = " + std::to_string(dim.NR)});
+        parm_stop(io, true, {"STOP: bad value of NR", "NR must be .ge. 0", "NR = " + std::to_string(dim.NR)},
+                  at(io, nr_line) + "NR = " + std::to_string(dim.NR) + " is negative (0 or more partial-output nodes)");
     }
     if (dim.NR != 0) {
         fr.begin();
         for (long i = 1; i <= io.IPOUT.size() && i <= dim.NR; ++i) fr.get(io.IPOUT(i));
+        const long out_line = fr.value_line();
         fr.finish();
         for (int i = 1; i <= dim.NR; ++i) {
             if (io.IPOUT(i) < 1 || io.IPOUT(i) > dim.N) {
                 parm_stop(io, true, {"STOP: bad nodal values for IPOUT list", "IPOUT(i) must be .ge. 1 and .le. N",
-                                     entry("IPOUT", i, std::to_string(io.IPOUT(i)))});
+                                     entry("IPOUT", i, std::to_string(io.IPOUT(i)))},
+                          at(io, out_line) + entry("IPOUT", i, std::to_string(io.IPOUT(i))) +
+                              " is not a node of the mesh (1..N = " + std::to_string(dim.N) + ")");
             }
         }
     }
+    read_units(io, fr);
 
     wfmt(lst, "(///,5x,A)", ctl.ITRANS == 0 ? "SOLUTION OF THE FLOW PROBLEM ONLY" : "SOLUTION OF THE COUPLED PROBLEM");
     if (ctl.IFLOW == 1) {
@@ -171,7 +284,9 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
     } else if (ctl.IFLOW == 2) {
         wfmt(lst, "(10x,A,A)", "NEWTON SCHEME FOR FLOW EQUATION");
     } else {
-        bad_scheme(io, alt ? "STOP: WRONG VALUE FOR IFLOW" : "STOP: BAD VALUE FOR IFLOW", ctl.IFLOW);
+        bad_scheme(io, alt ? "STOP: WRONG VALUE FOR IFLOW" : "STOP: BAD VALUE FOR IFLOW", ctl.IFLOW,
+                   at(io, scheme_line) + "IFLOW = " + std::to_string(ctl.IFLOW) +
+                       " is neither 1 (Picard) nor 2 (Newton)");
     }
     if (ctl.ITRANS != 0) {
         if (ctl.ITRANS == 1) {
@@ -179,7 +294,9 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
         } else if (ctl.ITRANS == 2) {
             wfmt(lst, "(10x,A,A)", "NEWTON SCHEME FOR TRANSPORT EQUATION");
         } else {
-            bad_scheme(io, alt ? "STOP: WRONG VALUE FOR ITRANS" : "STOP: BAD VALUE OF ITRANS", ctl.ITRANS);
+            bad_scheme(io, alt ? "STOP: WRONG VALUE FOR ITRANS" : "STOP: BAD VALUE OF ITRANS", ctl.ITRANS,
+                       at(io, scheme_line) + "ITRANS = " + std::to_string(ctl.ITRANS) +
+                           " is none of 0 (flow only), 1 (Picard) and 2 (Newton)");
         }
     }
 
@@ -279,6 +396,10 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
               "/,5X,'DTREDS  (RED. FACTOR FOR DELTAT, SUB.)    = ',1PE15.5,"
               "/,5X,'DTREDM  (RED. FACTOR FOR DELTAT, MULT.)   = ',1PE15.5)",
          ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+    if (io.EXTRA.UNITS) {
+        wfmt(lst, "(/,5X,'UNITS   (LENGTH, TIME)                    = ',A,', ',A)", io.EXTRA.LUNIT,
+             io.EXTRA.TUNIT);
+    }
 }
 
 }  // namespace nep

@@ -25,6 +25,13 @@ constexpr int kMaxIterations = 100000;
 // nodes, iterations); checked when it is read, before anything is created from it.
 void bound(const freader& fr, long line, const char* name, long long value, long long limit,
            const char* what) {
+    // Every bounded value is a count: a negative one would pass over no values and leave the
+    // records after it misread.
+    if (value < 0) {
+        input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": " + name +
+                    " = " + std::to_string(value) + " is negative (a count, 0 up to " + what + ", " +
+                    std::to_string(limit) + ")");
+    }
     // A limit that is not positive is a size of the mesh that allocate refuses first.
     if (limit > 0 && value > limit) {
         input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": " + name +
@@ -184,9 +191,14 @@ int replicated_size(int nstr, int surface, int fixed) {
     return (int)std::min<long long>(n, INT_MAX);
 }
 
-[[noreturn]] void size_error(iofiles& io, const char* text) {
+// The line of standard output, then the file, the record, the value and its range on standard
+// error. unit and record say where the value was read: the grid file's first record (NZONE
+// NSTR N1) or second (NNOD NTRI), or the parameter file's.
+[[noreturn]] void size_error(iofiles& io, const char* text, int unit, const char* record,
+                             const char* name, long long value, const char* range) {
     wfree(io.STDOUT, text);
-    stop_run(EXIT_ERROR);
+    input_error(std::string(input_role(unit)) + " '" + io.NAMES[unit] + "', " + record + ": " + name +
+                " = " + std::to_string(value) + "; " + range);
 }
 
 }  // namespace
@@ -327,25 +339,32 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
         for (int j = 1; j <= 4; ++j) ctl.IP4[i][j] = ((i + j - 2) % 4) + 1;
 }
 
+namespace {
+const char* const kSizes1 = "first record (NZONE NSTR N1)";
+const char* const kSizes2 = "second record (NNOD NTRI)";
+const char* const kPositive = "it must be 1 or more";
+}  // namespace
+
 void allocate(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, transport& tra,
               soil& sl, sparse& sp, flowstate& fs) {
-    if (dim.NNOD <= 0) size_error(io, "error: nnod <= 0 !!!");
-    if (dim.NSTR <= 0) size_error(io, "error: nstr <= 0 !!!");
-    if (dim.N <= 0) size_error(io, "error: n <= 0 !!!");
-    if (dim.NT <= 0) size_error(io, "error: nt <= 0 !!!");
-    if (dim.NTRI <= 0) size_error(io, "error: ntri <= 0 !!!");
+    if (dim.NNOD <= 0) size_error(io, "error: nnod <= 0 !!!", 8, kSizes2, "NNOD", dim.NNOD, kPositive);
+    if (dim.NSTR <= 0) size_error(io, "error: nstr <= 0 !!!", 8, kSizes1, "NSTR", dim.NSTR, kPositive);
+    if (dim.N <= 0) size_error(io, "error: n <= 0 !!!", 8, kSizes2, "N = NNOD * (NSTR + 1)", dim.N, kPositive);
+    if (dim.NT <= 0) size_error(io, "error: nt <= 0 !!!", 8, kSizes2, "NT = 3 * NTRI * NSTR", dim.NT, kPositive);
+    if (dim.NTRI <= 0) size_error(io, "error: ntri <= 0 !!!", 8, kSizes2, "NTRI", dim.NTRI, kPositive);
     check_memory(dim, ctl, io);
     alloc_mesh(dim, msh);
     wfree(io.STDOUT);
     alloc_bcdata(dim, bc);
     if (ctl.ITRANS != 0) alloc_transport(dim, tra);
-    if (dim.NZONE <= 0) size_error(io, "error: nzone <= 0 !!!");
+    if (dim.NZONE <= 0) size_error(io, "error: nzone <= 0 !!!", 8, kSizes1, "NZONE", dim.NZONE, kPositive);
     alloc_soil(dim, ctl, sl);
-    if ((long long)dim.N1 * dim.N <= 0) size_error(io, "error: n1 * n <= 0 !!!");
-    if (dim.INTBOT <= 0) size_error(io, "error: intbot <= 0 !!!");
+    if ((long long)dim.N1 * dim.N <= 0) size_error(io, "error: n1 * n <= 0 !!!", 8, kSizes1, "N1", dim.N1, kPositive);
+    if (dim.INTBOT <= 0) size_error(io, "error: intbot <= 0 !!!", 8, kSizes2, "N = NNOD * (NSTR + 1)", dim.N,
+                   "the work space of the nonsymmetric solvers for so many nodes exceeds 2^31 - 1 values");
     alloc_sparse(dim, ctl, sp);
-    if (dim.ITMX <= 0) size_error(io, "error: itmx <= 0 !!!");
-    if (dim.ITMXC <= 0) size_error(io, "error: itmxc <= 0 !!!");
+    if (dim.ITMX <= 0) size_error(io, "error: itmx <= 0 !!!", 5, "the record ITMX ITMX1 ITMX2 TOLNL", "ITMX", dim.ITMX, kPositive);
+    if (dim.ITMXC <= 0) size_error(io, "error: itmxc <= 0 !!!", 5, "the record ITMXC ITMXC1 ITMXC2 TOLNLC", "ITMXC", dim.ITMXC, kPositive);
     alloc_flowstate(dim, ctl, fs);
     io.IPOUT.alloc(std::max(dim.NR, 0));
     io.NODVP.alloc(std::max(dim.NUMVP, 0));

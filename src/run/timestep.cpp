@@ -61,7 +61,20 @@ void advance_time(const dimensions& dim, control& ctl, const iofiles& io) {
     }
 }
 
+namespace {
+
+// A step cut short to land on an output time can be far below DTMIN (the rounding of the times
+// leaves a few 1e-14); when the decision does not grow it (ITMX1 <= 1, or growth constants that
+// do not grow), every later step keeps that size and the run never reaches its end: such a
+// step is raised to DTMIN, as a reduced one is.
+void floor_kept_step(control& ctl, double before) {
+    if (!(ctl.DELTAT > before) && ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
+}
+
+}  // namespace
+
 void tstepc(const dimensions& dim, control& ctl, const iofiles& io) {
+    const double before = ctl.DELTAT;
     if (ctl.CPLSTA == 1) {
         ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
         if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
@@ -69,6 +82,7 @@ void tstepc(const dimensions& dim, control& ctl, const iofiles& io) {
         ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
         if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
     }
+    floor_kept_step(ctl, before);
     advance_time(dim, ctl, io);
     ctl.NSTEP += 1;
     ctl.ITLINS = 0;
@@ -78,6 +92,7 @@ void tstepc(const dimensions& dim, control& ctl, const iofiles& io) {
 }
 
 void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
+    const double before = ctl.DELTAT;
     if (ctl.ITER < ctl.ITMX1) {
         ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
         if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
@@ -85,6 +100,7 @@ void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
         ctl.DELTAT = ctl.DELTAT * ctl.DTREDM - ctl.DTREDS;
         if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
     }
+    floor_kept_step(ctl, before);
     advance_time(dim, ctl, io);
     ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
     ctl.NSTEP += 1;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "base/format.h"
 #include "base/stop.h"
@@ -118,6 +119,18 @@ void read_soil(const dimensions& dim, iofiles& io, soil& sl) {
     for (int l = 1; l <= dim.NSTR; ++l) {
         for (int k = 1; k <= dim.NZONE; ++k) {
             fr.read(sl.XPERM(l, k), sl.YPERM(l, k), sl.ZPERM(l, k), sl.STORAGE(l, k), sl.POROSITY(l, k));
+            // A negative conductivity or storage turns the flow against the gradient: no
+            // solver result could mean anything.
+            const std::pair<const char*, double> table[] = {{"X-PERM", sl.XPERM(l, k)},
+                                                            {"Y-PERM", sl.YPERM(l, k)},
+                                                            {"Z-PERM", sl.ZPERM(l, k)},
+                                                            {"STORAGE", sl.STORAGE(l, k)}};
+            for (const auto& [name, v] : table) {
+                if (v >= 0.0) continue;
+                input_error(where(fr, fr.value_line()) + ": layer " + std::to_string(l) + ", material " +
+                            std::to_string(k) + ": " + name + " = " + real_text(v) +
+                            " is negative (0 or more)");
+            }
             // The table is echoed from IPRT1 = 0 on (most readers start at 1).
             if (io.IPRT1 >= 0) {
                 wfmt(lst, "(1X,I4,I8,2X,5(1PE13.5))", l, k, sl.XPERM(l, k), sl.YPERM(l, k),

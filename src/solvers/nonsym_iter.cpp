@@ -1,6 +1,7 @@
 // NSYSLV: the one entry to the nonsymmetric solvers.
 #include "solvers/nonsym_iter.h"
 
+#include <cstdio>
 #include <string>
 
 #include "base/format.h"
@@ -187,7 +188,12 @@ void NSYSLV(int selector, ounit& lst, ounit& out, int N, int NZ, int NP, const a
         } else {
             wfree(out, "NITER= ", NITER, " > ", "ITMXCG= ", ITCGNS);
         }
-        stop_run(EXIT_ERROR);
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "the nonsymmetric solver failed: error %.6g against TLCGNS = %.6g after %d "
+                      "iterations (ITCGNS = %d)",
+                      ERR, TLCGNS, NITER, ITCGNS);
+        input_error(text);
     }
 }
 

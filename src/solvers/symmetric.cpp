@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -759,7 +760,12 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
         } else {
             wfree(out, "NITER= ", NITER, " > ", "ITMXCG= ", ITCGSY);
         }
-        stop_run(EXIT_ERROR);
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "the conjugate gradients failed: error %.6g against TLCGSY = %.6g after %d "
+                      "iterations (ITCGSY = %d)",
+                      ERR, TLCGSY, NITER, ITCGSY);
+        input_error(text);
     }
 }
 

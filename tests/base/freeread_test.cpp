@@ -166,3 +166,46 @@ TEST(FreeRead, AtEndSeesOnlyBlanksAndLineEndsLeft) {
     freader slash = text("  /\n");  // a slash is a (null) statement, not the end of the file
     EXPECT_FALSE(slash.at_end());
 }
+
+// Numbers left on a statement's last record are reported once per line, however often the file
+// is read; the words of a label are not; a decimal comma that shifted the values stops.
+TEST(FreeRead, ValuesLeftUnreadAndDecimalCommas) {
+    ounit err;
+    err.open_memory();
+    read_warnings w;
+    w.out = &err;
+    const std::string deck = "1 2   NZONE NSTR\n3 4 5 6\n7 8 9 / 10\n1.5 2.5 3.5\n";
+    freader fr = text(deck);
+    fr.warn_to(&w);
+    for (int pass = 0; pass < 2; ++pass) {
+        int a = 0, b = 0, c = 0, d = 0;
+        double x = 0.0;
+        fr.read(a, b);     // a label after the values: silent
+        fr.read(a, b);     // 5 and 6 left on line 2
+        fr.read(a, b, c);  // a slash ends the statement: what follows it is not data
+        fr.read(x, x);     // 3.5 left on line 4
+        (void)d;
+        fr.rewind();
+    }
+    EXPECT_EQ(err.str(),
+              "nepora3d: warning: grid file 'grid' line 2: 2 values left unread at the end of the "
+              "record ('5' ...)\n"
+              "nepora3d: warning: grid file 'grid' line 4: 1 value left unread at the end of the "
+              "record ('3.5')\n");
+
+    // -1,5000 read as -1 and 5000: the last head is left over, and the comma is named.
+    freader ic = text("-1.0 -1,5000 -2.0\n-2.5 -3.0\n");
+    ic.warn_to(&w);
+    arr1<double> h(5, 0.0);
+    EXPECT_EQ(error_of([&] { ic.read(h); }),
+              "grid file 'grid' line 2: 1 value left unread at the end of the record ('-3.0'); is "
+              "'-1,5000' meant as -1.5000?");
+    EXPECT_EQ(h(2), -1.0);
+    EXPECT_EQ(h(3), 5000.0);
+    // A comma between integers that the record reads in full is a separator, and silent.
+    freader nodes = text("1,41\n");
+    nodes.warn_to(&w);
+    int n1 = 0, n2 = 0;
+    nodes.read(n1, n2);
+    EXPECT_EQ(n2, 41);
+}

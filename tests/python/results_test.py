@@ -270,6 +270,33 @@ def check_plot(program, tmp):
         assert data[:8] == b"\x89PNG\r\n\x1a\n" and len(data) > 10000, f
     print("plot: %d pictures" % len(got))
 
+    # UNITS cm h: the same numbers, the columns and arrays named with the units, the axes too.
+    u = os.path.join(tmp, "dam-units")
+    shutil.copytree(os.path.join(SRC, "tests", "cases", "dam"), u)
+    with open(os.path.join(u, "parm"), "a") as f:
+        f.write("UNITS cm h\n")
+    r = subprocess.run([program], cwd=u, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    assert "     UNITS   (LENGTH, TIME)                    = cm, h" in open(named(u, 13)).read()
+    plain = open(os.path.join(d, "csv", "budget.csv")).read().splitlines()
+    units = open(os.path.join(u, "csv", "budget.csv")).read().splitlines()
+    assert units[1:] == plain[1:]
+    assert units[0] == plain[0].replace("_T", "_h").replace("_L3", "_cm3"), units[0]
+    import vtk
+    reader = vtk.vtkXMLUnstructuredGridReader()
+    reader.SetFileName(os.path.join(u, "vtk", "nepora3d_0001.vtu"))
+    reader.Update()
+    pd = reader.GetOutput().GetPointData()
+    assert pd.GetArray("pressure_head_cm") is not None and pd.GetArray("darcy_velocity_cm_h") is not None
+    r = subprocess.run([sys.executable, os.path.join(SRC, "tools", "nepora-plot"), u], capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    assert want <= set(os.listdir(os.path.join(u, "plots")))
+    from importlib.machinery import SourceFileLoader
+    plot = SourceFileLoader("nepora_plot", os.path.join(SRC, "tools", "nepora-plot")).load_module()
+    plot.canonical(units[0].split(","))
+    assert plot.units("flux [L³/T] (in > 0)") == "flux [cm³/h] (in > 0)", plot.UNITS
+    print("plot: units cm h in the tables, the arrays and the axes")
+
 
 if __name__ == "__main__":
     what, program = sys.argv[1], os.path.abspath(sys.argv[2])

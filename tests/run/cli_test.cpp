@@ -136,3 +136,40 @@ TEST(CommandLine, InterruptEndsTheRunAfterTheCurrentStepWithEveryFileComplete) {
     EXPECT_NE(d.read("stderr.txt").find("nepora3d: interrupted by SIGINT at time "), std::string::npos)
         << d.read("stderr.txt");
 }
+
+// A batch job gets a progress line every tenth of the simulated time (TMAX = 2 here, from 0),
+// in order and ending at 100 %; --progress-every 50 two of them; --quiet none, the summary
+// still; a percent out of range is refused before any file is touched.
+TEST(RunProgress, BatchLinesEveryFewPercentAndQuiet) {
+    auto progress = [](const std::string& err) {
+        std::vector<int> pct;
+        for (const std::string& l : e2e::lines_of(err)) {
+            const auto open = l.find(" ("), close = l.find(" %)");
+            if (l.rfind("nepora3d: time ", 0) == 0 && open != std::string::npos && close != std::string::npos)
+                pct.push_back(std::stoi(l.substr(open + 2, close - open - 2)));
+        }
+        return pct;
+    };
+    deck d("tiny");
+    auto r = run_args(d, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto all = progress(r.err);
+    ASSERT_GE(all.size(), 5u) << r.err;
+    for (std::size_t k = 1; k < all.size(); ++k) EXPECT_GE(all[k] / 10, all[k - 1] / 10 + 1) << r.err;
+    EXPECT_EQ(all.back(), 100);
+    EXPECT_NE(r.err.find("nepora3d: time 2 / 2 (100 %), 40 steps"), std::string::npos) << r.err;
+    r = run_args(d, "--progress-every 50");
+    const auto half = progress(r.err);
+    ASSERT_EQ(half.size(), 2u) << r.err;
+    EXPECT_GE(half[0], 50);
+    EXPECT_LT(half[0], 100);
+    r = run_args(d, "--quiet");
+    EXPECT_TRUE(progress(r.err).empty()) << r.err;
+    EXPECT_NE(r.err.find("nepora3d: run completed at time 2 after 40 steps"), std::string::npos);
+    EXPECT_EQ(r.out, "\n\n");
+    const std::string before = d.read("out.lst");
+    r = run_args(d, "--progress-every 150");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--progress-every takes a percent from 0 to 100, not '150'"), std::string::npos);
+    EXPECT_EQ(d.read("out.lst"), before);
+}

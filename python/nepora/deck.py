@@ -1,0 +1,590 @@
+"""A deck: nepora3d.fnames and the twelve input files it names, as typed sections.
+
+    deck = Deck.read("examples/dam")       # or Deck() for a new one
+    deck.parm.TMAX = 20.0
+    deck.validate()                         # every problem, with its record and valid range
+    deck.write("dam-20")                    # unchanged records keep their bytes
+"""
+import os
+
+import numpy as np
+
+from . import sections as S
+from .sections import DeckError
+
+# The 42 lines of nepora3d.fnames of a new deck: name and note.
+FNAMES = [
+    ("parm", "parameter file"), ("grid", "grid file"),
+    ("nansfbc", "flow boundary-condition nodes"), ("dirts", "prescribed heads (time series)"),
+    ("neuts", "prescribed fluxes (time series)"), ("atmbc", "atmospheric boundary conditions"),
+    ("sfbc", "seepage faces"), ("soil", "soil file"), ("flowic", "flow initial conditions"),
+    ("transic", "transport initial conditions (coupled runs)"),
+    ("solute", "solute file (coupled runs)"),
+    ("transbc", "transport boundary conditions (coupled runs)"),
+    ("out.lst", "main listing"), ("coords.out", "node coordinates (IPRT1 = 3)"),
+    ("conv.out", "flow nonlinear convergence"), ("mbal.out", "mass balance"),
+    ("cpl.out", "coupled iterations (coupled runs)"), ("vp.out", "vertical profiles (NUMVP > 0)"),
+    ("vpc.out", "concentration profiles (coupled runs)"),
+    ("hgatm.out", "atmospheric and seepage-face hydrograph"),
+    ("hgnatm.out", "prescribed-head and prescribed-flux hydrograph"),
+    ("hgflag.out", "atmospheric switching (HGFLAG)"), ("sfflag.out", "seepage-face events (SFFLAG)"),
+    ("heads.out", "nodal pressure heads (IPRT >= 1)"), ("vel.out", "nodal velocities (IPRT >= 2)"),
+    ("conc.out", "nodal concentrations (coupled runs)"),
+    ("sw.out", "nodal saturations (IPRT >= 4)"),
+    ("ckrw.out", "nodal relative conductivities (IPRT >= 3)"),
+    ("elvel.out", "element velocities (IPRT >= 4)"), ("surfp.out", "surface pressure heads"),
+    ("satsur.out", "surface saturation indicators"), ("surfsw.out", "surface saturations"),
+    ("surfc.out", "surface concentrations (coupled runs)"),
+    ("dirbc.out", "prescribed heads at each step"), ("neubc.out", "prescribed fluxes at each step"),
+    ("hgsf.out", "seepage-face hydrograph (heading only)"),
+    ("hgdir.out", "prescribed-head hydrograph (heading only)"),
+    ("hgneu.out", "prescribed-flux hydrograph (heading only)"),
+    ("view1.out", "viewer export file 1 (empty)"), ("view2.out", "viewer export file 2 (empty)"),
+    ("view3.out", "viewer export file 3 (empty)"), ("view4.out", "viewer export file 4 (empty)"),
+]
+
+SECTIONS = ["parm", "grid", "nansfbc", "dirts", "neuts", "atmbc", "sfbc", "soil", "flowic",
+            "transic", "solute", "transbc"]
+_CLASSES = [S.Parm, S.Grid, S.Nansfbc, S.Dirts, S.Neuts, S.Atmbc, S.Sfbc, S.Soil, S.Flowic,
+            S.Transic, S.Solute, S.Transbc]
+
+
+class Fnames:
+    """The 42 lines of nepora3d.fnames. names[k] is the file of line k + 1 (the first `width`
+    characters, trailing blanks dropped: 40 for nepora3d, 30 for nepora3d_alt)."""
+
+    def __init__(self, text=None, width=40):
+        self.width = width
+        if text is None:
+            self._lines = ["%-40s%2d %s" % (n, k + 1, note) for k, (n, note) in enumerate(FNAMES)]
+            self._tail = "\n"
+        else:
+            lines = text.split("\n")
+            self._tail = ""
+            if lines and lines[-1] == "":
+                lines.pop()
+                self._tail = "\n"
+            self._lines = lines
+        self._orig = list(self._lines)
+        self.names = [self._name(s) for s in self._lines]
+
+    def _name(self, line):
+        return line.rstrip("\r")[:self.width].rstrip(" ")
+
+    def __getitem__(self, line):
+        """The file name of a line, 1 to 42."""
+        return self.names[line - 1]
+
+    def __setitem__(self, line, name):
+        if len(name) > self.width:
+            raise DeckError("fnames line %d: the name '%s' is longer than %d characters"
+                            % (line, name, self.width))
+        while len(self.names) < line:
+            self.names.append("")
+        self.names[line - 1] = name
+
+    def text(self):
+        out = []
+        for k, name in enumerate(self.names):
+            orig = self._lines[k] if k < len(self._lines) else ""
+            if self._name(orig) == name:
+                out.append(orig)
+            else:
+                note = orig.rstrip("\r")[self.width:] if len(orig) > self.width else (
+                    "%2d %s" % (k + 1, FNAMES[k][1]) if k < len(FNAMES) else "")
+                out.append(("%-*s" % (self.width, name) + note).rstrip(" ") if note.strip() else name)
+        return "\n".join(out) + self._tail
+
+
+def _describe(name, deck):
+    """The description of a section's records, with the sizes it takes from the others."""
+    g, b = deck.grid, deck.nansfbc
+    nnod, nstr = len(g.X), len(g.ZRATIO)
+    if name == "parm":
+        return S._parm
+    if name == "grid":
+        return S._grid
+    if name == "nansfbc":
+        return S._nansfbc
+    if name == "dirts":
+        sizes = [len(b.DIR2D), len(b.DIRNOD)] if len(b.DIR2D) else [len(b.DIRNOD)]
+        return lambda io, s: S._series(io, s, "DIRVAL", sizes)
+    if name == "neuts":
+        return lambda io, s: S._series(io, s, "NEUVAL", [len(b.NEUNOD)])
+    if name == "atmbc":
+        return lambda io, s: S._atmbc(io, s, nnod)
+    if name == "sfbc":
+        return S._sfbc
+    if name == "soil":
+        return lambda io, s: S._soil(io, s, nstr, g.NZONE)
+    if name == "flowic":
+        return lambda io, s: S._flowic(io, s, nnod * (nstr + 1))
+    if name == "transic":
+        return lambda io, s: S._transic(io, s, nnod * (nstr + 1))
+    if name == "solute":
+        return lambda io, s: S._solute(io, s, nstr, g.NZONE)
+    return S._transbc
+
+
+def _column(name):
+    return 40 if name == "grid" else 27
+
+
+class Deck:
+    """A deck directory as Python objects: deck.parm, deck.grid, deck.nansfbc, deck.dirts,
+    deck.neuts, deck.atmbc, deck.sfbc, deck.soil, deck.flowic, deck.transic, deck.solute,
+    deck.transbc (the files of fnames lines 1 to 12) and deck.fnames."""
+
+    def __init__(self, width=40):
+        self.fnames = Fnames(width=width)
+        self.path = None
+        self._missing = []
+        for name, cls in zip(SECTIONS, _CLASSES):
+            setattr(self, name, cls())
+        self._resize_tables()
+
+    def __setattr__(self, name, value):
+        if not name.startswith("_") and name not in SECTIONS + ["fnames", "path"]:
+            raise AttributeError("a Deck has no part %s (parts: %s)" % (name, " ".join(SECTIONS)))
+        object.__setattr__(self, name, value)
+
+    # --- reading and writing ---
+    @classmethod
+    def read(cls, path, width=40):
+        """Reads the deck in directory path (nepora3d_alt decks: width=30)."""
+        deck = cls.__new__(cls)
+        object.__setattr__(deck, "path", os.path.abspath(path))
+        object.__setattr__(deck, "_missing", [])
+        fn = os.path.join(path, "nepora3d.fnames")
+        try:
+            with open(fn, newline="") as f:
+                deck.fnames = Fnames(f.read(), width)
+        except OSError as e:
+            raise DeckError("cannot read %s: %s" % (fn, e.strerror)) from None
+        grid_ok = True
+        for name, cls_ in zip(SECTIONS, _CLASSES):
+            setattr(deck, name, cls_())
+        for k, name in enumerate(SECTIONS):
+            sec = getattr(deck, name)
+            object.__setattr__(sec, "_exists", True)
+            fname = deck.fnames[k + 1] if k < len(deck.fnames.names) else ""
+            full = os.path.join(path, fname)
+            try:
+                with open(full, newline="") as f:
+                    text = f.read()
+            except OSError:
+                object.__setattr__(sec, "_exists", False)
+                if k < 9:
+                    deck._missing.append((k + 1, fname))
+                continue
+            skip = ((name == "dirts" and len(deck.nansfbc.DIR2D) + len(deck.nansfbc.DIRNOD) == 0)
+                    or (name == "neuts" and len(deck.nansfbc.NEUNOD) == 0)
+                    or (not grid_ok and name in ("atmbc", "soil", "flowic", "transic", "solute")))
+            if skip:
+                object.__setattr__(sec, "_raw", text)
+                object.__setattr__(sec, "_error", None)
+                continue
+            S.parse(sec, text, fname, _describe(name, deck), _column(name))
+            if name == "grid" and sec._raw is not None:
+                grid_ok = False
+        return deck
+
+    def write(self, path=None):
+        """Writes nepora3d.fnames and the input files into directory path (default: where the
+        deck was read from); returns the path."""
+        path = os.path.abspath(path or self.path or ".")
+        os.makedirs(path, exist_ok=True)
+        with open(os.path.join(path, "nepora3d.fnames"), "w", newline="") as f:
+            f.write(self.fnames.text())
+        for k, name in enumerate(SECTIONS):
+            sec = getattr(self, name)
+            if not getattr(sec, "_exists", True) and sec._raw is None and not sec._source:
+                continue  # a transport file a flow-only deck never had
+            fname = self.fnames[k + 1]
+            if os.path.isabs(fname):
+                raise DeckError("fnames line %d names '%s': a deck is written with names "
+                                "relative to its directory" % (k + 1, fname))
+            text = S.render(sec, _describe(name, self), _column(name))
+            full = os.path.join(path, fname)
+            os.makedirs(os.path.dirname(full) or ".", exist_ok=True)
+            with open(full, "w", newline="") as f:
+                f.write(text)
+        for line in range(13, 43):  # folders of the output files
+            fname = self.fnames[line] if line <= len(self.fnames.names) else ""
+            d = os.path.dirname(fname)
+            if d and not os.path.isabs(fname):
+                os.makedirs(os.path.join(path, d), exist_ok=True)
+        self.path = path
+        return path
+
+    def copy(self):
+        import copy
+        return copy.deepcopy(self)
+
+    # --- sizes and geometry ---
+    @property
+    def NNOD(self):
+        return len(self.grid.X)
+
+    @property
+    def NSTR(self):
+        return len(self.grid.ZRATIO)
+
+    @property
+    def N(self):
+        return self.NNOD * (self.NSTR + 1)
+
+    @property
+    def NT(self):
+        return 3 * len(self.grid.TRIANG) * self.NSTR
+
+    def levels(self):
+        """Elevation of every node level, shape (NSTR + 1, NNOD) (docs/input.md 7.1)."""
+        g = self.grid
+        nnod = self.NNOD
+        z = np.asarray(g.Z, float)
+        z = np.full(nnod, z[0]) if g.ISP == 0 and z.size else z
+        c = np.concatenate([[0.0], np.cumsum(g.ZRATIO)])[:, None]
+        if z.size != nnod:
+            raise DeckError("grid: %d surface elevations for %d nodes" % (z.size, nnod))
+        if g.ISP == 2:
+            return z - (z - np.asarray(g.ZBOTTOM, float)) * c
+        zmin = z.min() if nnod else 0.0
+        if g.IVERT == 0:
+            return z - g.BASE * c
+        if g.IVERT == 1:
+            return z - (z - zmin + g.BASE) * c
+        out = np.broadcast_to(zmin - g.BASE * c, (len(c), nnod)).copy()
+        out[0] = z
+        return out
+
+    def coordinates(self):
+        """x, y, z of every node, shape (N, 3): row k is node k + 1."""
+        lev = self.levels()
+        nl = lev.shape[0]
+        x = np.tile(self.grid.X, nl)
+        y = np.tile(self.grid.Y, nl)
+        return np.column_stack([x, y, lev.reshape(-1)])
+
+    def nodes(self, x=None, y=None, z=None, level=None, face=None, box=None, where=None,
+              surface=False, bottom=False, tol=None):
+        """Node numbers (1-based, ascending) of the nodes that satisfy every condition given:
+        x=, y=, z= a value (within tol) or a (low, high) range; level= a node level (0 is the
+        surface) or a list; face= 'xmin', 'xmax', 'ymin', 'ymax' (the sides of the mesh's
+        bounding box), 'surface' or 'bottom'; box=((x0, x1), (y0, y1), (z0, z1)) (None for
+        any); where= a function f(x, y, z) -> bool array."""
+        xyz = self.coordinates()
+        nnod = self.NNOD
+        if tol is None:
+            span = np.ptp(xyz, axis=0).max() if len(xyz) else 1.0
+            tol = 1e-9 * max(span, 1.0)
+        keep = np.ones(len(xyz), bool)
+        lev = np.arange(len(xyz)) // max(nnod, 1)
+
+        def cond(col, v):
+            if v is None:
+                return True
+            if isinstance(v, (tuple, list)) and len(v) == 2:
+                lo, hi = v
+                lo = -np.inf if lo is None else lo
+                hi = np.inf if hi is None else hi
+                return (xyz[:, col] >= lo - tol) & (xyz[:, col] <= hi + tol)
+            return np.abs(xyz[:, col] - v) <= tol
+
+        for col, v in enumerate((x, y, z)):
+            keep &= cond(col, v)
+        if box is not None:
+            for col, v in enumerate(box):
+                keep &= cond(col, None if v is None else tuple(v))
+        if level is not None:
+            keep &= np.isin(lev, np.atleast_1d(level))
+        if surface:
+            keep &= lev == 0
+        if bottom:
+            keep &= lev == self.NSTR
+        if face is not None:
+            sides = {"xmin": (0, min), "xmax": (0, max), "ymin": (1, min), "ymax": (1, max)}
+            if face in sides:
+                col, f = sides[face]
+                keep &= np.abs(xyz[:, col] - f(xyz[:, col])) <= tol
+            elif face in ("surface", "top"):
+                keep &= lev == 0
+            elif face == "bottom":
+                keep &= lev == self.NSTR
+            else:
+                raise DeckError("face must be xmin, xmax, ymin, ymax, surface or bottom, not %r"
+                                % (face,))
+        if where is not None:
+            keep &= np.asarray(where(xyz[:, 0], xyz[:, 1], xyz[:, 2]), bool)
+        return np.nonzero(keep)[0] + 1
+
+    def max_neighbours(self):
+        """The largest number of neighbours of a surface node in the triangulation."""
+        t = np.asarray(self.grid.TRIANG)[:, :3]
+        nb = [set() for _ in range(self.NNOD + 1)]
+        for a, b, c in t:
+            for p, q in ((a, b), (b, c), (a, c)):
+                if 1 <= p <= self.NNOD and 1 <= q <= self.NNOD and p != q:
+                    nb[p].add(q)
+                    nb[q].add(p)
+        return max((len(s) for s in nb), default=0)
+
+    def required_n1(self):
+        """The smallest N1 for this triangulation and scheme (docs/input.md 7.2)."""
+        d = self.max_neighbours()
+        if self.parm.IFLOW == 1 and self.parm.ITRANS == 0:
+            return d + 3
+        return 2 * d + 4
+
+    # --- building ---
+    def set_mesh(self, x, y, triangles, z, material=1, zbottom=None):
+        """The surface triangulation: x, y, z of the NNOD surface nodes, triangles as an
+        (NTRI, 3) array of 0-based indices into x and y (as scipy, matplotlib and gmsh give
+        them), material one code or one per triangle. zbottom: the bottom elevation of every
+        node (ISP = 2; else the layers follow set_layers). N1 is set to what the mesh needs."""
+        g = self.grid
+        tri = np.asarray(triangles, np.int64)
+        if tri.ndim != 2 or tri.shape[1] != 3:
+            raise DeckError("triangles must be an (NTRI, 3) array of node indices")
+        mat = np.broadcast_to(np.asarray(material, np.int64), (len(tri),))
+        g.X, g.Y = np.asarray(x, float), np.asarray(y, float)
+        g.TRIANG = np.column_stack([tri + 1, mat])
+        z = np.broadcast_to(np.asarray(z, float), g.X.shape)
+        g.Z = z
+        if zbottom is not None:
+            g.ISP = 2
+            g.ZBOTTOM = np.broadcast_to(np.asarray(zbottom, float), g.X.shape)
+        elif g.ISP == 2:
+            g.ISP = 1
+        if g.ISP == 0:
+            g.ISP = 1
+        g.NZONE = max(int(mat.max()) if len(mat) else 1, 1)
+        # Room for a Newton or coupled run, whatever the scheme chosen later.
+        g.N1 = 2 * self.max_neighbours() + 4
+        self._resize_tables()
+
+    def set_layers(self, thicknesses):
+        """Layers by their thicknesses (length units, top layer first): every vertical is
+        sum(thicknesses) deep below its surface node (IVERT = 0, BASE the sum)."""
+        t = np.asarray(thicknesses, float).reshape(-1)
+        if t.size == 0 or np.any(t <= 0):
+            raise DeckError("layer thicknesses must be positive")
+        g = self.grid
+        if g.ISP == 2:
+            raise DeckError("the grid gives bottom elevations (ISP = 2): layers are fractions "
+                            "there; set grid.ZRATIO")
+        g.IVERT = 0
+        g.BASE = float(t.sum())
+        g.ZRATIO = t / t.sum()
+        self._resize_tables()
+
+    def _resize_tables(self):
+        """Soil and solute tables of NSTR x NZONE rows, extended by repeating the last layer
+        and material."""
+        nstr, nzone = max(self.NSTR, 1), max(self.grid.NZONE, 1)
+        for sec, names in ((self.soil, S._SOIL_TABLE), (self.solute, ("ALFA_L", "ALFA_T", "RETARD"))):
+            for name in names:
+                t = getattr(sec, name)
+                if t.shape == (nstr, nzone) or t.size == 0:
+                    continue
+                i = np.minimum(np.arange(nstr), t.shape[0] - 1)
+                j = np.minimum(np.arange(nzone), t.shape[1] - 1)
+                setattr(sec, name, t[np.ix_(i, j)])
+
+    def set_soil(self, layers=None, material=None, depth=None, **values):
+        """Sets soil-table values (XPERM, YPERM, ZPERM, STORAGE, POROSITY; K= sets all three
+        conductivities) for the layers (1-based number or list; or depth=(top, bottom): the
+        layers whose middle lies in that depth range below the surface) and materials (1-based;
+        default all)."""
+        if "K" in values:
+            k = values.pop("K")
+            values.update(XPERM=k, YPERM=k, ZPERM=k)
+        self._resize_tables()
+        rows = self._layer_rows(layers, depth)
+        cols = slice(None) if material is None else np.atleast_1d(material) - 1
+        for name, v in values.items():
+            real = self.soil._name(name)
+            if real not in S._SOIL_TABLE:
+                raise DeckError("set_soil sets %s, not %s" % (" ".join(S._SOIL_TABLE), name))
+            t = getattr(self.soil, real).copy()
+            t[np.ix_(rows, np.arange(t.shape[1])[cols])] = v
+            setattr(self.soil, real, t)
+
+    def _layer_rows(self, layers, depth):
+        if depth is not None:
+            if self.grid.IVERT != 0 or self.grid.ISP == 2:
+                raise DeckError("depth= needs layers of fixed thickness (set_layers)")
+            c = np.concatenate([[0.0], np.cumsum(self.grid.ZRATIO)]) * self.grid.BASE
+            mid = 0.5 * (c[:-1] + c[1:])
+            return np.nonzero((mid >= depth[0]) & (mid <= depth[1]))[0]
+        if layers is None:
+            return np.arange(self.NSTR)
+        return np.atleast_1d(layers) - 1
+
+    def set_atmosphere(self, times=None, rates=None):
+        """Rain (positive) and evaporation (negative) rates, length/time: rates one value a time
+        (the whole surface), an (ntimes, NNOD) array, or a function f(t, x, y) of the surface
+        nodes; times=None and rates=None: no atmospheric input (HSPATM = 9999)."""
+        a = self.atmbc
+        if rates is None:
+            a.HSPATM, a.TIME, a.ATMINP = 9999, [], np.zeros((0, 1))
+            return
+        t = np.asarray(times, float).reshape(-1)
+        if callable(rates):
+            r = np.array([np.broadcast_to(rates(ti, self.grid.X, self.grid.Y), (self.NNOD,))
+                          for ti in t])
+        else:
+            r = np.asarray(rates, float)
+            r = r.reshape(len(t), -1) if r.size else r.reshape(len(t), 1)
+        a.HSPATM = 1 if r.shape[1] == 1 else 0
+        a.TIME, a.ATMINP = t, r
+
+    def _table_of(self, value, times, nodes):
+        """Values at times for the nodes from a number, a function f(t, x, y, z), a
+        {time: value} dict, a pandas Series or DataFrame (index: time), or (times, values)."""
+        xyz = self.coordinates()[np.asarray(nodes) - 1]
+        if callable(value):
+            if times is None:
+                raise DeckError("a function of time needs times=")
+            t = np.asarray(times, float).reshape(-1)
+            v = np.array([np.broadcast_to(value(ti, xyz[:, 0], xyz[:, 1], xyz[:, 2]),
+                                          (len(nodes),)) for ti in t], float)
+            return t, v
+        if hasattr(value, "index") and hasattr(value, "values"):  # pandas
+            t = np.asarray(value.index, float)
+            v = np.asarray(value.values, float).reshape(len(t), -1)
+        elif isinstance(value, dict):
+            t = np.array(sorted(value), float)
+            v = np.array([np.broadcast_to(value[k], (len(nodes),)) for k in sorted(value)], float)
+        elif isinstance(value, tuple) and len(value) == 2:
+            t = np.asarray(value[0], float).reshape(-1)
+            v = np.asarray(value[1], float).reshape(len(t), -1)
+        else:
+            t = np.asarray([self.parm.TIMEP] if times is None else times, float).reshape(-1)
+            v = np.broadcast_to(np.asarray(value, float), (len(t), len(nodes))) \
+                if np.ndim(value) <= 1 and np.size(value) in (1, len(nodes)) else np.asarray(value, float)
+        v = np.broadcast_to(v, (len(t), len(nodes))) if v.shape[1] == 1 else v
+        if v.shape != (len(t), len(nodes)):
+            raise DeckError("values of shape %s for %d times and %d nodes" % (v.shape, len(t), len(nodes)))
+        return t, v
+
+    @staticmethod
+    def _interp(t0, v0, t):
+        """The program's interpolation of a series: linear between records, held after the
+        last, rising linearly from 0 at time 0 before the first."""
+        out = np.empty((len(t), v0.shape[1]))
+        for j in range(v0.shape[1]):
+            out[:, j] = np.interp(t, t0, v0[:, j])
+        if len(t0) and t0[0] > 0:
+            early = (t < t0[0]) & (t >= 0)
+            out[early] = v0[0] * (t[early] / t0[0])[:, None]
+        return out
+
+    def _merge(self, series, vname, old_cols, new_t, new_v):
+        t0 = np.asarray(series.TIME, float)
+        v0 = np.asarray(getattr(series, vname), float)[:, old_cols] if series._raw is None and len(t0) else np.zeros((0, 0))
+        if v0.shape[1] == 0:
+            t = new_t
+        else:
+            t = np.union1d(t0, new_t)
+        old = self._interp(t0, v0, t) if v0.shape[1] else np.zeros((len(t), 0))
+        new = self._interp(new_t, new_v, t)
+        series.TIME = t
+        setattr(series, vname, np.column_stack([old, new]) if old.size or new.size else np.zeros((len(t), 0)))
+
+    def prescribe_head(self, nodes, value, times=None, potential=True):
+        """Prescribed heads at the 3-D nodes (fixed nodes, NDIRC): value a number, a function
+        f(t, x, y, z) evaluated at times, a {time: value} dict, a pandas Series/DataFrame
+        indexed by time, or (times, values). potential=True: total heads (POTBC = T)."""
+        b = self.nansfbc
+        nodes = np.unique(np.asarray(nodes, np.int64).reshape(-1))
+        if len(b.DIR2D) + len(b.DIRNOD) and b.POTBC != bool(potential):
+            raise DeckError("the deck's prescribed heads are %s heads (POTBC = %s)" % (
+                "potential" if b.POTBC else "pressure", "T" if b.POTBC else "F"))
+        if np.isin(nodes, b.NEUNOD).any():
+            raise DeckError("nodes %s already carry a prescribed flux" % nodes[np.isin(nodes, b.NEUNOD)][:10])
+        b.POTBC = bool(potential)
+        t, v = self._table_of(value, times, nodes)
+        keep = ~np.isin(b.DIRNOD, nodes)
+        cols = np.concatenate([np.arange(len(b.DIR2D)), len(b.DIR2D) + np.nonzero(keep)[0]]).astype(int)
+        self._merge(self.dirts, "DIRVAL", cols, t, v)
+        b.DIRNOD = np.concatenate([b.DIRNOD[keep], nodes])
+
+    def prescribe_flux(self, nodes, value, times=None):
+        """Prescribed nodal fluxes (volume/time per node, inflow positive) at the nodes, the
+        values as for prescribe_head."""
+        b = self.nansfbc
+        nodes = np.unique(np.asarray(nodes, np.int64).reshape(-1))
+        if np.isin(nodes, b.DIRNOD).any():
+            raise DeckError("nodes %s already carry a prescribed head" % nodes[np.isin(nodes, b.DIRNOD)][:10])
+        t, v = self._table_of(value, times, nodes)
+        keep = ~np.isin(b.NEUNOD, nodes)
+        self._merge(self.neuts, "NEUVAL", np.nonzero(keep)[0], t, v)
+        b.NEUNOD = np.concatenate([b.NEUNOD[keep], nodes])
+
+    def add_seepage_faces(self, nodes):
+        """Seepage faces from a set of nodes (deck.nodes(face='xmax'), say): one face per
+        vertical, its nodes from the top down. Returns the number of faces added."""
+        nodes = np.unique(np.asarray(nodes, np.int64).reshape(-1))
+        vert = (nodes - 1) % self.NNOD
+        faces = list(self.sfbc.SFNOD)
+        new = 0
+        for v in np.unique(vert):
+            col = nodes[vert == v]
+            faces.append(np.sort(col))
+            new += 1
+        self.sfbc.SFNOD = faces
+        return new
+
+    def initial_water_table(self, level=None, depth=None, surface=None):
+        """Hydrostatic initial heads below a water table: level= one elevation (flat), depth=
+        a depth below the ground surface (parallel to it), or surface= its elevation at every
+        surface node (an array of NNOD) or a function f(x, y). With none of them: the water
+        table at the ground surface (INDP = 2)."""
+        f = self.flowic
+        given = [a is not None for a in (level, depth, surface)]
+        if sum(given) > 1:
+            raise DeckError("give one of level=, depth=, surface=")
+        if not any(given):
+            f.POTINP, f.INDP, f.HPOTP = True, 2, []
+            return
+        if level is not None:
+            f.POTINP, f.INDP, f.HPOTP = True, 0, [float(level)]
+            return
+        zs = self.levels()[0]
+        if depth is not None:
+            wt = zs - depth
+        elif callable(surface):
+            wt = np.broadcast_to(surface(self.grid.X, self.grid.Y), zs.shape).astype(float)
+        else:
+            wt = np.broadcast_to(np.asarray(surface, float), zs.shape)
+        f.POTINP, f.INDP, f.HPOTP = True, 1, np.tile(wt, self.NSTR + 1)
+
+    def initial_pressure_head(self, value):
+        """Initial pressure heads: one value, N values, or a function f(x, y, z)."""
+        f = self.flowic
+        if callable(value):
+            xyz = self.coordinates()
+            value = np.broadcast_to(value(xyz[:, 0], xyz[:, 1], xyz[:, 2]), (self.N,))
+        v = np.asarray(value, float).reshape(-1)
+        f.POTINP, f.INDP, f.HPOTP = False, 0 if v.size == 1 else 1, v
+
+    # --- checking ---
+    def validate(self):
+        """Every problem found, as a list of Problem (file, record, field, value, message);
+        empty when the deck is fit to run."""
+        from .validate import validate
+        return validate(self)
+
+    def check(self):
+        """Raises DeckError listing every problem validate() finds."""
+        problems = self.validate()
+        if problems:
+            raise DeckError("the deck has %d problem%s:\n  %s" % (
+                len(problems), "s" if len(problems) > 1 else "",
+                "\n  ".join(str(p) for p in problems)))
+        return self
+
+    def __repr__(self):
+        return "<Deck %s: %d surface nodes, %d triangles, %d layers, N = %d>" % (
+            self.path or "(not written)", self.NNOD, len(self.grid.TRIANG), self.NSTR, self.N)

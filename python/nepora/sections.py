@@ -1,0 +1,717 @@
+"""The input files of a deck as typed, named fields, and the one description of each file's
+records that serves both to read it and to write it.
+
+Each file is a ``Section``: its fields carry the names of docs/input.md (``parm.TMAX``,
+``grid.ZRATIO``, ``soil.XPERM``). Counts that only say how long a list is (``NPRT``, ``NNOD``,
+``NDIRC``...) are not stored: they are the lengths of their lists, read-only. A section read from
+a file remembers the text of every record; when it is written back, a record whose values have
+not changed is written with its own bytes (labels, spacing, ``r*c``, ``1.0d-9``), a changed one
+anew, with its label kept.
+"""
+import difflib
+import math
+
+import numpy as np
+
+from .freeform import Reader, ReadError, fmt_value
+
+
+class DeckError(ValueError):
+    """A deck that cannot be read or built as asked."""
+
+
+# ---------------------------------------------------------------------------------------------
+# Sections: typed fields with key validation
+
+class Section:
+    """Fields of one input file. Unknown names are refused (with the closest known ones), and
+    values are converted to the field's type: int, float, bool, or numpy arrays of them."""
+
+    _role = ""            # "parameter file", as the programs' messages name the file
+    _line = 0             # its line in nepora3d.fnames
+    _fields = {}          # name -> int | float | bool | (int,) | (float,) (1-D) | (int, 2) ...
+    _counts = {}          # count name -> the list whose length it is
+    _records = []         # (record number, "NAMES") for messages
+    _aliases = {}
+
+    def __init__(self, **values):
+        object.__setattr__(self, "_source", {})     # record key -> (values, text, label)
+        object.__setattr__(self, "_raw", None)      # text kept as it is (not parsed)
+        object.__setattr__(self, "_tail", "")
+        object.__setattr__(self, "_error", None)    # why the text could not be parsed
+        for k, v in self._defaults().items():
+            object.__setattr__(self, k, self._convert(k, v))
+        for k, v in values.items():
+            setattr(self, k, v)
+
+    def _defaults(self):
+        return {}
+
+    # --- key validation and types ---
+    def _name(self, name):
+        if name in self._fields or name in self._counts:
+            return name
+        if name in self._aliases:
+            return self._aliases[name]
+        up = name.upper().replace("-", "_")
+        if up in self._fields or up in self._counts:
+            return up
+        return None
+
+    def _unknown(self, name):
+        known = list(self._fields) + list(self._counts)
+        near = difflib.get_close_matches(name.upper(), known, n=3, cutoff=0.5)
+        hint = (": did you mean %s?" % " or ".join(near)) if near else ""
+        return AttributeError("the %s has no field %s%s (fields: %s)" % (
+            self._role, name, hint, " ".join(known)))
+
+    def __getattr__(self, name):
+        if name.startswith("_"):
+            raise AttributeError(name)
+        real = self._name(name)
+        if real is None:
+            raise self._unknown(name)
+        if real in self._counts:
+            return len(getattr(self, self._counts[real]))
+        return object.__getattribute__(self, real)
+
+    def __setattr__(self, name, value):
+        if name.startswith("_"):
+            object.__setattr__(self, name, value)
+            return
+        real = self._name(name)
+        if real is None:
+            raise self._unknown(name)
+        if real in self._counts:
+            raise AttributeError("%s is the length of %s: set %s instead" % (
+                real, self._counts[real], self._counts[real]))
+        object.__setattr__(self, real, self._convert(real, value))
+        object.__setattr__(self, "_raw", None)
+
+    def _convert(self, name, v):
+        t = self._fields[name]
+        if v is None:
+            return None
+        if isinstance(t, tuple):
+            dtype = {int: np.int64, float: np.float64, bool: bool}[t[0]]
+            a = np.array(v, dtype=float if t[0] is int else dtype)
+            if t[0] is int:
+                if a.size and not np.all(np.isfinite(a)) or a.size and np.any(a != np.round(a)):
+                    raise TypeError("%s %s: integers expected, got %r" % (self._role, name, v))
+                a = a.astype(np.int64)
+            ndim = t[1] if len(t) > 1 else 1
+            if a.ndim == 0 and ndim == 1:
+                a = a.reshape(1)
+            if a.ndim != ndim and a.size == 0:
+                a = a.reshape((0,) * ndim)
+            if a.ndim != ndim:
+                raise TypeError("%s %s: a %d-D array expected, got shape %s" % (
+                    self._role, name, ndim, a.shape))
+            return a
+        if t is str:
+            if not isinstance(v, str):
+                raise TypeError("%s %s: text expected, got %r" % (self._role, name, v))
+            return " ".join(v.split())
+        if t is bool:
+            if isinstance(v, (bool, np.bool_)):
+                return bool(v)
+            if isinstance(v, str) and v.strip().upper().lstrip(".")[:1] in ("T", "F"):
+                return v.strip().upper().lstrip(".")[:1] == "T"
+            raise TypeError("%s %s: T or F (True or False) expected, got %r" % (self._role, name, v))
+        if t is int:
+            if isinstance(v, (bool, np.bool_)):
+                raise TypeError("%s %s: an integer expected, got %r" % (self._role, name, v))
+            if isinstance(v, (int, np.integer)):
+                return int(v)
+            if isinstance(v, (float, np.floating)) and float(v).is_integer():
+                return int(v)
+            raise TypeError("%s %s: an integer expected, got %r" % (self._role, name, v))
+        if isinstance(v, (bool, np.bool_)) or not isinstance(v, (int, float, np.integer, np.floating)):
+            raise TypeError("%s %s: a real number expected, got %r" % (self._role, name, v))
+        return float(v)
+
+    def fields(self):
+        """The values as a dict, counts included."""
+        d = {k: getattr(self, k) for k in self._fields}
+        d.update({k: getattr(self, k) for k in self._counts})
+        return d
+
+    def record_of(self, name):
+        for n, names in self._records:
+            if name in names.split():
+                return n, names
+        return None, ""
+
+    def __repr__(self):
+        if self._raw is not None:
+            return "<%s: kept as text (%s)>" % (self._role, self._error or "not read by this deck")
+        parts = []
+        for k, v in self.fields().items():
+            if isinstance(v, np.ndarray) and v.size > 6:
+                v = "array%s" % (v.shape,)
+            parts.append("%s=%s" % (k, v))
+        return "<%s: %s>" % (self._role, ", ".join(parts))
+
+
+def _table(nstr, nzone, value):
+    return np.full((nstr, nzone), float(value))
+
+
+class Parm(Section):
+    _role, _line = "parameter file", 1
+    _fields = dict(
+        IPRT1=int, IFLOW=int, ITRANS=int, OSC_FLAG=bool, KSLOPE=int, TOLKSL=float,
+        PKRL=float, PKRR=float, PSEL=float, PSER=float,
+        PDSE1L=float, PDSE1R=float, PDSE2L=float, PDSE2R=float, ISFONE=int, ISFCVG=int,
+        TETAF=float, LUMP=int, TETAC=float, LUMPC=int, ITMX=int, ITMX1=int, ITMX2=int, TOLNL=float,
+        ITMXC=int, ITMXC1=int, ITMXC2=int, TOLNLC=float, L2NORM=int, ERNLMX=float,
+        ISOLV=int, IRELAX=int, OMEGA=float, ISOLVC=int, IRELAXC=int, OMEGAC=float,
+        ITCGSY=int, TLCGSY=float, ITCGNS=int, TLCGNS=float,
+        TIMEP=float, DELTAT=float, DTMIN=float, DTMAX=float, TMAX=float,
+        DTMAGA=float, DTMAGM=float, DTREDS=float, DTREDM=float,
+        IPRT=int, ISEC=int, TIMPRT=(float,), NODVP=(int,), IPOUT=(int,), UNITS=str)
+    _counts = dict(NPRT="TIMPRT", NUMVP="NODVP", NR="IPOUT")
+    _records = [(1, "IPRT1"), (2, "IFLOW ITRANS OSC_FLAG"), (3, "KSLOPE TOLKSL"),
+                (4, "PKRL PKRR PSEL PSER"), (5, "PDSE1L PDSE1R PDSE2L PDSE2R"), (6, "ISFONE ISFCVG"),
+                (7, "TETAF LUMP TETAC LUMPC"), (8, "ITMX ITMX1 ITMX2 TOLNL"),
+                (9, "ITMXC ITMXC1 ITMXC2 TOLNLC"), (10, "L2NORM ERNLMX"), (11, "ISOLV IRELAX OMEGA"),
+                (12, "ISOLVC IRELAXC OMEGAC"), (13, "ITCGSY TLCGSY ITCGNS TLCGNS"),
+                (14, "TIMEP DELTAT DTMIN DTMAX TMAX"), (15, "DTMAGA DTMAGM DTREDS DTREDM"),
+                (16, "IPRT ISEC NPRT TIMPRT"), (17, "NUMVP NODVP"), (18, "NR"), (19, "IPOUT"), (20, "UNITS")]
+
+    def _defaults(self):
+        # Picard with the mass-conservative storage, as the column-rain example.
+        return dict(IPRT1=1, IFLOW=1, ITRANS=0, OSC_FLAG=False, KSLOPE=5, TOLKSL=0.01,
+                    PKRL=-3.0, PKRR=-1.0, PSEL=-3.0, PSER=-1.0,
+                    PDSE1L=-3.0, PDSE1R=-2.0, PDSE2L=-2.0, PDSE2R=-1.0, ISFONE=0, ISFCVG=0,
+                    TETAF=1.0, LUMP=1, TETAC=1.0, LUMPC=1, ITMX=15, ITMX1=5, ITMX2=10, TOLNL=1.0e-4,
+                    ITMXC=10, ITMXC1=3, ITMXC2=8, TOLNLC=1.0e-4, L2NORM=0, ERNLMX=1.0e9,
+                    ISOLV=0, IRELAX=0, OMEGA=1.0, ISOLVC=0, IRELAXC=0, OMEGAC=1.0,
+                    ITCGSY=500, TLCGSY=1.0e-12, ITCGNS=500, TLCGNS=1.0e-12,
+                    TIMEP=0.0, DELTAT=0.01, DTMIN=1.0e-5, DTMAX=1.0, TMAX=1.0,
+                    DTMAGA=0.0, DTMAGM=1.25, DTREDS=0.0, DTREDM=0.5,
+                    IPRT=1, ISEC=0, TIMPRT=[], NODVP=[], IPOUT=[], UNITS=None)
+
+
+class Grid(Section):
+    _role, _line = "grid file", 2
+    _fields = dict(NZONE=int, N1=int, IVERT=int, ISP=int, BASE=float, ZRATIO=(float,),
+                   Z=(float,), ZBOTTOM=(float,), TRIANG=(int, 2), X=(float,), Y=(float,))
+    _counts = dict(NSTR="ZRATIO", NNOD="X", NTRI="TRIANG")
+    _records = [(1, "NZONE NSTR N1"), (2, "NNOD NTRI"), (3, "IVERT ISP BASE"), (4, "ZRATIO"),
+                (5, "Z ZBOTTOM"), (6, "TRIANG"), (7, "X Y")]
+
+    def _defaults(self):
+        return dict(NZONE=1, N1=30, IVERT=0, ISP=1, BASE=1.0, ZRATIO=[1.0], Z=[], ZBOTTOM=[],
+                    TRIANG=np.zeros((0, 4), int), X=[], Y=[])
+
+
+class Nansfbc(Section):
+    _role, _line = "flow boundary-condition node file", 3
+    _fields = dict(POTBC=bool, DIR2D=(int,), DIRNOD=(int,), NEUNOD=(int,))
+    _counts = dict(NDIR="DIR2D", NDIRC="DIRNOD", NQ="NEUNOD")
+    _records = [(1, "POTBC"), (2, "NDIR"), (3, "DIR2D"), (4, "NDIRC"), (5, "DIRNOD"), (6, "NQ"),
+                (7, "NEUNOD")]
+
+    def _defaults(self):
+        return dict(POTBC=True, DIR2D=[], DIRNOD=[], NEUNOD=[])
+
+
+class Dirts(Section):
+    """Prescribed-head series: TIME (times) and DIRVAL (one row a time: the NDIR values of the
+    replicated surface nodes, then the NDIRC values of the fixed nodes)."""
+    _role, _line = "prescribed-head file", 4
+    _fields = dict(TIME=(float,), DIRVAL=(float, 2))
+    _records = [(1, "TIME DIRVAL")]
+
+    def _defaults(self):
+        return dict(TIME=[0.0], DIRVAL=np.zeros((1, 0)))
+
+
+class Neuts(Section):
+    """Prescribed-flux series: TIME and NEUVAL (one row a time, one value per NEUNOD node)."""
+    _role, _line = "prescribed-flux file", 5
+    _fields = dict(TIME=(float,), NEUVAL=(float, 2))
+    _records = [(1, "TIME NEUVAL")]
+
+    def _defaults(self):
+        return dict(TIME=[0.0], NEUVAL=np.zeros((1, 0)))
+
+
+class Atmbc(Section):
+    """Atmospheric series: HSPATM, TIME and ATMINP (one row a time: one rate, or NNOD rates when
+    HSPATM = 0). HSPATM None: an empty file (no atmospheric input)."""
+    _role, _line = "atmospheric file", 6
+    _fields = dict(HSPATM=int, TIME=(float,), ATMINP=(float, 2))
+    _records = [(1, "HSPATM"), (2, "TIME ATMINP")]
+
+    def _defaults(self):
+        return dict(HSPATM=9999, TIME=[], ATMINP=np.zeros((0, 1)))
+
+
+class Sfbc(Section):
+    """Seepage faces: SFNOD, one array of 3-D nodes a face, from the top down."""
+    _role, _line = "seepage-face file", 7
+    _fields = dict(SFNOD=None)
+    _records = [(1, "NSF"), (2, "NSFNUM SFNOD")]
+
+    @property
+    def NSF(self):
+        return len(self.SFNOD)
+
+    @property
+    def NSFNUM(self):
+        return [len(f) for f in self.SFNOD]
+
+    def _convert(self, name, v):
+        return [np.array(f, dtype=np.int64).reshape(-1) for f in v]
+
+    def _defaults(self):
+        return dict(SFNOD=[])
+
+    def fields(self):
+        return dict(NSF=self.NSF, NSFNUM=self.NSFNUM, SFNOD=self.SFNOD)
+
+
+_SOIL_TABLE = ("XPERM", "YPERM", "ZPERM", "STORAGE", "POROSITY")
+
+
+class Soil(Section):
+    """Soil file; the table fields are arrays of shape (NSTR, NZONE): row layer, column
+    material."""
+    _role, _line = "soil file", 8
+    _fields = dict(PMIN=float, IVGHU=int, VGN=float, VGRMC=float, VGPSAT=float,
+                   HUALFA=float, HUBETA=float, HUGAMA=float, HUPSIA=float, HUSWR=float, HUN=float,
+                   HUA=float, HUB=float, BCBETA=float, BCRMC=float, BCPSAT=float,
+                   **{k: (float, 2) for k in _SOIL_TABLE})
+    _records = [(1, "PMIN"), (2, "IVGHU"), (3, "VGN VGRMC VGPSAT"),
+                (4, "HUALFA HUBETA HUGAMA HUPSIA HUSWR"), (5, "HUN"), (6, "HUA HUB"),
+                (7, "BCBETA BCRMC BCPSAT"), (8, " ".join(_SOIL_TABLE))]
+
+    def _defaults(self):
+        return dict(PMIN=-2.0, IVGHU=0, VGN=2.0, VGRMC=0.06, VGPSAT=-0.5, HUALFA=1.0, HUBETA=2.0,
+                    HUGAMA=1.0, HUPSIA=0.0, HUSWR=0.0, HUN=3.0, HUA=1.0, HUB=1.0, BCBETA=2.0,
+                    BCRMC=0.05, BCPSAT=-0.5, XPERM=_table(1, 1, 0.05), YPERM=_table(1, 1, 0.05),
+                    ZPERM=_table(1, 1, 0.05), STORAGE=_table(1, 1, 1e-4),
+                    POROSITY=_table(1, 1, 0.4))
+
+
+class Flowic(Section):
+    """Flow initial conditions. HPOTP holds the values (potential heads when POTINP, else the
+    pressure heads, PSAVE: the same field): one value (INDP = 0) or N (INDP = 1)."""
+    _role, _line = "flow initial conditions file", 9
+    _fields = dict(POTINP=bool, INDP=int, HPOTP=(float,))
+    _aliases = dict(PSAVE="HPOTP")
+    _records = [(1, "POTINP"), (2, "INDP"), (3, "HPOTP PSAVE")]
+
+    def _defaults(self):
+        return dict(POTINP=True, INDP=2, HPOTP=[])
+
+
+class Transic(Section):
+    _role, _line = "transport initial conditions file", 10
+    _fields = dict(INDC=int, CSAVE=(float,))
+    _records = [(1, "INDC"), (2, "CSAVE")]
+
+    def _defaults(self):
+        return dict(INDC=0, CSAVE=[0.0])
+
+
+class Solute(Section):
+    """Solute file; ALFA_L, ALFA_T, RETARD are (NSTR, NZONE) arrays (ALFA-L and ALFA-T in the
+    documents)."""
+    _role, _line = "solute file", 11
+    _fields = dict(RHO0=float, EPSLON=float, DIFFUS=float, EPSLON1=float,
+                   ALFA_L=(float, 2), ALFA_T=(float, 2), RETARD=(float, 2))
+    _records = [(1, "RHO0 EPSLON DIFFUS EPSLON1"), (2, "ALFA_L ALFA_T RETARD")]
+
+    def _defaults(self):
+        return dict(RHO0=1.0, EPSLON=0.0, DIFFUS=0.0, EPSLON1=0.0, ALFA_L=_table(1, 1, 0.0),
+                    ALFA_T=_table(1, 1, 0.0), RETARD=_table(1, 1, 1.0))
+
+
+class Transbc(Section):
+    """Transport boundary conditions. DIRVALC: the concentrations of the DIR2DC surface nodes;
+    DIRVALC3D: those of the DIRNODC nodes (both DIRVALC in the documents)."""
+    _role, _line = "transport boundary conditions file", 12
+    _fields = dict(DIR2DC=(int,), DIRVALC=(float,), DIRNODC=(int,), DIRVALC3D=(float,),
+                   CAUNOD=(int,), CAUTOT=(float,), CAUADV=(float,))
+    _counts = dict(NP2C="DIR2DC", NPFC="DIRNODC", NMC="CAUNOD")
+    _records = [(1, "NP2C"), (2, "DIR2DC"), (3, "DIRVALC"), (4, "NPFC"), (5, "DIRNODC"),
+                (6, "DIRVALC3D"), (7, "NMC"), (8, "CAUNOD"), (9, "CAUTOT"), (10, "CAUADV")]
+
+    def _defaults(self):
+        return dict(DIR2DC=[], DIRVALC=[], DIRNODC=[], DIRVALC3D=[], CAUNOD=[], CAUTOT=[],
+                    CAUADV=[])
+
+
+# ---------------------------------------------------------------------------------------------
+# Reading and writing through one description per file
+
+def _norm(v):
+    """Values as the program reads them, for the test 'unchanged': floats by their exact text
+    (so that -0.0 is not 0.0), ints and logicals by value and kind."""
+    if isinstance(v, (bool, np.bool_)):
+        return ("b", bool(v))
+    if isinstance(v, (int, np.integer)):
+        return ("i", int(v))
+    return ("f", repr(float(v)))
+
+
+class _Rec:
+    """One record being read (reading) or written (writing)."""
+
+    def __init__(self, io, key, label):
+        self.io, self.key, self.label = io, key, label
+        self.names, self.vals, self.toks = [], [], []
+        self.lines = [[]]             # written tokens, line by line
+        self.st = io.reader.statement() if io.reading else None
+
+    def _break(self, per_line):
+        if per_line and len(self.lines[-1]) >= per_line:
+            self.lines.append([])
+
+    def value(self, name, typ, cur):
+        self.names.append(name)
+        if self.io.reading:
+            v = self.st.get(typ, cur if cur is not None else typ(0))
+            self.toks.append(self.st.last_tok)
+        else:
+            v = cur
+            self.lines[-1].append(fmt_value(v))
+        self.vals.append(_norm(v))
+        return v
+
+    def values(self, name, typ, cur, n, per_line=None, default=None):
+        """n values (n = len(cur) when writing); nulls keep default[i] (or cur[i])."""
+        self.names.append(name)
+        if self.io.reading:
+            if n < 0:
+                raise DeckError("%s: %s count %d is negative" % (self.io.reader.where(), name, n))
+            base = default if default is not None else cur
+            out = []
+            for i in range(n):
+                d = base[i] if base is not None and i < len(base) else typ(0)
+                out.append(self.st.get(typ, d))
+                self.toks.append(self.st.last_tok)
+            arr = np.array(out, dtype=float if typ is float else np.int64)
+        else:
+            arr = np.asarray(cur).reshape(-1)
+            if len(self.lines[-1]) and per_line:
+                self.lines.append([])
+            for v in arr:
+                self._break(per_line)
+                self.lines[-1].append(fmt_value(v.item() if hasattr(v, "item") else v))
+        self.vals.extend(_norm(v.item()) for v in arr)
+        return arr
+
+    def count(self, name, seq):
+        return self.value(name, int, None if self.io.reading else len(seq))
+
+    def fields(self, obj, names):
+        for name in names.split():
+            object.__setattr__(obj, name, self.value(name, obj._fields[name],
+                                                     getattr(obj, name)))
+
+
+class _IO:
+    """Runs a file's description: reading a text, or writing the sections' values."""
+
+    def __init__(self, reading, text="", role="", name="", source=None, column=27):
+        self.reading = reading
+        self.reader = Reader(text, role, name) if reading else None
+        self.source = {} if reading else (source or {})
+        self.out = []
+        self.column = column
+
+    def more(self, k, n):
+        return (not self.reader.at_end()) if self.reading else k < n
+
+    def at_end(self):
+        return self.reader.at_end() if self.reading else False
+
+    class _Ctx:
+        def __init__(self, io, key, label, extra):
+            self.io, self.key, self.label, self.extra = io, key, label, extra
+
+        def __enter__(self):
+            self.rec = _Rec(self.io, self.key, self.label)
+            return self.rec
+
+        def __exit__(self, et, ev, tb):
+            if et is None:
+                self.io._close(self.rec, self.extra)
+            return False
+
+    def rec(self, key, label=None, extra=""):
+        return _IO._Ctx(self, key, label, extra)
+
+    def _close(self, rec, extra):
+        if self.reading:
+            text, label = rec.st.end()
+            self.source[rec.key] = (tuple(rec.vals), text, label, tuple(rec.toks))
+            return
+        src = self.source.get(rec.key)
+        if src is not None and src[0] == tuple(rec.vals):
+            self.out.append(src[1])
+            return
+        if src is not None and len(src[0]) == len(rec.vals):
+            # Values that did not change keep their spelling (1.0e-4 stays 1.0e-4).
+            k = 0
+            for line in rec.lines:
+                for j in range(len(line)):
+                    if src[0][k] == rec.vals[k] and src[3][k] is not None:
+                        line[j] = src[3][k]
+                    k += 1
+        lines = [" ".join(t) for t in rec.lines if t] or [""]
+        if src is not None:
+            label = src[2]
+            stripped = label.lstrip(" \t")
+            if stripped.strip():
+                col = len(src[1].rstrip("\n").split("\n")[-1]) - len(stripped)
+                pad = max(col - len(lines[-1]), 2)
+                lines[-1] += " " * pad + stripped.rstrip("\r")
+        else:
+            label = rec.label if rec.label is not None else " ".join(dict.fromkeys(rec.names))
+            if extra:
+                label += " " + extra
+            if label:
+                lines[-1] += " " * max(self.column - len(lines[-1]), 2) + label
+        self.out.append("\n".join(lines) + "\n")
+
+
+def _parm(io, p):
+    for n, names in Parm._records[:15]:
+        with io.rec(n) as r:
+            r.fields(p, names)
+    with io.rec(16) as r:
+        r.fields(p, "IPRT ISEC")
+        n = r.count("NPRT", p.TIMPRT)
+        object.__setattr__(p, "TIMPRT", r.values("TIMPRT", float, p.TIMPRT, n))
+    with io.rec(17) as r:
+        n = r.count("NUMVP", p.NODVP)
+        object.__setattr__(p, "NODVP", r.values("NODVP", int, p.NODVP, n))
+    with io.rec(18) as r:
+        n = r.count("NR", p.IPOUT)
+    if n != 0:
+        with io.rec(19) as r:
+            object.__setattr__(p, "IPOUT", r.values("IPOUT", int, p.IPOUT, n, per_line=20))
+    elif io.reading:
+        object.__setattr__(p, "IPOUT", np.zeros(0, np.int64))
+
+
+def _grid(io, g):
+    with io.rec(1) as r:
+        g.NZONE = r.value("NZONE", int, g.NZONE)
+        nstr = r.count("NSTR", g.ZRATIO)
+        g.N1 = r.value("N1", int, g.N1)
+    with io.rec(2) as r:
+        nnod = r.count("NNOD", g.X)
+        ntri = r.count("NTRI", g.TRIANG)
+    with io.rec(3) as r:
+        r.fields(g, "IVERT ISP BASE")
+    with io.rec(4) as r:
+        object.__setattr__(g, "ZRATIO", r.values("ZRATIO", float, g.ZRATIO, nstr, per_line=10))
+    if g.ISP == 0:
+        with io.rec(5) as r:
+            object.__setattr__(g, "Z", r.values("Z", float, g.Z, 1))
+    else:
+        with io.rec(5) as r:
+            object.__setattr__(g, "Z", r.values("Z", float, g.Z, nnod, per_line=10))
+        if g.ISP == 2:
+            with io.rec("5b", label="ZBOTTOM") as r:
+                object.__setattr__(g, "ZBOTTOM", r.values("ZBOTTOM", float, g.ZBOTTOM, nnod,
+                                                          per_line=10))
+    with io.rec(6) as r:
+        t = r.values("TRIANG", int, g.TRIANG.reshape(-1), 4 * ntri, per_line=4)
+        object.__setattr__(g, "TRIANG", t.reshape(-1, 4))
+    with io.rec(7, label="X Y") as r:
+        xy = np.column_stack([g.X, g.Y]).reshape(-1) if not io.reading else None
+        xy = r.values("X", float, xy, 2 * nnod, per_line=10)
+        object.__setattr__(g, "X", xy[0::2].copy())
+        object.__setattr__(g, "Y", xy[1::2].copy())
+
+
+def _nansfbc(io, b):
+    with io.rec(1) as r:
+        r.fields(b, "POTBC")
+    for key, cname, lname in ((2, "NDIR", "DIR2D"), (4, "NDIRC", "DIRNOD"), (6, "NQ", "NEUNOD")):
+        with io.rec(key) as r:
+            n = r.count(cname, getattr(b, lname))
+        if n != 0:
+            with io.rec(key + 1) as r:
+                object.__setattr__(b, lname, r.values(lname, int, getattr(b, lname), n, per_line=20))
+        elif io.reading:
+            object.__setattr__(b, lname, np.zeros(0, np.int64))
+
+
+def _series(io, s, vname, sizes):
+    """TIME records, each followed by one read per size (sizes of 0 are not read)."""
+    times, rows = [], []
+    k = 0
+    width = sum(sizes)
+    prev = np.zeros(width)
+    while io.more(k, len(s.TIME)):
+        with io.rec(("TIME", k)) as r:
+            times.append(r.value("TIME", float, None if io.reading else s.TIME[k]))
+        row = []
+        at = 0
+        for j, n in enumerate(sizes):
+            if n <= 0:
+                continue
+            cur = None if io.reading else getattr(s, vname)[k][at:at + n]
+            with io.rec((vname, k, j), label=vname) as r:
+                row.append(r.values(vname, float, cur, n, per_line=10, default=prev[at:at + n]))
+            at += n
+        row = np.concatenate(row) if row else np.zeros(0)
+        if io.reading:
+            prev = row
+        rows.append(row)
+        k += 1
+    if io.reading:
+        object.__setattr__(s, "TIME", np.array(times, float))
+        object.__setattr__(s, vname, np.array(rows, float).reshape(len(times), width))
+
+
+def _atmbc(io, a, nnod):
+    if io.reading and io.at_end():
+        object.__setattr__(a, "HSPATM", None)
+        object.__setattr__(a, "TIME", np.zeros(0))
+        object.__setattr__(a, "ATMINP", np.zeros((0, 1)))
+        return
+    if not io.reading and a.HSPATM is None:
+        return
+    with io.rec(1) as r:
+        r.fields(a, "HSPATM")
+    if a.HSPATM == 9999:
+        if io.reading:
+            object.__setattr__(a, "TIME", np.zeros(0))
+            object.__setattr__(a, "ATMINP", np.zeros((0, 1)))
+        return
+    _series(io, a, "ATMINP", [1 if a.HSPATM != 0 else nnod])
+
+
+def _sfbc(io, s):
+    with io.rec(1) as r:
+        nsf = r.count("NSF", s.SFNOD)
+    faces = []
+    for k in range(nsf):
+        cur = None if io.reading else s.SFNOD[k]
+        with io.rec(("NSFNUM", k)) as r:
+            n = r.count("NSFNUM", cur)
+        if n != 0:
+            with io.rec(("SFNOD", k)) as r:
+                faces.append(r.values("SFNOD", int, cur, n, per_line=20))
+        else:
+            faces.append(np.zeros(0, np.int64))
+    if io.reading:
+        object.__setattr__(s, "SFNOD", faces)
+
+
+def _rows(io, obj, names, nstr, nzone, what):
+    if io.reading:
+        for name in names:
+            object.__setattr__(obj, name, np.zeros((nstr, nzone)))
+    tables = [getattr(obj, name) for name in names]
+    label = " ".join(n.replace("ALFA_", "ALFA-") for n in names)
+    for layer in range(nstr):
+        for m in range(nzone):
+            extra = "(layer %d)" % (layer + 1) if nzone == 1 else "(layer %d material %d)" % (layer + 1, m + 1)
+            with io.rec((what, layer, m), label=label, extra=extra) as r:
+                for name, t in zip(names, tables):
+                    cur = t[layer, m] if layer < t.shape[0] and m < t.shape[1] else float("nan")
+                    v = r.value(name, float, None if io.reading else float(cur))
+                    if io.reading:
+                        t[layer, m] = v
+
+
+def _soil(io, s, nstr, nzone):
+    for n, names in Soil._records[:7]:
+        with io.rec(n) as r:
+            r.fields(s, names)
+    _rows(io, s, _SOIL_TABLE, nstr, nzone, "row")
+
+
+def _flowic(io, f, n):
+    with io.rec(1) as r:
+        r.fields(f, "POTINP")
+    with io.rec(2) as r:
+        r.fields(f, "INDP")
+    name = "HPOTP" if f.POTINP else "PSAVE"
+    if f.INDP in (0, 1):
+        count = 1 if f.INDP == 0 else n
+        with io.rec(3, label=name) as r:
+            object.__setattr__(f, "HPOTP", r.values(name, float, f.HPOTP, count, per_line=10))
+    elif io.reading:
+        object.__setattr__(f, "HPOTP", np.zeros(0))
+
+
+def _transic(io, t, n):
+    with io.rec(1) as r:
+        r.fields(t, "INDC")
+    with io.rec(2) as r:
+        object.__setattr__(t, "CSAVE", r.values("CSAVE", float, t.CSAVE,
+                                                1 if t.INDC == 0 else n, per_line=10))
+
+
+def _solute(io, s, nstr, nzone):
+    with io.rec(1) as r:
+        r.fields(s, "RHO0 EPSLON DIFFUS EPSLON1")
+    _rows(io, s, ("ALFA_L", "ALFA_T", "RETARD"), nstr, nzone, "row")
+
+
+def _transbc(io, t):
+    groups = ((1, "NP2C", "DIR2DC", (("DIRVALC", float),)),
+              (4, "NPFC", "DIRNODC", (("DIRVALC3D", float),)),
+              (7, "NMC", "CAUNOD", (("CAUTOT", float), ("CAUADV", float))))
+    for key, cname, lname, more in groups:
+        with io.rec(key) as r:
+            n = r.count(cname, getattr(t, lname))
+        lists = ((lname, int),) + more
+        for j, (name, typ) in enumerate(lists):
+            if n != 0:
+                with io.rec(key + 1 + j, label=name.replace("3D", "")) as r:
+                    object.__setattr__(t, name, r.values(name.replace("3D", ""), typ,
+                                                         getattr(t, name), n, per_line=20))
+            elif io.reading:
+                object.__setattr__(t, name, np.zeros(0, np.int64 if typ is int else float))
+
+
+def parse(section, text, name, describe, column=27):
+    """Reads text into the section; a text that cannot be read is kept as it is, with the
+    reason."""
+    io = _IO(True, text, section._role, name, column=column)
+    try:
+        describe(io, section)
+    except (ValueError, IndexError) as e:
+        object.__setattr__(section, "_raw", text)
+        object.__setattr__(section, "_error", str(e))
+        object.__setattr__(section, "_source", {})
+        return section
+    object.__setattr__(section, "_source", io.source)
+    rest = text[io.reader.pos:]
+    object.__setattr__(section, "_tail", rest)
+    if isinstance(section, Parm):
+        units = None
+        for line in rest.split("\n"):
+            w = line.split()
+            if w and w[0].upper() == "UNITS":
+                units = " ".join(w[1:])
+        object.__setattr__(section, "UNITS", units)
+        object.__setattr__(section, "_units", units)
+    return section
+
+
+def render(section, describe, column=27):
+    if section._raw is not None:
+        return section._raw
+    io = _IO(False, source=section._source, column=column)
+    describe(io, section)
+    tail = section._tail
+    if isinstance(section, Parm) and section.UNITS != getattr(section, "_units", None):
+        # The optional UNITS line after the last record: replaced, added or dropped.
+        lines = [l for l in tail.split("\n") if not (l.split() and l.split()[0].upper() == "UNITS")]
+        tail = "\n".join(lines)
+        if section.UNITS:
+            tail = tail.rstrip("\n") + ("\n" if tail.strip() else "") + "UNITS " + section.UNITS + "\n"
+    return "".join(io.out) + tail

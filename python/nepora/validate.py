@@ -1,0 +1,366 @@
+"""Deck.validate(): every problem of a deck before it runs, each naming its file, record,
+field, value and what is accepted (the checks of docs/input.md, and a few the programs leave to
+the user, such as negative conductivities)."""
+import math
+
+import numpy as np
+
+from .sections import _SOIL_TABLE
+
+
+class Problem:
+    """One problem: file (its role and name), record number, field, value, message; level
+    'error' (the run would stop or go wrong) or 'warning'."""
+
+    def __init__(self, section, fname, field, value, message, level="error", record=None):
+        self.file = section._role
+        self.fname = fname
+        self.field = field
+        self.value = value
+        self.message = message
+        self.level = level
+        if record is None and field:
+            record, _ = section.record_of(field.split("(")[0])
+        self.record = record
+
+    def __str__(self):
+        where = "%s '%s'" % (self.file, self.fname)
+        if self.record is not None:
+            where += " record %s" % self.record
+        what = ""
+        if self.field:
+            v = self.value
+            if isinstance(v, float):
+                v = repr(v)
+            what = " %s = %s:" % (self.field, v) if v is not None else " %s:" % self.field
+        return "%s%s%s %s" % ("warning: " if self.level == "warning" else "", where, what,
+                               self.message)
+
+    __repr__ = __str__
+
+
+def _bad_nodes(a, lo, hi):
+    a = np.asarray(a).reshape(-1)
+    k = np.nonzero((a < lo) | (a > hi))[0]
+    return [(int(i) + 1, int(a[i])) for i in k[:5]]
+
+
+def validate(deck):
+    out = []
+    names = {sec: deck.fnames[k + 1] for k, sec in enumerate(
+        ["parm", "grid", "nansfbc", "dirts", "neuts", "atmbc", "sfbc", "soil", "flowic",
+         "transic", "solute", "transbc"])}
+
+    def add(secname, field, value, message, level="error", record=None):
+        out.append(Problem(getattr(deck, secname), names[secname], field, value, message,
+                           level, record))
+
+    for line, fname in deck._missing:
+        out.append(Problem(type("x", (), {"_role": "fnames line %d" % line})(), fname, None, None,
+                           "the file does not exist", record=None))
+    p, g, b, sl = deck.parm, deck.grid, deck.nansfbc, deck.soil
+    coupled = p.ITRANS != 0
+    for name in ["parm", "grid", "nansfbc", "dirts", "neuts", "atmbc", "sfbc", "soil", "flowic",
+                 "transic", "solute", "transbc"]:
+        sec = getattr(deck, name)
+        if sec._error and (coupled or name not in ("transic", "solute", "transbc")):
+            add(name, None, None, "cannot be read: " + sec._error)
+    unread = {n for n in names if getattr(deck, n)._raw is not None}
+    if "parm" in unread or "grid" in unread:
+        return out
+
+    # Non-finite reals, in every section read.
+    for name in names:
+        sec = getattr(deck, name)
+        if name in unread or (not coupled and name in ("transic", "solute", "transbc")):
+            continue
+        for field, v in sec.fields().items():
+            for a in (v if isinstance(v, list) else [v]):
+                a = np.asarray(a, dtype=object if a is None else None)
+                if a.dtype.kind == "f" and a.size and not np.all(np.isfinite(a)):
+                    add(name, field, float(a.reshape(-1)[~np.isfinite(a.reshape(-1))][0]),
+                        "must be a finite number")
+                    break
+
+    nnod, nstr, n = deck.NNOD, deck.NSTR, deck.N
+    # --- parameter file ---
+    if p.IFLOW not in (1, 2):
+        add("parm", "IFLOW", p.IFLOW, "must be 1 (Picard) or 2 (Newton)")
+    if p.ITRANS not in (0, 1, 2):
+        add("parm", "ITRANS", p.ITRANS, "must be 0 (flow only), 1 or 2 (coupled)")
+    if not 0 <= p.KSLOPE <= 5:
+        add("parm", "KSLOPE", p.KSLOPE, "must be 0 to 5 (5: mass-conservative storage)")
+    if p.KSLOPE == 4:
+        pairs = [("PSEL", "PSER")] if p.IFLOW == 1 else [
+            ("PKRL", "PKRR"), ("PSEL", "PSER"), ("PDSE1L", "PDSE1R"), ("PDSE2L", "PDSE2R")]
+        for lo, hi in pairs:
+            if getattr(p, lo) == getattr(p, hi):
+                add("parm", lo, getattr(p, lo), "the window [%s, %s] has zero width (KSLOPE = 4 "
+                    "needs %s < %s)" % (lo, hi, lo, hi))
+    for name in ("TETAF",) + (("TETAC",) if p.ITRANS != 0 else ()):
+        v = getattr(p, name)
+        if not 0.0 <= v <= 1.0:
+            add("parm", name, v, "must lie in 0 to 1 (1 backward Euler, 0.5 Crank-Nicolson)")
+        elif v < 0.5:
+            add("parm", name, v, "below 0.5 the time scheme is unstable (0.5 to 1)", "warning")
+    if not p.ERNLMX > 0:
+        add("parm", "ERNLMX", p.ERNLMX, "must be positive (the examples use 1.0e9)")
+    if p.IRELAX == 1 and not p.OMEGA > 0:
+        add("parm", "OMEGA", p.OMEGA, "must be positive with IRELAX = 1")
+    if p.IFLOW == 1 and not p.TLCGSY > 0:
+        add("parm", "TLCGSY", p.TLCGSY, "must be positive (Picard's conjugate gradients)")
+    if (p.IFLOW == 2 and p.ISOLV < 3) or (p.ITRANS != 0 and p.ISOLVC < 3):
+        if not p.TLCGNS > 0:
+            add("parm", "TLCGNS", p.TLCGNS, "must be positive (the nonsymmetric iterative solvers)")
+    for name in ("ITMX", "ITMXC"):
+        v = getattr(p, name)
+        if not 1 <= v <= 100000:
+            add("parm", name, v, "must be 1 to 100000")
+    for name in ("ISOLV", "ISOLVC"):
+        if getattr(p, name) < -5:
+            add("parm", name, getattr(p, name), "must be -5 or more")
+    for name in ("ITCGSY",) + (("ITCGNS",) if (p.IFLOW == 2 and p.ISOLV < 3) or
+                                 (p.ITRANS != 0 and p.ISOLVC < 3) else ()):
+        if getattr(p, name) < 1:
+            add("parm", name, getattr(p, name), "must be at least 1")
+    steady = p.DELTAT >= 1.0e10
+    if not steady:
+        if not p.DELTAT > 0:
+            add("parm", "DELTAT", p.DELTAT, "must be positive (or 1.0e10 and more: steady state)")
+        if not p.DTMIN > 0:
+            add("parm", "DTMIN", p.DTMIN, "must be positive")
+        if p.DTMAX < p.DTMIN:
+            add("parm", "DTMAX", p.DTMAX, "must not be smaller than DTMIN = %r" % p.DTMIN)
+        if p.DTMAGM < 1:
+            add("parm", "DTMAGM", p.DTMAGM, "must be at least 1 (the growth of an easy step)")
+        if p.DTMAGA < 0:
+            add("parm", "DTMAGA", p.DTMAGA, "must not be negative")
+        if not 0 <= p.DTREDM <= 1:
+            add("parm", "DTREDM", p.DTREDM, "must lie in 0 to 1 (the reduction of a hard step)")
+        if p.DTREDS < 0:
+            add("parm", "DTREDS", p.DTREDS, "must not be negative")
+        if not p.TMAX > p.TIMEP:
+            add("parm", "TMAX", p.TMAX, "must lie after TIMEP = %r (TMAX is an end time)" % p.TIMEP)
+    if not 0 <= p.ISEC <= nstr + 1:
+        add("parm", "ISEC", p.ISEC, "must be 0 to NSTR + 1 = %d" % (nstr + 1))
+    tp = np.asarray(p.TIMPRT)
+    if tp.size and not steady and tp[0] < p.TIMEP + p.DELTAT:
+        add("parm", "TIMPRT(1)", float(tp[0]), "must be at least TIMEP + DELTAT = %r"
+            % (p.TIMEP + p.DELTAT), record=16)
+    if tp.size > 1 and np.any(np.diff(tp) <= 0):
+        k = int(np.nonzero(np.diff(tp) <= 0)[0][0]) + 2
+        add("parm", "TIMPRT(%d)" % k, float(tp[k - 1]), "must be greater than the time before it",
+            record=16)
+    if tp.size and not steady and tp[-1] > p.TMAX:
+        add("parm", "TIMPRT(%d)" % tp.size, float(tp[-1]), "lies after TMAX = %r: never reached"
+            % p.TMAX, "warning", record=16)
+    for i, v in _bad_nodes(p.NODVP, 1, nnod):
+        add("parm", "NODVP(%d)" % i, v, "must be a surface node, 1 to NNOD = %d" % nnod, record=17)
+    for i, v in _bad_nodes(p.IPOUT, 1, n):
+        add("parm", "IPOUT(%d)" % i, v, "must be a node, 1 to N = %d" % n, record=19)
+
+    if p.UNITS is not None:
+        u = p.UNITS.split()
+        if len(u) != 2 or u[0] not in ("m", "cm", "mm", "km", "ft") or u[1] not in ("s", "min", "h", "d", "y"):
+            add("parm", "UNITS", p.UNITS, "a unit of length (m, cm, mm, km, ft) and one of time "
+                "(s, min, h, d, y), as 'm d'")
+
+    # --- grid ---
+    if g.NZONE < 1:
+        add("grid", "NZONE", g.NZONE, "must be at least 1")
+    if nstr < 1:
+        add("grid", "NSTR", nstr, "must be at least 1 (give ZRATIO)")
+    if nnod < 1 or len(g.TRIANG) < 1:
+        add("grid", "NNOD", nnod, "the grid needs nodes and triangles (Deck.set_mesh)")
+        return out
+    if len(g.Y) != nnod:
+        add("grid", "Y", len(g.Y), "%d y coordinates for %d x" % (len(g.Y), nnod))
+        return out
+    z = np.asarray(g.ZRATIO)
+    if nstr and abs(z.sum() - 1.0) > 1e-10:
+        add("grid", "ZRATIO", float(z.sum()), "the fractions must sum to 1 within 1e-10 "
+            "(Deck.set_layers takes thicknesses)")
+    if np.any(z < 0):
+        add("grid", "ZRATIO", float(z[z < 0][0]), "fractions must not be negative")
+    elif np.any(z == 0):
+        add("grid", "ZRATIO(%d)" % (int(np.nonzero(z == 0)[0][0]) + 1), 0.0,
+            "a layer of zero thickness gives flat tetrahedra: give every layer a positive fraction",
+            record=4)
+    if g.ISP not in (0, 1, 2):
+        add("grid", "ISP", g.ISP, "must be 0 (flat surface), 1 or 2 (surface and bottom)")
+    if g.ISP in (0, 1) and g.BASE < 0:
+        add("grid", "BASE", g.BASE, "must not be negative")
+    want = 1 if g.ISP == 0 else nnod
+    if len(g.Z) != want:
+        add("grid", "Z", len(g.Z), "%d elevations given, %d needed (ISP = %d)" % (len(g.Z), want, g.ISP))
+    if g.ISP == 2:
+        if len(g.ZBOTTOM) != nnod:
+            add("grid", "ZBOTTOM", len(g.ZBOTTOM), "%d bottom elevations given, NNOD = %d needed"
+                % (len(g.ZBOTTOM), nnod), record=5)
+        elif len(g.Z) == nnod:
+            k = np.nonzero(np.asarray(g.ZBOTTOM) >= np.asarray(g.Z))[0]
+            if k.size:
+                add("grid", "ZBOTTOM(%d)" % (k[0] + 1), float(g.ZBOTTOM[k[0]]),
+                    "must lie below the surface elevation %r of node %d" % (float(g.Z[k[0]]), k[0] + 1),
+                    record=5)
+    t = np.asarray(g.TRIANG)
+    bad = np.nonzero((t[:, :3] < 1).any(1) | (t[:, :3] > nnod).any(1))[0]
+    for j in bad[:5]:
+        add("grid", "TRIANG", list(t[j]), "triangle %d: nodes must be 1 to NNOD = %d" % (j + 1, nnod))
+    for j in np.nonzero((t[:, 3] < 1) | (t[:, 3] > g.NZONE))[0][:5]:
+        add("grid", "TRIANG", list(t[j]), "triangle %d: material %d must be 1 to NZONE = %d"
+            % (j + 1, t[j, 3], g.NZONE))
+    if bad.size == 0:
+        i = t[:, :3] - 1
+        x, y = np.asarray(g.X), np.asarray(g.Y)
+        area = 0.5 * ((x[i[:, 1]] - x[i[:, 0]]) * (y[i[:, 2]] - y[i[:, 0]])
+                      - (x[i[:, 2]] - x[i[:, 0]]) * (y[i[:, 1]] - y[i[:, 0]]))
+        scale = max(np.ptp(x), np.ptp(y), 1e-300) ** 2
+        for j in np.nonzero(np.abs(area) <= 1e-14 * scale)[0][:5]:
+            add("grid", "TRIANG", list(t[j]), "triangle %d has zero area" % (j + 1))
+        alone = np.setdiff1d(np.arange(1, nnod + 1), t[:, :3])
+        for v in alone[:5]:
+            add("grid", "TRIANG", int(v), "surface node %d belongs to no triangle" % v)
+        need = deck.required_n1()
+        if g.N1 < need:
+            add("grid", "N1", g.N1, "must be at least %d for this mesh (%d neighbours at most; %s)"
+                % (need, deck.max_neighbours(), "Picard flow only: d + 3"
+                   if p.IFLOW == 1 and p.ITRANS == 0 else "Newton or coupled: 2d + 4"))
+    if (g.ISP in (0, 1) and len(g.Z) == want) or (g.ISP == 2 and len(g.ZBOTTOM) == nnod == len(g.Z)):
+        lev = deck.levels()
+        if np.any(np.diff(lev, axis=0) >= 0):
+            k = np.argwhere(np.diff(lev, axis=0) >= 0)[0]
+            add("grid", "BASE", g.BASE, "layer %d under surface node %d has no thickness "
+                "(IVERT = %d)" % (k[0] + 1, k[1] + 1, g.IVERT))
+
+    # --- boundary-condition nodes and their series ---
+    for i, v in _bad_nodes(b.DIR2D, 1, nnod):
+        add("nansfbc", "DIR2D(%d)" % i, v, "must be a surface node, 1 to NNOD = %d" % nnod, record=3)
+    for name, rec in (("DIRNOD", 5), ("NEUNOD", 7)):
+        for i, v in _bad_nodes(getattr(b, name), 1, n):
+            add("nansfbc", "%s(%d)" % (name, i), v, "must be a node, 1 to N = %d" % n, record=rec)
+    rep = (np.asarray(b.DIR2D)[None, :] + nnod * np.arange(nstr + 1)[:, None]).reshape(-1)
+    allbc = np.concatenate([rep, b.DIRNOD, b.NEUNOD])
+    u, c = np.unique(allbc, return_counts=True)
+    if np.any(c > 1):
+        add("nansfbc", None, None, "nodes %s carry more than one condition (give each node one)"
+            % list(u[c > 1][:10]), record=None)
+    np_ = len(b.DIR2D) + len(b.DIRNOD)
+    for name, vname, width, what in (("dirts", "DIRVAL", np_, "NDIR + NDIRC"),
+                                     ("neuts", "NEUVAL", len(b.NEUNOD), "NQ")):
+        s = getattr(deck, name)
+        if width == 0 or s._raw is not None:
+            continue
+        _series_checks(add, name, s, vname, width, what, p)
+    a = deck.atmbc
+    if a._raw is None and a.HSPATM not in (None, 9999):
+        _series_checks(add, "atmbc", a, "ATMINP", nnod if a.HSPATM == 0 else 1,
+                       "NNOD" if a.HSPATM == 0 else "1 (HSPATM not 0)", p)
+
+    xyz = deck.coordinates()
+    for k, face in enumerate(deck.sfbc.SFNOD):
+        bad = _bad_nodes(face, 1, n)
+        for i, v in bad:
+            add("sfbc", "SFNOD", v, "face %d entry %d: must be a node, 1 to N = %d" % (k + 1, i, n),
+                record=2)
+        if not bad and len(face) > 1:
+            ze = xyz[np.asarray(face) - 1, 2]
+            j = np.nonzero(np.diff(ze) > 0)[0]
+            if j.size:
+                add("sfbc", "SFNOD", int(face[j[0] + 1]), "face %d: node %d lies above the node "
+                    "before it (list a face from the top down)" % (k + 1, face[j[0] + 1]), record=2)
+
+    # --- soil ---
+    if sl._raw is None:
+        if sl.IVGHU not in range(5):
+            add("soil", "IVGHU", sl.IVGHU, "must be 0 to 4 (0 van Genuchten, 1 extended van "
+                "Genuchten, 2 and 3 Huyakorn, 4 Brooks-Corey)")
+        if sl.IVGHU in (0, 1):
+            if not sl.VGN > 1:
+                add("soil", "VGN", sl.VGN, "must be greater than 1")
+            if not sl.VGPSAT < 0:
+                add("soil", "VGPSAT", sl.VGPSAT, "must be negative")
+        if sl.IVGHU == 4 and not sl.BCPSAT < 0:
+            add("soil", "BCPSAT", sl.BCPSAT, "must be negative")
+        if sl.IVGHU in (2, 3) and sl.HUPSIA > 0:
+            add("soil", "HUPSIA", sl.HUPSIA, "must be 0 or negative")
+        if not sl.PMIN < 0:
+            add("soil", "PMIN", sl.PMIN, "should be negative (the air-dry pressure head)", "warning")
+        _table_checks(add, "soil", sl, _SOIL_TABLE, nstr, g.NZONE, {
+            "XPERM": (0, False), "YPERM": (0, False), "ZPERM": (0, False),
+            "STORAGE": (0, False), "POROSITY": (0, True)})
+        if sl.IVGHU in (0, 1, 4) and sl.POROSITY.size and np.all(sl.POROSITY > 0):
+            for name in ("VGRMC",) if sl.IVGHU in (0, 1) else ("BCRMC",):
+                v = getattr(sl, name)
+                if not 0 <= v < sl.POROSITY.min():
+                    add("soil", name, v, "the residual moisture content must lie in 0 to the "
+                        "smallest POROSITY (%r)" % float(sl.POROSITY.min()))
+
+    # --- initial conditions ---
+    f = deck.flowic
+    if f._raw is None:
+        if f.INDP not in (0, 1, 2):
+            add("flowic", "INDP", f.INDP, "must be 0 (uniform), 1 (one value per node) or 2 "
+                "(water table at the surface)")
+        elif f.INDP in (0, 1) and len(f.HPOTP) != (1 if f.INDP == 0 else n):
+            add("flowic", "HPOTP", len(f.HPOTP), "%d values given, %d needed (INDP = %d)"
+                % (len(f.HPOTP), 1 if f.INDP == 0 else n, f.INDP))
+
+    # --- transport ---
+    if coupled:
+        t = deck.transic
+        if t._raw is None and len(t.CSAVE) != (1 if t.INDC == 0 else n):
+            add("transic", "CSAVE", len(t.CSAVE), "%d values given, %d needed (INDC = %d)"
+                % (len(t.CSAVE), 1 if t.INDC == 0 else n, t.INDC))
+        s = deck.solute
+        if s._raw is None:
+            if s.DIFFUS < 0:
+                add("solute", "DIFFUS", s.DIFFUS, "must not be negative")
+            _table_checks(add, "solute", s, ("ALFA_L", "ALFA_T", "RETARD"), nstr, g.NZONE, {
+                "ALFA_L": (0, False), "ALFA_T": (0, False), "RETARD": (0, True)})
+        tb = deck.transbc
+        if tb._raw is None:
+            for i, v in _bad_nodes(tb.DIR2DC, 1, nnod):
+                add("transbc", "DIR2DC(%d)" % i, v, "must be a surface node, 1 to NNOD = %d" % nnod)
+            for name in ("DIRNODC", "CAUNOD"):
+                for i, v in _bad_nodes(getattr(tb, name), 1, n):
+                    add("transbc", "%s(%d)" % (name, i), v, "must be a node, 1 to N = %d" % n)
+            for lname, vnames in (("DIR2DC", ("DIRVALC",)), ("DIRNODC", ("DIRVALC3D",)),
+                                  ("CAUNOD", ("CAUTOT", "CAUADV"))):
+                for vn in vnames:
+                    if len(getattr(tb, vn)) != len(getattr(tb, lname)):
+                        add("transbc", vn, len(getattr(tb, vn)), "%d values for %d nodes of %s"
+                            % (len(getattr(tb, vn)), len(getattr(tb, lname)), lname))
+    return out
+
+
+def _series_checks(add, name, s, vname, width, what, p):
+    t = np.asarray(s.TIME)
+    v = np.asarray(getattr(s, vname))
+    if t.size == 0:
+        add(name, "TIME", None, "the file needs at least one record (a time and its values)")
+        return
+    if v.shape != (t.size, width):
+        add(name, vname, v.shape[1] if v.ndim == 2 else v.size,
+            "every record needs %d value%s (%s), one row a time" % (width, "" if width == 1 else "s", what))
+    d = np.nonzero(np.diff(t) < 0)[0]
+    if d.size:
+        add(name, "TIME", float(t[d[0] + 1]), "is earlier than the time %r of the record before it"
+            % float(t[d[0]]))
+    if t[0] > p.TIMEP and p.DELTAT < 1.0e10:
+        add(name, "TIME", float(t[0]), "the first record lies after TIMEP = %r: before it the "
+            "values rise linearly from zero at time 0" % p.TIMEP, "warning")
+
+
+def _table_checks(add, name, sec, fields, nstr, nzone, limits):
+    for field in fields:
+        tab = np.asarray(getattr(sec, field))
+        if tab.shape != (nstr, nzone):
+            add(name, field, tab.shape, "the table needs NSTR x NZONE = %d x %d rows (layer, "
+                "material)" % (nstr, nzone))
+            continue
+        lo, strict = limits[field]
+        bad = np.argwhere(tab <= lo) if strict else np.argwhere(tab < lo)
+        for layer, m in bad[:3]:
+            add(name, field, float(tab[layer, m]), "layer %d material %d: must be %s %r"
+                % (layer + 1, m + 1, ">" if strict else ">=", lo))
