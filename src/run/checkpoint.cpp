@@ -391,10 +391,7 @@ void write_checkpoint(records& R, int kind) {
             return;
         }
     }
-    input_error("cannot write the checkpoint '" + c.PATH + "': " + std::strerror(w.error()) +
-                (c.LAST.empty() ? std::string("")
-                                : "; the checkpoint '" + c.LAST + "' of step " +
-                                      std::to_string(c.NDONE) + " is kept"));
+    input_error("cannot write the checkpoint '" + c.PATH + "': " + std::strerror(w.error()) + note);
 }
 
 // ---- reading
