@@ -185,7 +185,7 @@ int nepora3d(records& R) {
     R.cpu.CPUTOT = (float)(start + io.CKPT.ELAPSED0);
     cputime(ctl, io, R.cpu);
     flush_all(io);
-    check_outputs(io);
+    check_outputs(io, checkpoint_note(io));
     if (sig != 0) return interrupt_status(sig);
     return ctl.ISTATUS == -3 || ctl.CPLSTA == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
 }
