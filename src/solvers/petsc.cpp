@@ -106,11 +106,11 @@ petsc_session::~petsc_session() {
 
 const char* petsc_selector_text(int selector) {
     switch (selector) {
-    case PSOLV_DEFAULT:
+    case PSOLV_DEFAULT: return "AN INCOMPLETE FACTOR OR HYPRE BOOMERAMG, BY THE MATRIX";
     case PSOLV_BOOMERAMG: return "HYPRE BOOMERAMG";
     case PSOLV_GAMG: return "PETSC GAMG";
     case PSOLV_COLUMNS: return "BLOCK JACOBI BY COLUMNS (EXACT COLUMN SOLVES)";
-    case PSOLV_COLUMN_COARSE: return "ICC(0) AND A COARSE PROBLEM OF THE COLUMNS";
+    case PSOLV_COLUMN_COARSE: return "AN INCOMPLETE FACTOR AND A COARSE PROBLEM OF THE COLUMNS";
     default: break;
     }
     return "";
@@ -775,6 +775,9 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
             const char* h = nullptr;
             PETSC_OK(PCHYPREGetType(pc, &h));
             if (h != nullptr) pcs += std::string(" ") + h;
+        }
+        if (s.adaptive) {
+            pcs = std::string(s.sym ? "icc" : "ilu") + " or hypre boomeramg, by the matrix";
         } else if (pcs == PCSHELL) {
             pcs = "block Jacobi by columns";
         } else if (pcs == PCMG && s.P != nullptr) {
