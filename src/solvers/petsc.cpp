@@ -2,8 +2,13 @@
 
 #include <petscksp.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <filesystem>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -72,9 +77,22 @@ petsc_session::petsc_session(const char* prog, const std::vector<std::string>& w
     // One process without mpiexec: OpenMPI's singleton start looks for a run-time system to join
     // and probes the network transports, which takes about 0.4 s; as one isolated process with
     // the plain point-to-point layer it starts in a few hundredths. Whatever the user set stays.
+    // Isolated singletons all take job family 0, and so one session directory in the temporary
+    // directory: two runs starting and ending at once remove it under each other ("A call to
+    // mkdir was unable to create the desired directory"). Each run gets a directory of its own
+    // for OpenMPI's session files, removed at the end.
     if (std::getenv("OMPI_COMM_WORLD_SIZE") == nullptr && std::getenv("PMIX_RANK") == nullptr) {
         setenv("OMPI_MCA_ess_singleton_isolated", "1", 0);
         setenv("OMPI_MCA_pml", "ob1", 0);
+        if (std::getenv("OMPI_MCA_orte_tmpdir_base") == nullptr) {
+            const char* tmp = std::getenv("TMPDIR");
+            std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                              "/nepora3d-mpi." + std::to_string((long)getpid());
+            if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) {
+                session_dir_ = dir;
+                setenv("OMPI_MCA_orte_tmpdir_base", dir.c_str(), 1);
+            }
+        }
     }
     command_line_names().clear();
     for (const std::string& w : words) {
@@ -102,6 +120,11 @@ petsc_session::petsc_session(const char* prog, const std::vector<std::string>& w
 
 petsc_session::~petsc_session() {
     if (started_) PetscFinalize();
+    if (!session_dir_.empty()) {
+        // What OpenMPI left of its session files (normally nothing), then the directory.
+        std::error_code ec;
+        std::filesystem::remove_all(session_dir_, ec);
+    }
 }
 
 const char* petsc_selector_text(int selector) {

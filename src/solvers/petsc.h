@@ -44,6 +44,7 @@ public:
 private:
     bool ok_ = false, started_ = false;
     std::string message_;
+    std::string session_dir_;  // OpenMPI's session files of this run, when the run made it
 };
 
 // The command line: a word that names a PETSc option ("-ksp_type": one dash, then a letter),

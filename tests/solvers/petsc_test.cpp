@@ -82,7 +82,7 @@ long listing_count(const std::string& lst, const std::string& label) {
 TEST(PetscSolvers, AgreeWithTheSpecifiedSolversOnAHillslope) {
     for (int iflow : {1, 2}) {
         deck ref("tiny");
-        hillslope(ref, iflow, 5, 0);
+        hillslope(ref, iflow, 5, 0, "0.5");
         auto rr = ref.run();
         ASSERT_EQ(rr.status, 0) << rr.err;
         const auto h0 = final_heads(ref);
@@ -97,7 +97,7 @@ TEST(PetscSolvers, AgreeWithTheSpecifiedSolversOnAHillslope) {
         for (int isolv : {-10, -11, -12, -13, -14}) {
             SCOPED_TRACE("IFLOW " + std::to_string(iflow) + ", ISOLV " + std::to_string(isolv));
             deck d("tiny");
-            hillslope(d, iflow, 5, isolv);
+            hillslope(d, iflow, 5, isolv, "0.5");
             auto r = d.run();
             ASSERT_EQ(r.status, 0) << r.out << r.err;
             const auto h = final_heads(d);
