@@ -136,6 +136,14 @@ void freader::rewind() {
     repeat_left_ = 0;
 }
 
+bool freader::seek(std::size_t offset, long line) {
+    if (offset > text_.size() || line < 1 || line > (long)text_.size() + 1) return false;
+    rewind();
+    pos_ = offset;
+    line_ = line;
+    return true;
+}
+
 void freader::fail(const std::string& what) const {
     input_error(role_ + " '" + name_ + "' line " + std::to_string(line_) + ": " + what);
 }

@@ -57,6 +57,12 @@ public:
     const std::string& role() const { return role_; }
     // Line number (1-based) of the current position.
     long line() const { return line_; }
+    // The whole text, and where the next read statement starts in it: a run continued from a
+    // checkpoint puts a reader back where it was (seek: between statements only; false when
+    // the place lies outside the text).
+    std::string_view text() const { return text_; }
+    std::size_t offset() const { return pos_; }
+    bool seek(std::size_t offset, long line);
     // The line of the last value read.
     long value_line() const { return tok_line_; }
 

@@ -2,16 +2,66 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
 
 namespace nep {
 
+std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t n) {
+    const auto* p = static_cast<const Bytef*>(data);
+    uLong c = crc;
+    while (n > 0) {
+        const uInt k = n > (1u << 30) ? (1u << 30) : (uInt)n;
+        c = ::crc32(c, p, k);
+        p += k;
+        n -= k;
+    }
+    return (std::uint32_t)c;
+}
+
+namespace {
+
+bool is_regular(std::FILE* f) {
+    struct stat st {};
+    return ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
 bool ounit::open(const std::string& path) {
     close();
+    bytes_ = synced_ = 0;
+    crc_ = 0;
+    err_ = 0;
     final_.clear();
     f_ = std::fopen(path.c_str(), "w");
     owned_ = f_ != nullptr;
+    regular_ = f_ != nullptr && is_regular(f_);
     buf_.reserve(kFlushAt + 4096);
     return f_ != nullptr;
+}
+
+bool ounit::open_at(const std::string& path, long long bytes, std::uint32_t crc) {
+    close();
+    final_.clear();
+    err_ = 0;
+    std::FILE* f = std::fopen(path.c_str(), "r+");
+    if (f == nullptr) return false;
+    if (::ftruncate(::fileno(f), (off_t)bytes) != 0 || std::fseek(f, 0, SEEK_END) != 0 ||
+        std::ftell(f) != (long)bytes) {
+        const int e = errno;
+        std::fclose(f);
+        errno = e != 0 ? e : EIO;
+        return false;
+    }
+    f_ = f;
+    owned_ = true;
+    regular_ = is_regular(f);
+    bytes_ = synced_ = bytes;
+    crc_ = crc;
+    buf_.reserve(kFlushAt + 4096);
+    return true;
 }
 
 bool ounit::open_staged(const std::string& path) {
@@ -49,14 +99,35 @@ void ounit::attach(std::FILE* f) {
     close();
     f_ = f;
     owned_ = false;
+    regular_ = false;
 }
 
 void ounit::flush() {
     if (f_ == nullptr) return;
-    if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), f_);
+    errno = 0;
+    if (!buf_.empty()) {
+        const std::size_t n = std::fwrite(buf_.data(), 1, buf_.size(), f_);
+        if (n != buf_.size() && err_ == 0) err_ = errno != 0 ? errno : EIO;
+        crc_ = crc32_update(crc_, buf_.data(), n);
+        bytes_ += (long long)n;
+    }
     buf_.clear();
-    std::fflush(f_);
+    if (std::fflush(f_) != 0 && err_ == 0) err_ = errno != 0 ? errno : EIO;
 }
+
+bool ounit::sync() {
+    if (f_ == nullptr) return true;
+    flush();
+    errno = 0;
+    // Only what was written since the last time; a terminal or a pipe has nothing to keep.
+    if (err_ == 0 && bytes_ != synced_) {
+        if (::fdatasync(::fileno(f_)) != 0 && errno != EINVAL && errno != EROFS) err_ = errno;
+        else synced_ = bytes_;
+    }
+    return err_ == 0;
+}
+
+std::uint32_t ounit::checksum() const { return crc32_update(crc_, buf_.data(), buf_.size()); }
 
 void ounit::close() {
     if (memory_) {
@@ -66,7 +137,7 @@ void ounit::close() {
     }
     if (f_ == nullptr) return;
     flush();
-    if (owned_) std::fclose(f_);
+    if (owned_ && std::fclose(f_) != 0 && err_ == 0) err_ = errno != 0 ? errno : EIO;
     f_ = nullptr;
     owned_ = false;
 }

@@ -120,8 +120,9 @@ void open_table(ounit& u, const char* path) {
     }
 }
 
-// The .vtu files of an earlier run (nepora3d_NNNN.vtu), which the new collection would not list.
-void remove_old_series() {
+// The .vtu files of an earlier run (nepora3d_NNNN.vtu, NNNN from `from` on), which the new
+// collection would not list.
+void remove_old_series(int from = 0) {
     DIR* d = ::opendir(kVtkDir);
     if (d == nullptr) return;
     while (const dirent* e = ::readdir(d)) {
@@ -133,6 +134,7 @@ void remove_old_series() {
         }
         const std::string_view digits = n.substr(pre.size(), n.size() - pre.size() - post.size());
         if (digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        if (digits.size() < 9 && std::stoi(std::string(digits)) < from) continue;
         std::string path = std::string(kVtkDir) + "/" + std::string(n);
         std::remove(path.c_str());
     }
@@ -145,9 +147,7 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
     extra_files& x = io.EXTRA;
     if (x.NVTU >= x.VTUTIME.size()) return;  // more output times than the run can have
     extra_velocities(dim, ctl, msh, sl, fs, x);
-    char path[64];
-    std::snprintf(path, sizeof path, "%s/nepora3d_%04d.vtu", kVtkDir, x.NVTU);
-    write_vtu(path, dim, ctl, msh, sl, fs, x, t, s);
+    write_vtu(vtu_path(x.NVTU).c_str(), dim, ctl, msh, sl, fs, x, t, s);
     x.NVTU += 1;
     x.VTUTIME(x.NVTU) = t;
     x.VTUSTEP(x.NVTU) = s;
@@ -247,6 +247,13 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
         std::remove("csv/seepage.csv");
     }
 
+    extra_alloc(dim, ctl, io);
+    x.OPEN = true;
+    extra_flush(io);
+}
+
+void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io) {
+    extra_files& x = io.EXTRA;
     // Initial output, one per output time, the final one.
     x.NVTU = 0;
     x.VTUTIME.alloc(dim.NPRT + 2);
@@ -261,8 +268,6 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
     x.ITLIN0 = ctl.ITLIN;
     x.ITUNSC0 = ctl.ITUNSC;
     x.NBKSTEP0 = ctl.NBKSTEP;
-    x.OPEN = true;
-    extra_flush(io);
 }
 
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
@@ -307,6 +312,9 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
     if (coupled) r.num(net_tdirflx(mb)).num(net_tcauflx(mb));
     r.to(x.HYDRO);
 
+    x.OBSPOS = x.OBS.position();
+    x.OBSCRC = x.OBS.checksum();
+    x.OBSOUT = output_time;
     observation_rows(dim, ctl, io, msh, sl, fs, t, s, output_time || last);
     seepage_rows(dim, io, msh, bc, t, s);
     extra_flush(io);
@@ -320,6 +328,37 @@ void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const m
     if (x.NVTU > 0 && x.VTUSTEP(x.NVTU) == ctl.NSTEP && x.VTUTIME(x.NVTU) == ctl.TIME) return;
     series_output(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP);
 }
+
+void extra_rows_again(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                      soil& sl, flowstate& fs) {
+    if (!io.EXTRA.OPEN) return;
+    observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP, io.EXTRA.OBSOUT);
+    extra_flush(io);
+}
+
+std::array<extra_table, 4> extra_tables(iofiles& io) {
+    extra_files& x = io.EXTRA;
+    return {{{&x.BUDGET, "csv/budget.csv"},
+             {&x.OBS, "csv/observations.csv"},
+             {&x.HYDRO, "csv/hydrograph.csv"},
+             {&x.SEEP, "csv/seepage.csv"}}};
+}
+
+std::string vtu_path(int k) {
+    char path[64];
+    std::snprintf(path, sizeof path, "%s/nepora3d_%04d.vtu", kVtkDir, k);
+    return path;
+}
+
+void extra_resume(iofiles& io) {
+    extra_files& x = io.EXTRA;
+    remove_old_series(x.NVTU);
+    std::remove(kPvdPath);
+    if (x.NVTU > 0) write_pvd(kPvdPath, x);
+    x.OPEN = true;
+}
+
+const char* pvd_path() { return kPvdPath; }
 
 void extra_flush(iofiles& io) {
     extra_files& x = io.EXTRA;

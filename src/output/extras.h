@@ -7,6 +7,9 @@
 // io.EXTRA.ON is false (--no-extra-output).
 #pragma once
 
+#include <array>
+#include <string>
+
 #include "records/bcdata.h"
 #include "records/control.h"
 #include "records/dimensions.h"
@@ -39,6 +42,24 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
 // The final detailed output: its .vtu, unless the last one written holds this step already.
 void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                  soil& sl, flowstate& fs);
+
+// A run continued from a checkpoint. extra_alloc creates the writer's arrays (extra_open does
+// for a new run); extra_resume removes the .vtu files after the first NVTU, writes the
+// collection of those and marks the results open (the tables are opened by the caller where
+// the checkpoint left them); extra_rows_again writes the observation rows of the step just
+// completed as a run that goes on writes them (the step ended a run that a signal stopped).
+void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io);
+void extra_resume(iofiles& io);
+void extra_rows_again(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                      soil& sl, flowstate& fs);
+// The tables with their paths, the path of .vtu number k (from 0) and of the collection.
+struct extra_table {
+    ounit* unit;
+    const char* path;
+};
+std::array<extra_table, 4> extra_tables(iofiles& io);
+std::string vtu_path(int k);
+const char* pvd_path();
 
 // Flushes and closes the tables (every stop of the run passes here).
 void extra_flush(iofiles& io);

@@ -42,10 +42,34 @@ struct extra_files {
     arr1<int> VTUSTEP;
     // Run totals at the previous budget row: nonlinear, linear and coupled iterations, back-steps.
     int ITUNS0 = 0, ITLIN0 = 0, ITUNSC0 = 0, NBKSTEP0 = 0;
+    // Where the observation rows of the last step begin in their table (byte and CRC-32 of the
+    // bytes before it), and whether that step ended on an output time: a run continued from the
+    // checkpoint of a run that a signal ended writes them again as a run that goes on does.
+    long long OBSPOS = 0;
+    unsigned OBSCRC = 0;
+    bool OBSOUT = false;
     // Velocities of the state at an output time (element and nodal Darcy velocities), computed
     // here so that the run's own stay as the step left them.
     arr1<double> VX, VY, VZ, VXNOD, VYNOD, VZNOD;
     std::vector<char> BUF;           // one raw and one compressed block of the .vtu writer
+};
+
+// Checkpoints (command line): where they go, when they are written, and the checkpoint a
+// continued run starts from; then what the run keeps of its own checkpoints.
+struct checkpoint_files {
+    std::string PATH;                   // --checkpoint FILE (default: nepora3d.chk, or the
+                                        // file of --restart)
+    std::string RESTART;                // --restart FILE; empty for a new run
+    int EVERY = 0;                      // --checkpoint-every N: every N completed steps
+    double WALL = 0.0;                  // --checkpoint-wall S: at the first step end S seconds on
+    bool ON = false;                    // checkpoints are written (also at a signal, at the end)
+    std::string LAST;                   // the file of the last checkpoint ("" none yet)
+    int NDONE = -1;                     // steps completed at the last checkpoint
+    double CLOCK = 0.0;                 // the clock then (or at the start of the run)
+    double START = 0.0;                 // the clock at the start of the run
+    double ELAPSED0 = 0.0;              // wall time of the runs before the checkpoint restarted
+    int COUNT = 0;                      // checkpoints written by this run
+    int NVTUSYNC = 0;                   // .vtu files put on disk by a checkpoint
 };
 
 // What the terminal shows while a run goes on (command line): on a terminal one status line,
@@ -87,6 +111,7 @@ struct iofiles {
     arr1<int> IPOUT;
 
     extra_files EXTRA;
+    checkpoint_files CKPT;
 };
 
 // One formatted record to the main listing and the same record to standard output, as the

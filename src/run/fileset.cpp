@@ -10,6 +10,7 @@
 #include "base/format.h"
 #include "base/interrupt.h"
 #include "base/stop.h"
+#include "output/extras.h"
 
 namespace nep {
 
@@ -234,6 +235,20 @@ void closio(iofiles& io) {
     for (int unit : kInputUnits) io.in(unit).close();
     for (int unit : kOutputUnits) {
         if (unit != 6) io.out(unit).close();
+    }
+}
+
+void check_outputs(iofiles& io, const std::string& note) {
+    auto check = [&](ounit& u, auto what) {
+        if (!u.is_open() || !u.regular() || u.error() == 0) return;
+        input_error("cannot write " + what() + ": " + std::strerror(u.error()) + note);
+    };
+    for (int unit : kOutputUnits) {
+        check(io.out(unit), [&] { return "the output file '" + io.NAMES[unit] + "' " + named_on(unit); });
+    }
+    check(io.out(kTermUnit), [&] { return "the terminal log '" + io.NAMES[kTermUnit] + "'"; });
+    for (const extra_table& t : extra_tables(io)) {
+        check(*t.unit, [&] { return "the table '" + std::string(t.path) + "'"; });
     }
 }
 

@@ -2,6 +2,8 @@
 // the terminal log.
 #pragma once
 
+#include <string>
+
 #include "records/control.h"
 #include "records/iofiles.h"
 
@@ -24,6 +26,10 @@ void discard_outputs(iofiles& io);
 // Flushes every output unit that is open (the main listing, the terminal log and standard
 // output included); used when a run stops so that nothing written is lost.
 void flush_all(iofiles& io);
+
+// Stops the run (status 1) when a write to an output file, the terminal log or a table of csv/
+// has failed (a full disk), naming the file and the reason, with the note after it.
+void check_outputs(iofiles& io, const std::string& note = "");
 
 // Flushes every file and records their sizes: an interrupt that ends the process at once cuts
 // every file back to them, so that all end at the same completed step.

@@ -72,12 +72,17 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
          net_dirflx(mb), net_neuflx(mb));
     step_output(dim, ctl, io, msh, bc, sl, mb, fs);
     if (run_continues(ctl)) {
-        tstepf(dim, ctl, io);
-        bcupdt(dim, ctl, io, msh, bc, sl, fs);
-        start_heads(dim, ctl, fs);
+        next_flow_step(dim, ctl, io, msh, bc, sl, fs);
     } else {
         ctl.ENDFLOW = true;
     }
+}
+
+void next_flow_step(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
+                    bcdata& bc, const soil& sl, flowstate& fs) {
+    tstepf(dim, ctl, io);
+    bcupdt(dim, ctl, io, msh, bc, sl, fs);
+    start_heads(dim, ctl, fs);
 }
 
 }  // namespace nep

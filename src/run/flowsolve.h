@@ -18,6 +18,11 @@ void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs);
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
                  soil& sl, const massbal& mb, flowstate& fs);
 
+// After an accepted step that does not end the run: the size and time of the next step, its
+// boundary values, its starting heads.
+void next_flow_step(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
+                    bcdata& bc, const soil& sl, flowstate& fs);
+
 // The time-weighted heads of a new step or iterate: POLD = PNEW, PTHETA, PTHOLD, and the same
 // for the potential heads.
 void start_heads(const dimensions& dim, const control& ctl, flowstate& fs);

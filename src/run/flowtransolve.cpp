@@ -108,16 +108,21 @@ void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mes
     write_conc(io, dim.NR, io.IPOUT, fs.CNEW);
     step_output(dim, ctl, io, msh, bc, sl, mb, fs);
     if (run_continues(ctl) && ctl.CPLSTA != -3) {
-        for (int i = 1; i <= dim.N; ++i) {
-            fs.CSAVE(i) = fs.CNEW(i);
-            fs.COLD(i) = fs.CNEW(i);
-        }
-        tstepc(dim, ctl, io);
-        bcupdt(dim, ctl, io, msh, bc, sl, fs);
-        start_heads(dim, ctl, fs);
+        next_coupled_step(dim, ctl, io, msh, bc, sl, fs);
     } else {
         ctl.ENDCPL = true;
     }
+}
+
+void next_coupled_step(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
+                       bcdata& bc, const soil& sl, flowstate& fs) {
+    for (int i = 1; i <= dim.N; ++i) {
+        fs.CSAVE(i) = fs.CNEW(i);
+        fs.COLD(i) = fs.CNEW(i);
+    }
+    tstepc(dim, ctl, io);
+    bcupdt(dim, ctl, io, msh, bc, sl, fs);
+    start_heads(dim, ctl, fs);
 }
 
 }  // namespace nep

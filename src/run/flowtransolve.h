@@ -8,6 +8,11 @@ namespace nep {
 void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                    bcdata& bc, transport& tra, soil& sl, massbal& mb, sparse& sp, flowstate& fs);
 
+// After an accepted coupled step that does not end the run: the concentrations of the step
+// become the previous ones, then the next step's size and time, boundary values and heads.
+void next_coupled_step(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
+                       bcdata& bc, const soil& sl, flowstate& fs);
+
 // The solute balance of a converged coupled step (current boundary mass fluxes, storage change,
 // errors, cumulative sums); then the boundary fluxes of the step become the previous ones.
 void tranmb(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,

@@ -15,6 +15,7 @@
 #include "base/interrupt.h"
 #include "base/stop.h"
 #include "output/extras.h"
+#include "run/checkpoint.h"
 #include "run/driver.h"
 #include "run/fileset.h"
 #include "run/progress.h"
@@ -53,18 +54,19 @@ void usage(std::FILE* f, const char* prog) {
                  "                     terminal.log)\n"
                  "  --progress-every P without a terminal, a progress line every P percent of\n"
                  "                     the simulated time (default 10; 0 for none)\n"
+                 "%s"
                  "Exit status: 0 completed, 1 error stop, 2 ended early (a step failed at the\n"
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
                  "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
-                 "docs/results.md.\n",
-                 prog, prog);
+                 "docs/results.md; checkpoints: docs/checkpoint.md.\n",
+                 prog, prog, kCheckpointUsage);
 }
 
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
 // goes on, else the exit status; nothing has been opened yet.
 // Words of the form -NAME go, with the values that follow them, to PETSc.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               progress_state& progress, std::vector<std::string>& petsc) {
+               progress_state& progress, checkpoint_files& ck, std::vector<std::string>& petsc) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -76,6 +78,9 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
             std::printf("%s %s\n", prog, NEPORA_VERSION);
             return EXIT_DONE;
         }
+        const int c = options ? checkpoint_option(argc, argv, k, ck, prog) : 0;
+        if (c < 0) return EXIT_ERROR;
+        if (c > 0) continue;
         if (options && a == "--no-extra-output") {
             extra = false;
         } else if (options && (a == "--quiet" || a == "--verbose")) {
@@ -164,7 +169,8 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     bool extra = true;
     progress_state progress;
     std::vector<std::string> petsc_words;
-    const int early = parse_args(argc, argv, progname, dir, extra, progress, petsc_words);
+    checkpoint_files ck;
+    const int early = parse_args(argc, argv, progname, dir, extra, progress, ck, petsc_words);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -185,6 +191,7 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     R->ctl.DIALECT = d;
     R->io.PROGNAME = progname;
     R->io.EXTRA.ON = extra;
+    R->io.CKPT = ck;
     R->io.PROGRESS = progress;
     progress_start(R->io);
     int status = EXIT_DONE;

@@ -72,6 +72,25 @@ TEST(CommandLine, HelpVersionAndUnknownOptionsTouchNoFile) {
     EXPECT_EQ(r.err.rfind("nepora3d: unknown option '--frobnicate'\nusage: nepora3d [DECK_DIR]\n", 0), 0u);
     r = run_args(d, "one two");
     EXPECT_EQ(r.status, 1);
+    // The checkpoint options, and their bad values refused before anything is opened.
+    r = run_args(d, "--help");
+    for (const char* o : {"--checkpoint-every N", "--checkpoint-wall S", "--checkpoint FILE",
+                          "--restart FILE"}) {
+        EXPECT_NE(r.out.find(o), std::string::npos) << o;
+    }
+    r = run_args(d, "--checkpoint-every 0");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "nepora3d: --checkpoint-every '0': expected a number of steps >= 1\n");
+    r = run_args(d, "--checkpoint-wall -5");
+    EXPECT_EQ(r.status, 1);
+    r = run_args(d, "--restart");
+    EXPECT_EQ(r.err, "nepora3d: --restart needs a value\n");
+    r = run_args(d, "--restart no-such.chk");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no-such.chk' cannot be opened: No such file or directory; the run does "
+                         "not start"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(snapshot(d), before);
 }
 

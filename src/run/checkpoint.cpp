@@ -1,0 +1,651 @@
+#include "run/checkpoint.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/interrupt.h"
+#include "base/statefile.h"
+#include "base/stop.h"
+#include "base/timer.h"
+#include "output/extras.h"
+#include "run/fileset.h"
+#include "run/flowsolve.h"
+#include "run/flowtransolve.h"
+#include "run/timestep.h"
+
+#ifndef NEPORA_VERSION
+#define NEPORA_VERSION "unknown"
+#endif
+
+namespace nep {
+
+const char* const kCheckpointUsage =
+    "  --checkpoint-every N     write a checkpoint every N completed time steps\n"
+    "  --checkpoint-wall S      write a checkpoint at the end of the first step S seconds\n"
+    "                           (wall clock) after the last one\n"
+    "  --checkpoint FILE        the checkpoint file (default: nepora3d.chk in DECK_DIR, or\n"
+    "                           the file of --restart); with any of these options a\n"
+    "                           checkpoint is also written at SIGINT/SIGTERM and at the end\n"
+    "  --restart FILE           continue the run of the deck from the checkpoint FILE: the\n"
+    "                           result files are cut back to it and appended from there\n";
+
+namespace {
+
+// What a checkpoint was taken after: a step of a run that goes on (the next step set up), or
+// the last step of the run, before its final output.
+enum : int { KIND_STEP = 1, KIND_END = 2 };
+
+// The input units whose text the deck fingerprint covers.
+constexpr int kDeckUnits[] = {1, 5, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+// The time-series readers, read as the run goes.
+constexpr int kSeriesUnits[] = {10, 11, 12};
+
+std::string absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char buf[4096];
+    if (::getcwd(buf, sizeof buf) == nullptr) return path;
+    return std::string(buf) + "/" + path;
+}
+
+// The new versions of the files that the echo of a continued run's input went to.
+void drop_staged(iofiles& io) {
+    for (ounit& u : io.OUT) u.discard();
+}
+
+// A checkpoint that cannot be continued: the files are left as they are.
+[[noreturn]] void refuse(iofiles& io, const std::string& why) {
+    drop_staged(io);
+    input_error("checkpoint '" + io.CKPT.RESTART + "' " + why + "; the run does not start");
+}
+
+// ---- the state of a run, entry by entry: one list for writing and for reading
+
+struct saver {
+    state_writer& w;
+    void operator()(const char* n, int& v) { w.put(n, 'i', &v, 1); }
+    void operator()(const char* n, long long& v) { w.put(n, 'q', &v, 1); }
+    void operator()(const char* n, unsigned& v) { w.put(n, 'i', &v, 1); }
+    void operator()(const char* n, double& v) { w.put(n, 'd', &v, 1); }
+    void operator()(const char* n, float& v) { w.put(n, 'f', &v, 1); }
+    void operator()(const char* n, bool& v) {
+        const unsigned char b = v ? 1 : 0;
+        w.put(n, 'b', &b, 1);
+    }
+    template <std::size_t K>
+    void operator()(const char* n, int (&v)[K]) { w.put(n, 'i', v, K); }
+    template <std::size_t K>
+    void operator()(const char* n, double (&v)[K]) { w.put(n, 'd', v, K); }
+    template <std::size_t K>
+    void operator()(const char* n, float (&v)[K]) { w.put(n, 'f', v, K); }
+    void operator()(const char* n, arr1<int>& a) { w.put(n, 'i', a.data(), a.size()); }
+    void operator()(const char* n, arr1<double>& a) { w.put(n, 'd', a.data(), a.size()); }
+    void operator()(const char* n, arr2<int>& a) { w.put(n, 'i', a.data(), a.size()); }
+    void operator()(const char* n, arr2<double>& a) { w.put(n, 'd', a.data(), a.size()); }
+};
+
+struct loader {
+    state_reader& r;
+    iofiles& io;
+    void check(const std::string& why) {
+        if (!why.empty()) refuse(io, why);
+    }
+    void operator()(const char* n, int& v) { check(r.get(n, 'i', &v, 1)); }
+    void operator()(const char* n, long long& v) { check(r.get(n, 'q', &v, 1)); }
+    void operator()(const char* n, unsigned& v) { check(r.get(n, 'i', &v, 1)); }
+    void operator()(const char* n, double& v) { check(r.get(n, 'd', &v, 1)); }
+    void operator()(const char* n, float& v) { check(r.get(n, 'f', &v, 1)); }
+    void operator()(const char* n, bool& v) {
+        unsigned char b = 0;
+        check(r.get(n, 'b', &b, 1));
+        v = b != 0;
+    }
+    template <std::size_t K>
+    void operator()(const char* n, int (&v)[K]) { check(r.get(n, 'i', v, K)); }
+    template <std::size_t K>
+    void operator()(const char* n, double (&v)[K]) { check(r.get(n, 'd', v, K)); }
+    template <std::size_t K>
+    void operator()(const char* n, float (&v)[K]) { check(r.get(n, 'f', v, K)); }
+    // An array that the run creates when it first needs it (the kept heads of the curves) is
+    // created with the size the checkpoint gives.
+    template <class T>
+    void lazy(const char* n, char type, arr1<T>& a) {
+        if (a.empty()) {
+            std::uint64_t count = 0;
+            check(r.count(n, type, count));
+            if (count > 0) a.alloc(count);
+        }
+        check(r.get(n, type, a.data(), a.size()));
+    }
+    void operator()(const char* n, arr1<int>& a) { lazy(n, 'i', a); }
+    void operator()(const char* n, arr1<double>& a) { lazy(n, 'd', a); }
+    void operator()(const char* n, arr2<int>& a) { check(r.get(n, 'i', a.data(), a.size())); }
+    void operator()(const char* n, arr2<double>& a) { check(r.get(n, 'd', a.data(), a.size())); }
+};
+
+#define NEP_STATE(rec, name) v(#rec "." #name, R.rec.name)
+
+// Every value of the records that the step loop changes and a later step or output reads.
+// Values fixed by the deck are left out, except the run parameters of the control record that
+// the run itself may change (the steady-state settings, the relaxation factor).
+template <class V>
+void state_entries(V& v, records& R) {
+    // Control: run parameters, time control, step-size history, iteration totals.
+    NEP_STATE(ctl, IFLOW); NEP_STATE(ctl, ITRANS); NEP_STATE(ctl, OSC_FLAG);
+    NEP_STATE(ctl, TETAF); NEP_STATE(ctl, TETAC); NEP_STATE(ctl, LUMP); NEP_STATE(ctl, LUMPC);
+    NEP_STATE(ctl, ITMX1); NEP_STATE(ctl, ITMX2); NEP_STATE(ctl, ITMXC1); NEP_STATE(ctl, ITMXC2);
+    NEP_STATE(ctl, TOLNL); NEP_STATE(ctl, TOLNLC); NEP_STATE(ctl, L2NORM); NEP_STATE(ctl, ERNLMX);
+    NEP_STATE(ctl, ISOLV); NEP_STATE(ctl, IRELAX); NEP_STATE(ctl, ISOLVC); NEP_STATE(ctl, IRELAXC);
+    NEP_STATE(ctl, OMEGA); NEP_STATE(ctl, OMEGAC); NEP_STATE(ctl, ITCGSY); NEP_STATE(ctl, ITCGNS);
+    NEP_STATE(ctl, TLCGSY); NEP_STATE(ctl, TLCGNS);
+    NEP_STATE(ctl, TIMEP); NEP_STATE(ctl, TIME); NEP_STATE(ctl, DELTAT); NEP_STATE(ctl, DTMIN);
+    NEP_STATE(ctl, DTMAX); NEP_STATE(ctl, TMAX); NEP_STATE(ctl, DTMAGA); NEP_STATE(ctl, DTMAGM);
+    NEP_STATE(ctl, DTREDS); NEP_STATE(ctl, DTREDM); NEP_STATE(ctl, NSTEP); NEP_STATE(ctl, ITER);
+    NEP_STATE(ctl, ITERC); NEP_STATE(ctl, BKFLAG); NEP_STATE(ctl, ISTATUS); NEP_STATE(ctl, CPLSTA);
+    NEP_STATE(ctl, DIFMAX); NEP_STATE(ctl, OMEGAV); NEP_STATE(ctl, ENDFLOW); NEP_STATE(ctl, ENDCPL);
+    NEP_STATE(ctl, DTFIRST); NEP_STATE(ctl, DTSUM); NEP_STATE(ctl, DTSMAL); NEP_STATE(ctl, TSMAL);
+    NEP_STATE(ctl, DTLARG); NEP_STATE(ctl, TLARG); NEP_STATE(ctl, NDONE); NEP_STATE(ctl, TDONE);
+    NEP_STATE(ctl, POTBC);
+    NEP_STATE(ctl, ITUNS); NEP_STATE(ctl, ITLIN); NEP_STATE(ctl, ITUNSC); NEP_STATE(ctl, ITLINC);
+    NEP_STATE(ctl, ITLINS); NEP_STATE(ctl, ITLINSC); NEP_STATE(ctl, ITLTRN);
+    NEP_STATE(ctl, NLSFAIL); NEP_STATE(ctl, ITLSOL); NEP_STATE(ctl, LSFAIL);
+    NEP_STATE(ctl, NBKSTEP); NEP_STATE(ctl, OMEGAP);
+    // The smallest storage the direct solver has needed (its report at the end).
+    NEP_STATE(dim, IBOTMN);
+
+    // Output control: the next output time.
+    NEP_STATE(io, KPRT);
+
+    // Boundary conditions: series records and values, Dirichlet fluxes, atmospheric switching,
+    // seepage-face exit points and fluxes, diagnostics.
+    NEP_STATE(bc, DIRTIM); NEP_STATE(bc, NEUTIM); NEP_STATE(bc, DIRTAB); NEP_STATE(bc, NEUTAB);
+    NEP_STATE(bc, DIRVAL); NEP_STATE(bc, NEUVAL); NEP_STATE(bc, DIREOF); NEP_STATE(bc, NEUEOF);
+    NEP_STATE(bc, DIRFLX); NEP_STATE(bc, DIRFLP);
+    NEP_STATE(bc, HSPATM); NEP_STATE(bc, ATMEOF); NEP_STATE(bc, ATMTIM); NEP_STATE(bc, ATMINP);
+    NEP_STATE(bc, ATMPOT); NEP_STATE(bc, ATMACT); NEP_STATE(bc, ATMACP); NEP_STATE(bc, IFATM);
+    NEP_STATE(bc, IFATMP); NEP_STATE(bc, SATSUR); NEP_STATE(bc, HGFLAG);
+    NEP_STATE(bc, IEXIT); NEP_STATE(bc, IEXITP); NEP_STATE(bc, IEXOLD); NEP_STATE(bc, SFQ);
+    NEP_STATE(bc, SFQOLD); NEP_STATE(bc, SFCHK); NEP_STATE(bc, SFNCVG); NEP_STATE(bc, SFCVG);
+    NEP_STATE(bc, SFFAIL); NEP_STATE(bc, SFFAILT); NEP_STATE(bc, SFFLAG); NEP_STATE(bc, IBCNOD);
+
+    // Heads, velocities, concentrations, norms and the iteration histories.
+    NEP_STATE(fs, PNEW); NEP_STATE(fs, POLD); NEP_STATE(fs, PSAVE); NEP_STATE(fs, PTHETA);
+    NEP_STATE(fs, PTHOLD); NEP_STATE(fs, HPOT); NEP_STATE(fs, HPOTP); NEP_STATE(fs, HPTHETA);
+    NEP_STATE(fs, VX); NEP_STATE(fs, VY); NEP_STATE(fs, VZ);
+    NEP_STATE(fs, VXNOD); NEP_STATE(fs, VYNOD); NEP_STATE(fs, VZNOD);
+    NEP_STATE(fs, PINF); NEP_STATE(fs, PL2); NEP_STATE(fs, FINF); NEP_STATE(fs, FL2);
+    NEP_STATE(fs, IKMAX); NEP_STATE(fs, PDIF);
+    NEP_STATE(fs, CHGSUR); NEP_STATE(fs, CHGALL); NEP_STATE(fs, PMAXSU); NEP_STATE(fs, PMINSU);
+    NEP_STATE(fs, NCHGALL); NEP_STATE(fs, NPMAXS); NEP_STATE(fs, NPMINS);
+    NEP_STATE(fs, IKMAXIT); NEP_STATE(fs, PNEWIT); NEP_STATE(fs, POLDIT); NEP_STATE(fs, PDIFIT);
+    NEP_STATE(fs, PL2IT); NEP_STATE(fs, FL2IT); NEP_STATE(fs, FINFIT);
+    NEP_STATE(fs, CNEW); NEP_STATE(fs, COLD); NEP_STATE(fs, CSAVE); NEP_STATE(fs, CTHETA);
+    NEP_STATE(fs, HPOTC);
+    NEP_STATE(fs, IKCIT); NEP_STATE(fs, HPOTIT); NEP_STATE(fs, HPOTCIT); NEP_STATE(fs, HDIFIT);
+    NEP_STATE(fs, CNEWIT); NEP_STATE(fs, COLDIT); NEP_STATE(fs, CDIFIT); NEP_STATE(fs, HDMXIT);
+    NEP_STATE(fs, CDMXIT);
+
+    // Nodal characteristics, with the heads they were formed at, and the water held.
+    NEP_STATE(sl, SW); NEP_STATE(sl, CKRW); NEP_STATE(sl, STCOEF); NEP_STATE(sl, DSTCOEF);
+    NEP_STATE(sl, DCKRW); NEP_STATE(sl, CHHEAD); NEP_STATE(sl, WNEW); NEP_STATE(sl, WSAVE);
+
+    // Solute fluxes through the transport boundaries.
+    NEP_STATE(tra, TRFLX); NEP_STATE(tra, TRFLXP);
+
+    // Balance: fluxes of the previous level, the step's balance and the sums of the run.
+    NEP_STATE(mb, FLXCUR); NEP_STATE(mb, FLXPRV); NEP_STATE(mb, FLXVOL);
+    NEP_STATE(mb, SFFLX); NEP_STATE(mb, SFFLXP); NEP_STATE(mb, SFVOL);
+    NEP_STATE(mb, VIN); NEP_STATE(mb, VOUT); NEP_STATE(mb, DSTORE); NEP_STATE(mb, ERRAS);
+    NEP_STATE(mb, ERREL); NEP_STATE(mb, CERRAS); NEP_STATE(mb, CINOUT); NEP_STATE(mb, CIN);
+    NEP_STATE(mb, COUT); NEP_STATE(mb, CSTORE);
+    NEP_STATE(mb, POTFLX); NEP_STATE(mb, ACTFLX); NEP_STATE(mb, OVLFLX); NEP_STATE(mb, RETFLX);
+    NEP_STATE(mb, TFLXCUR); NEP_STATE(mb, TFLXPRV); NEP_STATE(mb, TFLXVOL);
+    NEP_STATE(mb, TVIN); NEP_STATE(mb, TVOUT); NEP_STATE(mb, TDSTORE); NEP_STATE(mb, TERRAS);
+    NEP_STATE(mb, TERREL); NEP_STATE(mb, TCERRAS); NEP_STATE(mb, TCINOUT); NEP_STATE(mb, TCIN);
+    NEP_STATE(mb, TCOUT);
+
+    // CPU times, summed over the runs of a restarted simulation.
+    NEP_STATE(cpu, CPUTOT); NEP_STATE(cpu, CPUNL); NEP_STATE(cpu, CPUCPL); NEP_STATE(cpu, FT);
+    NEP_STATE(cpu, TT);
+
+    // vtk/ and csv/: the series written so far, the totals of the last budget row, the place of
+    // the last observation rows.
+    NEP_STATE(io, EXTRA.NVTU); NEP_STATE(io, EXTRA.VTUTIME); NEP_STATE(io, EXTRA.VTUSTEP);
+    NEP_STATE(io, EXTRA.ITUNS0); NEP_STATE(io, EXTRA.ITLIN0); NEP_STATE(io, EXTRA.ITUNSC0);
+    NEP_STATE(io, EXTRA.NBKSTEP0); NEP_STATE(io, EXTRA.OBSPOS); NEP_STATE(io, EXTRA.OBSCRC);
+    NEP_STATE(io, EXTRA.OBSOUT);
+}
+
+#undef NEP_STATE
+
+// ---- the output files
+
+// Every output of a run, in a fixed order: the specified files, the terminal log, the tables.
+struct out_file {
+    std::string key;   // entry name
+    std::string path;
+    ounit* unit;
+    std::string what;  // for messages
+};
+
+std::vector<out_file> output_files(iofiles& io) {
+    std::vector<out_file> v;
+    for (int unit : kOutputUnits) {
+        v.push_back({"file." + std::to_string(unit), io.NAMES[unit], &io.out(unit),
+                     "the output file '" + io.NAMES[unit] + "'"});
+    }
+    v.push_back({"file.terminal", io.NAMES[kTermUnit], &io.out(kTermUnit),
+                 "the terminal log '" + io.NAMES[kTermUnit] + "'"});
+    for (const extra_table& t : extra_tables(io)) {
+        v.push_back({std::string("file.") + t.path, t.path, t.unit,
+                     "the table '" + std::string(t.path) + "'"});
+    }
+    return v;
+}
+
+// The state of one file in a checkpoint: 0 not open, 1 open but not a regular file (a
+// terminal, /dev/null), 2 a regular file; its bytes and their CRC-32.
+struct file_mark {
+    long long kind = 0, bytes = 0, crc = 0;
+};
+
+// The CRC-32 of the first n bytes of a file; false when it holds fewer.
+bool prefix_crc(const std::string& path, long long n, std::uint32_t& crc) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    std::vector<char> buf(1 << 20);
+    crc = 0;
+    while (n > 0) {
+        const std::size_t k = (std::size_t)std::min<long long>(n, (long long)buf.size());
+        if (std::fread(buf.data(), 1, k, f) != k) break;
+        crc = crc32_update(crc, buf.data(), k);
+        n -= (long long)k;
+    }
+    std::fclose(f);
+    return n == 0;
+}
+
+long long file_size(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+
+bool sync_file(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return false;
+    const bool ok = ::fdatasync(::fileno(f)) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+// ---- writing
+
+// The fault injection of the tests (NEPORA3D_CHECKPOINT_FAULT=K:B): the K-th checkpoint of the
+// process kills it after B bytes, or just before its rename when B is beyond its end.
+long long fault_bytes(int count) {
+    const char* s = std::getenv("NEPORA3D_CHECKPOINT_FAULT");
+    if (s == nullptr) return -1;
+    char* end = nullptr;
+    const long k = std::strtol(s, &end, 10);
+    if (end == s || *end != ':' || k != count) return -1;
+    const long long b = std::strtoll(end + 1, &end, 10);
+    return b >= 0 ? b : -1;
+}
+
+void write_header(state_writer& w, records& R, int kind) {
+    iofiles& io = R.io;
+    w.put_text("program", io.PROGNAME);
+    w.put_text("version", NEPORA_VERSION);
+    saver v{w};
+    v("kind", kind);
+    v("extra", io.EXTRA.ON);
+    v("step", R.ctl.NDONE);
+    v("time", R.ctl.TDONE);
+    for (int unit : kDeckUnits) {
+        const freader& fr = io.in(unit);
+        long long mark[2] = {-1, 0};
+        if (fr.is_open()) {
+            mark[0] = (long long)fr.text().size();
+            mark[1] = crc32_update(0, fr.text().data(), fr.text().size());
+        }
+        const std::string key = "deck." + std::to_string(unit);
+        w.put_text(key, io.NAMES[unit]);
+        w.put((key + ".text").c_str(), 'q', mark, 2);
+    }
+}
+
+void write_checkpoint(records& R, int kind) {
+    iofiles& io = R.io;
+    checkpoint_files& c = io.CKPT;
+    double now = 0.0;
+    timer(now, 1);
+    const std::string note = checkpoint_note(io);
+
+    // Every file complete and on disk up to what the checkpoint records.
+    flush_all(io);
+    extra_flush(io);
+    check_outputs(io, note);
+    std::vector<out_file> files = output_files(io);
+    for (out_file& f : files) {
+        if (f.unit->is_open() && f.unit->regular() && !f.unit->sync()) {
+            check_outputs(io, note);
+        }
+    }
+    extra_files& x = io.EXTRA;
+    arr1<long long> vtusize(x.VTUTIME.size());
+    for (int k = 0; k < x.NVTU; ++k) {
+        const std::string p = vtu_path(k);
+        vtusize(k + 1) = file_size(p);
+        if (k >= c.NVTUSYNC && !sync_file(p)) {
+            input_error("cannot put the ParaView file '" + p + "' on disk: " +
+                        std::strerror(errno) + note);
+        }
+    }
+    // The directories once (the files of the set were created at the start), and vtk/ again
+    // whenever new files appeared in it.
+    if (x.OPEN && (c.COUNT == 0 || x.NVTU != c.NVTUSYNC)) {
+        if (x.NVTU > 0) sync_file(pvd_path());
+        sync_directory("vtk");
+        if (c.COUNT == 0) sync_directory("csv");
+    }
+    if (c.COUNT == 0) sync_directory(".");
+    c.NVTUSYNC = x.NVTU;
+
+    state_writer w;
+    c.COUNT += 1;
+    w.kill_after(fault_bytes(c.COUNT));
+    if (w.begin(c.PATH, kCheckpointVersion)) {
+        write_header(w, R, kind);
+        saver v{w};
+        double elapsed = c.ELAPSED0 + (now - c.START);
+        v("elapsed", elapsed);
+        for (int unit : kSeriesUnits) {
+            const freader& fr = io.in(unit);
+            long long place[2] = {(long long)fr.offset(), fr.line()};
+            if (!fr.is_open()) place[0] = place[1] = 0;
+            w.put(("reader." + std::to_string(unit)).c_str(), 'q', place, 2);
+        }
+        for (out_file& f : files) {
+            file_mark m;
+            if (f.unit->is_open()) {
+                m.kind = f.unit->regular() ? 2 : 1;
+                m.bytes = f.unit->position();
+                m.crc = f.unit->checksum();
+            }
+            w.put_text(f.key, f.path);
+            w.put((f.key + ".mark").c_str(), 'q', &m.kind, 3);
+        }
+        w.put("vtu.sizes", 'q', vtusize.data(), vtusize.size());
+        state_entries(v, R);
+        if (w.commit()) {
+            c.LAST = c.PATH;
+            c.NDONE = R.ctl.NDONE;
+            c.CLOCK = now;
+            return;
+        }
+    }
+    input_error("cannot write the checkpoint '" + c.PATH + "': " + std::strerror(w.error()) + note);
+}
+
+// ---- reading
+
+struct restart_header {
+    int kind = 0;
+    bool extra = false;
+    int step = 0;
+    double time = 0.0;
+};
+
+// Opens the checkpoint and checks it whole and against the deck; the reader is then at the
+// first entry after the header.
+restart_header open_checkpoint(state_reader& r, iofiles& io) {
+    const std::string why = r.open(io.CKPT.RESTART, kCheckpointVersion);
+    if (!why.empty()) refuse(io, why);
+    loader v{r, io};
+    restart_header h;
+    std::string program, version;
+    v.check(r.get_text("program", program));
+    v.check(r.get_text("version", version));
+    if (program != io.PROGNAME) {
+        refuse(io, "was written by " + program + ", not by " + io.PROGNAME);
+    }
+    if (version != NEPORA_VERSION) {
+        refuse(io, "was written by version " + version + " of " + program + ", this is version " +
+                       NEPORA_VERSION + " (its numbers would not continue the run exactly)");
+    }
+    v("kind", h.kind);
+    v("extra", h.extra);
+    v("step", h.step);
+    v("time", h.time);
+    if (h.extra != io.EXTRA.ON) {
+        refuse(io, std::string("was written by a run ") + (h.extra ? "with" : "without") +
+                       " the vtk/ and csv/ results; give --no-extra-output " +
+                       (h.extra ? "to neither run" : "to both runs"));
+    }
+    for (int unit : kDeckUnits) {
+        const freader& fr = io.in(unit);
+        const std::string key = "deck." + std::to_string(unit);
+        std::string name;
+        long long mark[2] = {0, 0};
+        v.check(r.get_text(key, name));
+        v.check(r.get((key + ".text").c_str(), 'q', mark, 2));
+        long long here[2] = {-1, 0};
+        if (fr.is_open()) {
+            here[0] = (long long)fr.text().size();
+            here[1] = crc32_update(0, fr.text().data(), fr.text().size());
+        }
+        if (name != io.NAMES[unit] && fr.is_open()) {
+            refuse(io, "was written for another deck: its " + std::string(input_role(unit)) +
+                           " is '" + name + "', this deck's is '" + io.NAMES[unit] + "'");
+        }
+        if (here[0] != mark[0] || here[1] != mark[1]) {
+            refuse(io, "was written for another deck: the " + std::string(input_role(unit)) +
+                           " '" + io.NAMES[unit] + "' is not the one it was written with");
+        }
+    }
+    return h;
+}
+
+}  // namespace
+
+int checkpoint_option(int argc, char** argv, int& k, checkpoint_files& c, const char* prog) {
+    const std::string a = argv[k];
+    const bool every = a == "--checkpoint-every", wall = a == "--checkpoint-wall";
+    const bool path = a == "--checkpoint", restart = a == "--restart";
+    if (!every && !wall && !path && !restart) return 0;
+    if (k + 1 >= argc || argv[k + 1][0] == '\0') {
+        std::fprintf(stderr, "%s: %s needs a value\n", prog, a.c_str());
+        return -1;
+    }
+    const std::string val = argv[++k];
+    char* end = nullptr;
+    errno = 0;
+    if (every) {
+        const long n = std::strtol(val.c_str(), &end, 10);
+        if (*end != '\0' || errno != 0 || n < 1 || n > 2147483647L) {
+            std::fprintf(stderr, "%s: --checkpoint-every '%s': expected a number of steps >= 1\n",
+                         prog, val.c_str());
+            return -1;
+        }
+        c.EVERY = (int)n;
+    } else if (wall) {
+        const double s = std::strtod(val.c_str(), &end);
+        if (*end != '\0' || errno != 0 || !(s > 0.0) || !std::isfinite(s)) {
+            std::fprintf(stderr, "%s: --checkpoint-wall '%s': expected a number of seconds > 0\n",
+                         prog, val.c_str());
+            return -1;
+        }
+        c.WALL = s;
+    } else if (path) {
+        c.PATH = absolute(val);
+    } else {
+        c.RESTART = absolute(val);
+    }
+    c.ON = true;
+    return 1;
+}
+
+void checkpoint_start(records& R) {
+    iofiles& io = R.io;
+    checkpoint_files& c = io.CKPT;
+    timer(c.START, 1);
+    c.CLOCK = c.START;
+    if (!c.ON) return;
+    if (c.PATH.empty()) c.PATH = c.RESTART.empty() ? "nepora3d.chk" : c.RESTART;
+    // The checkpoint may not take the place of a file of the deck.
+    struct stat cs {};
+    const bool exists = ::stat(c.PATH.c_str(), &cs) == 0;
+    for (int unit = 1; unit <= kMaxUnit; ++unit) {
+        const std::string& name = io.NAMES[unit];
+        if (name.empty() || name == "/dev/null") continue;
+        struct stat st {};
+        const bool same = absolute(name) == absolute(c.PATH) ||
+                          (exists && ::stat(name.c_str(), &st) == 0 && st.st_dev == cs.st_dev &&
+                           st.st_ino == cs.st_ino);
+        if (same) {
+            input_error("the checkpoint file '" + c.PATH + "' is the file '" + name +
+                        "' of the deck; --checkpoint names another");
+        }
+    }
+    if (c.RESTART.empty()) return;
+    state_reader r;
+    open_checkpoint(r, io);
+}
+
+void restart_state(records& R) {
+    iofiles& io = R.io;
+    control& ctl = R.ctl;
+    checkpoint_files& c = io.CKPT;
+    state_reader r;
+    const restart_header h = open_checkpoint(r, io);
+    loader v{r, io};
+    v("elapsed", c.ELAPSED0);
+    for (int unit : kSeriesUnits) {
+        long long place[2] = {0, 0};
+        v.check(r.get(("reader." + std::to_string(unit)).c_str(), 'q', place, 2));
+        freader& fr = io.in(unit);
+        if (fr.is_open() && !fr.seek((std::size_t)place[0], (long)place[1])) {
+            refuse(io, "places the reader of the " + std::string(input_role(unit)) +
+                           " outside its text");
+        }
+    }
+    std::vector<out_file> files = output_files(io);
+    std::vector<file_mark> marks(files.size());
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        std::string name;
+        v.check(r.get_text(files[k].key, name));
+        v.check(r.get((files[k].key + ".mark").c_str(), 'q', &marks[k].kind, 3));
+        // A file the checkpoint knew by another name (a terminal log that goes to this run's
+        // terminal, not to terminal.log) starts anew.
+        if (name != files[k].path && marks[k].kind != 0) marks[k].kind = 1;
+    }
+    if (io.EXTRA.ON) extra_alloc(R.dim, ctl, io);
+    arr1<long long> vtusize(io.EXTRA.VTUTIME.size());
+    v.check(r.get("vtu.sizes", 'q', vtusize.data(), vtusize.size()));
+    state_entries(v, R);
+    c.LAST = c.RESTART;
+    c.NDONE = ctl.NDONE;
+    c.NVTUSYNC = io.EXTRA.NVTU;
+
+    // A checkpoint of the end of a run that would have gone on (a signal stopped it) continues
+    // from its last step: the observation rows of that step are written again as a run that
+    // goes on writes them, then the next step is set up.
+    const bool resume = h.kind == KIND_END && run_continues(ctl) &&
+                        !(ctl.ITRANS != 0 && ctl.CPLSTA == -3);
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        if (resume && files[k].unit == &io.EXTRA.OBS && marks[k].kind == 2) {
+            marks[k].bytes = io.EXTRA.OBSPOS;
+            marks[k].crc = io.EXTRA.OBSCRC;
+        }
+    }
+
+    // Every file must still hold what the checkpoint recorded: all are checked before any is
+    // cut back.
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const file_mark& m = marks[k];
+        if (m.kind != 2) continue;
+        const long long size = file_size(files[k].path);
+        std::uint32_t crc = 0;
+        if (size < 0) {
+            refuse(io, "continues " + files[k].what + ", which is missing");
+        }
+        if (size < m.bytes) {
+            refuse(io, "continues " + files[k].what + " from byte " + std::to_string(m.bytes) +
+                           ", but it holds " + std::to_string(size));
+        }
+        if (!prefix_crc(files[k].path, m.bytes, crc) || crc != (std::uint32_t)m.crc) {
+            refuse(io, "continues " + files[k].what +
+                           ", which no longer holds what the run had written (its first " +
+                           std::to_string(m.bytes) + " bytes differ)");
+        }
+    }
+    for (int k = 0; k < io.EXTRA.NVTU; ++k) {
+        const std::string p = vtu_path(k);
+        if (file_size(p) != vtusize(k + 1)) {
+            refuse(io, "continues the ParaView series, but '" + p + "' is missing or changed");
+        }
+    }
+
+    // The files, where the checkpoint left them.
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const file_mark& m = marks[k];
+        out_file& f = files[k];
+        f.unit->discard();
+        f.unit->close();
+        if (m.kind == 0) continue;
+        errno = 0;
+        const bool ok = m.kind == 2 ? f.unit->open_at(f.path, m.bytes, (std::uint32_t)m.crc)
+                                    : f.unit->open(f.path);
+        if (!ok) {
+            input_error("cannot open " + f.what + " to continue it: " +
+                        std::strerror(errno ? errno : EACCES));
+        }
+    }
+    if (io.EXTRA.ON) extra_resume(io);
+    std::fprintf(stderr, "%s: continuing the run from the checkpoint '%s' of step %d, time %.6g\n",
+                 io.PROGNAME, c.RESTART.c_str(), h.step, h.time);
+
+    ctl.ENDFLOW = ctl.ENDCPL = false;
+    if (h.kind == KIND_END && !resume) {
+        // The run had ended: only its final output is written again.
+        ctl.ENDFLOW = ctl.ENDCPL = true;
+    } else if (resume) {
+        extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs);
+        if (ctl.ITRANS != 0) next_coupled_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+        else next_flow_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    }
+    flush_all(io);
+}
+
+void checkpoint_step(records& R) {
+    checkpoint_files& c = R.io.CKPT;
+    const control& ctl = R.ctl;
+    if (!c.ON || ctl.ENDFLOW || ctl.ENDCPL || ctl.NDONE == c.NDONE) return;
+    bool due = c.EVERY > 0 && ctl.NDONE % c.EVERY == 0;
+    if (!due && c.WALL > 0.0) {
+        double now = 0.0;
+        timer(now, 1);
+        due = now - c.CLOCK >= c.WALL;
+    }
+    if (due) write_checkpoint(R, KIND_STEP);
+}
+
+void checkpoint_end(records& R) {
+    if (R.io.CKPT.ON) write_checkpoint(R, KIND_END);
+}
+
+std::string checkpoint_note(const iofiles& io) {
+    const checkpoint_files& c = io.CKPT;
+    if (c.LAST.empty()) return "";
+    return "; the run stops (--restart '" + c.LAST + "' continues it from step " +
+           std::to_string(c.NDONE) + ")";
+}
+
+}  // namespace nep
