@@ -8,13 +8,9 @@ all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-# A test that fails is run once more before it counts as failed: on a loaded machine, programs
-# starting at the same moment race in OpenMPI's singleton start-up over its session directory in
-# /tmp ("A call to mkdir was unable to create the desired directory") and stop with status 1.
-# A stopgap until each run has a session directory of its own.
 test: all
 	@test -x $(BUILD)/nepora_tests || { echo "the tests were not built: install GoogleTest (Debian: libgtest-dev)"; exit 1; }
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The two programs only: running an example does not need the tests.
 programs:

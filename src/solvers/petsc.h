@@ -2,7 +2,9 @@
 // (records/control.h). The flow system under Picard (symmetric upper storage) is solved by
 // conjugate gradients, the Newton flow system and the transport system (full storage) by
 // right-preconditioned GMRES; the preconditioner is an algebraic multigrid (hypre BoomerAMG or
-// PETSc's GAMG), the exact solve of every column of the mesh (block Jacobi by columns), or both.
+// PETSc's GAMG), the exact solve of every column of the mesh (block Jacobi by columns), or an
+// incomplete factor with a coarse problem of the columns; the default selector takes an
+// incomplete factor for strongly diagonally dominant matrices and BoomerAMG for the others.
 //
 // The matrix is formed once from the pattern before the first step: a full-storage pattern on
 // the values the assembly writes (Newton, transport: PETSc's matrix is made on AMAT or AMATC
@@ -42,6 +44,7 @@ public:
 private:
     bool ok_ = false, started_ = false;
     std::string message_;
+    std::string session_dir_;  // OpenMPI's session files of this run, when the run made it
 };
 
 // The command line: a word that names a PETSc option ("-ksp_type": one dash, then a letter),
