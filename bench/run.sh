@@ -18,6 +18,13 @@
 # results.csv keeps every run (its last column the run's number), medians.csv (the same columns
 # but that one) the median of each figure, and each ratio is taken within a turn, then the
 # median of the turns printed.
+# PETSc: PETSC="-10 -11" (default "-10", the default PETSc selector; "" none) runs PROGRAM on one
+# thread also with each of these ISOLV values (the PETSc solvers, docs/solvers.md) in every turn,
+# prints their linear iterations per solve, preconditioner set-ups and the seconds of set-ups and
+# Krylov solves, and the ratio of the specified CG's time per step to theirs in the same turn.
+# BIG=1 adds the hillslope at 200 x 200 surface nodes (840,000 nodes; about ten minutes a run with
+# the specified CG), SLOPE_KSLOPE=5 and SLOPE_IFLOW=2 run the hillslope with the mass-conservative
+# storage and under Newton.
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
@@ -32,7 +39,8 @@ rm -rf "$root"
 mkdir -p "$root"
 csv="$root/results.csv"
 medians="$root/medians.csv"
-header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound"
+petsc=${PETSC--10}
+header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound,isolv,setups,setup_s,krylov_s"
 echo "$header,repeat" > "$csv"
 
 # The triad on each thread count: a run is held against the bandwidth of its own threads.
@@ -44,14 +52,15 @@ for nth in 1 $threads; do
   echo "memory bandwidth (triad) on $nth thread(s)  ${triad[$nth]} GB/s"
 done
 
-# One run: run DECK_DIR LABEL PROGRAM THREADS REPEAT
+# One run: run DECK_DIR LABEL PROGRAM THREADS REPEAT [ISOLV]
 run() {
-  local dir=$1 label=$2 program=$3 nth=$4 rep=$5
+  local dir=$1 label=$2 program=$3 nth=$4 rep=$5 isolv=${6:-}
   local work="$dir/$label-t$nth"
   rm -rf "$work"
   mkdir -p "$work"
   find "$dir" -maxdepth 1 -type f -exec cp {} "$work" \;
   cd "$work"
+  [ -z "$isolv" ] || sed -i "11s/^[-0-9]* /$isolv /" parm
   local start end status=0
   start=$(date +%s.%N)
   OMP_NUM_THREADS=$nth /usr/bin/time -v -o time.txt "$program" --no-extra-output >/dev/null 2>stderr.txt || status=$?
@@ -66,10 +75,15 @@ run() {
   nl=$(awk '/TOT # OF NONLIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
   lin=$(awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' out.lst)
   solver=$(awk '/TOT CPU FOR FLOW LINEAR SOLVER & RESIDUAL/ { print $(NF-3) }' out.lst)
+  local setups setup_s krylov_s
+  setups=$(awk '/TOT # OF PRECONDITIONER SETUPS/ { print $NF; exit }' out.lst)
+  setup_s=$(awk '/TOT TIME FOR PRECONDITIONER SETUPS/ { print $(NF-1); exit }' out.lst)
+  krylov_s=$(awk '/TOT TIME FOR KRYLOV SOLVES/ { print $(NF-1); exit }' out.lst)
   echo "== $deck, $side x $side x 20, $label on $nth thread(s), run $rep of $repeat: exit status $status"
   awk -v d="$deck" -v side="$side" -v label="$label" -v nth="$nth" -v n="$n" -v nt="$nt" \
       -v nterm="$nterm" -v s="$steps" -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" \
-      -v solver="$solver" -v gbs="$gbs" -v csv="$csv" -v rep="$rep" 'BEGIN {
+      -v solver="$solver" -v gbs="$gbs" -v csv="$csv" -v rep="$rep" -v isolv="${isolv:-spec}" \
+      -v setups="${setups:-0}" -v setup_s="${setup_s:-0}" -v krylov_s="${krylov_s:-0}" 'BEGIN {
       # One CG iteration: the symmetric matrix (values and column indices) and the factor in the
       # same pattern, read once by the product and twice by the two triangular solves, the row
       # pointers three times, and about ten vectors of N values read or written.
@@ -85,23 +99,33 @@ run() {
       printf "time per nonlinear iter. %.4f s\n", w / (nl > 0 ? nl : 1)
       printf "time per CG iteration    %.6f s (solver phase, factorisation included)\n", cg
       printf "peak memory per node     %.0f bytes\n", peak / (n > 0 ? n : 1)
-      printf "CG iteration / bound     %.2f (bound %.6f s for %.1f MB at %.2f GB/s)\n", \
-             (bound > 0 ? cg / bound : 0), bound, bytes / 1e6, gbs
-      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%d\n", d, side, label, nth, n, nt, s, nl, lin, \
+      if (isolv == "spec")
+        printf "CG iteration / bound     %.2f (bound %.6f s for %.1f MB at %.2f GB/s)\n", \
+               (bound > 0 ? cg / bound : 0), bound, bytes / 1e6, gbs
+      else
+        printf "PETSc (ISOLV %s)         %d set-ups, %.2f s; Krylov solves %.2f s\n", isolv, setups, \
+               setup_s, krylov_s
+      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f,%d\n", d, side, label, nth, n, nt, s, nl, lin, \
              w, w / (s > 0 ? s : 1), w / (nl > 0 ? nl : 1), cg, peak / (n > 0 ? n : 1), bound, \
-             (bound > 0 ? cg / bound : 0), rep >> csv
+             (bound > 0 ? cg / bound : 0), isolv, setups, setup_s, krylov_s, rep >> csv
     }'
   cd "$root"
 }
 
 for deck in ${DECKS:-rain slope}; do
-  for side in $sizes; do
+  deck_sizes=$sizes
+  [ "$deck" != slope ] || [ "${BIG:-0}" != 1 ] || deck_sizes="$sizes 200"
+  for side in $deck_sizes; do
     dir="$root/$deck-$side"
     if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null
-    else "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null; fi
+    else
+      "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null
+      sed -i "2s/^1 /${SLOPE_IFLOW:-1} /; 3s/^0 /${SLOPE_KSLOPE:-0} /" "$dir/parm"
+    fi
     for rep in $(seq "$repeat"); do
       [ -z "$base" ] || run "$dir" base "$base" 1 "$rep"
       for nth in $threads; do run "$dir" new "$prog" "$nth" "$rep"; done
+      for isolv in $petsc; do run "$dir" "petsc$isolv" "$prog" 1 "$rep" "$isolv"; done
     done
   done
 done
@@ -127,15 +151,17 @@ NR > 1 {
   g = $1 "," $2 "," $3 "," $4
   if (!(g in runs)) order[++ng] = g
   runs[g]++
-  for (c = 5; c <= 16; c++) v[g, c] = v[g, c] " " $c
+  for (c = 5; c <= 20; c++) if (c != 17) v[g, c] = v[g, c] " " $c
+  iso[g] = $17
 } END {
   print header
   for (k = 1; k <= ng; k++) {
     g = order[k]
-    printf "%s,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f\n", g, median(v[g, 5]), \
+    printf "%s,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f\n", g, median(v[g, 5]), \
            median(v[g, 6]), median(v[g, 7]), median(v[g, 8]), median(v[g, 9]), median(v[g, 10]), \
            median(v[g, 11]), median(v[g, 12]), median(v[g, 13]), median(v[g, 14]), \
-           median(v[g, 15]), median(v[g, 16])
+           median(v[g, 15]), median(v[g, 16]), iso[g], median(v[g, 18]), median(v[g, 19]), \
+           median(v[g, 20])
   }
 }' "$csv" > "$medians"
 echo "== medians of $repeat run(s): $medians"
@@ -147,9 +173,13 @@ cat "$medians"
 # the ratio of every turn.
 awk -F, "$median_fn"'
 NR > 1 {
-  k = $1 "," $2; r = $17; key[k] = 1; turns[k] = r > turns[k] ? r : turns[k]
+  k = $1 "," $2; r = $21; key[k] = 1; turns[k] = r > turns[k] ? r : turns[k]
+  if ($3 ~ /^petsc/) {
+    p = $17; pk[k, p] = 1; ps[k, p, r] = $11; pn[k, p] = $8; pl[k, p] = ($8 > 0 ? $9 / $8 : 0)
+    pm[k, p, r] = $14; next
+  }
   if ($3 == "base") { bt[k, r] = $12; bs[k, r] = $11; bm[k, r] = $14; bn[k] = $8 }
-  else if ($4 == 1) { t1[k, r] = $12; s1[k, r] = $11; m1[k, r] = $14; n1[k] = $8 }
+  else if ($4 == 1) { t1[k, r] = $12; s1[k, r] = $11; m1[k, r] = $14; n1[k] = $8; l1[k] = ($8 > 0 ? $9 / $8 : 0) }
   if ($3 == "new" && $4 >= mx[k]) { mx[k] = $4; tm[k, r] = $12 }
 } END {
   print "== ratios (time per nonlinear iteration; > 1 is faster; median of the turns, then each turn)"
@@ -168,5 +198,16 @@ NR > 1 {
                           median(b), substr(b, 2), median(st), median(mem), bn[k], n1[k])
     if (th != "") line = line sprintf(" 1 thread/%d threads %.2f (%s)", mx[k], median(th), substr(th, 2))
     print line
+    # The PETSc selectors against the specified CG on one thread, per step.
+    for (q in pk) {
+      split(q, qq, SUBSEP); if (qq[1] != k) continue
+      p = qq[2]; ps1 = ""; pmm = ""
+      for (r = 1; r <= turns[k]; r++) if (ps[k, p, r] > 0 && s1[k, r] > 0) {
+        ps1 = ps1 " " sprintf("%.2f", s1[k, r] / ps[k, p, r]); pmm = pmm " " pm[k, p, r] / m1[k, r]
+      }
+      if (ps1 != "")
+        printf "%s: CG/PETSc ISOLV %s per step %.2f (%s); memory %.2f; linear iterations per solve %.1f vs %.1f, nonlinear %d vs %d\n", \
+               k, p, median(ps1), substr(ps1, 2), median(pmm), pl[k, p], l1[k], pn[k, p], n1[k]
+    }
   }
 }' "$csv" | sort

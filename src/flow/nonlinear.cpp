@@ -12,6 +12,7 @@
 #include "bc/series.h"
 #include "soil/curves.h"
 #include "solvers/nonsym_iter.h"
+#include "solvers/petsc.h"
 #include "solvers/symmetric.h"
 
 namespace nep {
@@ -252,7 +253,11 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.FT[7]);
-        if (newton) {
+        if (petsc_solver(ctl.ISOLV)) {
+            PETSLV(io.out(6), io.STDOUT, sp.PETSCF, cpu.PSF, dim.N, sp.NPRES, bc.IBCNOD,
+                   newton ? ctl.ITCGNS : ctl.ITCGSY, newton ? ctl.TLCGNS : ctl.TLCGSY, ctl.TINYR,
+                   niter, sp.AMAT, sp.RHS, sp.DELTA, ctl.DIALECT);
+        } else if (newton) {
             NSYSLV(ctl.ISOLV, io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, bc.IBCNOD,
                    ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
                    sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2, ctl.TINYR);

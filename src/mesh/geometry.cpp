@@ -1,10 +1,12 @@
 // Geometry of the surface grid and of the tetrahedra, and the node-element incidence.
 #include "mesh/geometry.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "base/parallel.h"
@@ -104,6 +106,51 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     }
 }
 
+namespace {
+
+// The soils of the tetrahedra around every node and the share of each (a soil file with a
+// retention curve per soil only): the node's curves are those of its tetrahedra, averaged as its
+// porosity is.
+void soil_shares(const dimensions& dim, const mesh& msh, soil& sl) {
+    const int N = dim.N;
+    const long per_layer = 3L * dim.NTRI;
+    std::vector<long> start(N + 2, 0);  // the incidences of node v: start[v] .. start[v + 1] - 1
+    for (int v = 1; v <= N; ++v) start[v + 1] = start[v] + msh.NCONT(v);
+    std::vector<int> inc(start[N + 1]);
+    std::vector<long> next(start);
+    for (int e = 1; e <= dim.NT; ++e) {
+        const int L = (int)((e - 1) / per_layer) + 1;
+        const int s = L + (msh.TETRA(5, e) - 1) * dim.NSTR;
+        for (int m = 1; m <= 4; ++m) inc[next[msh.TETRA(m, e)]++] = s;
+    }
+    // Sorted, a node's incidences hold each of its soils once per tetrahedron, in a run.
+    long total = 0;
+    for (int v = 1; v <= N; ++v) {
+        std::sort(inc.begin() + start[v], inc.begin() + start[v + 1]);
+        for (long p = start[v]; p < start[v + 1]; ++p) total += p == start[v] || inc[p] != inc[p - 1];
+    }
+    sl.ISOIP.alloc(N + 1);
+    sl.ISOIL.alloc(total);
+    sl.WSOIL.alloc(total);
+    sl.WSE.alloc(total);
+    long j = 0;
+    for (int v = 1; v <= N; ++v) {
+        sl.ISOIP(v) = (int)j + 1;
+        const double cont = msh.NCONT(v);
+        for (long p = start[v]; p < start[v + 1]; ++p) {
+            if (p == start[v] || inc[p] != inc[p - 1]) {
+                ++j;
+                sl.ISOIL(j) = inc[p];
+            }
+            sl.WSOIL(j) += 1.0;
+        }
+        for (long q = sl.ISOIP(v); q <= j; ++q) sl.WSOIL(q) /= cont;
+    }
+    sl.ISOIP(N + 1) = (int)j + 1;
+}
+
+}  // namespace
+
 void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl) {
     const int N = dim.N;
     // The nodal retardation of coupled runs, where the soil storage holds the solute tables.
@@ -150,6 +197,7 @@ void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl) {
                     " (surface node " + std::to_string((first - 1) % std::max(dim.NNOD, 1) + 1) +
                     ") belongs to no triangle of the surface grid");
     }
+    if (!sl.SOILCH.empty()) soil_shares(dim, msh, sl);
 }
 
 }  // namespace nep

@@ -402,6 +402,12 @@ void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) 
         if (!newton) rowind(N, sp.IAC_OWN, sp.IROWC_OWN);
     }
 
+    // PETSc takes its own vectors: with no specified solver in the run, the first work array
+    // serves only the boundary fluxes and the transport copies (N), the second is not needed.
+    if (petsc_solver(ctl.ISOLV) && (ctl.ITRANS == 0 || petsc_solver(ctl.ISOLVC))) {
+        sp.WORK1.alloc(N);
+        return;
+    }
     const bool nonsym = newton || ctl.ITRANS != 0;
     if (!nonsym) {
         // Only the symmetric solver: five vectors, and the incomplete factor in the pattern.

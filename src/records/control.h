@@ -9,6 +9,20 @@ namespace nep {
 // listing layouts.
 enum class dialect { MAIN, ALT };
 
+// The solver selectors ISOLV and ISOLVC from -10 to -14 hand the systems to PETSc (a Krylov
+// method with a multigrid or column preconditioner, solvers/petsc.h); the values the parameter
+// file otherwise allows (-5 and above) keep their solvers.
+enum petsc_selector : int {
+    PSOLV_DEFAULT = -10,        // the measured best of the four below
+    PSOLV_BOOMERAMG = -11,      // hypre BoomerAMG
+    PSOLV_GAMG = -12,           // PETSc's smoothed-aggregation multigrid
+    PSOLV_COLUMNS = -13,        // block Jacobi by columns: every column of the mesh solved exactly
+    PSOLV_COLUMN_COARSE = -14   // ICC(0) with a coarse problem of one unknown per column
+};
+inline bool petsc_solver(int selector) {
+    return selector <= PSOLV_DEFAULT && selector >= PSOLV_COLUMN_COARSE;
+}
+
 struct control {
     dialect DIALECT = dialect::MAIN;
 

@@ -61,6 +61,14 @@ void release_soil(soil& sl) {
     sl.ALFAT.release();
     sl.RETARD.release();
     sl.RETNOD.release();
+    std::vector<chcurve>().swap(sl.SOILCH);
+    sl.PXVGS.release();
+    sl.ISOIP.release();
+    sl.ISOIL.release();
+    sl.WSOIL.release();
+    sl.WSE.release();
+    sl.SRES.release();
+    sl.DKRNOD.release();
 }
 
 }  // namespace nep

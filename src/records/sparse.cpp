@@ -87,6 +87,8 @@ void release_solver_work(sparse& sp) {
     sp.RNSYM.release();
     sp.NSST.release();
     sp.TPLAN = trisolve_plan{};
+    sp.PETSCF.reset();
+    sp.PETSCT.reset();
 }
 
 void nonsym_state::release() {

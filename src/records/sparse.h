@@ -133,6 +133,23 @@ struct posmap {
     }
 };
 
+// A linear system handed to PETSc (solvers/petsc.cpp): its matrix on the pattern, vectors and
+// Krylov solver, formed once before the first step. The slot owns it and releases it through
+// the function its creator left.
+struct petsc_system;
+struct petsc_slot {
+    petsc_system* SYS = nullptr;
+    void (*DROP)(petsc_system*) = nullptr;
+    petsc_slot() = default;
+    petsc_slot(const petsc_slot&) = delete;
+    petsc_slot& operator=(const petsc_slot&) = delete;
+    ~petsc_slot() { reset(); }
+    void reset() {
+        if (SYS != nullptr && DROP != nullptr) DROP(SYS);
+        SYS = nullptr;
+    }
+};
+
 struct sparse {
     // Flow pattern: symmetric storage (diagonal first, columns >= row) under Picard, full storage
     // under Newton. Rows are ascending in column.
@@ -194,6 +211,9 @@ struct sparse {
     // The direct solver: its structure, kept from the first call, and its real work (INTBOT).
     nonsym_state NSST;
     arr1<double> RNSYM;
+
+    // The flow and transport systems of the PETSc selectors (ISOLV, ISOLVC).
+    petsc_slot PETSCF, PETSCT;
 };
 
 // The solver work space that the end of the run no longer needs.

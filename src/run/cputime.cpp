@@ -1,5 +1,7 @@
 #include "run/cputime.h"
 
+#include <algorithm>
+
 #include "base/format.h"
 #include "base/stop.h"
 
@@ -129,6 +131,23 @@ void cputime(control& ctl, iofiles& io, cpustat& cpu) {
           "1X,' TOT SIMULATION TIME   / NONLIN STEP     =  ',F8.2,"
           "' SECONDS  ')",
           ctl.ITUNS, ctl.ITLIN, cpu.CPUNL);
+    // Beyond the specified statistics: the solves handed to PETSc, their preconditioner set-ups
+    // (a retry is the set-up that redid a solve whose reused preconditioner failed) and times.
+    auto petsc = [&](const char* which, const petsc_stat& st) {
+        const float solves = (float)std::max(st.NSOLVE, 1);
+        wfmt(lst, "( /,1X,' PETSC ',A,' SOLVER: ',A,/,"
+                  "1X,' TOT # OF PETSC SOLVES                 =  ',I8,/,"
+                  "1X,' TOT # OF PRECONDITIONER SETUPS        =  ',I8,/,"
+                  "1X,'    (OF WHICH AFTER A FAILED SOLVE)    =  ',I8,/,"
+                  "1X,' TOT # OF KRYLOV ITERATIONS            =  ',I8,/,"
+                  "1X,' AVG KRYLOV ITER / SOLVE               =  ',F8.2,/,"
+                  "1X,' TOT TIME FOR PRECONDITIONER SETUPS    =  ',F8.2,' SECONDS  ',/,"
+                  "1X,' TOT TIME FOR KRYLOV SOLVES            =  ',F8.2,' SECONDS  ')",
+             which, st.TEXT, st.NSOLVE, st.NSETUP, st.NRETRY, (int)st.NITER,
+             (float)st.NITER / solves, (float)st.TSETUP, (float)st.TSOLVE);
+    };
+    if (petsc_solver(ctl.ISOLV)) petsc("FLOW", cpu.PSF);
+    if (coupled && petsc_solver(ctl.ISOLVC)) petsc("TRANSPORT", cpu.PST);
     if (coupled) {
         block("( /,1X,' TOT # OF NONLIN ITER FOR COUPLED SYS    =  ',I8,/,"
               "1X,' TOT # OF LIN ITER FOR COUPLED SYS       =  ',I8,/,"

@@ -28,6 +28,7 @@
 #include "run/timestep.h"
 #include "soil/curves.h"
 #include "soil/soilread.h"
+#include "solvers/petsc.h"
 #include "transport/solute.h"
 #include "transport/trbc.h"
 
@@ -125,6 +126,7 @@ int nepora3d(records& R) {
     datin(R);
     grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
     csr_ptr(R.dim, ctl, io, R.msh, R.sp);
+    petsc_setup(R.dim, ctl, R.sp, R.cpu);
     initial(R);
     if (!restart) {
         // The whole input has been read and checked (the time series included): the new

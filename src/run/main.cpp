@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/interrupt.h"
 #include "base/stop.h"
@@ -20,6 +21,7 @@
 #include "run/progress.h"
 #include "run/run.h"
 #include "run/storage.h"
+#include "solvers/petsc.h"
 
 #ifndef NEPORA_VERSION
 #define NEPORA_VERSION "unknown"
@@ -32,12 +34,20 @@ namespace {
 void usage(std::FILE* f, const char* prog) {
     std::fprintf(f,
                  "usage: %s [DECK_DIR]\n"
+                 "       %s [--no-extra-output] [DECK_DIR] [PETSc options]\n"
                  "Runs the simulation of the deck in DECK_DIR (default: the current directory),\n"
                  "which holds nepora3d.fnames and the files it names.\n"
                  "  -h, --help         print this help and exit\n"
                  "  --version          print the version and exit\n"
                  "  --no-extra-output  write only the specified result files: no vtk/ (ParaView\n"
                  "                     series) and no csv/ (tables) folders in DECK_DIR\n"
+                 "  -NAME [VALUE]...   an option of PETSc's database, after DECK_DIR, for the\n"
+                 "                     solvers of the PETSc selectors (ISOLV, ISOLVC -10 to -14):\n"
+                 "                     -ksp_type, -pc_type, -ksp_monitor, -log_view, -help, ...;\n"
+                 "                     the transport system reads them with the prefix -tr_\n"
+                 "                     (-tr_ksp_type). A .petscrc in DECK_DIR is read first. An\n"
+                 "                     option that no PETSc object of the run reads (by the end\n"
+                 "                     of the first solve of its system) stops the run.\n"
                  "  --quiet            print only warnings, errors and the closing summary\n"
                  "  --verbose          the terminal log of every step and iteration on the\n"
                  "                     terminal (by default a status line, the log going to\n"
@@ -49,13 +59,15 @@ void usage(std::FILE* f, const char* prog) {
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
                  "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
                  "docs/results.md; checkpoints: docs/checkpoint.md.\n",
-                 prog, kCheckpointUsage);
+                 prog, prog, kCheckpointUsage);
 }
 
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
 // goes on, else the exit status; nothing has been opened yet.
+// Words of the form -NAME go, with the values that follow them, to PETSc.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               progress_state& progress, checkpoint_files& ck) {
+               progress_state& progress, std::vector<std::string>& petsc,
+               checkpoint_files& ck) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -86,6 +98,9 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
             ++k;
         } else if (options && a == "--") {
             options = false;
+        } else if (options && petsc_option_word(a)) {
+            petsc.push_back(a);
+            while (k + 1 < argc && petsc_value_word(argv[k + 1])) petsc.push_back(argv[++k]);
         } else if (options && a.size() > 1 && a[0] == '-') {
             std::fprintf(stderr, "%s: unknown option '%s'\n", prog, a.c_str());
             usage(stderr, prog);
@@ -154,8 +169,10 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::string dir;
     bool extra = true;
     progress_state progress;
+    std::vector<std::string> petsc_words;
     checkpoint_files ck;
-    const int early = parse_args(argc, argv, progname, dir, extra, progress, ck);
+    const int early =
+        parse_args(argc, argv, progname, dir, extra, progress, petsc_words, ck);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -163,6 +180,13 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
         return EXIT_ERROR;
     }
     const auto start = std::chrono::steady_clock::now();
+    // PETSc outlives the records (their PETSc systems are released first), and reads the
+    // .petscrc of the deck directory, which the program has entered.
+    petsc_session petsc(progname, petsc_words);
+    if (!petsc.ok()) {
+        std::fprintf(stderr, "%s: %s\n", progname, petsc.message().c_str());
+        return EXIT_ERROR;
+    }
     catch_interrupts();
 
     auto R = std::make_unique<records>();

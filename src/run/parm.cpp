@@ -8,6 +8,7 @@
 #include "base/format.h"
 #include "base/stop.h"
 #include "run/fileset.h"
+#include "solvers/petsc.h"
 
 namespace nep {
 
@@ -228,15 +229,17 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
                   at(io, prt_line) + "ISEC = " + std::to_string(io.ISEC) + " is outside 0..NSTR+1 = " +
                       std::to_string(dim.NSTR + 1));
     }
-    if (ctl.ISOLV < -5) {
-        parm_stop(io, true, {"STOP: bad value of ISOLV", "ISOLV must be .ge. -5",
+    if (ctl.ISOLV < -5 && !petsc_solver(ctl.ISOLV)) {
+        parm_stop(io, true, {"STOP: bad value of ISOLV", "ISOLV must be .ge. -5, or -10 to -14 (PETSc)",
                              "ISOLV = " + std::to_string(ctl.ISOLV)},
-                  at(io, isolv_line) + "ISOLV = " + std::to_string(ctl.ISOLV) + " is below -5");
+                  at(io, isolv_line) + "ISOLV = " + std::to_string(ctl.ISOLV) +
+                      " is below -5 and not a PETSc selector (-10 to -14)");
     }
-    if (ctl.ISOLVC < -5) {
-        parm_stop(io, true, {"STOP: bad value of ISOLVC", "ISOLVC must be .ge. -5",
+    if (ctl.ISOLVC < -5 && !petsc_solver(ctl.ISOLVC)) {
+        parm_stop(io, true, {"STOP: bad value of ISOLVC", "ISOLVC must be .ge. -5, or -10 to -14 (PETSc)",
                              "ISOLVC = " + std::to_string(ctl.ISOLVC)},
-                  at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) + " is below -5");
+                  at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) +
+                      " is below -5 and not a PETSc selector (-10 to -14)");
     }
 
     fr.begin();
@@ -385,6 +388,17 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
               "/,5X,'ITCGNS  (MAX ITER FOR CG LIN NONSYM SLVR) = ',I6,"
               "/,5X,'TLCGNS  (TOLER. FOR CG LIN NONSYM SOLVER) = ',1PE15.5)",
          ctl.ISOLV, ctl.ISOLVC, ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
+    // Beyond the specified selectors: the systems handed to PETSc.
+    if (petsc_solver(ctl.ISOLV)) {
+        wfmt(lst, "(  5X,'ISOLV   (PETSC, FLOW EQ.)                 = ',I6,"
+                  "/,5X,'        (',A,' WITH ',A,')')",
+             ctl.ISOLV, ctl.IFLOW == 1 ? "CONJUGATE GRADIENTS" : "GMRES", petsc_selector_text(ctl.ISOLV));
+    }
+    if (ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC)) {
+        wfmt(lst, "(  5X,'ISOLVC  (PETSC, TRANSPORT EQ.)            = ',I6,"
+                  "/,5X,'        (GMRES WITH ',A,')')",
+             ctl.ISOLVC, petsc_selector_text(ctl.ISOLVC));
+    }
     wfmt(lst, "(/,5X,'TIMEP   (INITIAL TIME)                    = ',1PE15.5,"
               "/,5X,'DELTAT  (INITIAL TIME STEP SIZE)          = ',1PE15.5,"
               "/,5X,'DTMIN   (MINIMUM TIME STEP SIZE)          = ',1PE15.5,"

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 
 #include "records/control.h"
 #include "records/dimensions.h"
@@ -51,7 +52,7 @@ struct vgterms {
     double b, opb, opbm;
 };
 
-inline vgterms vg_terms(const soil& s, double psi) {
+inline vgterms vg_terms(const chcurve& s, double psi) {
     vgterms t;
     t.b = std::pow(psi / s.VGPSAT, s.VGN);
     t.opb = 1.0 + t.b;
@@ -59,29 +60,29 @@ inline vgterms vg_terms(const soil& s, double psi) {
     return t;
 }
 
-inline double vg_dse(const soil& s, double psi, const vgterms& t) {
+inline double vg_dse(const chcurve& s, double psi, const vgterms& t) {
     return s.VGN1 * std::pow(std::fabs(psi), s.VGN1) / s.VGPSN * std::pow(t.opb, s.VGNINV) /
            (t.opb * t.opb);
 }
 
-inline double vg_ddse(const soil& s, double psi, const vgterms& t) {
+inline double vg_ddse(const chcurve& s, double psi, const vgterms& t) {
     return s.VGN1 * t.b / (psi * psi) * ((t.b - 1.0) * s.VGN + 1.0) / (t.opbm * (t.opb * t.opb));
 }
 
 // Mualem-van Genuchten Kr from Se.
-inline double vg_kr(const soil& s, double se) {
+inline double vg_kr(const chcurve& s, double se) {
     const double f = 1.0 - std::pow(1.0 - std::pow(se, s.VGMINV), s.VGM);
     return std::sqrt(se) * (f * f);
 }
 
 // dKr/dpsi of both van Genuchten models; bm = b**m. (b**(m-1) = VGPSAT/psi.)
-inline double vg_dkr(const soil& s, double psi, const vgterms& t, double bm) {
+inline double vg_dkr(const chcurve& s, double psi, const vgterms& t, double bm) {
     return s.VGN1 * (t.b / psi) * std::pow(t.opb, -s.VGM25) * (t.opbm - bm) *
            ((s.VGPSAT / psi) * (2.5 * t.b / t.opb - 2.0) - 0.5 * std::pow(t.opb, s.VGM1));
 }
 
 // van Genuchten (IVGHU = 0).
-inline void vg_point(const soil& s, double psi, unsigned want, chpoint& c) {
+inline void vg_point(const chcurve& s, double psi, unsigned want, chpoint& c) {
     if (!(psi < VG_WET)) {
         ch_saturated(c);
         return;
@@ -100,7 +101,7 @@ inline void vg_point(const soil& s, double psi, unsigned want, chpoint& c) {
 // 1/n = 1 - m: |psi|**(n-1)/|VGPSAT|**n = b/|psi|, (1 + b)**(1/n) = (1 + b)/(1 + b)**m,
 // b**m = b*VGPSAT/psi, Se**(1/m) = 1/(1 + b) and (1 + b)**(-2.5m) = Se**2.5, so that
 // Kr = sqrt(Se)*(1 - b**m*Se)**2. The results agree with vg_point to rounding.
-inline void vg_point_fast(const soil& s, double psi, unsigned want, chpoint& c) {
+inline void vg_point_fast(const chcurve& s, double psi, unsigned want, chpoint& c) {
     if (!(psi < VG_WET)) {
         ch_saturated(c);
         return;
@@ -121,19 +122,20 @@ inline void vg_point_fast(const soil& s, double psi, unsigned want, chpoint& c) 
     }
 }
 
-// Extended van Genuchten (IVGHU = 1) at node i: theta, C = dtheta/dpsi and dC/dpsi follow the
-// van Genuchten curve scaled by (PORNOD - VGRMC) below PXVG(i) and continue linearly with slope
-// SNODI(i) above it (also above zero head); Kr is (1+b)**(-2.5m)*((1+b)**m - b**m)**2.
-inline void xvg_point(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+// Extended van Genuchten (IVGHU = 1) of porosity phi and specific storage ss: theta, C =
+// dtheta/dpsi and dC/dpsi follow the van Genuchten curve scaled by (phi - VGRMC) below pxvg and
+// continue linearly with slope ss above it (also above zero head); Kr is
+// (1+b)**(-2.5m)*((1+b)**m - b**m)**2.
+inline void xvg_point(const chcurve& s, double pxvg, double phi, double ss, double psi, unsigned want,
+                      chpoint& c) {
     const bool unsat = psi < VG_WET;
-    const double pxvg = s.PXVG(i);
     const bool curve = psi < pxvg;
     const bool wantkr = (want & (CH_KR | CH_DKR)) != 0;
     vgterms t{0.0, 1.0, 1.0};
     if (unsat && (curve || wantkr)) t = vg_terms(s, psi);
 
     const double tr = s.VGRMC;
-    const double span = s.PORNOD(i) - tr;
+    const double span = phi - tr;
     if (curve) {
         c.se = tr + span * (unsat ? 1.0 / t.opbm : 1.0);
         if (want & CH_DSE) c.dse = unsat ? span * vg_dse(s, psi, t) : 0.0;
@@ -141,9 +143,9 @@ inline void xvg_point(const soil& s, long i, double psi, unsigned want, chpoint&
     } else {
         if (want & CH_SE) {
             const double bs = std::pow(pxvg / s.VGPSAT, s.VGN);
-            c.se = tr + span * (1.0 / std::pow(1.0 + bs, s.VGM)) + s.SNODI(i) * (psi - pxvg);
+            c.se = tr + span * (1.0 / std::pow(1.0 + bs, s.VGM)) + ss * (psi - pxvg);
         }
-        c.dse = s.SNODI(i);
+        c.dse = ss;
         c.ddse = 0.0;
     }
     if (wantkr) {
@@ -163,7 +165,7 @@ inline void xvg_point(const soil& s, long i, double psi, unsigned want, chpoint&
 
 // Huyakorn (IVGHU = 2: Kr = Se**HUN; IVGHU = 3: log10 Kr quadratic in Se).
 template <bool LOGQ>
-inline void hu_point(const soil& s, double psi, unsigned want, chpoint& c) {
+inline void hu_point(const chcurve& s, double psi, unsigned want, chpoint& c) {
     if (!(s.HUPSIA > psi)) {
         ch_saturated(c);
         return;
@@ -189,7 +191,7 @@ inline void hu_point(const soil& s, double psi, unsigned want, chpoint& c) {
 }
 
 // Brooks-Corey (IVGHU = 4).
-inline void bc_point(const soil& s, double psi, unsigned want, chpoint& c) {
+inline void bc_point(const chcurve& s, double psi, unsigned want, chpoint& c) {
     if (!(s.BCPSAT > psi)) {
         ch_saturated(c);
         return;
@@ -202,21 +204,88 @@ inline void bc_point(const soil& s, double psi, unsigned want, chpoint& c) {
     if (want & CH_DKR) c.dkr = s.BCDKR * std::pow(r, s.BCDKRX);
 }
 
-// The model M (= IVGHU) at head psi of node i (the node matters for XVG only); FAST takes the van
-// Genuchten point with the fewest powers.
+// The curve of model M (= IVGHU) alone; FAST takes the van Genuchten point with the fewest
+// powers. (XVG needs a porosity and a storage: soil_point and ch_point.)
 template <int M, bool FAST = false>
-inline void ch_point(const soil& s, long i, double psi, unsigned want, chpoint& c) {
-    static_assert(M >= 0 && M <= 4, "curve model");
+inline void curve_point(const chcurve& s, double psi, unsigned want, chpoint& c) {
+    static_assert(M >= 0 && M <= 4 && M != 1, "curve model");
     if constexpr (M == 0 && FAST) vg_point_fast(s, psi, want, c);
     else if constexpr (M == 0) vg_point(s, psi, want, c);
-    else if constexpr (M == 1) xvg_point(s, i, psi, want, c);
     else if constexpr (M == 2) hu_point<false>(s, psi, want, c);
     else if constexpr (M == 3) hu_point<true>(s, psi, want, c);
     else bc_point(s, psi, want, c);
 }
 
+// The model M at head psi of node i with the curves of the whole domain (the node matters for
+// XVG only).
+template <int M, bool FAST = false>
+inline void ch_point(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+    static_assert(M >= 0 && M <= 4, "curve model");
+    if constexpr (M == 1) xvg_point(s, s.PXVG(i), s.PORNOD(i), s.SNODI(i), psi, want, c);
+    else curve_point<M, FAST>(s, psi, want, c);
+}
+
+// True when every soil has its own retention curve (the CURVES section of the soil file).
+inline bool ch_by_soil(const soil& s) { return !s.SOILCH.empty(); }
+
+// The curve of soil k (a soil file with a curve per soil) at head psi.
+template <int M, bool FAST = false>
+inline void soil_point(const soil& s, int k, double psi, unsigned want, chpoint& c) {
+    const chcurve& p = s.SOILCH[(std::size_t)k - 1];
+    if constexpr (M == 1) {
+        xvg_point(p, s.PXVGS(k), s.POROSITY.data()[k - 1], s.STORAGE.data()[k - 1], psi, want, c);
+    } else {
+        curve_point<M, FAST>(p, psi, want, c);
+    }
+}
+
+// Node i with a curve per soil: the mean of the curves of the soils around it, Se (theta for
+// XVG) and its derivatives with the weights WSE, Kr and its derivative with the shares WSOIL. A
+// node inside one soil takes that soil's curve.
+template <int M, bool FAST = false>
+inline void mix_point(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+    const int a = s.ISOIP(i), b = s.ISOIP(i + 1);
+    if (b - a == 1) {
+        soil_point<M, FAST>(s, s.ISOIL(a), psi, want, c);
+        return;
+    }
+    double se = 0.0, dse = 0.0, ddse = 0.0, kr = 0.0, dkr = 0.0;
+    for (int j = a; j < b; ++j) {
+        chpoint p;
+        soil_point<M, FAST>(s, s.ISOIL(j), psi, want, p);
+        const double w = s.WSE(j), v = s.WSOIL(j);
+        se += w * p.se;
+        dse += w * p.dse;
+        ddse += w * p.ddse;
+        kr += v * p.kr;
+        dkr += v * p.dkr;
+    }
+    c.se = se;
+    if (want & CH_DSE) c.dse = dse;
+    if (want & CH_DDSE) c.ddse = ddse;
+    if (want & CH_KR) c.kr = kr;
+    if (want & CH_DKR) c.dkr = dkr;
+}
+
+// Node i: MIX with a curve per soil, else with the curves of the whole domain.
+template <int M, bool FAST = false, bool MIX = false>
+inline void node_point(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+    if constexpr (MIX) mix_point<M, FAST>(s, i, psi, want, c);
+    else ch_point<M, FAST>(s, i, psi, want, c);
+}
+
 // The same with the model chosen at run time (IVGHU must be 0..4; chparm has checked it).
 inline void ch_eval(const soil& s, long i, double psi, unsigned want, chpoint& c) {
+    if (ch_by_soil(s)) {
+        switch (s.IVGHU) {
+        case 0: mix_point<0>(s, i, psi, want, c); break;
+        case 1: mix_point<1>(s, i, psi, want, c); break;
+        case 2: mix_point<2>(s, i, psi, want, c); break;
+        case 3: mix_point<3>(s, i, psi, want, c); break;
+        default: mix_point<4>(s, i, psi, want, c); break;
+        }
+        return;
+    }
     switch (s.IVGHU) {
     case 0: ch_point<0>(s, i, psi, want, c); break;
     case 1: ch_point<1>(s, i, psi, want, c); break;
@@ -227,18 +296,19 @@ inline void ch_eval(const soil& s, long i, double psi, unsigned want, chpoint& c
 }
 
 // dSW/dpsi of node i from the curve derivative dse: SEFRAC(i) for VG and BC, 1 - HUSWR for the
-// Huyakorn models, C/PORNOD(i) for XVG.
+// Huyakorn models, C/PORNOD(i) for XVG; SEFRAC(i) for all but XVG with a curve per soil.
 inline double ch_dsw(const soil& s, long i, double dse) {
     switch (s.IVGHU) {
     case 1: return dse / s.PORNOD(i);
     case 2:
-    case 3: return s.HU1SWR * dse;
+    case 3: return ch_by_soil(s) ? s.SEFRAC(i) * dse : s.HU1SWR * dse;
     default: return s.SEFRAC(i) * dse;
     }
 }
 
-// Model constants, SEFRAC (VG, BC) or PXVG (XVG); may stop the run (messages to the main
-// listing and to standard output).
+// Model constants, SEFRAC (VG, BC) or PXVG (XVG); with a curve per soil the constants of every
+// soil, PXVGS (XVG) or SEFRAC, SRES and WSE. May stop the run (messages to the main listing and
+// to standard output).
 void chparm(const dimensions& dim, iofiles& io, soil& sl);
 // chparm, then the fixed window slopes when KSLOPE = 4 (sloppc for Picard, slopnw for Newton).
 void chinit(const dimensions& dim, const control& ctl, iofiles& io, soil& sl);

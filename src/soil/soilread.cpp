@@ -1,8 +1,11 @@
 #include "soil/soilread.h"
 
+#include <cctype>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/format.h"
 #include "base/stop.h"
@@ -31,6 +34,145 @@ std::string where(const freader& fr, long line) {
                                 double value, const char* rule) {
     wfmt(io.out(6), std::string("(//,' INPUT ERROR : BAD VALUE ") + name + "',1PE15.5)", value);
     input_error(where(fr, line) + ": " + name + " = " + real_text(value) + ", " + rule);
+}
+
+
+// The words of a line, in capitals.
+std::vector<std::string> upper_words(const std::string& line) {
+    std::vector<std::string> w;
+    std::istringstream in(line);
+    for (std::string t; in >> t;) {
+        for (char& c : t) c = (char)std::toupper((unsigned char)c);
+        w.push_back(t);
+    }
+    return w;
+}
+
+// The parameters of the chosen model in a record of the CURVES section, with their names.
+struct curve_field {
+    const char* name;
+    double chcurve::*member;
+};
+
+std::vector<curve_field> curve_fields(int ivghu) {
+    switch (ivghu) {
+    case 0:
+    case 1: return {{"VGN", &chcurve::VGN}, {"VGRMC", &chcurve::VGRMC}, {"VGPSAT", &chcurve::VGPSAT}};
+    case 4: return {{"BCBETA", &chcurve::BCBETA}, {"BCRMC", &chcurve::BCRMC}, {"BCPSAT", &chcurve::BCPSAT}};
+    default: {
+        std::vector<curve_field> f = {{"HUALFA", &chcurve::HUALFA}, {"HUBETA", &chcurve::HUBETA},
+                                      {"HUGAMA", &chcurve::HUGAMA}, {"HUPSIA", &chcurve::HUPSIA},
+                                      {"HUSWR", &chcurve::HUSWR}};
+        if (ivghu == 2) {
+            f.push_back({"HUN", &chcurve::HUN});
+        } else {
+            f.push_back({"HUA", &chcurve::HUA});
+            f.push_back({"HUB", &chcurve::HUB});
+        }
+        return f;
+    }
+    }
+}
+
+// The CURVES section, optional, after the last record of the table: a line whose first word is
+// CURVES and whose second says how the records are given, MATERIAL (NZONE records, one for each
+// material type in every layer) or LAYER (NSTR*NZONE records in the order of the table); each
+// record holds the parameters of the chosen model. Anything else after the table is passed
+// over, as it always was.
+void read_curves(const dimensions& dim, iofiles& io, freader& fr, soil& sl) {
+    std::vector<std::string> head;
+    long head_line = 0;
+    while (!fr.at_end() && head.empty()) {
+        head_line = fr.line();
+        head = upper_words(fr.read_text(0));
+    }
+    if (head.empty() || head[0] != "CURVES") return;
+    const std::string file = where(fr, head_line);
+    const bool by_layer = head.size() > 1 && head[1] == "LAYER";
+    if (!by_layer && !(head.size() > 1 && head[1] == "MATERIAL")) {
+        input_error(file + ": expected 'CURVES MATERIAL' (a record for each material type) or "
+                    "'CURVES LAYER' (a record for each layer and material type), found '" +
+                    (head.size() > 1 ? "CURVES " + head[1] : std::string("CURVES")) + "'");
+    }
+    const int nstr = dim.NSTR, nzone = dim.NZONE;
+    const std::vector<curve_field> fields = curve_fields(sl.IVGHU);
+    const bool vg = sl.IVGHU == 0 || sl.IVGHU == 1;
+    sl.SOILCH.assign((std::size_t)nstr * (std::size_t)nzone, chcurve{});
+    sl.PXVGS.alloc((std::size_t)nstr * (std::size_t)nzone);
+
+    // One record, checked as the curves of the whole domain are and against the porosity of
+    // every layer it serves: the residual water content must lie below it.
+    auto record = [&](int l0, int l1, int k) {
+        chcurve c;
+        fr.begin();
+        long line = 0;
+        for (const curve_field& f : fields) {
+            fr.get(c.*f.member);
+            if (line == 0) line = fr.value_line();
+        }
+        fr.finish();
+        if (line == 0) line = fr.line() - 1;
+        const std::string at = where(fr, line) + ": material " + std::to_string(k) +
+                               (by_layer ? ", layer " + std::to_string(l0) : std::string()) + ": ";
+        auto bad = [&](const char* name, double v, const std::string& rule) {
+            wfmt(io.out(6), std::string("(//,' INPUT ERROR : BAD VALUE ") + name + "',1PE15.5)", v);
+            input_error(at + name + " = " + real_text(v) + ", " + rule);
+        };
+        if (vg && !(c.VGN > 1.0)) bad("VGN", c.VGN, "the van Genuchten exponent must be greater than 1");
+        if (vg && !(c.VGPSAT < 0.0)) bad("VGPSAT", c.VGPSAT, "the van Genuchten scale head must be negative");
+        if (sl.IVGHU == 4 && !(c.BCPSAT < 0.0)) {
+            bad("BCPSAT", c.BCPSAT, "the Brooks-Corey air-entry head must be negative");
+        }
+        if (sl.IVGHU == 2 || sl.IVGHU == 3) {
+            if (!(c.HUSWR >= 0.0 && c.HUSWR < 1.0)) {
+                bad("HUSWR", c.HUSWR, "the residual saturation must be 0 or more and below 1");
+            }
+        }
+        const char* rname = vg ? "VGRMC" : "BCRMC";
+        const double r = vg ? c.VGRMC : c.BCRMC;
+        for (int l = l0; l <= l1; ++l) {
+            const double phi = sl.POROSITY(l, k);
+            if (!(phi > 0.0)) {
+                bad("POROSITY", phi, "layer " + std::to_string(l) +
+                                         ": a soil with its own retention curve needs a positive porosity");
+            }
+            if ((vg || sl.IVGHU == 4) && !(r >= 0.0 && r < phi)) {
+                bad(rname, r, "the residual moisture content must be 0 or more and below the porosity " +
+                                  real_text(phi) + " of layer " + std::to_string(l));
+            }
+            sl.SOILCH[(std::size_t)(l - 1) + (std::size_t)(k - 1) * nstr] = c;
+        }
+    };
+    if (by_layer) {
+        for (int l = 1; l <= nstr; ++l) {
+            for (int k = 1; k <= nzone; ++k) record(l, l, k);
+        }
+    } else {
+        for (int k = 1; k <= nzone; ++k) record(1, nstr, k);
+    }
+
+    // The echo: the curves of every soil, in the order of the table.
+    ounit& lst = io.out(6);
+    std::string names;
+    for (const curve_field& f : fields) {
+        std::string name = "  " + std::string(f.name);
+        names += name + std::string(13 - name.size(), ' ');
+    }
+    names.erase(names.find_last_not_of(' ') + 1);
+    wfmt(lst, "(//,5X,'RETENTION CURVES OF EVERY LAYER AND MATERIAL TYPE (CURVES ',A,')',"
+              "/,5X,'A NODE TAKES THE MEAN WATER CONTENT AND KR OF THE SOILS OF ITS TETRAHEDRA',"
+              "/,1X,' LAYER MAT.TYPE',A)",
+         std::string(by_layer ? "LAYER" : "MATERIAL"), names);
+    if (io.IPRT1 < 0) return;
+    const std::string row = "(1X,I4,I8,2X," + std::to_string(fields.size()) + "(1PE13.5))";
+    std::vector<double> v(fields.size());
+    for (int l = 1; l <= nstr; ++l) {
+        for (int k = 1; k <= nzone; ++k) {
+            const chcurve& c = sl.SOILCH[(std::size_t)(l - 1) + (std::size_t)(k - 1) * nstr];
+            for (std::size_t j = 0; j < fields.size(); ++j) v[j] = c.*fields[j].member;
+            wfmt(lst, row, l, k, fitem::reals(v.data(), (long)v.size()));
+        }
+    }
 }
 
 }  // namespace
@@ -138,6 +280,7 @@ void read_soil(const dimensions& dim, iofiles& io, soil& sl) {
             }
         }
     }
+    read_curves(dim, io, fr, sl);
 }
 
 }  // namespace nep

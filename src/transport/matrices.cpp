@@ -9,6 +9,7 @@
 #include "flow/elavg.h"
 #include "mesh/geometry.h"
 #include "solvers/nonsym_iter.h"
+#include "solvers/petsc.h"
 #include "transport/trbc.h"
 
 namespace nep {
@@ -82,10 +83,15 @@ void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, transport& 
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.TT[6]);
-        NSYSLV(ctl.ISOLVC, io.out(6), io.STDOUT, dim.N, dim.NTERMC, dim.NPC, tra.DIRNODC,
-               ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
-               sp.IAC(), sp.JAC(), sp.IROWC(), sp.AMATC, sp.RHSC, x, sp.WORK1, sp.WORK2,
-               ctl.TINYR);
+        if (petsc_solver(ctl.ISOLVC)) {
+            PETSLV(io.out(6), io.STDOUT, sp.PETSCT, cpu.PST, dim.N, dim.NPC, tra.DIRNODC,
+                   ctl.ITCGNS, ctl.TLCGNS, ctl.TINYR, niter, sp.AMATC, sp.RHSC, x, ctl.DIALECT);
+        } else {
+            NSYSLV(ctl.ISOLVC, io.out(6), io.STDOUT, dim.N, dim.NTERMC, dim.NPC, tra.DIRNODC,
+                   ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
+                   sp.IAC(), sp.JAC(), sp.IROWC(), sp.AMATC, sp.RHSC, x, sp.WORK1, sp.WORK2,
+                   ctl.TINYR);
+        }
     }
     wfree(io.out(6), " ");  // a line of two blanks
     if (ier != 0) {

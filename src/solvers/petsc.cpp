@@ -1,0 +1,811 @@
+#include "solvers/petsc.h"
+
+#include <petscksp.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/format.h"
+#include "base/stop.h"
+#include "base/timer.h"
+
+namespace nep {
+
+namespace {
+
+// The option names of the command line (without their dash), kept to tell, after the first
+// solve of each system, which of them no PETSc object has read.
+std::vector<std::string>& command_line_names() {
+    static std::vector<std::string> names;
+    return names;
+}
+
+void petsc_ok(PetscErrorCode e, const char* what) {
+    if (e != 0) {
+        input_error(std::string("PETSc failed in ") + what + " (error code " + std::to_string((int)e) +
+                    "; PETSc's own message is above)");
+    }
+}
+#define PETSC_OK(call) petsc_ok((call), #call)
+
+constexpr const char* kTransportPrefix = "tr_";
+
+// The command-line options of one system (transport: those with its prefix; flow: the others)
+// that nothing has read: they stop the run. `why` says when they were looked at.
+void refuse_unused(bool transport, const char* why) {
+    std::string bad;
+    for (const std::string& n : command_line_names()) {
+        const bool tr = n.compare(0, std::strlen(kTransportPrefix), kTransportPrefix) == 0;
+        if (tr != transport) continue;
+        PetscBool used = PETSC_FALSE;
+        PETSC_OK(PetscOptionsUsed(nullptr, n.c_str(), &used));
+        if (!used) bad += (bad.empty() ? "-" : ", -") + n;
+    }
+    if (!bad.empty()) {
+        input_error("option " + bad + ": not an option of nepora3d, and no PETSc object " + why +
+                    " (see nepora3d --help)");
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The session.
+
+bool petsc_option_word(const std::string& w) {
+    return w.size() > 1 && w[0] == '-' && std::isalpha((unsigned char)w[1]);
+}
+
+bool petsc_value_word(const std::string& w) {
+    if (w.empty() || w[0] != '-') return true;
+    return w.size() > 1 && (std::isdigit((unsigned char)w[1]) || w[1] == '.');
+}
+
+petsc_session::petsc_session(const char* prog, const std::vector<std::string>& words) {
+    // One process without mpiexec: OpenMPI's singleton start looks for a run-time system to join
+    // and probes the network transports, which takes about 0.4 s; as one isolated process with
+    // the plain point-to-point layer it starts in a few hundredths. Whatever the user set stays.
+    if (std::getenv("OMPI_COMM_WORLD_SIZE") == nullptr && std::getenv("PMIX_RANK") == nullptr) {
+        setenv("OMPI_MCA_ess_singleton_isolated", "1", 0);
+        setenv("OMPI_MCA_pml", "ob1", 0);
+    }
+    command_line_names().clear();
+    for (const std::string& w : words) {
+        if (petsc_option_word(w)) command_line_names().push_back(w.substr(1));
+    }
+    std::vector<std::string> argv_text;
+    argv_text.push_back(prog);
+    argv_text.insert(argv_text.end(), words.begin(), words.end());
+    std::vector<char*> argv_ptr;
+    for (std::string& s : argv_text) argv_ptr.push_back(s.data());
+    argv_ptr.push_back(nullptr);
+    int argc = (int)argv_text.size();
+    char** argv = argv_ptr.data();
+    // The run answers SIGINT and SIGTERM itself (at the end of a step): PETSc installs no
+    // handlers of its own.
+    if (PetscOptionsSetValue(nullptr, "-no_signal_handler", nullptr) != 0 ||
+        PetscInitialize(&argc, &argv, nullptr, nullptr) != 0) {
+        message_ = "PETSc (and MPI) could not be started; the options given to PETSc were: ";
+        for (const std::string& w : words) message_ += w + " ";
+        return;
+    }
+    started_ = true;
+    ok_ = true;
+}
+
+petsc_session::~petsc_session() {
+    if (started_) PetscFinalize();
+}
+
+const char* petsc_selector_text(int selector) {
+    switch (selector) {
+    case PSOLV_DEFAULT:
+    case PSOLV_BOOMERAMG: return "HYPRE BOOMERAMG";
+    case PSOLV_GAMG: return "PETSC GAMG";
+    case PSOLV_COLUMNS: return "BLOCK JACOBI BY COLUMNS (EXACT COLUMN SOLVES)";
+    case PSOLV_COLUMN_COARSE: return "ICC(0) AND A COARSE PROBLEM OF THE COLUMNS";
+    default: break;
+    }
+    return "";
+}
+
+// ---------------------------------------------------------------------------------------------
+// A system.
+
+struct petsc_system {
+    bool transport = false;  // the transport system (options prefix tr_), else the flow system
+    bool sym = false;        // values copied from symmetric upper storage (Picard flow)
+    int selector = 0;
+    int N = 0, NNOD = 0;     // unknowns, and nodes per layer: node L*NNOD + i lies below node i
+    PetscInt period = 0;     // NNOD, for the column ordering
+    const char* prefix = "";
+
+    // The full-storage pattern from 0 (shared by the flow and transport systems when they have
+    // one pattern), and under Picard the full copy of the values and where the symmetric
+    // pattern is.
+    std::shared_ptr<std::vector<PetscInt>> ia, ja;
+    std::vector<PetscScalar> full;
+    std::vector<PetscInt> cursor;
+    const arr1<int>* IA = nullptr;
+    const arr1<int>* JA = nullptr;
+
+    Mat A = nullptr;
+    Vec x = nullptr, b = nullptr, r = nullptr;
+    // The two-level method: the prolongation from one unknown per column (N x NNOD, one entry a
+    // row: 1, or 0 for a prescribed node), its arrays, and the prescribed rows of the solve.
+    Mat P = nullptr;
+    std::vector<PetscInt> pi, pj;
+    std::vector<PetscScalar> pv;
+    const arr1<int>* held = nullptr;
+    int nheld = 0;
+    KSP ksp = nullptr;
+
+    // Reuse of the preconditioner: set up or not, solves and iterations since its set-up, the
+    // iterations of the first of them, and the rule's two figures (options -nepora_pc_cost,
+    // -nepora_pc_every with the system's prefix).
+    bool ready = false;
+    int since = 0, first_its = 0, last_its = 0;
+    long its_since = 0;
+    double cost = 10.0;
+    bool cost_set = false;
+    int every = 0;
+    bool solved = false;  // a first solve has been done (echo and option check behind it)
+    bool adaptive = false;  // the default selector: the preconditioner chosen at every set-up
+
+    // The entries of the prescribed rows and columns that a solve on the assembly's own array
+    // replaced, with their positions, to be put back after it.
+    std::vector<std::pair<PetscInt, PetscScalar>> saved;
+    std::vector<double> value;  // the solution of each prescribed row
+    std::vector<char> mark;     // (N) the prescribed rows of the present solve
+
+    // The column solve: for node k, the reciprocal pivot of its column's LU factor, the
+    // multiplier of the row above, and the entry coupling it to the node below.
+    std::vector<double> cpiv, cmul, cup;
+
+    ~petsc_system() {
+        if (ksp) KSPDestroy(&ksp);
+        if (P) MatDestroy(&P);
+        if (A) MatDestroy(&A);
+        if (x) VecDestroy(&x);
+        if (b) VecDestroy(&b);
+        if (r) VecDestroy(&r);
+    }
+
+    // The position (from 0) of column c (from 0) in row i (from 0), or -1.
+    PetscInt find(PetscInt i, PetscInt c) const {
+        const PetscInt* lo = ja->data() + (*ia)[i];
+        const PetscInt* hi = ja->data() + (*ia)[i + 1];
+        const PetscInt* p = std::lower_bound(lo, hi, c);
+        return p != hi && *p == c ? (PetscInt)(p - ja->data()) : -1;
+    }
+
+    // LU factors of the tridiagonal matrix of every column (the entries between a node and the
+    // nodes right above and below it), from the values a.
+    void factor_columns(const PetscScalar* a) {
+        cpiv.assign(N, 0.0);
+        cmul.assign(N, 0.0);
+        cup.assign(N, 0.0);
+        for (PetscInt k = 0; k < N; ++k) {
+            const PetscInt d = find(k, k);
+            double diag = d >= 0 ? a[d] : 0.0;
+            if (k >= NNOD) {
+                const PetscInt lo = find(k, k - NNOD);
+                const double low = lo >= 0 ? a[lo] : 0.0;
+                cmul[k] = low * cpiv[k - NNOD];
+                diag -= cmul[k] * cup[k - NNOD];
+            }
+            if (k + NNOD < N) {
+                const PetscInt up = find(k, k + NNOD);
+                cup[k] = up >= 0 ? a[up] : 0.0;
+            }
+            // A column whose pivot vanishes keeps that node unpreconditioned.
+            cpiv[k] = diag != 0.0 && std::isfinite(diag) ? 1.0 / diag : 1.0;
+        }
+    }
+
+    // y = T^-1 v with T the column matrices: forward by layers, then backward.
+    void solve_columns(const PetscScalar* v, PetscScalar* y) const {
+        for (PetscInt k = 0; k < N; ++k) y[k] = k >= NNOD ? v[k] - cmul[k] * y[k - NNOD] : v[k];
+        for (PetscInt k = N - 1; k >= 0; --k) {
+            const double above = k + NNOD < N ? cup[k] * y[k + NNOD] : 0.0;
+            y[k] = (y[k] - above) * cpiv[k];
+        }
+    }
+
+    // The prescribed rows: the specified solvers take them with the penalty of the boundary
+    // conditions on the diagonal, which would weigh on every residual norm PETSc measures (a
+    // Krylov method would spend its iterations on rows whose solution is known). PETSc gets them
+    // eliminated instead: the penalty row's solution b(i)/A(i,i) (the prescribed value, or an
+    // increment of 0), a unit row with that value as right-hand side, and a zero column whose
+    // entries move to the right-hand side `f` of the other rows. `mark` flags the prescribed rows.
+    // Without `keep` the replaced matrix entries are saved for restore().
+    void hold(PetscScalar* a, PetscScalar* f, int NP, const arr1<int>& nodes, bool keep) {
+        auto put = [&](PetscInt k, PetscScalar v) {
+            if (!keep) saved.emplace_back(k, a[k]);
+            a[k] = v;
+        };
+        value.resize(NP);
+        for (int n = 1; n <= NP; ++n) {
+            const PetscInt i = nodes(n) - 1;
+            const PetscInt d = find(i, i);
+            value[n - 1] = d >= 0 && a[d] != 0.0 ? f[i] / a[d] : 0.0;
+            mark[i] = 1;
+        }
+        for (int n = 1; n <= NP; ++n) {
+            const PetscInt i = nodes(n) - 1;
+            const double v = value[n - 1];
+            for (PetscInt k = (*ia)[i]; k < (*ia)[i + 1]; ++k) {
+                const PetscInt j = (*ja)[k];
+                if (j == i) {
+                    put(k, 1.0);
+                    continue;
+                }
+                put(k, 0.0);
+                const PetscInt t = find(j, i);
+                if (t < 0 || a[t] == 0.0) continue;
+                f[j] -= a[t] * v;
+                put(t, 0.0);
+            }
+            f[i] = v;
+        }
+    }
+    void restore(PetscScalar* a) {
+        for (auto p = saved.rbegin(); p != saved.rend(); ++p) a[p->first] = p->second;
+        saved.clear();
+    }
+
+    // The full values from the symmetric upper ones (Picard): row i holds first the entries left
+    // of its diagonal, which are the upper entries (j, i) of the rows j < i, in the order of j,
+    // then its own upper entries.
+    void copy_symmetric(const arr1<double>& U, PetscScalar* f) {
+        const arr1<int>& ua = *IA;
+        const arr1<int>& uj = *JA;
+        for (int i = 1; i <= N; ++i) cursor[i - 1] = (*ia)[i - 1];
+        for (int i = 1; i <= N; ++i) {
+            const int k0 = ua(i), k1 = ua(i + 1);
+            const PetscInt start = (*ia)[i] - (k1 - k0);
+            for (int k = k0; k < k1; ++k) f[start + (k - k0)] = U(k);
+            for (int k = k0 + 1; k < k1; ++k) f[cursor[uj(k) - 1]++] = U(k);
+        }
+    }
+};
+
+namespace {
+
+void drop_system(petsc_system* s) { delete s; }
+
+PetscErrorCode columns_setup(PC pc) {
+    petsc_system* s = nullptr;
+    PetscCall(PCShellGetContext(pc, &s));
+    Mat P = nullptr;
+    PetscCall(PCGetOperators(pc, nullptr, &P));
+    const PetscScalar* a = nullptr;
+    PetscCall(MatSeqAIJGetArrayRead(P, &a));
+    s->factor_columns(a);
+    PetscCall(MatSeqAIJRestoreArrayRead(P, &a));
+    return 0;
+}
+
+PetscErrorCode columns_apply(PC pc, Vec v, Vec y) {
+    petsc_system* s = nullptr;
+    PetscCall(PCShellGetContext(pc, &s));
+    const PetscScalar* pv = nullptr;
+    PetscScalar* py = nullptr;
+    PetscCall(VecGetArrayRead(v, &pv));
+    PetscCall(VecGetArray(y, &py));
+    s->solve_columns(pv, py);
+    PetscCall(VecRestoreArrayRead(v, &pv));
+    PetscCall(VecRestoreArray(y, &py));
+    return 0;
+}
+
+// The column ordering of the factorisations: the nodes of the mesh column by column, each from
+// the top down (node L*NNOD + i is number i*(NSTR+1) + L, counting from 0), so that the strong
+// couplings along the columns lie next to the diagonal. The layer size comes with the matrix.
+constexpr const char* kColumnOrdering = "columns";
+constexpr const char* kPeriodKey = "nepora_layer_nodes";
+
+PetscErrorCode column_ordering(Mat A, MatOrderingType, IS* rows, IS* cols) {
+    PetscObject obj = nullptr;
+    PetscCall(PetscObjectQuery((PetscObject)A, kPeriodKey, &obj));
+    PetscInt n = 0;
+    PetscCall(MatGetSize(A, &n, nullptr));
+    PetscInt period = n;
+    if (obj != nullptr) {
+        void* p = nullptr;
+        PetscCall(PetscContainerGetPointer((PetscContainer)obj, &p));
+        period = *static_cast<const PetscInt*>(p);
+    }
+    if (period <= 0 || n % period != 0) period = n;
+    const PetscInt levels = n / period;
+    PetscInt* perm = nullptr;
+    PetscCall(PetscMalloc1(n, &perm));
+    for (PetscInt i = 0; i < period; ++i)
+        for (PetscInt L = 0; L < levels; ++L) perm[i * levels + L] = L * period + i;
+    PetscCall(ISCreateGeneral(PETSC_COMM_SELF, n, perm, PETSC_COPY_VALUES, rows));
+    PetscCall(ISCreateGeneral(PETSC_COMM_SELF, n, perm, PETSC_OWN_POINTER, cols));
+    PetscCall(ISSetPermutation(*rows));
+    PetscCall(ISSetPermutation(*cols));
+    return 0;
+}
+
+void make_columns(PC pc, petsc_system* s) {
+    PETSC_OK(PCSetType(pc, PCSHELL));
+    PETSC_OK(PCShellSetContext(pc, s));
+    PETSC_OK(PCShellSetSetUp(pc, columns_setup));
+    PETSC_OK(PCShellSetApply(pc, columns_apply));
+    PETSC_OK(PCShellSetName(pc, "column blocks"));
+}
+
+// A value in the options database unless the user gave one.
+void default_option(const std::string& prefix, const char* name, const char* value) {
+    PetscBool set = PETSC_FALSE;
+    PETSC_OK(PetscOptionsHasName(nullptr, prefix.c_str(), name, &set));
+    if (!set) PETSC_OK(PetscOptionsSetValue(nullptr, ("-" + prefix + (name + 1)).c_str(), value));
+}
+
+// BoomerAMG for the layered meshes, as measured on the bench hillslope (docs/solvers.md): HMIS
+// coarsening, distance-two (ext+i) interpolation truncated to four entries a row, a strong
+// threshold of 0.25 (0.5 and more, the usual advice for 3-D, took 60 % more iterations here) and
+// no aggressive coarsening (which saved set-up time but cost more in iterations than it saved);
+// one forward hybrid Gauss-Seidel sweep down and one backward sweep up, over all points (a
+// symmetric cycle for the conjugate gradients, at half the cost of a symmetric sweep each way).
+void boomeramg_defaults(const std::string& p) {
+    default_option(p, "-pc_hypre_boomeramg_coarsen_type", "HMIS");
+    default_option(p, "-pc_hypre_boomeramg_interp_type", "ext+i");
+    default_option(p, "-pc_hypre_boomeramg_P_max", "4");
+    default_option(p, "-pc_hypre_boomeramg_strong_threshold", "0.25");
+    default_option(p, "-pc_hypre_boomeramg_agg_nl", "0");
+    default_option(p, "-pc_hypre_boomeramg_relax_type_down", "SOR/Jacobi");
+    default_option(p, "-pc_hypre_boomeramg_relax_type_up", "backward-SOR/Jacobi");
+    default_option(p, "-pc_hypre_boomeramg_no_CF", nullptr);
+}
+
+void make_boomeramg(PC pc, const std::string& p) {
+    boomeramg_defaults(p);
+    PETSC_OK(PCSetType(pc, PCHYPRE));
+    PETSC_OK(PCHYPRESetType(pc, "boomeramg"));
+}
+
+// GAMG: smoothed aggregation for the symmetric systems, plain aggregation for the others, the
+// prolongators of the first set-up kept by the later ones (which form the coarse matrices
+// anew), and one sweep of symmetric SOR as smoother (the default Chebyshev smoother, on its
+// estimated spectrum, gave an indefinite cycle on a soil column).
+void make_gamg(PC pc, const std::string& p, bool sym) {
+    default_option(p, "-pc_gamg_threshold", "0.02");
+    default_option(p, "-mg_levels_ksp_type", "richardson");
+    default_option(p, "-mg_levels_pc_type", "sor");
+    default_option(p, "-pc_gamg_agg_nsmooths", sym ? "1" : "0");
+    default_option(p, "-pc_gamg_reuse_interpolation", "true");
+    PETSC_OK(PCSetType(pc, PCGAMG));
+}
+
+// Two levels: the smoother ICC(0) (one sweep before and one after, as a symmetric cycle), and a
+// coarse problem of one unknown per column of the mesh (its nodes from the surface down), formed
+// by Galerkin products and solved by BoomerAMG. The layered meshes are thin against their
+// extent, and their columns are strongly coupled: the slow modes of the incomplete factor are
+// smooth across the surface and nearly constant down a column, which is what the coarse problem
+// holds.
+void make_twolevel(PC pc, petsc_system& s, const std::string& p) {
+    const PetscInt n = s.N;
+    s.pi.resize(n + 1);
+    s.pj.resize(n);
+    s.pv.assign(n, 1.0);
+    for (PetscInt k = 0; k <= n; ++k) s.pi[k] = k;
+    for (PetscInt k = 0; k < n; ++k) s.pj[k] = k % s.NNOD;
+    PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, n, s.NNOD, s.pi.data(), s.pj.data(),
+                                       s.pv.data(), &s.P));
+    default_option(p, "-pc_mg_type", "multiplicative");
+    default_option(p, "-mg_levels_ksp_type", "richardson");
+    default_option(p, "-mg_levels_ksp_max_it", "1");
+    default_option(p, "-mg_levels_pc_type", s.sym ? "icc" : "ilu");
+    default_option(p, "-mg_coarse_ksp_type", "preonly");
+    default_option(p, "-mg_coarse_pc_type", "hypre");
+    boomeramg_defaults(p + "mg_coarse_");
+    PETSC_OK(PCSetType(pc, PCMG));
+    PETSC_OK(PCMGSetLevels(pc, 2, nullptr));
+    PETSC_OK(PCMGSetGalerkin(pc, PC_MG_GALERKIN_BOTH));
+    PETSC_OK(PCMGSetInterpolation(pc, 1, s.P));
+}
+
+// The Krylov solver and preconditioner of a selector, then the options database.
+void configure(petsc_system& s) {
+    const std::string p = s.prefix;
+    PETSC_OK(KSPCreate(PETSC_COMM_SELF, &s.ksp));
+    PETSC_OK(KSPSetOptionsPrefix(s.ksp, s.prefix));
+    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
+    if (s.sym) {
+        PETSC_OK(KSPSetType(s.ksp, KSPCG));
+    } else {
+        PETSC_OK(KSPSetType(s.ksp, KSPGMRES));
+        PETSC_OK(KSPSetPCSide(s.ksp, PC_RIGHT));
+    }
+    // The convergence test measures the true residual against the right-hand side, as the
+    // specified solvers do.
+    PETSC_OK(KSPSetNormType(s.ksp, KSP_NORM_UNPRECONDITIONED));
+    // The initial guess is the preconditioner applied to b, as in the specified solvers.
+    PETSC_OK(KSPSetInitialGuessNonzero(s.ksp, PETSC_FALSE));
+    PETSC_OK(KSPSetInitialGuessKnoll(s.ksp, PETSC_TRUE));
+    PC pc = nullptr;
+    PETSC_OK(KSPGetPC(s.ksp, &pc));
+    switch (s.selector) {
+    case PSOLV_DEFAULT: {
+        // The choice follows the matrix, unless the user chose a preconditioner.
+        PetscBool chosen = PETSC_FALSE;
+        PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
+        s.adaptive = !chosen;
+        make_boomeramg(pc, p);
+        break;
+    }
+    case PSOLV_BOOMERAMG: make_boomeramg(pc, p); break;
+    case PSOLV_GAMG: make_gamg(pc, p, s.sym); break;
+    case PSOLV_COLUMNS: make_columns(pc, &s); break;
+    case PSOLV_COLUMN_COARSE: make_twolevel(pc, s, p); break;
+    default: input_error("internal error: PETSc selector " + std::to_string(s.selector));
+    }
+    PetscBool set = PETSC_FALSE;
+    PetscReal cost = s.cost;
+    PETSC_OK(PetscOptionsGetReal(nullptr, s.prefix, "-nepora_pc_cost", &cost, &set));
+    s.cost = cost;
+    s.cost_set = set;
+    PetscInt every = 0;
+    PETSC_OK(PetscOptionsGetInt(nullptr, s.prefix, "-nepora_pc_every", &every, &set));
+    s.every = (int)every;
+    PETSC_OK(KSPSetFromOptions(s.ksp));
+}
+
+// The one place where a matrix is formed from the pattern: sequential AIJ on the arrays given
+// (0-based row pointers and columns, and the values). A distributed run would form its rows
+// here (MPIAIJ from the local rows and a column map).
+void make_matrix(petsc_system& s, PetscScalar* values) {
+    PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, s.N, s.N, s.ia->data(), s.ja->data(),
+                                       values, &s.A));
+    PetscContainer c = nullptr;
+    PETSC_OK(PetscContainerCreate(PETSC_COMM_SELF, &c));
+    PETSC_OK(PetscContainerSetPointer(c, &s.period));
+    PETSC_OK(PetscObjectCompose((PetscObject)s.A, kPeriodKey, (PetscObject)c));
+    PETSC_OK(PetscContainerDestroy(&c));
+    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.x));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.b));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.r));
+}
+
+// The full pattern from 0 of a full-storage pattern from 1.
+void full_pattern(int N, int NZ, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
+    s.ja = std::make_shared<std::vector<PetscInt>>(NZ);
+    for (int i = 1; i <= N + 1; ++i) (*s.ia)[i - 1] = IA(i) - 1;
+    for (int k = 1; k <= NZ; ++k) (*s.ja)[k - 1] = JA(k) - 1;
+}
+
+// The full pattern of a symmetric upper one: every off-diagonal entry (i, j) gives (j, i) too.
+void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    std::vector<PetscInt> lower(N + 1, 0);
+    for (int i = 1; i <= N; ++i)
+        for (int k = IA(i) + 1; k < IA(i + 1); ++k) ++lower[JA(k)];
+    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
+    auto& ia = *s.ia;
+    ia[0] = 0;
+    for (int i = 1; i <= N; ++i) ia[i] = ia[i - 1] + lower[i] + (IA(i + 1) - IA(i));
+    s.ja = std::make_shared<std::vector<PetscInt>>(ia[N]);
+    auto& ja = *s.ja;
+    s.cursor.assign(N, 0);
+    for (int i = 1; i <= N; ++i) s.cursor[i - 1] = ia[i - 1];
+    for (int i = 1; i <= N; ++i) {
+        const int k0 = IA(i), k1 = IA(i + 1);
+        const PetscInt start = ia[i] - (k1 - k0);
+        for (int k = k0; k < k1; ++k) ja[start + (k - k0)] = JA(k) - 1;
+        for (int k = k0 + 1; k < k1; ++k) ja[s.cursor[JA(k) - 1]++] = i - 1;
+    }
+    s.full.assign(ia[N], 0.0);
+    s.IA = &IA;
+    s.JA = &JA;
+}
+
+}  // namespace
+
+void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat& cpu) {
+    PETSC_OK(MatOrderingRegister(kColumnOrdering, column_ordering));
+    const bool flow = petsc_solver(ctl.ISOLV);
+    const bool tran = ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC);
+    if (!flow) refuse_unused(false, "reads it in this run (ISOLV selects no PETSc solver)");
+    if (!tran) refuse_unused(true, "reads it in this run (no PETSc solver of the transport)");
+    cpu.PSF = petsc_stat{};
+    cpu.PST = petsc_stat{};
+    petsc_system* fsys = nullptr;
+    if (flow) {
+        auto s = std::make_unique<petsc_system>();
+        s->selector = ctl.ISOLV;
+        s->N = dim.N;
+        s->NNOD = dim.NNOD;
+        s->period = dim.NNOD;
+        s->sym = ctl.IFLOW == 1;
+        if (s->sym) {
+            mirrored_pattern(dim.N, sp.IA, sp.JA, *s);
+            make_matrix(*s, s->full.data());
+        } else {
+            full_pattern(dim.N, dim.NTERM, sp.IA, sp.JA, *s);
+            make_matrix(*s, sp.AMAT.data());
+        }
+        configure(*s);
+        fsys = s.get();
+        sp.PETSCF.reset();
+        sp.PETSCF.SYS = s.release();
+        sp.PETSCF.DROP = drop_system;
+    }
+    if (tran) {
+        auto s = std::make_unique<petsc_system>();
+        s->transport = true;
+        s->prefix = kTransportPrefix;
+        s->selector = ctl.ISOLVC;
+        s->N = dim.N;
+        s->NNOD = dim.NNOD;
+        s->period = dim.NNOD;
+        if (sp.TSHARE && fsys != nullptr && !fsys->sym) {
+            s->ia = fsys->ia;
+            s->ja = fsys->ja;
+        } else {
+            full_pattern(dim.N, dim.NTERMC, sp.IAC(), sp.JAC(), *s);
+        }
+        make_matrix(*s, sp.AMATC.data());
+        configure(*s);
+        sp.PETSCT.reset();
+        sp.PETSCT.SYS = s.release();
+        sp.PETSCT.DROP = drop_system;
+    }
+}
+
+namespace {
+
+// The largest ratio, over the free rows, of the off-diagonal magnitudes of a row to its diagonal.
+double off_diagonal_ratio(const petsc_system& s) {
+    const PetscScalar* a = nullptr;
+    PETSC_OK(MatSeqAIJGetArrayRead(s.A, &a));
+    double worst = 0.0;
+    for (PetscInt i = 0; i < s.N; ++i) {
+        if (s.mark[i]) continue;
+        double off = 0.0, diag = 0.0;
+        for (PetscInt k = (*s.ia)[i]; k < (*s.ia)[i + 1]; ++k) {
+            if ((*s.ja)[k] == i) diag = a[k];
+            else off += std::fabs(a[k]);
+        }
+        worst = diag != 0.0 ? std::fmax(worst, off / std::fabs(diag)) : HUGE_VAL;
+    }
+    PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
+    return worst;
+}
+
+// The default selector's choice at every set-up. A matrix whose rows are all strongly dominated
+// by their diagonals (the off-diagonal magnitudes of a row at most half its diagonal: the storage
+// term of short steps) is well conditioned whatever the mesh: the incomplete factor solves it in
+// an iteration or two, and a multigrid hierarchy would only cost its set-up and cycles. Any other
+// matrix gets BoomerAMG.
+void choose_preconditioner(petsc_system& s) {
+    const bool dominant = off_diagonal_ratio(s) <= 0.5;
+    const char* want = dominant ? (s.sym ? PCICC : PCILU) : PCHYPRE;
+    PC pc = nullptr;
+    PETSC_OK(KSPGetPC(s.ksp, &pc));
+    PetscBool same = PETSC_FALSE;
+    PETSC_OK(PetscObjectTypeCompare((PetscObject)pc, want, &same));
+    if (same) return;
+    PETSC_OK(PCSetType(pc, want));
+    if (!dominant) PETSC_OK(PCHYPRESetType(pc, "boomeramg"));
+    PETSC_OK(PCSetFromOptions(pc));
+}
+
+// Sets the preconditioner up on the present matrix.
+void set_up(petsc_system& s, petsc_stat& st) {
+    double t = 0.0;
+    timer(t, 1);
+    if (s.adaptive) choose_preconditioner(s);
+    if (s.P != nullptr) {
+        // The coarse unknowns leave the prescribed nodes out.
+        PetscScalar* v = nullptr;
+        PETSC_OK(MatSeqAIJGetArray(s.P, &v));
+        for (PetscInt k = 0; k < s.N; ++k) v[k] = 1.0;
+        for (int n = 1; n <= s.nheld; ++n) v[(*s.held)(n) - 1] = 0.0;
+        PETSC_OK(MatSeqAIJRestoreArray(s.P, &v));
+        PETSC_OK(MatAssemblyBegin(s.P, MAT_FINAL_ASSEMBLY));
+        PETSC_OK(MatAssemblyEnd(s.P, MAT_FINAL_ASSEMBLY));
+    }
+    // Handing the operators over again is what makes the set-up take the present values.
+    PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_FALSE));
+    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
+    PETSC_OK(KSPSetUp(s.ksp));
+    PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_TRUE));
+    timer(t, 2);
+    st.TSETUP += t;
+    st.NSETUP += 1;
+    s.ready = true;
+    s.since = 0;
+    s.its_since = 0;
+}
+
+// Whether the preconditioner is set up again before this solve. Its set-up is taken to cost as
+// much as `cost` iterations; while the iterations of the solves grow, the mean cost of a solve
+// since the set-up (the set-up included) falls as long as the last solve cost no more than that
+// mean, and rises from the first one that cost more: then a new set-up pays. With `every` > 0
+// at least every that many solves.
+bool want_setup(const petsc_system& s) {
+    if (!s.ready) return true;
+    if (s.every > 0 && s.since >= s.every) return true;
+    // An incomplete factor costs about one iteration to form; a multigrid hierarchy `cost`.
+    double cost = s.cost;
+    if (!s.cost_set) {
+        PC pc = nullptr;
+        PETSC_OK(KSPGetPC(s.ksp, &pc));
+        PetscBool one_level = PETSC_FALSE;
+        PETSC_OK(PetscObjectTypeCompareAny((PetscObject)pc, &one_level, PCICC, PCILU, PCJACOBI,
+                                           PCSOR, PCBJACOBI, PCSHELL, ""));
+        if (one_level) cost = 1.0;
+    }
+    return s.since > 0 && (double)s.last_its * s.since > cost + (double)s.its_since;
+}
+
+const char* reason_text(KSPConvergedReason r) {
+    const char* t = KSPConvergedReasons[r];
+    return t != nullptr ? t : "unknown";
+}
+
+}  // namespace
+
+void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
+            const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
+            const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d) {
+    if (slot.SYS == nullptr) input_error("internal error: a PETSc solve without its system");
+    petsc_system& s = *slot.SYS;
+    // The new values: copied from the symmetric storage, or already in PETSc's arrays; either
+    // way the matrix learns that they changed.
+    NITER = 0;
+    st.NSOLVE += 1;
+    const bool alt = d == dialect::ALT;
+    const char* trace = "(1X,I4,2(1PE15.6),'  <<PETSC SOLVER>>',A)";
+    double ball = 0.0;
+    for (int i = 1; i <= N; ++i) ball += b(i) * b(i);
+    if (ball == 0.0) {
+        // Nothing to solve: x = 0 (a Krylov method would start and stop there).
+        for (int i = 1; i <= N; ++i) x(i) = 0.0;
+        wfmt(lst, trace, 0, 0.0, 0.0, "");
+        return;
+    }
+
+    // The new values: copied from the symmetric storage, or already in PETSc's arrays; the
+    // prescribed rows eliminated, in the matrix and in PETSc's copy of b.
+    PetscScalar* a = nullptr;
+    PetscScalar* f = nullptr;
+    PETSC_OK(VecGetArray(s.b, &f));
+    for (int i = 1; i <= N; ++i) f[i - 1] = b(i);
+    s.mark.assign(N, 0);
+    PETSC_OK(MatSeqAIJGetArray(s.A, &a));
+    if (s.sym) s.copy_symmetric(A, a);
+    s.hold(a, f, NP, nodes, s.sym);
+    PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
+    // The residual measures leave the prescribed rows out.
+    double bb = 0.0;
+    for (int i = 0; i < N; ++i)
+        if (!s.mark[i]) bb += f[i] * f[i];
+    PETSC_OK(VecRestoreArray(s.b, &f));
+    // The assembly calls tell the matrix (and so the preconditioner's set-up) that its values
+    // changed; the pattern is the same.
+    PETSC_OK(MatAssemblyBegin(s.A, MAT_FINAL_ASSEMBLY));
+    PETSC_OK(MatAssemblyEnd(s.A, MAT_FINAL_ASSEMBLY));
+    // The assembly's own array gets its prescribed entries back, whatever ends the solve.
+    struct restorer {
+        petsc_system& s;
+        ~restorer() {
+            if (s.saved.empty()) return;
+            PetscScalar* v = nullptr;
+            if (MatSeqAIJGetArray(s.A, &v) == 0) {
+                s.restore(v);
+                MatSeqAIJRestoreArray(s.A, &v);
+            }
+        }
+    } put_back{s};
+    // The test of the specified solvers, ERR <= TOL with the residual and b over the free rows
+    // (the prescribed rows of the residual stay 0): an absolute bound on PETSc's norm.
+    const double scale = bb > 0.0 ? std::sqrt(bb) : std::sqrt((double)N);
+
+    s.held = &nodes;
+    s.nheld = NP;
+    PETSC_OK(VecPlaceArray(s.x, x.data()));
+    KSPConvergedReason reason = KSP_CONVERGED_ITERATING;
+    int its = 0;
+    bool fresh = false;
+    const char* note = "";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        fresh = want_setup(s) || attempt > 0;
+        if (fresh) set_up(s, st);
+        // A reused preconditioner gets a few times the iterations of the solve after its set-up:
+        // one that needs more is set up again rather than carried to the limit.
+        const int limit = fresh ? ITMAX : std::min(ITMAX, 3 * s.first_its + 10);
+        PETSC_OK(KSPSetTolerances(s.ksp, 0.0, TOL * scale, PETSC_DEFAULT, limit));
+        double t = 0.0;
+        timer(t, 1);
+        PETSC_OK(KSPSolve(s.ksp, s.b, s.x));
+        timer(t, 2);
+        st.TSOLVE += t;
+        PetscInt n = 0;
+        PETSC_OK(KSPGetIterationNumber(s.ksp, &n));
+        PETSC_OK(KSPGetConvergedReason(s.ksp, &reason));
+        its += (int)n;
+        if (fresh) s.first_its = (int)n;
+        s.since += 1;
+        s.its_since += n;
+        s.last_its = (int)n;
+        if (fresh) note = attempt > 0 ? ", PC SET UP AGAIN" : ", PC SET UP";
+        if (reason > 0 || fresh) break;
+        st.NRETRY += 1;
+    }
+    NITER = its;
+    st.NITER += its;
+
+    // The Krylov method's last residual norm against b, and the true residual of x.
+    PetscReal rnorm = 0.0;
+    PETSC_OK(KSPGetResidualNorm(s.ksp, &rnorm));
+    const double ERR = rnorm / scale;
+    PETSC_OK(MatMult(s.A, s.x, s.r));
+    PETSC_OK(VecAYPX(s.r, -1.0, s.b));
+    PetscScalar* pr = nullptr;
+    PETSC_OK(VecGetArray(s.r, &pr));
+    double rr = 0.0;
+    for (int i = 0; i < N; ++i)
+        if (!s.mark[i]) rr += pr[i] * pr[i];
+    PETSC_OK(VecRestoreArray(s.r, &pr));
+    PETSC_OK(VecResetArray(s.x));
+    const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
+
+    if (!s.solved) {
+        // What PETSc runs, once the options database has had its say.
+        s.solved = true;
+        KSPType kt = nullptr;
+        PCType pt = nullptr;
+        PC pc = nullptr;
+        PETSC_OK(KSPGetType(s.ksp, &kt));
+        PETSC_OK(KSPGetPC(s.ksp, &pc));
+        PETSC_OK(PCGetType(pc, &pt));
+        std::string pcs = pt != nullptr ? pt : "none";
+        if (pcs == PCHYPRE) {
+            const char* h = nullptr;
+            PETSC_OK(PCHYPREGetType(pc, &h));
+            if (h != nullptr) pcs += std::string(" ") + h;
+        } else if (pcs == PCSHELL) {
+            pcs = "block Jacobi by columns";
+        } else if (pcs == PCMG && s.P != nullptr) {
+            pcs = "mg, a coarse problem of the columns";
+        }
+        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?",
+                      pcs.c_str());
+        wfmt(lst, "(5X,'PETSC ',A,' SOLVER: ',A)", s.transport ? "TRANSPORT" : "FLOW", st.TEXT);
+        refuse_unused(s.transport, "read it in the first solve of its system");
+    }
+    wfmt(lst, trace, NITER, ERR, RES, note);
+    if (reason > 0) return;
+
+    wfree(out, s.sym ? "STOP -- SUBROUTINE SYMSLV:" : "STOP -- SUBROUTINE NSYSLV:");
+    if (alt && s.sym) {
+        wfree(out, "ERR= ", ERR, " > ", "TOLCG= ", TOL, NITER);
+    } else {
+        wfree(out, "ERR= ", ERR, " > ", "TOLCG= ", TOL, " within ", NITER, " iterations ");
+    }
+    input_error(std::string("the PETSc ") + (s.transport ? "transport" : "flow") + " solve (" +
+                st.TEXT + ") failed: " + reason_text(reason));
+}
+
+void petsc_renew(petsc_slot& slot) {
+    if (slot.SYS != nullptr) slot.SYS->ready = false;
+}
+
+bool petsc_solved(const petsc_slot& slot) { return slot.SYS != nullptr && slot.SYS->solved; }
+
+void petsc_set_solved(petsc_slot& slot, bool solved) {
+    if (slot.SYS != nullptr) slot.SYS->solved = solved;
+}
+
+}  // namespace nep
