@@ -66,8 +66,7 @@ void usage(std::FILE* f, const char* prog) {
 // goes on, else the exit status; nothing has been opened yet.
 // Words of the form -NAME go, with the values that follow them, to PETSc.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               progress_state& progress, std::vector<std::string>& petsc,
-               checkpoint_files& ck) {
+               progress_state& progress, checkpoint_files& ck, std::vector<std::string>& petsc) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -171,8 +170,7 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     progress_state progress;
     std::vector<std::string> petsc_words;
     checkpoint_files ck;
-    const int early =
-        parse_args(argc, argv, progname, dir, extra, progress, petsc_words, ck);
+    const int early = parse_args(argc, argv, progname, dir, extra, progress, ck, petsc_words);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
