@@ -20,6 +20,7 @@
 #include "run/flowsolve.h"
 #include "run/flowtransolve.h"
 #include "run/timestep.h"
+#include "solvers/petsc.h"
 
 #ifndef NEPORA_VERSION
 #define NEPORA_VERSION "unknown"
@@ -85,6 +86,8 @@ struct saver {
     void operator()(const char* n, double (&v)[K]) { w.put(n, 'd', v, K); }
     template <std::size_t K>
     void operator()(const char* n, float (&v)[K]) { w.put(n, 'f', v, K); }
+    template <std::size_t K>
+    void operator()(const char* n, char (&v)[K]) { w.put(n, 's', v, K); }
     void operator()(const char* n, arr1<int>& a) { w.put(n, 'i', a.data(), a.size()); }
     void operator()(const char* n, arr1<double>& a) { w.put(n, 'd', a.data(), a.size()); }
     void operator()(const char* n, arr2<int>& a) { w.put(n, 'i', a.data(), a.size()); }
@@ -113,6 +116,8 @@ struct loader {
     void operator()(const char* n, double (&v)[K]) { check(r.get(n, 'd', v, K)); }
     template <std::size_t K>
     void operator()(const char* n, float (&v)[K]) { check(r.get(n, 'f', v, K)); }
+    template <std::size_t K>
+    void operator()(const char* n, char (&v)[K]) { check(r.get(n, 's', v, K)); }
     // An array that the run creates when it first needs it (the kept heads of the curves) is
     // created with the size the checkpoint gives.
     template <class T>
@@ -211,9 +216,26 @@ void state_entries(V& v, records& R) {
     NEP_STATE(mb, TERREL); NEP_STATE(mb, TCERRAS); NEP_STATE(mb, TCINOUT); NEP_STATE(mb, TCIN);
     NEP_STATE(mb, TCOUT);
 
-    // CPU times, summed over the runs of a restarted simulation.
+    // CPU times, summed over the runs of a restarted simulation; the counts of the solves
+    // handed to PETSc.
     NEP_STATE(cpu, CPUTOT); NEP_STATE(cpu, CPUNL); NEP_STATE(cpu, CPUCPL); NEP_STATE(cpu, FT);
     NEP_STATE(cpu, TT);
+    for (petsc_stat* st : {&R.cpu.PSF, &R.cpu.PST}) {
+        const bool flow = st == &R.cpu.PSF;
+        v(flow ? "cpu.PSF.NSOLVE" : "cpu.PST.NSOLVE", st->NSOLVE);
+        v(flow ? "cpu.PSF.NSETUP" : "cpu.PST.NSETUP", st->NSETUP);
+        v(flow ? "cpu.PSF.NRETRY" : "cpu.PST.NRETRY", st->NRETRY);
+        long long n = st->NITER;
+        v(flow ? "cpu.PSF.NITER" : "cpu.PST.NITER", n);
+        st->NITER = (long)n;
+        v(flow ? "cpu.PSF.TSETUP" : "cpu.PST.TSETUP", st->TSETUP);
+        v(flow ? "cpu.PSF.TSOLVE" : "cpu.PST.TSOLVE", st->TSOLVE);
+        v(flow ? "cpu.PSF.TEXT" : "cpu.PST.TEXT", st->TEXT);
+        petsc_slot& slot = flow ? R.sp.PETSCF : R.sp.PETSCT;
+        bool solved = petsc_solved(slot);
+        v(flow ? "sp.PETSCF.solved" : "sp.PETSCT.solved", solved);
+        petsc_set_solved(slot, solved);
+    }
 
     // vtk/ and csv/: the series written so far, the totals of the last budget row, the place of
     // the last observation rows.
@@ -385,6 +407,8 @@ void write_checkpoint(records& R, int kind) {
         w.put("vtu.sizes", 'q', vtusize.data(), vtusize.size());
         state_entries(v, R);
         if (w.commit()) {
+            petsc_renew(R.sp.PETSCF);
+            petsc_renew(R.sp.PETSCT);
             c.LAST = c.PATH;
             c.NDONE = R.ctl.NDONE;
             c.CLOCK = now;

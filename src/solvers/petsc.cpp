@@ -824,4 +824,14 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
                 st.TEXT + ") failed: " + reason_text(reason));
 }
 
+void petsc_renew(petsc_slot& slot) {
+    if (slot.SYS != nullptr) slot.SYS->ready = false;
+}
+
+bool petsc_solved(const petsc_slot& slot) { return slot.SYS != nullptr && slot.SYS->solved; }
+
+void petsc_set_solved(petsc_slot& slot, bool solved) {
+    if (slot.SYS != nullptr) slot.SYS->solved = solved;
+}
+
 }  // namespace nep

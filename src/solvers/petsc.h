@@ -75,4 +75,12 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
             const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
             const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d);
 
+// Checkpoints (run/checkpoint.cpp). A run continued from a checkpoint has no preconditioner to
+// reuse, so every checkpoint has the preconditioner of each system set up anew at its next solve,
+// in the run that writes it as in the run continued from it: both then solve alike. Whether the
+// first solve of a system (with the solver's line in the listing) is behind is part of the state.
+void petsc_renew(petsc_slot& slot);
+bool petsc_solved(const petsc_slot& slot);
+void petsc_set_solved(petsc_slot& slot, bool solved);
+
 }  // namespace nep

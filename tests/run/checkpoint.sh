@@ -19,10 +19,17 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 base=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm  # fsync costs nothing there
 tmp=$(mktemp -d "$base/nepora-ckpt-XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
+# The programs start MPI (for PETSc) as single processes, which keep session files under TMPDIR:
+# ours, apart from other MPI jobs on the machine and from the runs this script kills.
+mkdir "$tmp/mpi" && export TMPDIR="$tmp/mpi"
 seed=${SEED:-$$}
 RANDOM=$seed
 echo "seed $seed"
-fail() { echo "FAIL: $*"; exit 1; }
+fail() {
+  echo "FAIL: $*"
+  [ -n "${dir:-}" ] && [ -f "$dir/log" ] && tail -40 "$dir/log"
+  exit 1
+}
 
 decks=(dam hillslope solute-box)
 copy() { mkdir -p "$2"; find "$here/examples/$1" -maxdepth 1 -type f ! -name README.md -exec cp {} "$2" \; ; }
