@@ -77,10 +77,7 @@ void check_time_control(iofiles& io, const control& ctl, long line) {
 // A value outside the range where the scheme means anything: the rule and the value to the
 // main listing, and with the file and line to standard error.
 void check_range(iofiles& io, long line, bool ok, const std::string& what) {
-    if (ok) return;
-    wfree(io.out(6), " STOP: " + what);
-    wfree(io.STDOUT, " STOP: " + what);
-    input_error(at(io, line) + what);
+    if (!ok) parm_stop(io, true, {" STOP: " + what}, at(io, line) + what);
 }
 
 std::string value_is(const char* name, double v) { return std::string(name) + " = " + real_text(v); }
