@@ -4,13 +4,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace nep {
 
 namespace {
 
-volatile sig_atomic_t g_signal = 0;
-volatile sig_atomic_t g_first_sec = 0;   // when the signal first came (CLOCK_MONOTONIC)
-volatile sig_atomic_t g_first_nsec = 0;
+// A signal goes to any thread that does not block it (the OpenMP workers, MPI's progress threads),
+// so two signals can be handled at once in two threads: the first is taken by one atomic
+// exchange, and its time is stored before it, so that the other handler, seeing the signal,
+// always sees a time of the same moment. Both atomics are lock-free, as a handler needs.
+std::atomic<int> g_signal {0};
+std::atomic<long long> g_first_ns {0};  // when the first signal came (CLOCK_MONOTONIC)
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long long>::is_always_lock_free,
+              "a signal handler needs lock-free atomics");
 
 // Two sets of file sizes: the handler reads the one `g_marked` names while the step end fills
 // the other, then switches.
@@ -25,14 +32,11 @@ volatile sig_atomic_t g_marked = -1;
 extern "C" void on_interrupt(int sig) {
     timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (g_signal == 0) {
-        g_signal = sig;
-        g_first_sec = (sig_atomic_t)now.tv_sec;
-        g_first_nsec = (sig_atomic_t)now.tv_nsec;
-        return;
-    }
-    const double since = (double)(now.tv_sec - g_first_sec) + 1e-9 * (now.tv_nsec - g_first_nsec);
-    if (sig == g_signal && since < 1.0) return;
+    const long long ns = 1000000000LL * now.tv_sec + now.tv_nsec;
+    if (g_signal.load() == 0) g_first_ns.store(ns);
+    int first = 0;
+    if (g_signal.compare_exchange_strong(first, sig)) return;
+    if (sig == first && ns - g_first_ns.load() < 1000000000LL) return;
     const int k = g_marked;
     if (k >= 0) {
         for (int i = 0; i < g_sizes[k].n; ++i) {
@@ -55,7 +59,7 @@ void catch_interrupts() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int interrupt_signal() { return g_signal; }
+int interrupt_signal() { return g_signal.load(); }
 
 void mark_file_sizes(const int* fds, const off_t* sizes, int n) {
     const int k = g_marked == 0 ? 1 : 0;

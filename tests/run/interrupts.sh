@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Interrupts end every file at the same completed step. `timeout -s INT` signals the program and
 # then its process group, the same signal twice at once: the run must still end at the end of a
-# step with its final output (status 130). SIGINT and then SIGTERM at once end it immediately
-# (status 143), every file cut back to the last completed step.
+# step with its final output (status 130). SIGINT and then SIGTERM at once end it immediately,
+# every file cut back to the last completed step; the status is that of the signal handled
+# second, and two signals sent at once can be handled in either order (each by its own thread),
+# so it is 143 or 130.
 #   tests/run/interrupts.sh PROGRAM
 set -euo pipefail
 prog=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -42,7 +44,7 @@ for k in 1 2; do
   wait $pid || status=$?
   s=$(steps_of "$d")
   set -- $s
-  if [ "$status" -ne 143 ] || [ "$1" != "$2" ] || [ "$1" != "$3" ] || [ "$1" -lt 1 ] ||
+  if { [ "$status" -ne 143 ] && [ "$status" -ne 130 ]; } || [ "$1" != "$2" ] || [ "$1" != "$3" ] || [ "$1" -lt 1 ] ||
      grep -q 'RUN INTERRUPTED' "$d/out.lst"; then
     echo "SIGINT then SIGTERM, try $k: status $status, files end at steps $s"
     fails=1
