@@ -2,6 +2,7 @@
 the free-form rules, validation and the node-selection helpers."""
 import filecmp
 import os
+import shutil
 import subprocess
 
 import numpy as np
@@ -104,6 +105,13 @@ def test_validate_names_record_value_and_range(tmp_path, program):
     with pytest.raises(nepora.RunError) as e:
         nepora.run(d, program=program, validate=False, progress=False)
     assert e.value.status == 1 and "BAD VALUE FOR IFLOW" in e.value.message
+    # Under mpiexec, more processes than cores: every process says it, the message has it once.
+    if shutil.which("mpiexec"):
+        with pytest.raises(nepora.RunError) as e:
+            nepora.run(d, program=program, validate=False, progress=False,
+                       processes=nepora.runner.cores() + 1)
+        assert e.value.status == 1
+        assert e.value.message.count("IFLOW = 3 is neither 1 (Picard) nor 2 (Newton)") == 1
     with pytest.raises(AttributeError, match="did you mean TMAX"):
         deck.parm.TMAXX = 1.0
     with pytest.raises(AttributeError, match="length of TIMPRT"):
