@@ -404,7 +404,7 @@ class Deck:
             values.update(XPERM=k, YPERM=k, ZPERM=k)
         self._resize_tables()
         rows = self._layer_rows(layers, depth)
-        cols = slice(None) if material is None else np.atleast_1d(material) - 1
+        cols = slice(None) if material is None else self._material_cols(material)
         for name, v in values.items():
             real = self.soil._name(name)
             if real not in S._SOIL_TABLE:
@@ -436,14 +436,22 @@ class Deck:
         self._resize_tables()
         c = sl.CURVES
         rows = self._layer_rows(layers, depth)
+        cols = np.arange(max(self.grid.NZONE, 1)) if material is None else self._material_cols(material)
         for name, v in values.items():
             t = getattr(c, name).copy()
-            cols = np.arange(t.shape[1]) if material is None else np.atleast_1d(material) - 1
             t[np.ix_(rows, cols)] = v
             setattr(c, name, t)
         if c.BY == "MATERIAL" and any(np.any(getattr(c, k) != getattr(c, k)[:1]) for k in names):
             c.BY = "LAYER"
         return c
+
+    def _material_cols(self, material):
+        m = np.atleast_1d(np.asarray(material, np.int64))
+        bad = m[(m < 1) | (m > self.grid.NZONE)]
+        if bad.size:
+            raise DeckError("material %d: the grid has material types 1 to NZONE = %d"
+                            % (bad[0], self.grid.NZONE))
+        return m - 1
 
     def _layer_rows(self, layers, depth):
         if depth is not None:
@@ -454,7 +462,11 @@ class Deck:
             return np.nonzero((mid >= depth[0]) & (mid <= depth[1]))[0]
         if layers is None:
             return np.arange(self.NSTR)
-        return np.atleast_1d(layers) - 1
+        rows = np.atleast_1d(np.asarray(list(layers) if isinstance(layers, range) else layers, np.int64))
+        bad = rows[(rows < 1) | (rows > self.NSTR)]
+        if bad.size:
+            raise DeckError("layer %d: the grid has layers 1 to NSTR = %d" % (bad[0], self.NSTR))
+        return rows - 1
 
     def set_atmosphere(self, times=None, rates=None):
         """Rain (positive) and evaporation (negative) rates, length/time: rates one value a time

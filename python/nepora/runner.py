@@ -124,8 +124,22 @@ class _Progress:
         self.pos = 0
         self.step, self.t = 0, t0
         self.shown = False
+        # The table of an earlier run in the same directory is passed over until the program
+        # has written it anew.
+        self.stale = self._stamp()
+
+    def _stamp(self):
+        try:
+            st = os.stat(self.file)
+        except OSError:
+            return None
+        return (st.st_ino, st.st_size, st.st_mtime_ns)
 
     def poll(self, final=False):
+        if self.stale is not None:
+            if self._stamp() == self.stale:
+                return
+            self.stale = None
         try:
             with open(self.file, "rb") as f:
                 f.seek(self.pos)
@@ -192,7 +206,7 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
         path = os.fspath(deck_or_dir)
         if not os.path.exists(os.path.join(path, "nepora3d.fnames")):
             raise DeckError("%s: no nepora3d.fnames, not a deck directory" % path)
-        deck = Deck.read(path) if validate or progress else None
+        deck = Deck.read(path) if validate or progress or directory is not None else None
         if directory is not None:
             deck.write(directory)
             path = directory
