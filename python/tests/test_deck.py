@@ -150,6 +150,7 @@ def test_units_record_written_and_read_back(tmp_path, program):
     ds = res.dataset
     assert ds["pressure_head"].attrs["units"] == "m"
     assert ds["darcy_velocity"].attrs["units"] == "m/h"
+    assert (ds.attrs["length_unit"], ds.attrs["time_unit"]) == ("m", "h")
 
 
 def test_curves_section_as_fields_byte_for_byte_and_checked_as_the_program_checks(tmp_path, program):
