@@ -742,7 +742,7 @@ def _curves(io, s, nstr, nzone):
             extra = "(material %d)" % (m + 1)
         else:
             extra = "(layer %d)" % (l + 1) if nzone == 1 else "(layer %d material %d)" % (l + 1, m + 1)
-        with io.rec(("CURVES", names, l, m), label=" ".join(names), extra=extra) as r:
+        with io.rec(("CURVES", c.BY, names, l, m), label=" ".join(names), extra=extra) as r:
             for name, t in zip(names, tables):
                 cur = None
                 if not io.reading:
