@@ -382,7 +382,10 @@ class Deck:
         """Soil and solute tables of NSTR x NZONE rows, extended by repeating the last layer
         and material."""
         nstr, nzone = max(self.NSTR, 1), max(self.grid.NZONE, 1)
-        for sec, names in ((self.soil, S._SOIL_TABLE), (self.solute, ("ALFA_L", "ALFA_T", "RETARD"))):
+        parts = [(self.soil, S._SOIL_TABLE), (self.solute, ("ALFA_L", "ALFA_T", "RETARD"))]
+        if self.soil._raw is None and self.soil.CURVES is not None:
+            parts.append((self.soil.CURVES, S._CURVE_PARAMS))
+        for sec, names in parts:
             for name in names:
                 t = getattr(sec, name)
                 if t.shape == (nstr, nzone) or t.size == 0:
@@ -401,7 +404,7 @@ class Deck:
             values.update(XPERM=k, YPERM=k, ZPERM=k)
         self._resize_tables()
         rows = self._layer_rows(layers, depth)
-        cols = slice(None) if material is None else np.atleast_1d(material) - 1
+        cols = slice(None) if material is None else self._material_cols(material)
         for name, v in values.items():
             real = self.soil._name(name)
             if real not in S._SOIL_TABLE:
@@ -409,6 +412,46 @@ class Deck:
             t = getattr(self.soil, real).copy()
             t[np.ix_(rows, np.arange(t.shape[1])[cols])] = v
             setattr(self.soil, real, t)
+
+    def set_curve(self, layers=None, material=None, depth=None, **values):
+        """Gives soils a retention curve of their own (the CURVES section of the soil file):
+        the parameters of the model deck.soil.IVGHU chooses, by the names of records 3 to 7
+        (VGN VGRMC VGPSAT for van Genuchten, BCBETA BCRMC BCPSAT for Brooks-Corey...), for the
+        materials (1-based; default all) and layers (as set_soil; default all). Soils not given
+        keep the curve they had: at first that of records 3 to 7. A curve that differs between
+        layers of one material makes the section CURVES LAYER; returns the section."""
+        sl = self.soil
+        names = S.curve_params(sl.IVGHU)
+        if names is None:
+            raise DeckError("IVGHU = %r is no curve model (0 to 4)" % sl.IVGHU)
+        for name in list(values):
+            real = name.upper()
+            if real not in names:
+                used = "" if real not in S._CURVE_PARAMS else \
+                    ": it is not a parameter of model IVGHU = %d (set deck.soil.IVGHU first)" % sl.IVGHU
+                raise DeckError("set_curve sets %s, not %s%s" % (" ".join(names), name, used))
+            values[real] = values.pop(name)
+        if sl.CURVES is None:
+            sl.CURVES = sl.new_curves(max(self.NSTR, 1), max(self.grid.NZONE, 1))
+        self._resize_tables()
+        c = sl.CURVES
+        rows = self._layer_rows(layers, depth)
+        cols = np.arange(max(self.grid.NZONE, 1)) if material is None else self._material_cols(material)
+        for name, v in values.items():
+            t = getattr(c, name).copy()
+            t[np.ix_(rows, cols)] = v
+            setattr(c, name, t)
+        if c.BY == "MATERIAL" and any(np.any(getattr(c, k) != getattr(c, k)[:1]) for k in names):
+            c.BY = "LAYER"
+        return c
+
+    def _material_cols(self, material):
+        m = np.atleast_1d(np.asarray(material, np.int64))
+        bad = m[(m < 1) | (m > self.grid.NZONE)]
+        if bad.size:
+            raise DeckError("material %d: the grid has material types 1 to NZONE = %d"
+                            % (bad[0], self.grid.NZONE))
+        return m - 1
 
     def _layer_rows(self, layers, depth):
         if depth is not None:
@@ -419,7 +462,11 @@ class Deck:
             return np.nonzero((mid >= depth[0]) & (mid <= depth[1]))[0]
         if layers is None:
             return np.arange(self.NSTR)
-        return np.atleast_1d(layers) - 1
+        rows = np.atleast_1d(np.asarray(list(layers) if isinstance(layers, range) else layers, np.int64))
+        bad = rows[(rows < 1) | (rows > self.NSTR)]
+        if bad.size:
+            raise DeckError("layer %d: the grid has layers 1 to NSTR = %d" % (bad[0], self.NSTR))
+        return rows - 1
 
     def set_atmosphere(self, times=None, rates=None):
         """Rain (positive) and evaporation (negative) rates, length/time: rates one value a time

@@ -137,6 +137,8 @@ class Results:
                 if k in ds.variables:
                     ds[k].attrs["units"] = u
             ds.attrs["source"] = "nepora3d results of %s" % self.path
+            if lunit:
+                ds.attrs["length_unit"], ds.attrs["time_unit"] = lunit, tunit
             self._dataset = ds
         return self._dataset
 

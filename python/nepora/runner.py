@@ -44,14 +44,72 @@ def find_program(name="nepora3d"):
                             "$NEPORA3D" % name)
 
 
+def _unique(lines):
+    return list(dict.fromkeys(lines))
+
+
 def _message(stdout, stderr):
-    """What the program said about the stop: its lines on standard error other than the
-    closing summary, and the STOP and ERROR lines of standard output."""
-    err = [l for l in stderr.splitlines() if l.strip()]
-    out = [l.strip() for l in stdout.splitlines()
-           if any(w in l.upper() for w in ("STOP", "ERROR", "WARNING"))]
+    """What the program said about the stop: its lines on standard error, and the STOP and
+    ERROR lines of standard output; under mpiexec each line once (every process may say it),
+    and mpiexec's own boxed notes only when the program said nothing."""
+    err, boxed, inside = [], [], False
+    for l in stderr.splitlines():
+        if l.startswith("-----") and not l.strip("-"):
+            inside = not inside
+            continue
+        if l.strip():
+            (boxed if inside else err).append(l)
+    err = _unique(err)
+    out = _unique(l.strip() for l in stdout.splitlines()
+                  if any(w in l.upper() for w in ("STOP", "ERROR", "WARNING")))
     lines = out[-10:] + err[-20:]
+    if not lines:
+        lines = boxed[-20:]
     return "\n".join(lines) if lines else "(the program printed nothing)"
+
+
+def cores():
+    """The processor cores this process may use (hardware threads of one core counted once, as
+    OpenMPI counts its slots)."""
+    try:
+        cpus = sorted(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+    try:
+        core_of, cpu = {}, None
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                key = key.strip()
+                if key == "processor":
+                    cpu, phys = int(value), "0"
+                elif key == "physical id":
+                    phys = value.strip()
+                elif key == "core id" and cpu is not None:
+                    core_of[cpu] = (phys, value.strip())
+        if all(c in core_of for c in cpus):
+            return len({core_of[c] for c in cpus}) or 1
+    except (OSError, ValueError):
+        pass
+    return len(cpus) or 1
+
+
+def mpiexec_command(processes, mpiexec=None):
+    """The start of the command line for `processes` MPI processes: mpiexec -n P, with
+    --oversubscribe (OpenMPI) when P exceeds the cores."""
+    mpiexec = mpiexec or shutil.which("mpiexec") or shutil.which("mpirun")
+    if not mpiexec:
+        raise FileNotFoundError("processes=%d needs mpiexec (Debian: openmpi-bin)" % processes)
+    cmd = [mpiexec, "-n", str(processes)]
+    if processes > cores():
+        try:
+            version = subprocess.run([mpiexec, "--version"], capture_output=True, text=True,
+                                     timeout=30).stdout
+        except (OSError, subprocess.TimeoutExpired):
+            version = ""
+        if "Open MPI" in version or "OpenRTE" in version:
+            cmd.append("--oversubscribe")
+    return cmd
 
 
 class _Progress:
@@ -66,8 +124,22 @@ class _Progress:
         self.pos = 0
         self.step, self.t = 0, t0
         self.shown = False
+        # The table of an earlier run in the same directory is passed over until the program
+        # has written it anew.
+        self.stale = self._stamp()
+
+    def _stamp(self):
+        try:
+            st = os.stat(self.file)
+        except OSError:
+            return None
+        return (st.st_ino, st.st_size, st.st_mtime_ns)
 
     def poll(self, final=False):
+        if self.stale is not None:
+            if self._stamp() == self.stale:
+                return
+            self.stale = None
         try:
             with open(self.file, "rb") as f:
                 f.seek(self.pos)
@@ -115,7 +187,9 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
     deck_or_dir  a Deck (written to directory, or where it was read from; a new deck without
                  either goes to a new temporary directory) or the path of a deck directory
     threads      OpenMP threads (OMP_NUM_THREADS); default: the program's (one per core)
-    processes    MPI processes (mpiexec -n), for a program built with MPI; 1 or None otherwise
+    processes    MPI processes: the program is started by mpiexec -n PROCESSES (with
+                 --oversubscribe under OpenMPI when they exceed the cores); None: started
+                 directly, one process
     program      the program (default: find_program()); 'nepora3d_alt' for the second build
     progress     True: a status line on standard error (simulated time / TMAX, percent, step,
                  wall time, time left; a line every 10 % when standard error is no terminal);
@@ -132,7 +206,7 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
         path = os.fspath(deck_or_dir)
         if not os.path.exists(os.path.join(path, "nepora3d.fnames")):
             raise DeckError("%s: no nepora3d.fnames, not a deck directory" % path)
-        deck = Deck.read(path) if validate or progress else None
+        deck = Deck.read(path) if validate or progress or directory is not None else None
         if directory is not None:
             deck.write(directory)
             path = directory
@@ -151,13 +225,10 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
     env = dict(os.environ)
     if threads is not None:
         env["OMP_NUM_THREADS"] = str(int(threads))
-    if processes not in (None, 1):
-        helptext = subprocess.run([prog, "--help"], capture_output=True, text=True).stdout
-        if "mpi" not in helptext.lower() and "petsc" not in helptext.lower():
-            raise ValueError("%s runs on one process (its parallel loops use threads: pass "
-                             "threads=)" % prog)
-        mpiexec = shutil.which("mpiexec") or "mpiexec"
-        cmd = [mpiexec, "-n", str(int(processes))] + cmd
+    if processes is not None:
+        if isinstance(processes, bool) or int(processes) != processes or processes < 1:
+            raise ValueError("processes must be a whole number of at least 1, not %r" % (processes,))
+        cmd = mpiexec_command(int(processes)) + cmd
         if os.geteuid() == 0:
             env.setdefault("OMPI_ALLOW_RUN_AS_ROOT", "1")
             env.setdefault("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1")

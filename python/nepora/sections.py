@@ -109,6 +109,8 @@ class Section:
                     self._role, name, ndim, a.shape))
             return a
         if t is str:
+            if isinstance(v, (tuple, list)) and all(isinstance(w, str) for w in v):
+                v = " ".join(v)     # UNITS = ("m", "d")
             if not isinstance(v, str):
                 raise TypeError("%s %s: text expected, got %r" % (self._role, name, v))
             return " ".join(v.split())
@@ -151,6 +153,16 @@ class Section:
                 v = "array%s" % (v.shape,)
             parts.append("%s=%s" % (k, v))
         return "<%s: %s>" % (self._role, ", ".join(parts))
+
+
+LENGTH_UNITS = ("m", "cm", "mm", "km", "ft")
+TIME_UNITS = ("s", "min", "h", "d", "y")
+
+
+def units_ok(text):
+    """A UNITS record's words after the keyword, as the program takes them: a length, a time."""
+    w = text.split()
+    return len(w) == 2 and w[0] in LENGTH_UNITS and w[1] in TIME_UNITS
 
 
 def _table(nstr, nzone, value):
@@ -276,24 +288,81 @@ class Sfbc(Section):
 _SOIL_TABLE = ("XPERM", "YPERM", "ZPERM", "STORAGE", "POROSITY")
 
 
+# The curve parameters of records 3 to 7, and those a record of the CURVES section holds for
+# each model (IVGHU 0 to 4), in their order.
+_CURVE_PARAMS = ("VGN", "VGRMC", "VGPSAT", "HUALFA", "HUBETA", "HUGAMA", "HUPSIA", "HUSWR", "HUN",
+                 "HUA", "HUB", "BCBETA", "BCRMC", "BCPSAT")
+_HU = ("HUALFA", "HUBETA", "HUGAMA", "HUPSIA", "HUSWR")
+_MODEL_PARAMS = {0: ("VGN", "VGRMC", "VGPSAT"), 1: ("VGN", "VGRMC", "VGPSAT"),
+                 2: _HU + ("HUN",), 3: _HU + ("HUA", "HUB"), 4: ("BCBETA", "BCRMC", "BCPSAT")}
+CURVES_BY = ("MATERIAL", "LAYER")
+
+
+def curve_params(ivghu):
+    """The parameters of model IVGHU in a CURVES record; None for a model the program lacks."""
+    return _MODEL_PARAMS.get(ivghu)
+
+
+class Curves(Section):
+    """The CURVES section of the soil file: a retention curve for every soil. BY is 'MATERIAL'
+    (one record per material type, its curve in every layer) or 'LAYER' (one record per layer
+    and material type, in the order of the table). Every parameter is an (NSTR, NZONE) table
+    like XPERM; the file holds those of the model IVGHU chooses (under BY = 'MATERIAL' each
+    material's column is one value)."""
+    _role, _line = "soil file", 8
+    _fields = dict(BY=str, **{k: (float, 2) for k in _CURVE_PARAMS})
+    _records = [("CURVES", "BY " + " ".join(_CURVE_PARAMS))]
+
+    def _defaults(self):
+        return dict(BY="MATERIAL")
+
+    def _convert(self, name, v):
+        if name == "BY":
+            by = Section._convert(self, name, v).upper()
+            if by not in CURVES_BY:
+                raise ValueError("soil file CURVES BY: MATERIAL (a curve for each material type) "
+                                 "or LAYER (a curve for each layer and material type), not %r" % (v,))
+            return by
+        return Section._convert(self, name, v)
+
+    def params(self, ivghu):
+        """The tables of model IVGHU's parameters, by name."""
+        return {k: getattr(self, k) for k in curve_params(ivghu) or ()}
+
+
 class Soil(Section):
     """Soil file; the table fields are arrays of shape (NSTR, NZONE): row layer, column
-    material."""
+    material. CURVES: None, or the optional section after the table (a Curves)."""
     _role, _line = "soil file", 8
     _fields = dict(PMIN=float, IVGHU=int, VGN=float, VGRMC=float, VGPSAT=float,
                    HUALFA=float, HUBETA=float, HUGAMA=float, HUPSIA=float, HUSWR=float, HUN=float,
                    HUA=float, HUB=float, BCBETA=float, BCRMC=float, BCPSAT=float,
-                   **{k: (float, 2) for k in _SOIL_TABLE})
+                   **{k: (float, 2) for k in _SOIL_TABLE}, CURVES=Curves)
     _records = [(1, "PMIN"), (2, "IVGHU"), (3, "VGN VGRMC VGPSAT"),
                 (4, "HUALFA HUBETA HUGAMA HUPSIA HUSWR"), (5, "HUN"), (6, "HUA HUB"),
-                (7, "BCBETA BCRMC BCPSAT"), (8, " ".join(_SOIL_TABLE))]
+                (7, "BCBETA BCRMC BCPSAT"), (8, " ".join(_SOIL_TABLE)), ("CURVES", "CURVES")]
+
+    def _convert(self, name, v):
+        if name == "CURVES":
+            if v is None or isinstance(v, Curves):
+                return v
+            raise TypeError("soil file CURVES: None or a Curves (Deck.set_curve makes one), "
+                            "not %r" % (v,))
+        return Section._convert(self, name, v)
+
+    def new_curves(self, nstr, nzone, by="MATERIAL"):
+        """A CURVES section giving every soil the curve of records 3 to 7."""
+        c = Curves(BY=by)
+        for k in _CURVE_PARAMS:
+            object.__setattr__(c, k, _table(nstr, nzone, getattr(self, k)))
+        return c
 
     def _defaults(self):
         return dict(PMIN=-2.0, IVGHU=0, VGN=2.0, VGRMC=0.06, VGPSAT=-0.5, HUALFA=1.0, HUBETA=2.0,
                     HUGAMA=1.0, HUPSIA=0.0, HUSWR=0.0, HUN=3.0, HUA=1.0, HUB=1.0, BCBETA=2.0,
                     BCRMC=0.05, BCPSAT=-0.5, XPERM=_table(1, 1, 0.05), YPERM=_table(1, 1, 0.05),
                     ZPERM=_table(1, 1, 0.05), STORAGE=_table(1, 1, 1e-4),
-                    POROSITY=_table(1, 1, 0.4))
+                    POROSITY=_table(1, 1, 0.4), CURVES=None)
 
 
 class Flowic(Section):
@@ -630,6 +699,60 @@ def _soil(io, s, nstr, nzone):
         with io.rec(n) as r:
             r.fields(s, names)
     _rows(io, s, _SOIL_TABLE, nstr, nzone, "row")
+    _curves(io, s, nstr, nzone)
+
+
+def _curves(io, s, nstr, nzone):
+    """The CURVES section: its first line ('CURVES MATERIAL' or 'CURVES LAYER', more words a
+    comment) is the first line after the table that is not blank; anything else there is a note,
+    left in the tail as the program leaves it unread."""
+    names = curve_params(s.IVGHU)
+    if io.reading:
+        object.__setattr__(s, "CURVES", None)
+        if names is None:
+            return  # a model the program refuses before the section
+        head = io.reader.take_line(lambda w: w[0].upper() == "CURVES")
+        if head is None:
+            return
+        words, text = head
+        c = s.new_curves(nstr, nzone)
+        object.__setattr__(c, "BY", words[1].upper() if len(words) > 1 else "")
+        object.__setattr__(s, "CURVES", c)
+        io.source["CURVES"] = (c.BY, text)
+    else:
+        c = s.CURVES
+        if c is None:
+            return
+        src = io.source.get("CURVES")
+        if src is not None and src[0] == c.BY:
+            io.out.append(src[1])
+        else:
+            note = "a curve for each material type" if c.BY == "MATERIAL" else \
+                "a curve for each layer and material type"
+            head = "CURVES " + c.BY
+            io.out.append(head + " " * max(io.column - len(head), 2) + note + "\n")
+    if c.BY not in CURVES_BY or names is None:
+        return
+    by_layer = c.BY == "LAYER"
+    tables = [getattr(c, k) for k in names]
+    soils = [(l, m) for l in range(nstr) for m in range(nzone)] if by_layer else \
+        [(0, m) for m in range(nzone)]
+    for l, m in soils:
+        if not by_layer:
+            extra = "(material %d)" % (m + 1)
+        else:
+            extra = "(layer %d)" % (l + 1) if nzone == 1 else "(layer %d material %d)" % (l + 1, m + 1)
+        with io.rec(("CURVES", c.BY, names, l, m), label=" ".join(names), extra=extra) as r:
+            for name, t in zip(names, tables):
+                cur = None
+                if not io.reading:
+                    cur = float(t[l, m]) if l < t.shape[0] and m < t.shape[1] else float("nan")
+                v = r.value(name, float, cur)
+                if io.reading:
+                    if by_layer:
+                        t[l, m] = v
+                    else:
+                        t[:, m] = v
 
 
 def _flowic(io, f, n):
@@ -692,11 +815,14 @@ def parse(section, text, name, describe, column=27):
     rest = text[io.reader.pos:]
     object.__setattr__(section, "_tail", rest)
     if isinstance(section, Parm):
+        # The last UNITS line holds, unless one before it is refused (the program stops there).
         units = None
         for line in rest.split("\n"):
             w = line.split()
             if w and w[0].upper() == "UNITS":
                 units = " ".join(w[1:])
+                if not units_ok(units):
+                    break
         object.__setattr__(section, "UNITS", units)
         object.__setattr__(section, "_units", units)
     return section
@@ -714,4 +840,11 @@ def render(section, describe, column=27):
         tail = "\n".join(lines)
         if section.UNITS:
             tail = tail.rstrip("\n") + ("\n" if tail.strip() else "") + "UNITS " + section.UNITS + "\n"
-    return "".join(io.out) + tail
+    # A file whose last record had no end of line, followed by what the deck adds.
+    for k in range(1, len(io.out)):
+        if not io.out[k - 1].endswith("\n"):
+            io.out[k - 1] += "\n"
+    body = "".join(io.out)
+    if tail.strip() and body and not body.endswith("\n"):
+        body += "\n"
+    return body + tail

@@ -5,7 +5,7 @@ import math
 
 import numpy as np
 
-from .sections import _SOIL_TABLE
+from .sections import _SOIL_TABLE, CURVES_BY, curve_params, units_ok
 
 
 class Problem:
@@ -159,11 +159,9 @@ def validate(deck):
     for i, v in _bad_nodes(p.IPOUT, 1, n):
         add("parm", "IPOUT(%d)" % i, v, "must be a node, 1 to N = %d" % n, record=19)
 
-    if p.UNITS is not None:
-        u = p.UNITS.split()
-        if len(u) != 2 or u[0] not in ("m", "cm", "mm", "km", "ft") or u[1] not in ("s", "min", "h", "d", "y"):
-            add("parm", "UNITS", p.UNITS, "a unit of length (m, cm, mm, km, ft) and one of time "
-                "(s, min, h, d, y), as 'm d'")
+    if p.UNITS is not None and not units_ok(p.UNITS):
+        add("parm", "UNITS", p.UNITS, "takes a unit of length (m, cm, mm, km, ft) and one of "
+            "time (s, min, h, d, y), as 'UNITS m d'")
 
     # --- grid ---
     if g.NZONE < 1:
@@ -289,7 +287,9 @@ def validate(deck):
         _table_checks(add, "soil", sl, _SOIL_TABLE, nstr, g.NZONE, {
             "XPERM": (0, False), "YPERM": (0, False), "ZPERM": (0, False),
             "STORAGE": (0, False), "POROSITY": (0, True)})
-        if sl.IVGHU in (0, 1, 4) and sl.POROSITY.size and np.all(sl.POROSITY > 0):
+        if sl.CURVES is not None and sl.IVGHU in range(5):
+            _curve_checks(add, sl, nstr, g.NZONE)
+        elif sl.IVGHU in (0, 1, 4) and sl.POROSITY.size and np.all(sl.POROSITY > 0):
             for name in ("VGRMC",) if sl.IVGHU in (0, 1) else ("BCRMC",):
                 v = getattr(sl, name)
                 if not 0 <= v < sl.POROSITY.min():
@@ -332,6 +332,90 @@ def validate(deck):
                         add("transbc", vn, len(getattr(tb, vn)), "%d values for %d nodes of %s"
                             % (len(getattr(tb, vn)), len(getattr(tb, lname)), lname))
     return out
+
+
+def _curve_checks(add, sl, nstr, nzone):
+    """The CURVES section, checked record by record as the program reads it: the rule's words
+    are the program's, after the soil (material, and layer under CURVES LAYER) they concern."""
+    c = sl.CURVES
+
+    def bad(field, value, message):
+        add("soil", field, value, message, record="CURVES")
+
+    if c.BY not in CURVES_BY:
+        bad("BY", c.BY, "expected 'CURVES MATERIAL' (a record for each material type) or "
+            "'CURVES LAYER' (a record for each layer and material type), found '%s'"
+            % ("CURVES " + c.BY).strip())
+        return
+    names = curve_params(sl.IVGHU)
+    tables = {}
+    for k in names:
+        t = np.asarray(getattr(c, k))
+        if t.shape != (nstr, nzone):
+            bad(k, t.shape, "the table needs NSTR x NZONE = %d x %d rows (layer, material)"
+                % (nstr, nzone))
+            return
+        tables[k] = t
+    by_layer = c.BY == "LAYER"
+    if not by_layer:
+        for k, t in tables.items():
+            for m in np.nonzero(np.any(t != t[:1], axis=0))[0][:3]:
+                l = int(np.nonzero(t[:, m] != t[0, m])[0][0])
+                bad(k, float(t[l, m]), "material %d, layer %d: differs from layer 1 (%r), but "
+                    "CURVES MATERIAL gives a material one curve in every layer (BY = 'LAYER', "
+                    "or Deck.set_curve)" % (m + 1, l + 1, float(t[0, m])))
+    for k, t in tables.items():
+        if not np.all(np.isfinite(t)):
+            l, m = np.argwhere(~np.isfinite(t))[0]
+            bad(k, float(t[l, m]), "layer %d, material %d: must be a finite number" % (l + 1, m + 1))
+            return
+    vg, bc = sl.IVGHU in (0, 1), sl.IVGHU == 4
+    soils = [(l, m) for l in range(nstr) for m in range(nzone)] if by_layer else \
+        [(0, m) for m in range(nzone)]
+    count = 0
+    for l, m in soils:
+        if count >= 10:
+            break
+        at = "material %d%s: " % (m + 1, ", layer %d" % (l + 1) if by_layer else "")
+        v = {k: float(t[l, m]) for k, t in tables.items()}
+        before = count
+        if vg and not v["VGN"] > 1.0:
+            bad("VGN", v["VGN"], at + "the van Genuchten exponent must be greater than 1")
+            count += 1
+        if vg and not v["VGPSAT"] < 0.0:
+            bad("VGPSAT", v["VGPSAT"], at + "the van Genuchten scale head must be negative")
+            count += 1
+        if bc and not v["BCPSAT"] < 0.0:
+            bad("BCPSAT", v["BCPSAT"], at + "the Brooks-Corey air-entry head must be negative")
+            count += 1
+        if sl.IVGHU in (2, 3) and not 0.0 <= v["HUSWR"] < 1.0:
+            bad("HUSWR", v["HUSWR"], at + "the residual saturation must be 0 or more and below 1")
+            count += 1
+        rname = "VGRMC" if vg else "BCRMC"
+        for layer in ([l] if by_layer else range(nstr)):
+            phi = float(sl.POROSITY[layer, m])
+            ss = float(sl.STORAGE[layer, m])
+            if not phi > 0.0:
+                bad("POROSITY", phi, at + "layer %d: a soil with its own retention curve needs a "
+                    "positive porosity" % (layer + 1))
+                count += 1
+                continue
+            if (vg or bc) and not 0.0 <= v[rname] < phi:
+                bad(rname, v[rname], at + "the residual moisture content must be 0 or more and "
+                    "below the porosity %r of layer %d" % (phi, layer + 1))
+                count += 1
+                continue
+            if sl.IVGHU == 1 and count == before:
+                # The extended curve turns linear where its moisture capacity falls to the
+                # soil's specific storage: the largest capacity must exceed it.
+                n, tr, psis = v["VGN"], v["VGRMC"], v["VGPSAT"]
+                mm = (n - 1.0) / n
+                dmcmax = -mm * n * (phi - tr) * mm ** mm / ((1.0 + mm) ** (1.0 + mm) * psis)
+                if dmcmax <= ss:
+                    add("soil", "STORAGE", ss, "layer %d, material %d: must be below the largest "
+                        "moisture capacity %.10g of its extended van Genuchten curve"
+                        % (layer + 1, m + 1, dmcmax), record=8)
+                    count += 1
 
 
 def _series_checks(add, name, s, vname, width, what, p):

@@ -2,6 +2,7 @@
 the free-form rules, validation and the node-selection helpers."""
 import filecmp
 import os
+import shutil
 import subprocess
 
 import numpy as np
@@ -104,6 +105,13 @@ def test_validate_names_record_value_and_range(tmp_path, program):
     with pytest.raises(nepora.RunError) as e:
         nepora.run(d, program=program, validate=False, progress=False)
     assert e.value.status == 1 and "BAD VALUE FOR IFLOW" in e.value.message
+    # Under mpiexec, more processes than cores: every process says it, the message has it once.
+    if shutil.which("mpiexec"):
+        with pytest.raises(nepora.RunError) as e:
+            nepora.run(d, program=program, validate=False, progress=False,
+                       processes=nepora.runner.cores() + 1)
+        assert e.value.status == 1
+        assert e.value.message.count("IFLOW = 3 is neither 1 (Picard) nor 2 (Newton)") == 1
     with pytest.raises(AttributeError, match="did you mean TMAX"):
         deck.parm.TMAXX = 1.0
     with pytest.raises(AttributeError, match="length of TIMPRT"):
@@ -142,3 +150,35 @@ def test_units_record_written_and_read_back(tmp_path, program):
     ds = res.dataset
     assert ds["pressure_head"].attrs["units"] == "m"
     assert ds["darcy_velocity"].attrs["units"] == "m/h"
+    assert (ds.attrs["length_unit"], ds.attrs["time_unit"]) == ("m", "h")
+
+
+def test_curves_section_as_fields_byte_for_byte_and_checked_as_the_program_checks(tmp_path, program):
+    d = example("column-rain", tmp_path)
+    sand = "".join("3.0 0.05 -0.3   VGN VGRMC VGPSAT (layer %d)\n" % k for k in range(1, 11))
+    loam = "".join("1.4 0.12 -1.5   (layer %d)\n" % k for k in range(11, 20))
+    text = open(d / "soil").read() + "\n  curves Layer   sand over loam\n" + sand + loam + \
+        "1.4, 0.12,\n -1.5\n" + "notes after the section\n"
+    open(d / "soil", "w").write(text)
+    deck = nepora.Deck.read(d)
+    c = deck.soil.CURVES
+    assert c.BY == "LAYER" and c.VGN.shape == (20, 1)
+    assert list(c.VGN[:, 0]) == [3.0] * 10 + [1.4] * 10
+    assert list(c.VGRMC[:, 0]) == [0.05] * 10 + [0.12] * 10
+    assert list(c.VGPSAT[:, 0]) == [-0.3] * 10 + [-1.5] * 10
+    deck.write(tmp_path / "same")
+    assert open(tmp_path / "same" / "soil").read() == text
+    assert deck.validate() == []
+    # One soil changed: its record alone is written anew; the program refuses the value too.
+    c.VGRMC[11, 0] = 0.45
+    assert [str(p) for p in deck.validate()] == [
+        "soil file 'soil' record CURVES VGRMC = 0.45: material 1, layer 12: the residual "
+        "moisture content must be 0 or more and below the porosity 0.4 of layer 12"]
+    deck.write(d)
+    assert open(d / "soil").read() == text.replace("1.4 0.12 -1.5   (layer 12)",
+                                                   "1.4 0.45 -1.5   (layer 12)")
+    with pytest.raises(nepora.RunError) as e:
+        nepora.run(d, program=program, validate=False, progress=False)
+    assert e.value.status == 1
+    assert ("soil file 'soil' line 41: material 1, layer 12: VGRMC = 0.45, the residual "
+            "moisture content must be 0 or more and below the porosity 0.4 of layer 12") in e.value.message

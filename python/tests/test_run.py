@@ -78,3 +78,37 @@ def test_exports_read_back(tmp_path, program):
                                   ds["saturation"].values[2])
     np.testing.assert_array_equal(vtk_to_numpy(pd.GetArray("depth")), ds2["depth"].values)
     np.testing.assert_array_equal(vtk_to_numpy(g.GetPoints().GetData()), res.nodes)
+
+
+def test_two_soils_with_curves_of_their_own_run_and_close_their_budget(tmp_path, program):
+    # Sand (x < 1) beside a loam (x > 1), the same table values: only the curves differ.
+    curves = {1: (3.0, 0.05, -0.3), 2: (1.4, 0.12, -1.5)}
+    deck = nepora.Deck()
+    x, y, tri = rectangle(5, 3, 2.0, 2.0)
+    deck.set_mesh(x, y, tri, z=3.0 - 0.1 * x, material=np.where(x[tri].mean(1) < 1.0, 1, 2))
+    deck.set_layers([0.1] * 5 + [0.3] * 5)
+    deck.set_soil(K=0.05, STORAGE=1e-4, POROSITY=0.4)
+    for m, (n, tr, ps) in curves.items():
+        deck.set_curve(material=m, VGN=n, VGRMC=tr, VGPSAT=ps)
+    assert deck.soil.CURVES.BY == "MATERIAL"
+    deck.initial_water_table(depth=1.0)
+    deck.prescribe_head(deck.nodes(bottom=True), lambda t, x, y, z: 2.0 - 0.1 * x, times=[0.0])
+    deck.set_atmosphere([0.0, HOURS], [RAIN, RAIN])
+    deck.parm.TMAX, deck.parm.DTMAX, deck.parm.TIMPRT = HOURS, 0.5, [1.0, HOURS]
+    res = nepora.run(deck, tmp_path / "deck", program=program, progress=False)
+    assert "RETENTION CURVES OF EVERY LAYER AND MATERIAL TYPE (CURVES MATERIAL)" in res.listing()
+    b = res.budget
+    mine = water(res, 2) - water(res, 0)
+    assert mine == pytest.approx(b["cum_storage_change_L3"].iloc[-1], rel=1e-6)
+    assert abs(b["cum_in_L3"].iloc[-1] + b["cum_out_L3"].iloc[-1] - mine) < 1e-4 * b["cum_in_L3"].iloc[-1]
+    # A node inside one soil has that soil's van Genuchten saturation at its pressure head.
+    ds = res.dataset.isel(time=2)
+    psi, sw = ds["pressure_head"].values.astype(float), ds["saturation"].values.astype(float)
+    mats = np.zeros((len(psi), 3), bool)
+    for k in range(4):
+        mats[res.tetrahedra[:, k], res.materials - 1] = True
+    for m, (n, tr, ps) in curves.items():
+        inside = (mats.sum(1) == 1) & mats[:, m - 1] & (psi < 0)
+        assert inside.sum() >= 20
+        se = (1 + (psi[inside] / ps) ** n) ** (1 / n - 1)
+        np.testing.assert_allclose(sw[inside], (tr + (0.4 - tr) * se) / 0.4, rtol=2e-5)

@@ -16,5 +16,10 @@ cp -r "$tmp/usr/share/doc/nepora3d/examples/column-rain" "$tmp/run"
 rm -f "$tmp/run/README.md"
 "$tmp/usr/bin/nepora3d" --quiet "$tmp/run" 2>"$tmp/err" || { echo "the installed program failed:"; cat "$tmp/err"; fails=1; }
 grep -q 'run completed at time 24' "$tmp/err" || { echo "no summary:"; cat "$tmp/err"; fails=1; }
+# The mesh tool finds the package installed beside it.
+if [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
+  (cd "$tmp" && PATH=/usr/bin:/bin "$tmp/usr/bin/nepora-mesh" --help >"$tmp/mesh" 2>&1) ||
+    { echo "the installed nepora-mesh failed:"; cat "$tmp/mesh"; fails=1; }
+fi
 [ "$fails" -eq 0 ] && echo "installed and run"
 exit "$fails"
