@@ -8,13 +8,9 @@ all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-# A test that fails is run once more before it counts as failed: the tests that signal a running
-# program (interrupts, checkpoint_faults) failed now and then with the machine loaded past its
-# cores (a SIGTERM right after a SIGINT seen as the SIGINT's end, status 130 for 143), and pass
-# alone. A stopgap until that race is understood.
 test: all
 	@test -x $(BUILD)/nepora_tests || { echo "the tests were not built: install GoogleTest (Debian: libgtest-dev)"; exit 1; }
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The two programs only: running an example does not need the tests.
 programs:
