@@ -4,6 +4,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/procs.h"
+
 namespace nep {
 
 namespace {
@@ -11,6 +13,7 @@ namespace {
 volatile sig_atomic_t g_signal = 0;
 volatile sig_atomic_t g_first_sec = 0;   // when the signal first came (CLOCK_MONOTONIC)
 volatile sig_atomic_t g_first_nsec = 0;
+int g_shared = 0;  // the signal any process had seen at the last step end (several processes)
 
 // Two sets of file sizes: the handler reads the one `g_marked` names while the step end fills
 // the other, then switches.
@@ -55,7 +58,11 @@ void catch_interrupts() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int interrupt_signal() { return g_signal; }
+int interrupt_signal() { return proc_count() > 1 ? g_shared : (int)g_signal; }
+
+void share_interrupt() {
+    if (proc_count() > 1) g_shared = proc_max((int)g_signal);
+}
 
 void mark_file_sizes(const int* fds, const off_t* sizes, int n) {
     const int k = g_marked == 0 ? 1 : 0;
