@@ -61,35 +61,49 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
     cp->nparts = P;
     cp->rank = rank;
 
-    // The graph in P blocks of rows, one a process, then the partition of all of it.
-    const PetscInt glo = nnod * rank / P, ghi = nnod * (rank + 1) / P;
-    PetscInt* ia = nullptr;
-    PetscInt* ja = nullptr;
-    surface_graph(dim, msh, glo, ghi, &ia, &ja);
-    Mat adj = nullptr;
-    PARTS_OK(MatCreateMPIAdj(PETSC_COMM_WORLD, ghi - glo, nnod, ia, ja, nullptr, &adj));
-    MatPartitioning mp = nullptr;
-    PARTS_OK(MatPartitioningCreate(PETSC_COMM_WORLD, &mp));
-    PARTS_OK(MatPartitioningSetAdjacency(mp, adj));
-    PARTS_OK(MatPartitioningSetNParts(mp, P));
+    // Process 0 cuts the graph of the whole surface, alone: PT-Scotch on several processes
+    // cuts it differently from one run to the next, and so would the iterations of the solves
+    // be. The surface is small beside the mesh (one node in NSTR + 1). Then every process gets
+    // the parts, or the stop of process 0.
+    cp->part.assign(nnod, 0);
+    std::string failed;
+    if (rank == 0) {
+        try {
+            PetscInt* ia = nullptr;
+            PetscInt* ja = nullptr;
+            surface_graph(dim, msh, 0, nnod, &ia, &ja);
+            Mat adj = nullptr;
+            PARTS_OK(MatCreateMPIAdj(PETSC_COMM_SELF, nnod, nnod, ia, ja, nullptr, &adj));
+            MatPartitioning mp = nullptr;
+            PARTS_OK(MatPartitioningCreate(PETSC_COMM_SELF, &mp));
+            PARTS_OK(MatPartitioningSetAdjacency(mp, adj));
+            PARTS_OK(MatPartitioningSetNParts(mp, P));
 #if defined(PETSC_HAVE_PTSCOTCH)
-    PARTS_OK(MatPartitioningSetType(mp, MATPARTITIONINGPTSCOTCH));
+            PARTS_OK(MatPartitioningSetType(mp, MATPARTITIONINGPTSCOTCH));
 #endif
-    PARTS_OK(MatPartitioningSetFromOptions(mp));
-    IS mine = nullptr, all = nullptr;
-    PARTS_OK(MatPartitioningApply(mp, &mine));
-    PARTS_OK(ISAllGather(mine, &all));
-    const PetscInt* p = nullptr;
-    PARTS_OK(ISGetIndices(all, &p));
-    cp->part.assign(p, p + nnod);
-    PARTS_OK(ISRestoreIndices(all, &p));
-    PARTS_OK(ISDestroy(&all));
-    PARTS_OK(ISDestroy(&mine));
-    PARTS_OK(MatPartitioningDestroy(&mp));
-    PARTS_OK(MatDestroy(&adj));
-    for (int& q : cp->part) {
-        if (q < 0 || q >= P) input_error("internal error: the partitioner gave part " + std::to_string(q));
+            PARTS_OK(MatPartitioningSetFromOptions(mp));
+            IS is = nullptr;
+            PARTS_OK(MatPartitioningApply(mp, &is));
+            const PetscInt* p = nullptr;
+            PARTS_OK(ISGetIndices(is, &p));
+            for (PetscInt i = 0; i < nnod; ++i) cp->part[i] = (int)p[i];
+            PARTS_OK(ISRestoreIndices(is, &p));
+            PARTS_OK(ISDestroy(&is));
+            PARTS_OK(MatPartitioningDestroy(&mp));
+            PARTS_OK(MatDestroy(&adj));
+            for (int q : cp->part) {
+                if (q < 0 || q >= P) failed = "internal error: the partitioner gave part " + std::to_string(q);
+            }
+        } catch (const run_stop& s) {
+            failed = s.message.empty() ? std::string("the partition of the mesh failed") : s.message;
+        }
     }
+    int bad = failed.empty() ? 0 : 1;
+    if (MPI_Bcast(&bad, 1, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS ||
+        (!bad && MPI_Bcast(cp->part.data(), (int)nnod, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS)) {
+        input_error("MPI failed in handing the parts of the mesh to every process");
+    }
+    if (bad) input_error(rank == 0 ? failed : std::string("the partition of the mesh failed on process 0"));
 
     // The columns of every part, its position among them, and the new numbers.
     std::vector<PetscInt> ncols(P, 0), pos(nnod, 0);

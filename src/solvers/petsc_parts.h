@@ -32,8 +32,8 @@ struct column_parts {
     PetscInt ncol = 0;             // its columns
 };
 
-// The parts of the columns on PETSC_COMM_WORLD (collective). Every process gets the whole
-// partition.
+// The parts of the columns (collective on PETSC_COMM_WORLD): process 0 cuts the surface grid,
+// every process gets the whole partition.
 std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, const mesh& msh);
 
 }  // namespace nep
