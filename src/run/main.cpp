@@ -36,6 +36,8 @@ void usage(std::FILE* f, const char* prog) {
     std::fprintf(f,
                  "usage: %s [DECK_DIR]\n"
                  "       %s [--no-extra-output] [DECK_DIR] [PETSc options]\n"
+                 "       mpiexec -n P %s [DECK_DIR] ...   one run on P processes (a PETSc\n"
+                 "                     selector, ISOLV -10 to -14; docs/parallel.md)\n"
                  "Runs the simulation of the deck in DECK_DIR (default: the current directory),\n"
                  "which holds nepora3d.fnames and the files it names.\n"
                  "  -h, --help         print this help and exit\n"
@@ -60,7 +62,7 @@ void usage(std::FILE* f, const char* prog) {
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
                  "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
                  "docs/results.md; checkpoints: docs/checkpoint.md.\n",
-                 prog, prog, kCheckpointUsage);
+                 prog, prog, prog, kCheckpointUsage);
 }
 
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
