@@ -66,6 +66,14 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
     // be. The surface is small beside the mesh (one node in NSTR + 1). Then every process gets
     // the parts, or the stop of process 0.
     cp->part.assign(nnod, 0);
+    // Every process reads the partitioner's options (so that none finds them unread).
+    MatPartitioning mp = nullptr;
+    PARTS_OK(MatPartitioningCreate(PETSC_COMM_SELF, &mp));
+    PARTS_OK(MatPartitioningSetNParts(mp, P));
+#if defined(PETSC_HAVE_PTSCOTCH)
+    PARTS_OK(MatPartitioningSetType(mp, MATPARTITIONINGPTSCOTCH));
+#endif
+    PARTS_OK(MatPartitioningSetFromOptions(mp));
     std::string failed;
     if (rank == 0) {
         try {
@@ -74,14 +82,7 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
             surface_graph(dim, msh, 0, nnod, &ia, &ja);
             Mat adj = nullptr;
             PARTS_OK(MatCreateMPIAdj(PETSC_COMM_SELF, nnod, nnod, ia, ja, nullptr, &adj));
-            MatPartitioning mp = nullptr;
-            PARTS_OK(MatPartitioningCreate(PETSC_COMM_SELF, &mp));
             PARTS_OK(MatPartitioningSetAdjacency(mp, adj));
-            PARTS_OK(MatPartitioningSetNParts(mp, P));
-#if defined(PETSC_HAVE_PTSCOTCH)
-            PARTS_OK(MatPartitioningSetType(mp, MATPARTITIONINGPTSCOTCH));
-#endif
-            PARTS_OK(MatPartitioningSetFromOptions(mp));
             IS is = nullptr;
             PARTS_OK(MatPartitioningApply(mp, &is));
             const PetscInt* p = nullptr;
@@ -89,7 +90,6 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
             for (PetscInt i = 0; i < nnod; ++i) cp->part[i] = (int)p[i];
             PARTS_OK(ISRestoreIndices(is, &p));
             PARTS_OK(ISDestroy(&is));
-            PARTS_OK(MatPartitioningDestroy(&mp));
             PARTS_OK(MatDestroy(&adj));
             for (int q : cp->part) {
                 if (q < 0 || q >= P) failed = "internal error: the partitioner gave part " + std::to_string(q);
@@ -98,6 +98,7 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
             failed = s.message.empty() ? std::string("the partition of the mesh failed") : s.message;
         }
     }
+    MatPartitioningDestroy(&mp);
     int bad = failed.empty() ? 0 : 1;
     if (MPI_Bcast(&bad, 1, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS ||
         (!bad && MPI_Bcast(cp->part.data(), (int)nnod, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS)) {
