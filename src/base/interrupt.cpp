@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "base/procs.h"
+
 namespace nep {
 
 namespace {
@@ -18,6 +20,7 @@ std::atomic<int> g_signal {0};
 std::atomic<long long> g_first_ns {0};  // when the first signal came (CLOCK_MONOTONIC)
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long long>::is_always_lock_free,
               "a signal handler needs lock-free atomics");
+int g_shared = 0;  // the signal any process had seen at the last step end (several processes)
 
 // Two sets of file sizes: the handler reads the one `g_marked` names while the step end fills
 // the other, then switches.
@@ -59,7 +62,11 @@ void catch_interrupts() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int interrupt_signal() { return g_signal.load(); }
+int interrupt_signal() { return proc_count() > 1 ? g_shared : g_signal.load(); }
+
+void share_interrupt() {
+    if (proc_count() > 1) g_shared = proc_max(g_signal.load());
+}
 
 void mark_file_sizes(const int* fds, const off_t* sizes, int n) {
     const int k = g_marked == 0 ? 1 : 0;

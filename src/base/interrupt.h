@@ -11,8 +11,11 @@ namespace nep {
 // Installs the handlers (once, at the start of a run).
 void catch_interrupts();
 
-// The signal that asked the run to end, or 0.
+// The signal that asked the run to end, or 0. With several processes, the signal that any of
+// them had received at the last share_interrupt (each step end), so that all end after the
+// same step.
 int interrupt_signal();
+void share_interrupt();
 
 // Exit status of a run ended by signal sig: 128 + sig (130 for SIGINT, 143 for SIGTERM).
 inline int interrupt_status(int sig) { return 128 + sig; }

@@ -15,6 +15,9 @@ enum exit_status : int {
     EXIT_NO_BACKSTEP = 2  // a step could not be completed at the smallest step size
 };
 
+// The message of an allocation that failed.
+constexpr const char* kNoMemory = "not enough memory for the arrays of this problem";
+
 struct run_stop {
     int status;
     std::string message;  // written to standard error by the main program when not empty

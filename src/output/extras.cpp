@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/procs.h"
 #include "base/stop.h"
 
 namespace nep {
@@ -101,7 +102,13 @@ void header(ounit& u, const extra_files& x, const char* names, const char* more 
     r.to(u);
 }
 
+void remove_file(const char* path) {
+    if (proc_writes()) std::remove(path);
+}
+
+// Only one process of a run touches the folders (base/procs.h).
 void make_folder(const char* name) {
+    if (!proc_writes()) return;
     struct stat st;
     if (::stat(name, &st) == 0 && S_ISDIR(st.st_mode)) return;
     errno = 0;
@@ -123,6 +130,7 @@ void open_table(ounit& u, const char* path) {
 // The .vtu files of an earlier run (nepora3d_NNNN.vtu, NNNN from `from` on), which the new
 // collection would not list.
 void remove_old_series(int from = 0) {
+    if (!proc_writes()) return;
     DIR* d = ::opendir(kVtkDir);
     if (d == nullptr) return;
     while (const dirent* e = ::readdir(d)) {
@@ -136,7 +144,7 @@ void remove_old_series(int from = 0) {
         if (digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
         if (digits.size() < 9 && std::stoi(std::string(digits)) < from) continue;
         std::string path = std::string(kVtkDir) + "/" + std::string(n);
-        std::remove(path.c_str());
+        remove_file(path.c_str());
     }
     ::closedir(d);
 }
@@ -207,7 +215,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
     make_folder(kVtkDir);
     make_folder(kCsvDir);
     remove_old_series();
-    std::remove(kPvdPath);
+    remove_file(kPvdPath);
 
     open_table(x.BUDGET, "csv/budget.csv");
     header(x.BUDGET, x,
@@ -236,7 +244,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
                " saturation relative_conductivity",
                coupled ? " concentration" : "");
     } else {
-        std::remove("csv/observations.csv");
+        remove_file("csv/observations.csv");
     }
 
     if (dim.NSF > 0) {
@@ -244,7 +252,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
         header(x.SEEP, x, "step time_T face nodes exit_position exit_node exit_z_L saturated_nodes"
                        " flux_L3_T");
     } else {
-        std::remove("csv/seepage.csv");
+        remove_file("csv/seepage.csv");
     }
 
     extra_alloc(dim, ctl, io);
@@ -353,7 +361,7 @@ std::string vtu_path(int k) {
 void extra_resume(iofiles& io) {
     extra_files& x = io.EXTRA;
     remove_old_series(x.NVTU);
-    std::remove(kPvdPath);
+    remove_file(kPvdPath);
     if (x.NVTU > 0) write_pvd(kPvdPath, x);
     x.OPEN = true;
 }

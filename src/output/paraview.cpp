@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/procs.h"
 #include "base/stop.h"
 #include "flow/velocity.h"
 #include "output/extras.h"
@@ -254,6 +255,7 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
 
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
                const soil& sl, const flowstate& fs, extra_files& x, double t, int s) {
+    if (!proc_writes()) return;  // one process writes the files of a run
     varray a[kMaxArrays];
     const int na = vtu_arrays(dim, ctl.ITRANS != 0, a);
     errno = 0;
@@ -332,6 +334,7 @@ void write_vtu(const char* path, const dimensions& dim, const control& ctl, cons
 }
 
 void write_pvd(const char* path, const extra_files& x) {
+    if (!proc_writes()) return;
     char tmp[512];
     std::snprintf(tmp, sizeof tmp, "%s.part", path);
     errno = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/interrupt.h"
+#include "base/procs.h"
 #include "base/statefile.h"
 #include "base/stop.h"
 #include "base/timer.h"
@@ -348,6 +349,17 @@ void write_checkpoint(records& R, int kind) {
     checkpoint_files& c = io.CKPT;
     double now = 0.0;
     timer(now, 1);
+    if (!proc_writes()) {
+        // Process 0 writes the checkpoint; the others keep its account, and their share of
+        // the solves is set up anew with process 0's.
+        c.COUNT += 1;
+        petsc_renew(R.sp.PETSCF);
+        petsc_renew(R.sp.PETSCT);
+        c.LAST = c.PATH;
+        c.NDONE = R.ctl.NDONE;
+        c.CLOCK = now;
+        return;
+    }
     const std::string note = checkpoint_note(io);
 
     // Every file complete and on disk up to what the checkpoint records.
@@ -658,11 +670,13 @@ void checkpoint_step(records& R) {
         timer(now, 1);
         due = now - c.CLOCK >= c.WALL;
     }
-    if (due) write_checkpoint(R, KIND_STEP);
+    // Several processes go by process 0's clock.
+    if (c.WALL > 0.0) due = proc_root(due ? 1 : 0) != 0;
+    if (due) together([&] { write_checkpoint(R, KIND_STEP); });
 }
 
 void checkpoint_end(records& R) {
-    if (R.io.CKPT.ON) write_checkpoint(R, KIND_END);
+    if (R.io.CKPT.ON) together([&] { write_checkpoint(R, KIND_END); });
 }
 
 std::string checkpoint_note(const iofiles& io) {

@@ -2,6 +2,7 @@
 
 #include "base/format.h"
 #include "base/interrupt.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
 #include "bc/exitpoint.h"
@@ -119,30 +120,36 @@ int nepora3d(records& R) {
     timer(start, 1);
     control& ctl = R.ctl;
     iofiles& io = R.io;
-    checkpoint_start(R);
     const bool restart = !io.CKPT.RESTART.empty();
-    wfree(io.out(6), "   NEPORA-3D: COUPLED FLOW AND TRANSPORT CODE: 2 NxN SYSTEMS SOLVED ");
-    check(R.dim, ctl, io);
-    datin(R);
-    grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
-    csr_ptr(R.dim, ctl, io, R.msh, R.sp);
-    petsc_setup(R.dim, ctl, R.sp, R.cpu);
-    initial(R);
-    if (!restart) {
-        // The whole input has been read and checked (the time series included): the new
-        // outputs replace those of the previous run.
-        commit_outputs(io);
-        extra_open(R.dim, ctl, io);
-        extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
-    }
+    // Several processes: what runs outside the solves, and so outside PETSc's collective calls,
+    // runs in sections whose stop on any process is a stop on all (base/procs.h).
+    together([&] {
+        checkpoint_start(R);
+        wfree(io.out(6), "   NEPORA-3D: COUPLED FLOW AND TRANSPORT CODE: 2 NxN SYSTEMS SOLVED ");
+        check(R.dim, ctl, io);
+        datin(R);
+        grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
+        csr_ptr(R.dim, ctl, io, R.msh, R.sp);
+    });
+    petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu);
+    together([&] {
+        initial(R);
+        if (!restart) {
+            // The whole input has been read and checked (the time series included): the new
+            // outputs replace those of the previous run.
+            commit_outputs(io);
+            extra_open(R.dim, ctl, io);
+            extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+        }
 
-    ctl.ENDFLOW = false;
-    ctl.ENDCPL = false;
-    // A continued run takes the state of its checkpoint and its files from where it was taken
-    // (the echo of its input, in the new versions of the files, is dropped).
-    if (restart) restart_state(R);
-    mark_step_end(io);
-    progress_begin(ctl, io);
+        ctl.ENDFLOW = false;
+        ctl.ENDCPL = false;
+        // A continued run takes the state of its checkpoint and its files from where it was
+        // taken (the echo of its input, in the new versions of the files, is dropped).
+        if (restart) restart_state(R);
+        mark_step_end(io);
+        progress_begin(ctl, io);
+    });
     while (!ctl.ENDFLOW && !ctl.ENDCPL) {
         for (int unit : {6, kTermUnit}) {
             wfmt(io.out(unit), "(//,'      TIME STEP: ',I5,'    DELTAT: ',1PE12.4,"
@@ -161,33 +168,40 @@ int nepora3d(records& R) {
         }
         // Whatever ends the run later, every file holds every step written so far. Text for
         // the terminal clears the status line first, which is drawn again after it.
-        if (!io.STDOUT.str().empty() || !io.STDERR.str().empty()) progress_end(io);
-        flush_all(io);
-        check_outputs(io, checkpoint_note(io));
-        mark_step_end(io);
+        together([&] {
+            if (!io.STDOUT.str().empty() || !io.STDERR.str().empty()) progress_end(io);
+            flush_all(io);
+            check_outputs(io, checkpoint_note(io));
+            mark_step_end(io);
+        });
+        share_interrupt();
         checkpoint_step(R);
         progress_step(ctl, io);
     }
     progress_end(io);
     checkpoint_end(R);
     const int sig = interrupt_signal();
-    if (sig != 0) {
-        wfmt(io.out(6), "(//,' RUN INTERRUPTED BY SIGNAL ',I3,' AFTER TIME STEP ',I6,"
-                        "', TIME = ',1PE12.4)",
-             sig, ctl.NDONE, ctl.TDONE);
-    }
+    together([&] {
+        if (sig != 0) {
+            wfmt(io.out(6), "(//,' RUN INTERRUPTED BY SIGNAL ',I3,' AFTER TIME STEP ',I6,"
+                            "', TIME = ',1PE12.4)",
+                 sig, ctl.NDONE, ctl.TDONE);
+        }
 
-    detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
-    extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
-    test_output(R.dim, ctl, R.msh, R.sl, R.fs);
-    cumberr(R.dim, ctl, io, R.bc, R.mb);
-    mbwarn(ctl, io, R.msh, R.sl, R.mb);
+        detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
+        extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
+        test_output(R.dim, ctl, R.msh, R.sl, R.fs);
+        cumberr(R.dim, ctl, io, R.bc, R.mb);
+        mbwarn(ctl, io, R.msh, R.sl, R.mb);
+    });
     release_solver_work(R.sp);
     timer(start, 2);
     R.cpu.CPUTOT = (float)(start + io.CKPT.ELAPSED0);
-    cputime(ctl, io, R.cpu);
-    flush_all(io);
-    check_outputs(io, checkpoint_note(io));
+    together([&] {
+        cputime(ctl, io, R.cpu);
+        flush_all(io);
+        check_outputs(io, checkpoint_note(io));
+    });
     if (sig != 0) return interrupt_status(sig);
     return ctl.ISTATUS == -3 || ctl.CPLSTA == -3 ? EXIT_NO_BACKSTEP : EXIT_DONE;
 }

@@ -1,6 +1,7 @@
 #include "run/flowsolve.h"
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "bc/atmosphere.h"
 #include "bc/series.h"
 #include "flow/nonlinear.h"
@@ -49,8 +50,10 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
         io.KPRT += 1;
     }
     // The run ends after this step when it does not continue (or a coupled step failed).
-    extra_step(dim, ctl, io, msh, bc, sl, mb, fs, output_time,
-               !run_continues(ctl) || ctl.CPLSTA == -3);
+    together([&] {
+        extra_step(dim, ctl, io, msh, bc, sl, mb, fs, output_time,
+                   !run_continues(ctl) || ctl.CPLSTA == -3);
+    });
     tstats(ctl);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/interrupt.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "output/extras.h"
 #include "run/checkpoint.h"
@@ -35,6 +36,8 @@ void usage(std::FILE* f, const char* prog) {
     std::fprintf(f,
                  "usage: %s [DECK_DIR]\n"
                  "       %s [--no-extra-output] [DECK_DIR] [PETSc options]\n"
+                 "       mpiexec -n P %s [DECK_DIR] ...   one run on P processes (a PETSc\n"
+                 "                     selector, ISOLV -10 to -14; docs/parallel.md)\n"
                  "Runs the simulation of the deck in DECK_DIR (default: the current directory),\n"
                  "which holds nepora3d.fnames and the files it names.\n"
                  "  -h, --help         print this help and exit\n"
@@ -59,7 +62,7 @@ void usage(std::FILE* f, const char* prog) {
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
                  "Input and output files: docs/input.md and docs/output.md; vtk/ and csv/:\n"
                  "docs/results.md; checkpoints: docs/checkpoint.md.\n",
-                 prog, prog, kCheckpointUsage);
+                 prog, prog, prog, kCheckpointUsage);
 }
 
 // The command line: at most one deck directory, and the options above. Returns -1 when the run
@@ -170,6 +173,7 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     progress_state progress;
     std::vector<std::string> petsc_words;
     checkpoint_files ck;
+    proc_quiet_early(progname);
     const int early = parse_args(argc, argv, progname, dir, extra, progress, ck, petsc_words);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
@@ -197,9 +201,11 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     int status = EXIT_DONE;
     std::string message;
     try {
-        openio(R->ctl, R->io);
-        read_dim(R->dim, R->ctl, R->io);
-        allocate(R->dim, R->ctl, R->io, R->msh, R->bc, R->tra, R->sl, R->sp, R->fs);
+        together([&] {
+            openio(R->ctl, R->io);
+            read_dim(R->dim, R->ctl, R->io);
+            allocate(R->dim, R->ctl, R->io, R->msh, R->bc, R->tra, R->sl, R->sp, R->fs);
+        });
         status = nepora3d(*R);
         closio(R->io);
         deallocate(R->dim, R->ctl, R->io, R->msh, R->bc, R->tra, R->sl, R->sp, R->fs);
@@ -208,14 +214,14 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
         message = s.message;
     } catch (const std::bad_alloc&) {
         status = EXIT_ERROR;
-        message = "not enough memory for the arrays of this problem";
+        message = kNoMemory;
     }
     // A run that stopped before its input was through leaves the previous run's files as they
     // were (a mesh-only run, IPRT1 = 3, is complete: its files replace them). Whatever ended
     // the run later, every file keeps what was written to it.
     if (status == EXIT_DONE) {
         try {
-            commit_outputs(R->io);
+            together([&] { commit_outputs(R->io); });
         } catch (const run_stop& s) {
             status = s.status;
             message = s.message;
@@ -227,10 +233,27 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     flush_all(R->io);
     extra_close(R->io);
     std::fflush(stdout);
-    if (!message.empty()) std::fprintf(stderr, "%s: %s\n", progname, message.c_str());
+    // Several processes end together: the run's status is the same on all, and one process
+    // writes the message and the summary.
+    bool speak = true;
+    const int own = status;
+    status = proc_finish(status, message, speak);
+    if (speak && own == EXIT_DONE && status != EXIT_DONE && message.empty()) {
+        message = "another process stopped the run (its message is above)";
+    }
+    if (speak && !message.empty()) {
+        if (proc_rank() > 0) {
+            std::fprintf(stderr, "%s: process %d of %d: %s\n", progname, proc_rank(), proc_count(),
+                         message.c_str());
+        } else {
+            std::fprintf(stderr, "%s: %s\n", progname, message.c_str());
+        }
+    }
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    closing_summary(*R, progname, status, wall);
+    if (proc_rank() == 0) closing_summary(*R, progname, status, wall);
+    std::fflush(stderr);
+    proc_release();
     return status;
 }
 

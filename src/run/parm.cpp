@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "run/fileset.h"
 #include "solvers/petsc.h"
@@ -237,6 +238,22 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
                              "ISOLVC = " + std::to_string(ctl.ISOLVC)},
                   at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) +
                       " is below -5 and not a PETSc selector (-10 to -14)");
+    }
+    // The solvers of the other selectors run on one process: a run on several takes a PETSc
+    // selector.
+    if (proc_count() > 1) {
+        auto serial = [&](const char* name, int value, long line) {
+            const std::string v = std::string(name) + " = " + std::to_string(value);
+            parm_stop(io, true,
+                      {"STOP: " + v + " SELECTS A SOLVER THAT RUNS ON ONE PROCESS",
+                       "WITH " + std::to_string(proc_count()) + " PROCESSES USE " + name +
+                           " = -10 (PETSC)"},
+                      at(io, line) + v + " selects a solver that runs on one process only; on " +
+                          std::to_string(proc_count()) + " processes use the PETSc selector " + name +
+                          " = -10 instead (or -11 to -14, docs/solvers.md)");
+        };
+        if (!petsc_solver(ctl.ISOLV)) serial("ISOLV", ctl.ISOLV, isolv_line);
+        if (ctl.ITRANS != 0 && !petsc_solver(ctl.ISOLVC)) serial("ISOLVC", ctl.ISOLVC, isolvc_line);
     }
 
     fr.begin();

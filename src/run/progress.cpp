@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/procs.h"
+
 namespace nep {
 
 namespace {
@@ -38,7 +40,9 @@ double fraction(const control& ctl, double t0) {
 
 void progress_start(iofiles& io) {
     progress_state& p = io.PROGRESS;
-    p.STATUS = p.MODE == verbosity::NORMAL && ::isatty(STDOUT_FILENO) == 1;
+    // Under mpiexec standard output is a terminal of mpiexec's, whatever mpiexec writes to: the
+    // run reports as a batch job does.
+    p.STATUS = p.MODE == verbosity::NORMAL && ::isatty(STDOUT_FILENO) == 1 && !proc_launched();
     p.NEXT = p.EVERY;
 }
 

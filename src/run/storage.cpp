@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "records/inputerr.h"
 
@@ -163,7 +164,8 @@ void check_memory(dimensions& dim, const control& ctl, iofiles& io) {
     const double geometry = dim.NGEO > 0 ? ((double)dim.NGEO * kGeomRows + 5.0 * dim.NTRI3) * 8.0 : 0.0;
     const double need = (double)dim.NT * per_element + 20.0 * dim.NTRI3 +
                         (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
-    const double have = available_bytes();
+    // The processes of a run on one machine each hold the whole mesh (base/procs.h).
+    const double have = available_bytes() / proc_node_count();
     if (have > 0.0 && need + geometry > have && need <= have && dim.NGEO > 0) {
         char text[240];
         std::snprintf(text, sizeof text,

@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
+#include "solvers/petsc_parts.h"
 
 namespace nep {
 
@@ -30,6 +32,12 @@ namespace {
 std::vector<std::string>& command_line_names() {
     static std::vector<std::string> names;
     return names;
+}
+
+// The program's name, for the line on the parts of a run on several processes.
+std::string& program_name() {
+    static std::string name = "nepora3d";
+    return name;
 }
 
 void petsc_ok(PetscErrorCode e, const char* what) {
@@ -94,6 +102,7 @@ petsc_session::petsc_session(const char* prog, const std::vector<std::string>& w
             }
         }
     }
+    program_name() = prog;
     command_line_names().clear();
     for (const std::string& w : words) {
         if (petsc_option_word(w)) command_line_names().push_back(w.substr(1));
@@ -116,10 +125,14 @@ petsc_session::petsc_session(const char* prog, const std::vector<std::string>& w
     }
     started_ = true;
     ok_ = true;
+    proc_start();
 }
 
 petsc_session::~petsc_session() {
-    if (started_) PetscFinalize();
+    if (started_) {
+        proc_stop();
+        PetscFinalize();
+    }
     if (!session_dir_.empty()) {
         // What OpenMPI left of its session files (normally nothing), then the directory.
         std::error_code ec;
@@ -189,10 +202,31 @@ struct petsc_system {
     std::vector<char> mark;     // (N) the prescribed rows of the present solve
 
     // The column solve: for node k, the reciprocal pivot of its column's LU factor, the
-    // multiplier of the row above, and the entry coupling it to the node below.
+    // multiplier of the row above, and the entry coupling it to the node below; the rows it
+    // solves and the distance from a node to the one below it.
     std::vector<double> cpiv, cmul, cup;
+    PetscInt cn = 0, cperiod = 0;
+
+    // Several processes: the columns in parts (solvers/petsc_parts.h), this process owning the
+    // rows of its part. The matrix takes its rows from the values every process holds (the
+    // assembly's array, or under Picard the full copy), and the right-hand side from `rhs`, b
+    // with the prescribed rows eliminated; `dst` gives, for every entry of this process's rows
+    // in the order of the full pattern, its place in PETSc's diagonal block (>= 0) or in the
+    // off-diagonal block (-1 - place). The solution goes to every process whole, in the deck's
+    // numbering (`gather` into `whole`, which lies on the caller's x).
+    bool dist = false;
+    std::shared_ptr<const column_parts> parts;
+    PetscScalar* values = nullptr;
+    std::vector<PetscScalar> rhs;
+    std::vector<PetscInt> dst;
+    VecScatter gather = nullptr;
+    Vec whole = nullptr;
+
+    MPI_Comm comm() const { return dist ? PETSC_COMM_WORLD : PETSC_COMM_SELF; }
 
     ~petsc_system() {
+        if (gather) VecScatterDestroy(&gather);
+        if (whole) VecDestroy(&whole);
         if (ksp) KSPDestroy(&ksp);
         if (P) MatDestroy(&P);
         if (A) MatDestroy(&A);
@@ -210,22 +244,32 @@ struct petsc_system {
     }
 
     // LU factors of the tridiagonal matrix of every column (the entries between a node and the
-    // nodes right above and below it), from the values a.
-    void factor_columns(const PetscScalar* a) {
-        cpiv.assign(N, 0.0);
-        cmul.assign(N, 0.0);
-        cup.assign(N, 0.0);
-        for (PetscInt k = 0; k < N; ++k) {
-            const PetscInt d = find(k, k);
+    // nodes right above and below it), from the values a on the pattern ai, aj (from 0) of n
+    // rows, the node below row k being row k + period.
+    void factor_columns(const PetscInt* ai, const PetscInt* aj, const PetscScalar* a, PetscInt n,
+                        PetscInt period) {
+        auto at = [&](PetscInt i, PetscInt c) -> PetscInt {
+            const PetscInt* lo = aj + ai[i];
+            const PetscInt* hi = aj + ai[i + 1];
+            const PetscInt* p = std::lower_bound(lo, hi, c);
+            return p != hi && *p == c ? (PetscInt)(p - aj) : -1;
+        };
+        cn = n;
+        cperiod = period;
+        cpiv.assign(n, 0.0);
+        cmul.assign(n, 0.0);
+        cup.assign(n, 0.0);
+        for (PetscInt k = 0; k < n; ++k) {
+            const PetscInt d = at(k, k);
             double diag = d >= 0 ? a[d] : 0.0;
-            if (k >= NNOD) {
-                const PetscInt lo = find(k, k - NNOD);
+            if (k >= period) {
+                const PetscInt lo = at(k, k - period);
                 const double low = lo >= 0 ? a[lo] : 0.0;
-                cmul[k] = low * cpiv[k - NNOD];
-                diag -= cmul[k] * cup[k - NNOD];
+                cmul[k] = low * cpiv[k - period];
+                diag -= cmul[k] * cup[k - period];
             }
-            if (k + NNOD < N) {
-                const PetscInt up = find(k, k + NNOD);
+            if (k + period < n) {
+                const PetscInt up = at(k, k + period);
                 cup[k] = up >= 0 ? a[up] : 0.0;
             }
             // A column whose pivot vanishes keeps that node unpreconditioned.
@@ -235,11 +279,37 @@ struct petsc_system {
 
     // y = T^-1 v with T the column matrices: forward by layers, then backward.
     void solve_columns(const PetscScalar* v, PetscScalar* y) const {
-        for (PetscInt k = 0; k < N; ++k) y[k] = k >= NNOD ? v[k] - cmul[k] * y[k - NNOD] : v[k];
-        for (PetscInt k = N - 1; k >= 0; --k) {
-            const double above = k + NNOD < N ? cup[k] * y[k + NNOD] : 0.0;
+        for (PetscInt k = 0; k < cn; ++k) y[k] = k >= cperiod ? v[k] - cmul[k] * y[k - cperiod] : v[k];
+        for (PetscInt k = cn - 1; k >= 0; --k) {
+            const double above = k + cperiod < cn ? cup[k] * y[k + cperiod] : 0.0;
             y[k] = (y[k] - above) * cpiv[k];
         }
+    }
+
+    // Several processes: this process's rows of the held values a and of rhs into PETSc's
+    // matrix and right-hand side.
+    void scatter_rows(const PetscScalar* a) {
+        Mat Ad = nullptr, Ao = nullptr;
+        const PetscInt* cols = nullptr;
+        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, &cols));
+        PetscScalar* ad = nullptr;
+        PetscScalar* ao = nullptr;
+        PETSC_OK(MatSeqAIJGetArray(Ad, &ad));
+        PETSC_OK(MatSeqAIJGetArray(Ao, &ao));
+        std::size_t e = 0;
+        for (PetscInt i : parts->rows) {
+            for (PetscInt k = (*ia)[i]; k < (*ia)[i + 1]; ++k) {
+                const PetscInt d = dst[e++];
+                if (d >= 0) ad[d] = a[k];
+                else ao[-1 - d] = a[k];
+            }
+        }
+        PETSC_OK(MatSeqAIJRestoreArray(Ao, &ao));
+        PETSC_OK(MatSeqAIJRestoreArray(Ad, &ad));
+        PetscScalar* f = nullptr;
+        PETSC_OK(VecGetArray(b, &f));
+        for (std::size_t r = 0; r < parts->rows.size(); ++r) f[r] = rhs[parts->rows[r]];
+        PETSC_OK(VecRestoreArray(b, &f));
     }
 
     // The prescribed rows: the specified solvers take them with the penalty of the boundary
@@ -309,9 +379,26 @@ PetscErrorCode columns_setup(PC pc) {
     PetscCall(PCShellGetContext(pc, &s));
     Mat P = nullptr;
     PetscCall(PCGetOperators(pc, nullptr, &P));
+    if (s->dist) {
+        // This process's columns: its diagonal block, in its own numbering.
+        Mat Ad = nullptr;
+        PetscCall(MatMPIAIJGetSeqAIJ(P, &Ad, nullptr, nullptr));
+        PetscInt n = 0;
+        const PetscInt* ai = nullptr;
+        const PetscInt* aj = nullptr;
+        PetscBool done = PETSC_FALSE;
+        PetscCall(MatGetRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &n, &ai, &aj, &done));
+        PetscCheck(done, PETSC_COMM_SELF, PETSC_ERR_SUP, "no row structure of the column block");
+        const PetscScalar* a = nullptr;
+        PetscCall(MatSeqAIJGetArrayRead(Ad, &a));
+        s->factor_columns(ai, aj, a, n, s->parts->ncol);
+        PetscCall(MatSeqAIJRestoreArrayRead(Ad, &a));
+        PetscCall(MatRestoreRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &n, &ai, &aj, &done));
+        return 0;
+    }
     const PetscScalar* a = nullptr;
     PetscCall(MatSeqAIJGetArrayRead(P, &a));
-    s->factor_columns(a);
+    s->factor_columns(s->ia->data(), s->ja->data(), a, s->N, s->NNOD);
     PetscCall(MatSeqAIJRestoreArrayRead(P, &a));
     return 0;
 }
@@ -420,14 +507,31 @@ void make_gamg(PC pc, const std::string& p, bool sym) {
 // smooth across the surface and nearly constant down a column, which is what the coarse problem
 // holds.
 void make_twolevel(PC pc, petsc_system& s, const std::string& p) {
-    const PetscInt n = s.N;
-    s.pi.resize(n + 1);
-    s.pj.resize(n);
-    s.pv.assign(n, 1.0);
-    for (PetscInt k = 0; k <= n; ++k) s.pi[k] = k;
-    for (PetscInt k = 0; k < n; ++k) s.pj[k] = k % s.NNOD;
-    PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, n, s.NNOD, s.pi.data(), s.pj.data(),
-                                       s.pv.data(), &s.P));
+    if (s.dist) {
+        // This process's rows and columns: row r lies in column r mod ncol of its part.
+        const column_parts& cp = *s.parts;
+        const PetscInt n = cp.hi - cp.lo;
+        PETSC_OK(MatCreateAIJ(PETSC_COMM_WORLD, n, cp.ncol, s.N, s.NNOD, 1, nullptr, 0, nullptr, &s.P));
+        const PetscInt c0 = cp.cfirst[cp.rank];
+        for (PetscInt r = 0; r < n; ++r) {
+            const PetscInt row = cp.lo + r, col = c0 + r % cp.ncol;
+            PETSC_OK(MatSetValue(s.P, row, col, 1.0, INSERT_VALUES));
+        }
+        PETSC_OK(MatAssemblyBegin(s.P, MAT_FINAL_ASSEMBLY));
+        PETSC_OK(MatAssemblyEnd(s.P, MAT_FINAL_ASSEMBLY));
+        // An incomplete factor of each process's rows (PETSc's own works on one process).
+        default_option(p, "-mg_levels_pc_type", "bjacobi");
+        default_option(p, "-mg_levels_sub_pc_type", s.sym ? "icc" : "ilu");
+    } else {
+        const PetscInt n = s.N;
+        s.pi.resize(n + 1);
+        s.pj.resize(n);
+        s.pv.assign(n, 1.0);
+        for (PetscInt k = 0; k <= n; ++k) s.pi[k] = k;
+        for (PetscInt k = 0; k < n; ++k) s.pj[k] = k % s.NNOD;
+        PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, n, s.NNOD, s.pi.data(), s.pj.data(),
+                                           s.pv.data(), &s.P));
+    }
     default_option(p, "-pc_mg_type", "multiplicative");
     default_option(p, "-mg_levels_ksp_type", "richardson");
     default_option(p, "-mg_levels_ksp_max_it", "1");
@@ -444,7 +548,7 @@ void make_twolevel(PC pc, petsc_system& s, const std::string& p) {
 // The Krylov solver and preconditioner of a selector, then the options database.
 void configure(petsc_system& s) {
     const std::string p = s.prefix;
-    PETSC_OK(KSPCreate(PETSC_COMM_SELF, &s.ksp));
+    PETSC_OK(KSPCreate(s.comm(), &s.ksp));
     PETSC_OK(KSPSetOptionsPrefix(s.ksp, s.prefix));
     PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
     if (s.sym) {
@@ -467,6 +571,8 @@ void configure(petsc_system& s) {
         PetscBool chosen = PETSC_FALSE;
         PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
         s.adaptive = !chosen;
+        // On several processes the incomplete factor is that of each process's rows.
+        if (s.dist && s.sym) default_option(p, "-sub_pc_type", "icc");
         make_boomeramg(pc, p);
         break;
     }
@@ -487,10 +593,17 @@ void configure(petsc_system& s) {
     PETSC_OK(KSPSetFromOptions(s.ksp));
 }
 
-// The one place where a matrix is formed from the pattern: sequential AIJ on the arrays given
-// (0-based row pointers and columns, and the values). A distributed run would form its rows
-// here (MPIAIJ from the local rows and a column map).
+// The one place where a matrix is formed from the pattern: on one process sequential AIJ on the
+// arrays given (0-based row pointers and columns, and the values); on several, MPIAIJ of this
+// process's rows, which every solve fills from the values (make_matrix_dist).
+void make_matrix_dist(petsc_system& s, PetscScalar* values);
+
 void make_matrix(petsc_system& s, PetscScalar* values) {
+    s.values = values;
+    if (s.dist) {
+        make_matrix_dist(s, values);
+        return;
+    }
     PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, s.N, s.N, s.ia->data(), s.ja->data(),
                                        values, &s.A));
     PetscContainer c = nullptr;
@@ -501,6 +614,74 @@ void make_matrix(petsc_system& s, PetscScalar* values) {
     PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.x));
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.b));
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.r));
+}
+
+// Several processes: this process's rows of the renumbered pattern (MPIAIJ), the place of every
+// entry of its rows in PETSc's two blocks, the vectors, and the gather of the solution.
+void make_matrix_dist(petsc_system& s, PetscScalar* values) {
+    const column_parts& cp = *s.parts;
+    const auto& ia = *s.ia;
+    const auto& ja = *s.ja;
+    const PetscInt n = cp.hi - cp.lo;
+    std::vector<PetscInt> li(n + 1, 0), lj;
+    std::vector<PetscInt> cols;
+    for (PetscInt r = 0; r < n; ++r) {
+        const PetscInt i = cp.rows[r];
+        cols.clear();
+        for (PetscInt k = ia[i]; k < ia[i + 1]; ++k) cols.push_back(cp.number[ja[k]]);
+        std::sort(cols.begin(), cols.end());
+        lj.insert(lj.end(), cols.begin(), cols.end());
+        li[r + 1] = (PetscInt)lj.size();
+    }
+    PETSC_OK(MatCreate(PETSC_COMM_WORLD, &s.A));
+    PETSC_OK(MatSetSizes(s.A, n, n, s.N, s.N));
+    PETSC_OK(MatSetType(s.A, MATMPIAIJ));
+    PETSC_OK(MatMPIAIJSetPreallocationCSR(s.A, li.data(), lj.data(), nullptr));
+
+    Mat Ad = nullptr, Ao = nullptr;
+    const PetscInt* garray = nullptr;
+    PETSC_OK(MatMPIAIJGetSeqAIJ(s.A, &Ad, &Ao, &garray));
+    PetscInt nd = 0, no = 0, nghost = 0;
+    const PetscInt *di = nullptr, *dj = nullptr, *oi = nullptr, *oj = nullptr;
+    PetscBool done = PETSC_FALSE;
+    PETSC_OK(MatGetRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &nd, &di, &dj, &done));
+    if (!done) input_error("internal error: no row structure of PETSc's diagonal block");
+    PETSC_OK(MatGetRowIJ(Ao, 0, PETSC_FALSE, PETSC_FALSE, &no, &oi, &oj, &done));
+    if (!done) input_error("internal error: no row structure of PETSc's off-diagonal block");
+    PETSC_OK(MatGetSize(Ao, nullptr, &nghost));
+    auto place = [](const PetscInt* lo, const PetscInt* hi, PetscInt c) -> PetscInt {
+        const PetscInt* p = std::lower_bound(lo, hi, c);
+        return p != hi && *p == c ? (PetscInt)(p - lo) : -1;
+    };
+    s.dst.clear();
+    for (PetscInt r = 0; r < n; ++r) {
+        const PetscInt i = cp.rows[r];
+        for (PetscInt k = ia[i]; k < ia[i + 1]; ++k) {
+            const PetscInt c = cp.number[ja[k]];
+            const bool own = c >= cp.lo && c < cp.hi;
+            PetscInt q = -1;
+            if (own) {
+                q = place(dj + di[r], dj + di[r + 1], c - cp.lo);
+            } else {
+                const PetscInt g = place(garray, garray + nghost, c);
+                if (g >= 0) q = place(oj + oi[r], oj + oi[r + 1], g);
+            }
+            if (q < 0) input_error("internal error: an entry of the pattern is not in PETSc's matrix");
+            s.dst.push_back(own ? di[r] + q : -1 - (oi[r] + q));
+        }
+    }
+    PETSC_OK(MatRestoreRowIJ(Ao, 0, PETSC_FALSE, PETSC_FALSE, &no, &oi, &oj, &done));
+    PETSC_OK(MatRestoreRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &nd, &di, &dj, &done));
+
+    PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
+    PETSC_OK(VecDuplicate(s.b, &s.r));
+    s.rhs.assign(s.N, 0.0);
+    IS from = nullptr;
+    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, s.N, cp.number.data(), PETSC_COPY_VALUES, &from));
+    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.whole));
+    PETSC_OK(VecScatterCreate(s.x, from, s.whole, nullptr, &s.gather));
+    PETSC_OK(ISDestroy(&from));
+    (void)values;
 }
 
 // The full pattern from 0 of a full-storage pattern from 1.
@@ -537,7 +718,8 @@ void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_sys
 
 }  // namespace
 
-void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat& cpu) {
+void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
+                 cpustat& cpu) {
     PETSC_OK(MatOrderingRegister(kColumnOrdering, column_ordering));
     const bool flow = petsc_solver(ctl.ISOLV);
     const bool tran = ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC);
@@ -545,9 +727,27 @@ void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat&
     if (!tran) refuse_unused(true, "reads it in this run (no PETSc solver of the transport)");
     cpu.PSF = petsc_stat{};
     cpu.PST = petsc_stat{};
+    // Several processes share the systems by columns of the mesh.
+    std::shared_ptr<const column_parts> parts;
+    if (proc_count() > 1 && (flow || tran)) {
+        parts = partition_columns(dim, msh);
+        if (proc_writes()) {
+            PetscInt least = dim.NNOD, most = 0;
+            for (int q = 0; q < parts->nparts; ++q) {
+                const PetscInt n = parts->cfirst[q + 1] - parts->cfirst[q];
+                least = std::min(least, n);
+                most = std::max(most, n);
+            }
+            std::fprintf(stderr, "%s: %d processes, the %d columns of the mesh (%d nodes each) in parts "
+                         "of %ld to %ld columns\n",
+                         program_name().c_str(), parts->nparts, dim.NNOD, dim.NSTR + 1, (long)least, (long)most);
+        }
+    }
     petsc_system* fsys = nullptr;
     if (flow) {
         auto s = std::make_unique<petsc_system>();
+        s->dist = parts != nullptr;
+        s->parts = parts;
         s->selector = ctl.ISOLV;
         s->N = dim.N;
         s->NNOD = dim.NNOD;
@@ -569,6 +769,8 @@ void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat&
     if (tran) {
         auto s = std::make_unique<petsc_system>();
         s->transport = true;
+        s->dist = parts != nullptr;
+        s->parts = parts;
         s->prefix = kTransportPrefix;
         s->selector = ctl.ISOLVC;
         s->N = dim.N;
@@ -592,8 +794,9 @@ namespace {
 
 // The largest ratio, over the free rows, of the off-diagonal magnitudes of a row to its diagonal.
 double off_diagonal_ratio(const petsc_system& s) {
-    const PetscScalar* a = nullptr;
-    PETSC_OK(MatSeqAIJGetArrayRead(s.A, &a));
+    // Several processes: every one holds all the values, as held for the solve.
+    const PetscScalar* a = s.values;
+    if (!s.dist) PETSC_OK(MatSeqAIJGetArrayRead(s.A, &a));
     double worst = 0.0;
     for (PetscInt i = 0; i < s.N; ++i) {
         if (s.mark[i]) continue;
@@ -604,7 +807,7 @@ double off_diagonal_ratio(const petsc_system& s) {
         }
         worst = diag != 0.0 ? std::fmax(worst, off / std::fabs(diag)) : HUGE_VAL;
     }
-    PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
+    if (!s.dist) PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
     return worst;
 }
 
@@ -615,7 +818,8 @@ double off_diagonal_ratio(const petsc_system& s) {
 // matrix gets BoomerAMG.
 void choose_preconditioner(petsc_system& s) {
     const bool dominant = off_diagonal_ratio(s) <= 0.5;
-    const char* want = dominant ? (s.sym ? PCICC : PCILU) : PCHYPRE;
+    const char* one_level = s.dist ? PCBJACOBI : s.sym ? PCICC : PCILU;
+    const char* want = dominant ? one_level : PCHYPRE;
     PC pc = nullptr;
     PETSC_OK(KSPGetPC(s.ksp, &pc));
     PetscBool same = PETSC_FALSE;
@@ -634,10 +838,24 @@ void set_up(petsc_system& s, petsc_stat& st) {
     if (s.P != nullptr) {
         // The coarse unknowns leave the prescribed nodes out.
         PetscScalar* v = nullptr;
-        PETSC_OK(MatSeqAIJGetArray(s.P, &v));
-        for (PetscInt k = 0; k < s.N; ++k) v[k] = 1.0;
-        for (int n = 1; n <= s.nheld; ++n) v[(*s.held)(n) - 1] = 0.0;
-        PETSC_OK(MatSeqAIJRestoreArray(s.P, &v));
+        if (s.dist) {
+            // One entry a row of this process, in its diagonal block.
+            const column_parts& cp = *s.parts;
+            Mat Pd = nullptr;
+            PETSC_OK(MatMPIAIJGetSeqAIJ(s.P, &Pd, nullptr, nullptr));
+            PETSC_OK(MatSeqAIJGetArray(Pd, &v));
+            for (PetscInt k = 0; k < cp.hi - cp.lo; ++k) v[k] = 1.0;
+            for (int n = 1; n <= s.nheld; ++n) {
+                const PetscInt r = cp.number[(*s.held)(n) - 1];
+                if (r >= cp.lo && r < cp.hi) v[r - cp.lo] = 0.0;
+            }
+            PETSC_OK(MatSeqAIJRestoreArray(Pd, &v));
+        } else {
+            PETSC_OK(MatSeqAIJGetArray(s.P, &v));
+            for (PetscInt k = 0; k < s.N; ++k) v[k] = 1.0;
+            for (int n = 1; n <= s.nheld; ++n) v[(*s.held)(n) - 1] = 0.0;
+            PETSC_OK(MatSeqAIJRestoreArray(s.P, &v));
+        }
         PETSC_OK(MatAssemblyBegin(s.P, MAT_FINAL_ASSEMBLY));
         PETSC_OK(MatAssemblyEnd(s.P, MAT_FINAL_ASSEMBLY));
     }
@@ -704,20 +922,25 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
 
     // The new values: copied from the symmetric storage, or already in PETSc's arrays; the
     // prescribed rows eliminated, in the matrix and in PETSc's copy of b.
+    // Several processes do this on the values and b that each holds whole, then hand their own
+    // rows to PETSc.
     PetscScalar* a = nullptr;
     PetscScalar* f = nullptr;
-    PETSC_OK(VecGetArray(s.b, &f));
+    if (s.dist) f = s.rhs.data();
+    else PETSC_OK(VecGetArray(s.b, &f));
     for (int i = 1; i <= N; ++i) f[i - 1] = b(i);
     s.mark.assign(N, 0);
-    PETSC_OK(MatSeqAIJGetArray(s.A, &a));
+    if (s.dist) a = s.values;
+    else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
     if (s.sym) s.copy_symmetric(A, a);
     s.hold(a, f, NP, nodes, s.sym);
-    PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
+    if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
     // The residual measures leave the prescribed rows out.
     double bb = 0.0;
     for (int i = 0; i < N; ++i)
         if (!s.mark[i]) bb += f[i] * f[i];
-    PETSC_OK(VecRestoreArray(s.b, &f));
+    if (s.dist) s.scatter_rows(a);
+    else PETSC_OK(VecRestoreArray(s.b, &f));
     // The assembly calls tell the matrix (and so the preconditioner's set-up) that its values
     // changed; the pattern is the same.
     PETSC_OK(MatAssemblyBegin(s.A, MAT_FINAL_ASSEMBLY));
@@ -727,6 +950,10 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         petsc_system& s;
         ~restorer() {
             if (s.saved.empty()) return;
+            if (s.dist) {
+                s.restore(s.values);
+                return;
+            }
             PetscScalar* v = nullptr;
             if (MatSeqAIJGetArray(s.A, &v) == 0) {
                 s.restore(v);
@@ -740,7 +967,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
 
     s.held = &nodes;
     s.nheld = NP;
-    PETSC_OK(VecPlaceArray(s.x, x.data()));
+    if (!s.dist) PETSC_OK(VecPlaceArray(s.x, x.data()));
     KSPConvergedReason reason = KSP_CONVERGED_ITERATING;
     int its = 0;
     bool fresh = false;
@@ -771,6 +998,13 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     NITER = its;
     st.NITER += its;
+    if (s.dist) {
+        // The whole solution to every process, in the deck's numbering.
+        PETSC_OK(VecPlaceArray(s.whole, x.data()));
+        PETSC_OK(VecScatterBegin(s.gather, s.x, s.whole, INSERT_VALUES, SCATTER_FORWARD));
+        PETSC_OK(VecScatterEnd(s.gather, s.x, s.whole, INSERT_VALUES, SCATTER_FORWARD));
+        PETSC_OK(VecResetArray(s.whole));
+    }
 
     // The Krylov method's last residual norm against b, and the true residual of x.
     PetscReal rnorm = 0.0;
@@ -781,10 +1015,22 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     PetscScalar* pr = nullptr;
     PETSC_OK(VecGetArray(s.r, &pr));
     double rr = 0.0;
-    for (int i = 0; i < N; ++i)
-        if (!s.mark[i]) rr += pr[i] * pr[i];
+    if (s.dist) {
+        const std::vector<PetscInt>& rows = s.parts->rows;
+        for (std::size_t k = 0; k < rows.size(); ++k)
+            if (!s.mark[rows[k]]) rr += pr[k] * pr[k];
+    } else {
+        for (int i = 0; i < N; ++i)
+            if (!s.mark[i]) rr += pr[i] * pr[i];
+    }
     PETSC_OK(VecRestoreArray(s.r, &pr));
-    PETSC_OK(VecResetArray(s.x));
+    if (s.dist) {
+        if (MPI_Allreduce(MPI_IN_PLACE, &rr, 1, MPI_DOUBLE, MPI_SUM, PETSC_COMM_WORLD) != MPI_SUCCESS) {
+            input_error("MPI failed in the sum of the residual");
+        }
+    } else {
+        PETSC_OK(VecResetArray(s.x));
+    }
     const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
 
     if (!s.solved) {

@@ -11,8 +11,9 @@
 // themselves, nothing is copied), or on a full copy of the symmetric values (Picard: the copy is
 // refreshed before every solve, since the multigrid methods need both triangles). The
 // preconditioner is kept across the solves of the iterations and steps while it pays, and set up
-// again by the rule of petsc.cpp. Every PETSc object lives on one process (PETSC_COMM_SELF) and
-// sees the pattern through one place (make_matrix), where a distributed matrix would be formed.
+// again by the rule of petsc.cpp. On one process every PETSc object lives on PETSC_COMM_SELF; on
+// several (mpiexec) the matrix is formed in one place (make_matrix) as a parallel matrix, each
+// process setting its own rows from the values that every process assembles whole.
 #pragma once
 
 #include <string>
@@ -23,6 +24,7 @@
 #include "records/control.h"
 #include "records/cpustat.h"
 #include "records/dimensions.h"
+#include "records/mesh.h"
 #include "records/sparse.h"
 
 namespace nep {
@@ -59,7 +61,11 @@ const char* petsc_selector_text(int selector);
 // coupled run) from the finished patterns, before the first step. Command-line PETSc options
 // that no system of the run can read (no PETSc selector, or options of the transport system,
 // prefix -tr_, in a run whose transport does not use PETSc) stop the run here.
-void petsc_setup(const dimensions& dim, const control& ctl, sparse& sp, cpustat& cpu);
+// On several processes (mpiexec) the systems are shared among them by columns of the mesh
+// (solvers/petsc_parts.h): each forms its own rows, and every solve gives each the whole
+// solution.
+void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
+                 cpustat& cpu);
 
 // Solves A x = b with the system of `slot` (formed by petsc_setup). A holds the values in the
 // storage the system was formed on (Picard flow: symmetric upper; otherwise full storage, the

@@ -1,0 +1,182 @@
+#include "base/procs.h"
+
+#include <mpi.h>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+namespace nep {
+
+namespace {
+
+int g_rank = 0, g_count = 1, g_node = 1;
+// The agreements of the run (together, proc_max, ...) and the end of the run have
+// communicators of their own, apart from PETSc's and from each other: a process that stopped
+// alone and waits at the end must not be matched with the others' next agreement.
+MPI_Comm g_steps = MPI_COMM_NULL, g_end = MPI_COMM_NULL;
+// The standard error this process was started with (kept when it was sent to /dev/null).
+int g_stderr = STDERR_FILENO;
+const char* g_prog = "nepora3d";
+
+// The rank mpiexec gave this process, from its environment (OpenMPI, PMIx, MPICH), or -1.
+long launched_rank() {
+    for (const char* name : {"OMPI_COMM_WORLD_RANK", "PMIX_RANK", "PMI_RANK"}) {
+        const char* v = std::getenv(name);
+        if (v == nullptr || *v == '\0') continue;
+        char* end = nullptr;
+        const long r = std::strtol(v, &end, 10);
+        if (*end == '\0' && r >= 0) return r;
+    }
+    return -1;
+}
+
+void quiet_streams() {
+    if (g_stderr != STDERR_FILENO) return;  // already quiet
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0) return;
+    g_stderr = ::dup(STDERR_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::close(null);
+}
+
+// This process's standard error back, to write a message that no other process writes.
+void speak_again() {
+    if (g_stderr == STDERR_FILENO || g_stderr < 0) return;
+    std::fflush(stderr);
+    ::dup2(g_stderr, STDERR_FILENO);
+}
+
+void say(const std::string& text) {
+    const std::string line = std::string(g_prog) + ": process " + std::to_string(g_rank) + " of " +
+                             std::to_string(g_count) + ": " + text + "\n";
+    const int fd = g_stderr >= 0 ? g_stderr : STDERR_FILENO;
+    if (::write(fd, line.data(), line.size()) < 0) return;
+}
+
+double seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + 1e-9 * (double)t.tv_nsec;
+}
+
+}  // namespace
+
+void proc_quiet_early(const char* prog) {
+    g_prog = prog;
+    if (launched_rank() > 0) quiet_streams();
+}
+
+void proc_start() {
+    int ok = 0;
+    MPI_Initialized(&ok);
+    if (!ok) return;
+    MPI_Comm_rank(MPI_COMM_WORLD, &g_rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &g_count);
+    if (g_count == 1) return;
+    if (g_rank > 0) quiet_streams();
+    MPI_Comm_dup(MPI_COMM_WORLD, &g_steps);
+    MPI_Comm_dup(MPI_COMM_WORLD, &g_end);
+    MPI_Comm node = MPI_COMM_NULL;
+    MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &node);
+    if (node != MPI_COMM_NULL) {
+        MPI_Comm_size(node, &g_node);
+        MPI_Comm_free(&node);
+    }
+#ifdef _OPENMP
+    // The processes share the cores: one thread each unless the user asks for more.
+    if (std::getenv("OMP_NUM_THREADS") == nullptr) omp_set_num_threads(1);
+#endif
+}
+
+void proc_stop() {
+    if (g_steps != MPI_COMM_NULL) MPI_Comm_free(&g_steps);
+    if (g_end != MPI_COMM_NULL) MPI_Comm_free(&g_end);
+}
+
+int proc_rank() { return g_rank; }
+bool proc_launched() { return g_count > 1 || launched_rank() >= 0; }
+int proc_count() { return g_count; }
+int proc_node_count() { return g_node; }
+
+void proc_max(int* v, int n) {
+    if (g_count == 1) return;
+    MPI_Allreduce(MPI_IN_PLACE, v, n, MPI_INT, MPI_MAX, g_steps);
+}
+
+int proc_max(int v) {
+    proc_max(&v, 1);
+    return v;
+}
+
+int proc_root(int v) {
+    if (g_count > 1) MPI_Bcast(&v, 1, MPI_INT, 0, g_steps);
+    return v;
+}
+
+double proc_min(double v) {
+    if (g_count > 1) MPI_Allreduce(MPI_IN_PLACE, &v, 1, MPI_DOUBLE, MPI_MIN, g_steps);
+    return v;
+}
+
+void proc_stop_with(const run_stop& mine, const int* agreed) {
+    if (mine.status != 0) {
+        // A process that stopped while process 0 went on writes its own message: no other
+        // process knows it.
+        if (g_rank > 0 && agreed[1] == 0 && !mine.message.empty()) say(mine.message);
+        throw mine;
+    }
+    throw run_stop{agreed[0], agreed[1] == 0 && g_rank == 0
+                                  ? std::string("another process stopped the run (its message is above)")
+                                  : std::string()};
+}
+
+int proc_finish(int status, const std::string& message, bool& speak) {
+    speak = g_rank == 0;
+    if (g_count == 1) return status;
+    std::vector<int> all(g_count, 0);
+    MPI_Request req = MPI_REQUEST_NULL;
+    MPI_Iallgather(&status, 1, MPI_INT, all.data(), 1, MPI_INT, g_end, &req);
+    if (status == 0) {
+        // A process that completed waits as long as the others take: one that failed waits
+        // for them with a limit, and ends them all when they do not come.
+        MPI_Wait(&req, MPI_STATUS_IGNORE);
+    } else {
+        const double start = seconds();
+        int done = 0;
+        while (MPI_Test(&req, &done, MPI_STATUS_IGNORE) == MPI_SUCCESS && !done) {
+            if (seconds() - start > kEndWait) {
+                say((message.empty() ? std::string("stopped") : message) +
+                    "; the other processes did not reach the end of the run within " +
+                    std::to_string((int)kEndWait) + " s: every process is ended (MPI_Abort)");
+                MPI_Abort(MPI_COMM_WORLD, EXIT_ERROR);
+            }
+            const timespec nap{0, 1000000};
+            nanosleep(&nap, nullptr);
+        }
+    }
+    int final = 0;
+    for (int s : all) final = s > final ? s : final;
+    if (g_rank > 0 && status != 0 && all[0] == 0) {
+        speak = true;
+        speak_again();
+    }
+    return final;
+}
+
+void proc_release() {
+    if (g_count > 1) MPI_Barrier(g_end);
+}
+
+}  // namespace nep

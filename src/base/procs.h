@@ -1,0 +1,87 @@
+// The processes of one run (mpiexec -n P). Every process reads the whole deck and runs the whole
+// program on the same numbers; the PETSc solves are shared among them and give each the whole
+// solution, so every process takes the same decisions. Process 0 alone writes: the listing, the
+// result files, vtk/ and csv/, the terminal log, checkpoints, standard output and standard
+// error. The others' standard output and error go to /dev/null from the start (their files are
+// opened on /dev/null, base/units.cpp).
+//
+// A stop that one process meets alone (a full disk under process 0's files, a failed
+// allocation) would leave the others waiting for it in the next solve: the sections of the run
+// that write or allocate run inside `together`, where a stop on any process becomes a stop on
+// all. Whatever stop still escapes is caught at the end (proc_finish), which ends every process
+// rather than leave one waiting.
+//
+// One process (no mpiexec, or -n 1) is today's program: every function here is then a plain
+// call.
+#pragma once
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "base/stop.h"
+
+namespace nep {
+
+// Before MPI starts: a process that mpiexec started with a rank above 0 (its environment says
+// so) sends its standard output and error to /dev/null, so that the command line's messages
+// are not printed P times.
+void proc_quiet_early(const char* prog);
+// Once MPI runs (after PETSc's start): the rank and the number of processes, and the
+// communicators of the agreements below. With several processes and no OMP_NUM_THREADS, each
+// process runs its loops on one thread. proc_stop frees them (before MPI ends).
+void proc_start();
+void proc_stop();
+
+int proc_rank();    // 0 on one process
+// The program was started by mpiexec (with any number of processes): its standard output is
+// relayed by mpiexec, through a terminal of mpiexec's own even when mpiexec's output is a file.
+bool proc_launched();
+int proc_count();   // 1 on one process
+// The one process that writes files and to the terminal.
+inline bool proc_writes() { return proc_rank() == 0; }
+
+// Collective agreements: every process calls them at the same point of the run.
+int proc_max(int v);           // the largest v of all processes
+void proc_max(int* v, int n);  // the same, element by element
+int proc_root(int v);          // process 0's v
+double proc_min(double v);     // the smallest v of all processes
+int proc_node_count();         // the processes on this machine (sharing its memory)
+
+// Runs f, then agrees on how it ended: a stop (run_stop, or an allocation that failed) on any
+// process ends the run on every one. The process that stopped keeps its message; the others
+// stop silently with the same status. f may not call a collective itself. On one process
+// this is f().
+[[noreturn]] void proc_stop_with(const run_stop& mine, const int* agreed);
+template <class F>
+void together(F&& f) {
+    if (proc_count() == 1) {
+        f();
+        return;
+    }
+    run_stop mine{0, std::string()};
+    try {
+        f();
+    } catch (const run_stop& s) {
+        mine = s;
+        if (mine.status == 0) mine.status = EXIT_ERROR;
+    } catch (const std::bad_alloc&) {
+        mine = run_stop{EXIT_ERROR, kNoMemory};
+    }
+    // The largest status, and process 0's.
+    int agreed[2] = {mine.status, proc_rank() == 0 ? mine.status : 0};
+    proc_max(agreed, 2);
+    if (agreed[0] != 0) proc_stop_with(mine, agreed);
+}
+
+// The end of the run on every process. Each gives its status; the run's status is the largest.
+// A process that failed waits at most kEndWait seconds for the others (a process waiting in a
+// solve for it would never come): then it ends them all (MPI_Abort, status 1), after writing
+// its message, which `message` holds, to standard error. `speak` is set when this process
+// must write the run's message itself (process 0, or a process that failed alone while process
+// 0 did not). proc_release lets the processes go once process 0 has written its last line.
+int proc_finish(int status, const std::string& message, bool& speak);
+void proc_release();
+constexpr double kEndWait = 60.0;
+
+}  // namespace nep

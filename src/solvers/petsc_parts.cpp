@@ -1,0 +1,136 @@
+#include "solvers/petsc_parts.h"
+
+#include <petscmat.h>
+
+#include <algorithm>
+#include <string>
+
+#include "base/procs.h"
+#include "base/stop.h"
+
+namespace nep {
+
+namespace {
+
+void parts_ok(PetscErrorCode e, const char* what) {
+    if (e != 0) {
+        input_error(std::string("PETSc failed in ") + what + " (error code " + std::to_string((int)e) +
+                    "; PETSc's own message is above)");
+    }
+}
+#define PARTS_OK(call) parts_ok((call), #call)
+
+// The surface grid as a graph (PETSc's adjacency format, from 0): the rows lo..hi-1, each
+// surface node with its neighbours along the triangles' edges, ascending, without itself. The
+// arrays are PETSc's (the adjacency matrix takes them over).
+void surface_graph(const dimensions& dim, const mesh& msh, PetscInt lo, PetscInt hi,
+                   PetscInt** ia, PetscInt** ja) {
+    std::vector<std::vector<PetscInt>> next(hi - lo);
+    for (int t = 1; t <= dim.NTRI; ++t) {
+        for (int a = 1; a <= 3; ++a) {
+            const PetscInt i = msh.TRIANG(a, t) - 1;
+            if (i < lo || i >= hi) continue;
+            for (int b = 1; b <= 3; ++b) {
+                const PetscInt j = msh.TRIANG(b, t) - 1;
+                if (j != i) next[i - lo].push_back(j);
+            }
+        }
+    }
+    PetscInt nz = 0;
+    for (auto& n : next) {
+        std::sort(n.begin(), n.end());
+        n.erase(std::unique(n.begin(), n.end()), n.end());
+        nz += (PetscInt)n.size();
+    }
+    PARTS_OK(PetscMalloc1(hi - lo + 1, ia));
+    PARTS_OK(PetscMalloc1(nz > 0 ? nz : 1, ja));
+    (*ia)[0] = 0;
+    PetscInt k = 0;
+    for (PetscInt r = 0; r < hi - lo; ++r) {
+        for (PetscInt j : next[r]) (*ja)[k++] = j;
+        (*ia)[r + 1] = k;
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, const mesh& msh) {
+    auto cp = std::make_shared<column_parts>();
+    const int P = proc_count(), rank = proc_rank();
+    const PetscInt nnod = dim.NNOD, layers = dim.NSTR + 1;
+    cp->nparts = P;
+    cp->rank = rank;
+
+    // Process 0 cuts the graph of the whole surface, alone: PT-Scotch on several processes
+    // cuts it differently from one run to the next, and so would the iterations of the solves
+    // be. The surface is small beside the mesh (one node in NSTR + 1). Then every process gets
+    // the parts, or the stop of process 0.
+    cp->part.assign(nnod, 0);
+    // Every process reads the partitioner's options (so that none finds them unread).
+    MatPartitioning mp = nullptr;
+    PARTS_OK(MatPartitioningCreate(PETSC_COMM_SELF, &mp));
+    PARTS_OK(MatPartitioningSetNParts(mp, P));
+#if defined(PETSC_HAVE_PTSCOTCH)
+    PARTS_OK(MatPartitioningSetType(mp, MATPARTITIONINGPTSCOTCH));
+#endif
+    PARTS_OK(MatPartitioningSetFromOptions(mp));
+    std::string failed;
+    if (rank == 0) {
+        try {
+            PetscInt* ia = nullptr;
+            PetscInt* ja = nullptr;
+            surface_graph(dim, msh, 0, nnod, &ia, &ja);
+            Mat adj = nullptr;
+            PARTS_OK(MatCreateMPIAdj(PETSC_COMM_SELF, nnod, nnod, ia, ja, nullptr, &adj));
+            PARTS_OK(MatPartitioningSetAdjacency(mp, adj));
+            IS is = nullptr;
+            PARTS_OK(MatPartitioningApply(mp, &is));
+            const PetscInt* p = nullptr;
+            PARTS_OK(ISGetIndices(is, &p));
+            for (PetscInt i = 0; i < nnod; ++i) cp->part[i] = (int)p[i];
+            PARTS_OK(ISRestoreIndices(is, &p));
+            PARTS_OK(ISDestroy(&is));
+            PARTS_OK(MatDestroy(&adj));
+            for (int q : cp->part) {
+                if (q < 0 || q >= P) failed = "internal error: the partitioner gave part " + std::to_string(q);
+            }
+        } catch (const run_stop& s) {
+            failed = s.message.empty() ? std::string("the partition of the mesh failed") : s.message;
+        }
+    }
+    MatPartitioningDestroy(&mp);
+    int bad = failed.empty() ? 0 : 1;
+    if (MPI_Bcast(&bad, 1, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS ||
+        (!bad && MPI_Bcast(cp->part.data(), (int)nnod, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS)) {
+        input_error("MPI failed in handing the parts of the mesh to every process");
+    }
+    if (bad) input_error(rank == 0 ? failed : std::string("the partition of the mesh failed on process 0"));
+
+    // The columns of every part, its position among them, and the new numbers.
+    std::vector<PetscInt> ncols(P, 0), pos(nnod, 0);
+    for (PetscInt i = 0; i < nnod; ++i) pos[i] = ncols[cp->part[i]]++;
+    cp->first.assign(P + 1, 0);
+    cp->cfirst.assign(P + 1, 0);
+    for (int q = 0; q < P; ++q) {
+        cp->cfirst[q + 1] = cp->cfirst[q] + ncols[q];
+        cp->first[q + 1] = cp->first[q] + ncols[q] * layers;
+    }
+    cp->number.assign((std::size_t)nnod * layers, 0);
+    for (PetscInt L = 0; L < layers; ++L) {
+        for (PetscInt i = 0; i < nnod; ++i) {
+            const int q = cp->part[i];
+            cp->number[L * nnod + i] = cp->first[q] + L * ncols[q] + pos[i];
+        }
+    }
+    cp->lo = cp->first[rank];
+    cp->hi = cp->first[rank + 1];
+    cp->ncol = ncols[rank];
+    cp->rows.assign(cp->hi - cp->lo, 0);
+    for (PetscInt k = 0; k < (PetscInt)cp->number.size(); ++k) {
+        const PetscInt n = cp->number[k];
+        if (n >= cp->lo && n < cp->hi) cp->rows[n - cp->lo] = k;
+    }
+    return cp;
+}
+
+}  // namespace nep

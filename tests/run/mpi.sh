@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# One run on several processes (mpiexec): a small hillslope (480 nodes, BoomerAMG) run without
+# mpiexec is the reference. Under mpiexec -n 1 every file is the same but the CPU times; on 2
+# and 3 processes the same files with the same lines (the second process, run in a copy of the
+# deck, leaves it as it was), final heads
+# within 10 TOLNL and the cumulative budget within 1e-6 of the reference; a second run on 3 is
+# the first to the bit. The column solves
+# (ISOLV -13) on 3 processes take the iterations of one process (a column split between two
+# processes would weaken them). A bad deck and a deck with a serial solver stop on 2 processes
+# with status 1 and their message once. Skipped (77) without mpiexec.
+#   tests/run/mpi.sh PROGRAM MPIEXEC
+set -euo pipefail
+prog=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+mpiexec=${2:-}
+if [ -z "$mpiexec" ] || ! command -v "$mpiexec" >/dev/null; then
+  echo "mpiexec not found: skipped"; exit 77
+fi
+export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1
+here=$(cd "$(dirname "$0")/../.." && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "$*"; exit 1; }
+
+bash "$here/bench/gen_slope.sh" "$tmp/deck" 10 8 5 1.0 >/dev/null
+sed -i '11s/^ *[-0-9]*/-11/' "$tmp/deck/parm"
+tolnl=$(awk 'NR == 9 { print $4 }' "$tmp/deck/parm")
+
+# run NAME NP [DECK]: the deck in its own copy, NP processes (0: without mpiexec).
+run() {
+  local name=$1 np=$2 deck=${3:-deck} status=0
+  cp -r "$tmp/$deck" "$tmp/$name"
+  if [ "$np" -eq 0 ]; then
+    (cd "$tmp/$name" && "$prog" >stdout.txt 2>stderr.txt) || status=$?
+  elif [ "$np" -eq 2 ]; then
+    # The second process in a copy of its own, which it must leave as it was.
+    cp -r "$tmp/$deck" "$tmp/$name.other"
+    (cd "$tmp/$name" && timeout 300 "$mpiexec" --oversubscribe -n 1 -wdir "$tmp/$name" "$prog" : \
+       -n 1 -wdir "$tmp/$name.other" "$prog" >stdout.txt 2>stderr.txt) || status=$?
+    diff -r "$tmp/$deck" "$tmp/$name.other" >&2 || status=99
+  else
+    (cd "$tmp/$name" && timeout 300 "$mpiexec" --oversubscribe -n "$np" "$prog" \
+       >stdout.txt 2>stderr.txt) || status=$?
+  fi
+  echo "$status"
+}
+
+[ "$(run ref 0)" -eq 0 ] || fail "the run without mpiexec failed"
+[ "$(run p1 1)" -eq 0 ] || fail "mpiexec -n 1 failed: $(cat "$tmp/p1/stderr.txt")"
+diff -r -I 'CPU\|SECONDS' -x stderr.txt "$tmp/ref" "$tmp/p1" >"$tmp/diff" ||
+  fail "mpiexec -n 1 differs from the run without it: $(head -20 "$tmp/diff")"
+
+for np in 2 3; do
+  [ "$(run p$np $np)" -eq 0 ] || fail "$np processes: $(cat "$tmp/p$np/stderr.txt")"
+  d=$tmp/p$np
+  [ "$(cd "$tmp/ref" && find . -type f | sort)" = "$(cd "$d" && find . -type f | sort)" ] ||
+    fail "$np processes: another set of files than one process"
+  for f in $(cd "$tmp/ref" && find . -type f ! -path './vtk/*' ! -name stderr.txt); do
+    [ "$(wc -l <"$tmp/ref/$f")" -eq "$(wc -l <"$d/$f")" ] || fail "$np processes: $f has other lines"
+  done
+  paste "$tmp/ref/root-ntupla.dat" "$d/root-ntupla.dat" | awk -v tol="$tolnl" -v np="$np" '
+    { for (i = 4; i <= 5; ++i) { e = $i - $(i + 5); if (e < 0) e = -e; if (e > m) m = e } }
+    END { if (NR != 480 || m > 10 * tol) { print np " processes: heads differ by " m; exit 1 } }'
+  # The cumulative in, out and storage change of the last row.
+  paste -d, <(tail -1 "$tmp/ref/csv/budget.csv") <(tail -1 "$d/csv/budget.csv") | awk -F, -v np="$np" '
+    { n = NF / 2; for (i = 21; i <= 23; ++i) { e = ($i - $(i + n)) / $i; if (e < 0) e = -e; if (e > m) m = e } }
+    END { if (m > 1e-6) { print np " processes: budget differs by " m " (relative)"; exit 1 } }'
+  grep -q "^nepora3d: $np processes, the 80 columns" "$d/stderr.txt" || fail "$np processes: no parts line"
+done
+
+# Several processes give the same run every time.
+[ "$(run p3again 3)" -eq 0 ] || fail "the second run on 3 processes failed"
+diff -r -I 'CPU\|SECONDS' -x stderr.txt "$tmp/p3" "$tmp/p3again" >"$tmp/diff" ||
+  fail "two runs on 3 processes differ: $(head -20 "$tmp/diff")"
+
+linear() { awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' "$1/out.lst"; }
+cp -r "$tmp/deck" "$tmp/columns"
+sed -i '11s/^ *[-0-9]*/-13/' "$tmp/columns/parm"
+[ "$(run c0 0 columns)" -eq 0 ] && [ "$(run c3 3 columns)" -eq 0 ] || fail "the column solves failed"
+awk -v a="$(linear "$tmp/c0")" -v b="$(linear "$tmp/c3")" 'BEGIN {
+  if (!(a > 0) || (b - a) / a > 0.02 || (a - b) / a > 0.02) { print "column solves: " a " and " b " iterations"; exit 1 } }'
+
+# stopped NAME TEXT: status 1 on 2 processes, TEXT once on standard error, no staged file left.
+stopped() {
+  local status
+  status=$(run "$1" 2 "$1-deck")
+  [ "$status" -eq 1 ] || fail "$1: exit status $status on 2 processes"
+  [ "$(grep -c -F "$2" "$tmp/$1/stderr.txt")" -eq 1 ] || fail "$1: not once: $(cat "$tmp/$1/stderr.txt")"
+  [ -z "$(find "$tmp/$1" -name '*.nepora-new')" ] || fail "$1: staged files left"
+  ! grep -q "TIME STEP" "$tmp/$1/out.lst" || fail "$1: a step was run"
+}
+cp -r "$tmp/deck" "$tmp/bad-deck"
+sed -i '2s/^.*$/80 abc/' "$tmp/bad-deck/grid"
+stopped bad "grid file 'grid' line 2: expected an integer, found 'abc'"
+cp -r "$tmp/deck" "$tmp/serial-deck"
+sed -i '11s/^ *[-0-9]*/0/' "$tmp/serial-deck/parm"
+stopped serial "parameter file 'parm' line 11: ISOLV = 0 selects a solver that runs on one process only; on 2 processes use the PETSc selector ISOLV = -10"
+echo "1, 2 and 3 processes agree; the column solves in $(linear "$tmp/c3") iterations; the stops"
