@@ -239,23 +239,6 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
                   at(io, isolvc_line) + "ISOLVC = " + std::to_string(ctl.ISOLVC) +
                       " is below -5 and not a PETSc selector (-10 to -14)");
     }
-    // The solvers of the other selectors run on one process: a run on several takes a PETSc
-    // selector.
-    if (proc_count() > 1) {
-        auto serial = [&](const char* name, int value, long line) {
-            const std::string v = std::string(name) + " = " + std::to_string(value);
-            parm_stop(io, true,
-                      {"STOP: " + v + " SELECTS A SOLVER THAT RUNS ON ONE PROCESS",
-                       "WITH " + std::to_string(proc_count()) + " PROCESSES USE " + name +
-                           " = -10 (PETSC)"},
-                      at(io, line) + v + " selects a solver that runs on one process only; on " +
-                          std::to_string(proc_count()) + " processes use the PETSc selector " + name +
-                          " = -10 instead (or -11 to -14, docs/solvers.md)");
-        };
-        if (!petsc_solver(ctl.ISOLV)) serial("ISOLV", ctl.ISOLV, isolv_line);
-        if (ctl.ITRANS != 0 && !petsc_solver(ctl.ISOLVC)) serial("ISOLVC", ctl.ISOLVC, isolvc_line);
-    }
-
     fr.begin();
     fr.get(dim.NUMVP);
     for (long i = 1; i <= io.NODVP.size() && i <= dim.NUMVP; ++i) fr.get(io.NODVP(i));
@@ -315,6 +298,22 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
                        at(io, scheme_line) + "ITRANS = " + std::to_string(ctl.ITRANS) +
                            " is none of 0 (flow only), 1 (Picard) and 2 (Newton)");
         }
+    }
+    // The solvers of the other selectors run on one process: a run on several takes a PETSc
+    // selector (checked once the whole file has been read and its own stops have passed).
+    if (proc_count() > 1) {
+        auto serial = [&](const char* name, int value, long line) {
+            const std::string v = std::string(name) + " = " + std::to_string(value);
+            parm_stop(io, true,
+                      {"STOP: " + v + " SELECTS A SOLVER THAT RUNS ON ONE PROCESS",
+                       "WITH " + std::to_string(proc_count()) + " PROCESSES USE " + name +
+                           " = -10 (PETSC)"},
+                      at(io, line) + v + " selects a solver that runs on one process only; on " +
+                          std::to_string(proc_count()) + " processes use the PETSc selector " + name +
+                          " = -10 instead (or -11 to -14, docs/solvers.md)");
+        };
+        if (!petsc_solver(ctl.ISOLV)) serial("ISOLV", ctl.ISOLV, isolv_line);
+        if (ctl.ITRANS != 0 && !petsc_solver(ctl.ISOLVC)) serial("ISOLVC", ctl.ISOLVC, isolvc_line);
     }
 
     wfmt(lst, "(/,5X,'IPRT1   (FOR OUTPUT OF DATA)              = ',I6,"
