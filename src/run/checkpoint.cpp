@@ -349,15 +349,19 @@ void write_checkpoint(records& R, int kind) {
     checkpoint_files& c = io.CKPT;
     double now = 0.0;
     timer(now, 1);
-    if (!proc_writes()) {
-        // Process 0 writes the checkpoint; the others keep its account, and their share of
-        // the solves is set up anew with process 0's.
-        c.COUNT += 1;
+    // A checkpoint taken: the preconditioners are set up anew (as in a run continued from it).
+    auto taken = [&] {
         petsc_renew(R.sp.PETSCF);
         petsc_renew(R.sp.PETSCT);
         c.LAST = c.PATH;
         c.NDONE = R.ctl.NDONE;
         c.CLOCK = now;
+    };
+    if (!proc_writes()) {
+        // Process 0 writes the checkpoint; the others keep its account, and their share of
+        // the solves is set up anew with process 0's.
+        c.COUNT += 1;
+        taken();
         return;
     }
     const std::string note = checkpoint_note(io);
@@ -419,11 +423,7 @@ void write_checkpoint(records& R, int kind) {
         w.put("vtu.sizes", 'q', vtusize.data(), vtusize.size());
         state_entries(v, R);
         if (w.commit()) {
-            petsc_renew(R.sp.PETSCF);
-            petsc_renew(R.sp.PETSCT);
-            c.LAST = c.PATH;
-            c.NDONE = R.ctl.NDONE;
-            c.CLOCK = now;
+            taken();
             return;
         }
     }
