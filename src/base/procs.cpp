@@ -130,6 +130,17 @@ double proc_min(double v) {
     return v;
 }
 
+double proc_max(double v) {
+    if (g_count > 1) MPI_Allreduce(MPI_IN_PLACE, &v, 1, MPI_DOUBLE, MPI_MAX, g_steps);
+    return v;
+}
+
+void proc_sum(double* v, long n) {
+    if (g_count == 1 || n <= 0) return;
+    MPI_Reduce(g_rank == 0 ? MPI_IN_PLACE : v, v, (int)n, MPI_DOUBLE, MPI_SUM, 0, g_steps);
+    MPI_Bcast(v, (int)n, MPI_DOUBLE, 0, g_steps);
+}
+
 void proc_stop_with(const run_stop& mine, const int* agreed) {
     if (mine.status != 0) {
         // A process that stopped while process 0 went on writes its own message: no other

@@ -46,6 +46,11 @@ int proc_max(int v);           // the largest v of all processes
 void proc_max(int* v, int n);  // the same, element by element
 int proc_root(int v);          // process 0's v
 double proc_min(double v);     // the smallest v of all processes
+double proc_max(double v);     // the largest v of all processes
+// The sums over the processes, element by element, the same to the bit on every process
+// (formed on process 0 in one order, then handed to all). A value that one process alone
+// holds passes unchanged when the others give -0.0, the one zero that adds nothing.
+void proc_sum(double* v, long n);
 int proc_node_count();         // the processes on this machine (sharing its memory)
 
 // Runs f, then agrees on how it ended: a stop (run_stop, or an allocation that failed) on any

@@ -190,6 +190,14 @@ row_block my_block(const dimensions& dim, const sparse& sp) {
 // fast as without threads). Each block's elements go in the order of the serial loop.
 template <class Body>
 void by_blocks(const dimensions& dim, const mesh& msh, sparse& sp, Body body) {
+    if (!sp.OWNCOL.empty()) {
+        // One process of several: the elements that touch its nodes, every row of theirs.
+        for (std::size_t r = 0; r < sp.ERUN.size(); r += 2) {
+            const long lo = sp.ERUN[r], hi = sp.ERUN[r + 1];
+            body(row_block{1, dim.N, lo, hi, lo, hi}, std::false_type{});
+        }
+        return;
+    }
     const int nb = element_blocks(dim, msh, sp);
     if (nb > 1) {
 #pragma omp parallel num_threads(nb)
@@ -273,53 +281,59 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
     element el;
-    for (long e = 1; e <= dim.NT; ++e) {
-        element_of(dim, ctl, msh, sl, sp, rho, e, el);
-        const double g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
-        const double kg = std::pow(kx * ky * kz, 0.333333333333);
-        const double sx = std::sqrt(kg / kx), sy = std::sqrt(kg / ky), sz = std::sqrt(kg / kz);
-        double P[4][3];
-        for (int m = 0; m < 4; ++m) {
-            const int n = el.t[m];
-            P[m][0] = msh.X(n) * sx;
-            P[m][1] = msh.Y(n) * sy;
-            P[m][2] = msh.Z(n) * sz;
-        }
-        const double *bi = el.bi, *ci = el.ci, *di = el.di;
-        double G[4][4];
-        for (int a = 0; a < 4; ++a)
-            for (int b = 0; b < 4; ++b) G[a][b] = bi[a] * bi[b] + ci[a] * ci[b] + di[a] * di[b];
-        const double nf = -kg * el.volinv * elmean(sl.CKRW, msh, e) * el.k.w / 48.0;
-        auto dot = [&P](int i, int j, int k0) {
-            return (P[i][0] - P[k0][0]) * (P[j][0] - P[k0][0]) +
-                   (P[i][1] - P[k0][1]) * (P[j][1] - P[k0][1]) +
-                   (P[i][2] - P[k0][2]) * (P[j][2] - P[k0][2]);
-        };
-        double S[4][4] = {};
-        for (int i = 0; i < 4; ++i) {
-            for (int j = i + 1; j < 4; ++j) {
-                int others[2], no = 0;
-                for (int m = 0; m < 4; ++m)
-                    if (m != i && m != j) others[no++] = m;
-                const int k0 = others[0], l0 = others[1];
-                const double a = dot(i, j, k0), b = dot(i, j, l0);
-                const double v = nf * ((b * b / G[k0][k0] + a * a / G[l0][l0]) * G[k0][l0] + 2.0 * a * b);
-                S[i][j] = S[j][i] = v;
+    // Every element, or on one process of several those that touch its nodes.
+    const std::vector<long> all{1, dim.NT};
+    const std::vector<long>& runs = sp.OWNCOL.empty() ? all : sp.ERUN;
+    for (std::size_t r = 0; r < runs.size(); r += 2) {
+        for (long e = runs[r]; e <= runs[r + 1]; ++e) {
+            element_of(dim, ctl, msh, sl, sp, rho, e, el);
+            const double g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
+            const double kg = std::pow(kx * ky * kz, 0.333333333333);
+            const double sx = std::sqrt(kg / kx), sy = std::sqrt(kg / ky), sz = std::sqrt(kg / kz);
+            double P[4][3];
+            for (int m = 0; m < 4; ++m) {
+                const int n = el.t[m];
+                P[m][0] = msh.X(n) * sx;
+                P[m][1] = msh.Y(n) * sy;
+                P[m][2] = msh.Z(n) * sz;
             }
-        }
-        for (int i = 0; i < 4; ++i) {
-            double sum = 0.0;
-            for (int j = 0; j < 4; ++j)
-                if (j != i) sum += S[i][j];
-            S[i][i] = -sum;
-        }
-        const int* pos = el.pos;
-        for (int j = 0; j < 4; ++j) {
-            for (int m = j; m < 4; ++m) {
-                const int p = pos[m * (m + 1) / 2 + j];
-                A[p] += S[j][m];
-                if (!sp.BDIAG) B[p] += g * sp.LMASS[j + 1][m + 1];
-                else if (j == m) B[el.t[j]] += g * sp.LMASS[j + 1][m + 1];
+            const double *bi = el.bi, *ci = el.ci, *di = el.di;
+            double G[4][4];
+            for (int a = 0; a < 4; ++a)
+                for (int b = 0; b < 4; ++b) G[a][b] = bi[a] * bi[b] + ci[a] * ci[b] + di[a] * di[b];
+            const double nf = -kg * el.volinv * elmean(sl.CKRW, msh, e) * el.k.w / 48.0;
+            auto dot = [&P](int i, int j, int k0) {
+                return (P[i][0] - P[k0][0]) * (P[j][0] - P[k0][0]) +
+                       (P[i][1] - P[k0][1]) * (P[j][1] - P[k0][1]) +
+                       (P[i][2] - P[k0][2]) * (P[j][2] - P[k0][2]);
+            };
+            double S[4][4] = {};
+            for (int i = 0; i < 4; ++i) {
+                for (int j = i + 1; j < 4; ++j) {
+                    int others[2], no = 0;
+                    for (int m = 0; m < 4; ++m)
+                        if (m != i && m != j) others[no++] = m;
+                    const int k0 = others[0], l0 = others[1];
+                    const double a = dot(i, j, k0), b = dot(i, j, l0);
+                    const double v =
+                        nf * ((b * b / G[k0][k0] + a * a / G[l0][l0]) * G[k0][l0] + 2.0 * a * b);
+                    S[i][j] = S[j][i] = v;
+                }
+            }
+            for (int i = 0; i < 4; ++i) {
+                double sum = 0.0;
+                for (int j = 0; j < 4; ++j)
+                    if (j != i) sum += S[i][j];
+                S[i][i] = -sum;
+            }
+            const int* pos = el.pos;
+            for (int j = 0; j < 4; ++j) {
+                for (int m = j; m < 4; ++m) {
+                    const int p = pos[m * (m + 1) / 2 + j];
+                    A[p] += S[j][m];
+                    if (!sp.BDIAG) B[p] += g * sp.LMASS[j + 1][m + 1];
+                    else if (j == m) B[el.t[j]] += g * sp.LMASS[j + 1][m + 1];
+                }
             }
         }
     }

@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "base/format.h"
 #include "base/parallel.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
 #include "bc/atmosphere.h"
@@ -123,6 +125,30 @@ void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool f
     }
 }
 
+namespace {
+
+// Several processes: the flux of a prescribed node is that of its own process, the one that
+// holds its row whole.
+void share_fluxes(const dimensions& dim, bcdata& bc, const sparse& sp) {
+    if (sp.OWNCOL.empty()) return;
+    auto each = [&](auto f) {
+        for (int k = 1; k <= dim.NP; ++k) f(bc.DIRNOD(k), bc.DIRFLX(k));
+        for (int s = 1; s <= dim.NSF; ++s) {
+            for (int j = bc.IEXIT(s); j <= bc.NSFNUM(s); ++j) f(bc.SFNOD(s, j), bc.SFQ(s, j));
+        }
+        for (int j = 1; j <= dim.NNOD; ++j) {
+            if (bc.IFATM(j) == 1) f(j, bc.ATMACT(j));
+        }
+    };
+    std::vector<double> q;
+    each([&](int node, double& v) { q.push_back(sp.owns(node, dim.NNOD) ? v : -0.0); });
+    proc_sum(q.data(), (long)q.size());
+    std::size_t k = 0;
+    each([&](int, double& v) { v = q[k++]; });
+}
+
+}  // namespace
+
 void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full) {
     double* v = sp.WORK1.data() - 1;
     matvec(dim, sp, full, sp.DELTA.data() - 1, v);
@@ -139,6 +165,7 @@ void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
     for (int j = 1; j <= dim.NNOD; ++j) {
         if (bc.IFATM(j) == 1) bc.ATMACT(j) = (v[j] - (1.0 - tf) * bc.ATMACP(j)) / tf;
     }
+    share_fluxes(dim, bc, sp);
 }
 
 void relax(const dimensions& dim, double OMEGA, flowstate& fs) {
@@ -184,11 +211,17 @@ void cvnorm(const dimensions& dim, const sparse& sp, flowstate& fs) {
         }
         pl2 += d * d;
     }
+    // The residual of the rows this process holds whole (all of them on one process).
     double finf = 0.0, fl2 = 0.0;
     for (int i = 1; i <= dim.N; ++i) {
+        if (!sp.owns(i, dim.NNOD)) continue;
         const double r = sp.RHS(i);
         finf = std::fmax(finf, std::fabs(r));
         fl2 += r * r;
+    }
+    if (!sp.OWNCOL.empty()) {
+        finf = proc_max(finf);
+        proc_sum(&fl2, 1);
     }
     fs.PINF = pinf;
     fs.PL2 = std::sqrt(pl2);

@@ -198,6 +198,15 @@ struct sparse {
     // again when the thread count changes.
     int NBLK = 0;
     std::vector<long> EBLK;
+    // Several processes (mpiexec) with the flow system in PETSc: each process forms the rows of
+    // its own nodes alone, those of its columns. OWNCOL(i) is 1 for the surface nodes of its
+    // columns (NNOD); its element loops go over the runs ERUN(2r+1) .. ERUN(2r+2), ascending, of
+    // the elements that touch its nodes, on one thread, and leave the rows of the other
+    // processes' nodes incomplete: whatever is read of those rows is taken from their process.
+    // Both empty on one process: every element and row.
+    std::vector<std::uint8_t> OWNCOL;
+    std::vector<long> ERUN;
+    bool owns(long node, int nnod) const { return OWNCOL.empty() || OWNCOL[(node - 1) % nnod] != 0; }
     // The triangular solves of the symmetric solver on several threads.
     trisolve_plan TPLAN;
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.

@@ -716,6 +716,27 @@ void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_sys
     s.JA = &JA;
 }
 
+// Several processes: the surface nodes of this process's columns, and the runs of the elements
+// that touch them, which alone its flow assembly forms (records/sparse.h).
+void own_elements(const dimensions& dim, const mesh& msh, const column_parts& cp, sparse& sp) {
+    sp.OWNCOL.assign(dim.NNOD, 0);
+    for (int i = 0; i < dim.NNOD; ++i) sp.OWNCOL[i] = cp.part[i] == cp.rank ? 1 : 0;
+    sp.ERUN.clear();
+    int t[5];
+    for (long e = 1; e <= dim.NT; ++e) {
+        msh.TETRA.nodes(e, t);
+        bool mine = false;
+        for (int m = 0; m < 4; ++m) mine = mine || sp.OWNCOL[(t[m] - 1) % dim.NNOD] != 0;
+        if (!mine) continue;
+        if (!sp.ERUN.empty() && sp.ERUN.back() == e - 1) {
+            sp.ERUN.back() = e;
+        } else {
+            sp.ERUN.push_back(e);
+            sp.ERUN.push_back(e);
+        }
+    }
+}
+
 }  // namespace
 
 void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
@@ -744,6 +765,7 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
         }
     }
     petsc_system* fsys = nullptr;
+    if (flow && parts != nullptr) own_elements(dim, msh, *parts, sp);
     if (flow) {
         auto s = std::make_unique<petsc_system>();
         s->dist = parts != nullptr;
@@ -794,11 +816,13 @@ namespace {
 
 // The largest ratio, over the free rows, of the off-diagonal magnitudes of a row to its diagonal.
 double off_diagonal_ratio(const petsc_system& s) {
-    // Several processes: every one holds all the values, as held for the solve.
+    // Several processes: each its own rows, of the values held for the solve.
     const PetscScalar* a = s.values;
     if (!s.dist) PETSC_OK(MatSeqAIJGetArrayRead(s.A, &a));
     double worst = 0.0;
-    for (PetscInt i = 0; i < s.N; ++i) {
+    const PetscInt n = s.dist ? (PetscInt)s.parts->rows.size() : s.N;
+    for (PetscInt r = 0; r < n; ++r) {
+        const PetscInt i = s.dist ? s.parts->rows[r] : r;
         if (s.mark[i]) continue;
         double off = 0.0, diag = 0.0;
         for (PetscInt k = (*s.ia)[i]; k < (*s.ia)[i + 1]; ++k) {
@@ -808,7 +832,7 @@ double off_diagonal_ratio(const petsc_system& s) {
         worst = diag != 0.0 ? std::fmax(worst, off / std::fabs(diag)) : HUGE_VAL;
     }
     if (!s.dist) PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
-    return worst;
+    return s.dist ? proc_max(worst) : worst;
 }
 
 // The default selector's choice at every set-up. A matrix whose rows are all strongly dominated
@@ -911,8 +935,15 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     st.NSOLVE += 1;
     const bool alt = d == dialect::ALT;
     const char* trace = "(1X,I4,2(1PE15.6),'  <<PETSC SOLVER>>',A)";
+    // On several processes each sums the rows it holds whole, its own (the flow assembly forms
+    // no other).
     double ball = 0.0;
-    for (int i = 1; i <= N; ++i) ball += b(i) * b(i);
+    if (s.dist) {
+        for (PetscInt i : s.parts->rows) ball += b(i + 1) * b(i + 1);
+        proc_sum(&ball, 1);
+    } else {
+        for (int i = 1; i <= N; ++i) ball += b(i) * b(i);
+    }
     if (ball == 0.0) {
         // Nothing to solve: x = 0 (a Krylov method would start and stop there).
         for (int i = 1; i <= N; ++i) x(i) = 0.0;
@@ -937,10 +968,16 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
     // The residual measures leave the prescribed rows out.
     double bb = 0.0;
-    for (int i = 0; i < N; ++i)
-        if (!s.mark[i]) bb += f[i] * f[i];
-    if (s.dist) s.scatter_rows(a);
-    else PETSC_OK(VecRestoreArray(s.b, &f));
+    if (s.dist) {
+        for (PetscInt i : s.parts->rows)
+            if (!s.mark[i]) bb += f[i] * f[i];
+        proc_sum(&bb, 1);
+        s.scatter_rows(a);
+    } else {
+        for (int i = 0; i < N; ++i)
+            if (!s.mark[i]) bb += f[i] * f[i];
+        PETSC_OK(VecRestoreArray(s.b, &f));
+    }
     // The assembly calls tell the matrix (and so the preconditioner's set-up) that its values
     // changed; the pattern is the same.
     PETSC_OK(MatAssemblyBegin(s.A, MAT_FINAL_ASSEMBLY));
@@ -1024,13 +1061,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
             if (!s.mark[i]) rr += pr[i] * pr[i];
     }
     PETSC_OK(VecRestoreArray(s.r, &pr));
-    if (s.dist) {
-        if (MPI_Allreduce(MPI_IN_PLACE, &rr, 1, MPI_DOUBLE, MPI_SUM, PETSC_COMM_WORLD) != MPI_SUCCESS) {
-            input_error("MPI failed in the sum of the residual");
-        }
-    } else {
-        PETSC_OK(VecResetArray(s.x));
-    }
+    if (s.dist) proc_sum(&rr, 1);
+    else PETSC_OK(VecResetArray(s.x));
     const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
 
     if (!s.solved) {
