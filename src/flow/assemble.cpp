@@ -192,10 +192,9 @@ template <class Body>
 void by_blocks(const dimensions& dim, const mesh& msh, sparse& sp, Body body) {
     if (!sp.OWNCOL.empty()) {
         // One process of several: the elements that touch its nodes, every row of theirs.
-        for (std::size_t r = 0; r < sp.ERUN.size(); r += 2) {
-            const long lo = sp.ERUN[r], hi = sp.ERUN[r + 1];
+        element_runs(sp, dim.NT, [&](long lo, long hi) {
             body(row_block{1, dim.N, lo, hi, lo, hi}, std::false_type{});
-        }
+        });
         return;
     }
     const int nb = element_blocks(dim, msh, sp);
@@ -281,11 +280,8 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* A = sp.AMAT.data() - 1;
     double* B = sp.BMAT.data() - 1;
     element el;
-    // Every element, or on one process of several those that touch its nodes.
-    const std::vector<long> all{1, dim.NT};
-    const std::vector<long>& runs = sp.OWNCOL.empty() ? all : sp.ERUN;
-    for (std::size_t r = 0; r < runs.size(); r += 2) {
-        for (long e = runs[r]; e <= runs[r + 1]; ++e) {
+    element_runs(sp, dim.NT, [&](long first, long last) {
+        for (long e = first; e <= last; ++e) {
             element_of(dim, ctl, msh, sl, sp, rho, e, el);
             const double g = el.g, kx = el.kx, ky = el.ky, kz = el.kz;
             const double kg = std::pow(kx * ky * kz, 0.333333333333);
@@ -336,7 +332,7 @@ void asmosc(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 }
             }
         }
-    }
+    });
 }
 
 void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl, sparse& sp,

@@ -130,8 +130,7 @@ namespace {
 // Several processes: the flux of a prescribed node is that of its own process, the one that
 // holds its row whole.
 void share_fluxes(const dimensions& dim, bcdata& bc, const sparse& sp) {
-    if (sp.OWNCOL.empty()) return;
-    auto each = [&](auto f) {
+    share_owned(sp, dim.NNOD, [&](auto f) {
         for (int k = 1; k <= dim.NP; ++k) f(bc.DIRNOD(k), bc.DIRFLX(k));
         for (int s = 1; s <= dim.NSF; ++s) {
             for (int j = bc.IEXIT(s); j <= bc.NSFNUM(s); ++j) f(bc.SFNOD(s, j), bc.SFQ(s, j));
@@ -139,12 +138,7 @@ void share_fluxes(const dimensions& dim, bcdata& bc, const sparse& sp) {
         for (int j = 1; j <= dim.NNOD; ++j) {
             if (bc.IFATM(j) == 1) f(j, bc.ATMACT(j));
         }
-    };
-    std::vector<double> q;
-    each([&](int node, double& v) { q.push_back(sp.owns(node, dim.NNOD) ? v : -0.0); });
-    proc_sum(q.data(), (long)q.size());
-    std::size_t k = 0;
-    each([&](int, double& v) { v = q[k++]; });
+    });
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/array.h"
+#include "base/procs.h"
 #include "records/control.h"
 #include "records/dimensions.h"
 #include "records/mesh.h"
@@ -206,7 +207,9 @@ struct sparse {
     // Both empty on one process: every element and row.
     std::vector<std::uint8_t> OWNCOL;
     std::vector<long> ERUN;
-    bool owns(long node, int nnod) const { return OWNCOL.empty() || OWNCOL[(node - 1) % nnod] != 0; }
+    bool owns(long node, int nnod) const {
+        return OWNCOL.empty() || OWNCOL[(node - 1) % nnod] != 0;
+    }
     // The triangular solves of the symmetric solver on several threads.
     trisolve_plan TPLAN;
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.
@@ -224,6 +227,30 @@ struct sparse {
     // The flow and transport systems of the PETSc selectors (ISOLV, ISOLVC).
     petsc_slot PETSCF, PETSCT;
 };
+
+// The element loops: f(first, last) over the runs of elements this process forms (every element
+// on one process).
+template <class F>
+void element_runs(const sparse& sp, long nt, F f) {
+    if (sp.OWNCOL.empty()) {
+        f(1L, nt);
+        return;
+    }
+    for (std::size_t r = 0; r < sp.ERUN.size(); r += 2) f(sp.ERUN[r], sp.ERUN[r + 1]);
+}
+
+// Several processes: values that the process of each node alone forms whole (a flux from the
+// node's row), handed to every process. each(f) calls f(node, value) for every value, in the
+// same order on every process. Nothing on one process.
+template <class Each>
+void share_owned(const sparse& sp, int nnod, Each each) {
+    if (sp.OWNCOL.empty()) return;
+    std::vector<double> q;
+    each([&](int node, double& v) { q.push_back(sp.owns(node, nnod) ? v : -0.0); });
+    proc_sum(q.data(), (long)q.size());
+    std::size_t k = 0;
+    each([&](int, double& v) { v = q[k++]; });
+}
 
 // The solver work space that the end of the run no longer needs.
 void release_solver_work(sparse& sp);

@@ -153,57 +153,59 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
     double* M = sp.BMATC.data() - 1;
     const posmap& IPOSC = sp.IPOSC();
     tetra_geo geo;
-    for (long e = 1; e <= dim.NT; ++e) {
-        const int L = (int)((e - 1) / dim.NTRI3) + 1;
-        int t[5];
-        msh.TETRA.nodes(e, t);
-        const int mat = t[4];
-        const double qx = fs.VX(e), qy = fs.VY(e), qz = fs.VZ(e);
-        const double q = std::sqrt(qx * qx + qy * qy + qz * qz);
-        const double theta = sl.POROSITY(L, mat) * elmean(sl.SW, t);
-        const double dl = theta * sl.DIFFUS + sl.ALFAL(L, mat) * q;
-        const double dt = theta * sl.DIFFUS + sl.ALFAT(L, mat) * q;
-        tetra_geometry(msh, e, geo);
-        const double f = geo.volinv;
-        const double g = theta * geo.vol * sl.RETARD(L, mat);
-        const double s4 = geo.sign * 0.25;
+    element_runs(sp, dim.NT, [&](long first, long last) {
+        for (long e = first; e <= last; ++e) {
+            const int L = (int)((e - 1) / dim.NTRI3) + 1;
+            int t[5];
+            msh.TETRA.nodes(e, t);
+            const int mat = t[4];
+            const double qx = fs.VX(e), qy = fs.VY(e), qz = fs.VZ(e);
+            const double q = std::sqrt(qx * qx + qy * qy + qz * qz);
+            const double theta = sl.POROSITY(L, mat) * elmean(sl.SW, t);
+            const double dl = theta * sl.DIFFUS + sl.ALFAL(L, mat) * q;
+            const double dt = theta * sl.DIFFUS + sl.ALFAT(L, mat) * q;
+            tetra_geometry(msh, e, geo);
+            const double f = geo.volinv;
+            const double g = theta * geo.vol * sl.RETARD(L, mat);
+            const double s4 = geo.sign * 0.25;
 
-        double X[4], Y[4], Z[4], XR[4], YR[4], ZR[4], B[4], C[4], D[4];
-        for (int m = 0; m < 4; ++m) {
-            const int n = t[m];
-            X[m] = msh.X(n);
-            Y[m] = msh.Y(n);
-            Z[m] = msh.Z(n);
-        }
-        rotvel(qx, qy, qz, X, Y, Z, XR, YR, ZR);
-        rotcof(ctl.IP4, XR, YR, ZR, B, C, D);
+            double X[4], Y[4], Z[4], XR[4], YR[4], ZR[4], B[4], C[4], D[4];
+            for (int m = 0; m < 4; ++m) {
+                const int n = t[m];
+                X[m] = msh.X(n);
+                Y[m] = msh.Y(n);
+                Z[m] = msh.Z(n);
+            }
+            rotvel(qx, qy, qz, X, Y, Z, XR, YR, ZR);
+            rotcof(ctl.IP4, XR, YR, ZR, B, C, D);
 
-        // Advection of column j, the same in every row: (V/4) q . grad(phi_j).
-        const double *bi = geo.b, *ci = geo.c, *di = geo.d;
-        double adv[4];
-        for (int j = 0; j < 4; ++j) adv[j] = s4 * (qx * bi[j] + qy * ci[j] + qz * di[j]);
+            // Advection of column j, the same in every row: (V/4) q . grad(phi_j).
+            const double *bi = geo.b, *ci = geo.c, *di = geo.d;
+            double adv[4];
+            for (int j = 0; j < 4; ++j) adv[j] = s4 * (qx * bi[j] + qy * ci[j] + qz * di[j]);
 
-        int pos[16];
-        IPOSC.positions(e, t, sp.IAC().data(), pos);
-        // The dispersion block is symmetric: each pair is formed once and added to both of its
-        // entries, so the two triangles of K receive the same sums in the same order.
-        for (int i = 0; i < 4; ++i) {
-            for (int j = i; j < 4; ++j) {
-                const double d = f * (dl * B[i] * B[j] + dt * (C[i] * C[j] + D[i] * D[j]));
-                const double m = g * sp.LMASSC[i + 1][j + 1];
-                const int pij = pos[j * 4 + i], pji = pos[i * 4 + j];
-                K[pij] += d;
-                M[pij] += m;
-                if (j != i) {
-                    K[pji] += d;
-                    M[pji] += m;
+            int pos[16];
+            IPOSC.positions(e, t, sp.IAC().data(), pos);
+            // The dispersion block is symmetric: each pair is formed once and added to both of its
+            // entries, so the two triangles of K receive the same sums in the same order.
+            for (int i = 0; i < 4; ++i) {
+                for (int j = i; j < 4; ++j) {
+                    const double d = f * (dl * B[i] * B[j] + dt * (C[i] * C[j] + D[i] * D[j]));
+                    const double m = g * sp.LMASSC[i + 1][j + 1];
+                    const int pij = pos[j * 4 + i], pji = pos[i * 4 + j];
+                    K[pij] += d;
+                    M[pij] += m;
+                    if (j != i) {
+                        K[pji] += d;
+                        M[pji] += m;
+                    }
                 }
             }
+            for (int i = 0; i < 4; ++i) {
+                for (int j = 0; j < 4; ++j) K[pos[j * 4 + i]] += adv[j];
+            }
         }
-        for (int i = 0; i < 4; ++i) {
-            for (int j = 0; j < 4; ++j) K[pos[j * 4 + i]] += adv[j];
-        }
-    }
+    });
 }
 
 void asmtrnw(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
@@ -258,6 +260,10 @@ void trnflx(const dimensions& dim, const transport& tra, const sparse& sp, doubl
         const int i = tra.CAUNOD(j);
         FLUX(dim.NPC + j) = row_dot(sp, A, i, C) - RHS(i) - WCAU * tra.CAUADV(j) * C(i);
     }
+    share_owned(sp, dim.NNOD, [&](auto f) {
+        for (int k = 1; k <= dim.NPC; ++k) f(tra.DIRNODC(k), FLUX(k));
+        for (int j = 1; j <= dim.NMC; ++j) f(tra.CAUNOD(j), FLUX(dim.NPC + j));
+    });
 }
 
 void unsattrn(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const mesh& msh,

@@ -44,6 +44,13 @@ run() {
   echo "$status"
 }
 
+# heads REF DIR LABEL: the final heads of root-ntupla.dat within 10 TOLNL, on the same nodes.
+heads() {
+  paste "$1/root-ntupla.dat" "$2/root-ntupla.dat" | awk -v tol="$tolnl" -v what="$3" -v n="$(wc -l <"$1/root-ntupla.dat")" '
+    { for (i = 4; i <= 5; ++i) { e = $i - $(i + 5); if (e < 0) e = -e; if (e > m) m = e } }
+    END { if (NR != n || n < 480 || m > 10 * tol) { print what ": heads differ by " m; exit 1 } }'
+}
+
 [ "$(run ref 0)" -eq 0 ] || fail "the run without mpiexec failed"
 [ "$(run p1 1)" -eq 0 ] || fail "mpiexec -n 1 failed: $(cat "$tmp/p1/stderr.txt")"
 diff -r -I 'CPU\|SECONDS' -x stderr.txt "$tmp/ref" "$tmp/p1" >"$tmp/diff" ||
@@ -57,9 +64,7 @@ for np in 2 3; do
   for f in $(cd "$tmp/ref" && find . -type f ! -path './vtk/*' ! -name stderr.txt); do
     [ "$(wc -l <"$tmp/ref/$f")" -eq "$(wc -l <"$d/$f")" ] || fail "$np processes: $f has other lines"
   done
-  paste "$tmp/ref/root-ntupla.dat" "$d/root-ntupla.dat" | awk -v tol="$tolnl" -v np="$np" '
-    { for (i = 4; i <= 5; ++i) { e = $i - $(i + 5); if (e < 0) e = -e; if (e > m) m = e } }
-    END { if (NR != 480 || m > 10 * tol) { print np " processes: heads differ by " m; exit 1 } }'
+  heads "$tmp/ref" "$d" "$np processes"
   # The cumulative in, out and storage change of the last row.
   paste -d, <(tail -1 "$tmp/ref/csv/budget.csv") <(tail -1 "$d/csv/budget.csv") | awk -F, -v np="$np" '
     { n = NF / 2; for (i = 21; i <= 23; ++i) { e = ($i - $(i + n)) / $i; if (e < 0) e = -e; if (e > m) m = e } }
@@ -78,6 +83,22 @@ sed -i '11s/^ *[-0-9]*/-13/' "$tmp/columns/parm"
 [ "$(run c0 0 columns)" -eq 0 ] && [ "$(run c3 3 columns)" -eq 0 ] || fail "the column solves failed"
 awk -v a="$(linear "$tmp/c0")" -v b="$(linear "$tmp/c3")" 'BEGIN {
   if (!(a > 0) || (b - a) / a > 0.02 || (a - b) / a > 0.02) { print "column solves: " a " and " b " iterations"; exit 1 } }'
+
+# Newton on 3 processes, and flow coupled with transport (the solute box) on 2: each process
+# forms the rows of its own nodes, the fluxes of the budgets come from their process.
+cp -r "$tmp/deck" "$tmp/newton"
+sed -i '2s/^ *1/2/' "$tmp/newton/parm"
+[ "$(run n0 0 newton)" -eq 0 ] && [ "$(run n3 3 newton)" -eq 0 ] || fail "Newton failed"
+heads "$tmp/n0" "$tmp/n3" "Newton on 3 processes"
+mkdir "$tmp/box"
+find "$here/examples/solute-box" -maxdepth 1 -type f ! -name README.md -exec cp {} "$tmp/box" \;
+sed -i '11s/^ *[-0-9]*/-10/; 12s/^ *[-0-9]*/-10/' "$tmp/box/parm"
+[ "$(run b0 0 box)" -eq 0 ] && [ "$(run b2 2 box)" -eq 0 ] || fail "the coupled run failed"
+# Concentrations within 10 TOLNLC, and the budgets of water and solute alike.
+paste "$tmp/b0/conc.out" "$tmp/b2/conc.out" | awk -v tol="$(awk 'NR == 9 { print $4 }' "$tmp/box/parm")" '
+  NF == 10 { for (i = 1; i <= 5; ++i) { e = $i - $(i + 5); if (e < 0) e = -e; if (e > m) m = e }; ++n }
+  END { if (n < 36 || m > 10 * tol) { print "coupled run: concentrations differ by " m; exit 1 } }'
+cmp -s "$tmp/b0/mbal.out" "$tmp/b2/mbal.out" || fail "coupled run: other budgets on 2 processes"
 
 # stopped NAME TEXT: status 1 on 2 processes, TEXT once on standard error, no staged file left.
 stopped() {
