@@ -208,7 +208,7 @@ struct petsc_system {
     PetscInt cn = 0, cperiod = 0;
 
     // Several processes: the columns in parts (solvers/petsc_parts.h), this process owning the
-    // rows of its part. The matrix takes its rows from the values every process holds (the
+    // rows of its part. The matrix takes its rows from the values this process holds (the
     // assembly's array, or under Picard the full copy), and the right-hand side from `rhs`, b
     // with the prescribed rows eliminated; `dst` gives, for every entry of this process's rows
     // in the order of the full pattern, its place in PETSc's diagonal block (>= 0) or in the
@@ -935,8 +935,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     st.NSOLVE += 1;
     const bool alt = d == dialect::ALT;
     const char* trace = "(1X,I4,2(1PE15.6),'  <<PETSC SOLVER>>',A)";
-    // On several processes each sums the rows it holds whole, its own (the flow assembly forms
-    // no other).
+    // On several processes each sums its own rows, the only ones its assembly forms whole.
     double ball = 0.0;
     if (s.dist) {
         for (PetscInt i : s.parts->rows) ball += b(i + 1) * b(i + 1);
@@ -953,8 +952,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
 
     // The new values: copied from the symmetric storage, or already in PETSc's arrays; the
     // prescribed rows eliminated, in the matrix and in PETSc's copy of b.
-    // Several processes do this on the values and b that each holds whole, then hand their own
-    // rows to PETSc.
+    // Several processes do this on the values and b that each holds (whole in its own rows),
+    // then hand their own rows to PETSc.
     PetscScalar* a = nullptr;
     PetscScalar* f = nullptr;
     if (s.dist) f = s.rhs.data();

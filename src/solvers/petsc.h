@@ -13,7 +13,7 @@
 // preconditioner is kept across the solves of the iterations and steps while it pays, and set up
 // again by the rule of petsc.cpp. On one process every PETSc object lives on PETSC_COMM_SELF; on
 // several (mpiexec) the matrix is formed in one place (make_matrix) as a parallel matrix, each
-// process setting its own rows from the values that every process assembles whole.
+// process setting its own rows, the only ones its assembly forms whole (records/sparse.h).
 #pragma once
 
 #include <string>
