@@ -130,8 +130,12 @@ double proc_min(double v) {
     return v;
 }
 
+void proc_max(double* v, long n) {
+    if (g_count > 1 && n > 0) MPI_Allreduce(MPI_IN_PLACE, v, (int)n, MPI_DOUBLE, MPI_MAX, g_steps);
+}
+
 double proc_max(double v) {
-    if (g_count > 1) MPI_Allreduce(MPI_IN_PLACE, &v, 1, MPI_DOUBLE, MPI_MAX, g_steps);
+    proc_max(&v, 1);
     return v;
 }
 

@@ -47,6 +47,7 @@ void proc_max(int* v, int n);  // the same, element by element
 int proc_root(int v);          // process 0's v
 double proc_min(double v);     // the smallest v of all processes
 double proc_max(double v);     // the largest v of all processes
+void proc_max(double* v, long n);  // the same, element by element
 // The sums over the processes, element by element, the same to the bit on every process
 // (formed on process 0 in one order, then handed to all). A value that one process alone
 // holds passes unchanged when the others give -0.0, the one zero that adds nothing.

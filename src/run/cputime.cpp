@@ -1,11 +1,30 @@
 #include "run/cputime.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/stop.h"
 
 namespace nep {
+
+void cpu_slowest(cpustat& cpu) {
+    if (proc_count() == 1) return;
+    float* f[] = {&cpu.CPUTOT, &cpu.CPUNL, &cpu.CPUCPL};
+    double* d[] = {&cpu.PSF.TSETUP, &cpu.PSF.TSOLVE, &cpu.PST.TSETUP, &cpu.PST.TSOLVE};
+    std::vector<double> v;
+    for (float* x : f) v.push_back(*x);
+    for (int k = 0; k < 10; ++k) v.push_back(cpu.FT[k]);
+    for (int k = 0; k < 10; ++k) v.push_back(cpu.TT[k]);
+    for (double* x : d) v.push_back(*x);
+    proc_max(v.data(), (long)v.size());
+    std::size_t n = 0;
+    for (float* x : f) *x = (float)v[n++];
+    for (int k = 0; k < 10; ++k) cpu.FT[k] = (float)v[n++];
+    for (int k = 0; k < 10; ++k) cpu.TT[k] = (float)v[n++];
+    for (double* x : d) *x = v[n++];
+}
 
 void cputime(control& ctl, iofiles& io, cpustat& cpu) {
     ounit& lst = io.out(6);

@@ -9,4 +9,8 @@ namespace nep {
 
 void cputime(control& ctl, iofiles& io, cpustat& cpu);
 
+// Several processes: every time of the report becomes that of the slowest process (collective;
+// nothing on one process).
+void cpu_slowest(cpustat& cpu);
+
 }  // namespace nep

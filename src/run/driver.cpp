@@ -197,6 +197,7 @@ int nepora3d(records& R) {
     release_solver_work(R.sp);
     timer(start, 2);
     R.cpu.CPUTOT = (float)(start + io.CKPT.ELAPSED0);
+    cpu_slowest(R.cpu);
     together([&] {
         cputime(ctl, io, R.cpu);
         flush_all(io);
