@@ -30,6 +30,7 @@
 #include "soil/curves.h"
 #include "soil/soilread.h"
 #include "solvers/petsc.h"
+#include "solvers/petsc_parts.h"
 #include "transport/solute.h"
 #include "transport/trbc.h"
 
@@ -132,15 +133,21 @@ int nepora3d(records& R) {
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu);
+    // Several processes: each writes the piece of the ParaView series made of its columns,
+    // those of its rows in the solves (process 0 cuts the surface alike every time).
+    if (proc_count() > 1 && io.EXTRA.ON) io.EXTRA.PART = partition_columns(R.dim, R.msh)->part;
     together([&] {
         initial(R);
         if (!restart) {
             // The whole input has been read and checked (the time series included): the new
             // outputs replace those of the previous run.
             commit_outputs(io);
-            extra_open(R.dim, ctl, io);
-            extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+            extra_open(R.dim, ctl, io, R.msh);
         }
+    });
+    // The folders are made and cleared (by process 0) before any process writes into them.
+    together([&] {
+        if (!restart) extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
 
         ctl.ENDFLOW = false;
         ctl.ENDCPL = false;
