@@ -167,7 +167,8 @@ struct grid_part {
     long points, cells;
     const extra_files* piece;  // nullptr: the whole mesh
 
-    long node(long k) const { return piece != nullptr ? piece->PNODE(k) : k; }
+    const arr1<int>* nodes() const { return piece != nullptr ? &piece->PNODE : nullptr; }
+    const arr1<int>* elements() const { return piece != nullptr ? &piece->PELEM : nullptr; }
     long element(long k) const { return piece != nullptr ? piece->PELEM(k) : k; }
 };
 
@@ -250,19 +251,22 @@ std::string vtu_header(const grid_part& g, const extra_files& x, const varray* a
     return h;
 }
 
-// The values of the points (at their nodes) or of the cells (at their elements) of g.
+// The values at 1..n, or at the n places that `at` lists (the nodes of the points or the
+// elements of the cells of a piece).
 template <class T>
-void put_reals(zblock_writer& w, const arr1<double>& v, long n, long (grid_part::*at)(long) const,
-               const grid_part& g) {
-    for (long k = 1; k <= n; ++k) w.value((T)v((g.*at)(k)));
+void put_reals(zblock_writer& w, const arr1<double>& v, long n, const arr1<int>* at) {
+    if (at == nullptr) {
+        for (long i = 1; i <= n; ++i) w.value((T)v(i));
+    } else {
+        for (long k = 1; k <= n; ++k) w.value((T)v((*at)(k)));
+    }
 }
 
 template <class T>
 void put_vectors(zblock_writer& w, const arr1<double>& x, const arr1<double>& y,
-                 const arr1<double>& z, long n, long (grid_part::*at)(long) const,
-                 const grid_part& g) {
+                 const arr1<double>& z, long n, const arr1<int>* at) {
     for (long k = 1; k <= n; ++k) {
-        const long i = (g.*at)(k);
+        const long i = at == nullptr ? k : (*at)(k);
         w.value((T)x(i));
         w.value((T)y(i));
         w.value((T)z(i));
@@ -293,7 +297,8 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
     zblock_writer w(f, x.BUF, path);
     if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) w.fail();
     const long N = g.points, NT = g.cells;
-    const auto P = &grid_part::node, C = &grid_part::element;
+    const arr1<int>* P = g.nodes();
+    const arr1<int>* C = g.elements();
     const int per_layer = 3 * dim.NTRI;
     std::uint64_t offset[kMaxArrays];
     std::uint64_t data = 0;
@@ -306,19 +311,19 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
         } else if (name == "NSTEP") {
             w.value((std::int32_t)s);
         } else if (name == "node") {
-            for (long i = 1; i <= N; ++i) w.value((std::int32_t)g.node(i));
+            for (long i = 1; i <= N; ++i) w.value((std::int32_t)(P == nullptr ? i : (*P)(i)));
         } else if (name == "pressure_head") {
-            put_reals<float>(w, fs.PNEW, N, P, g);
+            put_reals<float>(w, fs.PNEW, N, P);
         } else if (name == "total_head") {
-            put_reals<float>(w, fs.HPOT, N, P, g);
+            put_reals<float>(w, fs.HPOT, N, P);
         } else if (name == "saturation") {
-            put_reals<float>(w, sl.SW, N, P, g);
+            put_reals<float>(w, sl.SW, N, P);
         } else if (name == "relative_conductivity") {
-            put_reals<float>(w, sl.CKRW, N, P, g);
+            put_reals<float>(w, sl.CKRW, N, P);
         } else if (name == "darcy_velocity") {
-            put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P, g);
+            put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P);
         } else if (name == "concentration") {
-            put_reals<float>(w, fs.CNEW, N, P, g);
+            put_reals<float>(w, fs.CNEW, N, P);
         } else if (name == "element") {
             for (long c = 1; c <= NT; ++c) w.value((std::int32_t)g.element(c));
         } else if (name == "material") {
@@ -326,9 +331,9 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
         } else if (name == "layer") {
             for (long c = 1; c <= NT; ++c) w.value((std::int32_t)((g.element(c) - 1) / per_layer + 1));
         } else if (name == "element_velocity") {
-            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT, C, g);
+            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT, C);
         } else if (name == "Points") {
-            put_vectors<double>(w, msh.X, msh.Y, msh.Z, N, P, g);
+            put_vectors<double>(w, msh.X, msh.Y, msh.Z, N, P);
         } else if (name == "connectivity") {
             // Zero-based point indices; the vertex order of the mesh (VTK_TETRA takes either
             // orientation).
