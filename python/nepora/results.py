@@ -1,14 +1,14 @@
 """Results(dir): the results of a run as numpy arrays, an xarray Dataset and pandas tables.
 
 The mesh and the nodal results come from the ParaView series of vtk/ (every detailed-output
-time: the initial state, the TIMPRT times reached, the end), the tables from csv/ (see
-docs/results.md). Fields are 32-bit as in the .vtu files; coordinates and times 64-bit.
+time: the initial state, the TIMPRT times reached, the end; the pieces of a run on several
+processes put together), the tables from csv/ (see docs/results.md). Fields are 32-bit as in the .vtu files; coordinates and times 64-bit.
 """
 import os
 
 import numpy as np
 
-from .vtu import read_pvd, read_vtu, write_pvd, write_vtu
+from .vtu import read_pvd, read_series_file, write_pvd, write_vtu
 
 TABLES = ("budget", "hydrograph", "observations", "seepage")
 
@@ -40,7 +40,7 @@ class Results:
     def _load(self):
         if self._series is None:
             entries = read_pvd(self._pvd)
-            files = [read_vtu(os.path.join(self.path, "vtk", f)) for _, f in entries]
+            files = [read_series_file(os.path.join(self.path, "vtk", f)) for _, f in entries]
             if not files:
                 raise FileNotFoundError("%s lists no .vtu file" % self._pvd)
             self._series = (np.array([t for t, _ in entries]), files)

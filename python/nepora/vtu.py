@@ -1,5 +1,7 @@
 """The .vtu files of vtk/ read (appended raw data, zlib blocks or plain, UInt32 or UInt64
-headers), and .vtu files written (appended raw, uncompressed), with numpy alone."""
+headers), the .pvtu files of a run on several processes read as one grid, and .vtu files
+written (appended raw, uncompressed), with numpy alone."""
+import os
 import struct
 import xml.etree.ElementTree as ET
 import zlib
@@ -53,6 +55,55 @@ def read_vtu(path):
     for da in root.find(".//Cells").findall("DataArray"):
         out[da.get("Name") if da.get("Name") != "connectivity" else "cells"] = array(da)
     return out
+
+
+def read_pvtu(path):
+    """The pieces of a .pvtu (a run on several processes) put together in the deck's numbering
+    by their `node` and `element` arrays: the same dict as read_vtu of the one .vtu a run on
+    one process writes (nodes shared by two pieces hold the same values in both)."""
+    root = ET.parse(path).getroot()
+    folder = os.path.dirname(path)
+    pieces = [read_vtu(os.path.join(folder, p.get("Source"))) for p in root.iter("Piece")]
+    if not pieces:
+        raise ValueError("%s lists no piece" % path)
+    nodes = [p["point"]["node"].astype(np.int64) for p in pieces]
+    elems = [p["cell"]["element"].astype(np.int64) for p in pieces]
+    n = max((int(a.max()) for a in nodes if len(a)), default=0)
+    nt = max((int(a.max()) for a in elems if len(a)), default=0)
+    seen_n, seen_e = np.zeros(n, bool), np.zeros(nt, bool)
+
+    def whole(size, parts, index):
+        out = np.zeros((size,) + parts[0].shape[1:], parts[0].dtype)
+        for a, i in zip(parts, index):
+            out[i - 1] = a
+        return out
+
+    out = {"field": pieces[0]["field"], "point": {}, "cell": {}}
+    for name in pieces[0]["point"]:
+        out["point"][name] = whole(n, [p["point"][name] for p in pieces], nodes)
+    for name in pieces[0]["cell"]:
+        if name != "element":
+            out["cell"][name] = whole(nt, [p["cell"][name] for p in pieces], elems)
+    out["points"] = whole(n, [p["points"] for p in pieces], nodes)
+    # Every tetrahedron's vertices from the points of its piece to the deck's nodes.
+    cells = [(nd[p["cells"].reshape(-1, 4)] - 1).astype(p["cells"].dtype)
+             for p, nd in zip(pieces, nodes)]
+    out["cells"] = whole(nt, cells, elems).reshape(-1)
+    out["types"] = whole(nt, [p["types"] for p in pieces], elems)
+    out["offsets"] = (4 * np.arange(1, nt + 1)).astype(pieces[0]["offsets"].dtype)
+    for a in nodes:
+        seen_n[a - 1] = True
+    for a in elems:
+        seen_e[a - 1] = True
+    if not (seen_n.all() and seen_e.all()):
+        raise ValueError("%s: its pieces miss %d nodes and %d elements of 1..%d and 1..%d"
+                         % (path, (~seen_n).sum(), (~seen_e).sum(), n, nt))
+    return out
+
+
+def read_series_file(path):
+    """One time of a series: a .vtu, or the pieces of a .pvtu put together."""
+    return read_pvtu(path) if path.endswith(".pvtu") else read_vtu(path)
 
 
 def write_vtu(path, points, tetrahedra, point_data=None, cell_data=None, field_data=None):

@@ -2,8 +2,9 @@
 // program on the same numbers; the PETSc solves are shared among them and give each the whole
 // solution, so every process takes the same decisions. Process 0 alone writes: the listing, the
 // result files, vtk/ and csv/, the terminal log, checkpoints, standard output and standard
-// error. The others' standard output and error go to /dev/null from the start (their files are
-// opened on /dev/null, base/units.cpp).
+// error; but each process writes its own piece of the ParaView series. The others' standard
+// output and error go to /dev/null from the start (their files are opened on /dev/null,
+// base/units.cpp).
 //
 // A stop that one process meets alone (a full disk under process 0's files, a failed
 // allocation) would leave the others waiting for it in the next solve: the sections of the run

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/procs.h"
 #include "base/stop.h"
@@ -127,21 +128,34 @@ void open_table(ounit& u, const char* path) {
     }
 }
 
-// The .vtu files of an earlier run (nepora3d_NNNN.vtu, NNNN from `from` on), which the new
-// collection would not list.
+bool all_digits(std::string_view s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The series files of an earlier run from time `from` on (nepora3d_NNNN.vtu, nepora3d_NNNN.pvtu
+// and the pieces nepora3d_NNNN_PPPP.vtu), which the new collection would not list.
 void remove_old_series(int from = 0) {
     if (!proc_writes()) return;
     DIR* d = ::opendir(kVtkDir);
     if (d == nullptr) return;
     while (const dirent* e = ::readdir(d)) {
         const std::string_view n = e->d_name;
-        const std::string_view pre = "nepora3d_", post = ".vtu";
+        const std::string_view pre = "nepora3d_";
+        std::string_view post = ".vtu";
+        if (n.size() > post.size() + 1 && n.substr(n.size() - post.size() - 1) == ".pvtu") post = ".pvtu";
         if (n.size() <= pre.size() + post.size() || n.substr(0, pre.size()) != pre ||
             n.substr(n.size() - post.size()) != post) {
             continue;
         }
-        const std::string_view digits = n.substr(pre.size(), n.size() - pre.size() - post.size());
-        if (digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        const std::string_view middle = n.substr(pre.size(), n.size() - pre.size() - post.size());
+        std::string_view digits = middle;
+        const std::size_t cut = middle.find('_');
+        if (cut != std::string_view::npos) {
+            // A piece: a .vtu with the number of its process after the time's.
+            if (post != ".vtu" || !all_digits(middle.substr(cut + 1))) continue;
+            digits = middle.substr(0, cut);
+        }
+        if (!all_digits(digits)) continue;
         if (digits.size() < 9 && std::stoi(std::string(digits)) < from) continue;
         std::string path = std::string(kVtkDir) + "/" + std::string(n);
         remove_file(path.c_str());
@@ -149,17 +163,82 @@ void remove_old_series(int from = 0) {
     ::closedir(d);
 }
 
-// The .vtu of the state at time t of step s, and the collection with it.
+std::string series_path(int k, int pieces) {
+    char path[64];
+    std::snprintf(path, sizeof path, "%s/nepora3d_%04d.%s", kVtkDir, k, pieces > 0 ? "pvtu" : "vtu");
+    return path;
+}
+
+std::string piece_path(int k, int p) {
+    char path[64];
+    std::snprintf(path, sizeof path, "%s/nepora3d_%04d_%04d.vtu", kVtkDir, k, p);
+    return path;
+}
+
+// The state at time t of step s in the series, and the collection with it. On several
+// processes every process writes its piece and process 0 the .pvtu: all of it within the step
+// output, a section whose stop on one process (a piece that cannot be written) stops all.
 void series_output(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                    soil& sl, flowstate& fs, double t, int s) {
     extra_files& x = io.EXTRA;
     if (x.NVTU >= x.VTUTIME.size()) return;  // more output times than the run can have
     extra_velocities(dim, ctl, msh, sl, fs, x);
-    write_vtu(vtu_path(x.NVTU).c_str(), dim, ctl, msh, sl, fs, x, t, s);
+    const int pieces = x.OWNCOL.empty() ? 0 : proc_count();
+    if (pieces > 0) {
+        write_piece(piece_path(x.NVTU, proc_rank()).c_str(), dim, ctl, msh, sl, fs, x, t, s);
+        x.VTUPIECES(x.NVTU + 1) = pieces;
+        std::vector<std::string> files = series_files(x, x.NVTU);
+        files.erase(files.begin());
+        write_pvtu(series_path(x.NVTU, pieces).c_str(), files, ctl, x);
+    } else {
+        x.VTUPIECES(x.NVTU + 1) = 0;
+        write_vtu(series_path(x.NVTU, 0).c_str(), dim, ctl, msh, sl, fs, x, t, s);
+    }
     x.NVTU += 1;
     x.VTUTIME(x.NVTU) = t;
     x.VTUSTEP(x.NVTU) = s;
     write_pvd(kPvdPath, x);
+}
+
+// This process's piece of the series: the tetrahedra of the surface triangles whose
+// lowest-numbered vertex is in a column of its part (all the layers of the triangle's prism),
+// the nodes they use and the nodes of its own columns (so that every node is in a piece even
+// where no triangle of its part's columns starts), and the vertices in the piece's numbering.
+void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
+    const long N = dim.N, NT = dim.NT, NNOD = dim.NNOD;
+    const long NTRI = dim.NTRI;
+    auto mine = [&](long e) {
+        const long tri = ((e - 1) / 3) % NTRI + 1;
+        return x.OWNCOL[msh.TRIANG(1, tri) - 1] != 0;
+    };
+    long nc = 0;
+    for (long e = 1; e <= NT; ++e) nc += mine(e) ? 1 : 0;
+    std::vector<int> local(N + 1, 0);
+    for (long e = 1; e <= NT; ++e) {
+        if (!mine(e)) continue;
+        for (int m = 1; m <= 4; ++m) local[msh.TETRA(m, e)] = 1;
+    }
+    for (long i = 1; i <= NNOD; ++i) {
+        if (x.OWNCOL[i - 1] == 0) continue;
+        for (long k = i; k <= N; k += NNOD) local[k] = 1;
+    }
+    long np = 0;
+    for (long i = 1; i <= N; ++i) np += local[i];
+    x.PNODE.alloc(np);
+    x.PELEM.alloc(nc);
+    x.PCONN.alloc(4 * nc);
+    np = 0;
+    for (long i = 1; i <= N; ++i) {
+        if (local[i] == 0) continue;
+        x.PNODE(++np) = (int)i;
+        local[i] = (int)np;
+    }
+    nc = 0;
+    for (long e = 1; e <= NT; ++e) {
+        if (!mine(e)) continue;
+        x.PELEM(++nc) = (int)e;
+        for (int m = 1; m <= 4; ++m) x.PCONN(4 * (nc - 1) + m) = local[msh.TETRA(m, e)] - 1;
+    }
 }
 
 // The observation nodes: the partial-output nodes IPOUT, then the verticals below the profile
@@ -208,7 +287,7 @@ void seepage_rows(const dimensions& dim, iofiles& io, const mesh& msh, const bcd
 
 }  // namespace
 
-void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
+void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh) {
     extra_files& x = io.EXTRA;
     if (!x.ON) return;
     const bool coupled = ctl.ITRANS != 0;
@@ -255,17 +334,19 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io) {
         remove_file("csv/seepage.csv");
     }
 
-    extra_alloc(dim, ctl, io);
+    extra_alloc(dim, ctl, io, msh);
     x.OPEN = true;
     extra_flush(io);
 }
 
-void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io) {
+void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh) {
     extra_files& x = io.EXTRA;
     // Initial output, one per output time, the final one.
     x.NVTU = 0;
     x.VTUTIME.alloc(dim.NPRT + 2);
     x.VTUSTEP.alloc(dim.NPRT + 2);
+    x.VTUPIECES.alloc(dim.NPRT + 2);
+    if (!x.OWNCOL.empty()) make_piece(dim, msh, x);
     x.VX.alloc(dim.NT);
     x.VY.alloc(dim.NT);
     x.VZ.alloc(dim.NT);
@@ -352,10 +433,11 @@ std::array<extra_table, 4> extra_tables(iofiles& io) {
              {&x.SEEP, "csv/seepage.csv"}}};
 }
 
-std::string vtu_path(int k) {
-    char path[64];
-    std::snprintf(path, sizeof path, "%s/nepora3d_%04d.vtu", kVtkDir, k);
-    return path;
+std::vector<std::string> series_files(const extra_files& x, int k) {
+    const int pieces = x.VTUPIECES(k + 1);
+    std::vector<std::string> files{series_path(k, pieces)};
+    for (int p = 0; p < pieces; ++p) files.push_back(piece_path(k, p));
+    return files;
 }
 
 void extra_resume(iofiles& io) {

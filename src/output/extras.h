@@ -1,6 +1,7 @@
 // Results beside the specified files, for ParaView and for pandas: in the deck directory, the
 // folder vtk/ holds one VTK XML unstructured grid (.vtu) of the whole mesh per detailed-output
-// time and the collection nepora3d.pvd that lists them with their times; the folder csv/ holds
+// time (on several processes a parallel grid, .pvtu, of one piece a process, each process
+// writing its own) and the collection nepora3d.pvd that lists them with their times; csv/ holds
 // the tables budget.csv, hydrograph.csv, observations.csv and, with seepage faces, seepage.csv.
 // Nothing here writes to a file of the file set, and the state of the run is left as it was:
 // the velocities of the .vtu are computed in the writer's own arrays. All of it is off when
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "records/bcdata.h"
 #include "records/control.h"
@@ -23,10 +25,12 @@
 namespace nep {
 
 // Creates vtk/ and csv/ in the working directory (a failure is an error naming the folder),
-// removes the .vtu files a previous run left there, opens the tables with their header rows and
-// creates the writer's arrays. Called once, after the input is read and before the initial
-// state is written.
-void extra_open(const dimensions& dim, const control& ctl, iofiles& io);
+// removes the series a previous run left there, opens the tables with their header rows and
+// creates the writer's arrays. Called once, after the input is read, and on several processes
+// in a section of its own before the initial state is written (process 0 makes and clears the
+// folder the others write their pieces into). On several processes io.EXTRA.OWNCOL holds this
+// process's columns.
+void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh);
 
 // The initial state (step 0, TIMEP): observation and seepage rows and the first .vtu.
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
@@ -43,22 +47,24 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
 void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                  soil& sl, flowstate& fs);
 
-// A run continued from a checkpoint. extra_alloc creates the writer's arrays (extra_open does
-// for a new run); extra_resume removes the .vtu files after the first NVTU, writes the
+// A run continued from a checkpoint. extra_alloc creates the writer's arrays and this
+// process's piece (extra_open does for a new run); extra_resume removes the series files after
+// the first NVTU, writes the
 // collection of those and marks the results open (the tables are opened by the caller where
 // the checkpoint left them); extra_rows_again writes the observation rows of the step just
 // completed as a run that goes on writes them (the step ended a run that a signal stopped).
-void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io);
+void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh);
 void extra_resume(iofiles& io);
 void extra_rows_again(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                       soil& sl, flowstate& fs);
-// The tables with their paths, the path of .vtu number k (from 0) and of the collection.
+// The tables with their paths, the files of time k of the series (from 0: its .vtu, or its
+// .pvtu and then its pieces) and the path of the collection.
 struct extra_table {
     ounit* unit;
     const char* path;
 };
 std::array<extra_table, 4> extra_tables(iofiles& io);
-std::string vtu_path(int k);
+std::vector<std::string> series_files(const extra_files& x, int k);
 const char* pvd_path();
 
 // Flushes and closes the tables (every stop of the run passes here).
@@ -76,6 +82,14 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
 // One .vtu of the state at time t of step s (the velocities already in x), at path.
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
                const soil& sl, const flowstate& fs, extra_files& x, double t, int s);
+
+// Several processes: the .vtu of this process's piece (x.PELEM, x.PNODE, x.PCONN), written by
+// every process, with the cell array `element` besides those of write_vtu; and the .pvtu that
+// lists the pieces (their paths, in the folder of path), written by process 0.
+void write_piece(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
+                 const soil& sl, const flowstate& fs, extra_files& x, double t, int s);
+void write_pvtu(const char* path, const std::vector<std::string>& pieces, const control& ctl,
+                const extra_files& x);
 
 // The collection of the x.NVTU files written so far, at path (written whole, then renamed into
 // place, so that it is complete at every moment).

@@ -1,5 +1,7 @@
 // The ParaView series: one VTK XML unstructured grid per output time (binary, appended raw,
 // zlib-compressed, little-endian, UInt64 block headers) and the .pvd collection that lists them.
+// On several processes a time is a parallel unstructured grid (.pvtu, written by process 0)
+// whose pieces are the grids of each process's columns, each written by its own process.
 #include <zlib.h>
 
 #include <algorithm>
@@ -159,9 +161,23 @@ const char* type_name(vtype t) {
 
 constexpr int kMaxArrays = 20;
 
-// Fills the list; returns its length.
-int vtu_arrays(const dimensions& dim, bool coupled, varray* a) {
-    const long N = dim.N, NT = dim.NT;
+// What one .vtu holds: the whole mesh (point k is node k, cell k element k), or the piece of
+// one process, whose points and cells are the nodes and elements it lists, in its numbering.
+struct grid_part {
+    long points, cells;
+    const extra_files* piece;  // nullptr: the whole mesh
+
+    const arr1<int>* nodes() const { return piece != nullptr ? &piece->PNODE : nullptr; }
+    const arr1<int>* elements() const { return piece != nullptr ? &piece->PELEM : nullptr; }
+    long element(long k) const { return piece != nullptr ? piece->PELEM(k) : k; }
+};
+
+grid_part whole_mesh(const dimensions& dim) { return {dim.N, dim.NT, nullptr}; }
+grid_part own_piece(const extra_files& x) { return {x.PNODE.size(), x.PELEM.size(), &x}; }
+
+// Fills the list; returns its length. A piece adds the element numbers of its cells (the points
+// have their node numbers in any case).
+int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a) {
     int k = 0;
     a[k++] = {"TimeValue", vtype::F64, 1, 1, vplace::FIELD};
     a[k++] = {"NSTEP", vtype::I32, 1, 1, vplace::FIELD};
@@ -172,6 +188,7 @@ int vtu_arrays(const dimensions& dim, bool coupled, varray* a) {
     a[k++] = {"relative_conductivity", vtype::F32, 1, N, vplace::POINT};
     a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
     if (coupled) a[k++] = {"concentration", vtype::F32, 1, N, vplace::POINT};
+    if (piece) a[k++] = {"element", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"material", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"layer", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"element_velocity", vtype::F32, 3, NT, vplace::CELL, "LT"};
@@ -186,9 +203,18 @@ int vtu_arrays(const dimensions& dim, bool coupled, varray* a) {
 // compressed sizes are known.
 constexpr int kOffsetWidth = 20;
 
+// The name of an array in the files: with the deck's units when it gives them.
+std::string array_name(const varray& a, const extra_files& x) {
+    std::string n = a.name;
+    if (x.UNITS && a.unit[0] != '\0') {
+        n += "_" + x.LUNIT + (a.unit[1] == 'T' ? "_" + x.TUNIT : std::string());
+    }
+    return n;
+}
+
 // The XML part of a .vtu, up to and including the '_' that starts the appended data; `at`
 // receives the position in it of each array's offset.
-std::string vtu_header(const dimensions& dim, const extra_files& x, const varray* a, int na,
+std::string vtu_header(const grid_part& g, const extra_files& x, const varray* a, int na,
                        std::size_t* at) {
     std::string h =
         "<?xml version=\"1.0\"?>\n"
@@ -199,11 +225,8 @@ std::string vtu_header(const dimensions& dim, const extra_files& x, const varray
         h += open;
         for (int k = 0; k < na; ++k) {
             if (a[k].place != p) continue;
-            h += std::string("        <DataArray type=\"") + type_name(a[k].type) + "\" Name=\"" + a[k].name;
-            if (x.UNITS && a[k].unit[0] != '\0') {
-                h += "_" + x.LUNIT + (a[k].unit[1] == 'T' ? "_" + x.TUNIT : std::string());
-            }
-            h += "\"";
+            h += std::string("        <DataArray type=\"") + type_name(a[k].type) + "\" Name=\"" +
+                 array_name(a[k], x) + "\"";
             if (a[k].comps > 1) h += " NumberOfComponents=\"" + std::to_string(a[k].comps) + "\"";
             if (p == vplace::FIELD) h += " NumberOfTuples=\"" + std::to_string(a[k].tuples) + "\"";
             h += " format=\"appended\" offset=\"";
@@ -213,8 +236,8 @@ std::string vtu_header(const dimensions& dim, const extra_files& x, const varray
         h += close;
     };
     section(vplace::FIELD, "    <FieldData>\n", "    </FieldData>\n");
-    h += "    <Piece NumberOfPoints=\"" + std::to_string(dim.N) + "\" NumberOfCells=\"" +
-         std::to_string(dim.NT) + "\">\n";
+    h += "    <Piece NumberOfPoints=\"" + std::to_string(g.points) + "\" NumberOfCells=\"" +
+         std::to_string(g.cells) + "\">\n";
     section(vplace::POINT, "      <PointData Scalars=\"pressure_head\" Vectors=\"darcy_velocity\">\n",
             "      </PointData>\n");
     section(vplace::CELL, "      <CellData Scalars=\"material\" Vectors=\"element_velocity\">\n",
@@ -228,19 +251,123 @@ std::string vtu_header(const dimensions& dim, const extra_files& x, const varray
     return h;
 }
 
+// The values at 1..n, or at the n places that `at` lists (the nodes of the points or the
+// elements of the cells of a piece).
 template <class T>
-void put_reals(zblock_writer& w, const arr1<double>& v, long n) {
-    for (long i = 1; i <= n; ++i) w.value((T)v(i));
+void put_reals(zblock_writer& w, const arr1<double>& v, long n, const arr1<int>* at) {
+    if (at == nullptr) {
+        for (long i = 1; i <= n; ++i) w.value((T)v(i));
+    } else {
+        for (long k = 1; k <= n; ++k) w.value((T)v((*at)(k)));
+    }
 }
 
 template <class T>
 void put_vectors(zblock_writer& w, const arr1<double>& x, const arr1<double>& y,
-                 const arr1<double>& z, long n) {
-    for (long i = 1; i <= n; ++i) {
+                 const arr1<double>& z, long n, const arr1<int>* at) {
+    for (long k = 1; k <= n; ++k) {
+        const long i = at == nullptr ? k : (*at)(k);
         w.value((T)x(i));
         w.value((T)y(i));
         w.value((T)z(i));
     }
+}
+
+[[noreturn]] void cannot_create(const std::string& path) {
+    input_error("cannot create the ParaView file '" + path + "': " +
+                std::strerror(errno ? errno : EACCES));
+}
+
+// One .vtu of g: the state at time t of step s (the velocities already in x), at path.
+void write_grid(const char* path, const grid_part& g, const dimensions& dim, const control& ctl,
+                const mesh& msh, const soil& sl, const flowstate& fs, extra_files& x, double t,
+                int s) {
+    varray a[kMaxArrays];
+    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, a);
+    errno = 0;
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) cannot_create(path);
+    struct closer {
+        std::FILE* f;
+        ~closer() { if (f != nullptr) std::fclose(f); }
+    } guard{f};
+
+    std::size_t at[kMaxArrays];
+    const std::string head = vtu_header(g, x, a, na, at);
+    zblock_writer w(f, x.BUF, path);
+    if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) w.fail();
+    const long N = g.points, NT = g.cells;
+    const arr1<int>* P = g.nodes();
+    const arr1<int>* C = g.elements();
+    const int per_layer = 3 * dim.NTRI;
+    std::uint64_t offset[kMaxArrays];
+    std::uint64_t data = 0;
+    for (int k = 0; k < na; ++k) {
+        offset[k] = data;
+        w.begin(type_size(a[k].type) * (std::uint64_t)a[k].comps * (std::uint64_t)a[k].tuples);
+        const std::string_view name = a[k].name;
+        if (name == "TimeValue") {
+            w.value(t);
+        } else if (name == "NSTEP") {
+            w.value((std::int32_t)s);
+        } else if (name == "node") {
+            for (long i = 1; i <= N; ++i) w.value((std::int32_t)(P == nullptr ? i : (*P)(i)));
+        } else if (name == "pressure_head") {
+            put_reals<float>(w, fs.PNEW, N, P);
+        } else if (name == "total_head") {
+            put_reals<float>(w, fs.HPOT, N, P);
+        } else if (name == "saturation") {
+            put_reals<float>(w, sl.SW, N, P);
+        } else if (name == "relative_conductivity") {
+            put_reals<float>(w, sl.CKRW, N, P);
+        } else if (name == "darcy_velocity") {
+            put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P);
+        } else if (name == "concentration") {
+            put_reals<float>(w, fs.CNEW, N, P);
+        } else if (name == "element") {
+            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)g.element(c));
+        } else if (name == "material") {
+            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.TETRA(5, g.element(c)));
+        } else if (name == "layer") {
+            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)((g.element(c) - 1) / per_layer + 1));
+        } else if (name == "element_velocity") {
+            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT, C);
+        } else if (name == "Points") {
+            put_vectors<double>(w, msh.X, msh.Y, msh.Z, N, P);
+        } else if (name == "connectivity") {
+            // Zero-based point indices; the vertex order of the mesh (VTK_TETRA takes either
+            // orientation).
+            if (g.piece != nullptr) {
+                for (long i = 1; i <= 4 * NT; ++i) w.value((std::int32_t)x.PCONN(i));
+            } else {
+                for (long e = 1; e <= NT; ++e) {
+                    for (int m = 1; m <= 4; ++m) w.value((std::int32_t)(msh.TETRA(m, e) - 1));
+                }
+            }
+        } else if (name == "offsets") {
+            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)(4 * c));
+        } else if (name == "types") {
+            for (long c = 1; c <= NT; ++c) w.value((std::uint8_t)10);  // VTK_TETRA
+        }
+        data += w.end();
+    }
+    if (std::fputs("\n  </AppendedData>\n</VTKFile>\n", f) < 0) w.fail();
+    // The offsets, now that the compressed sizes are known.
+    for (int k = 0; k < na; ++k) {
+        char digits[kOffsetWidth + 1];
+        std::snprintf(digits, sizeof digits, "%0*llu", kOffsetWidth, (unsigned long long)offset[k]);
+        if (std::fseek(f, (long)at[k], SEEK_SET) != 0 || std::fwrite(digits, 1, kOffsetWidth, f) != kOffsetWidth) {
+            w.fail();
+        }
+    }
+    guard.f = nullptr;
+    if (std::fclose(f) != 0) w.fail();
+}
+
+// The file name (without its folder) of a path.
+const char* base_name(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
 }
 
 }  // namespace
@@ -256,81 +383,52 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
                const soil& sl, const flowstate& fs, extra_files& x, double t, int s) {
     if (!proc_writes()) return;  // one process writes the files of a run
+    write_grid(path, whole_mesh(dim), dim, ctl, msh, sl, fs, x, t, s);
+}
+
+void write_piece(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
+                 const soil& sl, const flowstate& fs, extra_files& x, double t, int s) {
+    write_grid(path, own_piece(x), dim, ctl, msh, sl, fs, x, t, s);
+}
+
+void write_pvtu(const char* path, const std::vector<std::string>& pieces, const control& ctl,
+                const extra_files& x) {
+    if (!proc_writes()) return;
+    // The arrays of the pieces (their sizes do not matter here).
     varray a[kMaxArrays];
-    const int na = vtu_arrays(dim, ctl.ITRANS != 0, a);
+    const int na = vtu_arrays(0, 0, true, ctl.ITRANS != 0, a);
+    std::string h =
+        "<?xml version=\"1.0\"?>\n"
+        "<VTKFile type=\"PUnstructuredGrid\" version=\"1.0\" byte_order=\"LittleEndian\" "
+        "header_type=\"UInt64\">\n"
+        "  <PUnstructuredGrid GhostLevel=\"0\">\n";
+    auto section = [&](vplace p, const char* open, const char* close) {
+        h += open;
+        for (int k = 0; k < na; ++k) {
+            if (a[k].place != p) continue;
+            h += std::string("      <PDataArray type=\"") + type_name(a[k].type) + "\" Name=\"" +
+                 array_name(a[k], x) + "\"";
+            if (a[k].comps > 1) h += " NumberOfComponents=\"" + std::to_string(a[k].comps) + "\"";
+            h += "/>\n";
+        }
+        h += close;
+    };
+    section(vplace::POINT, "    <PPointData Scalars=\"pressure_head\" Vectors=\"darcy_velocity\">\n",
+            "    </PPointData>\n");
+    section(vplace::CELL, "    <PCellData Scalars=\"material\" Vectors=\"element_velocity\">\n",
+            "    </PCellData>\n");
+    section(vplace::POINTS, "    <PPoints>\n", "    </PPoints>\n");
+    for (const std::string& p : pieces) h += std::string("    <Piece Source=\"") + base_name(p) + "\"/>\n";
+    h += "  </PUnstructuredGrid>\n"
+         "</VTKFile>\n";
     errno = 0;
     std::FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) {
-        input_error(std::string("cannot create the ParaView file '") + path + "': " +
-                    std::strerror(errno ? errno : EACCES));
+    if (f == nullptr) cannot_create(path);
+    const bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
+    if (std::fclose(f) != 0 || !ok) {
+        input_error(std::string("cannot write the ParaView file '") + path + "': " +
+                    std::strerror(errno ? errno : EIO));
     }
-    struct closer {
-        std::FILE* f;
-        ~closer() { if (f != nullptr) std::fclose(f); }
-    } guard{f};
-
-    std::size_t at[kMaxArrays];
-    const std::string head = vtu_header(dim, x, a, na, at);
-    zblock_writer w(f, x.BUF, path);
-    if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) w.fail();
-    const long N = dim.N, NT = dim.NT;
-    const int per_layer = 3 * dim.NTRI;
-    std::uint64_t offset[kMaxArrays];
-    std::uint64_t data = 0;
-    for (int k = 0; k < na; ++k) {
-        offset[k] = data;
-        w.begin(type_size(a[k].type) * (std::uint64_t)a[k].comps * (std::uint64_t)a[k].tuples);
-        const std::string_view name = a[k].name;
-        if (name == "TimeValue") {
-            w.value(t);
-        } else if (name == "NSTEP") {
-            w.value((std::int32_t)s);
-        } else if (name == "node") {
-            for (long i = 1; i <= N; ++i) w.value((std::int32_t)i);
-        } else if (name == "pressure_head") {
-            put_reals<float>(w, fs.PNEW, N);
-        } else if (name == "total_head") {
-            put_reals<float>(w, fs.HPOT, N);
-        } else if (name == "saturation") {
-            put_reals<float>(w, sl.SW, N);
-        } else if (name == "relative_conductivity") {
-            put_reals<float>(w, sl.CKRW, N);
-        } else if (name == "darcy_velocity") {
-            put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N);
-        } else if (name == "concentration") {
-            put_reals<float>(w, fs.CNEW, N);
-        } else if (name == "material") {
-            for (long e = 1; e <= NT; ++e) w.value((std::int32_t)msh.TETRA(5, e));
-        } else if (name == "layer") {
-            for (long e = 1; e <= NT; ++e) w.value((std::int32_t)((e - 1) / per_layer + 1));
-        } else if (name == "element_velocity") {
-            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT);
-        } else if (name == "Points") {
-            put_vectors<double>(w, msh.X, msh.Y, msh.Z, N);
-        } else if (name == "connectivity") {
-            // Zero-based point indices; the vertex order of the mesh (VTK_TETRA takes either
-            // orientation).
-            for (long e = 1; e <= NT; ++e) {
-                for (int m = 1; m <= 4; ++m) w.value((std::int32_t)(msh.TETRA(m, e) - 1));
-            }
-        } else if (name == "offsets") {
-            for (long e = 1; e <= NT; ++e) w.value((std::int32_t)(4 * e));
-        } else if (name == "types") {
-            for (long e = 1; e <= NT; ++e) w.value((std::uint8_t)10);  // VTK_TETRA
-        }
-        data += w.end();
-    }
-    if (std::fputs("\n  </AppendedData>\n</VTKFile>\n", f) < 0) w.fail();
-    // The offsets, now that the compressed sizes are known.
-    for (int k = 0; k < na; ++k) {
-        char digits[kOffsetWidth + 1];
-        std::snprintf(digits, sizeof digits, "%0*llu", kOffsetWidth, (unsigned long long)offset[k]);
-        if (std::fseek(f, (long)at[k], SEEK_SET) != 0 || std::fwrite(digits, 1, kOffsetWidth, f) != kOffsetWidth) {
-            w.fail();
-        }
-    }
-    guard.f = nullptr;
-    if (std::fclose(f) != 0) w.fail();
 }
 
 void write_pvd(const char* path, const extra_files& x) {
@@ -355,8 +453,8 @@ void write_pvd(const char* path, const extra_files& x) {
         *r.ptr = '\0';
         ok = ok && std::fprintf(f,
                                 "    <DataSet timestep=\"%s\" group=\"\" part=\"0\" "
-                                "file=\"nepora3d_%04d.vtu\"/>\n",
-                                t, k - 1) > 0;
+                                "file=\"nepora3d_%04d.%s\"/>\n",
+                                t, k - 1, x.VTUPIECES(k) > 0 ? "pvtu" : "vtu") > 0;
     }
     ok = ok && std::fprintf(f, "  </Collection>\n</VTKFile>\n") > 0;
     ok = std::fclose(f) == 0 && ok;

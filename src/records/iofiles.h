@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,10 +37,13 @@ struct extra_files {
     bool UNITS = false;
     std::string LUNIT = "L", TUNIT = "T";
     ounit BUDGET, OBS, HYDRO, SEEP;  // csv/budget.csv, observations.csv, hydrograph.csv, seepage.csv
-    // The .vtu files written so far (vtk/nepora3d_NNNN.vtu), with their times and step numbers.
+    // The times of the series written so far, with their step numbers and pieces: 0 for a .vtu
+    // of the whole mesh (vtk/nepora3d_NNNN.vtu), P for a .pvtu of P pieces (a run on P
+    // processes: vtk/nepora3d_NNNN.pvtu and vtk/nepora3d_NNNN_PPPP.vtu, PPPP = 0..P-1).
     int NVTU = 0;
     arr1<double> VTUTIME;
     arr1<int> VTUSTEP;
+    arr1<int> VTUPIECES;
     // Run totals at the previous budget row: nonlinear, linear and coupled iterations, back-steps.
     int ITUNS0 = 0, ITLIN0 = 0, ITUNSC0 = 0, NBKSTEP0 = 0;
     // Where the observation rows of the last step begin in their table (byte and CRC-32 of the
@@ -52,6 +56,12 @@ struct extra_files {
     // here so that the run's own stay as the step left them.
     arr1<double> VX, VY, VZ, VXNOD, VYNOD, VZNOD;
     std::vector<char> BUF;           // one raw and one compressed block of the .vtu writer
+    // Several processes: the surface nodes of this process's columns (NNOD, 1 for its own: the
+    // parts of the solves, records/sparse.h), and its piece of the mesh: its tetrahedra
+    // (ascending), the nodes they use with the nodes of its own columns (ascending), and the
+    // four vertices of each of its tetrahedra as indices into PNODE from 0. Empty on one process.
+    std::vector<std::uint8_t> OWNCOL;
+    arr1<int> PELEM, PNODE, PCONN;
 };
 
 // Checkpoints (command line): where they go, when they are written, and the checkpoint a

@@ -241,6 +241,7 @@ void state_entries(V& v, records& R) {
     // vtk/ and csv/: the series written so far, the totals of the last budget row, the place of
     // the last observation rows.
     NEP_STATE(io, EXTRA.NVTU); NEP_STATE(io, EXTRA.VTUTIME); NEP_STATE(io, EXTRA.VTUSTEP);
+    NEP_STATE(io, EXTRA.VTUPIECES);
     NEP_STATE(io, EXTRA.ITUNS0); NEP_STATE(io, EXTRA.ITLIN0); NEP_STATE(io, EXTRA.ITUNSC0);
     NEP_STATE(io, EXTRA.NBKSTEP0); NEP_STATE(io, EXTRA.OBSPOS); NEP_STATE(io, EXTRA.OBSCRC);
     NEP_STATE(io, EXTRA.OBSOUT);
@@ -298,6 +299,18 @@ bool prefix_crc(const std::string& path, long long n, std::uint32_t& crc) {
 long long file_size(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+
+// The bytes of time k of the ParaView series: of its .vtu, or of its .pvtu and every piece
+// (-1 when one is missing).
+long long series_size(const extra_files& x, int k) {
+    long long total = 0;
+    for (const std::string& p : series_files(x, k)) {
+        const long long n = file_size(p);
+        if (n < 0) return -1;
+        total += n;
+    }
+    return total;
 }
 
 bool sync_file(const std::string& path) {
@@ -379,11 +392,15 @@ void write_checkpoint(records& R, int kind) {
     extra_files& x = io.EXTRA;
     arr1<long long> vtusize(x.VTUTIME.size());
     for (int k = 0; k < x.NVTU; ++k) {
-        const std::string p = vtu_path(k);
-        vtusize(k + 1) = file_size(p);
-        if (k >= c.NVTUSYNC && !sync_file(p)) {
-            input_error("cannot put the ParaView file '" + p + "' on disk: " +
-                        std::strerror(errno) + note);
+        vtusize(k + 1) = series_size(x, k);
+        if (k < c.NVTUSYNC) continue;
+        // On several processes also the pieces of the others, complete since the section
+        // that wrote them ended.
+        for (const std::string& p : series_files(x, k)) {
+            if (!sync_file(p)) {
+                input_error("cannot put the ParaView file '" + p + "' on disk: " +
+                            std::strerror(errno) + note);
+            }
         }
     }
     // The directories once (the files of the set were created at the start), and vtk/ again
@@ -582,7 +599,7 @@ void restart_state(records& R) {
         // terminal, not to terminal.log) starts anew.
         if (name != files[k].path && marks[k].kind != 0) marks[k].kind = 1;
     }
-    if (io.EXTRA.ON) extra_alloc(R.dim, ctl, io);
+    if (io.EXTRA.ON) extra_alloc(R.dim, ctl, io, R.msh);
     arr1<long long> vtusize(io.EXTRA.VTUTIME.size());
     v.check(r.get("vtu.sizes", 'q', vtusize.data(), vtusize.size()));
     state_entries(v, R);
@@ -623,9 +640,11 @@ void restart_state(records& R) {
         }
     }
     for (int k = 0; k < io.EXTRA.NVTU; ++k) {
-        const std::string p = vtu_path(k);
-        if (file_size(p) != vtusize(k + 1)) {
-            refuse(io, "continues the ParaView series, but '" + p + "' is missing or changed");
+        if (series_size(io.EXTRA, k) != vtusize(k + 1)) {
+            const std::vector<std::string> files = series_files(io.EXTRA, k);
+            const std::string p = files.size() == 1 ? "'" + files[0] + "'"
+                                                    : "'" + files[0] + "' or a piece of it";
+            refuse(io, "continues the ParaView series, but " + p + " is missing or changed");
         }
     }
 

@@ -132,15 +132,21 @@ int nepora3d(records& R) {
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu);
+    // Several processes: each writes the piece of the ParaView series made of its columns,
+    // those of its rows in the solves.
+    if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
     together([&] {
         initial(R);
         if (!restart) {
             // The whole input has been read and checked (the time series included): the new
             // outputs replace those of the previous run.
             commit_outputs(io);
-            extra_open(R.dim, ctl, io);
-            extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+            extra_open(R.dim, ctl, io, R.msh);
         }
+    });
+    // The folders are made and cleared (by process 0) before any process writes into them.
+    together([&] {
+        if (!restart) extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
 
         ctl.ENDFLOW = false;
         ctl.ENDCPL = false;
