@@ -32,7 +32,8 @@
 # process with PROCS_THREADS threads (default: the number of cores), taking turns as above. For
 # each it prints the peak memory of the largest process (/usr/bin/time on every process), and the
 # ratios of the one-process one-thread run to the others: time per step, nonlinear iterations and
-# peak memory per process. PROCS="" leaves it out; MPIEXEC names another mpiexec.
+# peak memory per process. PROCS="" leaves it out; MPIEXEC names another mpiexec. What the
+# processes send each other is measured by bench/comm.sh.
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
