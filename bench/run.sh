@@ -53,7 +53,9 @@ mpiexec=${MPIEXEC:-mpiexec}
 have_mpi=$(command -v "$mpiexec" >/dev/null && echo 1 || echo 0)
 procs=${PROCS-$( [ "$have_mpi" = 1 ] && echo "1 2" || echo 1 )}
 procs_threads=${PROCS_THREADS:-$cores}
-decks=${DECKS:-rain slope$( [ "$have_mpi" = 1 ] && [ -n "$procs" ] && echo " procs" )}
+procs_deck=""
+[ "$have_mpi" = 0 ] || [ -z "$procs" ] || procs_deck=" procs"
+decks=${DECKS:-rain slope$procs_deck}
 # The peak memory column holds, for a run on several processes, the largest process's.
 header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound,isolv,setups,setup_s,krylov_s"
 echo "$header,repeat,processes" > "$csv"
@@ -61,7 +63,9 @@ echo "$header,repeat,processes" > "$csv"
 # The triad on each thread count: a run is held against the bandwidth of its own threads.
 cc -O2 -fopenmp -o "$root/triad" "$here/triad.c"
 declare -A triad
-for nth in 1 $threads $( [[ " $decks " == *" procs "* ]] && echo "$procs_threads" ); do
+triad_threads="1 $threads"
+[[ " $decks " != *" procs "* ]] || triad_threads="$triad_threads $procs_threads"
+for nth in $triad_threads; do
   [ -n "${triad[$nth]:-}" ] && continue
   triad[$nth]=$(OMP_NUM_THREADS=$nth "$root/triad")
   echo "memory bandwidth (triad) on $nth thread(s)  ${triad[$nth]} GB/s"
