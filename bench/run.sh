@@ -25,6 +25,15 @@
 # BIG=1 adds the hillslope at 200 x 200 surface nodes (840,000 nodes; about ten minutes a run with
 # the specified CG), SLOPE_KSLOPE=5 and SLOPE_IFLOW=2 run the hillslope with the mass-conservative
 # storage and under Newton.
+# Processes: the deck "procs" (in DECKS by default where mpiexec is found) is the hillslope under
+# Picard with KSLOPE 5 to 1 d (PROCS_TMAX) with BoomerAMG (ISOLV -11, PROCS_ISOLV), at 200 x 200
+# with BIG=1 and otherwise at the largest of SIZES, run on each process count of PROCS (default
+# "1 2") on one thread each (mpiexec -n P; one process is the program run alone) and on one
+# process with PROCS_THREADS threads (default: the number of cores), taking turns as above. For
+# each it prints the peak memory of the largest process (/usr/bin/time on every process), and the
+# ratios of the one-process one-thread run to the others: time per step, nonlinear iterations and
+# peak memory per process. PROCS="" leaves it out; MPIEXEC names another mpiexec. What the
+# processes send each other is measured by bench/comm.sh.
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
 prog=$1
@@ -40,22 +49,33 @@ mkdir -p "$root"
 csv="$root/results.csv"
 medians="$root/medians.csv"
 petsc=${PETSC--10}
+mpiexec=${MPIEXEC:-mpiexec}
+have_mpi=$(command -v "$mpiexec" >/dev/null && echo 1 || echo 0)
+procs=${PROCS-$( [ "$have_mpi" = 1 ] && echo "1 2" || echo 1 )}
+procs_threads=${PROCS_THREADS:-$cores}
+procs_deck=""
+[ "$have_mpi" = 0 ] || [ -z "$procs" ] || procs_deck=" procs"
+decks=${DECKS:-rain slope$procs_deck}
+# The peak memory column holds, for a run on several processes, the largest process's.
 header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound,isolv,setups,setup_s,krylov_s"
-echo "$header,repeat" > "$csv"
+echo "$header,repeat,processes" > "$csv"
 
 # The triad on each thread count: a run is held against the bandwidth of its own threads.
 cc -O2 -fopenmp -o "$root/triad" "$here/triad.c"
 declare -A triad
-for nth in 1 $threads; do
+triad_threads="1 $threads"
+[[ " $decks " != *" procs "* ]] || triad_threads="$triad_threads $procs_threads"
+for nth in $triad_threads; do
   [ -n "${triad[$nth]:-}" ] && continue
   triad[$nth]=$(OMP_NUM_THREADS=$nth "$root/triad")
   echo "memory bandwidth (triad) on $nth thread(s)  ${triad[$nth]} GB/s"
 done
 
-# One run: run DECK_DIR LABEL PROGRAM THREADS REPEAT [ISOLV]
+# One run: run DECK_DIR LABEL PROGRAM THREADS REPEAT [ISOLV] [PROCESSES]
 run() {
-  local dir=$1 label=$2 program=$3 nth=$4 rep=$5 isolv=${6:-}
+  local dir=$1 label=$2 program=$3 nth=$4 rep=$5 isolv=${6:-} np=${7:-1}
   local work="$dir/$label-t$nth"
+  [ "$np" = 1 ] || work="$dir/$label-p$np-t$nth"
   rm -rf "$work"
   mkdir -p "$work"
   find "$dir" -maxdepth 1 -type f -exec cp {} "$work" \;
@@ -63,11 +83,20 @@ run() {
   [ -z "$isolv" ] || sed -i "11s/^[-0-9]* /$isolv /" parm
   local start end status=0
   start=$(date +%s.%N)
-  OMP_NUM_THREADS=$nth /usr/bin/time -v -o time.txt "$program" --no-extra-output >/dev/null 2>stderr.txt || status=$?
+  if [ "$np" = 1 ]; then
+    OMP_NUM_THREADS=$nth /usr/bin/time -v -o time.txt "$program" --no-extra-output >/dev/null 2>stderr.txt || status=$?
+  else
+    # Every process under its own /usr/bin/time, each writing time.RANK.txt.
+    local over=""
+    [ "$np" -le "$cores" ] || over=--oversubscribe
+    OMP_NUM_THREADS=$nth OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 \
+      "$mpiexec" $over -n "$np" sh -c 'exec /usr/bin/time -v -o "time.$OMPI_COMM_WORLD_RANK.txt" "$@"' \
+      sh "$program" --no-extra-output >/dev/null 2>stderr.txt || status=$?
+  fi
   end=$(date +%s.%N)
   local wall peak n nt nterm steps nl lin solver gbs=${triad[$nth]}
   wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-  peak=$(awk -F': ' '/Maximum resident set size/ { print $2 * 1024 }' time.txt)
+  peak=$(cat time*.txt | awk -F': ' '/Maximum resident set size/ && $2 * 1024 > m { m = $2 * 1024 } END { print m + 0 }')
   n=$(awk '/N      \(# OF NODES IN 3-D MESH\)/ { print $NF }' out.lst)
   nt=$(awk '/NT     \(# OF TETRAHEDRA IN 3-D MESH\)/ { print $NF }' out.lst)
   nterm=$(awk '/NTERM  \(# OF NONZERO TERMS; FLOW EQ\)/ { print $NF }' out.lst)
@@ -79,11 +108,14 @@ run() {
   setups=$(awk '/TOT # OF PRECONDITIONER SETUPS/ { print $NF; exit }' out.lst)
   setup_s=$(awk '/TOT TIME FOR PRECONDITIONER SETUPS/ { print $(NF-1); exit }' out.lst)
   krylov_s=$(awk '/TOT TIME FOR KRYLOV SOLVES/ { print $(NF-1); exit }' out.lst)
-  echo "== $deck, $side x $side x 20, $label on $nth thread(s), run $rep of $repeat: exit status $status"
+  local on="$nth thread(s)"
+  [ "$deck" != procs ] || on="$np process(es) x $nth thread(s)"
+  echo "== $deck, $side x $side x 20, $label on $on, run $rep of $repeat: exit status $status"
   awk -v d="$deck" -v side="$side" -v label="$label" -v nth="$nth" -v n="$n" -v nt="$nt" \
       -v nterm="$nterm" -v s="$steps" -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" \
       -v solver="$solver" -v gbs="$gbs" -v csv="$csv" -v rep="$rep" -v isolv="${isolv:-spec}" \
-      -v setups="${setups:-0}" -v setup_s="${setup_s:-0}" -v krylov_s="${krylov_s:-0}" 'BEGIN {
+      -v setups="${setups:-0}" -v setup_s="${setup_s:-0}" -v krylov_s="${krylov_s:-0}" -v np="$np" \
+      -v procs_deck="$( [ "$deck" = procs ] && echo 1 || echo 0 )" 'BEGIN {
       # One CG iteration: the symmetric matrix (values and column indices) and the factor in the
       # same pattern, read once by the product and twice by the two triangular solves, the row
       # pointers three times, and about ten vectors of N values read or written.
@@ -99,24 +131,40 @@ run() {
       printf "time per nonlinear iter. %.4f s\n", w / (nl > 0 ? nl : 1)
       printf "time per CG iteration    %.6f s (solver phase, factorisation included)\n", cg
       printf "peak memory per node     %.0f bytes\n", peak / (n > 0 ? n : 1)
+      if (procs_deck)
+        printf "peak memory per process  %.1f MiB (the largest of %d)\n", peak / 1048576, np
       if (isolv == "spec")
         printf "CG iteration / bound     %.2f (bound %.6f s for %.1f MB at %.2f GB/s)\n", \
                (bound > 0 ? cg / bound : 0), bound, bytes / 1e6, gbs
       else
         printf "PETSc (ISOLV %s)         %d set-ups, %.2f s; Krylov solves %.2f s\n", isolv, setups, \
                setup_s, krylov_s
-      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f,%d\n", d, side, label, nth, n, nt, s, nl, lin, \
+      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f,%d,%d\n", d, side, label, nth, n, nt, s, nl, lin, \
              w, w / (s > 0 ? s : 1), w / (nl > 0 ? nl : 1), cg, peak / (n > 0 ? n : 1), bound, \
-             (bound > 0 ? cg / bound : 0), isolv, setups, setup_s, krylov_s, rep >> csv
+             (bound > 0 ? cg / bound : 0), isolv, setups, setup_s, krylov_s, rep, np >> csv
     }'
   cd "$root"
 }
 
-for deck in ${DECKS:-rain slope}; do
+for deck in $decks; do
   deck_sizes=$sizes
   [ "$deck" != slope ] || [ "${BIG:-0}" != 1 ] || deck_sizes="$sizes 200"
+  if [ "$deck" = procs ]; then
+    deck_sizes=$(printf '%s\n' $sizes | sort -n | tail -1)
+    [ "${BIG:-0}" != 1 ] || deck_sizes=200
+  fi
   for side in $deck_sizes; do
     dir="$root/$deck-$side"
+    if [ "$deck" = procs ]; then
+      procs_isolv=${PROCS_ISOLV:--11}
+      "$here/gen_slope.sh" "$dir" "$side" "$side" 20 "${PROCS_TMAX:-1.0}" >/dev/null
+      sed -i "3s/^0 /5 /; 11s/^[-0-9]* /$procs_isolv /" "$dir/parm"
+      for rep in $(seq "$repeat"); do
+        for np in $procs; do run "$dir" procs "$prog" 1 "$rep" "$procs_isolv" "$np"; done
+        [ "$procs_threads" -le 1 ] || run "$dir" procs "$prog" "$procs_threads" "$rep" "$procs_isolv" 1
+      done
+      continue
+    fi
     if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null
     else
       "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null
@@ -144,11 +192,11 @@ function median(s,   a, n, i, j, t) {
   return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
 }'
 
-# The median of every figure over the runs of each deck, size, program and thread count, in the
-# order of their first run.
-awk -F, -v header="$header" "$median_fn"'
+# The median of every figure over the runs of each deck, size, program, thread and process count,
+# in the order of their first run.
+awk -F, -v header="$header,processes" "$median_fn"'
 NR > 1 {
-  g = $1 "," $2 "," $3 "," $4
+  g = $1 "," $2 "," $3 "," $4 SUBSEP $22
   if (!(g in runs)) order[++ng] = g
   runs[g]++
   for (c = 5; c <= 20; c++) if (c != 17) v[g, c] = v[g, c] " " $c
@@ -156,12 +204,12 @@ NR > 1 {
 } END {
   print header
   for (k = 1; k <= ng; k++) {
-    g = order[k]
-    printf "%s,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f\n", g, median(v[g, 5]), \
+    g = order[k]; split(g, gg, SUBSEP)
+    printf "%s,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f,%d\n", gg[1], median(v[g, 5]), \
            median(v[g, 6]), median(v[g, 7]), median(v[g, 8]), median(v[g, 9]), median(v[g, 10]), \
            median(v[g, 11]), median(v[g, 12]), median(v[g, 13]), median(v[g, 14]), \
            median(v[g, 15]), median(v[g, 16]), iso[g], median(v[g, 18]), median(v[g, 19]), \
-           median(v[g, 20])
+           median(v[g, 20]), gg[2]
   }
 }' "$csv" > "$medians"
 echo "== medians of $repeat run(s): $medians"
@@ -174,6 +222,14 @@ cat "$medians"
 awk -F, "$median_fn"'
 NR > 1 {
   k = $1 "," $2; r = $21; key[k] = 1; turns[k] = r > turns[k] ? r : turns[k]
+  if ($1 == "procs") {
+    # Processes and threads: the run on one process and one thread against each other.
+    c = $22 "," $4
+    if (c == "1,1") { q1[k, r] = $11; qn1[k] = $8; ql1[k] = $9; qm1[k, r] = $14; next }
+    if (!((k, c) in qc)) { qc[k, c] = 1; qo[k, ++nq[k]] = c }
+    qs[k, c, r] = $11; qn[k, c] = $8; ql[k, c] = $9; qm[k, c, r] = $14
+    next
+  }
   if ($3 ~ /^petsc/) {
     p = $17; pk[k, p] = 1; ps[k, p, r] = $11; pn[k, p] = $8; pl[k, p] = ($8 > 0 ? $9 / $8 : 0)
     pm[k, p, r] = $14; next
@@ -184,6 +240,21 @@ NR > 1 {
 } END {
   print "== ratios (time per nonlinear iteration; > 1 is faster; median of the turns, then each turn)"
   for (k in key) {
+    # Time per step on one process and one thread over that of P processes or T threads, the
+    # nonlinear iterations of the other over those of one, the peak memory of its largest
+    # process over that of one.
+    for (i = 1; i <= nq[k]; i++) {
+      c = qo[k, i]; split(c, cc, ","); qs1 = ""; qmm = ""
+      for (r = 1; r <= turns[k]; r++) if (qs[k, c, r] > 0 && q1[k, r] > 0) {
+        qs1 = qs1 " " sprintf("%.2f", q1[k, r] / qs[k, c, r]); qmm = qmm " " qm[k, c, r] / qm1[k, r]
+      }
+      if (qs1 == "") continue
+      what = (cc[1] > 1) ? sprintf("1 process/%d processes", cc[1]) : sprintf("1 thread/%d threads", cc[2])
+      printf "%s: %s per step %.2f (%s); nonlinear iterations %d vs %d (%.3f); linear %d vs %d; peak memory per process %.2f\n", \
+             k, what, median(qs1), substr(qs1, 2), qn[k, c], qn1[k], (qn1[k] > 0 ? qn[k, c] / qn1[k] : 0), \
+             ql[k, c], ql1[k], median(qmm)
+    }
+    if (k ~ /^procs,/) continue
     b = ""; st = ""; mem = ""; th = ""
     for (r = 1; r <= turns[k]; r++) {
       if (bt[k, r] > 0 && t1[k, r] > 0) {
