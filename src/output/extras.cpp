@@ -197,7 +197,8 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
     x.NVTU += 1;
     x.VTUTIME(x.NVTU) = t;
     x.VTUSTEP(x.NVTU) = s;
-    write_pvd(kPvdPath, x);
+    if (pieces > 0) x.UNLISTED = true;
+    else write_pvd(kPvdPath, x);
 }
 
 // This process's piece of the series: the tetrahedra of the surface triangles whose
@@ -446,6 +447,13 @@ void extra_resume(iofiles& io) {
     remove_file(kPvdPath);
     if (x.NVTU > 0) write_pvd(kPvdPath, x);
     x.OPEN = true;
+}
+
+void extra_list(iofiles& io) {
+    extra_files& x = io.EXTRA;
+    if (!x.UNLISTED) return;
+    x.UNLISTED = false;
+    write_pvd(kPvdPath, x);
 }
 
 const char* pvd_path() { return kPvdPath; }

@@ -91,6 +91,11 @@ void write_piece(const char* path, const dimensions& dim, const control& ctl, co
 void write_pvtu(const char* path, const std::vector<std::string>& pieces, const control& ctl,
                 const extra_files& x);
 
+// Several processes: a time of the series enters the collection once every process has
+// written its piece, after the section of the run that wrote them (the initial state, every
+// step, the final state); nothing on one process, where each .vtu is listed as it is written.
+void extra_list(iofiles& io);
+
 // The collection of the x.NVTU files written so far, at path (written whole, then renamed into
 // place, so that it is complete at every moment).
 void write_pvd(const char* path, const extra_files& x);

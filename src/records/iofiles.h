@@ -41,6 +41,7 @@ struct extra_files {
     // of the whole mesh (vtk/nepora3d_NNNN.vtu), P for a .pvtu of P pieces (a run on P
     // processes: vtk/nepora3d_NNNN.pvtu and vtk/nepora3d_NNNN_PPPP.vtu, PPPP = 0..P-1).
     int NVTU = 0;
+    bool UNLISTED = false;  // several processes: the last time is not in the collection yet
     arr1<double> VTUTIME;
     arr1<int> VTUSTEP;
     arr1<int> VTUPIECES;

@@ -156,6 +156,7 @@ int nepora3d(records& R) {
         mark_step_end(io);
         progress_begin(ctl, io);
     });
+    together([&] { extra_list(io); });
     while (!ctl.ENDFLOW && !ctl.ENDCPL) {
         for (int unit : {6, kTermUnit}) {
             wfmt(io.out(unit), "(//,'      TIME STEP: ',I5,'    DELTAT: ',1PE12.4,"
@@ -175,6 +176,7 @@ int nepora3d(records& R) {
         // Whatever ends the run later, every file holds every step written so far. Text for
         // the terminal clears the status line first, which is drawn again after it.
         together([&] {
+            extra_list(io);
             if (!io.STDOUT.str().empty() || !io.STDERR.str().empty()) progress_end(io);
             flush_all(io);
             check_outputs(io, checkpoint_note(io));
@@ -205,6 +207,7 @@ int nepora3d(records& R) {
     R.cpu.CPUTOT = (float)(start + io.CKPT.ELAPSED0);
     cpu_slowest(R.cpu);
     together([&] {
+        extra_list(io);
         cputime(ctl, io, R.cpu);
         flush_all(io);
         check_outputs(io, checkpoint_note(io));
