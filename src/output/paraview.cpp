@@ -203,13 +203,17 @@ int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a) {
 // compressed sizes are known.
 constexpr int kOffsetWidth = 20;
 
-// The name of an array in the files: with the deck's units when it gives them.
-std::string array_name(const varray& a, const extra_files& x) {
-    std::string n = a.name;
+// The declaration of an array, up to its own attributes: `tag` (DataArray in a .vtu,
+// PDataArray in a .pvtu), its type, its name (with the deck's units when it gives them) and
+// its components.
+std::string array_tag(const char* tag, const varray& a, const extra_files& x) {
+    std::string h = std::string("<") + tag + " type=\"" + type_name(a.type) + "\" Name=\"" + a.name;
     if (x.UNITS && a.unit[0] != '\0') {
-        n += "_" + x.LUNIT + (a.unit[1] == 'T' ? "_" + x.TUNIT : std::string());
+        h += "_" + x.LUNIT + (a.unit[1] == 'T' ? "_" + x.TUNIT : std::string());
     }
-    return n;
+    h += "\"";
+    if (a.comps > 1) h += " NumberOfComponents=\"" + std::to_string(a.comps) + "\"";
+    return h;
 }
 
 // The XML part of a .vtu, up to and including the '_' that starts the appended data; `at`
@@ -225,9 +229,7 @@ std::string vtu_header(const grid_part& g, const extra_files& x, const varray* a
         h += open;
         for (int k = 0; k < na; ++k) {
             if (a[k].place != p) continue;
-            h += std::string("        <DataArray type=\"") + type_name(a[k].type) + "\" Name=\"" +
-                 array_name(a[k], x) + "\"";
-            if (a[k].comps > 1) h += " NumberOfComponents=\"" + std::to_string(a[k].comps) + "\"";
+            h += "        " + array_tag("DataArray", a[k], x);
             if (p == vplace::FIELD) h += " NumberOfTuples=\"" + std::to_string(a[k].tuples) + "\"";
             h += " format=\"appended\" offset=\"";
             at[k] = h.size();
@@ -406,10 +408,7 @@ void write_pvtu(const char* path, const std::vector<std::string>& pieces, const 
         h += open;
         for (int k = 0; k < na; ++k) {
             if (a[k].place != p) continue;
-            h += std::string("      <PDataArray type=\"") + type_name(a[k].type) + "\" Name=\"" +
-                 array_name(a[k], x) + "\"";
-            if (a[k].comps > 1) h += " NumberOfComponents=\"" + std::to_string(a[k].comps) + "\"";
-            h += "/>\n";
+            h += "      " + array_tag("PDataArray", a[k], x) + "/>\n";
         }
         h += close;
     };
@@ -418,7 +417,9 @@ void write_pvtu(const char* path, const std::vector<std::string>& pieces, const 
     section(vplace::CELL, "    <PCellData Scalars=\"material\" Vectors=\"element_velocity\">\n",
             "    </PCellData>\n");
     section(vplace::POINTS, "    <PPoints>\n", "    </PPoints>\n");
-    for (const std::string& p : pieces) h += std::string("    <Piece Source=\"") + base_name(p) + "\"/>\n";
+    for (const std::string& p : pieces) {
+        h += std::string("    <Piece Source=\"") + base_name(p) + "\"/>\n";
+    }
     h += "  </PUnstructuredGrid>\n"
          "</VTKFile>\n";
     errno = 0;
