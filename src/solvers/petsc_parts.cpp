@@ -3,6 +3,7 @@
 #include <petscmat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "base/procs.h"
@@ -84,6 +85,10 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
             PARTS_OK(MatCreateMPIAdj(PETSC_COMM_SELF, nnod, nnod, ia, ja, nullptr, &adj));
             PARTS_OK(MatPartitioningSetAdjacency(mp, adj));
             IS is = nullptr;
+            // PT-Scotch on several threads cuts the graph differently from one run to the next,
+            // and so would the solves round: one thread of its own (unless the user set their
+            // number) gives every run of a deck the same parts.
+            setenv("SCOTCH_PTHREAD_NUMBER", "1", 0);
             PARTS_OK(MatPartitioningApply(mp, &is));
             const PetscInt* p = nullptr;
             PARTS_OK(ISGetIndices(is, &p));
