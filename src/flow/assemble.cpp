@@ -84,9 +84,8 @@ struct element {
     msh.TETRA.nodes(e, el.t);
     el.mat = el.t[4];
     el.k = coupling(ctl, msh, sl, rho, e);
-    if (!msh.GEOM.empty()) {
+    if (const double* k = kept_geom(msh, e, el.L, el.lw.col(e))) {
         // Read in place: b, c, the volume and orientation, and d.
-        const double* k = msh.GEOM.col(e);
         el.bi = k;
         el.ci = k + 4;
         el.di = kept_d(msh, e, el.lw.col(e));

@@ -42,26 +42,48 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
     }
 }
 
+void keep_own_geometry(const dimensions& dim, const std::vector<std::uint8_t>& owncol, mesh& msh) {
+    // The elements of a layer repeat those of the top one, and touch the same columns.
+    if (dim.NGEO != dim.NT || dim.NTRI3 <= 0 || dim.NT % dim.NTRI3 != 0 || dim.NNOD <= 0) return;
+    msh.GSLOT.assign(dim.NTRI3, -1);
+    msh.GPER = 0;
+    msh.GPERIOD = dim.NTRI3;
+    int t[5];
+    for (long c = 1; c <= dim.NTRI3; ++c) {
+        msh.TETRA.nodes(c, t);
+        bool mine = false;
+        for (int m = 0; m < 4; ++m) mine = mine || owncol[(t[m] - 1) % dim.NNOD] != 0;
+        if (mine) msh.GSLOT[c - 1] = (int)msh.GPER++;
+    }
+}
+
 void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     msh.VOLNOD.fill(0.0);
-    const bool keep = msh.GEOM.n2() == dim.NT && dim.NT > 0;
+    const bool keep = dim.NGEO == dim.NT && dim.NT > 0;
+    if (keep) {
+        msh.GEOM.alloc(kGeomRows, msh.GSLOT.empty() ? dim.NT : msh.GPER * (dim.NT / dim.NTRI3));
+    }
     // The d and orientations of the top layer serve every layer while each layer repeats them to
     // the bit.
     const int period = dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0 ? dim.NTRI3 : dim.NT;
     if (keep) {
-        // The geometry of every element, on all cores (each writes its own), the top layer first:
-        // the others compare their d with it.
+        // The geometry of every element kept, on all cores (each writes its own), the top layer
+        // first: the others compare their d with it.
         msh.GEOMD.alloc(5, period);
         std::atomic<bool> shared{true};
         auto keep_element = [&](long e) {
+            const double* kept = kept_geom(msh, e);
+            if (kept == nullptr && e > period) return;
             tetra_geo g;
             form_geometry(msh, e, g);
-            double* k = msh.GEOM.col(e);
-            for (int m = 0; m < 4; ++m) {
-                k[m] = g.b[m];
-                k[4 + m] = g.c[m];
+            if (kept != nullptr) {
+                double* k = msh.GEOM.data() + (kept - msh.GEOM.data());
+                for (int m = 0; m < 4; ++m) {
+                    k[m] = g.b[m];
+                    k[4 + m] = g.c[m];
+                }
+                k[8] = g.sign < 0 ? -g.vol : g.vol;
             }
-            k[8] = g.sign < 0 ? -g.vol : g.vol;
             double dk[5];
             std::memcpy(dk, g.d, sizeof g.d);
             dk[4] = g.sign;
@@ -86,8 +108,8 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     tetra_geo g;
     for (int e = 1; e <= dim.NT; ++e) {
         double vol;
-        if (keep) {
-            vol = std::fabs(msh.GEOM.col(e)[8]);
+        if (const double* k = keep ? kept_geom(msh, e) : nullptr) {
+            vol = std::fabs(k[8]);
         } else {
             form_geometry(msh, e, g);
             vol = g.vol;

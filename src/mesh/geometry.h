@@ -2,6 +2,9 @@
 // basis coefficients, nodal volumes, node-element counts and nodal soil averages.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "records/control.h"
 #include "records/dimensions.h"
 #include "records/iofiles.h"
@@ -87,16 +90,29 @@ inline const double* kept_d(const mesh& msh, long e) {
     return msh.GEOMD.col((long)((unsigned)(e - 1) % (unsigned)msh.GEOMD.n2()) + 1);
 }
 inline const double* kept_d(const mesh& msh, long e, long col) {
-    return msh.GEOMD.col(msh.GEOMD.n2() == msh.GEOM.n2() ? e : col);
+    return msh.GEOMD.col(msh.GEOMD.n2() == msh.TETRA.n2() ? e : col);
+}
+
+// The kept b, c and signed volume of element e, the col-th of its layer L; nullptr where they
+// are not kept.
+inline const double* kept_geom(const mesh& msh, long e, int L, long col) {
+    if (msh.GSLOT.empty()) return msh.GEOM.empty() ? nullptr : msh.GEOM.col(e);
+    const int s = msh.GSLOT[col - 1];
+    return s < 0 ? nullptr : msh.GEOM.col((long)(L - 1) * msh.GPER + s + 1);
+}
+inline const double* kept_geom(const mesh& msh, long e) {
+    if (msh.GSLOT.empty()) return msh.GEOM.empty() ? nullptr : msh.GEOM.col(e);
+    const long above = msh.TETRA.layers_above(e);
+    return kept_geom(msh, e, (int)above + 1, e - above * msh.GPERIOD);
 }
 
 // The geometry of element e: read where it is kept, formed otherwise.
 inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
-    if (msh.GEOM.empty()) {
+    const double* k = kept_geom(msh, e);
+    if (k == nullptr) {
         form_geometry(msh, e, g);
         return;
     }
-    const double* k = msh.GEOM.col(e);
     const double* d = kept_d(msh, e);
     for (int m = 0; m < 4; ++m) {
         g.b[m] = k[m];
@@ -109,6 +125,10 @@ inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
 // VOLNOD, a quarter of the volume of every tetrahedron to each of its vertices; a zero volume
 // stops the run.
 void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh);
+
+// One process of several, before elmgeo: the geometry to be kept for the elements that touch
+// the surface nodes of its columns (owncol, NNOD) alone (GSLOT).
+void keep_own_geometry(const dimensions& dim, const std::vector<std::uint8_t>& owncol, mesh& msh);
 
 // NCONT and the nodal averages SNODI, PORNOD; stops when a node belongs to no tetrahedron.
 void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl);

@@ -23,7 +23,6 @@ void alloc_mesh(const dimensions& dim, mesh& msh) {
     // Every layer repeats the top one: only its tetrahedra are kept.
     if (dim.NTRI3 > 0 && nt % dim.NTRI3 == 0) msh.TETRA.layered(5, nt, dim.NTRI3, dim.NNOD);
     else msh.TETRA.alloc(5, nt);
-    msh.GEOM.alloc(kGeomRows, std::max(dim.NGEO, 0));
 }
 
 void release_mesh(mesh& msh) {
@@ -38,6 +37,7 @@ void release_mesh(mesh& msh) {
     msh.TETRA.release();
     msh.GEOM.release();
     msh.GEOMD.release();
+    msh.GSLOT.clear();
 }
 
 }  // namespace nep

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <vector>
 
 #include "base/array.h"
 #include "records/dimensions.h"
@@ -79,6 +80,13 @@ struct mesh {
     // orientation of its vertices), when it is kept (NGEO = NT); element loops form it again
     // otherwise.
     arr2<double> GEOM;
+    // One process of several keeps the geometry of the elements of its own element loops alone
+    // (those touching its columns, records/sparse.h), layer by layer: GSLOT(c) is the place,
+    // from 0, among the GPER kept in each layer, of the top layer's tetrahedron c and of every
+    // one below it, -1 for one not kept (formed where it is needed); GPERIOD is NTRI3. Empty
+    // when every element is kept in the column of its number.
+    std::vector<int> GSLOT;
+    long GPER = 0, GPERIOD = 0;
     // The coefficients d of the four vertices and the orientation (+1 or -1), kept with GEOM.
     // They depend on x and y alone, which every layer of nodes repeats: (5, NTRI3) holds those of
     // the top layer's tetrahedra, shared by the tetrahedra below them (element e reads column

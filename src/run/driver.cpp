@@ -135,6 +135,8 @@ int nepora3d(records& R) {
     // Several processes: each writes the piece of the ParaView series made of its columns,
     // those of its rows in the solves.
     if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
+    // and keeps the geometry of the elements its element loops go over.
+    if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp.OWNCOL, R.msh);
     together([&] {
         initial(R);
         if (!restart) {
