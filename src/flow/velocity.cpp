@@ -95,8 +95,8 @@ void velnod(const dimensions& dim, const mesh& msh, flowstate& fs) {
 }
 
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-            flowstate& fs, const arr1<double>* C) {
-    if (fs.VX.size() == dim.NT) {
+            flowstate& fs, const arr1<double>* C, const arr1<int>* only) {
+    if (only == nullptr && fs.VX.size() == dim.NT) {
         velele(dim, ctl, msh, sl, fs, C);
         velnod(dim, msh, fs);
         return;
@@ -110,8 +110,16 @@ void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl
     fs.VZNOD.fill(0.0);
     tetra_geo geo;
     double q[3];
+    long k = 1;
+    const long kept = only != nullptr ? only->size() : 0;
     for (int e = 1; e <= dim.NT; ++e) {
         element_velocity(in, e, geo, q);
+        if (k <= kept && (*only)(k) == e) {
+            fs.VX(k) = q[0];
+            fs.VY(k) = q[1];
+            fs.VZ(k) = q[2];
+            ++k;
+        }
         for (int m = 1; m <= 4; ++m) {
             const int i = T(m, e);
             fs.VXNOD(i) += q[0];

@@ -23,8 +23,9 @@ void velnod(const dimensions& dim, const mesh& msh, flowstate& fs);
 
 // velele, velnod; when the element velocities are not kept (VX empty: flow-only runs that do
 // not write them) only the nodal means, each element's velocity added to its vertices as it is
-// formed.
+// formed. `only`, ascending element numbers, keeps the velocities of those elements alone, the
+// k-th in VX(k), VY(k), VZ(k) (the piece of one process of several).
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-            flowstate& fs, const arr1<double>* C = nullptr);
+            flowstate& fs, const arr1<double>* C = nullptr, const arr1<int>* only = nullptr);
 
 }  // namespace nep

@@ -348,9 +348,11 @@ void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const m
     x.VTUSTEP.alloc(dim.NPRT + 2);
     x.VTUPIECES.alloc(dim.NPRT + 2);
     if (!x.OWNCOL.empty()) make_piece(dim, msh, x);
-    x.VX.alloc(dim.NT);
-    x.VY.alloc(dim.NT);
-    x.VZ.alloc(dim.NT);
+    // The element velocities of the cells written: the whole mesh, or this process's piece.
+    const long cells = x.OWNCOL.empty() ? dim.NT : x.PELEM.size();
+    x.VX.alloc(cells);
+    x.VY.alloc(cells);
+    x.VZ.alloc(cells);
     x.VXNOD.alloc(dim.N);
     x.VYNOD.alloc(dim.N);
     x.VZNOD.alloc(dim.N);

@@ -74,8 +74,9 @@ void extra_close(iofiles& io);
 // The pieces, for the tests.
 
 // Element and nodal Darcy velocities of the current state into io.EXTRA (VX..VZ, VXNOD..VZNOD),
-// by velele and velnod with the element mean of CKRW: the values test_output would write now.
-// The run's own velocities are not changed.
+// by velele and velnod with the element mean of CKRW: the values test_output would write now
+// (on several processes, the element velocities of this process's piece alone). The run's own
+// velocities are not changed.
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x);
 

@@ -168,7 +168,6 @@ struct grid_part {
     const extra_files* piece;  // nullptr: the whole mesh
 
     const arr1<int>* nodes() const { return piece != nullptr ? &piece->PNODE : nullptr; }
-    const arr1<int>* elements() const { return piece != nullptr ? &piece->PELEM : nullptr; }
     long element(long k) const { return piece != nullptr ? piece->PELEM(k) : k; }
 };
 
@@ -300,7 +299,6 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
     if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) w.fail();
     const long N = g.points, NT = g.cells;
     const arr1<int>* P = g.nodes();
-    const arr1<int>* C = g.elements();
     const int per_layer = 3 * dim.NTRI;
     std::uint64_t offset[kMaxArrays];
     std::uint64_t data = 0;
@@ -333,7 +331,7 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
         } else if (name == "layer") {
             for (long c = 1; c <= NT; ++c) w.value((std::int32_t)((g.element(c) - 1) / per_layer + 1));
         } else if (name == "element_velocity") {
-            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT, C);
+            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT, nullptr);  // a piece's own, in its order
         } else if (name == "Points") {
             put_vectors<double>(w, msh.X, msh.Y, msh.Z, N, P);
         } else if (name == "connectivity") {
@@ -378,6 +376,11 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
                       flowstate& fs, extra_files& x) {
     // From the characteristics of the current heads.
     velocity_loan loan(fs, x);
+    if (!x.OWNCOL.empty()) {
+        // A piece: the velocities of its own elements, the nodal means of all.
+        velcmp(dim, ctl, msh, sl, fs, nullptr, &x.PELEM);
+        return;
+    }
     velele(dim, ctl, msh, sl, fs);
     velnod(dim, msh, fs);
 }

@@ -54,7 +54,8 @@ struct extra_files {
     unsigned OBSCRC = 0;
     bool OBSOUT = false;
     // Velocities of the state at an output time (element and nodal Darcy velocities), computed
-    // here so that the run's own stay as the step left them.
+    // here so that the run's own stay as the step left them; on several processes VX..VZ hold
+    // those of this process's piece alone, in the order of PELEM.
     arr1<double> VX, VY, VZ, VXNOD, VYNOD, VZNOD;
     std::vector<char> BUF;           // one raw and one compressed block of the .vtu writer
     // Several processes: the surface nodes of this process's columns (NNOD, 1 for its own: the
