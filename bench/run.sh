@@ -36,9 +36,16 @@
 # processes send each other is measured by bench/comm.sh.
 #   bench/run.sh PROGRAM [SIZES]        SIZES default "25 50 100" (surface nodes per side)
 set -euo pipefail
-prog=$1
+# The programs run in the decks' folders: a path given relative to here is made absolute.
+absolute() {
+  case $1 in
+    */*) [ "${1#/}" != "$1" ] && echo "$1" || echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" ;;
+    *) echo "$1" ;;
+  esac
+}
+prog=$(absolute "$1")
 sizes=${2:-"25 50 100"}
-base=${BASE:-}
+base=$(absolute "${BASE:-}")
 repeat=${REPEAT:-3}
 cores=$(nproc)
 threads=${THREADS:-$( [ "$cores" -gt 1 ] && echo "1 $cores" || echo 1 )}
