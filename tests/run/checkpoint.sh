@@ -102,8 +102,9 @@ for i in $(seq 1 20); do
     kills=$((kills + 1))
     what="killed at a random moment"
   else
-    # Inside the write of checkpoint K: at byte B, or (B beyond the file) before the rename.
-    k=$((RANDOM % (${steps[$p-$d]} / 3 + 1) + 1)); b=$((RANDOM * 4))
+    # Inside the write of checkpoint K: at byte B, or (B beyond the file) before the rename. A
+    # run of S steps writes S / 3 checkpoints, every third step.
+    k=$((RANDOM % (${steps[$p-$d]} / 3) + 1)); b=$((RANDOM * 4))
     [ $((RANDOM % 3)) -eq 0 ] && b=999999999999
     st=$( (cd "$dir" && NEPORA3D_CHECKPOINT_FAULT=$k:$b "$prog" --checkpoint-every 3 >/dev/null 2>>log
            echo $?) 2>/dev/null)
