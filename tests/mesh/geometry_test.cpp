@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "mesh/geometry.h"
 #include "mesh/grid.h"
@@ -284,11 +286,20 @@ TEST(ElementGeometry, ExtrudedMeshConservesVolume) {
         for (int i = 1; i <= c.dim.NNOD; ++i) sarea += c.msh.ARENOD(i);
         // Kept by elmgeo, the geometry reads back to the bit as it is formed.
         // The layers share the d of the top one; a node moved sideways makes every element keep
-        // its own.
+        // its own. One process of several keeps the elements touching its columns alone (here
+        // the first surface node's column), and forms the others: the same geometry and volumes.
         auto expect_kept = [&c](long period) {
-            c.msh.GEOM.alloc(kGeomRows, c.dim.NT);
+            c.dim.NGEO = c.dim.NT;
             elmgeo(c.dim, c.ctl, c.io, c.msh);
             EXPECT_EQ(c.msh.GEOMD.n2(), period);
+            if (!c.msh.GSLOT.empty()) {
+                long touching = 0;
+                for (long e = 1; e <= c.dim.NTRI3; ++e)
+                    for (int m = 1; m <= 4; ++m)
+                        if ((c.msh.TETRA(m, e) - 1) % c.dim.NNOD == 0) { ++touching; break; }
+                EXPECT_GT(touching, 0);
+                EXPECT_EQ(c.msh.GEOM.n2(), touching * (c.dim.NT / c.dim.NTRI3));
+            }
             for (int e = 1; e <= c.dim.NT; ++e) {
                 tetra_geo kept, formed;
                 tetra_geometry(c.msh, e, kept);
@@ -303,6 +314,13 @@ TEST(ElementGeometry, ExtrudedMeshConservesVolume) {
         expect_kept(c.dim.NT);
         c.msh.X(c.dim.N) = x;
         expect_kept(c.dim.NTRI3);
+        std::vector<std::uint8_t> first(c.dim.NNOD, 0);
+        first[0] = 1;
+        keep_own_geometry(c.dim, first, c.msh);
+        expect_kept(c.dim.NTRI3);
+        double split = 0.0;
+        for (int k = 1; k <= c.dim.N; ++k) split += c.msh.VOLNOD(k);
+        EXPECT_EQ(split, snod);
         EXPECT_NEAR(svol, t.volume, 1e-9 * t.volume) << "IFLOW " << t.iflow << " IVERT " << t.ivert;
         EXPECT_NEAR(snod, svol, 1e-9 * t.volume);
         EXPECT_NEAR(sarea, 400.0, 1e-9);
