@@ -18,10 +18,12 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/parallel.h"
 #include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
 #include "solvers/petsc_parts.h"
+#include "solvers/symmetric.h"
 
 namespace nep {
 
@@ -194,6 +196,17 @@ struct petsc_system {
     int every = 0;
     bool solved = false;  // a first solve has been done (echo and option check behind it)
     bool adaptive = false;  // the default selector: the preconditioner chosen at every set-up
+
+    // The default selector on one process under Picard, with no PETSc option of the flow
+    // system on the command line: a matrix whose rows are all strongly dominated by their
+    // diagonals goes to the specified conjugate gradients (SYMSLV, multithreaded, on the
+    // assembly's own storage), any other to PETSc with BoomerAMG. `spec` is the last choice,
+    // made again when the iterations since it grow (as a set-up would be); the factor, vectors
+    // and plan of SYMSLV are created at its first solve, PETSc's matrix and the full copy of the
+    // values at the first solve that PETSc gets (`pending` until then).
+    bool handback = false, spec = false, pending = false;
+    arr1<double> fac, work;
+    trisolve_plan plan;
 
     // The entries of the prescribed rows and columns that a solve on the assembly's own array
     // replaced, with their positions, to be put back after it.
@@ -737,6 +750,28 @@ void own_elements(const dimensions& dim, const mesh& msh, const column_parts& cp
     }
 }
 
+// Whether the flow system of the default selector may hand its dominant matrices to the
+// specified solver (petsc_system::handback): one process, Picard, and no -pc_type and no
+// command-line option of the flow system (those are the user's choice of PETSc's solver).
+bool hands_back(const petsc_system& s) {
+    if (s.selector != PSOLV_DEFAULT || !s.sym || s.dist) return false;
+    PetscBool chosen = PETSC_FALSE;
+    PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
+    if (chosen) return false;
+    for (const std::string& n : command_line_names()) {
+        if (n.compare(0, std::strlen(kTransportPrefix), kTransportPrefix) != 0) return false;
+    }
+    return true;
+}
+
+// PETSc's matrix of a symmetric system: the full pattern, its copy of the values, the solver.
+void make_symmetric(petsc_system& s) {
+    mirrored_pattern(s.N, *s.IA, *s.JA, s);
+    make_matrix(s, s.full.data());
+    configure(s);
+    s.pending = false;
+}
+
 }  // namespace
 
 void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
@@ -776,13 +811,17 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
         s->period = dim.NNOD;
         s->sym = ctl.IFLOW == 1;
         if (s->sym) {
-            mirrored_pattern(dim.N, sp.IA, sp.JA, *s);
-            make_matrix(*s, s->full.data());
+            s->IA = &sp.IA;
+            s->JA = &sp.JA;
+            s->handback = hands_back(*s);
+            s->adaptive = s->handback;
+            s->pending = s->handback;
+            if (!s->handback) make_symmetric(*s);
         } else {
             full_pattern(dim.N, dim.NTERM, sp.IA, sp.JA, *s);
             make_matrix(*s, sp.AMAT.data());
+            configure(*s);
         }
-        configure(*s);
         fsys = s.get();
         sp.PETSCF.reset();
         sp.PETSCF.SYS = s.release();
@@ -833,6 +872,32 @@ double off_diagonal_ratio(const petsc_system& s) {
     }
     if (!s.dist) PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
     return s.dist ? proc_max(worst) : worst;
+}
+
+// off_diagonal_ratio of a matrix in symmetric upper storage (IA, JA from 1), with the rows and
+// columns of the first NP nodes left out, as the elimination of the prescribed rows leaves them.
+double symmetric_ratio(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes) {
+    const arr1<int>& IA = *s.IA;
+    const arr1<int>& JA = *s.JA;
+    s.mark.assign(s.N, 0);
+    for (int n = 1; n <= NP; ++n) s.mark[nodes(n) - 1] = 1;
+    std::vector<double> off(s.N, 0.0);
+    for (int i = 1; i <= s.N; ++i) {
+        if (s.mark[i - 1]) continue;
+        for (int k = IA(i) + 1; k < IA(i + 1); ++k) {
+            const int j = JA(k);
+            if (s.mark[j - 1]) continue;
+            off[i - 1] += std::fabs(A(k));
+            off[j - 1] += std::fabs(A(k));
+        }
+    }
+    double worst = 0.0;
+    for (int i = 1; i <= s.N; ++i) {
+        if (s.mark[i - 1]) continue;
+        const double diag = A(IA(i));
+        worst = diag != 0.0 ? std::fmax(worst, off[i - 1] / std::fabs(diag)) : HUGE_VAL;
+    }
+    return worst;
 }
 
 // The default selector's choice at every set-up. A matrix whose rows are all strongly dominated
@@ -922,6 +987,46 @@ const char* reason_text(KSPConvergedReason r) {
     return t != nullptr ? t : "unknown";
 }
 
+// The text of the listing for the choice of the default selector.
+void echo_solver(ounit& lst, const petsc_system& s, petsc_stat& st, const std::string& pcs) {
+    KSPType kt = nullptr;
+    if (s.ksp != nullptr) PETSC_OK(KSPGetType(s.ksp, &kt));
+    if (s.handback) {
+        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP cg, PC hypre boomeramg or the specified CG, by the matrix");
+    } else {
+        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?", pcs.c_str());
+    }
+    wfmt(lst, "(5X,'PETSC ',A,' SOLVER: ',A)", s.transport ? "TRANSPORT" : "FLOW", st.TEXT);
+}
+
+// A solve of the default selector handed to the specified conjugate gradients.
+void specified_solve(ounit& lst, ounit& out, petsc_system& s, petsc_stat& st, int N, int NP,
+                     const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
+                     const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d) {
+    const arr1<int>& IA = *s.IA;
+    const int nterm = IA(N + 1) - 1;
+    if (s.fac.size() != nterm) {
+        s.fac.alloc(nterm);
+        s.work.alloc(5L * N);
+    }
+    const int nth = N >= kParallelMin ? max_threads() : 0;
+    if (nth > 0 && (s.plan.NTH != nth || s.plan.N != N)) plan_trisolve(N, s.NNOD, *s.JA, IA, nth, s.plan);
+    if (!s.solved) {
+        s.solved = true;
+        echo_solver(lst, s, st, "");
+    }
+    double t = 0.0;
+    timer(t, 1);
+    SYMSLV(lst, out, N, nterm, NP, NITER, ITMAX, TOL, tiny, nodes, *s.JA, IA, x, b, A, s.fac, s.work, d,
+           nth > 0 ? &s.plan : nullptr);
+    timer(t, 2);
+    st.TSOLVE += t;
+    st.NITER += NITER;
+    s.since += 1;
+    s.its_since += NITER;
+    s.last_its = NITER;
+}
+
 }  // namespace
 
 void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
@@ -948,6 +1053,25 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         for (int i = 1; i <= N; ++i) x(i) = 0.0;
         wfmt(lst, trace, 0, 0.0, 0.0, "");
         return;
+    }
+
+    if (s.handback) {
+        // The choice between the specified solver and PETSc, made again where PETSc would set
+        // its preconditioner up again, and where the specified solver's iterations grow.
+        const bool again = s.spec ? (double)s.last_its * s.since > 1.0 + (double)s.its_since
+                                  : want_setup(s);
+        if (again) {
+            s.spec = symmetric_ratio(s, A, NP, nodes) <= 0.5;
+            // Either way the next solve of PETSc sets its preconditioner up.
+            s.since = 0;
+            s.its_since = 0;
+            s.ready = false;
+        }
+        if (s.spec) {
+            specified_solve(lst, out, s, st, N, NP, nodes, ITMAX, TOL, tiny, NITER, A, b, x, d);
+            return;
+        }
+        if (s.pending) make_symmetric(s);
     }
 
     // The new values: copied from the symmetric storage, or already in PETSc's arrays; the
@@ -1067,10 +1191,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     if (!s.solved) {
         // What PETSc runs, once the options database has had its say.
         s.solved = true;
-        KSPType kt = nullptr;
         PCType pt = nullptr;
         PC pc = nullptr;
-        PETSC_OK(KSPGetType(s.ksp, &kt));
         PETSC_OK(KSPGetPC(s.ksp, &pc));
         PETSC_OK(PCGetType(pc, &pt));
         std::string pcs = pt != nullptr ? pt : "none";
@@ -1086,9 +1208,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         } else if (pcs == PCMG && s.P != nullptr) {
             pcs = "mg, a coarse problem of the columns";
         }
-        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?",
-                      pcs.c_str());
-        wfmt(lst, "(5X,'PETSC ',A,' SOLVER: ',A)", s.transport ? "TRANSPORT" : "FLOW", st.TEXT);
+        echo_solver(lst, s, st, pcs);
         refuse_unused(s.transport, "read it in the first solve of its system");
     }
     wfmt(lst, trace, NITER, ERR, RES, note);
@@ -1105,7 +1225,9 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
 }
 
 void petsc_renew(petsc_slot& slot) {
-    if (slot.SYS != nullptr) slot.SYS->ready = false;
+    if (slot.SYS == nullptr) return;
+    slot.SYS->ready = false;
+    slot.SYS->spec = false;  // the choice of the default selector made again, as in a continued run
 }
 
 bool petsc_solved(const petsc_slot& slot) { return slot.SYS != nullptr && slot.SYS->solved; }

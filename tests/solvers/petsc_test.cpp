@@ -147,6 +147,44 @@ TEST(PetscSolvers, TransportAgreesWithTheSpecifiedSolver) {
               std::string::npos);
 }
 
+// On one process the default selector hands a matrix whose rows are all strongly dominated by
+// their diagonals (the storage of the rain deck's short steps) to the specified conjugate
+// gradients: the specified run to the bit, no solve in PETSc; the hillslope's matrices, which
+// are not, go to PETSc, and so does the rain deck once the user chose PETSc's preconditioner.
+TEST(PetscSolvers, DefaultHandsDominantMatricesToTheSpecifiedCG) {
+    auto rain = [](const deck& d, int isolv) {
+        const std::string cmd = "bash '" + std::string(NEPORA_SOURCE_DIR) + "/bench/gen_deck.sh' '" +
+                                d.dir().string() + "' 8 8 5 >/dev/null";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        d.set_line("parm", 11, std::to_string(isolv) + " 0 1.0");
+    };
+    auto petsc_solves = [](const deck& d) {
+        long n = 0;
+        for (const std::string& l : e2e::lines_of(d.read("out.lst")))
+            n += l.find("<<PETSC SOLVER>>") != std::string::npos ? 1 : 0;
+        return n;
+    };
+    deck ref("tiny"), d("tiny"), chosen("tiny"), slope("tiny");
+    rain(ref, 0);
+    rain(d, -10);
+    rain(chosen, -10);
+    ASSERT_EQ(ref.run().status, 0);
+    ASSERT_EQ(d.run().status, 0);
+    EXPECT_EQ(final_heads(d), final_heads(ref));
+    EXPECT_EQ(d.read("csv/budget.csv"), ref.read("csv/budget.csv"));
+    const std::string lst = d.read("out.lst");
+    EXPECT_EQ(petsc_solves(d), 0);
+    EXPECT_EQ(listing_count(lst, "TOT # OF PETSC SOLVES"), listing_count(lst, "TOT # OF NONLIN ITER FOR FLOW EQ"));
+    EXPECT_EQ(listing_count(lst, "TOT # OF PRECONDITIONER SETUPS"), 0);
+    EXPECT_NE(lst.find("PC hypre boomeramg or the specified CG, by the matrix"), std::string::npos);
+    ASSERT_EQ(run_args(chosen, "-pc_type icc").status, 0);
+    EXPECT_GT(petsc_solves(chosen), 0);
+    EXPECT_EQ(petsc_solves(chosen), listing_count(chosen.read("out.lst"), "TOT # OF PETSC SOLVES"));
+    hillslope(slope, 1, 5, -10, "0.1");
+    ASSERT_EQ(slope.run().status, 0);
+    EXPECT_EQ(petsc_solves(slope), listing_count(slope.read("out.lst"), "TOT # OF PETSC SOLVES"));
+}
+
 // A solve that cannot meet its tolerance within its limit stops the run as the specified solver
 // does, with PETSc's reason on standard error.
 TEST(PetscSolvers, FailedSolveStopsWithTheSpecifiedMessage) {
