@@ -992,9 +992,11 @@ void echo_solver(ounit& lst, const petsc_system& s, petsc_stat& st, const std::s
     KSPType kt = nullptr;
     if (s.ksp != nullptr) PETSC_OK(KSPGetType(s.ksp, &kt));
     if (s.handback) {
-        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP cg, PC hypre boomeramg or the specified CG, by the matrix");
+        std::snprintf(st.TEXT, sizeof st.TEXT, "%s",
+                      "KSP cg, PC hypre boomeramg or the specified CG, by the matrix");
     } else {
-        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?", pcs.c_str());
+        std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?",
+                      pcs.c_str());
     }
     wfmt(lst, "(5X,'PETSC ',A,' SOLVER: ',A)", s.transport ? "TRANSPORT" : "FLOW", st.TEXT);
 }
@@ -1010,15 +1012,16 @@ void specified_solve(ounit& lst, ounit& out, petsc_system& s, petsc_stat& st, in
         s.work.alloc(5L * N);
     }
     const int nth = N >= kParallelMin ? max_threads() : 0;
-    if (nth > 0 && (s.plan.NTH != nth || s.plan.N != N)) plan_trisolve(N, s.NNOD, *s.JA, IA, nth, s.plan);
+    if (nth > 0 && (s.plan.NTH != nth || s.plan.N != N))
+        plan_trisolve(N, s.NNOD, *s.JA, IA, nth, s.plan);
     if (!s.solved) {
         s.solved = true;
         echo_solver(lst, s, st, "");
     }
     double t = 0.0;
     timer(t, 1);
-    SYMSLV(lst, out, N, nterm, NP, NITER, ITMAX, TOL, tiny, nodes, *s.JA, IA, x, b, A, s.fac, s.work, d,
-           nth > 0 ? &s.plan : nullptr);
+    SYMSLV(lst, out, N, nterm, NP, NITER, ITMAX, TOL, tiny, nodes, *s.JA, IA, x, b, A, s.fac,
+           s.work, d, nth > 0 ? &s.plan : nullptr);
     timer(t, 2);
     st.TSOLVE += t;
     st.NITER += NITER;

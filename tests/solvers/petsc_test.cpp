@@ -174,7 +174,8 @@ TEST(PetscSolvers, DefaultHandsDominantMatricesToTheSpecifiedCG) {
     EXPECT_EQ(d.read("csv/budget.csv"), ref.read("csv/budget.csv"));
     const std::string lst = d.read("out.lst");
     EXPECT_EQ(petsc_solves(d), 0);
-    EXPECT_EQ(listing_count(lst, "TOT # OF PETSC SOLVES"), listing_count(lst, "TOT # OF NONLIN ITER FOR FLOW EQ"));
+    EXPECT_EQ(listing_count(lst, "TOT # OF PETSC SOLVES"),
+              listing_count(lst, "TOT # OF NONLIN ITER FOR FLOW EQ"));
     EXPECT_EQ(listing_count(lst, "TOT # OF PRECONDITIONER SETUPS"), 0);
     EXPECT_NE(lst.find("PC hypre boomeramg or the specified CG, by the matrix"), std::string::npos);
     ASSERT_EQ(run_args(chosen, "-pc_type icc").status, 0);
