@@ -213,6 +213,7 @@ struct petsc_system {
     std::vector<std::pair<PetscInt, PetscScalar>> saved;
     std::vector<double> value;  // the solution of each prescribed row
     std::vector<char> mark;     // (N) the prescribed rows of the present solve
+    std::vector<int> order;     // (N) their places in the list of prescribed nodes (hold_own)
 
     // The column solve: for node k, the reciprocal pivot of its column's LU factor, the
     // multiplier of the row above, and the entry coupling it to the node below; the rows it
@@ -232,6 +233,25 @@ struct petsc_system {
     PetscScalar* values = nullptr;
     std::vector<PetscScalar> rhs;
     std::vector<PetscInt> dst;
+    // Under Picard this process's rows alone are copied out of the symmetric storage (`full`
+    // holds them, in the order of parts->rows): row r's entries are oia[r] .. oia[r+1]-1, their
+    // columns oja (the deck's numbering from 0, ascending), each the copy of the symmetric
+    // entry src (from 1). No pattern of the other rows is formed.
+    std::vector<PetscInt> oia, oja;
+    std::vector<int> src;
+    bool own_rows() const { return dist && sym; }
+    // The columns of this process's row r (from 0), and their number.
+    const PetscInt* row_columns(PetscInt r, PetscInt& count) const {
+        if (own_rows()) {
+            count = oia[r + 1] - oia[r];
+            return oja.data() + oia[r];
+        }
+        const PetscInt i = parts->rows[r];
+        count = (*ia)[i + 1] - (*ia)[i];
+        return ja->data() + (*ia)[i];
+    }
+    // Where the values of row r begin in the values held (`values`).
+    PetscInt row_start(PetscInt r) const { return own_rows() ? oia[r] : (*ia)[parts->rows[r]]; }
     VecScatter gather = nullptr;
     Vec whole = nullptr;
 
@@ -310,8 +330,11 @@ struct petsc_system {
         PETSC_OK(MatSeqAIJGetArray(Ad, &ad));
         PETSC_OK(MatSeqAIJGetArray(Ao, &ao));
         std::size_t e = 0;
-        for (PetscInt i : parts->rows) {
-            for (PetscInt k = (*ia)[i]; k < (*ia)[i + 1]; ++k) {
+        for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
+            PetscInt count = 0;
+            row_columns(r, count);
+            const PetscInt k0 = row_start(r);
+            for (PetscInt k = k0; k < k0 + count; ++k) {
                 const PetscInt d = dst[e++];
                 if (d >= 0) ad[d] = a[k];
                 else ao[-1 - d] = a[k];
@@ -362,6 +385,40 @@ struct petsc_system {
             f[i] = v;
         }
     }
+    // hold() for this process's rows under Picard (own_rows), on their copy `full`: the same
+    // values to the bit. A prescribed row of its own becomes a unit row; every other row of its
+    // own moves the entries of its prescribed columns into f, in the order of `nodes`, as hold
+    // does; U gives the diagonal of the prescribed rows of the other processes.
+    void hold_own(const arr1<double>& U, PetscScalar* f, int NP, const arr1<int>& nodes) {
+        const arr1<int>& ua = *IA;
+        value.resize(NP);
+        order.assign(N, 0);
+        for (int n = 1; n <= NP; ++n) {
+            const PetscInt i = nodes(n) - 1;
+            const double d = U(ua(i + 1));
+            value[n - 1] = d != 0.0 ? f[i] / d : 0.0;
+            mark[i] = 1;
+            order[i] = n;
+        }
+        std::vector<std::pair<int, PetscInt>> held_cols;
+        for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
+            const PetscInt j = parts->rows[r];
+            if (mark[j]) {
+                for (PetscInt e = oia[r]; e < oia[r + 1]; ++e) full[e] = oja[e] == j ? 1.0 : 0.0;
+                f[j] = value[order[j] - 1];
+                continue;
+            }
+            held_cols.clear();
+            for (PetscInt e = oia[r]; e < oia[r + 1]; ++e)
+                if (mark[oja[e]]) held_cols.emplace_back(order[oja[e]], e);
+            std::sort(held_cols.begin(), held_cols.end());
+            for (const auto& [n, e] : held_cols) {
+                if (full[e] == 0.0) continue;
+                f[j] -= full[e] * value[n - 1];
+                full[e] = 0.0;
+            }
+        }
+    }
     void restore(PetscScalar* a) {
         for (auto p = saved.rbegin(); p != saved.rend(); ++p) a[p->first] = p->second;
         saved.clear();
@@ -371,6 +428,10 @@ struct petsc_system {
     // of its diagonal, which are the upper entries (j, i) of the rows j < i, in the order of j,
     // then its own upper entries.
     void copy_symmetric(const arr1<double>& U, PetscScalar* f) {
+        if (own_rows()) {
+            for (std::size_t e = 0; e < src.size(); ++e) f[e] = U(src[e]);
+            return;
+        }
         const arr1<int>& ua = *IA;
         const arr1<int>& uj = *JA;
         for (int i = 1; i <= N; ++i) cursor[i - 1] = (*ia)[i - 1];
@@ -633,15 +694,14 @@ void make_matrix(petsc_system& s, PetscScalar* values) {
 // entry of its rows in PETSc's two blocks, the vectors, and the gather of the solution.
 void make_matrix_dist(petsc_system& s, PetscScalar* values) {
     const column_parts& cp = *s.parts;
-    const auto& ia = *s.ia;
-    const auto& ja = *s.ja;
     const PetscInt n = cp.hi - cp.lo;
     std::vector<PetscInt> li(n + 1, 0), lj;
     std::vector<PetscInt> cols;
     for (PetscInt r = 0; r < n; ++r) {
-        const PetscInt i = cp.rows[r];
+        PetscInt count = 0;
+        const PetscInt* rc = s.row_columns(r, count);
         cols.clear();
-        for (PetscInt k = ia[i]; k < ia[i + 1]; ++k) cols.push_back(cp.number[ja[k]]);
+        for (PetscInt k = 0; k < count; ++k) cols.push_back(cp.number[rc[k]]);
         std::sort(cols.begin(), cols.end());
         lj.insert(lj.end(), cols.begin(), cols.end());
         li[r + 1] = (PetscInt)lj.size();
@@ -668,9 +728,10 @@ void make_matrix_dist(petsc_system& s, PetscScalar* values) {
     };
     s.dst.clear();
     for (PetscInt r = 0; r < n; ++r) {
-        const PetscInt i = cp.rows[r];
-        for (PetscInt k = ia[i]; k < ia[i + 1]; ++k) {
-            const PetscInt c = cp.number[ja[k]];
+        PetscInt count = 0;
+        const PetscInt* rc = s.row_columns(r, count);
+        for (PetscInt k = 0; k < count; ++k) {
+            const PetscInt c = cp.number[rc[k]];
             const bool own = c >= cp.lo && c < cp.hi;
             PetscInt q = -1;
             if (own) {
@@ -729,6 +790,52 @@ void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_sys
     s.JA = &JA;
 }
 
+// Several processes under Picard: this process's rows of the full pattern of a symmetric upper
+// one (IA, JA from 1), in the order of its rows, and for every entry the symmetric entry it
+// copies (petsc_system::oia, oja, src); row i holds first the entries (j, i) of the rows j < i,
+// in the order of j, then its own upper entries, as mirrored_pattern orders them.
+void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    const column_parts& cp = *s.parts;
+    const PetscInt n = cp.hi - cp.lo;
+    auto own = [&](PetscInt i) {
+        const PetscInt q = cp.number[i] - cp.lo;
+        return q >= 0 && q < n ? q : (PetscInt)-1;
+    };
+    std::vector<PetscInt> lower(n, 0);
+    for (int j = 1; j <= s.N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const PetscInt r = own(JA(k) - 1);
+            if (r >= 0) ++lower[r];
+        }
+    }
+    s.oia.assign(n + 1, 0);
+    for (PetscInt r = 0; r < n; ++r) {
+        const int i = (int)cp.rows[r] + 1;
+        s.oia[r + 1] = s.oia[r] + lower[r] + (IA(i + 1) - IA(i));
+    }
+    s.oja.assign(s.oia[n], 0);
+    s.src.assign(s.oia[n], 0);
+    for (PetscInt r = 0; r < n; ++r) lower[r] = s.oia[r];  // now the next place of each row
+    for (int j = 1; j <= s.N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const PetscInt r = own(JA(k) - 1);
+            if (r < 0) continue;
+            s.oja[lower[r]] = j - 1;
+            s.src[lower[r]++] = k;
+        }
+    }
+    for (PetscInt r = 0; r < n; ++r) {
+        const int i = (int)cp.rows[r] + 1;
+        for (int k = IA(i); k < IA(i + 1); ++k) {
+            s.oja[lower[r]] = JA(k) - 1;
+            s.src[lower[r]++] = k;
+        }
+    }
+    s.full.assign(s.oia[n], 0.0);
+    s.IA = &IA;
+    s.JA = &JA;
+}
+
 // Several processes: the surface nodes of this process's columns, and the runs of the elements
 // that touch them, which alone its flow assembly forms (records/sparse.h).
 void own_elements(const dimensions& dim, const mesh& msh, const column_parts& cp, sparse& sp) {
@@ -766,7 +873,8 @@ bool hands_back(const petsc_system& s) {
 
 // PETSc's matrix of a symmetric system: the full pattern, its copy of the values, the solver.
 void make_symmetric(petsc_system& s) {
-    mirrored_pattern(s.N, *s.IA, *s.JA, s);
+    if (s.dist) own_rows_pattern(*s.IA, *s.JA, s);
+    else mirrored_pattern(s.N, *s.IA, *s.JA, s);
     make_matrix(s, s.full.data());
     configure(s);
     s.pending = false;
@@ -864,9 +972,13 @@ double off_diagonal_ratio(const petsc_system& s) {
         const PetscInt i = s.dist ? s.parts->rows[r] : r;
         if (s.mark[i]) continue;
         double off = 0.0, diag = 0.0;
-        for (PetscInt k = (*s.ia)[i]; k < (*s.ia)[i + 1]; ++k) {
-            if ((*s.ja)[k] == i) diag = a[k];
-            else off += std::fabs(a[k]);
+        PetscInt count = 0;
+        const PetscInt* cols = s.dist ? s.row_columns(r, count) : s.ja->data() + (*s.ia)[i];
+        if (!s.dist) count = (*s.ia)[i + 1] - (*s.ia)[i];
+        const PetscScalar* v = a + (s.dist ? s.row_start(r) : (*s.ia)[i]);
+        for (PetscInt k = 0; k < count; ++k) {
+            if (cols[k] == i) diag = v[k];
+            else off += std::fabs(v[k]);
         }
         worst = diag != 0.0 ? std::fmax(worst, off / std::fabs(diag)) : HUGE_VAL;
     }
@@ -1090,7 +1202,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     if (s.dist) a = s.values;
     else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
     if (s.sym) s.copy_symmetric(A, a);
-    s.hold(a, f, NP, nodes, s.sym);
+    if (s.own_rows()) s.hold_own(A, f, NP, nodes);
+    else s.hold(a, f, NP, nodes, s.sym);
     if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
     // The residual measures leave the prescribed rows out.
     double bb = 0.0;
