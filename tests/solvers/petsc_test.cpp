@@ -153,8 +153,8 @@ TEST(PetscSolvers, TransportAgreesWithTheSpecifiedSolver) {
 // are not, go to PETSc, and so does the rain deck once the user chose PETSc's preconditioner.
 TEST(PetscSolvers, DefaultHandsDominantMatricesToTheSpecifiedCG) {
     auto rain = [](const deck& d, int isolv) {
-        const std::string cmd = "bash '" + std::string(NEPORA_SOURCE_DIR) + "/bench/gen_deck.sh' '" +
-                                d.dir().string() + "' 8 8 5 >/dev/null";
+        const std::string cmd = "bash '" + std::string(NEPORA_SOURCE_DIR) +
+                                "/bench/gen_deck.sh' '" + d.dir().string() + "' 8 8 5 >/dev/null";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
         d.set_line("parm", 11, std::to_string(isolv) + " 0 1.0");
     };
