@@ -42,7 +42,7 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
     }
 }
 
-void keep_own_geometry(const dimensions& dim, const std::vector<std::uint8_t>& owncol, mesh& msh) {
+void keep_own_geometry(const dimensions& dim, const sparse& sp, mesh& msh) {
     // The elements of a layer repeat those of the top one, and touch the same columns.
     if (dim.NGEO != dim.NT || dim.NTRI3 <= 0 || dim.NT % dim.NTRI3 != 0 || dim.NNOD <= 0) return;
     msh.GSLOT.assign(dim.NTRI3, -1);
@@ -52,7 +52,7 @@ void keep_own_geometry(const dimensions& dim, const std::vector<std::uint8_t>& o
     for (long c = 1; c <= dim.NTRI3; ++c) {
         msh.TETRA.nodes(c, t);
         bool mine = false;
-        for (int m = 0; m < 4; ++m) mine = mine || owncol[(t[m] - 1) % dim.NNOD] != 0;
+        for (int m = 0; m < 4; ++m) mine = mine || sp.owns(t[m], dim.NNOD);
         if (mine) msh.GSLOT[c - 1] = (int)msh.GPER++;
     }
 }

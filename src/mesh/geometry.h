@@ -2,9 +2,6 @@
 // basis coefficients, nodal volumes, node-element counts and nodal soil averages.
 #pragma once
 
-#include <cstdint>
-#include <vector>
-
 #include "records/control.h"
 #include "records/dimensions.h"
 #include "records/iofiles.h"
@@ -127,8 +124,8 @@ inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
 void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh);
 
 // One process of several, before elmgeo: the geometry to be kept for the elements that touch
-// the surface nodes of its columns (owncol, NNOD) alone (GSLOT).
-void keep_own_geometry(const dimensions& dim, const std::vector<std::uint8_t>& owncol, mesh& msh);
+// its columns (sp.OWNCOL) alone (GSLOT).
+void keep_own_geometry(const dimensions& dim, const sparse& sp, mesh& msh);
 
 // NCONT and the nodal averages SNODI, PORNOD; stops when a node belongs to no tetrahedron.
 void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl);

@@ -136,7 +136,7 @@ int nepora3d(records& R) {
     // those of its rows in the solves.
     if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
     // and keeps the geometry of the elements its element loops go over.
-    if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp.OWNCOL, R.msh);
+    if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
     together([&] {
         initial(R);
         if (!restart) {

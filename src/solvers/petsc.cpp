@@ -54,11 +54,14 @@ constexpr const char* kTransportPrefix = "tr_";
 
 // The command-line options of one system (transport: those with its prefix; flow: the others)
 // that nothing has read: they stop the run. `why` says when they were looked at.
+bool transport_option(const std::string& name) {
+    return name.compare(0, std::strlen(kTransportPrefix), kTransportPrefix) == 0;
+}
+
 void refuse_unused(bool transport, const char* why) {
     std::string bad;
     for (const std::string& n : command_line_names()) {
-        const bool tr = n.compare(0, std::strlen(kTransportPrefix), kTransportPrefix) == 0;
-        if (tr != transport) continue;
+        if (transport_option(n) != transport) continue;
         PetscBool used = PETSC_FALSE;
         PETSC_OK(PetscOptionsUsed(nullptr, n.c_str(), &used));
         if (!used) bad += (bad.empty() ? "-" : ", -") + n;
@@ -200,11 +203,11 @@ struct petsc_system {
     // The default selector on one process under Picard, with no PETSc option of the flow
     // system on the command line: a matrix whose rows are all strongly dominated by their
     // diagonals goes to the specified conjugate gradients (SYMSLV, multithreaded, on the
-    // assembly's own storage), any other to PETSc with BoomerAMG. `spec` is the last choice,
-    // made again when the iterations since it grow (as a set-up would be); the factor, vectors
-    // and plan of SYMSLV are created at its first solve, PETSc's matrix and the full copy of the
-    // values at the first solve that PETSc gets (`pending` until then).
-    bool handback = false, spec = false, pending = false;
+    // assembly's own storage), any other to PETSc with BoomerAMG. `builtin`: the last choice
+    // was SYMSLV; the choice is made again when the iterations since it grow (as a set-up would
+    // be). The factor, vectors and plan of SYMSLV are created at its first solve, PETSc's matrix
+    // and the full copy of the values at the first solve that PETSc gets (`pending` until then).
+    bool handback = false, builtin = false, pending = false;
     arr1<double> fac, work;
     trisolve_plan plan;
 
@@ -240,18 +243,21 @@ struct petsc_system {
     std::vector<PetscInt> oia, oja;
     std::vector<int> src;
     bool own_rows() const { return dist && sym; }
-    // The columns of this process's row r (from 0), and their number.
+    // The columns of this process's row r (from 0; on one process row r itself), and their
+    // number.
     const PetscInt* row_columns(PetscInt r, PetscInt& count) const {
         if (own_rows()) {
             count = oia[r + 1] - oia[r];
             return oja.data() + oia[r];
         }
-        const PetscInt i = parts->rows[r];
+        const PetscInt i = dist ? parts->rows[r] : r;
         count = (*ia)[i + 1] - (*ia)[i];
         return ja->data() + (*ia)[i];
     }
     // Where the values of row r begin in the values held (`values`).
-    PetscInt row_start(PetscInt r) const { return own_rows() ? oia[r] : (*ia)[parts->rows[r]]; }
+    PetscInt row_start(PetscInt r) const {
+        return own_rows() ? oia[r] : (*ia)[dist ? parts->rows[r] : r];
+    }
     VecScatter gather = nullptr;
     Vec whole = nullptr;
 
@@ -846,7 +852,7 @@ void own_elements(const dimensions& dim, const mesh& msh, const column_parts& cp
     for (long e = 1; e <= dim.NT; ++e) {
         msh.TETRA.nodes(e, t);
         bool mine = false;
-        for (int m = 0; m < 4; ++m) mine = mine || sp.OWNCOL[(t[m] - 1) % dim.NNOD] != 0;
+        for (int m = 0; m < 4; ++m) mine = mine || sp.owns(t[m], dim.NNOD);
         if (!mine) continue;
         if (!sp.ERUN.empty() && sp.ERUN.back() == e - 1) {
             sp.ERUN.back() = e;
@@ -866,7 +872,7 @@ bool hands_back(const petsc_system& s) {
     PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
     if (chosen) return false;
     for (const std::string& n : command_line_names()) {
-        if (n.compare(0, std::strlen(kTransportPrefix), kTransportPrefix) != 0) return false;
+        if (!transport_option(n)) return false;
     }
     return true;
 }
@@ -973,9 +979,8 @@ double off_diagonal_ratio(const petsc_system& s) {
         if (s.mark[i]) continue;
         double off = 0.0, diag = 0.0;
         PetscInt count = 0;
-        const PetscInt* cols = s.dist ? s.row_columns(r, count) : s.ja->data() + (*s.ia)[i];
-        if (!s.dist) count = (*s.ia)[i + 1] - (*s.ia)[i];
-        const PetscScalar* v = a + (s.dist ? s.row_start(r) : (*s.ia)[i]);
+        const PetscInt* cols = s.row_columns(r, count);
+        const PetscScalar* v = a + s.row_start(r);
         for (PetscInt k = 0; k < count; ++k) {
             if (cols[k] == i) diag = v[k];
             else off += std::fabs(v[k]);
@@ -1073,11 +1078,16 @@ void set_up(petsc_system& s, petsc_stat& st) {
     s.its_since = 0;
 }
 
-// Whether the preconditioner is set up again before this solve. Its set-up is taken to cost as
-// much as `cost` iterations; while the iterations of the solves grow, the mean cost of a solve
-// since the set-up (the set-up included) falls as long as the last solve cost no more than that
-// mean, and rises from the first one that cost more: then a new set-up pays. With `every` > 0
-// at least every that many solves.
+// Whether a set-up taken to cost as much as `cost` iterations pays again: while the iterations
+// of the solves grow, the mean cost of a solve since the set-up (the set-up included) falls as
+// long as the last solve cost no more than that mean, and rises from the first one that cost
+// more.
+bool iterations_grew(const petsc_system& s, double cost) {
+    return s.since > 0 && (double)s.last_its * s.since > cost + (double)s.its_since;
+}
+
+// Whether the preconditioner is set up again before this solve: by iterations_grew, and with
+// `every` > 0 at least every that many solves.
 bool want_setup(const petsc_system& s) {
     if (!s.ready) return true;
     if (s.every > 0 && s.since >= s.every) return true;
@@ -1091,7 +1101,7 @@ bool want_setup(const petsc_system& s) {
                                            PCSOR, PCBJACOBI, PCSHELL, ""));
         if (one_level) cost = 1.0;
     }
-    return s.since > 0 && (double)s.last_its * s.since > cost + (double)s.its_since;
+    return iterations_grew(s, cost);
 }
 
 const char* reason_text(KSPConvergedReason r) {
@@ -1101,12 +1111,12 @@ const char* reason_text(KSPConvergedReason r) {
 
 // The text of the listing for the choice of the default selector.
 void echo_solver(ounit& lst, const petsc_system& s, petsc_stat& st, const std::string& pcs) {
-    KSPType kt = nullptr;
-    if (s.ksp != nullptr) PETSC_OK(KSPGetType(s.ksp, &kt));
     if (s.handback) {
         std::snprintf(st.TEXT, sizeof st.TEXT, "%s",
                       "KSP cg, PC hypre boomeramg or the specified CG, by the matrix");
     } else {
+        KSPType kt = nullptr;
+        PETSC_OK(KSPGetType(s.ksp, &kt));
         std::snprintf(st.TEXT, sizeof st.TEXT, "KSP %s, PC %s", kt != nullptr ? kt : "?",
                       pcs.c_str());
     }
@@ -1173,16 +1183,15 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     if (s.handback) {
         // The choice between the specified solver and PETSc, made again where PETSc would set
         // its preconditioner up again, and where the specified solver's iterations grow.
-        const bool again = s.spec ? (double)s.last_its * s.since > 1.0 + (double)s.its_since
-                                  : want_setup(s);
+        const bool again = s.builtin ? iterations_grew(s, 1.0) : want_setup(s);
         if (again) {
-            s.spec = symmetric_ratio(s, A, NP, nodes) <= 0.5;
+            s.builtin = symmetric_ratio(s, A, NP, nodes) <= 0.5;
             // Either way the next solve of PETSc sets its preconditioner up.
             s.since = 0;
             s.its_since = 0;
             s.ready = false;
         }
-        if (s.spec) {
+        if (s.builtin) {
             specified_solve(lst, out, s, st, N, NP, nodes, ITMAX, TOL, tiny, NITER, A, b, x, d);
             return;
         }
@@ -1343,7 +1352,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
 void petsc_renew(petsc_slot& slot) {
     if (slot.SYS == nullptr) return;
     slot.SYS->ready = false;
-    slot.SYS->spec = false;  // the choice of the default selector made again, as in a continued run
+    // The choice of the default selector made again, as in a continued run.
+    slot.SYS->builtin = false;
 }
 
 bool petsc_solved(const petsc_slot& slot) { return slot.SYS != nullptr && slot.SYS->solved; }

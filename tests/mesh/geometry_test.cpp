@@ -5,9 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "mesh/geometry.h"
 #include "mesh/grid.h"
@@ -314,8 +312,9 @@ TEST(ElementGeometry, ExtrudedMeshConservesVolume) {
         expect_kept(c.dim.NT);
         c.msh.X(c.dim.N) = x;
         expect_kept(c.dim.NTRI3);
-        std::vector<std::uint8_t> first(c.dim.NNOD, 0);
-        first[0] = 1;
+        sparse first;
+        first.OWNCOL.assign(c.dim.NNOD, 0);
+        first.OWNCOL[0] = 1;
         keep_own_geometry(c.dim, first, c.msh);
         expect_kept(c.dim.NTRI3);
         double split = 0.0;
