@@ -19,9 +19,11 @@
 # but that one) the median of each figure, and each ratio is taken within a turn, then the
 # median of the turns printed.
 # PETSc: PETSC="-10 -11" (default "-10", the default PETSc selector; "" none) runs PROGRAM on one
-# thread also with each of these ISOLV values (the PETSc solvers, docs/solvers.md) in every turn,
+# thread also with each of these ISOLV values (the PETSc solvers, docs/solvers.md; "N-11": -11
+# under Newton, IFLOW 2, against the deck's own scheme with the specified solver) in every turn,
 # prints their linear iterations per solve, preconditioner set-ups and the seconds of set-ups and
-# Krylov solves, and the ratio of the specified CG's time per step to theirs in the same turn.
+# Krylov solves, and the ratio of the specified CG's time per step, and wall time, to theirs in the
+# same turn.
 # BIG=1 adds the hillslope at 200 x 200 surface nodes (840,000 nodes; about ten minutes a run with
 # the specified CG), SLOPE_KSLOPE=5 and SLOPE_IFLOW=2 run the hillslope with the mass-conservative
 # storage and under Newton.
@@ -87,6 +89,8 @@ run() {
   mkdir -p "$work"
   find "$dir" -maxdepth 1 -type f -exec cp {} "$work" \;
   cd "$work"
+  # "N-11": the selector under Newton (IFLOW 2), whatever the deck's scheme.
+  case $isolv in N*) isolv=${isolv#N}; sed -i "2s/^[0-9]* /2 /" parm ;; esac
   [ -z "$isolv" ] || sed -i "11s/^[-0-9]* /$isolv /" parm
   local start end status=0
   start=$(date +%s.%N)
@@ -120,7 +124,7 @@ run() {
   echo "== $deck, $side x $side x 20, $label on $on, run $rep of $repeat: exit status $status"
   awk -v d="$deck" -v side="$side" -v label="$label" -v nth="$nth" -v n="$n" -v nt="$nt" \
       -v nterm="$nterm" -v s="$steps" -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" \
-      -v solver="$solver" -v gbs="$gbs" -v csv="$csv" -v rep="$rep" -v isolv="${isolv:-spec}" \
+      -v solver="$solver" -v gbs="$gbs" -v csv="$csv" -v rep="$rep" -v isolv="${6:-spec}" \
       -v setups="${setups:-0}" -v setup_s="${setup_s:-0}" -v krylov_s="${krylov_s:-0}" -v np="$np" \
       -v procs_deck="$( [ "$deck" = procs ] && echo 1 || echo 0 )" 'BEGIN {
       # One CG iteration: the symmetric matrix (values and column indices) and the factor in the
@@ -238,11 +242,11 @@ NR > 1 {
     next
   }
   if ($3 ~ /^petsc/) {
-    p = $17; pk[k, p] = 1; ps[k, p, r] = $11; pn[k, p] = $8; pl[k, p] = ($8 > 0 ? $9 / $8 : 0)
+    p = $17; pk[k, p] = 1; ps[k, p, r] = $11; pw[k, p, r] = $10; pn[k, p] = $8; pl[k, p] = ($8 > 0 ? $9 / $8 : 0)
     pm[k, p, r] = $14; next
   }
   if ($3 == "base") { bt[k, r] = $12; bs[k, r] = $11; bm[k, r] = $14; bn[k] = $8 }
-  else if ($4 == 1) { t1[k, r] = $12; s1[k, r] = $11; m1[k, r] = $14; n1[k] = $8; l1[k] = ($8 > 0 ? $9 / $8 : 0) }
+  else if ($4 == 1) { t1[k, r] = $12; s1[k, r] = $11; w1[k, r] = $10; m1[k, r] = $14; n1[k] = $8; l1[k] = ($8 > 0 ? $9 / $8 : 0) }
   if ($3 == "new" && $4 >= mx[k]) { mx[k] = $4; tm[k, r] = $12 }
 } END {
   print "== ratios (time per nonlinear iteration; > 1 is faster; median of the turns, then each turn)"
@@ -279,13 +283,14 @@ NR > 1 {
     # The PETSc selectors against the specified CG on one thread, per step.
     for (q in pk) {
       split(q, qq, SUBSEP); if (qq[1] != k) continue
-      p = qq[2]; ps1 = ""; pmm = ""
+      p = qq[2]; ps1 = ""; pw1 = ""; pmm = ""
       for (r = 1; r <= turns[k]; r++) if (ps[k, p, r] > 0 && s1[k, r] > 0) {
         ps1 = ps1 " " sprintf("%.2f", s1[k, r] / ps[k, p, r]); pmm = pmm " " pm[k, p, r] / m1[k, r]
+        pw1 = pw1 " " sprintf("%.2f", w1[k, r] / pw[k, p, r])
       }
       if (ps1 != "")
-        printf "%s: CG/PETSc ISOLV %s per step %.2f (%s); memory %.2f; linear iterations per solve %.1f vs %.1f, nonlinear %d vs %d\n", \
-               k, p, median(ps1), substr(ps1, 2), median(pmm), pl[k, p], l1[k], pn[k, p], n1[k]
+        printf "%s: CG/PETSc ISOLV %s per step %.2f (%s), wall %.2f (%s); memory %.2f; linear iterations per solve %.1f vs %.1f, nonlinear %d vs %d\n", \
+               k, p, median(ps1), substr(ps1, 2), median(pw1), substr(pw1, 2), median(pmm), pl[k, p], l1[k], pn[k, p], n1[k]
     }
   }
 }' "$csv" | sort
