@@ -169,8 +169,8 @@ struct petsc_system {
     const char* prefix = "";
 
     // The full-storage pattern from 0 (shared by the flow and transport systems when they have
-    // one pattern), and under Picard the full copy of the values and where the symmetric
-    // pattern is.
+    // one pattern), and under Picard the full copy of the values (one process) and where the
+    // symmetric pattern is.
     std::shared_ptr<std::vector<PetscInt>> ia, ja;
     std::vector<PetscScalar> full;
     std::vector<PetscInt> cursor;
@@ -226,23 +226,43 @@ struct petsc_system {
 
     // Several processes: the columns in parts (solvers/petsc_parts.h), this process owning the
     // rows of its part. The matrix takes its rows from the values this process holds (the
-    // assembly's array, or under Picard the full copy), and the right-hand side from `rhs`, b
-    // with the prescribed rows eliminated; `dst` gives, for every entry of this process's rows
-    // in the order of the full pattern, its place in PETSc's diagonal block (>= 0) or in the
-    // off-diagonal block (-1 - place). The solution goes to every process whole, in the deck's
+    // assembly's array; under Picard they go straight into PETSc's blocks), and the right-hand
+    // side from `rhs`, b with the prescribed rows eliminated; `dst` gives, for every entry of
+    // this process's rows in the order of the full pattern, its place in PETSc's diagonal block
+    // (>= 0) or in the off-diagonal block (-1 - place). The solution goes to every process whole, in the deck's
     // numbering (`gather` into `whole`, which lies on the caller's x).
     bool dist = false;
     std::shared_ptr<const column_parts> parts;
     PetscScalar* values = nullptr;
     std::vector<PetscScalar> rhs;
     std::vector<PetscInt> dst;
-    // Under Picard this process's rows alone are copied out of the symmetric storage (`full`
-    // holds them, in the order of parts->rows): row r's entries are oia[r] .. oia[r+1]-1, their
-    // columns oja (the deck's numbering from 0, ascending), each the copy of the symmetric
-    // entry src (from 1). No pattern of the other rows is formed.
+    // Under Picard this process's rows alone are copied out of the symmetric storage, straight
+    // into PETSc's two blocks (entry e at dst[e]), in the order of parts->rows: row r's entries
+    // are oia[r] .. oia[r+1]-1, their columns oja (the deck's numbering from 0, ascending), each
+    // the copy of the symmetric entry src (from 1). No pattern of the other rows is formed, and
+    // no other copy of their values.
     std::vector<PetscInt> oia, oja;
     std::vector<int> src;
     bool own_rows() const { return dist && sym; }
+    // PETSc's two blocks while a solve or a set-up works on them (open_blocks), and entry e of
+    // this process's rows in them.
+    PetscScalar *ad = nullptr, *ao = nullptr;
+    void open_blocks() {
+        Mat Ad = nullptr, Ao = nullptr;
+        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, nullptr));
+        PETSC_OK(MatSeqAIJGetArray(Ad, &ad));
+        PETSC_OK(MatSeqAIJGetArray(Ao, &ao));
+    }
+    void close_blocks() {
+        Mat Ad = nullptr, Ao = nullptr;
+        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, nullptr));
+        PETSC_OK(MatSeqAIJRestoreArray(Ao, &ao));
+        PETSC_OK(MatSeqAIJRestoreArray(Ad, &ad));
+    }
+    PetscScalar& own_entry(PetscInt e) {
+        const PetscInt d = dst[e];
+        return d >= 0 ? ad[d] : ao[-1 - d];
+    }
     // The columns of this process's row r (from 0; on one process row r itself), and their
     // number.
     const PetscInt* row_columns(PetscInt r, PetscInt& count) const {
@@ -325,29 +345,21 @@ struct petsc_system {
         }
     }
 
-    // Several processes: this process's rows of the held values a and of rhs into PETSc's
-    // matrix and right-hand side.
+    // Several processes: this process's rows of the held values a (the assembly's array; under
+    // Picard they are in PETSc's blocks already) and of rhs into PETSc's matrix and right-hand
+    // side.
     void scatter_rows(const PetscScalar* a) {
-        Mat Ad = nullptr, Ao = nullptr;
-        const PetscInt* cols = nullptr;
-        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, &cols));
-        PetscScalar* ad = nullptr;
-        PetscScalar* ao = nullptr;
-        PETSC_OK(MatSeqAIJGetArray(Ad, &ad));
-        PETSC_OK(MatSeqAIJGetArray(Ao, &ao));
-        std::size_t e = 0;
-        for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
-            PetscInt count = 0;
-            row_columns(r, count);
-            const PetscInt k0 = row_start(r);
-            for (PetscInt k = k0; k < k0 + count; ++k) {
-                const PetscInt d = dst[e++];
-                if (d >= 0) ad[d] = a[k];
-                else ao[-1 - d] = a[k];
+        if (!own_rows()) {
+            open_blocks();
+            PetscInt e = 0;
+            for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
+                PetscInt count = 0;
+                row_columns(r, count);
+                const PetscInt k0 = row_start(r);
+                for (PetscInt k = k0; k < k0 + count; ++k) own_entry(e++) = a[k];
             }
         }
-        PETSC_OK(MatSeqAIJRestoreArray(Ao, &ao));
-        PETSC_OK(MatSeqAIJRestoreArray(Ad, &ad));
+        close_blocks();
         PetscScalar* f = nullptr;
         PETSC_OK(VecGetArray(b, &f));
         for (std::size_t r = 0; r < parts->rows.size(); ++r) f[r] = rhs[parts->rows[r]];
@@ -391,8 +403,8 @@ struct petsc_system {
             f[i] = v;
         }
     }
-    // hold() for this process's rows under Picard (own_rows), on their copy `full`: the same
-    // values to the bit. A prescribed row of its own becomes a unit row; every other row of its
+    // hold() for this process's rows under Picard (own_rows), in PETSc's blocks: the same values
+    // to the bit. A prescribed row of its own becomes a unit row; every other row of its
     // own moves the entries of its prescribed columns into f, in the order of `nodes`, as hold
     // does; U gives the diagonal of the prescribed rows of the other processes.
     void hold_own(const arr1<double>& U, PetscScalar* f, int NP, const arr1<int>& nodes) {
@@ -410,7 +422,7 @@ struct petsc_system {
         for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
             const PetscInt j = parts->rows[r];
             if (mark[j]) {
-                for (PetscInt e = oia[r]; e < oia[r + 1]; ++e) full[e] = oja[e] == j ? 1.0 : 0.0;
+                for (PetscInt e = oia[r]; e < oia[r + 1]; ++e) own_entry(e) = oja[e] == j ? 1.0 : 0.0;
                 f[j] = value[order[j] - 1];
                 continue;
             }
@@ -419,9 +431,10 @@ struct petsc_system {
                 if (mark[oja[e]]) held_cols.emplace_back(order[oja[e]], e);
             std::sort(held_cols.begin(), held_cols.end());
             for (const auto& [n, e] : held_cols) {
-                if (full[e] == 0.0) continue;
-                f[j] -= full[e] * value[n - 1];
-                full[e] = 0.0;
+                PetscScalar& v = own_entry(e);
+                if (v == 0.0) continue;
+                f[j] -= v * value[n - 1];
+                v = 0.0;
             }
         }
     }
@@ -435,7 +448,7 @@ struct petsc_system {
     // then its own upper entries.
     void copy_symmetric(const arr1<double>& U, PetscScalar* f) {
         if (own_rows()) {
-            for (std::size_t e = 0; e < src.size(); ++e) f[e] = U(src[e]);
+            for (std::size_t e = 0; e < src.size(); ++e) own_entry((PetscInt)e) = U(src[e]);
             return;
         }
         const arr1<int>& ua = *IA;
@@ -821,6 +834,7 @@ void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s)
     }
     s.oja.assign(s.oia[n], 0);
     s.src.assign(s.oia[n], 0);
+    s.dst.reserve(s.oia[n]);
     for (PetscInt r = 0; r < n; ++r) lower[r] = s.oia[r];  // now the next place of each row
     for (int j = 1; j <= s.N; ++j) {
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
@@ -837,7 +851,6 @@ void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s)
             s.src[lower[r]++] = k;
         }
     }
-    s.full.assign(s.oia[n], 0.0);
     s.IA = &IA;
     s.JA = &JA;
 }
@@ -968,10 +981,11 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
 namespace {
 
 // The largest ratio, over the free rows, of the off-diagonal magnitudes of a row to its diagonal.
-double off_diagonal_ratio(const petsc_system& s) {
+double off_diagonal_ratio(petsc_system& s) {
     // Several processes: each its own rows, of the values held for the solve.
     const PetscScalar* a = s.values;
     if (!s.dist) PETSC_OK(MatSeqAIJGetArrayRead(s.A, &a));
+    if (s.own_rows()) s.open_blocks();
     double worst = 0.0;
     const PetscInt n = s.dist ? (PetscInt)s.parts->rows.size() : s.N;
     for (PetscInt r = 0; r < n; ++r) {
@@ -980,14 +994,16 @@ double off_diagonal_ratio(const petsc_system& s) {
         double off = 0.0, diag = 0.0;
         PetscInt count = 0;
         const PetscInt* cols = s.row_columns(r, count);
-        const PetscScalar* v = a + s.row_start(r);
+        const PetscInt k0 = s.row_start(r);
         for (PetscInt k = 0; k < count; ++k) {
-            if (cols[k] == i) diag = v[k];
-            else off += std::fabs(v[k]);
+            const double v = s.own_rows() ? s.own_entry(k0 + k) : a[k0 + k];
+            if (cols[k] == i) diag = v;
+            else off += std::fabs(v);
         }
         worst = diag != 0.0 ? std::fmax(worst, off / std::fabs(diag)) : HUGE_VAL;
     }
     if (!s.dist) PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
+    if (s.own_rows()) s.close_blocks();
     return s.dist ? proc_max(worst) : worst;
 }
 
@@ -1210,6 +1226,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     s.mark.assign(N, 0);
     if (s.dist) a = s.values;
     else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
+    if (s.own_rows()) s.open_blocks();
     if (s.sym) s.copy_symmetric(A, a);
     if (s.own_rows()) s.hold_own(A, f, NP, nodes);
     else s.hold(a, f, NP, nodes, s.sym);
