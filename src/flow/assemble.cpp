@@ -352,6 +352,17 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     const bool picard_step = mixed && (it == 2 || (it >= 3 && !(fs.FL2IT(it - 1) < fs.FL2IT(it - 2))));
     const double wkr = mixed ? (picard_step ? 0.0 : 0.25) : 1.0;
     by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
+        // The arrays as locals of the loop, and the nodal values of an element read once: the
+        // compiler would read both again after every store into the matrices.
+        double* const Al = A;
+        double* const Bl = B;
+        double* const Jl = J;
+        const double* const theta = fs.PTHETA.data() - 1;
+        const double* const pnew = fs.PNEW.data() - 1;
+        const double* const psave = fs.PSAVE.data() - 1;
+        const double* const dckrw = sl.DCKRW.data() - 1;
+        const double* const dstcoef = sl.DSTCOEF.data() - 1;
+        const bool bdiag = sp.BDIAG;
         element el;
         for (long e = rb.elo; e <= rb.ehi; ++e) {
             element_of(dim, ctl, msh, sl, sp, rho, e, el);
@@ -359,7 +370,14 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
             const double *bi = el.bi, *ci = el.ci, *di = el.di;
             const int* pos = el.pos;
             int node[4];
-            for (int m = 0; m < 4; ++m) node[m] = el.t[m];
+            double th[4], dp[4], dk[4], ds[4];
+            for (int m = 0; m < 4; ++m) {
+                node[m] = el.t[m];
+                th[m] = theta[node[m]];
+                dp[m] = pnew[node[m]] - psave[node[m]];
+                dk[m] = dckrw[node[m]];
+                ds[m] = dstcoef[node[m]];
+            }
             // Conductance and storage, symmetric: each pair is formed once and mirrored.
             double Kl[4][4];
             for (int j = 0; j < 4; ++j) {
@@ -367,13 +385,13 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                     Kl[j][m] = Kl[m][j] = kx * bi[j] * bi[m] + ky * ci[j] * ci[m] + kz * di[j] * di[m];
                     const double a = f * Kl[j][m], b = g * sp.LMASS[j + 1][m + 1];
                     if (own(check, rb, node[j])) {
-                        A[pos[m * 4 + j]] += a;
-                        if (!sp.BDIAG) B[pos[m * 4 + j]] += b;
-                        else if (m == j) B[node[j]] += b;
+                        Al[pos[m * 4 + j]] += a;
+                        if (!bdiag) Bl[pos[m * 4 + j]] += b;
+                        else if (m == j) Bl[node[j]] += b;
                     }
                     if (m != j && own(check, rb, node[m])) {
-                        A[pos[j * 4 + m]] += a;
-                        if (!sp.BDIAG) B[pos[j * 4 + m]] += b;
+                        Al[pos[j * 4 + m]] += a;
+                        if (!bdiag) Bl[pos[j * 4 + m]] += b;
                     }
                 }
             }
@@ -395,20 +413,20 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
                 if (!own(check, rb, node[j])) continue;  // row j
                 double flux = 0.0, stor = 0.0;
                 for (int m = 0; m < 4; ++m) {
-                    flux += vinvw * Kl[j][m] * fs.PTHETA(node[m]);
-                    stor += sp.LMASS[j + 1][m + 1] * (fs.PNEW(node[m]) - fs.PSAVE(node[m]));
+                    flux += vinvw * Kl[j][m] * th[m];
+                    stor += sp.LMASS[j + 1][m + 1] * dp[m];
                 }
                 const double Fj = wkr * (tf * flux + tf * kz * di[j] * el.sign * rhor * el.k.w);
                 const double Sj = stf * stor;
                 for (int m = 0; m < 4; ++m) {
-                    const int K = node[m];
-                    double v = mixed ? Fj * sl.DCKRW(K) : Fj * sl.DCKRW(K) + Sj * sl.DSTCOEF(K);
+                    double v = mixed ? Fj * dk[m] : Fj * dk[m] + Sj * ds[m];
                     if (rho.on()) {
+                        const int K = node[m];
                         chpoint c;
-                        ch_eval(sl, K, fs.PTHETA(K), CH_SE | CH_DSE, c);
+                        ch_eval(sl, K, th[m], CH_SE | CH_DSE, c);
                         v += ch_dsw(sl, K, c.dse) * dterm * dq[j];
                     }
-                    J[pos[m * 4 + j]] += v;
+                    Jl[pos[m * 4 + j]] += v;
                 }
             }
         }
