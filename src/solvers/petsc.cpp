@@ -1,6 +1,7 @@
 #include "solvers/petsc.h"
 
 #include <petscksp.h>
+#include <petscmathypre.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,6 +161,29 @@ const char* petsc_selector_text(int selector) {
 // ---------------------------------------------------------------------------------------------
 // A system.
 
+// Every entry of the full matrix of a symmetric upper one (IA, JA from 1) in hypre's rows (their
+// starts hi): f(q, row, col, k), q its place in hypre's arrays, row and col from 0, k its position
+// in the symmetric storage. A row holds its entries in ascending order with the diagonal swapped
+// with the first, as hypre's conversion of a PETSc matrix leaves them (hypre's rows begin with
+// their diagonals; the same order gives the same hierarchy to the bit).
+template <class F>
+void hypre_entries(int N, const arr1<int>& IA, const arr1<int>& JA, const HYPRE_Int* hi, F f) {
+    // The next place of each row's entries left of its diagonal.
+    std::vector<HYPRE_Int> next(hi, hi + N);
+    auto place = [&](int i, HYPRE_Int q) {
+        const HYPRE_Int q0 = hi[i], qd = hi[i + 1] - (IA(i + 2) - IA(i + 1));
+        return q == q0 ? qd : q == qd ? q0 : q;
+    };
+    for (int j = 1; j <= N; ++j) {
+        HYPRE_Int q = hi[j] - (IA(j + 1) - IA(j));  // row j's own entries end its row
+        for (int k = IA(j); k < IA(j + 1); ++k) f(place(j - 1, q++), j - 1, JA(k) - 1, k);
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const int c = JA(k) - 1;
+            f(place(c, next[c]++), c, j - 1, k);
+        }
+    }
+}
+
 struct petsc_system {
     bool transport = false;  // the transport system (options prefix tr_), else the flow system
     bool sym = false;        // values copied from symmetric upper storage (Picard flow)
@@ -169,8 +193,8 @@ struct petsc_system {
     const char* prefix = "";
 
     // The full-storage pattern from 0 (shared by the flow and transport systems when they have
-    // one pattern), and under Picard the full copy of the values (one process) and where the
-    // symmetric pattern is.
+    // one pattern), and under Picard the full copy of the values (one process, but for the
+    // shell matrix below) and where the symmetric pattern is.
     std::shared_ptr<std::vector<PetscInt>> ia, ja;
     std::vector<PetscScalar> full;
     std::vector<PetscInt> cursor;
@@ -281,6 +305,18 @@ struct petsc_system {
     VecScatter gather = nullptr;
     Vec whole = nullptr;
 
+    // One process under Picard with BoomerAMG alone (-11, or the default's hand-back, and no
+    // -pc_type): the Krylov method multiplies by the assembly's symmetric storage itself (a shell
+    // matrix on U, the values of the present solve, whose prescribed rows and columns it leaves
+    // out as the elimination does), and BoomerAMG gets its copy of the values in hypre's own
+    // storage, H, filled from U at each set-up: no full-storage copy of the values nor its
+    // pattern.
+    bool shell = false;
+    Mat H = nullptr;
+    const arr1<double>* U = nullptr;
+    std::vector<double> xfree;  // the shell product's argument, its prescribed entries 0
+    Mat pmat() const { return H != nullptr ? H : A; }
+
     MPI_Comm comm() const { return dist ? PETSC_COMM_WORLD : PETSC_COMM_SELF; }
 
     ~petsc_system() {
@@ -289,6 +325,7 @@ struct petsc_system {
         if (ksp) KSPDestroy(&ksp);
         if (P) MatDestroy(&P);
         if (A) MatDestroy(&A);
+        if (H) MatDestroy(&H);
         if (x) VecDestroy(&x);
         if (b) VecDestroy(&b);
         if (r) VecDestroy(&r);
@@ -441,6 +478,35 @@ struct petsc_system {
     void restore(PetscScalar* a) {
         for (auto p = saved.rbegin(); p != saved.rend(); ++p) a[p->first] = p->second;
         saved.clear();
+    }
+
+    // hold() for the shell matrix: the prescribed rows marked and their solutions b(i)/U(i,i) in
+    // f, which under Picard are increments of 0 (the flow's prescribed rows have b(i) = 0), so
+    // that their columns move nothing into the other rows; U is left as it is (the product and H
+    // leave those rows and columns out).
+    void hold_shell(const arr1<double>& V, PetscScalar* f, int NP, const arr1<int>& nodes) {
+        for (int n = 1; n <= NP; ++n) {
+            const int i = nodes(n);
+            const double d = V((*IA)(i));
+            const double v = d != 0.0 ? f[i - 1] / d : 0.0;
+            if (v != 0.0) input_error("internal error: a prescribed increment that is not 0");
+            mark[i - 1] = 1;
+            f[i - 1] = v;
+        }
+    }
+    // H from U, the prescribed rows unit rows and their columns 0; its assembly tells the set-up
+    // that its values changed.
+    void fill_hypre() {
+        hypre_ParCSRMatrix* par = nullptr;
+        PETSC_OK(MatHYPREGetParCSR(H, &par));
+        hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
+        HYPRE_Complex* hv = hypre_CSRMatrixData(d);
+        const arr1<double>& V = *U;
+        hypre_entries(N, *IA, *JA, hypre_CSRMatrixI(d), [&](HYPRE_Int q, int row, int col, int k) {
+            hv[q] = mark[row] ? (col == row ? 1.0 : 0.0) : mark[col] ? 0.0 : V(k);
+        });
+        PETSC_OK(MatAssemblyBegin(H, MAT_FINAL_ASSEMBLY));
+        PETSC_OK(MatAssemblyEnd(H, MAT_FINAL_ASSEMBLY));
     }
 
     // The full values from the symmetric upper ones (Picard): row i holds first the entries left
@@ -643,7 +709,7 @@ void configure(petsc_system& s) {
     const std::string p = s.prefix;
     PETSC_OK(KSPCreate(s.comm(), &s.ksp));
     PETSC_OK(KSPSetOptionsPrefix(s.ksp, s.prefix));
-    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
+    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.pmat()));
     if (s.sym) {
         PETSC_OK(KSPSetType(s.ksp, KSPCG));
     } else {
@@ -663,7 +729,8 @@ void configure(petsc_system& s) {
         // The choice follows the matrix, unless the user chose a preconditioner.
         PetscBool chosen = PETSC_FALSE;
         PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
-        s.adaptive = !chosen;
+        // The hand-back's PETSc solves are BoomerAMG's (the other matrices go back).
+        s.adaptive = !chosen && !s.shell;
         // On several processes the incomplete factor is that of each process's rows.
         if (s.dist && s.sym) default_option(p, "-sub_pc_type", "icc");
         make_boomeramg(pc, p);
@@ -890,11 +957,76 @@ bool hands_back(const petsc_system& s) {
     return true;
 }
 
-// PETSc's matrix of a symmetric system: the full pattern, its copy of the values, the solver.
+// y = A x for the shell matrix (petsc_system::shell): the product of the symmetric storage with
+// the prescribed entries of x taken as 0, and y = x on the prescribed rows.
+PetscErrorCode shell_mult(Mat M, Vec x, Vec y) {
+    petsc_system* s = nullptr;
+    PetscCall(MatShellGetContext(M, &s));
+    const PetscScalar* xv = nullptr;
+    PetscScalar* yv = nullptr;
+    PetscCall(VecGetArrayRead(x, &xv));
+    PetscCall(VecGetArray(y, &yv));
+    for (int i = 0; i < s->N; ++i) s->xfree[i] = s->mark[i] ? 0.0 : xv[i];
+    symmul(s->N, *s->JA, *s->IA, *s->U, s->xfree.data(), yv);
+    for (int n = 1; n <= s->nheld; ++n) {
+        const int i = (*s->held)(n) - 1;
+        yv[i] = xv[i];
+    }
+    PetscCall(VecRestoreArray(y, &yv));
+    PetscCall(VecRestoreArrayRead(x, &xv));
+    return 0;
+}
+
+// The shell matrix and hypre's matrix of a symmetric system (petsc_system::shell), and the
+// vectors.
+void make_shell(petsc_system& s) {
+    const arr1<int>& IA = *s.IA;
+    const arr1<int>& JA = *s.JA;
+    const int N = s.N;
+    std::vector<HYPRE_Int> lower(N + 1, 0);  // entries left of the diagonal, by row
+    for (int j = 1; j <= N; ++j)
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) ++lower[JA(k)];
+    const HYPRE_Int nz = 2 * (IA(N + 1) - 1) - N;
+    HYPRE_BigInt starts[2] = {0, N};
+    hypre_ParCSRMatrix* par =
+        hypre_ParCSRMatrixCreate(PETSC_COMM_SELF, N, N, starts, starts, 0, nz, 0);
+    hypre_ParCSRMatrixInitialize(par);
+    hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
+    HYPRE_Int* hi = hypre_CSRMatrixI(d);
+    HYPRE_Int* hj = hypre_CSRMatrixJ(d);
+    hi[0] = 0;
+    for (int i = 1; i <= N; ++i) hi[i] = hi[i - 1] + lower[i] + (IA(i + 1) - IA(i));
+    hypre_entries(N, IA, JA, hi, [&](HYPRE_Int q, int, int col, int) { hj[q] = col; });
+    hypre_ParCSRMatrixSetNumNonzeros(par);
+    hypre_ParCSRMatrixSetDNumNonzeros(par);
+    PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
+    PETSC_OK(MatCreateShell(PETSC_COMM_SELF, N, N, N, N, &s, &s.A));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT, (void (*)(void))shell_mult));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT_TRANSPOSE, (void (*)(void))shell_mult));
+    PETSC_OK(MatSetOption(s.A, MAT_SYMMETRIC, PETSC_TRUE));
+    s.xfree.assign(N, 0.0);
+    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, N, nullptr, &s.x));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.b));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.r));
+}
+
+// Whether a symmetric system gets the shell matrix (petsc_system::shell): one process, BoomerAMG
+// alone (-11, or the default's hand-back, whose PETSc solves are BoomerAMG's), no -pc_type.
+bool boomeramg_alone(const petsc_system& s) {
+    if (!s.sym || s.dist) return false;
+    if (s.selector != PSOLV_BOOMERAMG && !(s.selector == PSOLV_DEFAULT && s.handback)) return false;
+    PetscBool chosen = PETSC_FALSE;
+    PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
+    return !chosen;
+}
+
+// PETSc's matrix of a symmetric system: the full pattern, its copy of the values, the solver;
+// or the shell matrix and hypre's.
 void make_symmetric(petsc_system& s) {
-    if (s.dist) own_rows_pattern(*s.IA, *s.JA, s);
+    if (s.shell) make_shell(s);
+    else if (s.dist) own_rows_pattern(*s.IA, *s.JA, s);
     else mirrored_pattern(s.N, *s.IA, *s.JA, s);
-    make_matrix(s, s.full.data());
+    if (!s.shell) make_matrix(s, s.full.data());
     configure(s);
     s.pending = false;
 }
@@ -941,7 +1073,7 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
             s->IA = &sp.IA;
             s->JA = &sp.JA;
             s->handback = hands_back(*s);
-            s->adaptive = s->handback;
+            s->shell = boomeramg_alone(*s);
             s->pending = s->handback;
             if (!s->handback) make_symmetric(*s);
         } else {
@@ -1081,9 +1213,10 @@ void set_up(petsc_system& s, petsc_stat& st) {
         PETSC_OK(MatAssemblyBegin(s.P, MAT_FINAL_ASSEMBLY));
         PETSC_OK(MatAssemblyEnd(s.P, MAT_FINAL_ASSEMBLY));
     }
+    if (s.shell) s.fill_hypre();
     // Handing the operators over again is what makes the set-up take the present values.
     PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_FALSE));
-    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.A));
+    PETSC_OK(KSPSetOperators(s.ksp, s.A, s.pmat()));
     PETSC_OK(KSPSetUp(s.ksp));
     PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_TRUE));
     timer(t, 2);
@@ -1224,13 +1357,18 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     else PETSC_OK(VecGetArray(s.b, &f));
     for (int i = 1; i <= N; ++i) f[i - 1] = b(i);
     s.mark.assign(N, 0);
-    if (s.dist) a = s.values;
-    else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
-    if (s.own_rows()) s.open_blocks();
-    if (s.sym) s.copy_symmetric(A, a);
-    if (s.own_rows()) s.hold_own(A, f, NP, nodes);
-    else s.hold(a, f, NP, nodes, s.sym);
-    if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
+    if (s.shell) {
+        s.U = &A;
+        s.hold_shell(A, f, NP, nodes);
+    } else {
+        if (s.dist) a = s.values;
+        else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
+        if (s.own_rows()) s.open_blocks();
+        if (s.sym) s.copy_symmetric(A, a);
+        if (s.own_rows()) s.hold_own(A, f, NP, nodes);
+        else s.hold(a, f, NP, nodes, s.sym);
+        if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
+    }
     // The residual measures leave the prescribed rows out.
     double bb = 0.0;
     if (s.dist) {
