@@ -305,7 +305,7 @@ struct petsc_system {
     VecScatter gather = nullptr;
     Vec whole = nullptr;
 
-    // One process under Picard with BoomerAMG alone (-11, or the default's hand-back, and no
+    // Picard with BoomerAMG alone (-11, or on one process the default's hand-back, and no
     // -pc_type): the Krylov method multiplies by the assembly's symmetric storage itself (a shell
     // matrix on U, the values of the present solve, whose prescribed rows and columns it leaves
     // out as the elimination does), and BoomerAMG gets its copy of the values in hypre's own
@@ -316,10 +316,20 @@ struct petsc_system {
     const arr1<double>* U = nullptr;
     std::vector<double> xfree;  // the shell product's argument, its prescribed entries 0
     Mat pmat() const { return H != nullptr ? H : A; }
+    // The same on several processes (-11): H holds this process's rows, its columns in its
+    // diagonal block and those of the other processes (the ghosts, ascending in PETSc's numbering:
+    // `ghost` their nodes, from 0) in its off-diagonal block, as PETSc's conversion of its own
+    // parallel matrix leaves them; entry q of the diagonal block, then of the off-diagonal one, is
+    // the copy of entry hsrc[q] of U. The product takes the ghosts' values by `halo` into `xg`.
+    std::vector<int> hsrc, ghost;
+    VecScatter halo = nullptr;
+    Vec xg = nullptr;
 
     MPI_Comm comm() const { return dist ? PETSC_COMM_WORLD : PETSC_COMM_SELF; }
 
     ~petsc_system() {
+        if (halo) VecScatterDestroy(&halo);
+        if (xg) VecDestroy(&xg);
         if (gather) VecScatterDestroy(&gather);
         if (whole) VecDestroy(&whole);
         if (ksp) KSPDestroy(&ksp);
@@ -396,7 +406,7 @@ struct petsc_system {
                 for (PetscInt k = k0; k < k0 + count; ++k) own_entry(e++) = a[k];
             }
         }
-        close_blocks();
+        if (!shell) close_blocks();
         PetscScalar* f = nullptr;
         PETSC_OK(VecGetArray(b, &f));
         for (std::size_t r = 0; r < parts->rows.size(); ++r) f[r] = rhs[parts->rows[r]];
@@ -502,9 +512,29 @@ struct petsc_system {
         hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
         HYPRE_Complex* hv = hypre_CSRMatrixData(d);
         const arr1<double>& V = *U;
-        hypre_entries(N, *IA, *JA, hypre_CSRMatrixI(d), [&](HYPRE_Int q, int row, int col, int k) {
-            hv[q] = mark[row] ? (col == row ? 1.0 : 0.0) : mark[col] ? 0.0 : V(k);
-        });
+        if (dist) {
+            const HYPRE_Int* di = hypre_CSRMatrixI(d);
+            const HYPRE_Int* dj = hypre_CSRMatrixJ(d);
+            hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
+            const HYPRE_Int* oi = hypre_CSRMatrixI(o);
+            const HYPRE_Int* oj = hypre_CSRMatrixJ(o);
+            HYPRE_Complex* ov = hypre_CSRMatrixData(o);
+            const HYPRE_Int nd = di[parts->rows.size()];
+            for (std::size_t r = 0; r < parts->rows.size(); ++r) {
+                const bool held = mark[parts->rows[r]];
+                for (HYPRE_Int q = di[r]; q < di[r + 1]; ++q) {
+                    const HYPRE_Int c = dj[q];
+                    hv[q] = held ? (c == (HYPRE_Int)r ? 1.0 : 0.0)
+                                 : mark[parts->rows[c]] ? 0.0 : V(hsrc[q]);
+                }
+                for (HYPRE_Int q = oi[r]; q < oi[r + 1]; ++q)
+                    ov[q] = held || mark[ghost[oj[q]]] ? 0.0 : V(hsrc[nd + q]);
+            }
+        } else {
+            hypre_entries(N, *IA, *JA, hypre_CSRMatrixI(d), [&](HYPRE_Int q, int row, int col, int k) {
+                hv[q] = mark[row] ? (col == row ? 1.0 : 0.0) : mark[col] ? 0.0 : V(k);
+            });
+        }
         PETSC_OK(MatAssemblyBegin(H, MAT_FINAL_ASSEMBLY));
         PETSC_OK(MatAssemblyEnd(H, MAT_FINAL_ASSEMBLY));
     }
@@ -757,6 +787,7 @@ void configure(petsc_system& s) {
 // arrays given (0-based row pointers and columns, and the values); on several, MPIAIJ of this
 // process's rows, which every solve fills from the values (make_matrix_dist).
 void make_matrix_dist(petsc_system& s, PetscScalar* values);
+void make_gather(petsc_system& s);
 
 void make_matrix(petsc_system& s, PetscScalar* values) {
     s.values = values;
@@ -835,13 +866,19 @@ void make_matrix_dist(petsc_system& s, PetscScalar* values) {
 
     PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
     PETSC_OK(VecDuplicate(s.b, &s.r));
+    make_gather(s);
+    (void)values;
+}
+
+// Several processes: the right-hand side in the deck's numbering and the gather of the whole
+// solution to every process.
+void make_gather(petsc_system& s) {
     s.rhs.assign(s.N, 0.0);
     IS from = nullptr;
-    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, s.N, cp.number.data(), PETSC_COPY_VALUES, &from));
+    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, s.N, s.parts->number.data(), PETSC_COPY_VALUES, &from));
     PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.whole));
     PETSC_OK(VecScatterCreate(s.x, from, s.whole, nullptr, &s.gather));
     PETSC_OK(ISDestroy(&from));
-    (void)values;
 }
 
 // The full pattern from 0 of a full-storage pattern from 1.
@@ -1010,10 +1047,172 @@ void make_shell(petsc_system& s) {
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.r));
 }
 
-// Whether a symmetric system gets the shell matrix (petsc_system::shell): one process, BoomerAMG
-// alone (-11, or the default's hand-back, whose PETSc solves are BoomerAMG's), no -pc_type.
+// y = A x for the shell matrix on several processes: this process's rows, each as PETSc's
+// parallel matrix forms it (its diagonal block's entries in ascending order, then the ghosts'),
+// the prescribed rows and columns left out.
+PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
+    petsc_system* s = nullptr;
+    PetscCall(MatShellGetContext(M, &s));
+    PetscCall(VecScatterBegin(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
+    PetscCall(VecScatterEnd(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
+    hypre_ParCSRMatrix* par = nullptr;
+    PetscCall(MatHYPREGetParCSR(s->H, &par));
+    const hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
+    const hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
+    const HYPRE_Int* di = hypre_CSRMatrixI(d);
+    const HYPRE_Int* dj = hypre_CSRMatrixJ(d);
+    const HYPRE_Int* oi = hypre_CSRMatrixI(o);
+    const HYPRE_Int* oj = hypre_CSRMatrixJ(o);
+    const std::vector<PetscInt>& rows = s->parts->rows;
+    const HYPRE_Int nd = di[rows.size()];
+    const arr1<double>& V = *s->U;
+    const PetscScalar* xv = nullptr;
+    const PetscScalar* gv = nullptr;
+    PetscScalar* yv = nullptr;
+    PetscCall(VecGetArrayRead(x, &xv));
+    PetscCall(VecGetArrayRead(s->xg, &gv));
+    PetscCall(VecGetArray(y, &yv));
+    for (HYPRE_Int r = 0; r < (HYPRE_Int)rows.size(); ++r) {
+        if (s->mark[rows[r]]) {
+            yv[r] = xv[r];
+            continue;
+        }
+        // hypre's row begins with its diagonal, swapped with the first entry: its entries left of
+        // the diagonal end at qd.
+        const HYPRE_Int q0 = di[r], q1 = di[r + 1];
+        HYPRE_Int qd = q0;
+        while (qd + 1 < q1 && dj[qd + 1] < r) ++qd;
+        double sum = 0.0;
+        auto add = [&](HYPRE_Int q) {
+            const HYPRE_Int c = dj[q];
+            sum += V(s->hsrc[q]) * (s->mark[rows[c]] ? 0.0 : xv[c]);
+        };
+        if (qd > q0) add(qd);
+        for (HYPRE_Int q = q0 + 1; q < qd; ++q) add(q);
+        add(q0);
+        for (HYPRE_Int q = qd + 1; q < q1; ++q) add(q);
+        for (HYPRE_Int q = oi[r]; q < oi[r + 1]; ++q) {
+            const HYPRE_Int g = oj[q];
+            sum += V(s->hsrc[nd + q]) * (s->mark[s->ghost[g]] ? 0.0 : gv[g]);
+        }
+        yv[r] = sum;
+    }
+    PetscCall(VecRestoreArray(y, &yv));
+    PetscCall(VecRestoreArrayRead(s->xg, &gv));
+    PetscCall(VecRestoreArrayRead(x, &xv));
+    return 0;
+}
+
+// The shell matrix and hypre's matrix on several processes: this process's rows of the full
+// matrix of the symmetric storage, their entries in the order of PETSc's parallel matrix, the
+// halo of the product, and the vectors.
+void make_shell_dist(petsc_system& s) {
+    const arr1<int>& IA = *s.IA;
+    const arr1<int>& JA = *s.JA;
+    const column_parts& cp = *s.parts;
+    const HYPRE_Int n = cp.hi - cp.lo;
+    auto own = [&](int i) {  // the row of node i (from 0), or -1
+        const PetscInt q = cp.number[i] - cp.lo;
+        return q >= 0 && q < n ? (HYPRE_Int)q : -1;
+    };
+    // Every entry of the rows: its column (PETSc's numbering) and its place in the storage.
+    std::vector<HYPRE_Int> start(n + 1, 0);
+    for (int j = 1; j <= s.N; ++j)
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k)
+            if (own(JA(k) - 1) >= 0) ++start[own(JA(k) - 1) + 1];
+    for (HYPRE_Int r = 0; r < n; ++r) {
+        const int i = (int)cp.rows[r] + 1;
+        start[r + 1] += start[r] + (IA(i + 1) - IA(i));
+    }
+    std::vector<std::pair<PetscInt, int>> entry(start[n]);
+    std::vector<HYPRE_Int> next(start.begin(), start.end() - 1);
+    for (int j = 1; j <= s.N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const HYPRE_Int r = own(JA(k) - 1);
+            if (r >= 0) entry[next[r]++] = {cp.number[j - 1], k};
+        }
+    }
+    for (HYPRE_Int r = 0; r < n; ++r) {
+        const int i = (int)cp.rows[r] + 1;
+        for (int k = IA(i); k < IA(i + 1); ++k) entry[next[r]++] = {cp.number[JA(k) - 1], k};
+    }
+    // The ghosts: the other processes' columns, ascending.
+    std::vector<PetscInt> gcol;
+    for (const auto& e : entry)
+        if (e.first < cp.lo || e.first >= cp.hi) gcol.push_back(e.first);
+    std::sort(gcol.begin(), gcol.end());
+    gcol.erase(std::unique(gcol.begin(), gcol.end()), gcol.end());
+    const HYPRE_Int ng = (HYPRE_Int)gcol.size();
+    const HYPRE_Int no = (HYPRE_Int)std::count_if(entry.begin(), entry.end(), [&](const auto& e) {
+        return e.first < cp.lo || e.first >= cp.hi;
+    });
+    const HYPRE_Int nd = start[n] - no;
+    HYPRE_BigInt starts[2] = {cp.lo, cp.hi};
+    hypre_ParCSRMatrix* par =
+        hypre_ParCSRMatrixCreate(PETSC_COMM_WORLD, s.N, s.N, starts, starts, ng, nd, no);
+    hypre_ParCSRMatrixInitialize(par);
+    hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
+    hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
+    HYPRE_Int* di = hypre_CSRMatrixI(d);
+    HYPRE_Int* dj = hypre_CSRMatrixJ(d);
+    HYPRE_Int* oi = hypre_CSRMatrixI(o);
+    HYPRE_Int* oj = hypre_CSRMatrixJ(o);
+    HYPRE_BigInt* cmap = hypre_ParCSRMatrixColMapOffd(par);
+    for (HYPRE_Int g = 0; g < ng; ++g) cmap[g] = gcol[g];
+    s.hsrc.assign(start[n], 0);
+    di[0] = oi[0] = 0;
+    for (HYPRE_Int r = 0; r < n; ++r) {
+        // Each row in ascending order, its diagonal swapped with its first entry.
+        std::sort(entry.begin() + start[r], entry.begin() + start[r + 1]);
+        HYPRE_Int qd = di[r], qo = oi[r], diag = -1;
+        for (HYPRE_Int e = start[r]; e < start[r + 1]; ++e) {
+            const PetscInt c = entry[e].first;
+            if (c >= cp.lo && c < cp.hi) {
+                if (c - cp.lo == r) diag = qd;
+                dj[qd] = (HYPRE_Int)(c - cp.lo);
+                s.hsrc[qd++] = entry[e].second;
+            } else {
+                oj[qo] = (HYPRE_Int)(std::lower_bound(gcol.begin(), gcol.end(), c) - gcol.begin());
+                s.hsrc[nd + qo++] = entry[e].second;
+            }
+        }
+        if (diag > di[r]) {
+            std::swap(dj[di[r]], dj[diag]);
+            std::swap(s.hsrc[di[r]], s.hsrc[diag]);
+        }
+        di[r + 1] = qd;
+        oi[r + 1] = qo;
+    }
+    std::vector<std::pair<PetscInt, int>>().swap(entry);
+    // The ghosts' nodes: the inverse of the numbering on them.
+    s.ghost.assign(ng, 0);
+    for (int i = 0; i < s.N; ++i) {
+        const PetscInt c = cp.number[i];
+        if (c >= cp.lo && c < cp.hi) continue;
+        const auto g = std::lower_bound(gcol.begin(), gcol.end(), c);
+        if (g != gcol.end() && *g == c) s.ghost[g - gcol.begin()] = i;
+    }
+    hypre_ParCSRMatrixSetNumNonzeros(par);
+    hypre_ParCSRMatrixSetDNumNonzeros(par);
+    PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
+    PETSC_OK(MatCreateShell(PETSC_COMM_WORLD, n, n, s.N, s.N, &s, &s.A));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT, (void (*)(void))shell_mult_dist));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT_TRANSPOSE, (void (*)(void))shell_mult_dist));
+    PETSC_OK(MatSetOption(s.A, MAT_SYMMETRIC, PETSC_TRUE));
+    PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
+    PETSC_OK(VecDuplicate(s.b, &s.r));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, ng, &s.xg));
+    IS from = nullptr;
+    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, ng, gcol.data(), PETSC_COPY_VALUES, &from));
+    PETSC_OK(VecScatterCreate(s.x, from, s.xg, nullptr, &s.halo));
+    PETSC_OK(ISDestroy(&from));
+    make_gather(s);
+}
+
+// Whether a symmetric system gets the shell matrix (petsc_system::shell): BoomerAMG alone (-11,
+// or on one process the default's hand-back, whose PETSc solves are BoomerAMG's), no -pc_type.
 bool boomeramg_alone(const petsc_system& s) {
-    if (!s.sym || s.dist) return false;
+    if (!s.sym) return false;
     if (s.selector != PSOLV_BOOMERAMG && !(s.selector == PSOLV_DEFAULT && s.handback)) return false;
     PetscBool chosen = PETSC_FALSE;
     PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
@@ -1023,7 +1222,8 @@ bool boomeramg_alone(const petsc_system& s) {
 // PETSc's matrix of a symmetric system: the full pattern, its copy of the values, the solver;
 // or the shell matrix and hypre's.
 void make_symmetric(petsc_system& s) {
-    if (s.shell) make_shell(s);
+    if (s.shell && s.dist) make_shell_dist(s);
+    else if (s.shell) make_shell(s);
     else if (s.dist) own_rows_pattern(*s.IA, *s.JA, s);
     else mirrored_pattern(s.N, *s.IA, *s.JA, s);
     if (!s.shell) make_matrix(s, s.full.data());
