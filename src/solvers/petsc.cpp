@@ -315,13 +315,15 @@ struct petsc_system {
     Mat H = nullptr;
     const arr1<double>* U = nullptr;
     std::vector<double> xfree;  // the shell product's argument, its prescribed entries 0
+    std::vector<double> yfree;  // several processes: the product in the deck's numbering
     Mat pmat() const { return H != nullptr ? H : A; }
     // The same on several processes (-11): H holds this process's rows, its columns in its
     // diagonal block and those of the other processes (the ghosts, ascending in PETSc's numbering:
     // `ghost` their nodes, from 0) in its off-diagonal block, as PETSc's conversion of its own
     // parallel matrix leaves them; entry q of the diagonal block, then of the off-diagonal one, is
-    // the copy of entry hsrc[q] of U. The product takes the ghosts' values by `halo` into `xg`.
-    std::vector<int> hsrc, ghost;
+    // the copy of entry hsrc[q] of U. The product takes the ghosts' values by `halo` into `xg`,
+    // and goes over the rows of U that reach this process's rows (`reach`, from 1, ascending).
+    std::vector<int> hsrc, ghost, reach;
     VecScatter halo = nullptr;
     Vec xg = nullptr;
 
@@ -1047,56 +1049,52 @@ void make_shell(petsc_system& s) {
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.r));
 }
 
-// y = A x for the shell matrix on several processes: this process's rows, each as PETSc's
-// parallel matrix forms it (its diagonal block's entries in ascending order, then the ghosts'),
-// the prescribed rows and columns left out.
+// y = A x for the shell matrix on several processes: this process's rows, each summed as the
+// product of one process sums it (symmul: the terms of the rows above in their order, then its
+// own), over the rows of the symmetric storage that reach them (`reach`), the prescribed rows
+// and columns left out. x is laid out in the deck's numbering (xfree) on this process's nodes
+// and its ghosts.
 PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     petsc_system* s = nullptr;
     PetscCall(MatShellGetContext(M, &s));
     PetscCall(VecScatterBegin(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
     PetscCall(VecScatterEnd(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
-    hypre_ParCSRMatrix* par = nullptr;
-    PetscCall(MatHYPREGetParCSR(s->H, &par));
-    const hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
-    const hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
-    const HYPRE_Int* di = hypre_CSRMatrixI(d);
-    const HYPRE_Int* dj = hypre_CSRMatrixJ(d);
-    const HYPRE_Int* oi = hypre_CSRMatrixI(o);
-    const HYPRE_Int* oj = hypre_CSRMatrixJ(o);
-    const std::vector<PetscInt>& rows = s->parts->rows;
-    const HYPRE_Int nd = di[rows.size()];
-    const arr1<double>& V = *s->U;
+    const column_parts& cp = *s->parts;
+    const std::vector<PetscInt>& rows = cp.rows;
     const PetscScalar* xv = nullptr;
     const PetscScalar* gv = nullptr;
     PetscScalar* yv = nullptr;
     PetscCall(VecGetArrayRead(x, &xv));
     PetscCall(VecGetArrayRead(s->xg, &gv));
     PetscCall(VecGetArray(y, &yv));
-    for (HYPRE_Int r = 0; r < (HYPRE_Int)rows.size(); ++r) {
-        if (s->mark[rows[r]]) {
-            yv[r] = xv[r];
-            continue;
-        }
-        // hypre's row begins with its diagonal, swapped with the first entry: its entries left of
-        // the diagonal end at qd.
-        const HYPRE_Int q0 = di[r], q1 = di[r + 1];
-        HYPRE_Int qd = q0;
-        while (qd + 1 < q1 && dj[qd + 1] < r) ++qd;
-        double sum = 0.0;
-        auto add = [&](HYPRE_Int q) {
-            const HYPRE_Int c = dj[q];
-            sum += V(s->hsrc[q]) * (s->mark[rows[c]] ? 0.0 : xv[c]);
-        };
-        if (qd > q0) add(qd);
-        for (HYPRE_Int q = q0 + 1; q < qd; ++q) add(q);
-        add(q0);
-        for (HYPRE_Int q = qd + 1; q < q1; ++q) add(q);
-        for (HYPRE_Int q = oi[r]; q < oi[r + 1]; ++q) {
-            const HYPRE_Int g = oj[q];
-            sum += V(s->hsrc[nd + q]) * (s->mark[s->ghost[g]] ? 0.0 : gv[g]);
-        }
-        yv[r] = sum;
+    // x and y in the deck's numbering, from 1; x on this process's nodes and its ghosts.
+    double* xd = s->xfree.data() - 1;
+    double* yd = s->yfree.data() - 1;
+    for (std::size_t r = 0; r < rows.size(); ++r) xd[rows[r] + 1] = s->mark[rows[r]] ? 0.0 : xv[r];
+    for (std::size_t g = 0; g < s->ghost.size(); ++g) {
+        const int i = s->ghost[g];
+        xd[i + 1] = s->mark[i] ? 0.0 : gv[g];
     }
+    for (int j : s->reach) yd[j] = 0.0;
+    // symmul's loop over the rows that reach this process's rows: those rows' sums are whole;
+    // the other rows' (of the ghosts and beyond) are left incomplete and never read.
+    const int* IA = s->IA->data() - 1;
+    const int* JA = s->JA->data() - 1;
+    const double* V = s->U->data() - 1;
+    for (int j : s->reach) {
+        const double xj = xd[j];
+        const int kd = IA[j], kend = IA[j + 1];
+        double yj = yd[j] + V[kd] * xj;
+        for (int k = kd + 1; k < kend; ++k) {
+            const int c = JA[k];
+            yj += V[k] * xd[c];
+            yd[c] += V[k] * xj;
+        }
+        yd[j] = yj;
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) yv[r] = yd[rows[r] + 1];
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        if (s->mark[rows[r]]) yv[r] = xv[r];
     PetscCall(VecRestoreArray(y, &yv));
     PetscCall(VecRestoreArrayRead(s->xg, &gv));
     PetscCall(VecRestoreArrayRead(x, &xv));
@@ -1192,6 +1190,15 @@ void make_shell_dist(petsc_system& s) {
         const auto g = std::lower_bound(gcol.begin(), gcol.end(), c);
         if (g != gcol.end() && *g == c) s.ghost[g - gcol.begin()] = i;
     }
+    // The rows of the product: this process's, and those with an entry in its columns.
+    s.reach.clear();
+    for (int j = 1; j <= s.N; ++j) {
+        bool in = own(j - 1) >= 0;
+        for (int k = IA(j) + 1; k < IA(j + 1) && !in; ++k) in = own(JA(k) - 1) >= 0;
+        if (in) s.reach.push_back(j);
+    }
+    s.xfree.assign(s.N, 0.0);
+    s.yfree.assign(s.N, 0.0);
     hypre_ParCSRMatrixSetNumNonzeros(par);
     hypre_ParCSRMatrixSetDNumNonzeros(par);
     PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
