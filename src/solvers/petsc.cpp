@@ -161,27 +161,30 @@ const char* petsc_selector_text(int selector) {
 // ---------------------------------------------------------------------------------------------
 // A system.
 
-// Every entry of the full matrix of a symmetric upper one (IA, JA from 1) in hypre's rows (their
-// starts hi): f(q, row, col, k), q its place in hypre's arrays, row and col from 0, k its position
-// in the symmetric storage. A row holds its entries in ascending order with the diagonal swapped
-// with the first, as hypre's conversion of a PETSc matrix leaves them (hypre's rows begin with
-// their diagonals; the same order gives the same hierarchy to the bit).
+// Every entry of the full matrix of a symmetric upper one (IA, JA from 1) in rows of ascending
+// columns (their starts hi): f(q, row, col, k), q its place in the rows, row and col from 0, k
+// its position in the symmetric storage.
 template <class F>
-void hypre_entries(int N, const arr1<int>& IA, const arr1<int>& JA, const HYPRE_Int* hi, F f) {
+void full_entries(int N, const arr1<int>& IA, const arr1<int>& JA, const HYPRE_Int* hi, F f) {
     // The next place of each row's entries left of its diagonal.
     std::vector<HYPRE_Int> next(hi, hi + N);
-    auto place = [&](int i, HYPRE_Int q) {
-        const HYPRE_Int q0 = hi[i], qd = hi[i + 1] - (IA(i + 2) - IA(i + 1));
-        return q == q0 ? qd : q == qd ? q0 : q;
-    };
     for (int j = 1; j <= N; ++j) {
         HYPRE_Int q = hi[j] - (IA(j + 1) - IA(j));  // row j's own entries end its row
-        for (int k = IA(j); k < IA(j + 1); ++k) f(place(j - 1, q++), j - 1, JA(k) - 1, k);
+        for (int k = IA(j); k < IA(j + 1); ++k) f(q++, j - 1, JA(k) - 1, k);
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
             const int c = JA(k) - 1;
-            f(place(c, next[c]++), c, j - 1, k);
+            f(next[c]++, c, j - 1, k);
         }
     }
+}
+
+// hypre's rows begin with their diagonals: in each row of ascending columns (starts hi, the
+// diagonal at hi[i+1] minus the row's upper entries) the diagonal is swapped with the first
+// entry, as hypre's conversion of a PETSc matrix does (the same order gives the same hierarchy
+// to the bit).
+template <class T>
+void diagonals_first(int N, const arr1<int>& IA, const HYPRE_Int* hi, T* a) {
+    for (int i = 0; i < N; ++i) std::swap(a[hi[i]], a[hi[i + 1] - (IA(i + 2) - IA(i + 1))]);
 }
 
 struct petsc_system {
@@ -533,9 +536,11 @@ struct petsc_system {
                     ov[q] = held || mark[ghost[oj[q]]] ? 0.0 : V(hsrc[nd + q]);
             }
         } else {
-            hypre_entries(N, *IA, *JA, hypre_CSRMatrixI(d), [&](HYPRE_Int q, int row, int col, int k) {
+            const HYPRE_Int* hi = hypre_CSRMatrixI(d);
+            full_entries(N, *IA, *JA, hi, [&](HYPRE_Int q, int row, int col, int k) {
                 hv[q] = mark[row] ? (col == row ? 1.0 : 0.0) : mark[col] ? 0.0 : V(k);
             });
+            diagonals_first(N, *IA, hi, hv);
         }
         PETSC_OK(MatAssemblyBegin(H, MAT_FINAL_ASSEMBLY));
         PETSC_OK(MatAssemblyEnd(H, MAT_FINAL_ASSEMBLY));
@@ -1035,7 +1040,8 @@ void make_shell(petsc_system& s) {
     HYPRE_Int* hj = hypre_CSRMatrixJ(d);
     hi[0] = 0;
     for (int i = 1; i <= N; ++i) hi[i] = hi[i - 1] + lower[i] + (IA(i + 1) - IA(i));
-    hypre_entries(N, IA, JA, hi, [&](HYPRE_Int q, int, int col, int) { hj[q] = col; });
+    full_entries(N, IA, JA, hi, [&](HYPRE_Int q, int, int col, int) { hj[q] = col; });
+    diagonals_first(N, IA, hi, hj);
     hypre_ParCSRMatrixSetNumNonzeros(par);
     hypre_ParCSRMatrixSetDNumNonzeros(par);
     PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
