@@ -256,8 +256,8 @@ struct petsc_system {
     // assembly's array; under Picard they go straight into PETSc's blocks), and the right-hand
     // side from `rhs`, b with the prescribed rows eliminated; `dst` gives, for every entry of
     // this process's rows in the order of the full pattern, its place in PETSc's diagonal block
-    // (>= 0) or in the off-diagonal block (-1 - place). The solution goes to every process whole, in the deck's
-    // numbering (`gather` into `whole`, which lies on the caller's x).
+    // (>= 0) or in the off-diagonal block (-1 - place). The solution goes to every process
+    // whole, in the deck's numbering (`gather` into `whole`, which lies on the caller's x).
     bool dist = false;
     std::shared_ptr<const column_parts> parts;
     PetscScalar* values = nullptr;
@@ -456,9 +456,9 @@ struct petsc_system {
         }
     }
     // hold() for this process's rows under Picard (own_rows), in PETSc's blocks: the same values
-    // to the bit. A prescribed row of its own becomes a unit row; every other row of its
-    // own moves the entries of its prescribed columns into f, in the order of `nodes`, as hold
-    // does; U gives the diagonal of the prescribed rows of the other processes.
+    // to the bit. A prescribed row of its own becomes a unit row; every other row of its own
+    // moves the entries of its prescribed columns into f, in the order of `nodes`, as hold does;
+    // U gives the diagonal of the prescribed rows of the other processes.
     void hold_own(const arr1<double>& U, PetscScalar* f, int NP, const arr1<int>& nodes) {
         const arr1<int>& ua = *IA;
         value.resize(NP);
@@ -474,7 +474,8 @@ struct petsc_system {
         for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
             const PetscInt j = parts->rows[r];
             if (mark[j]) {
-                for (PetscInt e = oia[r]; e < oia[r + 1]; ++e) own_entry(e) = oja[e] == j ? 1.0 : 0.0;
+                for (PetscInt e = oia[r]; e < oia[r + 1]; ++e)
+                    own_entry(e) = oja[e] == j ? 1.0 : 0.0;
                 f[j] = value[order[j] - 1];
                 continue;
             }
@@ -882,7 +883,8 @@ void make_matrix_dist(petsc_system& s, PetscScalar* values) {
 void make_gather(petsc_system& s) {
     s.rhs.assign(s.N, 0.0);
     IS from = nullptr;
-    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, s.N, s.parts->number.data(), PETSC_COPY_VALUES, &from));
+    PETSC_OK(
+        ISCreateGeneral(PETSC_COMM_SELF, s.N, s.parts->number.data(), PETSC_COPY_VALUES, &from));
     PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.whole));
     PETSC_OK(VecScatterCreate(s.x, from, s.whole, nullptr, &s.gather));
     PETSC_OK(ISDestroy(&from));
@@ -1065,8 +1067,7 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     PetscCall(MatShellGetContext(M, &s));
     PetscCall(VecScatterBegin(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
     PetscCall(VecScatterEnd(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
-    const column_parts& cp = *s->parts;
-    const std::vector<PetscInt>& rows = cp.rows;
+    const std::vector<PetscInt>& rows = s->parts->rows;
     const PetscScalar* xv = nullptr;
     const PetscScalar* gv = nullptr;
     PetscScalar* yv = nullptr;
@@ -1098,9 +1099,8 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
         }
         yd[j] = yj;
     }
-    for (std::size_t r = 0; r < rows.size(); ++r) yv[r] = yd[rows[r] + 1];
     for (std::size_t r = 0; r < rows.size(); ++r)
-        if (s->mark[rows[r]]) yv[r] = xv[r];
+        yv[r] = s->mark[rows[r]] ? xv[r] : yd[rows[r] + 1];
     PetscCall(VecRestoreArray(y, &yv));
     PetscCall(VecRestoreArrayRead(s->xg, &gv));
     PetscCall(VecRestoreArrayRead(x, &xv));
