@@ -327,6 +327,18 @@ struct petsc_system {
     // the copy of entry hsrc[q] of U. The product takes the ghosts' values by `halo` into `xg`,
     // and goes over the rows of U that reach this process's rows (`reach`, from 1, ascending).
     std::vector<int> hsrc, ghost, reach;
+    // The rows of `reach` in a storage of their own, in their order, for the product to stream:
+    // row t's entries from rstart[t], their columns rcol (from 1), their values rval (copied out
+    // of U at every solve).
+    std::vector<int> rstart, rcol;
+    std::vector<double> rval;
+    void copy_reach() {
+        const arr1<double>& V = *U;
+        const arr1<int>& ia = *IA;
+        std::size_t e = 0;
+        for (int j : reach)
+            for (int k = ia(j); k < ia(j + 1); ++k) rval[e++] = V(k);
+    }
     VecScatter halo = nullptr;
     Vec xg = nullptr;
 
@@ -1085,12 +1097,13 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     for (int j : s->reach) yd[j] = 0.0;
     // symmul's loop over the rows that reach this process's rows: those rows' sums are whole;
     // the other rows' (of the ghosts and beyond) are left incomplete and never read.
-    const int* IA = s->IA->data() - 1;
-    const int* JA = s->JA->data() - 1;
-    const double* V = s->U->data() - 1;
-    for (int j : s->reach) {
+    const int* RS = s->rstart.data();
+    const int* JA = s->rcol.data();
+    const double* V = s->rval.data();
+    for (std::size_t t = 0; t < s->reach.size(); ++t) {
+        const int j = s->reach[t];
         const double xj = xd[j];
-        const int kd = IA[j], kend = IA[j + 1];
+        const int kd = RS[t], kend = RS[t + 1];
         double yj = yd[j] + V[kd] * xj;
         for (int k = kd + 1; k < kend; ++k) {
             const int c = JA[k];
@@ -1203,6 +1216,14 @@ void make_shell_dist(petsc_system& s) {
         for (int k = IA(j) + 1; k < IA(j + 1) && !in; ++k) in = own(JA(k) - 1) >= 0;
         if (in) s.reach.push_back(j);
     }
+    s.rstart.assign(1, 0);
+    s.rcol.clear();
+    for (int j : s.reach) {
+        for (int k = IA(j); k < IA(j + 1); ++k) s.rcol.push_back(JA(k));
+        s.rstart.push_back((int)s.rcol.size());
+    }
+    s.rcol.shrink_to_fit();
+    s.rval.assign(s.rcol.size(), 0.0);
     s.xfree.assign(s.N, 0.0);
     s.yfree.assign(s.N, 0.0);
     hypre_ParCSRMatrixSetNumNonzeros(par);
@@ -1572,6 +1593,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     s.mark.assign(N, 0);
     if (s.shell) {
         s.U = &A;
+        if (s.dist) s.copy_reach();
         s.hold_shell(A, f, NP, nodes);
     } else {
         if (s.dist) a = s.values;
