@@ -186,6 +186,29 @@ TEST(PetscSolvers, DefaultHandsDominantMatricesToTheSpecifiedCG) {
     EXPECT_EQ(petsc_solves(slope), listing_count(slope.read("out.lst"), "TOT # OF PETSC SOLVES"));
 }
 
+// BoomerAMG alone under Picard multiplies by the assembly's symmetric storage and forms its own
+// copy of the values in hypre's storage; a -pc_type puts PETSc's full matrix between them. The
+// two must give the same run to the bit: every trace line (iterations and residuals), the heads
+// and the budget.
+TEST(PetscSolvers, BoomerAMGOnTheAssemblyStorageAsOnPETScsMatrix) {
+    deck own("tiny"), aij("tiny");
+    hillslope(own, 1, 5, -11, "0.5");
+    hillslope(aij, 1, 5, -11, "0.5");
+    ASSERT_EQ(own.run().status, 0);
+    ASSERT_EQ(run_args(aij, "-pc_type hypre").status, 0);
+    auto traces = [](const deck& d) {
+        std::vector<std::string> t;
+        for (const std::string& l : e2e::lines_of(d.read("out.lst")))
+            if (l.find("<<PETSC SOLVER>>") != std::string::npos) t.push_back(l);
+        return t;
+    };
+    const auto t = traces(own);
+    EXPECT_GT(t.size(), 20u);
+    EXPECT_EQ(t, traces(aij));
+    EXPECT_EQ(final_heads(own), final_heads(aij));
+    EXPECT_EQ(own.read("csv/budget.csv"), aij.read("csv/budget.csv"));
+}
+
 // A solve that cannot meet its tolerance within its limit stops the run as the specified solver
 // does, with PETSc's reason on standard error.
 TEST(PetscSolvers, FailedSolveStopsWithTheSpecifiedMessage) {
