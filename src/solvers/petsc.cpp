@@ -318,7 +318,7 @@ struct petsc_system {
     Mat H = nullptr;
     const arr1<double>* U = nullptr;
     std::vector<double> xfree;  // the shell product's argument, its prescribed entries 0
-    std::vector<double> yfree;  // several processes: the product in the deck's numbering
+    std::vector<double> yfree;  // several processes: the product on the local places
     Mat pmat() const { return H != nullptr ? H : A; }
     // The same on several processes (-11): H holds this process's rows, its columns in its
     // diagonal block and those of the other processes (the ghosts, ascending in PETSc's numbering:
@@ -328,9 +328,11 @@ struct petsc_system {
     // and goes over the rows of U that reach this process's rows (`reach`, from 1, ascending).
     std::vector<int> hsrc, ghost, reach;
     // The rows of `reach` in a storage of their own, in their order, for the product to stream:
-    // row t's entries from rstart[t], their columns rcol (from 1), their values rval (copied out
-    // of U at every solve).
-    std::vector<int> rstart, rcol;
+    // row t, at local place rloc[t], has its entries from rstart[t], their columns at the local
+    // places rcol, their values rval (copied out of U at every solve). The local places are this
+    // process's rows in their order, then the ghosts, then one place for every other node (the
+    // columns of the ghosts' rows beyond them, whose sums are never read).
+    std::vector<int> rstart, rloc, rcol;
     std::vector<double> rval;
     void copy_reach() {
         const arr1<double>& V = *U;
@@ -1072,8 +1074,7 @@ void make_shell(petsc_system& s) {
 // y = A x for the shell matrix on several processes: this process's rows, each summed as the
 // product of one process sums it (symmul: the terms of the rows above in their order, then its
 // own), over the rows of the symmetric storage that reach them (`reach`), the prescribed rows
-// and columns left out. x is laid out in the deck's numbering (xfree) on this process's nodes
-// and its ghosts.
+// and columns left out, on the local places (petsc_system::rloc).
 PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     petsc_system* s = nullptr;
     PetscCall(MatShellGetContext(M, &s));
@@ -1086,34 +1087,32 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     PetscCall(VecGetArrayRead(x, &xv));
     PetscCall(VecGetArrayRead(s->xg, &gv));
     PetscCall(VecGetArray(y, &yv));
-    // x and y in the deck's numbering, from 1; x on this process's nodes and its ghosts.
-    double* xd = s->xfree.data() - 1;
-    double* yd = s->yfree.data() - 1;
-    for (std::size_t r = 0; r < rows.size(); ++r) xd[rows[r] + 1] = s->mark[rows[r]] ? 0.0 : xv[r];
-    for (std::size_t g = 0; g < s->ghost.size(); ++g) {
-        const int i = s->ghost[g];
-        xd[i + 1] = s->mark[i] ? 0.0 : gv[g];
-    }
-    for (int j : s->reach) yd[j] = 0.0;
+    // x and y on the local places.
+    const std::size_t n = rows.size(), ng = s->ghost.size();
+    double* xl = s->xfree.data();
+    double* yl = s->yfree.data();
+    for (std::size_t r = 0; r < n; ++r) xl[r] = s->mark[rows[r]] ? 0.0 : xv[r];
+    for (std::size_t g = 0; g < ng; ++g) xl[n + g] = s->mark[s->ghost[g]] ? 0.0 : gv[g];
+    std::fill(s->yfree.begin(), s->yfree.end(), 0.0);
     // symmul's loop over the rows that reach this process's rows: those rows' sums are whole;
-    // the other rows' (of the ghosts and beyond) are left incomplete and never read.
+    // the other rows' (of the ghosts) are left incomplete and never read.
     const int* RS = s->rstart.data();
+    const int* RL = s->rloc.data();
     const int* JA = s->rcol.data();
     const double* V = s->rval.data();
     for (std::size_t t = 0; t < s->reach.size(); ++t) {
-        const int j = s->reach[t];
-        const double xj = xd[j];
+        const int j = RL[t];
+        const double xj = xl[j];
         const int kd = RS[t], kend = RS[t + 1];
-        double yj = yd[j] + V[kd] * xj;
+        double yj = yl[j] + V[kd] * xj;
         for (int k = kd + 1; k < kend; ++k) {
             const int c = JA[k];
-            yj += V[k] * xd[c];
-            yd[c] += V[k] * xj;
+            yj += V[k] * xl[c];
+            yl[c] += V[k] * xj;
         }
-        yd[j] = yj;
+        yl[j] = yj;
     }
-    for (std::size_t r = 0; r < rows.size(); ++r)
-        yv[r] = s->mark[rows[r]] ? xv[r] : yd[rows[r] + 1];
+    for (std::size_t r = 0; r < n; ++r) yv[r] = s->mark[rows[r]] ? xv[r] : yl[r];
     PetscCall(VecRestoreArray(y, &yv));
     PetscCall(VecRestoreArrayRead(s->xg, &gv));
     PetscCall(VecRestoreArrayRead(x, &xv));
@@ -1216,16 +1215,23 @@ void make_shell_dist(petsc_system& s) {
         for (int k = IA(j) + 1; k < IA(j + 1) && !in; ++k) in = own(JA(k) - 1) >= 0;
         if (in) s.reach.push_back(j);
     }
+    std::vector<int> place(s.N, n + ng);  // the local place of every node
+    for (HYPRE_Int r = 0; r < n; ++r) place[cp.rows[r]] = r;
+    for (HYPRE_Int g = 0; g < ng; ++g) place[s.ghost[g]] = n + g;
+    std::size_t nr = 0;
+    for (int j : s.reach) nr += IA(j + 1) - IA(j);
     s.rstart.assign(1, 0);
+    s.rloc.clear();
     s.rcol.clear();
+    s.rcol.reserve(nr);
     for (int j : s.reach) {
-        for (int k = IA(j); k < IA(j + 1); ++k) s.rcol.push_back(JA(k));
+        s.rloc.push_back(place[j - 1]);
+        for (int k = IA(j); k < IA(j + 1); ++k) s.rcol.push_back(place[JA(k) - 1]);
         s.rstart.push_back((int)s.rcol.size());
     }
-    s.rcol.shrink_to_fit();
-    s.rval.assign(s.rcol.size(), 0.0);
-    s.xfree.assign(s.N, 0.0);
-    s.yfree.assign(s.N, 0.0);
+    s.rval.assign(nr, 0.0);
+    s.xfree.assign(n + ng + 1, 0.0);
+    s.yfree.assign(n + ng + 1, 0.0);
     hypre_ParCSRMatrixSetNumNonzeros(par);
     hypre_ParCSRMatrixSetDNumNonzeros(par);
     PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
