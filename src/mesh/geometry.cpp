@@ -77,7 +77,7 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
             tetra_geo g;
             form_geometry(msh, e, g);
             if (kept != nullptr) {
-                double* k = msh.GEOM.data() + (kept - msh.GEOM.data());  // the same, writable
+                double* k = const_cast<double*>(kept);  // msh is ours to write
                 for (int m = 0; m < 4; ++m) {
                     k[m] = g.b[m];
                     k[4 + m] = g.c[m];

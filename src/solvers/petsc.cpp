@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/format.h"
@@ -866,6 +867,7 @@ void make_matrix_dist(petsc_system& s, PetscScalar* values) {
         return p != hi && *p == c ? (PetscInt)(p - lo) : -1;
     };
     s.dst.clear();
+    s.dst.reserve(lj.size());
     for (PetscInt r = 0; r < n; ++r) {
         PetscInt count = 0;
         const PetscInt* rc = s.row_columns(r, count);
@@ -961,7 +963,6 @@ void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s)
     }
     s.oja.assign(s.oia[n], 0);
     s.src.assign(s.oia[n], 0);
-    s.dst.reserve(s.oia[n]);
     for (PetscInt r = 0; r < n; ++r) lower[r] = s.oia[r];  // now the next place of each row
     for (int j = 1; j <= s.N; ++j) {
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
@@ -1037,6 +1038,19 @@ PetscErrorCode shell_mult(Mat M, Vec x, Vec y) {
     return 0;
 }
 
+// hypre's matrix par, whose pattern is formed, as H, and the shell matrix of this process's n
+// rows with the product `mult`.
+void wrap_shell(petsc_system& s, hypre_ParCSRMatrix* par, PetscInt n,
+                PetscErrorCode (*mult)(Mat, Vec, Vec)) {
+    hypre_ParCSRMatrixSetNumNonzeros(par);
+    hypre_ParCSRMatrixSetDNumNonzeros(par);
+    PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
+    PETSC_OK(MatCreateShell(s.comm(), n, n, s.N, s.N, &s, &s.A));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT, (void (*)(void))mult));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT_TRANSPOSE, (void (*)(void))mult));
+    PETSC_OK(MatSetOption(s.A, MAT_SYMMETRIC, PETSC_TRUE));
+}
+
 // The shell matrix and hypre's matrix of a symmetric system (petsc_system::shell), and the
 // vectors.
 void make_shell(petsc_system& s) {
@@ -1058,13 +1072,7 @@ void make_shell(petsc_system& s) {
     for (int i = 1; i <= N; ++i) hi[i] = hi[i - 1] + lower[i] + (IA(i + 1) - IA(i));
     full_entries(N, IA, JA, hi, [&](HYPRE_Int q, int, int col, int) { hj[q] = col; });
     diagonals_first(N, IA, hi, hj);
-    hypre_ParCSRMatrixSetNumNonzeros(par);
-    hypre_ParCSRMatrixSetDNumNonzeros(par);
-    PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
-    PETSC_OK(MatCreateShell(PETSC_COMM_SELF, N, N, N, N, &s, &s.A));
-    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT, (void (*)(void))shell_mult));
-    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT_TRANSPOSE, (void (*)(void))shell_mult));
-    PETSC_OK(MatSetOption(s.A, MAT_SYMMETRIC, PETSC_TRUE));
+    wrap_shell(s, par, N, shell_mult);
     s.xfree.assign(N, 0.0);
     PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, N, nullptr, &s.x));
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.b));
@@ -1131,38 +1139,25 @@ void make_shell_dist(petsc_system& s) {
         const PetscInt q = cp.number[i] - cp.lo;
         return q >= 0 && q < n ? (HYPRE_Int)q : -1;
     };
-    // Every entry of the rows: its column (PETSc's numbering) and its place in the storage.
-    std::vector<HYPRE_Int> start(n + 1, 0);
-    for (int j = 1; j <= s.N; ++j)
-        for (int k = IA(j) + 1; k < IA(j + 1); ++k)
-            if (own(JA(k) - 1) >= 0) ++start[own(JA(k) - 1) + 1];
-    for (HYPRE_Int r = 0; r < n; ++r) {
-        const int i = (int)cp.rows[r] + 1;
-        start[r + 1] += start[r] + (IA(i + 1) - IA(i));
+    // This process's rows, their columns in PETSc's numbering and each entry's place in the
+    // storage; the ghosts (the other processes' columns, ascending) with their nodes.
+    own_rows_pattern(IA, JA, s);
+    std::vector<std::pair<PetscInt, int>> ghosts;
+    for (PetscInt& c : s.oja) {
+        if (own((int)c) < 0) ghosts.emplace_back(cp.number[c], (int)c);
+        c = cp.number[c];
     }
-    std::vector<std::pair<PetscInt, int>> entry(start[n]);
-    std::vector<HYPRE_Int> next(start.begin(), start.end() - 1);
-    for (int j = 1; j <= s.N; ++j) {
-        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
-            const HYPRE_Int r = own(JA(k) - 1);
-            if (r >= 0) entry[next[r]++] = {cp.number[j - 1], k};
-        }
-    }
-    for (HYPRE_Int r = 0; r < n; ++r) {
-        const int i = (int)cp.rows[r] + 1;
-        for (int k = IA(i); k < IA(i + 1); ++k) entry[next[r]++] = {cp.number[JA(k) - 1], k};
-    }
-    // The ghosts: the other processes' columns, ascending.
-    std::vector<PetscInt> gcol;
-    for (const auto& e : entry)
-        if (e.first < cp.lo || e.first >= cp.hi) gcol.push_back(e.first);
-    std::sort(gcol.begin(), gcol.end());
-    gcol.erase(std::unique(gcol.begin(), gcol.end()), gcol.end());
-    const HYPRE_Int ng = (HYPRE_Int)gcol.size();
-    const HYPRE_Int no = (HYPRE_Int)std::count_if(entry.begin(), entry.end(), [&](const auto& e) {
-        return e.first < cp.lo || e.first >= cp.hi;
+    std::sort(ghosts.begin(), ghosts.end());
+    ghosts.erase(std::unique(ghosts.begin(), ghosts.end()), ghosts.end());
+    const HYPRE_Int ng = (HYPRE_Int)ghosts.size();
+    std::vector<PetscInt> gcol(ng);
+    s.ghost.assign(ng, 0);
+    for (HYPRE_Int g = 0; g < ng; ++g) std::tie(gcol[g], s.ghost[g]) = ghosts[g];
+    std::vector<std::pair<PetscInt, int>>().swap(ghosts);
+    const HYPRE_Int no = (HYPRE_Int)std::count_if(s.oja.begin(), s.oja.end(), [&](PetscInt c) {
+        return c < cp.lo || c >= cp.hi;
     });
-    const HYPRE_Int nd = start[n] - no;
+    const HYPRE_Int nd = (HYPRE_Int)s.oja.size() - no;
     HYPRE_BigInt starts[2] = {cp.lo, cp.hi};
     hypre_ParCSRMatrix* par =
         hypre_ParCSRMatrixCreate(PETSC_COMM_WORLD, s.N, s.N, starts, starts, ng, nd, no);
@@ -1175,21 +1170,23 @@ void make_shell_dist(petsc_system& s) {
     HYPRE_Int* oj = hypre_CSRMatrixJ(o);
     HYPRE_BigInt* cmap = hypre_ParCSRMatrixColMapOffd(par);
     for (HYPRE_Int g = 0; g < ng; ++g) cmap[g] = gcol[g];
-    s.hsrc.assign(start[n], 0);
+    s.hsrc.assign(s.oja.size(), 0);
     di[0] = oi[0] = 0;
+    std::vector<std::pair<PetscInt, int>> row;
     for (HYPRE_Int r = 0; r < n; ++r) {
         // Each row in ascending order, its diagonal swapped with its first entry.
-        std::sort(entry.begin() + start[r], entry.begin() + start[r + 1]);
+        row.clear();
+        for (PetscInt e = s.oia[r]; e < s.oia[r + 1]; ++e) row.emplace_back(s.oja[e], s.src[e]);
+        std::sort(row.begin(), row.end());
         HYPRE_Int qd = di[r], qo = oi[r], diag = -1;
-        for (HYPRE_Int e = start[r]; e < start[r + 1]; ++e) {
-            const PetscInt c = entry[e].first;
+        for (const auto& [c, k] : row) {
             if (c >= cp.lo && c < cp.hi) {
                 if (c - cp.lo == r) diag = qd;
                 dj[qd] = (HYPRE_Int)(c - cp.lo);
-                s.hsrc[qd++] = entry[e].second;
+                s.hsrc[qd++] = k;
             } else {
                 oj[qo] = (HYPRE_Int)(std::lower_bound(gcol.begin(), gcol.end(), c) - gcol.begin());
-                s.hsrc[nd + qo++] = entry[e].second;
+                s.hsrc[nd + qo++] = k;
             }
         }
         if (diag > di[r]) {
@@ -1199,15 +1196,10 @@ void make_shell_dist(petsc_system& s) {
         di[r + 1] = qd;
         oi[r + 1] = qo;
     }
-    std::vector<std::pair<PetscInt, int>>().swap(entry);
-    // The ghosts' nodes: the inverse of the numbering on them.
-    s.ghost.assign(ng, 0);
-    for (int i = 0; i < s.N; ++i) {
-        const PetscInt c = cp.number[i];
-        if (c >= cp.lo && c < cp.hi) continue;
-        const auto g = std::lower_bound(gcol.begin(), gcol.end(), c);
-        if (g != gcol.end() && *g == c) s.ghost[g - gcol.begin()] = i;
-    }
+    // The pattern of the rows is hypre's now.
+    std::vector<PetscInt>().swap(s.oia);
+    std::vector<PetscInt>().swap(s.oja);
+    std::vector<int>().swap(s.src);
     // The rows of the product: this process's, and those with an entry in its columns.
     s.reach.clear();
     for (int j = 1; j <= s.N; ++j) {
@@ -1232,13 +1224,7 @@ void make_shell_dist(petsc_system& s) {
     s.rval.assign(nr, 0.0);
     s.xfree.assign(n + ng + 1, 0.0);
     s.yfree.assign(n + ng + 1, 0.0);
-    hypre_ParCSRMatrixSetNumNonzeros(par);
-    hypre_ParCSRMatrixSetDNumNonzeros(par);
-    PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
-    PETSC_OK(MatCreateShell(PETSC_COMM_WORLD, n, n, s.N, s.N, &s, &s.A));
-    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT, (void (*)(void))shell_mult_dist));
-    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT_TRANSPOSE, (void (*)(void))shell_mult_dist));
-    PETSC_OK(MatSetOption(s.A, MAT_SYMMETRIC, PETSC_TRUE));
+    wrap_shell(s, par, n, shell_mult_dist);
     PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
     PETSC_OK(VecDuplicate(s.b, &s.r));
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, ng, &s.xg));
