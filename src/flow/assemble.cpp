@@ -105,7 +105,7 @@ struct element {
     el.kx = sl.XPERM(el.L, el.mat);
     el.ky = sl.YPERM(el.L, el.mat);
     el.kz = sl.ZPERM(el.L, el.mat);
-    sp.IPOS.positions(e, el.t, sp.IA.data(), el.pos);
+    sp.IPOS.positions(sp.IPOS.at(e, el.L, el.lw.col(e)), el.t, sp.IA.data(), el.pos);
 }
 
 // The rows and elements of the calling thread in a parallel element loop. The nodes are cut into
@@ -447,7 +447,7 @@ void rhsres(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     const auto storage = storage_entry(sp);
     // As symmul: on several threads each forms the rows of its own block, passing the rows above
     // it for the terms of the stored upper triangle, in the order of the serial loop.
-    by_rows(N, dim.NTERM, [&](long lo, long hi, auto check) {
+    by_rows(N, sp.stored(), [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
         for (long i = lo; i <= hi; ++i) R[i] = 0.0;
         const long from =
@@ -475,7 +475,7 @@ void sysmat(const dimensions& dim, const control& ctl, sparse& sp) {
     const double tf = ctl.TETAF, dtinv = 1.0 / ctl.DELTAT;
     double* A = sp.AMAT.data();
     const double* B = sp.BMAT.data();
-    const long n = dim.NTERM;
+    const long n = sp.stored();
     if (sp.BDIAG) {
         // Row by row, the zeros of the storage matrix added as the full one adds them.
         const auto storage = storage_entry(sp);

@@ -43,18 +43,11 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
 }
 
 void keep_own_geometry(const dimensions& dim, const sparse& sp, mesh& msh) {
-    // The elements of a layer repeat those of the top one, and touch the same columns.
-    if (dim.NGEO != dim.NT || dim.NTRI3 <= 0 || dim.NT % dim.NTRI3 != 0 || dim.NNOD <= 0) return;
-    msh.GSLOT.assign(dim.NTRI3, -1);
-    msh.GPER = 0;
-    msh.GPERIOD = dim.NTRI3;
-    int t[5];
-    for (long c = 1; c <= dim.NTRI3; ++c) {
-        msh.TETRA.nodes(c, t);
-        bool mine = false;
-        for (int m = 0; m < 4; ++m) mine = mine || sp.owns(t[m], dim.NNOD);
-        if (mine) msh.GSLOT[c - 1] = (int)msh.GPER++;
-    }
+    // The elements of the flow's position map, layer by layer (keep_own_rows).
+    if (dim.NGEO != dim.NT || sp.IPOS.SLOT.empty()) return;
+    msh.GSLOT = sp.IPOS.SLOT;
+    msh.GPER = sp.IPOS.PER;
+    msh.GPERIOD = sp.IPOS.PERIOD;
 }
 
 void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {

@@ -124,7 +124,7 @@ inline void tetra_geometry(const mesh& msh, long e, tetra_geo& g) {
 void elmgeo(dimensions& dim, control& ctl, iofiles& io, mesh& msh);
 
 // One process of several, before elmgeo: the geometry to be kept for the elements that touch
-// its columns (sp.OWNCOL) alone (GSLOT).
+// its columns (sp.OWNCOL) alone (GSLOT), those of the flow's position map (keep_own_rows).
 void keep_own_geometry(const dimensions& dim, const sparse& sp, mesh& msh);
 
 // NCONT and the nodal averages SNODI, PORNOD; stops when a node belongs to no tetrahedron.

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 #include <climits>
 #include <string>
 
@@ -21,7 +23,99 @@ long window_size(int N1, int N, const char* which) {
     return (long)size;
 }
 
+// The rows marked in local kept whole, of the others the diagonal alone, in place (no row
+// grows, and every row holds its diagonal); IA is left with the new row pointers. The places of
+// the entries in the kept rows do not change.
+void keep_rows(const std::vector<std::uint8_t>& local, int nnod, arr1<int>& IA, arr1<int>& JA) {
+    const long N = IA.size() - 1;
+    int next = 1;
+    int k0 = IA(1);
+    for (long i = 1; i <= N; ++i) {
+        const int k1 = IA(i + 1);
+        IA(i) = next;
+        if (local[(i - 1) % nnod]) {
+            for (int k = k0; k < k1; ++k) JA(next++) = JA(k);
+        } else {
+            JA(next++) = (int)i;
+        }
+        k0 = k1;
+    }
+    IA(N + 1) = next;
+    JA.trim(next - 1);
+}
+
+// The map of the kept elements alone, at their places at(e) (never beyond e, ascending with e),
+// in place. Positions (rows of more than 256 entries) move with their rows: old holds the row
+// pointers before keep_rows.
+void keep_elements(const tetra_table& TETRA, const std::vector<int>& slot, long per,
+                   const arr1<int>& old, const arr1<int>& IA, posmap& P) {
+    const long period = (long)slot.size();
+    const long w = P.POS.empty() ? (P.upper ? 6 : 16) : P.width();
+    const long layers = P.NT / period;
+    int t[5];
+    for (long e = 1; e <= P.NT; ++e) {
+        const long above = (e - 1) / period, c = e - above * period;
+        if (slot[c - 1] < 0) continue;
+        const long to = above * per + slot[c - 1];
+        if (P.POS.empty()) {
+            std::copy_n(P.PLACE.data() + (e - 1) * w, w, P.PLACE.data() + to * w);
+            continue;
+        }
+        TETRA.nodes(e, t);
+        int* p = P.POS.data();
+        for (int j = 1; j <= 4; ++j) {
+            for (int i = 1; i <= (P.upper ? j : 4); ++i) {
+                const int row = t[i - 1];
+                const int q = P.upper ? j * (j - 1) / 2 + i - 1 : (j - 1) * 4 + i - 1;
+                p[to * w + q] = IA(row) + (p[(e - 1) * w + q] - old(row));
+            }
+        }
+    }
+    if (P.POS.empty()) P.PLACE.trim(layers * per * w);
+    else P.POS.trim(layers * per * w);
+    P.NT = layers * per;
+    P.SLOT = slot;
+    P.PER = per;
+    P.PERIOD = period;
+}
+
 }  // namespace
+
+void keep_own_rows(const dimensions& dim, const tetra_table& TETRA, sparse& sp) {
+    const long period = dim.NTRI3;
+    if (sp.OWNCOL.empty() || period <= 0 || dim.NT % period != 0 || dim.NNOD <= 0) return;
+    // The top layer's tetrahedra with a vertex in this process's columns, and their columns:
+    // every layer repeats them.
+    std::vector<int> slot(period, -1);
+    std::vector<std::uint8_t> local(dim.NNOD, 0);
+    long per = 0;
+    int t[5];
+    for (long c = 1; c <= period; ++c) {
+        TETRA.nodes(c, t);
+        bool mine = false;
+        for (int m = 0; m < 4; ++m) mine = mine || sp.owns(t[m], dim.NNOD);
+        if (!mine) continue;
+        slot[c - 1] = (int)per++;
+        for (int m = 0; m < 4; ++m) local[(t[m] - 1) % dim.NNOD] = 1;
+    }
+    auto keep = [&](arr1<int>& IA, arr1<int>& JA, posmap& P) {
+        const arr1<int> old = IA;
+        keep_rows(local, dim.NNOD, IA, JA);
+        keep_elements(TETRA, slot, per, old, IA, P);
+    };
+    keep(sp.IA, sp.JA, sp.IPOS);
+    const long n = sp.stored();
+    sp.AMAT.alloc(n);
+    if (!sp.BDIAG) sp.BMAT.alloc(n);
+    if (!sp.JMAT.empty()) sp.JMAT.alloc(n);
+    sp.IROW.release();
+    if (!sp.AMATC.empty()) {
+        if (!sp.TSHARE) keep(sp.IAC_OWN, sp.JAC_OWN, sp.IPOSC_OWN);
+        sp.IROWC_OWN.release();
+        sp.AMATC.alloc(sp.storedc());
+        sp.BMATC.alloc(sp.storedc());
+    }
+}
 
 void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
     const long n = std::max(dim.N, 0);

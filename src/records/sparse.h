@@ -78,24 +78,37 @@ struct nonsym_state {
 // it keeps the positions themselves. positions() gives those of one element: full, i fastest,
 // (1,1), (2,1), ..., (4,4), pair (i, j) at (j-1)*4 + i-1; upper, column by column, (1,1), (1,2),
 // (2,2), (1,3), ..., (4,4), pair (i, j) at j*(j-1)/2 + i-1. Filled by possym and posnsy.
+// One process of several keeps the map of the elements of its own element loops alone, layer
+// by layer: SLOT(c) is the place, from 0, among the PER kept in each layer, of the top layer's
+// tetrahedron c (c = 1..PERIOD, the NTRI3 of a layer) and of every one below it (-1: not kept);
+// at() gives the element's place in the map. SLOT empty: every element at its number.
 struct posmap {
     bool upper = false;
     long NT = 0;
     arr1<std::uint8_t> PLACE;  // (6*NT) upper or (16*NT) full: the places in the rows
     arr1<int> POS;             // (10*NT) or (16*NT): the positions, when a row holds more than 256
+    std::vector<int> SLOT;
+    long PER = 0, PERIOD = 0;
+
+    // The place in the map of element e of layer L, below the top layer's tetrahedron col.
+    long at(long e, int L, long col) const {
+        return SLOT.empty() ? e : (long)(L - 1) * PER + SLOT[col - 1] + 1;
+    }
 
     void alloc(long nt, bool up = false) {
         upper = up;
         NT = nt > 0 ? nt : 0;
         PLACE.release();
         POS.release();
+        SLOT.clear();
+        PER = PERIOD = 0;
     }
     void release() { alloc(0, upper); }
     long width() const { return upper ? 10 : 16; }
     long nt() const { return NT; }
 
-    // The positions of element e, whose nodes are t[0..3], into p (width() of them); IA points to
-    // IA(1). Inlined into the element loops.
+    // The positions of the element at place e of the map (at()), whose nodes are t[0..3], into p
+    // (width() of them); IA points to IA(1). Inlined into the element loops.
     [[gnu::always_inline]] void positions(long e, const int* t, const int* IA, int* p) const {
         if (!POS.empty()) {
             const int* v = POS.data() + (e - 1) * width();
@@ -129,7 +142,8 @@ struct posmap {
     int operator()(int i, int j, long e, const tetra_table& TETRA, const arr1<int>& IA) const {
         int p[16], t[5];
         TETRA.nodes(e, t);
-        positions(e, t, IA.data(), p);
+        const long above = SLOT.empty() ? 0 : (e - 1) / PERIOD;
+        positions(at(e, (int)above + 1, e - above * PERIOD), t, IA.data(), p);
         return upper ? p[j * (j - 1) / 2 + i - 1] : p[(j - 1) * 4 + i - 1];
     }
 };
@@ -226,6 +240,11 @@ struct sparse {
 
     // The flow and transport systems of the PETSc selectors (ISOLV, ISOLVC).
     petsc_slot PETSCF, PETSCT;
+
+    // The entries stored in the flow and the transport patterns: NTERM and NTERMC, or on one
+    // process of several those of its rows (keep_own_rows).
+    long stored() const { return IA.size() > 1 ? IA(IA.size()) - 1 : 0; }
+    long storedc() const { return IAC().size() > 1 ? IAC()(IAC().size()) - 1 : 0; }
 };
 
 // The element loops: f(first, last) over the runs of elements this process forms (every element
@@ -251,6 +270,15 @@ void share_owned(const sparse& sp, int nnod, Each each) {
     std::size_t k = 0;
     each([&](int, double& v) { v = q[k++]; });
 }
+
+// Several processes, after own_elements: the patterns keep whole only the rows of the nodes that
+// this process's element loops reach (its columns and the ring of columns around them), and of
+// every other row its diagonal alone, where the boundary conditions of any node may be written
+// and read back; the position maps keep the elements of its element loops alone (posmap::SLOT);
+// the value arrays are created anew on the shorter patterns, and the row indices of the
+// specified solvers, which do not run on several processes, are released. Nothing on one
+// process, or on a mesh whose layers do not repeat its top layer.
+void keep_own_rows(const dimensions& dim, const tetra_table& TETRA, sparse& sp);
 
 // The solver work space that the end of the run no longer needs.
 void release_solver_work(sparse& sp);

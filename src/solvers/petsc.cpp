@@ -1285,7 +1285,10 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
         }
     }
     petsc_system* fsys = nullptr;
-    if (flow && parts != nullptr) own_elements(dim, msh, *parts, sp);
+    if (flow && parts != nullptr) {
+        own_elements(dim, msh, *parts, sp);
+        keep_own_rows(dim, msh.TETRA, sp);
+    }
     if (flow) {
         auto s = std::make_unique<petsc_system>();
         s->dist = parts != nullptr;
@@ -1303,7 +1306,7 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
             s->pending = s->handback;
             if (!s->handback) make_symmetric(*s);
         } else {
-            full_pattern(dim.N, dim.NTERM, sp.IA, sp.JA, *s);
+            full_pattern(dim.N, (int)sp.stored(), sp.IA, sp.JA, *s);
             make_matrix(*s, sp.AMAT.data());
             configure(*s);
         }
@@ -1326,7 +1329,7 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
             s->ia = fsys->ia;
             s->ja = fsys->ja;
         } else {
-            full_pattern(dim.N, dim.NTERMC, sp.IAC(), sp.JAC(), *s);
+            full_pattern(dim.N, (int)sp.storedc(), sp.IAC(), sp.JAC(), *s);
         }
         make_matrix(*s, sp.AMATC.data());
         configure(*s);

@@ -185,7 +185,7 @@ void asmtrn(const dimensions& dim, const control& ctl, const mesh& msh, const so
             for (int j = 0; j < 4; ++j) adv[j] = s4 * (qx * bi[j] + qy * ci[j] + qz * di[j]);
 
             int pos[16];
-            IPOSC.positions(e, t, sp.IAC().data(), pos);
+            IPOSC.positions(IPOSC.at(e, L, e - (L - 1) * dim.NTRI3), t, sp.IAC().data(), pos);
             // The dispersion block is symmetric: each pair is formed once and added to both of its
             // entries, so the two triangles of K receive the same sums in the same order.
             for (int i = 0; i < 4; ++i) {
@@ -226,11 +226,12 @@ void rhstrn(const dimensions& dim, const control& ctl, sparse& sp, const flowsta
     }
 }
 
-void lhstrn(const dimensions& dim, const control& ctl, sparse& sp) {
+void lhstrn(const dimensions& /*dim*/, const control& ctl, sparse& sp) {
     const double rdt = 1.0 / ctl.DELTAT, th = ctl.TETAC;
     double* A = sp.AMATC.data();
     const double* M = sp.BMATC.data();
-    for (int k = 0; k < dim.NTERMC; ++k) A[k] = th * A[k] + M[k] * rdt;
+    const long n = sp.storedc();
+    for (long k = 0; k < n; ++k) A[k] = th * A[k] + M[k] * rdt;
 }
 
 void restrn(const dimensions& dim, sparse& sp, const flowstate& fs) {

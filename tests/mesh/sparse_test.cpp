@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <set>
 #include <utility>
@@ -457,4 +458,77 @@ TEST(SparsePattern, LargeMeshIsBuilt) {
     EXPECT_NEAR(svol, area * 30.0, 1e-9 * area * 30.0);
     EXPECT_NEAR(snod, svol, 1e-9 * svol);
     EXPECT_DOUBLE_EQ(c.sl.PORNOD(c.dim.N / 2), 0.4);
+}
+
+// One process of several (keep_own_rows, own columns: the second half of the surface nodes): the
+// rows that its elements reach kept whole, of the others the diagonal alone, the position map of
+// its elements alone. Truth: the pattern before, and the elements' nodes: every element with a
+// vertex in its columns finds in its rows the columns of its nodes, every other element is not
+// kept. On a rectangle (places of one byte) and on a fan of 260 triangles around node 1, whose
+// rows hold more than 256 entries (the positions themselves), in both storages, with transport.
+TEST(SparsePattern, OwnRowsOfOneProcessOfSeveral) {
+    for (bool fan : {false, true})
+        for (int iflow : {1, 2}) {
+            meshcase c;
+            if (fan) {
+                const int rim = 260;
+                c.ctl.IFLOW = iflow;
+                c.ctl.ITRANS = 1;
+                c.sizes(1, 2, 2 * rim + 8, rim + 1, rim);
+                c.msh.X(1) = c.msh.Y(1) = 0.0;
+                for (int k = 1; k <= rim; ++k) {
+                    c.msh.X(k + 1) = std::cos(6.283185307179586 * k / rim);
+                    c.msh.Y(k + 1) = std::sin(6.283185307179586 * k / rim);
+                    const int t[4] = {1, k + 1, k % rim + 2, 1};
+                    for (int m = 0; m < 4; ++m) c.msh.TRIANG(m + 1, k) = t[m];
+                }
+                for (int l = 1; l <= 2; ++l) c.msh.ZRATIO(l) = 0.5;
+                c.msh.ISP = 1;
+                c.msh.IVERT = 0;
+                c.msh.BASE = 20.0;
+                alloc_sparse(c.dim, c.ctl, c.sp);
+                grid3d(c.dim, c.ctl, c.io, c.msh, c.bc, c.R->tra);
+            } else {
+                generated(c, 4, 3, 2, 20, iflow, 1);
+            }
+            csr_ptr(c.dim, c.ctl, c.io, c.msh, c.sp);
+            const int N = c.dim.N, nnod = c.dim.NNOD;
+            std::vector<std::vector<int>> before(N + 1);
+            for (int i = 1; i <= N; ++i) before[i].assign(c.sp.JA.begin() + c.sp.IA(i) - 1, c.sp.JA.begin() + c.sp.IA(i + 1) - 1);
+            c.sp.OWNCOL.assign(nnod, 0);
+            for (int i = nnod / 2; i < nnod; ++i) c.sp.OWNCOL[i] = 1;
+            keep_own_rows(c.dim, c.msh.TETRA, c.sp);
+            EXPECT_EQ(c.sp.IPOS.POS.empty(), !fan);
+            std::vector<bool> reached(N + 1, false);
+            long kept = 0;
+            for (long e = 1; e <= c.dim.NT; ++e) {
+                bool mine = false;
+                for (int m = 1; m <= 4; ++m) mine = mine || (c.msh.TETRA(m, e) - 1) % nnod >= nnod / 2;
+                if (!mine) continue;
+                ++kept;
+                for (int i = 1; i <= 4; ++i) {
+                    reached[c.msh.TETRA(i, e)] = true;
+                    for (int j = iflow == 1 ? i : 1; j <= 4; ++j) {
+                        const int row = c.msh.TETRA(i, e);
+                        for (const posmap* P : {&c.sp.IPOS, &c.sp.IPOSC()}) {
+                            const arr1<int>& IA = P == &c.sp.IPOS ? c.sp.IA : c.sp.IAC();
+                            const arr1<int>& JA = P == &c.sp.IPOS ? c.sp.JA : c.sp.JAC();
+                            const int k = (*P)(i, j, e, c.msh.TETRA, IA);
+                            ASSERT_TRUE(k >= IA(row) && k < IA(row + 1) && JA(k) == c.msh.TETRA(j, e))
+                                << "element " << e << " pair " << i << " " << j;
+                        }
+                    }
+                }
+            }
+            EXPECT_EQ(c.sp.IPOS.NT, kept);
+            EXPECT_GT(kept, 0);
+            EXPECT_LT(kept, c.dim.NT);
+            for (int i = 1; i <= N; ++i) {
+                const std::vector<int> row(c.sp.JA.begin() + c.sp.IA(i) - 1, c.sp.JA.begin() + c.sp.IA(i + 1) - 1);
+                ASSERT_EQ(row, reached[i] ? before[i] : std::vector<int>{i}) << "row " << i;
+            }
+            EXPECT_EQ(c.sp.AMAT.size(), c.sp.stored());
+            EXPECT_EQ(c.sp.AMATC.size(), c.sp.storedc());
+            EXPECT_EQ(c.sp.IROW.size(), 0);
+        }
 }
