@@ -328,20 +328,12 @@ struct petsc_system {
     // the copy of entry hsrc[q] of U. The product takes the ghosts' values by `halo` into `xg`,
     // and goes over the rows of U that reach this process's rows (`reach`, from 1, ascending).
     std::vector<int> hsrc, ghost, reach;
-    // The rows of `reach` in a storage of their own, in their order, for the product to stream:
-    // row t, at local place rloc[t], has its entries from rstart[t], their columns at the local
-    // places rcol, their values rval (copied out of U at every solve). The local places are this
+    // The product reads the rows of `reach` in U itself (this process's rows of the pattern,
+    // records/sparse.h keep_own_rows), row t at local place rloc[t], the columns of its entries
+    // at the local places rcol (by the entries' positions in U). The local places are this
     // process's rows in their order, then the ghosts, then one place for every other node (the
     // columns of the ghosts' rows beyond them, whose sums are never read).
-    std::vector<int> rstart, rloc, rcol;
-    std::vector<double> rval;
-    void copy_reach() {
-        const arr1<double>& V = *U;
-        const arr1<int>& ia = *IA;
-        std::size_t e = 0;
-        for (int j : reach)
-            for (int k = ia(j); k < ia(j + 1); ++k) rval[e++] = V(k);
-    }
+    std::vector<int> rloc, rcol;
     VecScatter halo = nullptr;
     Vec xg = nullptr;
 
@@ -1104,14 +1096,14 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     std::fill(s->yfree.begin(), s->yfree.end(), 0.0);
     // symmul's loop over the rows that reach this process's rows: those rows' sums are whole;
     // the other rows' (of the ghosts) are left incomplete and never read.
-    const int* RS = s->rstart.data();
+    const int* IA = s->IA->data() - 1;
     const int* RL = s->rloc.data();
-    const int* JA = s->rcol.data();
-    const double* V = s->rval.data();
+    const int* JA = s->rcol.data() - 1;
+    const double* V = s->U->data() - 1;
     for (std::size_t t = 0; t < s->reach.size(); ++t) {
         const int j = RL[t];
         const double xj = xl[j];
-        const int kd = RS[t], kend = RS[t + 1];
+        const int kd = IA[s->reach[t]], kend = IA[s->reach[t] + 1];
         double yj = yl[j] + V[kd] * xj;
         for (int k = kd + 1; k < kend; ++k) {
             const int c = JA[k];
@@ -1210,18 +1202,12 @@ void make_shell_dist(petsc_system& s) {
     std::vector<int> place(s.N, n + ng);  // the local place of every node
     for (HYPRE_Int r = 0; r < n; ++r) place[cp.rows[r]] = r;
     for (HYPRE_Int g = 0; g < ng; ++g) place[s.ghost[g]] = n + g;
-    std::size_t nr = 0;
-    for (int j : s.reach) nr += IA(j + 1) - IA(j);
-    s.rstart.assign(1, 0);
     s.rloc.clear();
-    s.rcol.clear();
-    s.rcol.reserve(nr);
+    s.rcol.assign(IA(s.N + 1) - 1, 0);
     for (int j : s.reach) {
         s.rloc.push_back(place[j - 1]);
-        for (int k = IA(j); k < IA(j + 1); ++k) s.rcol.push_back(place[JA(k) - 1]);
-        s.rstart.push_back((int)s.rcol.size());
+        for (int k = IA(j); k < IA(j + 1); ++k) s.rcol[k - 1] = place[JA(k) - 1];
     }
-    s.rval.assign(nr, 0.0);
     s.xfree.assign(n + ng + 1, 0.0);
     s.yfree.assign(n + ng + 1, 0.0);
     wrap_shell(s, par, n, shell_mult_dist);
@@ -1588,7 +1574,6 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     s.mark.assign(N, 0);
     if (s.shell) {
         s.U = &A;
-        if (s.dist) s.copy_reach();
         s.hold_shell(A, f, NP, nodes);
     } else {
         if (s.dist) a = s.values;
