@@ -1,8 +1,8 @@
 #include <algorithm>
-#include <cstdint>
-#include <vector>
 #include <climits>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/stop.h"
 #include "records/sparse.h"
