@@ -92,9 +92,7 @@ void keep_own_rows(const dimensions& dim, const tetra_table& TETRA, sparse& sp) 
     int t[5];
     for (long c = 1; c <= period; ++c) {
         TETRA.nodes(c, t);
-        bool mine = false;
-        for (int m = 0; m < 4; ++m) mine = mine || sp.owns(t[m], dim.NNOD);
-        if (!mine) continue;
+        if (!sp.touches_own(t, dim.NNOD)) continue;
         slot[c - 1] = (int)per++;
         for (int m = 0; m < 4; ++m) local[(t[m] - 1) % dim.NNOD] = 1;
     }

@@ -224,6 +224,11 @@ struct sparse {
     bool owns(long node, int nnod) const {
         return OWNCOL.empty() || OWNCOL[(node - 1) % nnod] != 0;
     }
+    // Whether the element of nodes t[0..3] touches this process's nodes (one of its element
+    // loops' elements).
+    bool touches_own(const int* t, int nnod) const {
+        return owns(t[0], nnod) || owns(t[1], nnod) || owns(t[2], nnod) || owns(t[3], nnod);
+    }
     // The triangular solves of the symmetric solver on several threads.
     trisolve_plan TPLAN;
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.

@@ -984,9 +984,7 @@ void own_elements(const dimensions& dim, const mesh& msh, const column_parts& cp
     int t[5];
     for (long e = 1; e <= dim.NT; ++e) {
         msh.TETRA.nodes(e, t);
-        bool mine = false;
-        for (int m = 0; m < 4; ++m) mine = mine || sp.owns(t[m], dim.NNOD);
-        if (!mine) continue;
+        if (!sp.touches_own(t, dim.NNOD)) continue;
         if (!sp.ERUN.empty() && sp.ERUN.back() == e - 1) {
             sp.ERUN.back() = e;
         } else {
