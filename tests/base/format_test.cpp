@@ -144,6 +144,8 @@ TEST(FormatExponent, FieldsExponentsAndScale) {
     EXPECT_EQ(sfmt("(5PE12.4)", 1.5), "  15000.E-04\n");
     EXPECT_EQ(sfmt("(E20.12,1PE20.12)", 0.1f, 0.1f), "  0.100000001490E+00  1.000000014901E-01\n");
     EXPECT_EQ(sfmt("(1PE16.5)", 5e-324), "     4.94066-324\n");
+    // Exact ties go to the even digit, as in F.
+    EXPECT_EQ(sfmt("(1PE10.2,E10.1,E10.2)", 1.125, 0.0625, 1.375), "  1.12E+00   6.2E-02  1.38E+00\n");
 }
 
 TEST(FormatExponent, ScaleFactorAcrossReversion) {
