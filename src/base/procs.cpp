@@ -145,6 +145,52 @@ void proc_sum(double* v, long n) {
     MPI_Bcast(v, (int)n, MPI_DOUBLE, 0, g_steps);
 }
 
+void proc_best_of(proc_best& b, bool last) {
+    if (g_count == 1) return;
+    const double mine[5] = {b.key, (double)b.node, b.v[0], b.v[1], b.v[2]};
+    std::vector<double> all(5 * (std::size_t)g_count);
+    MPI_Allgather(mine, 5, MPI_DOUBLE, all.data(), 5, MPI_DOUBLE, g_steps);
+    const double* best = all.data();
+    for (int q = 1; q < g_count; ++q) {
+        const double* c = all.data() + 5 * q;
+        const bool better = c[0] > best[0] ||
+                            (c[0] == best[0] && c[1] != 0.0 &&
+                             (best[1] == 0.0 || (last ? c[1] > best[1] : c[1] < best[1])));
+        if (better) best = c;
+    }
+    b.key = best[0];
+    b.node = (long)best[1];
+    for (int k = 0; k < 3; ++k) b.v[k] = best[2 + k];
+}
+
+std::vector<double> proc_concat(const std::vector<double>& mine) {
+    if (g_count == 1) return mine;
+    std::vector<int> count(g_count), first(g_count + 1, 0);
+    const int n = (int)mine.size();
+    MPI_Allgather(&n, 1, MPI_INT, count.data(), 1, MPI_INT, g_steps);
+    for (int q = 0; q < g_count; ++q) first[q + 1] = first[q] + count[q];
+    std::vector<double> all((std::size_t)first[g_count]);
+    MPI_Allgatherv(mine.data(), n, MPI_DOUBLE, all.data(), count.data(), first.data(), MPI_DOUBLE,
+                   g_steps);
+    return all;
+}
+
+std::vector<double> proc_gather(const std::vector<double>& mine, std::vector<int>& counts) {
+    counts.assign(g_count, 0);
+    if (g_count == 1) {
+        counts[0] = (int)mine.size();
+        return mine;
+    }
+    const int n = (int)mine.size();
+    MPI_Gather(&n, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, g_steps);
+    std::vector<int> first(g_count + 1, 0);
+    for (int q = 0; q < g_count; ++q) first[q + 1] = first[q] + counts[q];
+    std::vector<double> all(g_rank == 0 ? (std::size_t)first[g_count] : 0);
+    MPI_Gatherv(mine.data(), n, MPI_DOUBLE, all.data(), counts.data(), first.data(), MPI_DOUBLE, 0,
+                g_steps);
+    return all;
+}
+
 void proc_stop_with(const run_stop& mine, const int* agreed) {
     if (mine.status != 0) {
         // A process that stopped while process 0 went on writes its own message: no other

@@ -19,6 +19,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/stop.h"
 
@@ -54,6 +55,22 @@ void proc_max(double* v, long n);  // the same, element by element
 // holds passes unchanged when the others give -0.0, the one zero that adds nothing.
 void proc_sum(double* v, long n);
 int proc_node_count();         // the processes on this machine (sharing its memory)
+// The entry of largest key over the processes. Each process gives the largest key its loop over
+// its own nodes found, at the node `node` (the deck's number; 0 when it found none), with values
+// taken there. The largest key wins; of equal keys a node found wins over none, then the first
+// node in the deck's order, or the last when `last` (as a loop over the nodes that keeps the first
+// largest or the last). Every process gets the same entry; on one process it is unchanged.
+struct proc_best {
+    double key = 0.0;
+    long node = 0;
+    double v[3] = {0.0, 0.0, 0.0};
+};
+void proc_best_of(proc_best& b, bool last);
+// The values of every process, those of process 0 first, on every process.
+std::vector<double> proc_concat(const std::vector<double>& mine);
+// The same on process 0 alone (the others get nothing); `counts` then holds the number of
+// values of every process.
+std::vector<double> proc_gather(const std::vector<double>& mine, std::vector<int>& counts);
 
 // Runs f, then agrees on how it ended: a stop (run_stop, or an allocation that failed) on any
 // process ends the run on every one. The process that stopped keeps its message; the others

@@ -1,6 +1,10 @@
 #include "bc/atmosphere.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "base/format.h"
+#include "base/procs.h"
 #include "bc/series.h"
 
 namespace nep {
@@ -258,50 +262,76 @@ void atmswt(const dimensions& dim, bcdata& bc, const soil& sl, flowstate& fs) {
     }
 }
 
-void hgraph(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, const soil& sl,
-            const flowstate& fs, massbal& mb) {
+void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            const soil& sl, const flowstate& fs, massbal& mb) {
     const double PMIN = sl.PMIN;
-    mb.POTFLX = mb.ACTFLX = mb.OVLFLX = mb.RETFLX = 0.0;
+    double sum[4] = {0.0, 0.0, 0.0, 0.0};  // POTFLX, ACTFLX, OVLFLX, RETFLX
+    // The diagnostics, four values each: the node, the flag, ACT and POT.
+    std::vector<double> flags;
+    auto flag = [&](int k, int i, double ACT, double POT) {
+        flags.insert(flags.end(), {(double)msh.deck_node(i), (double)k, ACT, POT});
+    };
     for (int i = 1; i <= dim.NNOD; ++i) {
-        if (bc.IFATM(i) == -1) continue;
+        if (bc.IFATM(i) == -1 || !msh.own(i)) continue;
         const double P = fs.PNEW(i);
         const double POT = bc.ATMPOT(i);
         const double ACT = bc.ATMACT(i);
-        mb.POTFLX += POT;
-        mb.ACTFLX += ACT;
+        sum[0] += POT;
+        sum[1] += ACT;
         if (bc.IFATM(i) != 1) continue;
         if (POT >= 0.0) {  // rain
             if (ACT < 0.0 && P >= 0.0) {
-                mb.RETFLX -= ACT;
-                mb.OVLFLX += POT;
+                sum[3] -= ACT;
+                sum[2] += POT;
             } else if (ACT >= 0.0 && P >= 0.0) {
                 if (POT < ACT) {
-                    hgflag(1, i, ctl, ACT, POT, io, bc);
+                    flag(1, i, ACT, POT);
                 } else {
-                    mb.OVLFLX += POT - ACT;
+                    sum[2] += POT - ACT;
                 }
             } else if (ACT < 0.0 && P <= PMIN) {
-                mb.OVLFLX += POT;
-                hgflag(2, i, ctl, ACT, POT, io, bc);
+                sum[2] += POT;
+                flag(2, i, ACT, POT);
             } else if (ACT >= 0.0 && P <= PMIN) {
                 if (POT < ACT) {
-                    hgflag(3, i, ctl, ACT, POT, io, bc);
+                    flag(3, i, ACT, POT);
                 } else {
-                    mb.OVLFLX += POT - ACT;
+                    sum[2] += POT - ACT;
                 }
-                hgflag(4, i, ctl, ACT, POT, io, bc);
+                flag(4, i, ACT, POT);
             }
         } else {  // evaporation
             if (ACT < 0.0 && P >= 0.0) {
-                hgflag(5, i, ctl, ACT, POT, io, bc);
+                flag(5, i, ACT, POT);
             } else if (ACT >= 0.0 && P >= 0.0) {
-                hgflag(6, i, ctl, ACT, POT, io, bc);
+                flag(6, i, ACT, POT);
             } else if (ACT < 0.0 && P <= PMIN) {
-                if (ACT < POT) hgflag(7, i, ctl, ACT, POT, io, bc);
+                if (ACT < POT) flag(7, i, ACT, POT);
             } else if (ACT >= 0.0 && P <= PMIN) {
-                hgflag(8, i, ctl, ACT, POT, io, bc);
+                flag(8, i, ACT, POT);
             }
         }
+    }
+    // Several processes with meshes of their own: the sums and the diagnostics of all, the
+    // diagnostics in the order of the deck's nodes.
+    if (msh.cut()) {
+        proc_sum(sum, 4);
+        flags = proc_concat(flags);
+        std::vector<std::size_t> order(flags.size() / 4);
+        for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return flags[4 * a] < flags[4 * b]; });
+        std::vector<double> sorted;
+        sorted.reserve(flags.size());
+        for (std::size_t k : order) sorted.insert(sorted.end(), flags.begin() + 4 * k, flags.begin() + 4 * k + 4);
+        flags.swap(sorted);
+    }
+    mb.POTFLX = sum[0];
+    mb.ACTFLX = sum[1];
+    mb.OVLFLX = sum[2];
+    mb.RETFLX = sum[3];
+    for (std::size_t k = 0; k < flags.size(); k += 4) {
+        hgflag((int)flags[k + 1], (int)flags[k], ctl, flags[k + 2], flags[k + 3], io, bc);
     }
 }
 

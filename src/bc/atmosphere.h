@@ -41,7 +41,7 @@ void atmswt(const dimensions& dim, bcdata& bc, const soil& sl, flowstate& fs);
 
 // After a converged step: surface-flux totals of the step (POTFLX, ACTFLX, OVLFLX, RETFLX) and
 // the HGFLAG events of the head-controlled nodes, counted and written to unit 33.
-void hgraph(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, const soil& sl,
-            const flowstate& fs, massbal& mb);
+void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            const soil& sl, const flowstate& fs, massbal& mb);
 
 }  // namespace nep

@@ -88,6 +88,7 @@ void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
     const double penalty = ctl.HUGER * 1.0e-9;
     int n = 0;
     auto hold = [&](int node) {
+        if (node == 0) return;  // a node of the deck this process does not hold
         ++n;
         bc.IBCNOD(n) = node;
         sp.RHS(node) = 0.0;
@@ -106,7 +107,7 @@ void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
     auto rhor = [&](int node) { return rho.on() ? 1.0 + rho.eps * rho.cnew[node] : 1.0; };
     for (int k = 1; k <= dim.NQ; ++k) {
         const int node = bc.NEUNOD(k);
-        sp.RHS(node) += bc.NEUVAL(k) * rhor(node);
+        if (node != 0) sp.RHS(node) += bc.NEUVAL(k) * rhor(node);
     }
     const double tf = ctl.TETAF;
     for (int j = 1; j <= dim.NNOD; ++j) {
@@ -116,7 +117,9 @@ void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
 
 void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool full) {
     for (int n = 1; n <= sp.NPRES; ++n) sp.AMAT(diag_pos(sp, bc.IBCNOD(n), full)) = sp.DIAGBC(n);
-    for (int k = 1; k <= dim.NP; ++k) fs.PNEW(bc.DIRNOD(k)) = bc.DIRVAL(k);
+    for (int k = 1; k <= dim.NP; ++k) {
+        if (bc.DIRNOD(k) != 0) fs.PNEW(bc.DIRNOD(k)) = bc.DIRVAL(k);
+    }
     for (int f = 1; f <= dim.NSF; ++f) {
         for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) fs.PNEW(bc.SFNOD(f, j)) = 0.0;
     }
@@ -129,27 +132,40 @@ namespace {
 
 // Several processes: the flux of a prescribed node is that of its own process, the one that
 // holds its row whole.
-void share_fluxes(const dimensions& dim, bcdata& bc, const sparse& sp) {
+// A process that holds a mesh of its own has its own list of surface nodes: the surface fluxes
+// go by the deck's surface nodes, to the processes that hold them.
+void share_fluxes(const dimensions& dim, const mesh& msh, bcdata& bc, const sparse& sp) {
     share_owned(sp, dim.NNOD, [&](auto f) {
         for (int k = 1; k <= dim.NP; ++k) f(bc.DIRNOD(k), bc.DIRFLX(k));
         for (int s = 1; s <= dim.NSF; ++s) {
             for (int j = bc.IEXIT(s); j <= bc.NSFNUM(s); ++j) f(bc.SFNOD(s, j), bc.SFQ(s, j));
         }
+        if (msh.cut()) return;
         for (int j = 1; j <= dim.NNOD; ++j) {
             if (bc.IFATM(j) == 1) f(j, bc.ATMACT(j));
         }
     });
+    if (!msh.cut()) return;
+    std::vector<double> q((std::size_t)msh.NNODW, -0.0);
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (bc.IFATM(j) == 1 && sp.owns(j, dim.NNOD)) q[msh.SDECK[j - 1] - 1] = bc.ATMACT(j);
+    }
+    proc_sum(q.data(), (long)q.size());
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (bc.IFATM(j) == 1) bc.ATMACT(j) = q[msh.SDECK[j - 1] - 1];
+    }
 }
 
 }  // namespace
 
-void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full) {
+void bflpic(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc, sparse& sp,
+            bool full) {
     double* v = sp.WORK1.data() - 1;
     matvec(dim, sp, full, sp.DELTA.data() - 1, v);
     for (int i = 1; i <= dim.N; ++i) v[i] -= sp.RESID(i);
     const double tf = ctl.TETAF;
     for (int k = 1; k <= dim.NP; ++k) {
-        bc.DIRFLX(k) = (v[bc.DIRNOD(k)] - (1.0 - tf) * bc.DIRFLP(k)) / tf;
+        if (bc.DIRNOD(k) != 0) bc.DIRFLX(k) = (v[bc.DIRNOD(k)] - (1.0 - tf) * bc.DIRFLP(k)) / tf;
     }
     for (int f = 1; f <= dim.NSF; ++f) {
         for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) {
@@ -159,7 +175,7 @@ void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
     for (int j = 1; j <= dim.NNOD; ++j) {
         if (bc.IFATM(j) == 1) bc.ATMACT(j) = (v[j] - (1.0 - tf) * bc.ATMACP(j)) / tf;
     }
-    share_fluxes(dim, bc, sp);
+    share_fluxes(dim, msh, bc, sp);
 }
 
 void relax(const dimensions& dim, double OMEGA, flowstate& fs) {
@@ -168,20 +184,25 @@ void relax(const dimensions& dim, double OMEGA, flowstate& fs) {
     parallel_for(0, dim.N - 1, [&](long i) { p[i] = OMEGA * p[i] + (1.0 - OMEGA) * o[i]; });
 }
 
-void relaxv(const dimensions& dim, control& ctl, const flowstate& fs) {
+void relaxv(const dimensions& dim, control& ctl, const mesh& msh, const sparse& sp,
+            const flowstate& fs) {
     if (ctl.ITER == 1) {
         ctl.OMEGA = 1.0;
         ctl.OMEGAP = 1.0;
         return;
     }
-    double big = 0.0, delta = 0.0;
+    proc_best b;
     for (int i = 1; i <= dim.N; ++i) {
+        if (!sp.owns(i, dim.NNOD)) continue;
         const double d = fs.PNEW(i) - fs.POLD(i);
-        if (std::fabs(d) >= big) {
-            big = std::fabs(d);
-            delta = d;
+        if (std::fabs(d) >= b.key) {
+            b.key = std::fabs(d);
+            b.node = msh.deck_node(i);
+            b.v[0] = d;
         }
     }
+    if (!sp.OWNCOL.empty()) proc_best_of(b, true);
+    const double delta = b.v[0];
     const double den = fs.PDIFIT(ctl.ITER - 1) * ctl.OMEGAP;
     // Without a change in the previous iteration the ratio is undefined: no relaxation.
     if (den == 0.0) {
@@ -193,63 +214,83 @@ void relaxv(const dimensions& dim, control& ctl, const flowstate& fs) {
     ctl.OMEGAP = ctl.OMEGA;
 }
 
-void cvnorm(const dimensions& dim, const sparse& sp, flowstate& fs) {
-    double pinf = 0.0, pl2 = 0.0, pdif = 0.0;
-    int ik = 0;
-    for (int i = 1; i <= dim.N; ++i) {
-        const double d = fs.PNEW(i) - fs.POLD(i);
-        if (std::fabs(d) >= pinf) {
-            pinf = std::fabs(d);
-            ik = i;
-            pdif = d;
-        }
-        pl2 += d * d;
-    }
-    // The residual of the rows this process holds whole (all of them on one process).
-    double finf = 0.0, fl2 = 0.0;
+// Several processes: each loops over the nodes of its own columns, and the results are those of
+// the whole mesh (node numbers the deck's).
+void cvnorm(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate& fs) {
+    proc_best b;
+    double sums[2] = {0.0, 0.0};  // the squares of the head changes and of the residual
+    double finf = 0.0;
     for (int i = 1; i <= dim.N; ++i) {
         if (!sp.owns(i, dim.NNOD)) continue;
+        const double d = fs.PNEW(i) - fs.POLD(i);
+        if (std::fabs(d) >= b.key) {
+            b.key = std::fabs(d);
+            b.node = i;
+        }
+        sums[0] += d * d;
         const double r = sp.RHS(i);
         finf = std::fmax(finf, std::fabs(r));
-        fl2 += r * r;
+        sums[1] += r * r;
+    }
+    const int ik = (int)b.node;
+    if (ik > 0) {
+        b.node = msh.deck_node(ik);
+        b.v[0] = fs.PNEW(ik) - fs.POLD(ik);
+        b.v[1] = fs.PNEW(ik);
+        b.v[2] = fs.POLD(ik);
     }
     if (!sp.OWNCOL.empty()) {
+        proc_best_of(b, true);
         finf = proc_max(finf);
-        proc_sum(&fl2, 1);
+        proc_sum(sums, 2);
     }
-    fs.PINF = pinf;
-    fs.PL2 = std::sqrt(pl2);
-    fs.IKMAX = ik;
-    fs.PDIF = pdif;
+    fs.PINF = b.key;
+    fs.PL2 = std::sqrt(sums[0]);
+    fs.IKMAX = (int)b.node;
+    fs.PDIF = b.v[0];
+    fs.PNEWIK = b.v[1];
+    fs.POLDIK = b.v[2];
     fs.FINF = finf;
-    fs.FL2 = std::sqrt(fl2);
+    fs.FL2 = std::sqrt(sums[1]);
 }
 
-void chgmax(const dimensions& dim, flowstate& fs) {
-    fs.CHGSUR = 0.0;
-    fs.CHGALL = 0.0;
-    fs.NCHGALL = 1;
-    fs.PMAXSU = -1.7e38;
-    fs.PMINSU = 1.7e38;
-    fs.NPMAXS = fs.NPMINS = 1;
+void chgmax(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate& fs) {
+    proc_best all, high, low;  // the largest change, the highest and the lowest surface head
+    double sur = 0.0;
+    high.key = -1.7e38;
+    low.key = -1.7e38;
     for (int i = 1; i <= dim.N; ++i) {
+        if (!sp.owns(i, dim.NNOD)) continue;
         const double d = std::fabs(fs.PNEW(i) - fs.POLD(i));
-        if (d > fs.CHGALL) {
-            fs.CHGALL = d;
-            fs.NCHGALL = i;
+        if (d > all.key) {
+            all.key = d;
+            all.node = msh.deck_node(i);
         }
         if (i <= dim.NNOD) {
-            fs.CHGSUR = std::fmax(fs.CHGSUR, d);
-            if (fs.PNEW(i) > fs.PMAXSU) {
-                fs.PMAXSU = fs.PNEW(i);
-                fs.NPMAXS = i;
+            sur = std::fmax(sur, d);
+            if (fs.PNEW(i) > high.key) {
+                high.key = fs.PNEW(i);
+                high.node = msh.deck_node(i);
             }
-            if (fs.PNEW(i) < fs.PMINSU) {
-                fs.PMINSU = fs.PNEW(i);
-                fs.NPMINS = i;
+            if (-fs.PNEW(i) > low.key) {
+                low.key = -fs.PNEW(i);
+                low.node = msh.deck_node(i);
             }
         }
     }
+    if (!sp.OWNCOL.empty()) {
+        proc_best_of(all, false);
+        proc_best_of(high, false);
+        proc_best_of(low, false);
+        sur = proc_max(sur);
+    }
+    fs.CHGSUR = sur;
+    fs.CHGALL = all.key;
+    fs.NCHGALL = all.node > 0 ? (int)all.node : 1;
+    fs.PMAXSU = high.key;
+    fs.NPMAXS = high.node > 0 ? (int)high.node : 1;
+    fs.PMINSU = -low.key;
+    fs.NPMINS = low.node > 0 ? (int)low.node : 1;
 }
 
 namespace {
@@ -310,7 +351,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
     update_heads(dim, sp, fs);
     bcrpic(dim, bc, sp, fs, newton);
-    chgmax(dim, fs);
+    chgmax(dim, msh, sp, fs);
 }
 
 }  // namespace
@@ -468,24 +509,24 @@ void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdat
         } else {
             newtflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho);
         }
-        bflpic(dim, ctl, bc, sp, ctl.IFLOW != 1);
+        bflpic(dim, ctl, msh, bc, sp, ctl.IFLOW != 1);
         if (ctl.IRELAX == 1) {
             relax(dim, ctl.OMEGA, fs);
         } else if (ctl.IRELAX == 2) {
-            relaxv(dim, ctl, fs);
+            relaxv(dim, ctl, msh, sp, fs);
             relax(dim, ctl.OMEGA, fs);
         }
-        cvnorm(dim, sp, fs);
+        cvnorm(dim, msh, sp, fs);
         const int it = ctl.ITER;
         fs.IKMAXIT(it) = fs.IKMAX;
-        fs.PNEWIT(it) = fs.PNEW(fs.IKMAX);
-        fs.POLDIT(it) = fs.POLD(fs.IKMAX);
+        fs.PNEWIT(it) = fs.PNEWIK;
+        fs.POLDIT(it) = fs.POLDIK;
         fs.PDIFIT(it) = fs.PDIF;
         fs.PL2IT(it) = fs.PL2;
         fs.FINFIT(it) = fs.FINF;
         fs.FL2IT(it) = fs.FL2;
         wfmt(io.out(26), "(2I6,2(1PE10.3),I6,2(1PE10.2),2(1PE10.3))", it, ctl.ITLSOL, fs.PL2,
-             fs.PINF, fs.IKMAX, fs.PNEW(fs.IKMAX), fs.POLD(fs.IKMAX), fs.FL2, fs.FINF);
+             fs.PINF, fs.IKMAX, fs.PNEWIK, fs.POLDIK, fs.FL2, fs.FINF);
         atmswt(dim, bc, sl, fs);
         if (dim.NSF >= 1) {
             if (bc.ISFONE != 0) extone(dim, ctl, io, bc, fs);

@@ -36,12 +36,14 @@ void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
             const density& rho);
 void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool full);
 // Boundary fluxes from the solved system: DIRFLX, SFQ, ATMACT of head-controlled nodes.
-void bflpic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full);
+void bflpic(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc, sparse& sp,
+            bool full);
 
 void relax(const dimensions& dim, double OMEGA, flowstate& fs);
-void relaxv(const dimensions& dim, control& ctl, const flowstate& fs);
-void cvnorm(const dimensions& dim, const sparse& sp, flowstate& fs);
-void chgmax(const dimensions& dim, flowstate& fs);
+void relaxv(const dimensions& dim, control& ctl, const mesh& msh, const sparse& sp,
+            const flowstate& fs);
+void cvnorm(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate& fs);
+void chgmax(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate& fs);
 // The state of the start of the step after a back-step has set the new TIME: boundary fluxes,
 // exit points and atmospheric states of the previous time level, PNEW = PSAVE, the boundary
 // values at the new TIME, and the iterates and time-weighted heads.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
 #include "soil/curves.h"
@@ -20,14 +21,27 @@ inline void split(double v, double* cls, int in, int out) {
     else cls[out] += v;
 }
 
+// Several processes with meshes of their own: the atmospheric classes summed over the
+// processes, each having summed its own surface nodes.
+void share_atmospheric(const mesh& msh, double* cls) {
+    if (!msh.cut()) return;
+    double v[4] = {cls[MB_IADIR], cls[MB_OADIR], cls[MB_IANEU], cls[MB_OANEU]};
+    proc_sum(v, 4);
+    cls[MB_IADIR] = v[0];
+    cls[MB_OADIR] = v[1];
+    cls[MB_IANEU] = v[2];
+    cls[MB_OANEU] = v[3];
+}
+
 }  // namespace
 
-void mbinit(const dimensions& dim, const control& ctl, const bcdata& bc, massbal& mb) {
+void mbinit(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+            massbal& mb) {
     mb.SFFLXP = 0.0;
     for (int k = 1; k <= 8; ++k) mb.FLXPRV[k] = 0.0;
 
     for (int j = 1; j <= dim.NNOD; ++j) {
-        if (bc.IFATMP(j) == 0) split(bc.ATMACP(j), mb.FLXPRV, MB_IANEU, MB_OANEU);
+        if (bc.IFATMP(j) == 0 && msh.own(j)) split(bc.ATMACP(j), mb.FLXPRV, MB_IANEU, MB_OANEU);
     }
     if (ctl.DELTAT < MB_STEADY) {
         for (int k = 1; k <= dim.NQ; ++k) split(bc.NEUVAL(k), mb.FLXPRV, MB_INNEU, MB_ONNEU);
@@ -40,6 +54,8 @@ void mbinit(const dimensions& dim, const control& ctl, const bcdata& bc, massbal
     mb.CSTORE = 0.0;
 }
 
+void mbinit_share(const mesh& msh, massbal& mb) { share_atmospheric(msh, mb.FLXPRV); }
+
 void mbinit_transport(massbal& mb) {
     for (int k = 1; k <= 4; ++k) mb.TFLXPRV[k] = 0.0;
     mb.TCERRAS = 0.0;
@@ -48,7 +64,8 @@ void mbinit_transport(massbal& mb) {
     mb.TCOUT = 0.0;
 }
 
-void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, massbal& mb) {
+void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            massbal& mb) {
     for (int k = 1; k <= 8; ++k) mb.FLXCUR[k] = 0.0;
     mb.SFFLX = 0.0;
 
@@ -76,10 +93,11 @@ void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
 
     for (int j = 1; j <= dim.NNOD; ++j) {
         const int state = bc.IFATM(j);
-        if (state == -1) continue;
+        if (state == -1 || !msh.own(j)) continue;
         if (state == 1) split(bc.ATMACT(j), mb.FLXCUR, MB_IADIR, MB_OADIR);
         else split(bc.ATMACT(j), mb.FLXCUR, MB_IANEU, MB_OANEU);
     }
+    share_atmospheric(msh, mb.FLXCUR);
 }
 
 void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied) {
@@ -126,7 +144,9 @@ void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     if (ctl.DELTAT < MB_STEADY && sl.KSLOPE == 5) {
         // The mass-conservative scheme: the change of the water held.
         chwat(dim, sl, fs.PNEW, sl.WNEW);
-        for (int i = 1; i <= dim.N; ++i) dstore += msh.VOLNOD(i) * (sl.WNEW(i) - sl.WSAVE(i));
+        for (int i = 1; i <= dim.N; ++i) {
+            if (msh.own(i)) dstore += msh.VOLNOD(i) * (sl.WNEW(i) - sl.WSAVE(i));
+        }
     } else if (ctl.DELTAT < MB_STEADY) {
         const int N = dim.N;
         if (sp.WORK1.size() < N) {
@@ -139,11 +159,14 @@ void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         for (int i = 1; i <= N; ++i) cold[i - 1] = sl.STCOEF(i);
         chstor(dim, sl, fs.PNEW);
         for (int i = 1; i <= N; ++i) {
-            dstore += msh.VOLNOD(i) * 0.5 * (sl.STCOEF(i) + cold[i - 1]) * (fs.PNEW(i) - fs.PSAVE(i));
+            if (msh.own(i)) {
+                dstore += msh.VOLNOD(i) * 0.5 * (sl.STCOEF(i) + cold[i - 1]) * (fs.PNEW(i) - fs.PSAVE(i));
+            }
         }
     }
+    if (msh.cut()) proc_sum(&dstore, 1);
 
-    fluxmb(dim, ctl, io, bc, mb);
+    fluxmb(dim, ctl, io, msh, bc, mb);
     flowmb_volumes(ctl, mb, dstore, sl.KSLOPE == 5);
 
     timer(clock, 2);

@@ -33,7 +33,11 @@ inline bool net_is_zero(double net, double in, double out) {
 // Previous-level fluxes at the start of the run and the cumulative flow sums. The previous
 // atmospheric fluxes are those of the surface nodes that start flux-controlled (IFATMP = 0);
 // the previous prescribed fluxes are NEUVAL (none in a steady-state run).
-void mbinit(const dimensions& dim, const control& ctl, const bcdata& bc, massbal& mb);
+void mbinit(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+            massbal& mb);
+// Several processes with meshes of their own (mesh::cut): the sums of mbinit, each process's
+// over its own surface nodes, summed over the processes (collective; nothing otherwise).
+void mbinit_share(const mesh& msh, massbal& mb);
 
 // The solute part of the initialisation: previous mass fluxes and cumulative sums cleared.
 void mbinit_transport(massbal& mb);
@@ -42,7 +46,8 @@ void mbinit_transport(massbal& mb);
 // prescribed-flux nodes, SFQ of the saturated seepage-face nodes (IEXIT..NSFNUM; a node that
 // does not seep out is an SFFLAG(5) event, reported on unit 134) and ATMACT of the atmospheric
 // nodes (head-controlled into the DIRIC classes, flux-controlled into the NEUMN classes).
-void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, massbal& mb);
+void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            massbal& mb);
 
 // The water balance of a converged step: storage change from the storage coefficients at
 // PSAVE and at PNEW (chstor; the coefficients at PSAVE are kept in sp.WORK1, which the solvers

@@ -15,9 +15,10 @@
 namespace nep {
 
 // Writes both files (through a local unit opened and closed around each), recomputing the
-// velocities from the final state in between (velcmp). dir, when not empty, is the directory
-// that receives the files (with its trailing '/'); the program leaves it empty.
+// velocities from the final state in between (velcmp) unless `formed` says the caller has.
+// dir, when not empty, is the directory that receives the files (with its trailing '/'); the
+// program leaves it empty.
 void test_output(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-                 flowstate& fs, const std::string& dir = std::string());
+                 flowstate& fs, const std::string& dir = std::string(), bool formed = false);
 
 }  // namespace nep

@@ -368,7 +368,11 @@ void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const
     observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIMEP, 0, true);
     seepage_rows(dim, io, msh, bc, ctl.TIMEP, 0);
     extra_flush(io);
-    series_output(dim, ctl, io, msh, sl, fs, ctl.TIMEP, 0);
+}
+
+void extra_series(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                  soil& sl, flowstate& fs, double time, int step) {
+    if (io.EXTRA.OPEN) series_output(dim, ctl, io, msh, sl, fs, time, step);
 }
 
 void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
@@ -410,7 +414,6 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
     observation_rows(dim, ctl, io, msh, sl, fs, t, s, output_time || last);
     seepage_rows(dim, io, msh, bc, t, s);
     extra_flush(io);
-    if (output_time) series_output(dim, ctl, io, msh, sl, fs, t, s);
 }
 
 void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,

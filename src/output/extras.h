@@ -32,13 +32,20 @@ namespace nep {
 // process's columns.
 void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh);
 
-// The initial state (step 0, TIMEP): observation and seepage rows and the first .vtu.
+// The initial state (step 0, TIMEP): observation and seepage rows; then (extra_series) the
+// first .vtu.
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                    const bcdata& bc, soil& sl, flowstate& fs);
 
-// After the bookkeeping of a step: its budget, hydrograph, observation and seepage rows, and
-// the .vtu when the step ends on an output time. last is true when the run ends after this
-// step (its rows then belong to the final detailed output too). The tables are flushed.
+// The .vtu of the state at `time` after step `step` (on several processes this process's piece,
+// and on process 0 the .pvtu), when the series is written.
+void extra_series(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                  soil& sl, flowstate& fs, double time, int step);
+
+// After the bookkeeping of a step: its budget, hydrograph, observation and seepage rows; then
+// (extra_series) the .vtu when the step ends on an output time. last is true when the run ends
+// after this step (its rows then belong to the final detailed output too). The tables are
+// flushed.
 void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                 const bcdata& bc, soil& sl, const massbal& mb, flowstate& fs,
                 bool output_time, bool last);

@@ -311,7 +311,7 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
         } else if (name == "NSTEP") {
             w.value((std::int32_t)s);
         } else if (name == "node") {
-            for (long i = 1; i <= N; ++i) w.value((std::int32_t)(P == nullptr ? i : (*P)(i)));
+            for (long i = 1; i <= N; ++i) w.value((std::int32_t)msh.deck_node(P == nullptr ? i : (*P)(i)));
         } else if (name == "pressure_head") {
             put_reals<float>(w, fs.PNEW, N, P);
         } else if (name == "total_head") {
@@ -325,7 +325,7 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
         } else if (name == "concentration") {
             put_reals<float>(w, fs.CNEW, N, P);
         } else if (name == "element") {
-            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)g.element(c));
+            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.deck_element(g.element(c)));
         } else if (name == "material") {
             for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.TETRA(5, g.element(c)));
         } else if (name == "layer") {

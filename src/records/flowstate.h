@@ -28,6 +28,7 @@ struct flowstate {
     double PINF = 0.0, PL2 = 0.0, FINF = 0.0, FL2 = 0.0;
     int IKMAX = 0;
     double PDIF = 0.0;  // the signed change at IKMAX
+    double PNEWIK = 0.0, POLDIK = 0.0;  // PNEW and POLD at IKMAX
 
     // Step statistics of the last iteration: largest change over the surface nodes and over all
     // nodes (with its node), largest and smallest surface head (with their nodes).

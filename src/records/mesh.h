@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "base/array.h"
@@ -93,6 +94,38 @@ struct mesh {
     // (e-1) mod NTRI3 + 1); (5, NT) holds every element's when the layers do not repeat them.
     arr2<double> GEOMD;
     arr1<int> NCONT;        // (N) tetrahedra around each node
+    // A run on several processes where each process holds a mesh of its own (run/columns.cpp):
+    // its own columns and two rings of columns around them, so that every node of its own
+    // columns and of the first ring has all its tetrahedra. The surface nodes held are numbered
+    // in the deck's order, and node i of layer L is (L-1)*NNOD + its surface node, as in the
+    // deck's mesh; the triangles held keep the deck's order too. Empty otherwise.
+    std::vector<int> SDECK;  // (NNOD) the deck's number of every surface node held
+    std::vector<int> SHELD;  // (NNODW) the number here of every surface node of the deck, 0 if not held
+    std::vector<int> TDECK;  // (NTRI) the deck's number of every triangle held
+    int NNODW = 0, NTRIW = 0;  // the deck's surface nodes and triangles
+    std::vector<std::uint8_t> SOWN;  // (NNOD) 1 for the surface nodes of this process's columns
+    bool cut() const { return !SDECK.empty(); }
+    // Node i lies in one of this process's own columns (every node of a mesh not cut).
+    bool own(long i) const { return SOWN.empty() || SOWN[(std::size_t)((i - 1) % (long)SOWN.size())] != 0; }
+    // The deck's number of node i (1..N) of this mesh.
+    long deck_node(long i) const {
+        if (SDECK.empty()) return i;
+        const long nnod = (long)SDECK.size(), q = (i - 1) / nnod;
+        return q * NNODW + SDECK[(std::size_t)(i - 1 - q * nnod)];
+    }
+    // The deck's number of tetrahedron e (1..NT) of this mesh: three a triangle, layer by layer.
+    long deck_element(long e) const {
+        if (TDECK.empty()) return e;
+        const long per = 3 * (long)TDECK.size(), L = (e - 1) / per, q = e - 1 - L * per;
+        return L * 3 * (long)NTRIW + 3 * (long)(TDECK[(std::size_t)(q / 3)] - 1) + q % 3 + 1;
+    }
+    // The number here of the deck's node g, 0 when this mesh does not hold it.
+    int held_node(long g) const {
+        if (SDECK.empty()) return (int)g;
+        if (g < 1) return 0;
+        const long q = (g - 1) / NNODW, s = SHELD[(std::size_t)(g - 1 - q * NNODW)];
+        return s == 0 ? 0 : (int)(q * (long)SDECK.size() + s);
+    }
 };
 
 // Creates the arrays from the sizes; releases them at the end of the run.

@@ -221,8 +221,9 @@ struct sparse {
     // Both empty on one process: every element and row.
     std::vector<std::uint8_t> OWNCOL;
     std::vector<long> ERUN;
+    // Node 0 stands for a node of the deck that this process does not hold (mesh::cut).
     bool owns(long node, int nnod) const {
-        return OWNCOL.empty() || OWNCOL[(node - 1) % nnod] != 0;
+        return OWNCOL.empty() || (node >= 1 && OWNCOL[(node - 1) % nnod] != 0);
     }
     // Whether the element of nodes t[0..3] touches this process's nodes (one of its element
     // loops' elements).

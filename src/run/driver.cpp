@@ -20,6 +20,7 @@
 #include "output/extras.h"
 #include "output/results.h"
 #include "run/checkpoint.h"
+#include "run/columns.h"
 #include "run/cputime.h"
 #include "run/fileset.h"
 #include "run/flowsolve.h"
@@ -103,7 +104,7 @@ void initial(records& R) {
     bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
     sfinit(dim, ctl, io, R.bc, R.fs);
     start_heads(dim, ctl, R.fs);
-    mbinit(dim, ctl, R.bc, R.mb);
+    mbinit(dim, ctl, R.msh, R.bc, R.mb);
     tpnodic(dim, ctl, io, R.msh, R.sl);
     chinit(dim, ctl, io, R.sl);
     swkrw(dim, R.sl, R.fs.PNEW);
@@ -111,8 +112,6 @@ void initial(records& R) {
     velcmp(dim, ctl, R.msh, R.sl, R.fs);
     lmass(ctl.LUMP, R.sp.LMASS);
     if (ctl.ITRANS != 0) lmass(ctl.LUMPC, R.sp.LMASSC);
-    file_header(ctl, io, R.sl);
-    detout(dim, ctl, io, R.msh, R.bc, R.sl, R.fs, false);
 }
 
 int nepora3d(records& R) {
@@ -129,16 +128,36 @@ int nepora3d(records& R) {
         check(R.dim, ctl, io);
         datin(R);
         grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
+    });
+    // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
+    // and process 0 writes from the whole view of it.
+    std::vector<int> deck_parts;
+    if (holds_own_columns(R.dim, ctl, io)) deck_parts = petsc_surface_parts(R.dim, R.msh);
+    whole_view V;
+    together([&] {
+        if (!deck_parts.empty()) hold_own_columns(R, deck_parts, V);
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
-    petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu);
+    const bool cut = R.msh.cut();
+    const bool writes = !cut || V.on;
+    const dimensions& wdim = V.on ? V.dim : R.dim;
+    const mesh& wmsh = V.on ? V.msh : R.msh;
+    bcdata& wbc = V.on ? V.bc : R.bc;
+    soil& wsl = V.on ? V.sl : R.sl;
+    flowstate& wfs = V.on ? V.fs : R.fs;
+    petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
     // Several processes: each writes the piece of the ParaView series made of its columns,
     // those of its rows in the solves.
     if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
+    together([&] { initial(R); });
+    mbinit_share(R.msh, R.mb);
+    view_start(R, V);
+    view_gather(R.dim, R.msh, R.sl, R.fs, V);
     together([&] {
-        initial(R);
+        file_header(ctl, io, R.sl);
+        if (writes) detout(wdim, ctl, io, wmsh, wbc, wsl, wfs, false);
         if (!restart) {
             // The whole input has been read and checked (the time series included): the new
             // outputs replace those of the previous run.
@@ -148,7 +167,10 @@ int nepora3d(records& R) {
     });
     // The folders are made and cleared (by process 0) before any process writes into them.
     together([&] {
-        if (!restart) extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+        if (!restart) {
+            if (writes) extra_initial(wdim, ctl, io, wmsh, wbc, wsl, wfs);
+            extra_series(R.dim, ctl, io, R.msh, R.sl, R.fs, ctl.TIMEP, 0);
+        }
 
         ctl.ENDFLOW = false;
         ctl.ENDCPL = false;
@@ -173,7 +195,7 @@ int nepora3d(records& R) {
                  ctl.NSTEP, ctl.DELTAT, ctl.TIME);
             flowtransolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.tra, R.sl, R.mb, R.sp, R.fs);
         } else {
-            flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs);
+            flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs, &V);
         }
         // Whatever ends the run later, every file holds every step written so far. Text for
         // the terminal clears the status line first, which is drawn again after it.
@@ -191,6 +213,11 @@ int nepora3d(records& R) {
     progress_end(io);
     checkpoint_end(R);
     const int sig = interrupt_signal();
+    // The final velocities, and the state of every node to process 0.
+    if (cut) {
+        together([&] { velcmp(R.dim, ctl, R.msh, R.sl, R.fs); });
+        view_gather(R.dim, R.msh, R.sl, R.fs, V);
+    }
     together([&] {
         if (sig != 0) {
             wfmt(io.out(6), "(//,' RUN INTERRUPTED BY SIGNAL ',I3,' AFTER TIME STEP ',I6,"
@@ -198,11 +225,11 @@ int nepora3d(records& R) {
                  sig, ctl.NDONE, ctl.TDONE);
         }
 
-        detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true);
+        if (writes) detout(wdim, ctl, io, wmsh, wbc, wsl, wfs, true);
         extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
-        test_output(R.dim, ctl, R.msh, R.sl, R.fs);
+        if (writes) test_output(wdim, ctl, wmsh, wsl, wfs, std::string(), cut);
         cumberr(R.dim, ctl, io, R.bc, R.mb);
-        mbwarn(ctl, io, R.msh, R.sl, R.mb);
+        if (writes) mbwarn(ctl, io, wmsh, wsl, R.mb);
     });
     release_solver_work(R.sp);
     timer(start, 2);

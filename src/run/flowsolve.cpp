@@ -42,23 +42,37 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
 }
 
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-                 soil& sl, const massbal& mb, flowstate& fs) {
-    write_partial(dim, io, sl, fs);
+                 soil& sl, const massbal& mb, flowstate& fs, whole_view* V) {
     const bool output_time = dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT);
-    if (output_time) {
-        detout(dim, ctl, io, msh, bc, sl, fs, true);
-        io.KPRT += 1;
-    }
+    // A run on meshes of the processes' own: process 0 writes from the state of every node.
+    const bool cut = V != nullptr && msh.cut();
+    if (cut && (output_time || dim.NR > 0 || dim.NUMVP > 0)) view_gather(dim, msh, sl, fs, *V);
+    const bool writes = !cut || V->on;
+    const dimensions& wdim = cut && V->on ? V->dim : dim;
+    const mesh& wmsh = cut && V->on ? V->msh : msh;
+    bcdata& wbc = cut && V->on ? V->bc : bc;
+    soil& wsl = cut && V->on ? V->sl : sl;
+    flowstate& wfs = cut && V->on ? V->fs : fs;
+    together([&] {
+        if (writes) {
+            write_partial(wdim, io, wsl, wfs);
+            if (output_time) detout(wdim, ctl, io, wmsh, wbc, wsl, wfs, true);
+        }
+    });
+    if (output_time) io.KPRT += 1;
     // The run ends after this step when it does not continue (or a coupled step failed).
     together([&] {
-        extra_step(dim, ctl, io, msh, bc, sl, mb, fs, output_time,
-                   !run_continues(ctl) || ctl.CPLSTA == -3);
+        if (writes) {
+            extra_step(wdim, ctl, io, wmsh, wbc, wsl, mb, wfs, output_time,
+                       !run_continues(ctl) || ctl.CPLSTA == -3);
+        }
+        if (output_time) extra_series(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP);
     });
     tstats(ctl);
 }
 
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
-               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs) {
+               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, whole_view* V) {
     unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu);
     if (ctl.ISTATUS == -2) return;
     // The water balance of the step (also of a step that ends the run unconverged).
@@ -68,12 +82,12 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
     mbeout(dim, ctl, io, mb);
     mbnext(mb);
     accept_step(dim, bc, fs);
-    hgraph(dim, ctl, io, bc, sl, fs, mb);
+    hgraph(dim, ctl, io, msh, bc, sl, fs, mb);
     wfmt(io.out(31), "(I5,2(1PE10.2),5(1PE11.3))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.POTFLX,
          mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,
          net_dirflx(mb), net_neuflx(mb));
-    step_output(dim, ctl, io, msh, bc, sl, mb, fs);
+    step_output(dim, ctl, io, msh, bc, sl, mb, fs, V);
     if (run_continues(ctl)) {
         next_flow_step(dim, ctl, io, msh, bc, sl, fs);
     } else {

@@ -97,7 +97,7 @@ void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mes
     mbeout(dim, ctl, io, mb);
     mbnext(mb);
     accept_step(dim, bc, fs);
-    hgraph(dim, ctl, io, bc, sl, fs, mb);
+    hgraph(dim, ctl, io, msh, bc, sl, fs, mb);
     wfmt(io.out(31), "(I5,2(1PE10.2),5(1PE11.3))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.POTFLX,
          mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,

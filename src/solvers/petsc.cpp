@@ -261,6 +261,9 @@ struct petsc_system {
     // whole, in the deck's numbering (`gather` into `whole`, which lies on the caller's x).
     bool dist = false;
     std::shared_ptr<const column_parts> parts;
+    // The unknowns and the columns of the mesh of all processes.
+    PetscInt unknowns() const { return dist ? parts->first.back() : N; }
+    PetscInt columns() const { return dist ? parts->cfirst.back() : NNOD; }
     PetscScalar* values = nullptr;
     std::vector<PetscScalar> rhs;
     std::vector<PetscInt> dst;
@@ -715,7 +718,7 @@ void make_twolevel(PC pc, petsc_system& s, const std::string& p) {
         // This process's rows and columns: row r lies in column r mod ncol of its part.
         const column_parts& cp = *s.parts;
         const PetscInt n = cp.hi - cp.lo;
-        PETSC_OK(MatCreateAIJ(PETSC_COMM_WORLD, n, cp.ncol, s.N, s.NNOD, 1, nullptr, 0, nullptr, &s.P));
+        PETSC_OK(MatCreateAIJ(PETSC_COMM_WORLD, n, cp.ncol, s.unknowns(), s.columns(), 1, nullptr, 0, nullptr, &s.P));
         const PetscInt c0 = cp.cfirst[cp.rank];
         for (PetscInt r = 0; r < n; ++r) {
             const PetscInt row = cp.lo + r, col = c0 + r % cp.ncol;
@@ -839,7 +842,7 @@ void make_matrix_dist(petsc_system& s, PetscScalar* values) {
         li[r + 1] = (PetscInt)lj.size();
     }
     PETSC_OK(MatCreate(PETSC_COMM_WORLD, &s.A));
-    PETSC_OK(MatSetSizes(s.A, n, n, s.N, s.N));
+    PETSC_OK(MatSetSizes(s.A, n, n, s.unknowns(), s.unknowns()));
     PETSC_OK(MatSetType(s.A, MATMPIAIJ));
     PETSC_OK(MatMPIAIJSetPreallocationCSR(s.A, li.data(), lj.data(), nullptr));
 
@@ -1035,7 +1038,7 @@ void wrap_shell(petsc_system& s, hypre_ParCSRMatrix* par, PetscInt n,
     hypre_ParCSRMatrixSetNumNonzeros(par);
     hypre_ParCSRMatrixSetDNumNonzeros(par);
     PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
-    PETSC_OK(MatCreateShell(s.comm(), n, n, s.N, s.N, &s, &s.A));
+    PETSC_OK(MatCreateShell(s.comm(), n, n, s.unknowns(), s.unknowns(), &s, &s.A));
     PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT, (void (*)(void))mult));
     PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT_TRANSPOSE, (void (*)(void))mult));
     PETSC_OK(MatSetOption(s.A, MAT_SYMMETRIC, PETSC_TRUE));
@@ -1150,7 +1153,7 @@ void make_shell_dist(petsc_system& s) {
     const HYPRE_Int nd = (HYPRE_Int)s.oja.size() - no;
     HYPRE_BigInt starts[2] = {cp.lo, cp.hi};
     hypre_ParCSRMatrix* par =
-        hypre_ParCSRMatrixCreate(PETSC_COMM_WORLD, s.N, s.N, starts, starts, ng, nd, no);
+        hypre_ParCSRMatrixCreate(PETSC_COMM_WORLD, s.unknowns(), s.unknowns(), starts, starts, ng, nd, no);
     hypre_ParCSRMatrixInitialize(par);
     hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
     hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
@@ -1243,8 +1246,10 @@ void make_symmetric(petsc_system& s) {
 
 }  // namespace
 
+std::vector<int> petsc_surface_parts(const dimensions& dim, const mesh& msh) { return cut_surface(dim, msh); }
+
 void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
-                 cpustat& cpu) {
+                 cpustat& cpu, const std::vector<int>& deck_parts) {
     PETSC_OK(MatOrderingRegister(kColumnOrdering, column_ordering));
     const bool flow = petsc_solver(ctl.ISOLV);
     const bool tran = ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC);
@@ -1255,9 +1260,9 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
     // Several processes share the systems by columns of the mesh.
     std::shared_ptr<const column_parts> parts;
     if (proc_count() > 1 && (flow || tran)) {
-        parts = partition_columns(dim, msh);
+        parts = number_columns(deck_parts.empty() ? cut_surface(dim, msh) : deck_parts, dim, msh);
         if (proc_writes()) {
-            PetscInt least = dim.NNOD, most = 0;
+            PetscInt least = parts->columns, most = 0;
             for (int q = 0; q < parts->nparts; ++q) {
                 const PetscInt n = parts->cfirst[q + 1] - parts->cfirst[q];
                 least = std::min(least, n);
@@ -1265,7 +1270,8 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
             }
             std::fprintf(stderr, "%s: %d processes, the %d columns of the mesh (%d nodes each) in parts "
                          "of %ld to %ld columns\n",
-                         program_name().c_str(), parts->nparts, dim.NNOD, dim.NSTR + 1, (long)least, (long)most);
+                         program_name().c_str(), parts->nparts, (int)parts->columns, dim.NSTR + 1, (long)least,
+                         (long)most);
         }
     }
     petsc_system* fsys = nullptr;

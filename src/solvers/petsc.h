@@ -62,10 +62,13 @@ const char* petsc_selector_text(int selector);
 // that no system of the run can read (no PETSc selector, or options of the transport system,
 // prefix -tr_, in a run whose transport does not use PETSc) stop the run here.
 // On several processes (mpiexec) the systems are shared among them by columns of the mesh
-// (solvers/petsc_parts.h): each forms its own rows, and every solve gives each the whole
-// solution.
+// (solvers/petsc_parts.h): each forms its own rows, and every solve gives each the solution at
+// every node it holds. `deck_parts` is the part of every surface node of the deck when the
+// mesh has been cut already (mesh::cut), else empty (the mesh is then cut here).
 void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
-                 cpustat& cpu);
+                 cpustat& cpu, const std::vector<int>& deck_parts = {});
+// The part of every surface node of the deck (collective; solvers/petsc_parts.h).
+std::vector<int> petsc_surface_parts(const dimensions& dim, const mesh& msh);
 
 // Solves A x = b with the system of `slot` (formed by petsc_setup). A holds the values in the
 // storage the system was formed on (Picard flow: symmetric upper; otherwise full storage, the

@@ -55,18 +55,15 @@ void surface_graph(const dimensions& dim, const mesh& msh, PetscInt lo, PetscInt
 
 }  // namespace
 
-std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, const mesh& msh) {
-    auto cp = std::make_shared<column_parts>();
+std::vector<int> cut_surface(const dimensions& dim, const mesh& msh) {
     const int P = proc_count(), rank = proc_rank();
-    const PetscInt nnod = dim.NNOD, layers = dim.NSTR + 1;
-    cp->nparts = P;
-    cp->rank = rank;
+    const PetscInt nnod = dim.NNOD;
 
     // Process 0 cuts the graph of the whole surface, alone: PT-Scotch on several processes
     // cuts it differently from one run to the next, and so would the iterations of the solves
     // be. The surface is small beside the mesh (one node in NSTR + 1). Then every process gets
     // the parts, or the stop of process 0.
-    cp->part.assign(nnod, 0);
+    std::vector<int> part(nnod, 0);
     // Every process reads the partitioner's options (so that none finds them unread).
     MatPartitioning mp = nullptr;
     PARTS_OK(MatPartitioningCreate(PETSC_COMM_SELF, &mp));
@@ -92,11 +89,11 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
             PARTS_OK(MatPartitioningApply(mp, &is));
             const PetscInt* p = nullptr;
             PARTS_OK(ISGetIndices(is, &p));
-            for (PetscInt i = 0; i < nnod; ++i) cp->part[i] = (int)p[i];
+            for (PetscInt i = 0; i < nnod; ++i) part[i] = (int)p[i];
             PARTS_OK(ISRestoreIndices(is, &p));
             PARTS_OK(ISDestroy(&is));
             PARTS_OK(MatDestroy(&adj));
-            for (int q : cp->part) {
+            for (int q : part) {
                 if (q < 0 || q >= P) failed = "internal error: the partitioner gave part " + std::to_string(q);
             }
         } catch (const run_stop& s) {
@@ -106,26 +103,41 @@ std::shared_ptr<const column_parts> partition_columns(const dimensions& dim, con
     MatPartitioningDestroy(&mp);
     int bad = failed.empty() ? 0 : 1;
     if (MPI_Bcast(&bad, 1, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS ||
-        (!bad && MPI_Bcast(cp->part.data(), (int)nnod, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS)) {
+        (!bad && MPI_Bcast(part.data(), (int)nnod, MPI_INT, 0, PETSC_COMM_WORLD) != MPI_SUCCESS)) {
         input_error("MPI failed in handing the parts of the mesh to every process");
     }
     if (bad) input_error(rank == 0 ? failed : std::string("the partition of the mesh failed on process 0"));
 
-    // The columns of every part, its position among them, and the new numbers.
-    std::vector<PetscInt> ncols(P, 0), pos(nnod, 0);
-    for (PetscInt i = 0; i < nnod; ++i) pos[i] = ncols[cp->part[i]]++;
+    return part;
+}
+
+std::shared_ptr<const column_parts> number_columns(const std::vector<int>& deck_parts,
+                                                   const dimensions& dim, const mesh& msh) {
+    auto cp = std::make_shared<column_parts>();
+    const int P = proc_count(), rank = proc_rank();
+    const PetscInt nnod = dim.NNOD, layers = dim.NSTR + 1;
+    const PetscInt deck_nnod = (PetscInt)deck_parts.size();
+    cp->nparts = P;
+    cp->rank = rank;
+    cp->columns = deck_nnod;
+
+    // The columns of every part, the position of every column among those of its part, and the
+    // new numbers of the nodes held.
+    std::vector<PetscInt> ncols(P, 0), pos(deck_nnod, 0);
+    for (PetscInt i = 0; i < deck_nnod; ++i) pos[i] = ncols[deck_parts[i]]++;
     cp->first.assign(P + 1, 0);
     cp->cfirst.assign(P + 1, 0);
     for (int q = 0; q < P; ++q) {
         cp->cfirst[q + 1] = cp->cfirst[q] + ncols[q];
         cp->first[q + 1] = cp->first[q] + ncols[q] * layers;
     }
+    cp->part.assign(nnod, 0);
+    for (PetscInt i = 0; i < nnod; ++i) cp->part[i] = deck_parts[msh.cut() ? msh.SDECK[i] - 1 : i];
     cp->number.assign((std::size_t)nnod * layers, 0);
-    for (PetscInt L = 0; L < layers; ++L) {
-        for (PetscInt i = 0; i < nnod; ++i) {
-            const int q = cp->part[i];
-            cp->number[L * nnod + i] = cp->first[q] + L * ncols[q] + pos[i];
-        }
+    for (PetscInt i = 0; i < nnod; ++i) {
+        const PetscInt d = msh.cut() ? msh.SDECK[i] - 1 : i;
+        const int q = deck_parts[d];
+        for (PetscInt L = 0; L < layers; ++L) cp->number[L * nnod + i] = cp->first[q] + L * ncols[q] + pos[d];
     }
     cp->lo = cp->first[rank];
     cp->hi = cp->first[rank + 1];

@@ -85,7 +85,7 @@ TEST(MassBalanceFlux, ClassesSplitBySignWithZeroAsOutflow) {
     for (int k = 1; k <= 8; ++k) r.mb.FLXCUR[k] = 77.0;  // left from a previous iteration
     r.mb.SFFLX = 77.0;
     r.bc.SFFLAG[5] = 5;
-    fluxmb(r.dim, r.ctl, r.io, r.bc, r.mb);
+    fluxmb(r.dim, r.ctl, r.io, r.msh, r.bc, r.mb);
 
     EXPECT_EQ(r.mb.FLXCUR[MB_IADIR], 4.0);   // head-controlled surface node 1
     EXPECT_EQ(r.mb.FLXCUR[MB_OADIR], -2.0);  // head-controlled surface node 4
@@ -106,7 +106,7 @@ TEST(MassBalanceFlux, FaceWithoutExitPointAddsNothing) {
     boundary_state(r);
     r.bc.IEXIT(1) = 3;  // NSFNUM + 1: no saturated node
     r.bc.IEXIT(2) = 5;
-    fluxmb(r.dim, r.ctl, r.io, r.bc, r.mb);
+    fluxmb(r.dim, r.ctl, r.io, r.msh, r.bc, r.mb);
     EXPECT_EQ(r.mb.SFFLX, 0.0);
     EXPECT_EQ(r.bc.SFFLAG[5], 0);
     EXPECT_EQ(r.text(134), "");
@@ -124,7 +124,7 @@ TEST(MassBalanceFlux, InitialPreviousFluxes) {
     for (int k = 1; k <= 8; ++k) r.mb.FLXPRV[k] = 9.0;
     r.mb.SFFLXP = r.mb.CERRAS = r.mb.CINOUT = r.mb.CIN = r.mb.COUT = 9.0;
     r.ctl.DELTAT = 1.0;
-    mbinit(r.dim, r.ctl, r.bc, r.mb);
+    mbinit(r.dim, r.ctl, r.msh, r.bc, r.mb);
     const double want[9] = {0, 0, 0, 0, 0, 3.0, -1.25, 1.5, -0.5};
     for (int k = 1; k <= 8; ++k) EXPECT_EQ(r.mb.FLXPRV[k], want[k]) << "class " << k;
     EXPECT_EQ(r.mb.SFFLXP, 0.0);
@@ -132,7 +132,7 @@ TEST(MassBalanceFlux, InitialPreviousFluxes) {
 
     // A steady-state run starts without previous prescribed fluxes.
     r.ctl.DELTAT = 1.0e10;
-    mbinit(r.dim, r.ctl, r.bc, r.mb);
+    mbinit(r.dim, r.ctl, r.msh, r.bc, r.mb);
     EXPECT_EQ(r.mb.FLXPRV[MB_INNEU], 0.0);
     EXPECT_EQ(r.mb.FLXPRV[MB_ONNEU], 0.0);
     EXPECT_EQ(r.mb.FLXPRV[MB_IANEU], 3.0);

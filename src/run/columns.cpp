@@ -1,0 +1,253 @@
+#include "run/columns.h"
+
+#include <algorithm>
+#include <climits>
+#include <initializer_list>
+#include <string>
+#include <type_traits>
+#include <cstdint>
+#include <utility>
+
+#include "base/procs.h"
+#include "base/stop.h"
+
+namespace nep {
+
+bool holds_own_columns(const dimensions& dim, const control& ctl, const iofiles& io) {
+    return proc_count() > 1 && ctl.ITRANS == 0 && dim.NSF == 0 && dim.NVEL == 0 && io.IPRT1 == 0 &&
+           !io.CKPT.ON && io.CKPT.RESTART.empty() && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
+}
+
+namespace {
+
+// The values of a nodal array of the deck's mesh at the nodes held.
+template <class T>
+void take_nodes(const mesh& msh, long n, arr1<T>& a) {
+    if (a.size() == 0) return;
+    arr1<T> held(n);
+    for (long i = 1; i <= n; ++i) held(i) = a(msh.deck_node(i));
+    std::swap(a, held);
+}
+
+}  // namespace
+
+void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view& V) {
+    dimensions& dim = R.dim;
+    mesh& msh = R.msh;
+    const int rank = proc_rank();
+    const int nnodw = dim.NNOD, ntriw = dim.NTRI, nstr = dim.NSTR;
+
+    // 1 for the surface nodes of this part, 2 for the first ring (a node of a triangle that has
+    // one of them), then the triangles held: those with a node of the part or of the first ring.
+    std::vector<std::uint8_t> level(nnodw, 0);
+    for (int s = 0; s < nnodw; ++s) level[s] = deck_parts[s] == rank ? 1 : 0;
+    for (int t = 1; t <= ntriw; ++t) {
+        bool own = false;
+        for (int a = 1; a <= 3; ++a) own = own || level[msh.TRIANG(a, t) - 1] == 1;
+        if (!own) continue;
+        for (int a = 1; a <= 3; ++a) {
+            std::uint8_t& l = level[msh.TRIANG(a, t) - 1];
+            if (l == 0) l = 2;
+        }
+    }
+    std::vector<int> tdeck;
+    std::vector<std::uint8_t> held(nnodw, 0);
+    for (int s = 0; s < nnodw; ++s) held[s] = level[s] == 1;
+    for (int t = 1; t <= ntriw; ++t) {
+        bool near = false;
+        for (int a = 1; a <= 3; ++a) near = near || level[msh.TRIANG(a, t) - 1] != 0;
+        if (!near) continue;
+        tdeck.push_back(t);
+        for (int a = 1; a <= 3; ++a) held[msh.TRIANG(a, t) - 1] = 1;
+    }
+    std::vector<int> sdeck, sheld(nnodw, 0);
+    for (int s = 0; s < nnodw; ++s) {
+        if (!held[s]) continue;
+        sdeck.push_back(s + 1);
+        sheld[s] = (int)sdeck.size();
+    }
+
+    // The deck's mesh, taken out of the records; the maps of the mesh held.
+    mesh whole = std::move(msh);
+    msh = mesh{};
+    msh.IVERT = whole.IVERT;
+    msh.ISP = whole.ISP;
+    msh.BASE = whole.BASE;
+    msh.NNODW = nnodw;
+    msh.NTRIW = ntriw;
+    msh.SDECK = std::move(sdeck);
+    msh.SHELD = std::move(sheld);
+    msh.TDECK = std::move(tdeck);
+    whole.SDECK.clear();
+    msh.SOWN.assign(msh.SDECK.size(), 0);
+    for (std::size_t s = 0; s < msh.SDECK.size(); ++s) msh.SOWN[s] = deck_parts[msh.SDECK[s] - 1] == rank;
+
+    // The sizes of the mesh held.
+    const int nnod = (int)msh.SDECK.size(), ntri = (int)msh.TDECK.size();
+    dim.NNOD = nnod;
+    dim.NTRI = ntri;
+    dim.NTRI3 = 3 * ntri;
+    dim.N = (nstr + 1) * nnod;
+    dim.NT = 3 * ntri * nstr;
+    if (dim.NWAT != 0) dim.NWAT = dim.N;
+    if (dim.NVEL != 0) dim.NVEL = dim.NT;
+    dim.NGEO = dim.NT;
+    const long long intbot = (dim.LENNS + 6LL * dim.N) * dim.INONSY + 1;
+    dim.INTBOT = intbot > INT_MAX ? -1 : (int)intbot;
+
+    alloc_mesh(dim, msh);
+    for (int l = 1; l <= nstr; ++l) msh.ZRATIO(l) = whole.ZRATIO(l);
+    for (int i = 1; i <= dim.N; ++i) {
+        const long g = msh.deck_node(i);
+        msh.X(i) = whole.X(g);
+        msh.Y(i) = whole.Y(g);
+        msh.Z(i) = whole.Z(g);
+    }
+    for (int s = 1; s <= nnod; ++s) msh.ARENOD(s) = whole.ARENOD(msh.SDECK[s - 1]);
+    arr2<int>& tet = msh.TETRA.kept();
+    const arr2<int>& wtet = whole.TETRA.kept();
+    for (int j = 1; j <= ntri; ++j) {
+        const int t = msh.TDECK[j - 1];
+        for (int a = 1; a <= 3; ++a) msh.TRIANG(a, j) = msh.SHELD[whole.TRIANG(a, t) - 1];
+        msh.TRIANG(4, j) = whole.TRIANG(4, t);
+        for (int r = 1; r <= 3; ++r) {
+            for (int m = 1; m <= 4; ++m) tet(m, 3 * (j - 1) + r) = msh.held_node(wtet(m, 3 * (t - 1) + r));
+            tet(5, 3 * (j - 1) + r) = wtet(5, 3 * (t - 1) + r);
+        }
+    }
+    // Process 0 writes from the deck's mesh, and the lists in the deck's numbering.
+    bcdata& bc = R.bc;
+    V.on = rank == 0;
+    if (V.on) {
+        V.dim = dim;
+        V.dim.NNOD = nnodw;
+        V.dim.NTRI = ntriw;
+        V.dim.NTRI3 = 3 * ntriw;
+        V.dim.N = (nstr + 1) * nnodw;
+        V.dim.NT = 3 * ntriw * nstr;
+        V.dim.NGEO = 0;
+        V.msh = std::move(whole);
+        V.msh.VOLNOD.alloc(V.dim.N);
+        V.msh.NCONT.alloc(V.dim.N);
+        V.bc.SATSUR.alloc(nnodw);
+        V.bc.DIR2D = bc.DIR2D;
+        V.bc.DIRNOD = bc.DIRNOD;
+        V.bc.NEUNOD = bc.NEUNOD;
+        for (auto* v : {&V.sl.SW, &V.sl.CKRW, &V.sl.PORNOD}) v->alloc(V.dim.N);
+        for (auto* v : {&V.fs.PNEW, &V.fs.HPOT, &V.fs.HPTHETA, &V.fs.VXNOD, &V.fs.VYNOD, &V.fs.VZNOD}) {
+            v->alloc(V.dim.N);
+        }
+    } else {
+        release_mesh(whole);
+    }
+
+    // The boundary-condition lists keep every entry of the deck (their series give a value to
+    // each), each node in this numbering or 0; the arrays of the surface nodes are created anew.
+    for (int k = 1; k <= dim.NDIR; ++k) bc.DIR2D(k) = bc.DIR2D(k) >= 1 ? msh.SHELD[bc.DIR2D(k) - 1] : 0;
+    for (int k = 1; k <= dim.NP; ++k) bc.DIRNOD(k) = msh.held_node(bc.DIRNOD(k));
+    for (int k = 1; k <= dim.NQ; ++k) bc.NEUNOD(k) = msh.held_node(bc.NEUNOD(k));
+    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR}) a->alloc(nnod);
+    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP}) a->alloc(nnod);
+    bc.ATMINP.alloc(3, nnod);
+
+    // The soil's nodal arrays are formed later; its tables are the deck's.
+    soil& sl = R.sl;
+    arr2<double> tables[8] = {std::move(sl.XPERM), std::move(sl.YPERM),   std::move(sl.ZPERM),
+                              std::move(sl.STORAGE), std::move(sl.POROSITY), std::move(sl.ALFAL),
+                              std::move(sl.ALFAT), std::move(sl.RETARD)};
+    release_soil(sl);
+    alloc_soil(dim, R.ctl, sl);
+    sl.XPERM = std::move(tables[0]);
+    sl.YPERM = std::move(tables[1]);
+    sl.ZPERM = std::move(tables[2]);
+    sl.STORAGE = std::move(tables[3]);
+    sl.POROSITY = std::move(tables[4]);
+    sl.ALFAL = std::move(tables[5]);
+    sl.ALFAT = std::move(tables[6]);
+    sl.RETARD = std::move(tables[7]);
+
+    // The initial heads read, at the nodes held; the rest of the flow state is formed later.
+    flowstate& fs = R.fs;
+    for (auto* v : {&fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA, &fs.PTHOLD, &fs.HPOT, &fs.HPOTP,
+                    &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD}) {
+        take_nodes(msh, dim.N, *v);
+    }
+    for (auto* v : {&fs.VX, &fs.VY, &fs.VZ}) v->alloc(std::max(dim.NVEL, 0));
+
+    release_sparse(R.sp);
+    alloc_sparse(dim, R.ctl, R.sp);
+}
+
+namespace {
+
+// The nodes of this process's own columns, ascending.
+std::vector<int> own_nodes(const dimensions& dim, const mesh& msh) {
+    std::vector<int> own;
+    for (int i = 1; i <= dim.N; ++i) {
+        if (msh.own(i)) own.push_back(i);
+    }
+    return own;
+}
+
+// The values of the arrays at the own nodes, array after array, to process 0, which puts them
+// into the arrays of the view, at the nodes of `V.nodes`.
+template <class Local, class Whole>
+void gather(const dimensions& dim, const mesh& msh, whole_view& V, std::initializer_list<Local> mine,
+            std::initializer_list<Whole> into) {
+    const std::vector<int> own = own_nodes(dim, msh);
+    std::vector<double> send;
+    send.reserve(own.size() * mine.size());
+    for (const auto* a : mine) {
+        for (int i : own) send.push_back((double)(*a)(i));
+    }
+    std::vector<int> counts;
+    const std::vector<double> all = proc_gather(send, counts);
+    if (!V.on) return;
+    const std::size_t arrays = into.size();
+    std::size_t at = 0, node = 0;
+    for (int n : counts) {
+        const std::size_t per = (std::size_t)n / arrays;
+        std::size_t k = 0;
+        for (auto* a : into) {
+            for (std::size_t j = 0; j < per; ++j) {
+                (*a)(V.nodes[node + j]) = (typename std::remove_reference<decltype((*a)(1))>::type)all[at + k * per + j];
+            }
+            ++k;
+        }
+        at += (std::size_t)n;
+        node += per;
+    }
+}
+
+}  // namespace
+
+void view_start(const records& R, whole_view& V) {
+    if (!R.msh.cut()) return;
+    V.sl.KSLOPE = R.sl.KSLOPE;
+    const std::vector<int> own = own_nodes(R.dim, R.msh);
+    std::vector<double> deck;
+    deck.reserve(own.size());
+    for (int i : own) deck.push_back((double)R.msh.deck_node(i));
+    std::vector<int> counts;
+    const std::vector<double> all = proc_gather(deck, counts);
+    if (V.on) {
+        V.nodes.assign(all.begin(), all.end());
+        if ((long)V.nodes.size() != (long)V.dim.N) {
+            input_error("internal error: the processes hold " + std::to_string(V.nodes.size()) +
+                        " nodes of their own, the mesh has " + std::to_string(V.dim.N));
+        }
+    }
+    gather(R.dim, R.msh, V, {&R.msh.VOLNOD}, {&V.msh.VOLNOD});
+    gather(R.dim, R.msh, V, {&R.sl.PORNOD}, {&V.sl.PORNOD});
+    gather(R.dim, R.msh, V, {&R.msh.NCONT}, {&V.msh.NCONT});
+}
+
+void view_gather(const dimensions& dim, const mesh& msh, const soil& sl, const flowstate& fs,
+                 whole_view& V) {
+    if (!msh.cut()) return;
+    gather(dim, msh, V, {&fs.PNEW, &fs.HPOT, &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD, &sl.SW, &sl.CKRW},
+           {&V.fs.PNEW, &V.fs.HPOT, &V.fs.HPTHETA, &V.fs.VXNOD, &V.fs.VYNOD, &V.fs.VZNOD, &V.sl.SW,
+            &V.sl.CKRW});
+}
+
+}  // namespace nep

@@ -1,0 +1,47 @@
+// A run on several processes in which each process holds a mesh of its own: its own columns of
+// the deck's mesh (those of its part of the surface) and two rings of columns around them. Every
+// node of its own columns and of the first ring then has all its tetrahedra, so the sums over the
+// tetrahedra around a node (volumes, soil shares, nodal averages) and the rows of its own nodes
+// are those of the whole mesh; the second ring only closes the first. The numbers the deck gives
+// (boundary-condition lists) are taken into this numbering, 0 for a node the process does not
+// hold.
+#pragma once
+
+#include <vector>
+
+#include "run/run.h"
+
+namespace nep {
+
+// Whether a deck runs on meshes of their own: several processes, flow alone, no seepage faces,
+// no element velocities kept, no echo of the input (IPRT1 = 0), no checkpoints. Other decks hold
+// the whole mesh on every process.
+bool holds_own_columns(const dimensions& dim, const control& ctl, const iofiles& io);
+
+// What the writers of the listing and the result files read, in the deck's numbering, on
+// process 0 of a run on meshes of their own: the deck's mesh, and the state gathered from every
+// process (view_gather). The VTK pieces are written by every process from its own mesh.
+struct whole_view {
+    bool on = false;  // process 0 of such a run
+    dimensions dim;
+    mesh msh;
+    bcdata bc;
+    soil sl;
+    flowstate fs;
+    std::vector<long> nodes;  // the deck's number of every node gathered, process after process
+};
+
+// Cuts the mesh built from the deck (grid3d) to the columns of this process's part
+// (`deck_parts`: the part of every surface node of the deck, from 0) and the two rings around
+// them, and creates every nodal and elemental array anew at the sizes of that mesh, keeping the
+// values read so far. Process 0 keeps the deck's mesh in V.
+void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view& V);
+
+// Collective, once the initial state is formed: the nodes gathered, and what is fixed from then
+// on (the nodal volumes, tetrahedra around the nodes, porosities). Nothing in a run not cut.
+void view_start(const records& R, whole_view& V);
+// Collective: the heads, characteristics and nodal velocities at every node, to process 0.
+void view_gather(const dimensions& dim, const mesh& msh, const soil& sl, const flowstate& fs,
+                 whole_view& V);
+
+}  // namespace nep
