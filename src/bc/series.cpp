@@ -73,20 +73,22 @@ void interpolate(const char* LABEL, ounit& echo, int IPRT1, int NP, double TIME,
 // head first, so that it is converted once and a replicated surface value gets each node's own
 // elevation.
 void read_values(freader& fr, int NDIR, int NDIRC, int NP, int NSTR, arr2<double>& TAB,
-                 const arr1<int>& NOD, bool POTFLAG, const arr1<double>& Z) {
+                 const arr1<int>& NOD, bool POTFLAG, const arr1<double>& Z, const arr1<double>& ZE) {
+    // ZE, when given, holds the elevation of every entry's node.
+    auto z = [&](int i) { return ZE.empty() ? Z(NOD(i)) : ZE(i); };
     if (POTFLAG) {
-        for (int i = 1; i <= NP; ++i) TAB(i, 3) += Z(NOD(i));
+        for (int i = 1; i <= NP; ++i) TAB(i, 3) += z(i);
     }
     readbcf(fr, NDIR, NDIRC, NP, NSTR, TAB);
     if (POTFLAG) {
-        for (int i = 1; i <= NP; ++i) TAB(i, 3) -= Z(NOD(i));
+        for (int i = 1; i <= NP; ++i) TAB(i, 3) -= z(i);
     }
 }
 
 // Step 1 of an advance: passes every record whose time is not after TIME.
 void advance(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int NDIR, int NDIRC,
              int NP, int NSTR, int& IEOF, double TIME, double TIM[4], arr2<double>& TAB,
-             const arr1<int>& NOD, bool POTFLAG, const arr1<double>& Z) {
+             const arr1<int>& NOD, bool POTFLAG, const arr1<double>& Z, const arr1<double>& ZE) {
     freader& fr = io.in(IIN);
     ounit& echo = io.out(IECHO);
     while (TIME > TIM[3]) {
@@ -108,7 +110,7 @@ void advance(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int 
             break;
         }
         TIM[3] = t;
-        read_values(fr, NDIR, NDIRC, NP, NSTR, TAB, NOD, POTFLAG, Z);
+        read_values(fr, NDIR, NDIRC, NP, NSTR, TAB, NOD, POTFLAG, Z, ZE);
     }
 }
 
@@ -197,7 +199,7 @@ void readbcf(freader& IIN, int NDIR, int NDIRC, int NP, int NSTR, arr2<double>& 
 void bconef(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int NDIR, int NDIRC,
             int NP, int NSTR, int& IEOF, double TIME, double DELTAT, double TIM[4],
             arr2<double>& TAB, const arr1<int>& NOD, arr1<double>& VAL, bool POTFLAG,
-            const arr1<double>& Z) {
+            const arr1<double>& Z, const arr1<double>& ZE) {
     freader& fr = io.in(IIN);
     IEOF = 0;
     TIM[1] = TIM[2] = 0.0;
@@ -209,7 +211,7 @@ void bconef(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int N
     const bool steady = DELTAT >= kSteadyDeltat;
     if (steady) t = 0.0;
     TIM[3] = t;
-    read_values(fr, NDIR, NDIRC, NP, NSTR, TAB, NOD, POTFLAG, Z);
+    read_values(fr, NDIR, NDIRC, NP, NSTR, TAB, NOD, POTFLAG, Z, ZE);
 
     if (IPRT1 >= 1) {
         wfmt(io.out(6), "(/,2X,A22,' BCs AT BEGINNING OF SIMULATION',/,"
@@ -218,14 +220,15 @@ void bconef(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int N
     }
     if (!steady) {
         advance(LABEL, io, IIN, IECHO, IPRT1, NDIR, NDIRC, NP, NSTR, IEOF, TIME, TIM, TAB, NOD,
-                POTFLAG, Z);
+                POTFLAG, Z, ZE);
     }
     interpolate(LABEL, io.out(IECHO), IPRT1, NP, TIME, TIM, TAB, NOD, VAL, true);
 }
 
 void bcnxtf(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int NDIR, int NDIRC,
             int NP, int NSTR, int& IEOF, double TIME, double TIM[4], arr2<double>& TAB,
-            const arr1<int>& NOD, arr1<double>& VAL, bool POTFLAG, const arr1<double>& Z) {
+            const arr1<int>& NOD, arr1<double>& VAL, bool POTFLAG, const arr1<double>& Z,
+            const arr1<double>& ZE) {
     if (IEOF == 1) {
         // Nothing is read or written once the file has ended, but the values are brought to TIME:
         // a step after a back-step behind the last record still lies inside the series.
@@ -233,7 +236,7 @@ void bcnxtf(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int N
         return;
     }
     advance(LABEL, io, IIN, IECHO, IPRT1, NDIR, NDIRC, NP, NSTR, IEOF, TIME, TIM, TAB, NOD,
-            POTFLAG, Z);
+            POTFLAG, Z, ZE);
     interpolate(LABEL, io.out(IECHO), IPRT1, NP, TIME, TIM, TAB, NOD, VAL, true);
 }
 
@@ -250,6 +253,14 @@ void bcbak(const char* LABEL, ounit& IECHO, int IPRT1, int NP, double TIME, cons
     }
 }
 
+namespace {
+
+// The nodes of the lists as the echo names them: the deck's numbers.
+const arr1<int>& dir_nodes(const bcdata& bc) { return bc.DIRDECK.empty() ? bc.DIRNOD : bc.DIRDECK; }
+const arr1<int>& neu_nodes(const bcdata& bc) { return bc.NEUDECK.empty() ? bc.NEUNOD : bc.NEUDECK; }
+
+}  // namespace
+
 void bcinit(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const soil& sl, flowstate& fs) {
     if (dim.NP != 0) {
@@ -260,13 +271,13 @@ void bcinit(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     scan_series(io, kAtmUnit, {}, dim.NNOD);
     if (dim.NP != 0) {
         bconef(kDirLabel, io, kDirSeriesUnit, kDirEchoUnit, io.IPRT1, dim.NDIR, dim.NDIRC, dim.NP,
-               dim.NSTR, bc.DIREOF, ctl.TIME, ctl.DELTAT, bc.DIRTIM, bc.DIRTAB, bc.DIRNOD,
-               bc.DIRVAL, bc.POTBC, msh.Z);
+               dim.NSTR, bc.DIREOF, ctl.TIME, ctl.DELTAT, bc.DIRTIM, bc.DIRTAB, dir_nodes(bc),
+               bc.DIRVAL, bc.POTBC, msh.Z, bc.DIRZ);
     }
     if (dim.NQ != 0) {
         bconef(kNeuLabel, io, kNeuSeriesUnit, kNeuEchoUnit, io.IPRT1, 0, 0, dim.NQ, dim.NSTR,
-               bc.NEUEOF, ctl.TIME, ctl.DELTAT, bc.NEUTIM, bc.NEUTAB, bc.NEUNOD, bc.NEUVAL, false,
-               msh.Z);
+               bc.NEUEOF, ctl.TIME, ctl.DELTAT, bc.NEUTIM, bc.NEUTAB, neu_nodes(bc), bc.NEUVAL, false,
+               msh.Z, bc.DIRZ);
     }
     atmone(dim, ctl, io, msh, bc, sl, fs);
 }
@@ -275,12 +286,12 @@ void bcupdt(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
             const soil& sl, flowstate& fs) {
     if (dim.NP != 0) {
         bcnxtf(kDirLabel, io, kDirSeriesUnit, kDirEchoUnit, io.IPRT1, dim.NDIR, dim.NDIRC, dim.NP,
-               dim.NSTR, bc.DIREOF, ctl.TIME, bc.DIRTIM, bc.DIRTAB, bc.DIRNOD, bc.DIRVAL,
-               bc.POTBC, msh.Z);
+               dim.NSTR, bc.DIREOF, ctl.TIME, bc.DIRTIM, bc.DIRTAB, dir_nodes(bc), bc.DIRVAL,
+               bc.POTBC, msh.Z, bc.DIRZ);
     }
     if (dim.NQ != 0) {
         bcnxtf(kNeuLabel, io, kNeuSeriesUnit, kNeuEchoUnit, io.IPRT1, 0, 0, dim.NQ, dim.NSTR,
-               bc.NEUEOF, ctl.TIME, bc.NEUTIM, bc.NEUTAB, bc.NEUNOD, bc.NEUVAL, false, msh.Z);
+               bc.NEUEOF, ctl.TIME, bc.NEUTIM, bc.NEUTAB, neu_nodes(bc), bc.NEUVAL, false, msh.Z, bc.DIRZ);
     }
     atmnxt(dim, ctl, io, msh, bc);
     atmswt(dim, bc, sl, fs);
@@ -292,21 +303,21 @@ void bcrstr(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         if (ctl.TIME > bc.DIRTIM[2]) {
             // TIME is still within the interval of slots 2 and 3: nothing is read.
             bcnxtf(kDirBackLabel, io, kDirSeriesUnit, kDirEchoUnit, io.IPRT1, dim.NDIR, dim.NDIRC,
-                   dim.NP, dim.NSTR, bc.DIREOF, ctl.TIME, bc.DIRTIM, bc.DIRTAB, bc.DIRNOD,
-                   bc.DIRVAL, bc.POTBC, msh.Z);
+                   dim.NP, dim.NSTR, bc.DIREOF, ctl.TIME, bc.DIRTIM, bc.DIRTAB, dir_nodes(bc),
+                   bc.DIRVAL, bc.POTBC, msh.Z, bc.DIRZ);
         } else {
             bcbak(kDirBackLabel, io.out(kDirEchoUnit), io.IPRT1, dim.NP, ctl.TIME, bc.DIRTIM,
-                  bc.DIRTAB, bc.DIRNOD, bc.DIRVAL);
+                  bc.DIRTAB, dir_nodes(bc), bc.DIRVAL);
         }
     }
     if (dim.NQ != 0) {
         if (ctl.TIME > bc.NEUTIM[2]) {
             bcnxtf(kNeuBackLabel, io, kNeuSeriesUnit, kNeuEchoUnit, io.IPRT1, 0, 0, dim.NQ,
-                   dim.NSTR, bc.NEUEOF, ctl.TIME, bc.NEUTIM, bc.NEUTAB, bc.NEUNOD, bc.NEUVAL,
-                   false, msh.Z);
+                   dim.NSTR, bc.NEUEOF, ctl.TIME, bc.NEUTIM, bc.NEUTAB, neu_nodes(bc), bc.NEUVAL,
+                   false, msh.Z, bc.DIRZ);
         } else {
             bcbak(kNeuBackLabel, io.out(kNeuEchoUnit), io.IPRT1, dim.NQ, ctl.TIME, bc.NEUTIM,
-                  bc.NEUTAB, bc.NEUNOD, bc.NEUVAL);
+                  bc.NEUTAB, neu_nodes(bc), bc.NEUVAL);
         }
     }
     if (ctl.TIME > bc.ATMTIM[2]) {

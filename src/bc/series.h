@@ -39,16 +39,19 @@ void readbcf(freader& IIN, int NDIR, int NDIRC, int NP, int NSTR, arr2<double>& 
 
 // First reading of a series at the start of the run: the first record (at time 0 for a
 // steady-state run, DELTAT >= 1.0E10), then the records up to TIME, and the values at TIME.
-// IIN is the series input unit, IECHO its echo file; the main listing is unit 6 of io.
+// IIN is the series input unit, IECHO its echo file; the main listing is unit 6 of io. NOD
+// names the nodes in the echo; potential heads (POTFLAG) become pressure heads with the
+// elevations Z(NOD(i)), or ZE(i) when ZE is not empty.
 void bconef(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int NDIR, int NDIRC,
             int NP, int NSTR, int& IEOF, double TIME, double DELTAT, double TIM[4],
             arr2<double>& TAB, const arr1<int>& NOD, arr1<double>& VAL, bool POTFLAG,
-            const arr1<double>& Z);
+            const arr1<double>& Z, const arr1<double>& ZE);
 
 // Advances a series to TIME (reading the records it passes) and interpolates its values.
 void bcnxtf(const char* LABEL, iofiles& io, int IIN, int IECHO, int IPRT1, int NDIR, int NDIRC,
             int NP, int NSTR, int& IEOF, double TIME, double TIM[4], arr2<double>& TAB,
-            const arr1<int>& NOD, arr1<double>& VAL, bool POTFLAG, const arr1<double>& Z);
+            const arr1<int>& NOD, arr1<double>& VAL, bool POTFLAG, const arr1<double>& Z,
+            const arr1<double>& ZE);
 
 // Values after a back-step to a TIME not after TIM(2): interpolation between slots 1 and 2.
 void bcbak(const char* LABEL, ounit& IECHO, int IPRT1, int NP, double TIME, const double TIM[4],

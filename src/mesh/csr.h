@@ -29,6 +29,8 @@ constexpr int kPatternErrLen = 8;
 // The whole set-up: patterns, checks, position maps, value and work arrays.
 void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
 void flowcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
+// The listing's line of the number of stored entries of the flow pattern.
+void list_nterm(const control& ctl, iofiles& io, int nterm);
 void transpcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
 
 // Pattern builders on the first N1*N entries of JA (N1 = the slot window of each row).

@@ -344,10 +344,15 @@ void flowcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& 
         chknsym(io, dim.N, dim.NTERM, sp.IA, sp.JA, ier);
         posnsy(dim.NT, msh.TETRA, sp.JA, sp.IA, sp.IPOS);
     }
+    // A mesh of one process of several: the listing gives the whole mesh's count (list_nterm).
+    if (!msh.cut()) list_nterm(ctl, io, dim.NTERM);
+}
+
+void list_nterm(const control& ctl, iofiles& io, int nterm) {
     if (ctl.DIALECT == dialect::ALT) {
-        wfmt(io.out(6), "(  5X,'NTERM  (# OF NONZERO TERMS; FLOW EQ)    = ',I6)", dim.NTERM);
+        wfmt(io.out(6), "(  5X,'NTERM  (# OF NONZERO TERMS; FLOW EQ)    = ',I6)", nterm);
     } else {
-        wfmt(io.out(6), "(  5X,'NTERM  (# OF NONZERO TERMS; FLOW EQ)    = ',I9)", dim.NTERM);
+        wfmt(io.out(6), "(  5X,'NTERM  (# OF NONZERO TERMS; FLOW EQ)    = ',I9)", nterm);
     }
 }
 

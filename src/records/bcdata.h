@@ -55,6 +55,12 @@ struct bcdata {
     // Nodes held at a prescribed head in the current iteration (NBCMAX): the Dirichlet nodes,
     // the seepage-face nodes from the exit points down, the head-controlled surface nodes.
     arr1<int> IBCNOD;
+    // A process of several with a mesh of its own (mesh::cut), whose lists hold its numbers of
+    // the nodes (0 for those it does not hold): the nodes in the deck's numbering, which the echo
+    // of the series names, and the elevation of every Dirichlet node, with which the potential
+    // heads of the series become pressure heads. Empty otherwise.
+    arr1<int> DIRDECK, NEUDECK;
+    arr1<double> DIRZ;
 };
 
 // Creates the arrays from the sizes; releases them at the end of the run.

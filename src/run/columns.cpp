@@ -13,8 +13,10 @@
 
 namespace nep {
 
-bool holds_own_columns(const dimensions& dim, const control& ctl, const iofiles& io) {
-    return proc_count() > 1 && ctl.ITRANS == 0 && dim.NSF == 0 && dim.NVEL == 0 && io.IPRT1 == 0 &&
+bool holds_own_columns(const dimensions& dim, const control& ctl, const iofiles& io,
+                       const flowstate& fs) {
+    return proc_count() > 1 && ctl.ITRANS == 0 && dim.NSF == 0 && dim.NVEL == 0 && io.IPRT1 < 3 &&
+           !(io.IPRT1 > 0 && fs.INDP == 2) &&
            !io.CKPT.ON && io.CKPT.RESTART.empty() && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
 }
 
@@ -115,8 +117,11 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
             tet(5, 3 * (j - 1) + r) = wtet(5, 3 * (t - 1) + r);
         }
     }
-    // Process 0 writes from the deck's mesh, and the lists in the deck's numbering.
+    // The elevations of the Dirichlet nodes, for the series of potential heads.
     bcdata& bc = R.bc;
+    bc.DIRZ.alloc(dim.NP);
+    for (int k = 1; k <= dim.NP; ++k) bc.DIRZ(k) = whole.Z(bc.DIRNOD(k));
+    // Process 0 writes from the deck's mesh, and the lists in the deck's numbering.
     V.on = rank == 0;
     if (V.on) {
         V.dim = dim;
@@ -143,6 +148,8 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
 
     // The boundary-condition lists keep every entry of the deck (their series give a value to
     // each), each node in this numbering or 0; the arrays of the surface nodes are created anew.
+    bc.DIRDECK = bc.DIRNOD;
+    bc.NEUDECK = bc.NEUNOD;
     for (int k = 1; k <= dim.NDIR; ++k) bc.DIR2D(k) = bc.DIR2D(k) >= 1 ? msh.SHELD[bc.DIR2D(k) - 1] : 0;
     for (int k = 1; k <= dim.NP; ++k) bc.DIRNOD(k) = msh.held_node(bc.DIRNOD(k));
     for (int k = 1; k <= dim.NQ; ++k) bc.NEUNOD(k) = msh.held_node(bc.NEUNOD(k));

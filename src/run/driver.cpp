@@ -132,13 +132,22 @@ int nepora3d(records& R) {
     // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
     // and process 0 writes from the whole view of it.
     std::vector<int> deck_parts;
-    if (holds_own_columns(R.dim, ctl, io)) deck_parts = petsc_surface_parts(R.dim, R.msh);
+    if (holds_own_columns(R.dim, ctl, io, R.fs)) deck_parts = petsc_surface_parts(R.dim, R.msh);
     whole_view V;
     together([&] {
         if (!deck_parts.empty()) hold_own_columns(R, deck_parts, V);
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
     const bool cut = R.msh.cut();
+    if (cut) {
+        // The entries of the whole pattern: those of the rows of every process's own nodes.
+        double own = 0.0;
+        for (int i = 1; i <= R.dim.N; ++i) {
+            if (R.msh.own(i)) own += R.sp.IA(i + 1) - R.sp.IA(i);
+        }
+        proc_sum(&own, 1);
+        together([&] { list_nterm(ctl, io, (int)own); });
+    }
     const bool writes = !cut || V.on;
     const dimensions& wdim = V.on ? V.dim : R.dim;
     const mesh& wmsh = V.on ? V.msh : R.msh;

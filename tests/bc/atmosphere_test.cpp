@@ -45,7 +45,7 @@ struct atmrun : bcrun {
     void one() { atmone(dim, ctl, io, msh, bc, sl, fs); }
     void next() { atmnxt(dim, ctl, io, msh, bc); }
     void swt() { atmswt(dim, bc, sl, fs); }
-    void graph() { hgraph(dim, ctl, io, bc, sl, fs, R->mb); }
+    void graph() { hgraph(dim, ctl, io, msh, bc, sl, fs, R->mb); }
     massbal& mb() { return R->mb; }
     std::string hgfile() const { return R->io.OUT[33].str(); }
     // One surface node in a given state.
