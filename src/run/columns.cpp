@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <initializer_list>
 #include <string>
-#include <type_traits>
 #include <cstdint>
 #include <utility>
 
@@ -187,43 +185,17 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
 
 namespace {
 
-// The nodes of this process's own columns, ascending.
-std::vector<int> own_nodes(const dimensions& dim, const mesh& msh) {
-    std::vector<int> own;
-    for (int i = 1; i <= dim.N; ++i) {
-        if (msh.own(i)) own.push_back(i);
-    }
-    return own;
-}
-
-// The values of the arrays at the own nodes, array after array, to process 0, which puts them
-// into the arrays of the view, at the nodes of `V.nodes`.
-template <class Local, class Whole>
-void gather(const dimensions& dim, const mesh& msh, whole_view& V, std::initializer_list<Local> mine,
-            std::initializer_list<Whole> into) {
-    const std::vector<int> own = own_nodes(dim, msh);
+// The values of an array at this process's own nodes to process 0, which puts them into the
+// view's array at the nodes of `V.nodes`.
+template <class T>
+void gather(const arr1<T>& mine, const whole_view& V, arr1<T>& into) {
     std::vector<double> send;
-    send.reserve(own.size() * mine.size());
-    for (const auto* a : mine) {
-        for (int i : own) send.push_back((double)(*a)(i));
-    }
+    send.reserve(V.own.size());
+    for (int i : V.own) send.push_back((double)mine(i));
     std::vector<int> counts;
     const std::vector<double> all = proc_gather(send, counts);
     if (!V.on) return;
-    const std::size_t arrays = into.size();
-    std::size_t at = 0, node = 0;
-    for (int n : counts) {
-        const std::size_t per = (std::size_t)n / arrays;
-        std::size_t k = 0;
-        for (auto* a : into) {
-            for (std::size_t j = 0; j < per; ++j) {
-                (*a)(V.nodes[node + j]) = (typename std::remove_reference<decltype((*a)(1))>::type)all[at + k * per + j];
-            }
-            ++k;
-        }
-        at += (std::size_t)n;
-        node += per;
-    }
+    for (std::size_t k = 0; k < all.size(); ++k) into(V.nodes[k]) = (T)all[k];
 }
 
 }  // namespace
@@ -231,10 +203,13 @@ void gather(const dimensions& dim, const mesh& msh, whole_view& V, std::initiali
 void view_start(const records& R, whole_view& V) {
     if (!R.msh.cut()) return;
     V.sl.KSLOPE = R.sl.KSLOPE;
-    const std::vector<int> own = own_nodes(R.dim, R.msh);
+    V.own.clear();
+    for (int i = 1; i <= R.dim.N; ++i) {
+        if (R.msh.own(i)) V.own.push_back(i);
+    }
     std::vector<double> deck;
-    deck.reserve(own.size());
-    for (int i : own) deck.push_back((double)R.msh.deck_node(i));
+    deck.reserve(V.own.size());
+    for (int i : V.own) deck.push_back((double)R.msh.deck_node(i));
     std::vector<int> counts;
     const std::vector<double> all = proc_gather(deck, counts);
     if (V.on) {
@@ -244,17 +219,18 @@ void view_start(const records& R, whole_view& V) {
                         " nodes of their own, the mesh has " + std::to_string(V.dim.N));
         }
     }
-    gather(R.dim, R.msh, V, {&R.msh.VOLNOD}, {&V.msh.VOLNOD});
-    gather(R.dim, R.msh, V, {&R.sl.PORNOD}, {&V.sl.PORNOD});
-    gather(R.dim, R.msh, V, {&R.msh.NCONT}, {&V.msh.NCONT});
+    gather(R.msh.VOLNOD, V, V.msh.VOLNOD);
+    gather(R.sl.PORNOD, V, V.sl.PORNOD);
+    gather(R.msh.NCONT, V, V.msh.NCONT);
 }
 
-void view_gather(const dimensions& dim, const mesh& msh, const soil& sl, const flowstate& fs,
-                 whole_view& V) {
+void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V) {
     if (!msh.cut()) return;
-    gather(dim, msh, V, {&fs.PNEW, &fs.HPOT, &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD, &sl.SW, &sl.CKRW},
-           {&V.fs.PNEW, &V.fs.HPOT, &V.fs.HPTHETA, &V.fs.VXNOD, &V.fs.VYNOD, &V.fs.VZNOD, &V.sl.SW,
-            &V.sl.CKRW});
+    for (auto [a, b] : {std::pair{&fs.PNEW, &V.fs.PNEW}, {&fs.HPOT, &V.fs.HPOT}, {&fs.HPTHETA, &V.fs.HPTHETA},
+                        {&fs.VXNOD, &V.fs.VXNOD}, {&fs.VYNOD, &V.fs.VYNOD}, {&fs.VZNOD, &V.fs.VZNOD},
+                        {&sl.SW, &V.sl.SW}, {&sl.CKRW, &V.sl.CKRW}}) {
+        gather(*a, V, *b);
+    }
 }
 
 }  // namespace nep

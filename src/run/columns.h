@@ -30,6 +30,7 @@ struct whole_view {
     soil sl;
     flowstate fs;
     std::vector<long> nodes;  // the deck's number of every node gathered, process after process
+    std::vector<int> own;     // every process: the nodes of its own columns, ascending
 };
 
 // Cuts the mesh built from the deck (grid3d) to the columns of this process's part
@@ -40,9 +41,9 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
 
 // Collective, once the initial state is formed: the nodes gathered, and what is fixed from then
 // on (the nodal volumes, tetrahedra around the nodes, porosities). Nothing in a run not cut.
+// V.own and V.nodes are set on every process and on process 0.
 void view_start(const records& R, whole_view& V);
 // Collective: the heads, characteristics and nodal velocities at every node, to process 0.
-void view_gather(const dimensions& dim, const mesh& msh, const soil& sl, const flowstate& fs,
-                 whole_view& V);
+void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V);
 
 }  // namespace nep
