@@ -69,13 +69,21 @@ const char* const kHgflagFormat[9] = {
 };
 
 // Reads the rates of one record into ATMINP(3, .): one value for the whole surface, or one per
-// surface node in node order when HSPATM = 0.
-void read_rates(freader& fr, int NNOD, bcdata& bc) {
+// surface node in node order when HSPATM = 0 (of the deck's surface: a mesh of one process of
+// several keeps those of its nodes).
+void read_rates(freader& fr, const mesh& msh, int NNOD, bcdata& bc) {
     fr.begin();
     if (bc.HSPATM != 0) {
         fr.get(bc.ATMINP(3, 1));
         fr.finish();
         for (int j = 2; j <= NNOD; ++j) bc.ATMINP(3, j) = bc.ATMINP(3, 1);
+    } else if (msh.cut()) {
+        double v = 0.0;
+        for (int s = 1; s <= msh.NNODW; ++s) {
+            fr.get(v);
+            if (const int j = msh.SHELD[s - 1]) bc.ATMINP(3, j) = v;
+        }
+        fr.finish();
     } else {
         for (int j = 1; j <= NNOD; ++j) fr.get(bc.ATMINP(3, j));
         fr.finish();
@@ -83,7 +91,7 @@ void read_rates(freader& fr, int NNOD, bcdata& bc) {
 }
 
 // Passes every record whose time is not after TIME (the loop of atmone and atmnxt).
-void advance(int NNOD, double TIME, iofiles& io, bcdata& bc) {
+void advance(const mesh& msh, int NNOD, double TIME, iofiles& io, bcdata& bc) {
     freader& fr = io.in(kAtmUnit);
     double* T = bc.ATMTIM;
     while (TIME > T[3]) {
@@ -99,7 +107,7 @@ void advance(int NNOD, double TIME, iofiles& io, bcdata& bc) {
             break;
         }
         T[3] = t;
-        read_rates(fr, NNOD, bc);
+        read_rates(fr, msh, NNOD, bc);
     }
 }
 
@@ -177,12 +185,12 @@ void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         bc.ATMEOF = 1;
     } else {
         bc.ATMTIM[3] = t;
-        read_rates(fr, NNOD, bc);
+        read_rates(fr, msh, NNOD, bc);
         // A record at or before time 0 already drove the fluxes of the previous time level.
         if (bc.ATMTIM[3] <= 0.0) {
             for (int j = 1; j <= NNOD; ++j) bc.ATMACP(j) = bc.ATMINP(3, j) * msh.ARENOD(j);
         }
-        advance(NNOD, TIME, io, bc);
+        advance(msh, NNOD, TIME, io, bc);
         potential(NNOD, TIME, msh, bc);
     }
 
@@ -217,7 +225,7 @@ void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
 
 void atmnxt(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc) {
     const int NNOD = dim.NNOD;
-    if (bc.ATMEOF == 0) advance(NNOD, ctl.TIME, io, bc);
+    if (bc.ATMEOF == 0) advance(msh, NNOD, ctl.TIME, io, bc);
     potential(NNOD, ctl.TIME, msh, bc);
     for (int j = 1; j <= NNOD; ++j) {
         if (bc.IFATM(j) == 0) bc.ATMACT(j) = bc.ATMPOT(j);

@@ -108,13 +108,17 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
             vol = g.vol;
         }
         if (vol == 0.0) {
+            // In the deck's numbering (a mesh of one process of several has its own).
+            const int de = (int)msh.deck_element(e);
+            int dn[4];
+            for (int v = 0; v < 4; ++v) dn[v] = (int)msh.deck_node(msh.TETRA(v + 1, e));
             wfmt_both(io, "(/,' ERROR IN SUBROUTINE VOLUMET: ZERO VOLUME CALCULATED',/,"
                         "'    AT ELEMENT ',I6,'  NODE NUMBERS:',4I6)",
-                    e, msh.TETRA(1, e), msh.TETRA(2, e), msh.TETRA(3, e), msh.TETRA(4, e));
-            input_error(io.in(8).role() + " '" + io.in(8).name() + "': tetrahedron " + std::to_string(e) +
-                        " of the mesh (nodes " + std::to_string(msh.TETRA(1, e)) + " " +
-                        std::to_string(msh.TETRA(2, e)) + " " + std::to_string(msh.TETRA(3, e)) + " " +
-                        std::to_string(msh.TETRA(4, e)) + ") has zero volume: a flat triangle or layer");
+                    de, dn[0], dn[1], dn[2], dn[3]);
+            input_error(io.in(8).role() + " '" + io.in(8).name() + "': tetrahedron " + std::to_string(de) +
+                        " of the mesh (nodes " + std::to_string(dn[0]) + " " + std::to_string(dn[1]) + " " +
+                        std::to_string(dn[2]) + " " + std::to_string(dn[3]) +
+                        ") has zero volume: a flat triangle or layer");
         }
         const double q = 0.25 * vol;
         for (int v = 1; v <= 4; ++v) msh.VOLNOD(msh.TETRA(v, e)) += q;
@@ -200,16 +204,18 @@ void tpnodic(dimensions& dim, control& ctl, iofiles& io, mesh& msh, soil& sl) {
     int first = 0;
     for (int v = 1; v <= N; ++v) {
         if (msh.NCONT(v) == 0) {
-            if (first == 0) first = v;
+            const int d = (int)msh.deck_node(v);
+            if (first == 0) first = d;
             wfmt_both(io, "(/,' ERROR IN MESH CONSTRUCTION:    NODE ',I7,"
                         "' IS NOT CONNECTED TO ANY ELEMENTS')",
-                    v);
+                    d);
             lonely = true;
         }
     }
     if (lonely) {
+        const int nnod = std::max(msh.cut() ? msh.NNODW : dim.NNOD, 1);
         input_error(io.in(8).role() + " '" + io.in(8).name() + "': node " + std::to_string(first) +
-                    " (surface node " + std::to_string((first - 1) % std::max(dim.NNOD, 1) + 1) +
+                    " (surface node " + std::to_string((first - 1) % nnod + 1) +
                     ") belongs to no triangle of the surface grid");
     }
     if (!sl.SOILCH.empty()) soil_shares(dim, msh, sl);

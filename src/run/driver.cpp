@@ -1,5 +1,7 @@
 #include "run/driver.h"
 
+#include <cstdio>
+
 #include "base/format.h"
 #include "base/interrupt.h"
 #include "base/procs.h"
@@ -148,6 +150,7 @@ int nepora3d(records& R) {
         proc_sum(&own, 1);
         together([&] { list_nterm(ctl, io, (int)own); });
     }
+    const double least = cut ? proc_min((double)R.dim.N) : 0.0, most = cut ? proc_max((double)R.dim.N) : 0.0;
     const bool writes = !cut || V.on;
     const dimensions& wdim = V.on ? V.dim : R.dim;
     const mesh& wmsh = V.on ? V.msh : R.msh;
@@ -155,6 +158,10 @@ int nepora3d(records& R) {
     soil& wsl = V.on ? V.sl : R.sl;
     flowstate& wfs = V.on ? V.fs : R.fs;
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
+    if (cut && proc_writes()) {
+        std::fprintf(stderr, "%s: each process holds its own columns and two rings of columns around them:"
+                     " %.0f to %.0f of the %d nodes\n", io.PROGNAME, least, most, V.dim.N);
+    }
     // Several processes: each writes the piece of the ParaView series made of its columns,
     // those of its rows in the solves.
     if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One run on several processes (mpiexec): a small hillslope (480 nodes, BoomerAMG) run without
 # mpiexec is the reference. Under mpiexec -n 1 every file is the same but the CPU times; on 2
-# and 3 processes the same files with the same lines, but a .pvtu and a piece a process for
+# and 3 processes (each holding its own columns) the same files with the same lines, but a .pvtu and a piece a process for
 # each .vtu; final heads within 10 TOLNL and the cumulative budget within 1e-6 of the
 # reference; the series read by VTK's readers and by the Python package as that of the
 # reference (tests/run/mpi_series.py, with Debian's python3); a second run on 3 is the first to
@@ -128,6 +128,27 @@ cp -r "$tmp/deck" "$tmp/newton"
 sed -i '2s/^ *1/2/' "$tmp/newton/parm"
 [ "$(run n0 0 newton)" -eq 0 ] && [ "$(run n3 3 newton)" -eq 0 ] || fail "Newton failed"
 heads "$tmp/n0" "$tmp/n3" "Newton on 3 processes"
+# Each process holds its own columns and two rings (a flow deck without seepage faces): every
+# output written from the state of every node. The echo of the input, rates per surface node,
+# Neumann nodes, observation nodes, vertical profiles and nodal output at two times, on 2
+# processes: the same lines in every file, the echo of the series the same bytes, heads within
+# 10 TOLNL.
+cp -r "$tmp/deck" "$tmp/rich"
+(cd "$tmp/rich" &&
+  sed -i '1s/^0 /1 /; 16s/^.*$/2 0 2 0.3 0.6/; 17s/^.*$/2 5 44/; 18s/^.*$/3\n7 150 333/' parm &&
+  printf 'T\n8\n1 11 21 31 41 51 61 71\n0\n2\n20 260\n' >nansfbc &&
+  printf '0.0\n-0.01 0.02\n1000.0\n-0.01 0.02\n' >neuts &&
+  awk 'BEGIN { print 0; for (t = 0; t <= 1; ++t) { print t * 0.5
+    for (j = 1; j <= 80; ++j) printf " %.4f%s", 0.002 + 0.0001 * j * (1 + t), j % 8 ? "" : "\n" } }' >atmbc)
+[ "$(run r0 0 rich)" -eq 0 ] && [ "$(run r2 2 rich)" -eq 0 ] || fail "the deck of every output failed"
+grep -q "each process holds its own columns and two rings of columns around them" "$tmp/r2/stderr.txt" ||
+  fail "the deck of every output: the processes hold the whole mesh"
+for f in $(cd "$tmp/r0" && find . -type f ! -path './vtk/*' ! -name stderr.txt); do
+  [ "$(wc -l <"$tmp/r0/$f")" -eq "$(wc -l <"$tmp/r2/$f")" ] || fail "the deck of every output: $f has other lines"
+done
+cmp -s "$tmp/r0/dirbc.out" "$tmp/r2/dirbc.out" && cmp -s "$tmp/r0/neubc.out" "$tmp/r2/neubc.out" ||
+  fail "the deck of every output: another echo of the series"
+heads "$tmp/r0" "$tmp/r2" "the deck of every output"
 mkdir "$tmp/box"
 find "$here/examples/solute-box" -maxdepth 1 -type f ! -name README.md -exec cp {} "$tmp/box" \;
 sed -i '11s/^ *[-0-9]*/-10/; 12s/^ *[-0-9]*/-10/' "$tmp/box/parm"
