@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <string>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "base/procs.h"
@@ -35,6 +35,7 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     dimensions& dim = R.dim;
     mesh& msh = R.msh;
     const int rank = proc_rank();
+    const dimensions deck_dim = dim;
     const int nnodw = dim.NNOD, ntriw = dim.NTRI, nstr = dim.NSTR;
 
     // 1 for the surface nodes of this part, 2 for the first ring (a node of a triangle that has
@@ -78,7 +79,6 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     msh.SDECK = std::move(sdeck);
     msh.SHELD = std::move(sheld);
     msh.TDECK = std::move(tdeck);
-    whole.SDECK.clear();
     msh.SOWN.assign(msh.SDECK.size(), 0);
     for (std::size_t s = 0; s < msh.SDECK.size(); ++s) msh.SOWN[s] = deck_parts[msh.SDECK[s] - 1] == rank;
 
@@ -119,23 +119,13 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     bcdata& bc = R.bc;
     bc.DIRZ.alloc(dim.NP);
     for (int k = 1; k <= dim.NP; ++k) bc.DIRZ(k) = whole.Z(bc.DIRNOD(k));
-    // Process 0 writes from the deck's mesh, and the lists in the deck's numbering.
+    // Process 0 writes from the deck's mesh.
     V.on = rank == 0;
     if (V.on) {
-        V.dim = dim;
-        V.dim.NNOD = nnodw;
-        V.dim.NTRI = ntriw;
-        V.dim.NTRI3 = 3 * ntriw;
-        V.dim.N = (nstr + 1) * nnodw;
-        V.dim.NT = 3 * ntriw * nstr;
-        V.dim.NGEO = 0;
+        V.dim = deck_dim;
+        V.dim.NGEO = 0;  // the writers form the geometry they need
         V.msh = std::move(whole);
-        V.msh.VOLNOD.alloc(V.dim.N);
-        V.msh.NCONT.alloc(V.dim.N);
         V.bc.SATSUR.alloc(nnodw);
-        V.bc.DIR2D = bc.DIR2D;
-        V.bc.DIRNOD = bc.DIRNOD;
-        V.bc.NEUNOD = bc.NEUNOD;
         for (auto* v : {&V.sl.SW, &V.sl.CKRW, &V.sl.PORNOD}) v->alloc(V.dim.N);
         for (auto* v : {&V.fs.PNEW, &V.fs.HPOT, &V.fs.HPTHETA, &V.fs.VXNOD, &V.fs.VYNOD, &V.fs.VZNOD}) {
             v->alloc(V.dim.N);
