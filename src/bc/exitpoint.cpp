@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/stop.h"
 
 namespace nep {
@@ -59,24 +60,32 @@ void sfflag(int which, int k, const moment& at, iofiles& io, bcdata& bc) {
     wfmt(io.out(kSfflagUnit), which == 1 ? kFlag1 : kFlag2, k, at.TIME, at.DELTAT, at.ITER);
 }
 
+// The pressure head at position i of face k, and the node there as the deck numbers it (a
+// process of several with a mesh of its own has the heads of every face node in SFH).
+double face_head(const bcdata& bc, const flowstate& fs, int k, int i) {
+    return bc.SFH.empty() ? fs.PNEW(bc.SFNOD(k, i)) : bc.SFH(k, i);
+}
+
 // SFFLAG(3) (lowering) and (4) (raising): for every position from `from` up to the top of face
 // k whose node has a non-negative pressure head, one event with that head, position and node.
 void report_above(int which, int k, int from, const moment& at, iofiles& io, bcdata& bc,
                   const flowstate& fs) {
     const char* fmt = which == 3 ? kFlag3 : kFlag4;
     for (int i = from; i >= 1; --i) {
-        const int node = bc.SFNOD(k, i);
-        const double p = fs.PNEW(node);
+        const double p = face_head(bc, fs, k, i);
         if (p >= 0.0) {
             bc.SFFLAG[which] += 1;
-            wfmt(io.out(kSfflagUnit), fmt, k, at.TIME, at.DELTAT, at.ITER, p, i, node);
+            wfmt(io.out(kSfflagUnit), fmt, k, at.TIME, at.DELTAT, at.ITER, p, i, face_node(bc, k, i));
         }
     }
 }
 
-// Sets PNEW to 0 at positions first..last of face k (newly saturated nodes).
-void saturate(int k, int first, int last, const bcdata& bc, flowstate& fs) {
-    for (int i = first; i <= last; ++i) fs.PNEW(bc.SFNOD(k, i)) = 0.0;
+// Sets the head to 0 at positions first..last of face k (newly saturated nodes).
+void saturate(int k, int first, int last, bcdata& bc, flowstate& fs) {
+    for (int i = first; i <= last; ++i) {
+        if (const int node = bc.SFNOD(k, i)) fs.PNEW(node) = 0.0;
+        if (!bc.SFH.empty()) bc.SFH(k, i) = 0.0;
+    }
 }
 
 // Writes the pairs (position, node) of the exit points in pos, six faces to a line. One write
@@ -93,7 +102,7 @@ void write_pairs(ounit& u, int nsf, const arr1<int>& pos, const bcdata& bc) {
         const int k1 = std::min(nsf, k0 + 5);
         for (int k = k0; k <= k1; ++k) {
             items[n++] = fitem(pos(k));
-            items[n++] = fitem(bc.SFNOD(k, pos(k)));
+            items[n++] = fitem(face_node(bc, k, pos(k)));
         }
         write_fmt(u, kPairs, items, n);
     }
@@ -121,7 +130,7 @@ void check_faces(const dimensions& dim, const bcdata& bc, const flowstate& fs) {
         }
         for (int i = 1; i <= count; ++i) {
             const int node = bc.SFNOD(k, i);
-            if (node < 1 || node > n) {
+            if (node < (bc.SFH.empty() ? 1 : 0) || node > n) {
                 fault("entry " + std::to_string(i) + " of face " + std::to_string(k) +
                       " is node " + std::to_string(node) + ", outside 1.." + std::to_string(n));
             }
@@ -151,12 +160,11 @@ void sfinit(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
         const int n = bc.NSFNUM(k);
         bc.IEXIT(k) = bc.IEXITP(k) = bc.IEXOLD(k) = n + 1;
         for (int i = 1; i <= n; ++i) {
-            if (fs.PSAVE(bc.SFNOD(k, i)) >= 0.0) {
+            if ((bc.SFH.empty() ? fs.PSAVE(bc.SFNOD(k, i)) : bc.SFH(k, i)) >= 0.0) {
                 bc.IEXIT(k) = bc.IEXITP(k) = bc.IEXOLD(k) = i;
                 for (int j = i; j <= n; ++j) {
-                    const int node = bc.SFNOD(k, j);
-                    fs.PSAVE(node) = 0.0;
-                    fs.PNEW(node) = 0.0;
+                    if (const int node = bc.SFNOD(k, j)) fs.PSAVE(node) = fs.PNEW(node) = 0.0;
+                    if (!bc.SFH.empty()) bc.SFH(k, j) = 0.0;
                 }
                 break;
             }
@@ -193,7 +201,7 @@ void extall(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
 
         // Raising: over the unbroken run of non-negative heads just above the exit point.
         int i = e - 1;
-        while (i >= 1 && fs.PNEW(bc.SFNOD(k, i)) >= 0.0) --i;
+        while (i >= 1 && face_head(bc, fs, k, i) >= 0.0) --i;
         if (i >= 1) {
             bc.IEXIT(k) = i + 1;
             saturate(k, i + 1, e - 1, bc, fs);
@@ -218,10 +226,9 @@ void extone(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
             // No saturated node, or the exit node seeps out: raise by one when the node above
             // has become saturated. Non-negative heads higher up are reported either way.
             if (e > 1) {
-                const int node = bc.SFNOD(k, e - 1);
-                if (fs.PNEW(node) >= 0.0) {
+                if (face_head(bc, fs, k, e - 1) >= 0.0) {
                     bc.IEXIT(k) = e - 1;
-                    fs.PNEW(node) = 0.0;
+                    saturate(k, e - 1, e - 1, bc, fs);
                 }
                 report_above(4, k, e - 2, at, io, bc, fs);
             }
@@ -238,6 +245,18 @@ void extone(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
         }
     }
     extcvg(dim, ctl, io, bc);
+}
+
+void share_face_heads(const dimensions& dim, const mesh& msh, const arr1<double>& P, bcdata& bc) {
+    if (bc.SFH.empty()) return;
+    bc.SFH.fill(-0.0);
+    for (int k = 1; k <= dim.NSF; ++k) {
+        for (int i = 1; i <= bc.NSFNUM(k); ++i) {
+            const int node = bc.SFNOD(k, i);
+            if (node != 0 && msh.own(node)) bc.SFH(k, i) = P(node);
+        }
+    }
+    proc_sum(bc.SFH.data(), bc.SFH.n1() * bc.SFH.n2());
 }
 
 int extcvg(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc) {

@@ -11,6 +11,7 @@
 #include "records/dimensions.h"
 #include "records/flowstate.h"
 #include "records/iofiles.h"
+#include "records/mesh.h"
 
 namespace nep {
 
@@ -36,5 +37,15 @@ void extone(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc, 
 // Counts the faces whose exit point differs from IEXITP into bc.SFNCVG (also returned) and writes
 // the previous and current exit points, with their node numbers, to unit 134.
 int extcvg(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc);
+
+// A process of several with a mesh of its own (mesh::cut): the heads P of every face node, from
+// their own processes, into bc.SFH, for the moves of the exit points above (collective; nothing
+// otherwise).
+void share_face_heads(const dimensions& dim, const mesh& msh, const arr1<double>& P, bcdata& bc);
+
+// The node at position i of face k as the deck numbers it.
+inline int face_node(const bcdata& bc, int k, int i) {
+    return bc.SFDECK.empty() ? bc.SFNOD(k, i) : bc.SFDECK(k, i);
+}
 
 }  // namespace nep

@@ -121,7 +121,9 @@ void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool f
         if (bc.DIRNOD(k) != 0) fs.PNEW(bc.DIRNOD(k)) = bc.DIRVAL(k);
     }
     for (int f = 1; f <= dim.NSF; ++f) {
-        for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) fs.PNEW(bc.SFNOD(f, j)) = 0.0;
+        for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) {
+            if (bc.SFNOD(f, j) != 0) fs.PNEW(bc.SFNOD(f, j)) = 0.0;
+        }
     }
     for (int j = 1; j <= dim.NNOD; ++j) {
         if (bc.IFATM(j) == 1) fs.PNEW(j) = fs.POLD(j);
@@ -169,7 +171,7 @@ void bflpic(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& 
     }
     for (int f = 1; f <= dim.NSF; ++f) {
         for (int j = bc.IEXIT(f); j <= bc.NSFNUM(f); ++j) {
-            bc.SFQ(f, j) = (v[bc.SFNOD(f, j)] - (1.0 - tf) * bc.SFQOLD(f, j)) / tf;
+            if (bc.SFNOD(f, j) != 0) bc.SFQ(f, j) = (v[bc.SFNOD(f, j)] - (1.0 - tf) * bc.SFQOLD(f, j)) / tf;
         }
     }
     for (int j = 1; j <= dim.NNOD; ++j) {
@@ -529,6 +531,7 @@ void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdat
              fs.PINF, fs.IKMAX, fs.PNEWIK, fs.POLDIK, fs.FL2, fs.FINF);
         atmswt(dim, bc, sl, fs);
         if (dim.NSF >= 1) {
+            share_face_heads(dim, msh, fs.PNEW, bc);
             if (bc.ISFONE != 0) extone(dim, ctl, io, bc, fs);
             else extall(dim, ctl, io, bc, fs);
             if (bc.SFNCVG < 1) {

@@ -86,7 +86,7 @@ void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
                      "' (TIME=',1PE8.2,', DELTAT=',1PE8.2,')',"
                      "/,11X,'NON-NEGATIVE FLUX (INFLOW) OF ',1PE9.3,' AT NODE ',"
                      "I3,' (NODE # ',I6,')')",
-                     i, ctl.TIME, ctl.DELTAT, q, j, bc.SFNOD(i, j));
+                     i, ctl.TIME, ctl.DELTAT, q, j, bc.SFDECK.empty() ? bc.SFNOD(i, j) : bc.SFDECK(i, j));
             }
         }
     }

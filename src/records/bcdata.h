@@ -61,6 +61,11 @@ struct bcdata {
     // heads of the series become pressure heads. Empty otherwise.
     arr1<int> DIRDECK, NEUDECK;
     arr1<double> DIRZ;
+    // The same for the seepage faces: their nodes in the deck's numbering, and the heads of
+    // every face node (those of their own processes), which every process moves its exit
+    // points by.
+    arr2<int> SFDECK;
+    arr2<double> SFH;
 };
 
 // Creates the arrays from the sizes; releases them at the end of the run.

@@ -13,7 +13,7 @@ namespace nep {
 
 bool holds_own_columns(const dimensions& dim, const control& ctl, const iofiles& io,
                        const flowstate& fs) {
-    return proc_count() > 1 && ctl.ITRANS == 0 && dim.NSF == 0 && dim.NVEL == 0 && io.IPRT1 < 3 &&
+    return proc_count() > 1 && ctl.ITRANS == 0 && dim.NVEL == 0 && io.IPRT1 < 3 &&
            !(io.IPRT1 > 0 && fs.INDP == 2) &&
            !io.CKPT.ON && io.CKPT.RESTART.empty() && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
 }
@@ -141,6 +141,13 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     for (int k = 1; k <= dim.NDIR; ++k) bc.DIR2D(k) = bc.DIR2D(k) >= 1 ? msh.SHELD[bc.DIR2D(k) - 1] : 0;
     for (int k = 1; k <= dim.NP; ++k) bc.DIRNOD(k) = msh.held_node(bc.DIRNOD(k));
     for (int k = 1; k <= dim.NQ; ++k) bc.NEUNOD(k) = msh.held_node(bc.NEUNOD(k));
+    if (dim.NSF > 0) {
+        bc.SFDECK = bc.SFNOD;
+        bc.SFH.alloc(bc.SFNOD.n1(), bc.SFNOD.n2());
+        for (int k = 1; k <= dim.NSF; ++k) {
+            for (int i = 1; i <= bc.NSFNUM(k); ++i) bc.SFNOD(k, i) = msh.held_node(bc.SFNOD(k, i));
+        }
+    }
     for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR}) a->alloc(nnod);
     for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP}) a->alloc(nnod);
     bc.ATMINP.alloc(3, nnod);
@@ -221,6 +228,14 @@ void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_vie
                         {&sl.SW, &V.sl.SW}, {&sl.CKRW, &V.sl.CKRW}}) {
         gather(*a, V, *b);
     }
+}
+
+void view_faces(const bcdata& bc, whole_view& V) {
+    if (!V.on || bc.SFDECK.empty()) return;
+    V.bc.NSFNUM = bc.NSFNUM;
+    V.bc.IEXIT = bc.IEXIT;
+    V.bc.SFQ = bc.SFQ;
+    if (V.bc.SFNOD.empty()) V.bc.SFNOD = bc.SFDECK;
 }
 
 }  // namespace nep

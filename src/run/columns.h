@@ -13,7 +13,7 @@
 
 namespace nep {
 
-// Whether a deck runs on meshes of their own: several processes, flow alone, no seepage faces,
+// Whether a deck runs on meshes of their own: several processes, flow alone,
 // no element velocities kept, no checkpoints, no echo of hydrostatic initial heads. Other decks
 // hold the whole mesh on every process.
 bool holds_own_columns(const dimensions& dim, const control& ctl, const iofiles& io,
@@ -45,5 +45,7 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
 void view_start(const records& R, whole_view& V);
 // Collective: the heads, characteristics and nodal velocities at every node, to process 0.
 void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V);
+// The exit points and fluxes of the seepage faces (the same on every process) into the view.
+void view_faces(const bcdata& bc, whole_view& V);
 
 }  // namespace nep

@@ -104,6 +104,14 @@ void initial(records& R) {
         }
     }
     bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+}
+
+// The rest of the state at the start of the run, once the heads of the seepage faces are known
+// to every process (share_face_heads).
+void initial_rest(records& R) {
+    dimensions& dim = R.dim;
+    control& ctl = R.ctl;
+    iofiles& io = R.io;
     sfinit(dim, ctl, io, R.bc, R.fs);
     start_heads(dim, ctl, R.fs);
     mbinit(dim, ctl, R.msh, R.bc, R.mb);
@@ -168,6 +176,8 @@ int nepora3d(records& R) {
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
     together([&] { initial(R); });
+    share_face_heads(R.dim, R.msh, R.fs.PSAVE, R.bc);
+    together([&] { initial_rest(R); });
     mbinit_share(R.msh, R.mb);
     view_start(R, V);
     view_gather(R.msh, R.sl, R.fs, V);
@@ -184,6 +194,7 @@ int nepora3d(records& R) {
     // The folders are made and cleared (by process 0) before any process writes into them.
     together([&] {
         if (!restart) {
+            view_faces(R.bc, V);
             if (writes) extra_initial(wdim, ctl, io, wmsh, wbc, wsl, wfs);
             extra_series(R.dim, ctl, io, R.msh, R.sl, R.fs, ctl.TIMEP, 0);
         }

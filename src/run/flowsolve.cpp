@@ -47,6 +47,7 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
     // A run on meshes of the processes' own: process 0 writes from the state of every node.
     const bool cut = V != nullptr && msh.cut();
     if (cut && (output_time || dim.NR > 0 || dim.NUMVP > 0)) view_gather(msh, sl, fs, *V);
+    if (cut) view_faces(bc, *V);
     const bool writes = !cut || V->on;
     const dimensions& wdim = cut && V->on ? V->dim : dim;
     const mesh& wmsh = cut && V->on ? V->msh : msh;
