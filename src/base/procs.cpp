@@ -147,12 +147,12 @@ void proc_sum(double* v, long n) {
 
 void proc_best_of(proc_best& b, bool last) {
     if (g_count == 1) return;
-    const double mine[5] = {b.key, (double)b.node, b.v[0], b.v[1], b.v[2]};
-    std::vector<double> all(5 * (std::size_t)g_count);
-    MPI_Allgather(mine, 5, MPI_DOUBLE, all.data(), 5, MPI_DOUBLE, g_steps);
+    const double mine[6] = {b.key, (double)b.node, b.v[0], b.v[1], b.v[2], b.v[3]};
+    std::vector<double> all(6 * (std::size_t)g_count);
+    MPI_Allgather(mine, 6, MPI_DOUBLE, all.data(), 6, MPI_DOUBLE, g_steps);
     const double* best = all.data();
     for (int q = 1; q < g_count; ++q) {
-        const double* c = all.data() + 5 * q;
+        const double* c = all.data() + 6 * q;
         const bool better = c[0] > best[0] ||
                             (c[0] == best[0] && c[1] != 0.0 &&
                              (best[1] == 0.0 || (last ? c[1] > best[1] : c[1] < best[1])));
@@ -160,7 +160,7 @@ void proc_best_of(proc_best& b, bool last) {
     }
     b.key = best[0];
     b.node = (long)best[1];
-    for (int k = 0; k < 3; ++k) b.v[k] = best[2 + k];
+    for (int k = 0; k < 4; ++k) b.v[k] = best[2 + k];
 }
 
 std::vector<double> proc_concat(const std::vector<double>& mine) {

@@ -63,7 +63,7 @@ int proc_node_count();         // the processes on this machine (sharing its mem
 struct proc_best {
     double key = 0.0;
     long node = 0;
-    double v[3] = {0.0, 0.0, 0.0};
+    double v[4] = {0.0, 0.0, 0.0, 0.0};
 };
 void proc_best_of(proc_best& b, bool last);
 // The values of every process, those of process 0 first, on every process.

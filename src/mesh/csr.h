@@ -31,6 +31,8 @@ void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
 void flowcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
 // The listing's line of the number of stored entries of the flow pattern.
 void list_nterm(const control& ctl, iofiles& io, int nterm);
+// The same for the transport pattern (its own under Picard flow, else the flow pattern).
+void list_ntermc(const control& ctl, iofiles& io, int ntermc);
 void transpcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp);
 
 // Pattern builders on the first N1*N entries of JA (N1 = the slot window of each row).

@@ -367,7 +367,15 @@ void transpcsr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse
     strnsym(io, dim.N, dim.NTERMC, msh.TETRA, sp.JAC_OWN, sp.IAC_OWN, dim.NT, W, ctl);
     chknsym(io, dim.N, dim.NTERMC, sp.IAC_OWN, sp.JAC_OWN, ier);
     posnsy(dim.NT, msh.TETRA, sp.JAC_OWN, sp.IAC_OWN, sp.IPOSC_OWN);
-    wfmt(io.out(6), "(  5X,'NTERMC (# OF NONZERO TERMS; TRANSP EQ)  = ',I9)", dim.NTERMC);
+    if (!msh.cut()) list_ntermc(ctl, io, dim.NTERMC);
+}
+
+void list_ntermc(const control& ctl, iofiles& io, int ntermc) {
+    if (ctl.IFLOW == 1) {
+        wfmt(io.out(6), "(  5X,'NTERMC (# OF NONZERO TERMS; TRANSP EQ)  = ',I9)", ntermc);
+    } else {
+        wfmt(io.out(6), "(  5X,'NTERMC (# OF NONZERO TERMS; TRANSP EQ)   = ',I6)", ntermc);
+    }
 }
 
 void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) {
@@ -391,7 +399,7 @@ void csr_ptr(dimensions& dim, control& ctl, iofiles& io, mesh& msh, sparse& sp) 
             transpcsr_ptr(dim, ctl, io, msh, sp);
         } else {
             dim.NTERMC = dim.NTERM;
-            wfmt(io.out(6), "(  5X,'NTERMC (# OF NONZERO TERMS; TRANSP EQ)   = ',I6)", dim.NTERMC);
+            if (!msh.cut()) list_ntermc(ctl, io, dim.NTERMC);
             sp.TSHARE = true;
             sp.IAC_OWN.release();
             sp.JAC_OWN.release();

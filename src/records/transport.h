@@ -21,6 +21,11 @@ struct transport {
     // nodes CAUNOD (entry NPC + j to CAUNOD(j)).
     arr1<double> TRFLX;     // (NPC + NMC)
     arr1<double> TRFLXP;    // (NPC + NMC)
+    // A process of several with a mesh of its own (mesh::cut), whose lists hold 0 for the nodes
+    // it does not hold: the Dirichlet nodes it holds, the prescribed rows of its solves. Empty
+    // otherwise.
+    bool HELD = false;
+    arr1<int> DIRHELD;
 };
 
 // Creates the arrays from the sizes; releases them at the end of the run.

@@ -11,9 +11,8 @@
 
 namespace nep {
 
-bool holds_own_columns(const dimensions& dim, const control& ctl, const iofiles& io,
-                       const flowstate& fs) {
-    return proc_count() > 1 && ctl.ITRANS == 0 && dim.NVEL == 0 && io.IPRT1 < 3 &&
+bool holds_own_columns(const dimensions& dim, const iofiles& io, const flowstate& fs) {
+    return proc_count() > 1 && io.IPRT <= 3 && io.IPRT1 < 3 &&
            !(io.IPRT1 > 0 && fs.INDP == 2) &&
            !io.CKPT.ON && io.CKPT.RESTART.empty() && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
 }
@@ -130,6 +129,7 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
         for (auto* v : {&V.fs.PNEW, &V.fs.HPOT, &V.fs.HPTHETA, &V.fs.VXNOD, &V.fs.VYNOD, &V.fs.VZNOD}) {
             v->alloc(V.dim.N);
         }
+        if (R.ctl.ITRANS != 0) V.fs.CNEW.alloc(V.dim.N);
     } else {
         release_mesh(whole);
     }
@@ -174,7 +174,21 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
                     &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD}) {
         take_nodes(msh, dim.N, *v);
     }
+    for (auto* v : {&fs.CNEW, &fs.COLD, &fs.CSAVE, &fs.CTHETA, &fs.HPOTC}) take_nodes(msh, dim.N, *v);
     for (auto* v : {&fs.VX, &fs.VY, &fs.VZ}) v->alloc(std::max(dim.NVEL, 0));
+    // The transport lists, as the flow's.
+    if (R.ctl.ITRANS != 0) {
+        transport& tra = R.tra;
+        for (int k = 1; k <= dim.NP2C; ++k) tra.DIR2DC(k) = tra.DIR2DC(k) >= 1 ? msh.SHELD[tra.DIR2DC(k) - 1] : 0;
+        for (int k = 1; k <= dim.NPC; ++k) tra.DIRNODC(k) = msh.held_node(tra.DIRNODC(k));
+        for (int k = 1; k <= dim.NMC; ++k) tra.CAUNOD(k) = msh.held_node(tra.CAUNOD(k));
+        tra.HELD = true;
+        tra.DIRHELD.alloc((std::size_t)std::count_if(tra.DIRNODC.begin(), tra.DIRNODC.begin() + dim.NPC,
+                                                     [](int n) { return n != 0; }));
+        for (int k = 1, h = 0; k <= dim.NPC; ++k) {
+            if (tra.DIRNODC(k) != 0) tra.DIRHELD(++h) = tra.DIRNODC(k);
+        }
+    }
 
     release_sparse(R.sp);
     alloc_sparse(dim, R.ctl, R.sp);
@@ -228,6 +242,7 @@ void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_vie
                         {&sl.SW, &V.sl.SW}, {&sl.CKRW, &V.sl.CKRW}}) {
         gather(*a, V, *b);
     }
+    if (!fs.CNEW.empty()) gather(fs.CNEW, V, V.fs.CNEW);
 }
 
 void view_faces(const bcdata& bc, whole_view& V) {

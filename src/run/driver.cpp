@@ -142,7 +142,7 @@ int nepora3d(records& R) {
     // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
     // and process 0 writes from the whole view of it.
     std::vector<int> deck_parts;
-    if (holds_own_columns(R.dim, ctl, io, R.fs)) deck_parts = petsc_surface_parts(R.dim, R.msh);
+    if (holds_own_columns(R.dim, io, R.fs)) deck_parts = petsc_surface_parts(R.dim, R.msh);
     whole_view V;
     together([&] {
         if (!deck_parts.empty()) hold_own_columns(R, deck_parts, V);
@@ -151,12 +151,18 @@ int nepora3d(records& R) {
     const bool cut = R.msh.cut();
     if (cut) {
         // The entries of the whole pattern: those of the rows of every process's own nodes.
-        double own = 0.0;
+        const bool tpattern = ctl.ITRANS != 0 && !R.sp.TSHARE;
+        double own[2] = {0.0, 0.0};
         for (int i = 1; i <= R.dim.N; ++i) {
-            if (R.msh.own(i)) own += R.sp.IA(i + 1) - R.sp.IA(i);
+            if (!R.msh.own(i)) continue;
+            own[0] += R.sp.IA(i + 1) - R.sp.IA(i);
+            if (tpattern) own[1] += R.sp.IAC_OWN(i + 1) - R.sp.IAC_OWN(i);
         }
-        proc_sum(&own, 1);
-        together([&] { list_nterm(ctl, io, (int)own); });
+        proc_sum(own, 2);
+        together([&] {
+            list_nterm(ctl, io, (int)own[0]);
+            if (ctl.ITRANS != 0) list_ntermc(ctl, io, (int)(tpattern ? own[1] : own[0]));
+        });
     }
     const double least = cut ? proc_min((double)R.dim.N) : 0.0, most = cut ? proc_max((double)R.dim.N) : 0.0;
     const bool writes = !cut || V.on;
@@ -220,7 +226,7 @@ int nepora3d(records& R) {
             wfmt(io.out(28), "(//,23X,' (NSTEP: ',I5,'  DELTAT: ',1PE12.4,'  TIME: ',"
                              "1PE12.4,')'/)",
                  ctl.NSTEP, ctl.DELTAT, ctl.TIME);
-            flowtransolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.tra, R.sl, R.mb, R.sp, R.fs);
+            flowtransolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.tra, R.sl, R.mb, R.sp, R.fs, &V);
         } else {
             flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs, &V);
         }

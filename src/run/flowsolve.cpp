@@ -56,6 +56,11 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
     flowstate& wfs = cut && V->on ? V->fs : fs;
     together([&] {
         if (writes) {
+            // A coupled step: the heads and concentrations of the observation nodes first.
+            if (ctl.ITRANS != 0) {
+                write_pot(io, wdim.NR, io.IPOUT, wfs.PNEW);
+                write_conc(io, wdim.NR, io.IPOUT, wfs.CNEW);
+            }
             write_partial(wdim, io, wsl, wfs);
             if (output_time) detout(wdim, ctl, io, wmsh, wbc, wsl, wfs, true);
         }

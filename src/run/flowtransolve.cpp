@@ -1,6 +1,7 @@
 #include "run/flowtransolve.h"
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
 #include "bc/atmosphere.h"
@@ -25,27 +26,34 @@ inline void classify(massbal& mb, int in, int out, double sign_of, double v) {
 
 // The four class sums of the solute mass fluxes: prescribed-concentration and Cauchy nodes with
 // their solute fluxes, prescribed-head and prescribed-flux flow nodes with the advected mass.
-void mass_fluxes(const dimensions& dim, const bcdata& bc, const transport& tra, const soil& sl,
-                 const arr1<double>& flux, const arr1<double>& dirflx, const arr1<double>& C,
-                 massbal& mb) {
+// Several processes with meshes of their own: each sums the nodes of its own columns.
+void mass_fluxes(const dimensions& dim, const mesh& msh, const bcdata& bc, const transport& tra,
+                 const soil& sl, const arr1<double>& flux, const arr1<double>& dirflx,
+                 const arr1<double>& C, massbal& mb) {
     for (int k = 1; k <= 4; ++k) mb.TFLXCUR[k] = 0.0;
     auto rho = [&](double c) { return sl.RHO0 * (1.0 + sl.EPSLON * c); };
+    auto mine = [&](int node) { return node != 0 && msh.own(node); };
     for (int k = 1; k <= dim.NPC; ++k) {
+        if (!mine(tra.DIRNODC(k))) continue;
         const double c = C(tra.DIRNODC(k)), v = flux(k) * rho(c);
         classify(mb, MB_TDIRIN, MB_TDIROUT, v, v);
     }
     for (int j = 1; j <= dim.NMC; ++j) {
+        if (!mine(tra.CAUNOD(j))) continue;
         const double c = C(tra.CAUNOD(j)), v = flux(dim.NPC + j) * rho(c);
         classify(mb, MB_TCAUIN, MB_TCAUOUT, v, v);
     }
     for (int k = 1; k <= dim.NP; ++k) {
+        if (!mine(bc.DIRNOD(k))) continue;
         const double c = C(bc.DIRNOD(k)), F = dirflx(k);
         classify(mb, MB_TDIRIN, MB_TDIROUT, F, F * c * rho(c));
     }
     for (int k = 1; k <= dim.NQ; ++k) {
+        if (!mine(bc.NEUNOD(k))) continue;
         const double c = C(bc.NEUNOD(k)), F = bc.NEUVAL(k);
         classify(mb, MB_TCAUIN, MB_TCAUOUT, F, F * c * rho(c));
     }
+    if (msh.cut()) proc_sum(&mb.TFLXCUR[1], 4);
 }
 
 }  // namespace
@@ -54,24 +62,27 @@ void tranmb(const dimensions& dim, const control& ctl, const mesh& msh, const bc
             transport& tra, const soil& sl, const sparse& sp, const flowstate& fs, massbal& mb) {
     // The initial fluxes of the first step are its previous level.
     if (ctl.NSTEP == 1) {
-        mass_fluxes(dim, bc, tra, sl, tra.TRFLXP, bc.DIRFLP, fs.CSAVE, mb);
+        mass_fluxes(dim, msh, bc, tra, sl, tra.TRFLXP, bc.DIRFLP, fs.CSAVE, mb);
         for (int k = 1; k <= 4; ++k) mb.TFLXPRV[k] = mb.TFLXCUR[k];
     }
     const double wcau = ctl.NSTEP == 1 ? 0.5 : 1.0;
     trnflx(dim, tra, sp, wcau, sp.AMATC, sp.RHSSAV, fs.CNEW, tra.TRFLX);
-    mass_fluxes(dim, bc, tra, sl, tra.TRFLX, bc.DIRFLX, fs.CNEW, mb);
+    mass_fluxes(dim, msh, bc, tra, sl, tra.TRFLX, bc.DIRFLX, fs.CNEW, mb);
     double tdstore = 0.0;
     for (int i = 1; i <= dim.N; ++i) {
+        if (!msh.own(i)) continue;
         const double cn = fs.CNEW(i), co = fs.CSAVE(i);
         tdstore += msh.VOLNOD(i) * sl.PORNOD(i) * sl.SW(i) * sl.RHO0 *
                    (1.0 + sl.EPSLON * 0.5 * (cn + co)) * (cn - co);
     }
+    if (msh.cut()) proc_sum(&tdstore, 1);
     tranmb_close(ctl, mb, tdstore);
     for (int k = 1; k <= dim.NPC + dim.NMC; ++k) tra.TRFLXP(k) = tra.TRFLX(k);
 }
 
 void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
-                   bcdata& bc, transport& tra, soil& sl, massbal& mb, sparse& sp, flowstate& fs) {
+                   bcdata& bc, transport& tra, soil& sl, massbal& mb, sparse& sp, flowstate& fs,
+                   whole_view* V) {
     if (ctl.ITRANS == 1) {
         piccpl(dim, ctl, io, cpu, msh, bc, tra, sl, sp, fs);
     } else if (ctl.ITRANS == 2) {
@@ -104,9 +115,7 @@ void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mes
          net_dirflx(mb), net_neuflx(mb));
     wfmt(io.out(32), "(I6,2(1PE11.4),4(1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,
          net_dirflx(mb), net_neuflx(mb), net_tdirflx(mb), net_tcauflx(mb));
-    write_pot(io, dim.NR, io.IPOUT, fs.PNEW);
-    write_conc(io, dim.NR, io.IPOUT, fs.CNEW);
-    step_output(dim, ctl, io, msh, bc, sl, mb, fs);
+    step_output(dim, ctl, io, msh, bc, sl, mb, fs, V);
     if (run_continues(ctl) && ctl.CPLSTA != -3) {
         next_coupled_step(dim, ctl, io, msh, bc, sl, fs);
     } else {

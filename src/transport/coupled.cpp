@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "base/timer.h"
 #include "flow/assemble.h"
 #include "flow/nonlinear.h"
@@ -13,18 +14,23 @@ namespace nep {
 
 namespace {
 
-// The largest magnitude of d_i (first node on ties), with its sign.
+// The largest magnitude of d_i (first node on ties), with its sign; over the nodes of this
+// process's own columns and then over the processes when each holds a mesh of its own.
 template <class F>
-double signed_max(int n, F d) {
-    double best = 0.0, big = -1.0;
+double signed_max(int n, const mesh& msh, F d) {
+    proc_best b;
+    b.key = -1.0;
     for (int i = 1; i <= n; ++i) {
+        if (!msh.own(i)) continue;
         const double v = d(i);
-        if (std::fabs(v) > big) {
-            big = std::fabs(v);
-            best = v;
+        if (std::fabs(v) > b.key) {
+            b.key = std::fabs(v);
+            b.node = msh.deck_node(i);
+            b.v[0] = v;
         }
     }
-    return best;
+    if (msh.cut()) proc_best_of(b, false);
+    return b.v[0];
 }
 
 void coupled_step(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh, bcdata& bc,
@@ -70,7 +76,7 @@ void coupled_step(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh
         const int translin0 = ctl.ITLINC;
         if (newton) unsatrnw(dim, ctl, io, cpu, msh, tra, sl, sp, fs);
         else unsattrn(dim, ctl, io, cpu, msh, tra, sl, sp, fs);
-        cnvrgc(dim, ctl, fs);
+        cnvrgc(dim, ctl, msh, fs);
         nlupd(dim, ctl, io, msh, bc, sl, fs, ctl.ITLIN - flowlin0, ctl.ITLINC - translin0);
     } while (ctl.CPLSTA == -1 || ctl.CPLSTA == -2);
     timer(t0, 2);
@@ -89,34 +95,50 @@ void newtcpl(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh
     coupled_step(dim, ctl, io, cpu, msh, bc, tra, sl, sp, fs, true);
 }
 
-void cnvrgc(const dimensions& dim, control& ctl, flowstate& fs) {
+void cnvrgc(const dimensions& dim, control& ctl, const mesh& msh, flowstate& fs) {
+    // Several processes with meshes of their own: each goes over the nodes of its own columns,
+    // and the results are those of the whole mesh (the node the deck's).
     double hmax = -1.0;
     for (int i = 1; i <= dim.N; ++i) {
+        if (!msh.own(i)) continue;
         hmax = std::fmax(hmax, std::fabs(fs.HPOT(i)));
         hmax = std::fmax(hmax, std::fabs(fs.HPOTC(i)));
     }
-    double difmax = -1.0;
-    int ik = 1;
+    if (msh.cut()) hmax = proc_max(hmax);
+    proc_best b;
+    b.key = -1.0;
+    int ik = 0;
     for (int i = 1; i <= dim.N; ++i) {
+        if (!msh.own(i)) continue;
         const double dc = std::fabs(fs.CNEW(i) - fs.COLD(i));
         const double rh = std::fabs(fs.HPOT(i) - fs.HPOTC(i)) / hmax;
         const double s = std::isnan(rh) ? dc : std::fmax(dc, rh);
-        if (s > difmax) {
-            difmax = s;
+        if (s > b.key) {
+            b.key = s;
             ik = i;
         }
     }
+    if (ik == 0 && !msh.cut()) ik = 1;
+    if (ik > 0) {
+        b.node = msh.deck_node(ik);
+        b.v[0] = fs.HPOT(ik);
+        b.v[1] = fs.HPOTC(ik);
+        b.v[2] = fs.CNEW(ik);
+        b.v[3] = fs.COLD(ik);
+    }
+    if (msh.cut()) proc_best_of(b, false);
+    const double difmax = b.key;
     ctl.DIFMAX = difmax;
     const int it = ctl.ITERC;
-    fs.IKCIT(it) = ik;
-    fs.HPOTIT(it) = fs.HPOT(ik);
-    fs.HPOTCIT(it) = fs.HPOTC(ik);
-    fs.HDIFIT(it) = (fs.HPOT(ik) - fs.HPOTC(ik)) / hmax;
-    fs.CNEWIT(it) = fs.CNEW(ik);
-    fs.COLDIT(it) = fs.COLD(ik);
-    fs.CDIFIT(it) = fs.CNEW(ik) - fs.COLD(ik);
-    fs.HDMXIT(it) = signed_max(dim.N, [&](int i) { return fs.HPOT(i) - fs.HPOTC(i); });
-    fs.CDMXIT(it) = signed_max(dim.N, [&](int i) { return fs.CNEW(i) - fs.COLD(i); });
+    fs.IKCIT(it) = b.node > 0 ? (int)b.node : 1;
+    fs.HPOTIT(it) = b.v[0];
+    fs.HPOTCIT(it) = b.v[1];
+    fs.HDIFIT(it) = (b.v[0] - b.v[1]) / hmax;
+    fs.CNEWIT(it) = b.v[2];
+    fs.COLDIT(it) = b.v[3];
+    fs.CDIFIT(it) = b.v[2] - b.v[3];
+    fs.HDMXIT(it) = signed_max(dim.N, msh, [&](int i) { return fs.HPOT(i) - fs.HPOTC(i); });
+    fs.CDMXIT(it) = signed_max(dim.N, msh, [&](int i) { return fs.CNEW(i) - fs.COLD(i); });
     if (difmax <= ctl.TOLNLC) {
         ctl.CPLSTA = it < ctl.ITMXC1 ? 1 : (it >= ctl.ITMXC2 ? 3 : 2);
     } else if (it < dim.ITMXC) {

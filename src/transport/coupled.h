@@ -19,7 +19,7 @@ void newtcpl(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh
              transport& tra, soil& sl, sparse& sp, flowstate& fs);
 
 // DIFMAX, IKMAX, the history entry of ITERC and the status CPLSTA.
-void cnvrgc(const dimensions& dim, control& ctl, flowstate& fs);
+void cnvrgc(const dimensions& dim, control& ctl, const mesh& msh, flowstate& fs);
 // Trace line, relaxation and copies of the iterates, convergence table, back-step, messages.
 void nlupd(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
            soil& sl, flowstate& fs, int flowlin, int translin);

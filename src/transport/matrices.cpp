@@ -84,7 +84,8 @@ void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, transport& 
     {
         timed_phase t(cpu.TT[6]);
         if (petsc_solver(ctl.ISOLVC)) {
-            PETSLV(io.out(6), io.STDOUT, sp.PETSCT, cpu.PST, dim.N, dim.NPC, tra.DIRNODC,
+            PETSLV(io.out(6), io.STDOUT, sp.PETSCT, cpu.PST, dim.N,
+                   tra.HELD ? (int)tra.DIRHELD.size() : dim.NPC, tra.HELD ? tra.DIRHELD : tra.DIRNODC,
                    ctl.ITCGNS, ctl.TLCGNS, ctl.TINYR, niter, sp.AMATC, sp.RHSC, x, ctl.DIALECT);
         } else {
             NSYSLV(ctl.ISOLVC, io.out(6), io.STDOUT, dim.N, dim.NTERMC, dim.NPC, tra.DIRNODC,
@@ -239,12 +240,15 @@ void restrn(const dimensions& dim, sparse& sp, const flowstate& fs) {
 }
 
 void savdgc(const dimensions& dim, const transport& tra, sparse& sp) {
-    for (int k = 1; k <= dim.NPC; ++k) sp.DIAGSAV(k) = sp.AMATC(diag_posc(sp, tra.DIRNODC(k)));
+    for (int k = 1; k <= dim.NPC; ++k) {
+        if (tra.DIRNODC(k) != 0) sp.DIAGSAV(k) = sp.AMATC(diag_posc(sp, tra.DIRNODC(k)));
+    }
 }
 
 void rstdgc(const dimensions& dim, const transport& tra, sparse& sp, flowstate& fs) {
     for (int k = 1; k <= dim.NPC; ++k) {
         const int i = tra.DIRNODC(k);
+        if (i == 0) continue;
         fs.CNEW(i) = tra.DIRVALC(k);
         sp.AMATC(diag_posc(sp, i)) = sp.DIAGSAV(k);
     }
@@ -255,11 +259,11 @@ void trnflx(const dimensions& dim, const transport& tra, const sparse& sp, doubl
             arr1<double>& FLUX) {
     for (int k = 1; k <= dim.NPC; ++k) {
         const int i = tra.DIRNODC(k);
-        FLUX(k) = row_dot(sp, A, i, C) - RHS(i);
+        if (i != 0) FLUX(k) = row_dot(sp, A, i, C) - RHS(i);
     }
     for (int j = 1; j <= dim.NMC; ++j) {
         const int i = tra.CAUNOD(j);
-        FLUX(dim.NPC + j) = row_dot(sp, A, i, C) - RHS(i) - WCAU * tra.CAUADV(j) * C(i);
+        if (i != 0) FLUX(dim.NPC + j) = row_dot(sp, A, i, C) - RHS(i) - WCAU * tra.CAUADV(j) * C(i);
     }
     share_owned(sp, dim.NNOD, [&](auto f) {
         for (int k = 1; k <= dim.NPC; ++k) f(tra.DIRNODC(k), FLUX(k));
@@ -303,12 +307,12 @@ void unsatrnw(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const me
         const double pen = 1.0e-9 * ctl.HUGER;
         for (int k = 1; k <= dim.NPC; ++k) {
             const int i = tra.DIRNODC(k);
-            sp.RHSC(i) = (tra.DIRVALC(k) - fs.CNEW(i)) * pen;
+            if (i != 0) sp.RHSC(i) = (tra.DIRVALC(k) - fs.CNEW(i)) * pen;
         }
         const double w = cauchy_weight(ctl);
         for (int j = 1; j <= dim.NMC; ++j) {
             const int i = tra.CAUNOD(j);
-            sp.RHSC(i) -= w * tra.CAUADV(j) * fs.CNEW(i);
+            if (i != 0) sp.RHSC(i) -= w * tra.CAUADV(j) * fs.CNEW(i);
         }
     }
     for (int i = 1; i <= dim.N; ++i) sp.DELTA(i) = 0.0;

@@ -135,8 +135,10 @@ void bctrn(int N, int NPC, int NSTEP, int NMC, const arr1<int>& DIRNODC, const a
     for (int i = 1; i <= N; ++i) RHSSAV(i) = RHS(i);
 
     // Prescribed concentrations by a dominant diagonal; the rest of the row stays as assembled.
+    // (Node 0: a node of the deck this process does not hold.)
     for (int k = 1; k <= NPC; ++k) {
         const int i = DIRNODC(k);
+        if (i == 0) continue;
         const long d = diagonal(IAC, JAC, i);
         if (d == 0) no_diagonal(i);
         A(d) = HUGER * 1.0e-9;
@@ -145,9 +147,12 @@ void bctrn(int N, int NPC, int NSTEP, int NMC, const arr1<int>& DIRNODC, const a
 
     // Cauchy nodes: half weight in the first step. All right-hand sides first, then the diagonals.
     const double w = NSTEP == 1 ? 0.5 : 1.0;
-    for (int j = 1; j <= NMC; ++j) RHS(CAUNOD(j)) += w * CAUTOT(j);
+    for (int j = 1; j <= NMC; ++j) {
+        if (CAUNOD(j) != 0) RHS(CAUNOD(j)) += w * CAUTOT(j);
+    }
     for (int j = 1; j <= NMC; ++j) {
         const int i = CAUNOD(j);
+        if (i == 0) continue;
         const long d = diagonal(IAC, JAC, i);
         if (d == 0) no_diagonal(i);
         A(d) += w * CAUADV(j);

@@ -124,7 +124,7 @@ awk -v a="$(linear "$tmp/c0")" -v b="$(linear "$tmp/c3")" 'BEGIN {
   if (!(a > 0) || (b - a) / a > 0.02 || (a - b) / a > 0.02) { print "column solves: " a " and " b " iterations"; exit 1 } }'
 
 # Newton on 3 processes, and flow coupled with transport (the solute box) on 2: each process
-# forms the rows of its own nodes, the fluxes of the budgets come from their process.
+# holds its own columns, the fluxes of the budgets come from their process.
 cp -r "$tmp/deck" "$tmp/newton"
 sed -i '2s/^ *1/2/' "$tmp/newton/parm"
 [ "$(run n0 0 newton)" -eq 0 ] && [ "$(run n3 3 newton)" -eq 0 ] || fail "Newton failed"

@@ -37,24 +37,24 @@ TEST(CoupledIteration, MeasureAndStatus) {
     t.fs.HPOT(3) = 1.0, t.fs.HPOTC(3) = 1.0;
     t.fs.CNEW(3) = 0.52, t.fs.COLD(3) = 0.5;
     t.ctl.ITERC = 1;
-    cnvrgc(t.dim, t.ctl, t.fs);
+    cnvrgc(t.dim, t.ctl, t.msh, t.fs);
     EXPECT_DOUBLE_EQ(t.ctl.DIFMAX, 0.05);
     EXPECT_EQ(t.fs.IKCIT(1), 2);
     EXPECT_DOUBLE_EQ(t.fs.HDMXIT(1), 0.5);
     EXPECT_NEAR(t.fs.CDMXIT(1), 0.02, 1e-15);
     EXPECT_EQ(t.ctl.CPLSTA, -1);  // iterations left
     t.ctl.ITERC = 4;
-    cnvrgc(t.dim, t.ctl, t.fs);
+    cnvrgc(t.dim, t.ctl, t.msh, t.fs);
     EXPECT_EQ(t.ctl.CPLSTA, -2);  // DELTAT > DTMIN: back-step
     t.ctl.DELTAT = 0.1;
-    cnvrgc(t.dim, t.ctl, t.fs);
+    cnvrgc(t.dim, t.ctl, t.msh, t.fs);
     EXPECT_EQ(t.ctl.CPLSTA, -3);
     // Converged: the code follows the iteration count.
     t.fs.HPOT(2) = 4.0;
     t.fs.CNEW(3) = 0.5;
     for (int it : {1, 2, 3}) {
         t.ctl.ITERC = it;
-        cnvrgc(t.dim, t.ctl, t.fs);
+        cnvrgc(t.dim, t.ctl, t.msh, t.fs);
         EXPECT_EQ(t.ctl.CPLSTA, it < 2 ? 1 : (it >= 3 ? 3 : 2)) << it;
     }
     // All potential heads zero: the concentration change alone.
@@ -62,7 +62,7 @@ TEST(CoupledIteration, MeasureAndStatus) {
     t.fs.CNEW(1) = 0.3;
     t.fs.COLD(1) = 0.1;
     t.ctl.ITERC = 1;
-    cnvrgc(t.dim, t.ctl, t.fs);
+    cnvrgc(t.dim, t.ctl, t.msh, t.fs);
     EXPECT_NEAR(t.ctl.DIFMAX, 0.2, 1e-15);
 }
 
