@@ -165,6 +165,7 @@ mkdir "$tmp/box"
 find "$here/examples/solute-box" -maxdepth 1 -type f ! -name README.md -exec cp {} "$tmp/box" \;
 sed -i '11s/^ *[-0-9]*/-10/; 12s/^ *[-0-9]*/-10/' "$tmp/box/parm"
 [ "$(run b0 0 box)" -eq 0 ] && [ "$(run b2 2 box)" -eq 0 ] || fail "the coupled run failed"
+grep -q "each process holds its own columns" "$tmp/b2/stderr.txt" || fail "coupled run: the processes hold the whole mesh"
 # Concentrations within 10 TOLNLC, and the budgets of water and solute alike.
 paste "$tmp/b0/conc.out" "$tmp/b2/conc.out" | awk -v tol="$(awk 'NR == 9 { print $4 }' "$tmp/box/parm")" '
   NF == 10 { for (i = 1; i <= 5; ++i) { e = $i - $(i + 5); if (e < 0) e = -e; if (e > m) m = e }; ++n }
