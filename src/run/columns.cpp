@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 
 #include "base/procs.h"
 #include "base/stop.h"
+#include "mesh/csr.h"
 
 namespace nep {
 
@@ -210,6 +212,32 @@ void gather(const arr1<T>& mine, const whole_view& V, arr1<T>& into) {
 }
 
 }  // namespace
+
+void list_patterns(records& R) {
+    if (!R.msh.cut()) return;
+    const control& ctl = R.ctl;
+    const bool own_pattern = ctl.ITRANS != 0 && !R.sp.TSHARE;  // transport under Picard flow
+    double own[2] = {0.0, 0.0};
+    for (int i = 1; i <= R.dim.N; ++i) {
+        if (!R.msh.own(i)) continue;
+        own[0] += R.sp.IA(i + 1) - R.sp.IA(i);
+        if (own_pattern) own[1] += R.sp.IAC_OWN(i + 1) - R.sp.IAC_OWN(i);
+    }
+    proc_sum(own, 2);
+    together([&] {
+        list_nterm(ctl, R.io, (int)own[0]);
+        if (ctl.ITRANS != 0) list_ntermc(ctl, R.io, (int)(own_pattern ? own[1] : own[0]));
+    });
+}
+
+void report_held(const records& R, const whole_view& V) {
+    if (!R.msh.cut()) return;
+    const double least = proc_min((double)R.dim.N), most = proc_max((double)R.dim.N);
+    if (V.on) {
+        std::fprintf(stderr, "%s: each process holds its own columns and two rings of columns around them:"
+                     " %.0f to %.0f of the %d nodes\n", R.io.PROGNAME, least, most, V.dim.N);
+    }
+}
 
 void view_start(const records& R, whole_view& V) {
     if (!R.msh.cut()) return;

@@ -38,6 +38,12 @@ struct whole_view {
 // values read so far. Process 0 keeps the deck's mesh in V.
 void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view& V);
 
+// Collective, once the patterns are formed: the listing's numbers of stored entries, those of the
+// whole mesh (the rows of every process's own nodes). Nothing in a run not cut.
+void list_patterns(records& R);
+// Collective: standard error says how many nodes the processes hold.
+void report_held(const records& R, const whole_view& V);
+
 // Collective, once the initial state is formed: the nodes gathered, and what is fixed from then
 // on (the nodal volumes, tetrahedra around the nodes, porosities). Nothing in a run not cut.
 // V.own and V.nodes are set on every process and on process 0.

@@ -1,7 +1,5 @@
 #include "run/driver.h"
 
-#include <cstdio>
-
 #include "base/format.h"
 #include "base/interrupt.h"
 #include "base/procs.h"
@@ -149,22 +147,7 @@ int nepora3d(records& R) {
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
     const bool cut = R.msh.cut();
-    if (cut) {
-        // The entries of the whole pattern: those of the rows of every process's own nodes.
-        const bool tpattern = ctl.ITRANS != 0 && !R.sp.TSHARE;
-        double own[2] = {0.0, 0.0};
-        for (int i = 1; i <= R.dim.N; ++i) {
-            if (!R.msh.own(i)) continue;
-            own[0] += R.sp.IA(i + 1) - R.sp.IA(i);
-            if (tpattern) own[1] += R.sp.IAC_OWN(i + 1) - R.sp.IAC_OWN(i);
-        }
-        proc_sum(own, 2);
-        together([&] {
-            list_nterm(ctl, io, (int)own[0]);
-            if (ctl.ITRANS != 0) list_ntermc(ctl, io, (int)(tpattern ? own[1] : own[0]));
-        });
-    }
-    const double least = cut ? proc_min((double)R.dim.N) : 0.0, most = cut ? proc_max((double)R.dim.N) : 0.0;
+    list_patterns(R);
     const bool writes = !cut || V.on;
     const dimensions& wdim = V.on ? V.dim : R.dim;
     const mesh& wmsh = V.on ? V.msh : R.msh;
@@ -172,10 +155,7 @@ int nepora3d(records& R) {
     soil& wsl = V.on ? V.sl : R.sl;
     flowstate& wfs = V.on ? V.fs : R.fs;
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
-    if (cut && proc_writes()) {
-        std::fprintf(stderr, "%s: each process holds its own columns and two rings of columns around them:"
-                     " %.0f to %.0f of the %d nodes\n", io.PROGNAME, least, most, V.dim.N);
-    }
+    report_held(R, V);
     // Several processes: each writes the piece of the ParaView series made of its columns,
     // those of its rows in the solves.
     if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
