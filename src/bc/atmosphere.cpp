@@ -274,10 +274,12 @@ void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
             const soil& sl, const flowstate& fs, massbal& mb) {
     const double PMIN = sl.PMIN;
     double sum[4] = {0.0, 0.0, 0.0, 0.0};  // POTFLX, ACTFLX, OVLFLX, RETFLX
-    // The diagnostics, four values each: the node, the flag, ACT and POT.
+    // The diagnostics; several processes with meshes of their own keep them, four values each
+    // (the node, the flag, ACT and POT), to write them in the order of the deck's nodes.
     std::vector<double> flags;
     auto flag = [&](int k, int i, double ACT, double POT) {
-        flags.insert(flags.end(), {(double)msh.deck_node(i), (double)k, ACT, POT});
+        if (!msh.cut()) hgflag(k, i, ctl, ACT, POT, io, bc);
+        else flags.insert(flags.end(), {(double)msh.deck_node(i), (double)k, ACT, POT});
     };
     for (int i = 1; i <= dim.NNOD; ++i) {
         if (bc.IFATM(i) == -1 || !msh.own(i)) continue;
