@@ -103,7 +103,7 @@ void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs) {
 }
 
 void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, soil& sl,
-              flowstate& fs) {
+              flowstate& fs, const mesh* deck) {
     ctl.NSTEP = 1;
     ctl.ITER = 1;
     io.KPRT = 1;
@@ -118,7 +118,7 @@ void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
 
     const long n = dim.N;
     if (fs.INDP == 2) {
-        icvhe(dim, io, msh, fs);
+        icvhe(dim, io, msh, fs, deck);
         for (long i = 1; i <= n; ++i) {
             fs.PNEW(i) = fs.PSAVE(i);
             fs.HPOTP(i) = fs.PSAVE(i) + msh.Z(i);
@@ -139,7 +139,7 @@ void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     }
 }
 
-void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs) {
+void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs, const mesh* deck) {
     const long nnod = dim.NNOD;
     // The water table lies at the ground surface: the pressure head is the depth below the
     // surface node of the same column.
@@ -149,9 +149,15 @@ void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs) {
             fs.PSAVE(k) = msh.Z(i) - msh.Z(k);
         }
     }
-    if (io.IPRT1 > 0) {
-        write_pairs(io.out(6), "(/,1X,' PRESUURE HEADS INITIAL CONDITION',/,(4(I6,2X,1PE11.3)))",
-                    fs.PSAVE, dim.N);
+    if (io.IPRT1 > 0 && (!msh.cut() || deck != nullptr)) {
+        const char* fmt = "(/,1X,' PRESUURE HEADS INITIAL CONDITION',/,(4(I6,2X,1PE11.3)))";
+        if (deck == nullptr) {
+            write_pairs(io.out(6), fmt, fs.PSAVE, dim.N);
+        } else {
+            arr1<double> whole(deck->Z.size());
+            for (long k = 1; k <= whole.size(); ++k) whole(k) = deck->Z((k - 1) % deck->NNODW + 1) - deck->Z(k);
+            write_pairs(io.out(6), fmt, whole, whole.size());
+        }
     }
 }
 

@@ -19,11 +19,14 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
 void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs);
 
 // Resets the step and iteration counters, clears the nodal soil averages and builds PNEW, PSAVE,
-// HPOT and HPOTP from what read_flow_ic read.
+// HPOT and HPOTP from what read_flow_ic read. `deck`: see icvhe.
 void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, soil& sl,
-              flowstate& fs);
+              flowstate& fs, const mesh* deck = nullptr);
 
-// Hydrostatic pressure heads with the water table at the ground surface of every column.
-void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs);
+// Hydrostatic pressure heads with the water table at the ground surface of every column. A mesh
+// of one process of several (mesh::cut) echoes them from the deck's mesh, `deck`, which process 0
+// holds (the others write nothing).
+void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs,
+           const mesh* deck = nullptr);
 
 }  // namespace nep

@@ -13,9 +13,8 @@
 
 namespace nep {
 
-bool holds_own_columns(const dimensions& dim, const iofiles& io, const flowstate& fs) {
+bool holds_own_columns(const dimensions& dim, const iofiles& io) {
     return proc_count() > 1 && io.IPRT <= 3 && io.IPRT1 < 3 &&
-           !(io.IPRT1 > 0 && fs.INDP == 2) &&
            !io.CKPT.ON && io.CKPT.RESTART.empty() && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
 }
 
@@ -126,6 +125,7 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
         V.dim = deck_dim;
         V.dim.NGEO = 0;  // the writers form the geometry they need
         V.msh = std::move(whole);
+        V.msh.NNODW = nnodw;
         V.bc.SATSUR.alloc(nnodw);
         for (auto* v : {&V.sl.SW, &V.sl.CKRW, &V.sl.PORNOD}) v->alloc(V.dim.N);
         for (auto* v : {&V.fs.PNEW, &V.fs.HPOT, &V.fs.HPTHETA, &V.fs.VXNOD, &V.fs.VYNOD, &V.fs.VZNOD}) {

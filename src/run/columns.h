@@ -14,9 +14,8 @@
 namespace nep {
 
 // Whether a deck runs on meshes of their own: several processes, no element velocities written
-// (IPRT at most 3), no checkpoints, no echo of hydrostatic initial heads. Other decks hold the
-// whole mesh on every process.
-bool holds_own_columns(const dimensions& dim, const iofiles& io, const flowstate& fs);
+// (IPRT at most 3), no checkpoints. Other decks hold the whole mesh on every process.
+bool holds_own_columns(const dimensions& dim, const iofiles& io);
 
 // What the writers of the listing and the result files read, in the deck's numbering, on
 // process 0 of a run on meshes of their own: the deck's mesh, and the state gathered from every

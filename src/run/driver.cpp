@@ -78,15 +78,16 @@ void datin(records& R) {
     }
 }
 
-// The state at the start of the run.
-void initial(records& R) {
+// The state at the start of the run. `deck`: the deck's mesh on process 0 of a run on meshes of
+// the processes' own, for the echo of hydrostatic initial heads.
+void initial(records& R, const mesh* deck) {
     dimensions& dim = R.dim;
     control& ctl = R.ctl;
     iofiles& io = R.io;
     for (int i = 0; i < 10; ++i) R.cpu.FT[i] = R.cpu.TT[i] = 0.0f;
     R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
     timinit(ctl);
-    flowinit(dim, ctl, io, R.msh, R.sl, R.fs);
+    flowinit(dim, ctl, io, R.msh, R.sl, R.fs, deck);
     if (ctl.ITRANS != 0) {
         // The transport state: counters and totals, boundary fluxes, balance accumulators, and
         // the working concentrations from the initial ones (read into CSAVE).
@@ -140,7 +141,7 @@ int nepora3d(records& R) {
     // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
     // and process 0 writes from the whole view of it.
     std::vector<int> deck_parts;
-    if (holds_own_columns(R.dim, io, R.fs)) deck_parts = petsc_surface_parts(R.dim, R.msh);
+    if (holds_own_columns(R.dim, io)) deck_parts = petsc_surface_parts(R.dim, R.msh);
     whole_view V;
     together([&] {
         if (!deck_parts.empty()) hold_own_columns(R, deck_parts, V);
@@ -161,7 +162,7 @@ int nepora3d(records& R) {
     if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
-    together([&] { initial(R); });
+    together([&] { initial(R, V.on ? &V.msh : nullptr); });
     share_face_heads(R.dim, R.msh, R.fs.PSAVE, R.bc);
     together([&] { initial_rest(R); });
     mbinit_share(R.msh, R.mb);

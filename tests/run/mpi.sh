@@ -129,16 +129,16 @@ cp -r "$tmp/deck" "$tmp/newton"
 sed -i '2s/^ *1/2/' "$tmp/newton/parm"
 [ "$(run n0 0 newton)" -eq 0 ] && [ "$(run n3 3 newton)" -eq 0 ] || fail "Newton failed"
 heads "$tmp/n0" "$tmp/n3" "Newton on 3 processes"
-# Each process holds its own columns and two rings (a flow deck without seepage faces): every
-# output written from the state of every node. The echo of the input, rates per surface node,
-# Neumann nodes, observation nodes, vertical profiles and nodal output at two times, on 2
-# processes: the same lines in every file, the echo of the series the same bytes, heads within
-# 10 TOLNL.
+# Each process holds its own columns and two rings: every output written from the state of every
+# node. The echo of the input (hydrostatic initial heads), rates per surface node, Neumann nodes,
+# observation nodes, vertical profiles and nodal output at two times, on 2 processes: the same
+# lines in every file, the echoes of the initial heads and of the series the same bytes, heads
+# within 10 TOLNL.
 cp -r "$tmp/deck" "$tmp/rich"
 (cd "$tmp/rich" &&
   sed -i '1s/^0 /1 /; 16s/^.*$/2 0 2 0.3 0.6/; 17s/^.*$/2 5 44/; 18s/^.*$/3\n7 150 333/' parm &&
   printf 'T\n8\n1 11 21 31 41 51 61 71\n0\n2\n20 260\n' >nansfbc &&
-  printf '0.0\n-0.01 0.02\n1000.0\n-0.01 0.02\n' >neuts &&
+  printf '0.0\n-0.01 0.02\n1000.0\n-0.01 0.02\n' >neuts && printf 'F\n2\n' >flowic &&
   awk 'BEGIN { print 0; for (t = 0; t <= 1; ++t) { print t * 0.5
     for (j = 1; j <= 80; ++j) printf " %.4f%s", 0.002 + 0.0001 * j * (1 + t), j % 8 ? "" : "\n" } }' >atmbc)
 [ "$(run r0 0 rich)" -eq 0 ] && [ "$(run r2 2 rich)" -eq 0 ] || fail "the deck of every output failed"
@@ -149,6 +149,9 @@ for f in $(cd "$tmp/r0" && find . -type f ! -path './vtk/*' ! -name stderr.txt);
 done
 cmp -s "$tmp/r0/dirbc.out" "$tmp/r2/dirbc.out" && cmp -s "$tmp/r0/neubc.out" "$tmp/r2/neubc.out" ||
   fail "the deck of every output: another echo of the series"
+ic() { sed -n '/PRESUURE HEADS INITIAL/,/^ *$/p' "$1/out.lst"; }
+[ -n "$(ic "$tmp/r0")" ] && [ "$(ic "$tmp/r0")" = "$(ic "$tmp/r2")" ] ||
+  fail "the deck of every output: another echo of the initial heads"
 heads "$tmp/r0" "$tmp/r2" "the deck of every output"
 # Seepage faces (the dam), each process holding its own columns: every process moves the exit
 # points by the heads of every face node, so the exit points of every step are those of one
