@@ -14,7 +14,7 @@
 namespace nep {
 
 bool holds_own_columns(const dimensions& dim, const iofiles& io) {
-    return proc_count() > 1 && io.IPRT <= 3 && io.IPRT1 < 3 &&
+    return proc_count() > 1 && io.IPRT1 < 3 &&
            !io.CKPT.ON && io.CKPT.RESTART.empty() && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
 }
 
@@ -132,6 +132,7 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
             v->alloc(V.dim.N);
         }
         if (R.ctl.ITRANS != 0) V.fs.CNEW.alloc(V.dim.N);
+        for (auto* v : {&V.fs.VX, &V.fs.VY, &V.fs.VZ}) v->alloc(std::max(V.dim.NVEL, 0));
     } else {
         release_mesh(whole);
     }
@@ -198,17 +199,29 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
 
 namespace {
 
-// The values of an array at this process's own nodes to process 0, which puts them into the
-// view's array at the nodes of `V.nodes`.
+// The values of an array at this process's own nodes (or elements) to process 0, which puts
+// them into the view's array at the deck's nodes (or elements) of `to`.
 template <class T>
-void gather(const arr1<T>& mine, const whole_view& V, arr1<T>& into) {
+void gather(const arr1<T>& mine, const std::vector<int>& own, const std::vector<long>& to,
+            const whole_view& V, arr1<T>& into) {
     std::vector<double> send;
-    send.reserve(V.own.size());
-    for (int i : V.own) send.push_back((double)mine(i));
+    send.reserve(own.size());
+    for (int i : own) send.push_back((double)mine(i));
     std::vector<int> counts;
     const std::vector<double> all = proc_gather(send, counts);
     if (!V.on) return;
-    for (std::size_t k = 0; k < all.size(); ++k) into(V.nodes[k]) = (T)all[k];
+    for (std::size_t k = 0; k < all.size(); ++k) into(to[k]) = (T)all[k];
+}
+
+// The deck's numbers of what every process lists, on process 0.
+std::vector<long> deck_numbers(const std::vector<int>& own, long (*deck)(const mesh&, long),
+                               const mesh& msh) {
+    std::vector<double> mine;
+    mine.reserve(own.size());
+    for (int i : own) mine.push_back((double)deck(msh, i));
+    std::vector<int> counts;
+    const std::vector<double> all = proc_gather(mine, counts);
+    return std::vector<long>(all.begin(), all.end());
 }
 
 }  // namespace
@@ -242,25 +255,31 @@ void report_held(const records& R, const whole_view& V) {
 void view_start(const records& R, whole_view& V) {
     if (!R.msh.cut()) return;
     V.sl.KSLOPE = R.sl.KSLOPE;
+    const mesh& msh = R.msh;
     V.own.clear();
     for (int i = 1; i <= R.dim.N; ++i) {
-        if (R.msh.own(i)) V.own.push_back(i);
+        if (msh.own(i)) V.own.push_back(i);
     }
-    std::vector<double> deck;
-    deck.reserve(V.own.size());
-    for (int i : V.own) deck.push_back((double)R.msh.deck_node(i));
-    std::vector<int> counts;
-    const std::vector<double> all = proc_gather(deck, counts);
-    if (V.on) {
-        V.nodes.assign(all.begin(), all.end());
-        if ((long)V.nodes.size() != (long)V.dim.N) {
-            input_error("internal error: the processes hold " + std::to_string(V.nodes.size()) +
-                        " nodes of their own, the mesh has " + std::to_string(V.dim.N));
+    V.nodes = deck_numbers(V.own, [](const mesh& m, long i) { return m.deck_node(i); }, msh);
+    if (V.on && (long)V.nodes.size() != (long)V.dim.N) {
+        input_error("internal error: the processes hold " + std::to_string(V.nodes.size()) +
+                    " nodes of their own, the mesh has " + std::to_string(V.dim.N));
+    }
+    V.own_elements.clear();
+    if (R.dim.NVEL > 0) {
+        const int per = 3 * R.dim.NTRI;
+        for (int e = 1; e <= R.dim.NT; ++e) {
+            if (msh.own(msh.TRIANG(1, ((e - 1) % per) / 3 + 1))) V.own_elements.push_back(e);
+        }
+        V.elements = deck_numbers(V.own_elements, [](const mesh& m, long e) { return m.deck_element(e); }, msh);
+        if (V.on && (long)V.elements.size() != (long)V.dim.NT) {
+            input_error("internal error: the processes hold " + std::to_string(V.elements.size()) +
+                        " tetrahedra of their own, the mesh has " + std::to_string(V.dim.NT));
         }
     }
-    gather(R.msh.VOLNOD, V, V.msh.VOLNOD);
-    gather(R.sl.PORNOD, V, V.sl.PORNOD);
-    gather(R.msh.NCONT, V, V.msh.NCONT);
+    gather(msh.VOLNOD, V.own, V.nodes, V, V.msh.VOLNOD);
+    gather(R.sl.PORNOD, V.own, V.nodes, V, V.sl.PORNOD);
+    gather(msh.NCONT, V.own, V.nodes, V, V.msh.NCONT);
 }
 
 void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V) {
@@ -268,9 +287,14 @@ void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_vie
     for (auto [a, b] : {std::pair{&fs.PNEW, &V.fs.PNEW}, {&fs.HPOT, &V.fs.HPOT}, {&fs.HPTHETA, &V.fs.HPTHETA},
                         {&fs.VXNOD, &V.fs.VXNOD}, {&fs.VYNOD, &V.fs.VYNOD}, {&fs.VZNOD, &V.fs.VZNOD},
                         {&sl.SW, &V.sl.SW}, {&sl.CKRW, &V.sl.CKRW}}) {
-        gather(*a, V, *b);
+        gather(*a, V.own, V.nodes, V, *b);
     }
-    if (!fs.CNEW.empty()) gather(fs.CNEW, V, V.fs.CNEW);
+    if (!fs.CNEW.empty()) gather(fs.CNEW, V.own, V.nodes, V, V.fs.CNEW);
+    if (!fs.VX.empty()) {
+        for (auto [a, b] : {std::pair{&fs.VX, &V.fs.VX}, {&fs.VY, &V.fs.VY}, {&fs.VZ, &V.fs.VZ}}) {
+            gather(*a, V.own_elements, V.elements, V, *b);
+        }
+    }
 }
 
 void view_faces(const bcdata& bc, whole_view& V) {

@@ -13,8 +13,8 @@
 
 namespace nep {
 
-// Whether a deck runs on meshes of their own: several processes, no element velocities written
-// (IPRT at most 3), no checkpoints. Other decks hold the whole mesh on every process.
+// Whether a deck runs on meshes of their own: several processes, no checkpoints. Other decks hold
+// the whole mesh on every process.
 bool holds_own_columns(const dimensions& dim, const iofiles& io);
 
 // What the writers of the listing and the result files read, in the deck's numbering, on
@@ -29,6 +29,10 @@ struct whole_view {
     flowstate fs;
     std::vector<long> nodes;  // the deck's number of every node gathered, process after process
     std::vector<int> own;     // every process: the nodes of its own columns, ascending
+    // Kept element velocities (NVEL): the tetrahedra of every process's own triangles (those
+    // whose first node is its own), and their numbers in the deck on process 0.
+    std::vector<int> own_elements;
+    std::vector<long> elements;
 };
 
 // Cuts the mesh built from the deck (grid3d) to the columns of this process's part
@@ -47,7 +51,8 @@ void report_held(const records& R, const whole_view& V);
 // on (the nodal volumes, tetrahedra around the nodes, porosities). Nothing in a run not cut.
 // V.own and V.nodes are set on every process and on process 0.
 void view_start(const records& R, whole_view& V);
-// Collective: the heads, characteristics and nodal velocities at every node, to process 0.
+// Collective: the heads, characteristics, nodal velocities (and concentrations) at every node,
+// and the kept element velocities, to process 0.
 void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V);
 // The exit points and fluxes of the seepage faces (the same on every process) into the view.
 void view_faces(const bcdata& bc, whole_view& V);

@@ -131,12 +131,12 @@ sed -i '2s/^ *1/2/' "$tmp/newton/parm"
 heads "$tmp/n0" "$tmp/n3" "Newton on 3 processes"
 # Each process holds its own columns and two rings: every output written from the state of every
 # node. The echo of the input (hydrostatic initial heads), rates per surface node, Neumann nodes,
-# observation nodes, vertical profiles and nodal output at two times, on 2 processes: the same
-# lines in every file, the echoes of the initial heads and of the series the same bytes, heads
-# within 10 TOLNL.
+# observation nodes, vertical profiles, nodal and element output at two times, on 2 processes:
+# the same lines in every file, the echoes of the initial heads and of the series the same bytes,
+# heads within 10 TOLNL, element velocities within 1e-6 of the largest.
 cp -r "$tmp/deck" "$tmp/rich"
 (cd "$tmp/rich" &&
-  sed -i '1s/^0 /1 /; 16s/^.*$/2 0 2 0.3 0.6/; 17s/^.*$/2 5 44/; 18s/^.*$/3\n7 150 333/' parm &&
+  sed -i '1s/^0 /1 /; 16s/^.*$/4 0 2 0.3 0.6/; 17s/^.*$/2 5 44/; 18s/^.*$/3\n7 150 333/' parm &&
   printf 'T\n8\n1 11 21 31 41 51 61 71\n0\n2\n20 260\n' >nansfbc &&
   printf '0.0\n-0.01 0.02\n1000.0\n-0.01 0.02\n' >neuts && printf 'F\n2\n' >flowic &&
   awk 'BEGIN { print 0; for (t = 0; t <= 1; ++t) { print t * 0.5
@@ -153,6 +153,10 @@ ic() { sed -n '/PRESUURE HEADS INITIAL/,/^ *$/p' "$1/out.lst"; }
 [ -n "$(ic "$tmp/r0")" ] && [ "$(ic "$tmp/r0")" = "$(ic "$tmp/r2")" ] ||
   fail "the deck of every output: another echo of the initial heads"
 heads "$tmp/r0" "$tmp/r2" "the deck of every output"
+paste "$tmp/r0/elvel.out" "$tmp/r2/elvel.out" | awk '
+  { h = NF / 2; for (i = 1; i <= h; ++i) { a = $i < 0 ? -$i : $i; d = $i - $(i + h); if (d < 0) d = -d
+      if (a > big) big = a; if (d > m) m = d } ++n }
+  END { if (n < 1000 || !(m <= 1e-6 * big)) { print "the deck of every output: element velocities differ by " m; exit 1 } }'
 # Seepage faces (the dam), each process holding its own columns: every process moves the exit
 # points by the heads of every face node, so the exit points of every step are those of one
 # process, their fluxes within the tolerance.
