@@ -572,7 +572,15 @@ void checkpoint_start(records& R) {
     open_checkpoint(r, io);
 }
 
-void restart_state(records& R) {
+// Writes the checkpoint: process 0 with the state of every node of a run on meshes of the
+// processes' own (state_whole, collective).
+void write_whole(records& R, whole_view* V, int kind) {
+    if (V != nullptr) state_whole(R, *V);
+    together([&] { write_checkpoint(R, kind); });
+    if (V != nullptr) state_own(R, *V);
+}
+
+void restart_state(records& R, whole_view* V) {
     iofiles& io = R.io;
     control& ctl = R.ctl;
     checkpoint_files& c = io.CKPT;
@@ -667,19 +675,26 @@ void restart_state(records& R) {
     std::fprintf(stderr, "%s: continuing the run from the checkpoint '%s' of step %d, time %.6g\n",
                  io.PROGNAME, c.RESTART.c_str(), h.step, h.time);
 
+    // A run on meshes of the processes' own holds the deck's state here (state_empty): process
+    // 0 writes the rows from it with the deck's mesh, then every process keeps its own.
+    const bool cut = V != nullptr && R.msh.cut();
     ctl.ENDFLOW = ctl.ENDCPL = false;
     if (h.kind == KIND_END && !resume) {
         // The run had ended: only its final output is written again.
         ctl.ENDFLOW = ctl.ENDCPL = true;
-    } else if (resume) {
-        extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs);
+    } else if (resume && (!cut || V->on)) {
+        if (cut) extra_rows_again(V->dim, ctl, io, V->msh, R.sl, R.fs);
+        else extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs);
+    }
+    if (cut) state_take(R, *V);
+    if (resume) {
         if (ctl.ITRANS != 0) next_coupled_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
         else next_flow_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
     }
     flush_all(io);
 }
 
-void checkpoint_step(records& R) {
+void checkpoint_step(records& R, whole_view* V) {
     checkpoint_files& c = R.io.CKPT;
     const control& ctl = R.ctl;
     if (!c.ON || ctl.ENDFLOW || ctl.ENDCPL || ctl.NDONE == c.NDONE) return;
@@ -691,11 +706,11 @@ void checkpoint_step(records& R) {
     }
     // Several processes go by process 0's clock.
     if (c.WALL > 0.0) due = proc_root(due ? 1 : 0) != 0;
-    if (due) together([&] { write_checkpoint(R, KIND_STEP); });
+    if (due) write_whole(R, V, KIND_STEP);
 }
 
-void checkpoint_end(records& R) {
-    if (R.io.CKPT.ON) together([&] { write_checkpoint(R, KIND_END); });
+void checkpoint_end(records& R, whole_view* V) {
+    if (R.io.CKPT.ON) write_whole(R, V, KIND_END);
 }
 
 std::string checkpoint_note(const iofiles& io) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "base/procs.h"
@@ -14,8 +15,7 @@
 namespace nep {
 
 bool holds_own_columns(const dimensions& dim, const iofiles& io) {
-    return proc_count() > 1 && io.IPRT1 < 3 &&
-           !io.CKPT.ON && io.CKPT.RESTART.empty() && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
+    return proc_count() > 1 && io.IPRT1 < 3 && dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0;
 }
 
 namespace {
@@ -265,6 +265,11 @@ void view_start(const records& R, whole_view& V) {
         input_error("internal error: the processes hold " + std::to_string(V.nodes.size()) +
                     " nodes of their own, the mesh has " + std::to_string(V.dim.N));
     }
+    V.own_surface.clear();
+    for (int s = 1; s <= R.dim.NNOD; ++s) {
+        if (msh.own(s)) V.own_surface.push_back(s);
+    }
+    V.surface = deck_numbers(V.own_surface, [](const mesh& m, long s) { return (long)m.SDECK[s - 1]; }, msh);
     V.own_elements.clear();
     if (R.dim.NVEL > 0) {
         const int per = 3 * R.dim.NTRI;
@@ -295,6 +300,140 @@ void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_vie
             gather(*a, V.own_elements, V.elements, V, *b);
         }
     }
+}
+
+namespace {
+
+// The state arrays of a checkpoint that hold values of the nodes (0), surface nodes (1) or
+// tetrahedra (2); the rates of the atmospheric records are ATMINP.
+template <class F>
+void state_arrays(records& R, F f) {
+    flowstate& fs = R.fs;
+    soil& sl = R.sl;
+    bcdata& bc = R.bc;
+    for (auto* a : {&fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA, &fs.PTHOLD, &fs.HPOT, &fs.HPOTP,
+                    &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD, &fs.CNEW, &fs.COLD, &fs.CSAVE,
+                    &fs.CTHETA, &fs.HPOTC, &sl.SW, &sl.CKRW, &sl.STCOEF, &sl.DSTCOEF, &sl.DCKRW,
+                    &sl.CHHEAD, &sl.WNEW, &sl.WSAVE}) {
+        f(0, a);
+    }
+    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP}) f(1, a);
+    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR}) f(1, a);
+    for (auto* a : {&fs.VX, &fs.VY, &fs.VZ}) f(2, a);
+}
+
+// The deck's size of what a state array of kind k holds.
+long deck_size(const whole_view& V, const records& R, int k) {
+    const long nw = (long)R.msh.NNODW * (R.dim.NSTR + 1);
+    const long ntw = 3L * R.msh.NTRIW * R.dim.NSTR;
+    return k == 0 ? nw : k == 1 ? (long)R.msh.NNODW : ntw;
+    (void)V;
+}
+
+}  // namespace
+
+void state_whole(records& R, whole_view& V) {
+    if (!R.msh.cut()) return;
+    V.kept_reals.clear();
+    V.kept_ints.clear();
+    auto put = [&](int k, auto* a) {
+        using T = typename std::remove_reference<decltype((*a)(1))>::type;
+        if (a->empty()) return;
+        arr1<T> whole(V.on ? deck_size(V, R, k) : 0);
+        bool satsur = false;
+        if constexpr (std::is_same<T, int>::value) {
+            satsur = a == &R.bc.SATSUR;
+            if (satsur && V.on) whole = V.bc.SATSUR;  // written by process 0 alone
+        }
+        if (!satsur) {
+            if (k == 0) gather(*a, V.own, V.nodes, V, whole);
+            else if (k == 1) gather(*a, V.own_surface, V.surface, V, whole);
+            else gather(*a, V.own_elements, V.elements, V, whole);
+        }
+        if (!V.on) return;
+        std::swap(*a, whole);
+        if constexpr (std::is_same<T, double>::value) V.kept_reals.push_back(std::move(whole));
+        else V.kept_ints.push_back(std::move(whole));
+    };
+    state_arrays(R, put);
+    // The rates, record by record.
+    arr2<double>& rates = R.bc.ATMINP;
+    arr2<double> whole(3, V.on ? R.msh.NNODW : 0);
+    arr1<double> row(rates.n2()), wrow(V.on ? R.msh.NNODW : 0);
+    for (int r = 1; r <= 3; ++r) {
+        for (long j = 1; j <= rates.n2(); ++j) row(j) = rates(r, j);
+        gather(row, V.own_surface, V.surface, V, wrow);
+        for (long j = 1; j <= wrow.size(); ++j) whole(r, j) = wrow(j);
+    }
+    if (V.on) {
+        std::swap(rates, whole);
+        V.kept_rates = std::move(whole);
+    }
+}
+
+void state_own(records& R, whole_view& V) {
+    if (!R.msh.cut() || !V.on) return;
+    std::size_t nr = 0, ni = 0;
+    state_arrays(R, [&](int, auto* a) {
+        using T = typename std::remove_reference<decltype((*a)(1))>::type;
+        if (a->empty()) return;
+        if constexpr (std::is_same<T, double>::value) std::swap(*a, V.kept_reals[nr++]);
+        else std::swap(*a, V.kept_ints[ni++]);
+    });
+    std::swap(R.bc.ATMINP, V.kept_rates);
+    V.kept_reals.clear();
+    V.kept_ints.clear();
+    V.kept_rates.release();
+}
+
+void state_empty(records& R, whole_view& V) {
+    if (!R.msh.cut()) return;
+    V.kept_reals.clear();
+    V.kept_ints.clear();
+    // Every array the checkpoint holds gets the deck's size (one created later, CHHEAD, is
+    // created by the reader at the size it gives).
+    state_arrays(R, [&](int k, auto* a) {
+        using T = typename std::remove_reference<decltype((*a)(1))>::type;
+        arr1<T> whole(a->empty() ? 0 : deck_size(V, R, k));
+        std::swap(*a, whole);
+        if constexpr (std::is_same<T, double>::value) V.kept_reals.push_back(std::move(whole));
+        else V.kept_ints.push_back(std::move(whole));
+    });
+    arr2<double> whole(3, R.msh.NNODW);
+    std::swap(R.bc.ATMINP, whole);
+    V.kept_rates = std::move(whole);
+}
+
+void state_take(records& R, whole_view& V) {
+    if (!R.msh.cut()) return;
+    const mesh& msh = R.msh;
+    std::size_t nr = 0, ni = 0;
+    state_arrays(R, [&](int k, auto* a) {
+        using T = typename std::remove_reference<decltype((*a)(1))>::type;
+        arr1<T>& mine = [&]() -> arr1<T>& {
+            if constexpr (std::is_same<T, double>::value) return V.kept_reals[nr++];
+            else return V.kept_ints[ni++];
+        }();
+        if (a->empty()) return;
+        if constexpr (std::is_same<T, int>::value) {
+            if (a == &R.bc.SATSUR && V.on) V.bc.SATSUR = *a;
+        }
+        // An array created by the reader (CHHEAD) gets the size of this process's mesh.
+        if (mine.empty()) mine.alloc(k == 0 ? R.dim.N : k == 1 ? R.dim.NNOD : R.dim.NT);
+        for (long i = 1; i <= mine.size(); ++i) {
+            mine(i) = (*a)(k == 0 ? msh.deck_node(i) : k == 1 ? msh.SDECK[i - 1] : msh.deck_element(i));
+        }
+        std::swap(*a, mine);
+        mine.release();
+    });
+    arr2<double>& rates = R.bc.ATMINP;
+    for (int r = 1; r <= 3; ++r) {
+        for (long j = 1; j <= V.kept_rates.n2(); ++j) V.kept_rates(r, j) = rates(r, msh.SDECK[j - 1]);
+    }
+    std::swap(rates, V.kept_rates);
+    V.kept_reals.clear();
+    V.kept_ints.clear();
+    V.kept_rates.release();
 }
 
 void view_faces(const bcdata& bc, whole_view& V) {

@@ -13,8 +13,8 @@
 
 namespace nep {
 
-// Whether a deck runs on meshes of their own: several processes, no checkpoints. Other decks hold
-// the whole mesh on every process.
+// Whether a deck runs on meshes of their own: several processes (and the layers repeating the
+// top one, as every mesh built from a surface grid does).
 bool holds_own_columns(const dimensions& dim, const iofiles& io);
 
 // What the writers of the listing and the result files read, in the deck's numbering, on
@@ -33,6 +33,12 @@ struct whole_view {
     // whose first node is its own), and their numbers in the deck on process 0.
     std::vector<int> own_elements;
     std::vector<long> elements;
+    std::vector<int> own_surface;  // the surface nodes of the own columns
+    std::vector<long> surface;     // process 0: their numbers in the deck
+    // A checkpoint: the state arrays of the records while the deck's take their place.
+    std::vector<arr1<double>> kept_reals;
+    std::vector<arr1<int>> kept_ints;
+    arr2<double> kept_rates;
 };
 
 // Cuts the mesh built from the deck (grid3d) to the columns of this process's part
@@ -56,5 +62,16 @@ void view_start(const records& R, whole_view& V);
 void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V);
 // The exit points and fluxes of the seepage faces (the same on every process) into the view.
 void view_faces(const bcdata& bc, whole_view& V);
+
+// Checkpoints of a run on meshes of the processes' own, which hold the state of the deck's
+// nodes, surface nodes and tetrahedra. Before one is written (collective), state_whole gathers
+// the state arrays of the records to process 0 and puts them there in place of its own, which
+// state_own brings back once it is written; before one is read, state_empty gives every
+// process's records arrays of the deck's sizes, and state_take keeps, once it is read, the
+// values of what the process holds. Nothing in a run not cut.
+void state_whole(records& R, whole_view& V);
+void state_own(records& R, whole_view& V);
+void state_empty(records& R, whole_view& V);
+void state_take(records& R, whole_view& V);
 
 }  // namespace nep

@@ -190,7 +190,10 @@ int nepora3d(records& R) {
         ctl.ENDCPL = false;
         // A continued run takes the state of its checkpoint and its files from where it was
         // taken (the echo of its input, in the new versions of the files, is dropped).
-        if (restart) restart_state(R);
+        if (restart) {
+            state_empty(R, V);
+            restart_state(R, &V);
+        }
         mark_step_end(io);
         progress_begin(ctl, io);
     });
@@ -221,11 +224,11 @@ int nepora3d(records& R) {
             mark_step_end(io);
         });
         share_interrupt();
-        checkpoint_step(R);
+        checkpoint_step(R, &V);
         progress_step(ctl, io);
     }
     progress_end(io);
-    checkpoint_end(R);
+    checkpoint_end(R, &V);
     const int sig = interrupt_signal();
     // The final velocities, and the state of every node to process 0.
     if (cut) {

@@ -168,6 +168,34 @@ grep -q "each process holds its own columns" "$tmp/d3/stderr.txt" || fail "the d
 cmp -s <(cut -d, -f1-6 "$tmp/d0/csv/seepage.csv") <(cut -d, -f1-6 "$tmp/d3/csv/seepage.csv") ||
   fail "the dam on 3 processes: other exit points"
 heads "$tmp/d0" "$tmp/d3" "the dam on 3 processes" 462
+# Checkpoints of a run whose processes hold meshes of their own: a run on 2 processes stopped by
+# SIGTERM after its sixth step continues from its checkpoint on 2 and on 3 processes, and ends
+# with the files of the run that was never stopped: the same lines, heads within 10 TOLNL.
+bash "$here/bench/gen_slope.sh" "$tmp/ck" 40 40 10 2.0 >/dev/null
+sed -i '11s/^ *[-0-9]*/-11/' "$tmp/ck/parm"
+ckrun() {  # ckrun NAME NP [OPTIONS]: the deck ck in the copy NAME (made when missing)
+  local name=$1 np=$2
+  shift 2
+  [ -d "$tmp/$name" ] || cp -r "$tmp/ck" "$tmp/$name"
+  (cd "$tmp/$name" && timeout 300 "$mpiexec" --oversubscribe -n "$np" "$prog" --checkpoint-every 2 "$@" \
+     >>stdout.txt 2>>stderr.txt)
+}
+ckrun ckref 2 || fail "checkpoints on 2 processes: the run failed"
+grep -q "each process holds its own columns" "$tmp/ckref/stderr.txt" || fail "checkpoints: the processes hold the whole mesh"
+ckrun ckstop 2 &
+for _ in $(seq 600); do grep -q 'TIME STEP:     6' "$tmp/ckstop/out.lst" 2>/dev/null && break; sleep 0.05; done
+pkill -TERM -f "^$prog --checkpoint-every" || true
+wait || true
+grep -q "interrupted by SIGTERM" "$tmp/ckstop/stderr.txt" || fail "checkpoints: the run was not stopped: $(tail -3 "$tmp/ckstop/stderr.txt")"
+cp -r "$tmp/ckstop" "$tmp/ckstop3"
+for np in 2 3; do
+  d=ckstop; [ "$np" -eq 3 ] && d=ckstop3
+  ckrun "$d" "$np" --restart nepora3d.chk || fail "checkpoints: continued on $np processes: $(tail -3 "$tmp/$d/stderr.txt")"
+  for f in $(cd "$tmp/ckref" && find . -type f ! -path './vtk/*' ! -name 'std*.txt' ! -name '*.chk'); do
+    [ "$(wc -l <"$tmp/ckref/$f")" -eq "$(wc -l <"$tmp/$d/$f")" ] || fail "checkpoints: continued on $np processes, $f has other lines"
+  done
+  heads "$tmp/ckref" "$tmp/$d" "checkpoints: continued on $np processes" 17000
+done
 mkdir "$tmp/box"
 find "$here/examples/solute-box" -maxdepth 1 -type f ! -name README.md -exec cp {} "$tmp/box" \;
 sed -i '11s/^ *[-0-9]*/-10/; 12s/^ *[-0-9]*/-10/' "$tmp/box/parm"
