@@ -572,6 +572,8 @@ void checkpoint_start(records& R) {
     open_checkpoint(r, io);
 }
 
+namespace {
+
 // Writes the checkpoint: process 0 with the state of every node of a run on meshes of the
 // processes' own (state_whole, collective).
 void write_whole(records& R, whole_view* V, int kind) {
@@ -579,6 +581,8 @@ void write_whole(records& R, whole_view* V, int kind) {
     together([&] { write_checkpoint(R, kind); });
     if (V != nullptr) state_own(R, *V);
 }
+
+}  // namespace
 
 void restart_state(records& R, whole_view* V) {
     iofiles& io = R.io;

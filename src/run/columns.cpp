@@ -323,11 +323,10 @@ void state_arrays(records& R, F f) {
 }
 
 // The deck's size of what a state array of kind k holds.
-long deck_size(const whole_view& V, const records& R, int k) {
+long deck_size(const records& R, int k) {
     const long nw = (long)R.msh.NNODW * (R.dim.NSTR + 1);
     const long ntw = 3L * R.msh.NTRIW * R.dim.NSTR;
     return k == 0 ? nw : k == 1 ? (long)R.msh.NNODW : ntw;
-    (void)V;
 }
 
 }  // namespace
@@ -339,7 +338,7 @@ void state_whole(records& R, whole_view& V) {
     auto put = [&](int k, auto* a) {
         using T = typename std::remove_reference<decltype((*a)(1))>::type;
         if (a->empty()) return;
-        arr1<T> whole(V.on ? deck_size(V, R, k) : 0);
+        arr1<T> whole(V.on ? deck_size(R, k) : 0);
         bool satsur = false;
         if constexpr (std::is_same<T, int>::value) {
             satsur = a == &R.bc.SATSUR;
@@ -394,7 +393,7 @@ void state_empty(records& R, whole_view& V) {
     // created by the reader at the size it gives).
     state_arrays(R, [&](int k, auto* a) {
         using T = typename std::remove_reference<decltype((*a)(1))>::type;
-        arr1<T> whole(a->empty() ? 0 : deck_size(V, R, k));
+        arr1<T> whole(a->empty() ? 0 : deck_size(R, k));
         std::swap(*a, whole);
         if constexpr (std::is_same<T, double>::value) V.kept_reals.push_back(std::move(whole));
         else V.kept_ints.push_back(std::move(whole));
