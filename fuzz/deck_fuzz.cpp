@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         nep::grid3d(R->dim, R->ctl, io, R->msh, R->bc, R->tra);
         nep::csr_ptr(R->dim, R->ctl, io, R->msh, R->sp);
         nep::initial(*R);
+        nep::initial_rest(*R);
     } catch (const nep::run_stop&) {
     } catch (const std::bad_alloc&) {
     }

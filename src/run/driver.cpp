@@ -78,8 +78,6 @@ void datin(records& R) {
     }
 }
 
-// The state at the start of the run. `deck`: the deck's mesh on process 0 of a run on meshes of
-// the processes' own, for the echo of hydrostatic initial heads.
 void initial(records& R, const mesh* deck) {
     dimensions& dim = R.dim;
     control& ctl = R.ctl;
@@ -105,8 +103,6 @@ void initial(records& R, const mesh* deck) {
     bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
 }
 
-// The rest of the state at the start of the run, once the heads of the seepage faces are known
-// to every process (share_face_heads).
 void initial_rest(records& R) {
     dimensions& dim = R.dim;
     control& ctl = R.ctl;

@@ -9,7 +9,11 @@ namespace nep {
 // Returns the exit status of a run that ends normally (0, or 2 when a step could not be
 // completed at the smallest step size).
 int nepora3d(records& R);
-void initial(records& R);
+// The state at the start of the run, in two parts: on several processes the heads of the seepage
+// faces go to every process in between (share_face_heads). `deck`: the deck's mesh on process 0
+// of a run on meshes of the processes' own.
+void initial(records& R, const mesh* deck = nullptr);
+void initial_rest(records& R);
 void check(const dimensions& dim, const control& ctl, iofiles& io);
 void datin(records& R);
 
