@@ -107,6 +107,18 @@ std::vector<int> cut_surface(const dimensions& dim, const mesh& msh) {
         input_error("MPI failed in handing the parts of the mesh to every process");
     }
     if (bad) input_error(rank == 0 ? failed : std::string("the partition of the mesh failed on process 0"));
+    // Every process needs a column of its own (its rows of the solves); every process has the
+    // same parts, and so stops alike.
+    std::vector<PetscInt> ncols(P, 0);
+    for (int q : part) ++ncols[q];
+    for (int q = 0; q < P; ++q) {
+        if (ncols[q] == 0) {
+            input_error("the mesh has " + std::to_string(nnod) + " columns (surface nodes) and the run " +
+                        std::to_string(P) + " processes: the partition left process " + std::to_string(q) +
+                        " without a column; run on at most " + std::to_string(std::min<long>(nnod, P - 1)) +
+                        " processes");
+        }
+    }
 
     return part;
 }

@@ -222,4 +222,11 @@ stopped bad "grid file 'grid' line 2: expected an integer, found 'abc'"
 cp -r "$tmp/deck" "$tmp/serial-deck"
 sed -i '11s/^ *[-0-9]*/0/' "$tmp/serial-deck/parm"
 stopped serial "parameter file 'parm' line 11: ISOLV = 0 selects a solver that runs on one process only; on 2 processes use the PETSc selector ISOLV = -10"
+# More processes than columns: every process stops before the first step, status 1, the message
+# once (it used to hang).
+bash "$here/bench/gen_slope.sh" "$tmp/few" 2 2 2 0.02 >/dev/null
+sed -i '11s/^ *[-0-9]*/-11/' "$tmp/few/parm"
+[ "$(run few5 5 few)" -eq 1 ] || fail "5 processes on 4 columns: not status 1"
+[ "$(grep -c "the mesh has 4 columns (surface nodes) and the run 5 processes" "$tmp/few5/stderr.txt")" -eq 1 ] ||
+  fail "5 processes on 4 columns: $(cat "$tmp/few5/stderr.txt")"
 echo "1, 2 and 3 processes agree; the column solves in $(linear "$tmp/c3") iterations; the stops"
