@@ -20,16 +20,26 @@ bool holds_own_columns(const dimensions& dim, const iofiles& io) {
 
 namespace {
 
-// The values of a nodal array of the deck's mesh at the nodes held.
+// The values of an array of the deck's nodes (k 0), surface nodes (1) or tetrahedra (2) at the
+// n this mesh holds (an empty array stays empty).
 template <class T>
-void take_nodes(const mesh& msh, long n, arr1<T>& a) {
-    if (a.size() == 0) return;
+void take_held(const mesh& msh, int k, long n, arr1<T>& a) {
+    if (a.empty()) return;
     arr1<T> held(n);
-    for (long i = 1; i <= n; ++i) held(i) = a(msh.deck_node(i));
+    for (long i = 1; i <= n; ++i) {
+        held(i) = a(k == 0 ? msh.deck_node(i) : k == 1 ? msh.SDECK[i - 1] : msh.deck_element(i));
+    }
     std::swap(a, held);
 }
 
 }  // namespace
+
+writer_records writers(const dimensions& dim, const mesh& msh, bcdata& bc, soil& sl, flowstate& fs,
+                       whole_view* V) {
+    if (V == nullptr || !msh.cut()) return {true, dim, msh, bc, sl, fs};
+    if (!V->on) return {false, dim, msh, bc, sl, fs};
+    return {true, V->dim, V->msh, V->bc, V->sl, V->fs};
+}
 
 void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view& V) {
     dimensions& dim = R.dim;
@@ -174,10 +184,10 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     // The initial heads read, at the nodes held; the rest of the flow state is formed later.
     flowstate& fs = R.fs;
     for (auto* v : {&fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA, &fs.PTHOLD, &fs.HPOT, &fs.HPOTP,
-                    &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD}) {
-        take_nodes(msh, dim.N, *v);
+                    &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD, &fs.CNEW, &fs.COLD, &fs.CSAVE,
+                    &fs.CTHETA, &fs.HPOTC}) {
+        take_held(msh, 0, dim.N, *v);
     }
-    for (auto* v : {&fs.CNEW, &fs.COLD, &fs.CSAVE, &fs.CTHETA, &fs.HPOTC}) take_nodes(msh, dim.N, *v);
     for (auto* v : {&fs.VX, &fs.VY, &fs.VZ}) v->alloc(std::max(dim.NVEL, 0));
     // The transport lists, as the flow's.
     if (R.ctl.ITRANS != 0) {
@@ -385,54 +395,28 @@ void state_own(records& R, whole_view& V) {
     V.kept_rates.release();
 }
 
-void state_empty(records& R, whole_view& V) {
+void state_empty(records& R) {
     if (!R.msh.cut()) return;
-    V.kept_reals.clear();
-    V.kept_ints.clear();
     // Every array the checkpoint holds gets the deck's size (one created later, CHHEAD, is
     // created by the reader at the size it gives).
     state_arrays(R, [&](int k, auto* a) {
-        using T = typename std::remove_reference<decltype((*a)(1))>::type;
-        arr1<T> whole(a->empty() ? 0 : deck_size(R, k));
-        std::swap(*a, whole);
-        if constexpr (std::is_same<T, double>::value) V.kept_reals.push_back(std::move(whole));
-        else V.kept_ints.push_back(std::move(whole));
+        if (!a->empty()) a->alloc(deck_size(R, k));
     });
-    arr2<double> whole(3, R.msh.NNODW);
-    std::swap(R.bc.ATMINP, whole);
-    V.kept_rates = std::move(whole);
+    R.bc.ATMINP.alloc(3, R.msh.NNODW);
 }
 
 void state_take(records& R, whole_view& V) {
     if (!R.msh.cut()) return;
+    const dimensions& dim = R.dim;
     const mesh& msh = R.msh;
-    std::size_t nr = 0, ni = 0;
-    state_arrays(R, [&](int k, auto* a) {
-        using T = typename std::remove_reference<decltype((*a)(1))>::type;
-        arr1<T>& mine = [&]() -> arr1<T>& {
-            if constexpr (std::is_same<T, double>::value) return V.kept_reals[nr++];
-            else return V.kept_ints[ni++];
-        }();
-        if (a->empty()) return;
-        if constexpr (std::is_same<T, int>::value) {
-            if (a == &R.bc.SATSUR && V.on) V.bc.SATSUR = *a;
-        }
-        // An array created by the reader (CHHEAD) gets the size of this process's mesh.
-        if (mine.empty()) mine.alloc(k == 0 ? R.dim.N : k == 1 ? R.dim.NNOD : R.dim.NT);
-        for (long i = 1; i <= mine.size(); ++i) {
-            mine(i) = (*a)(k == 0 ? msh.deck_node(i) : k == 1 ? msh.SDECK[i - 1] : msh.deck_element(i));
-        }
-        std::swap(*a, mine);
-        mine.release();
-    });
-    arr2<double>& rates = R.bc.ATMINP;
+    if (V.on) V.bc.SATSUR = R.bc.SATSUR;
+    state_arrays(R, [&](int k, auto* a) { take_held(msh, k, k == 0 ? dim.N : k == 1 ? dim.NNOD : dim.NT, *a); });
+    const arr2<double>& rates = R.bc.ATMINP;
+    arr2<double> held(3, dim.NNOD);
     for (int r = 1; r <= 3; ++r) {
-        for (long j = 1; j <= V.kept_rates.n2(); ++j) V.kept_rates(r, j) = rates(r, msh.SDECK[j - 1]);
+        for (long j = 1; j <= held.n2(); ++j) held(r, j) = rates(r, msh.SDECK[j - 1]);
     }
-    std::swap(rates, V.kept_rates);
-    V.kept_reals.clear();
-    V.kept_ints.clear();
-    V.kept_rates.release();
+    std::swap(R.bc.ATMINP, held);
 }
 
 void view_faces(const bcdata& bc, whole_view& V) {

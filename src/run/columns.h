@@ -35,11 +35,25 @@ struct whole_view {
     std::vector<long> elements;
     std::vector<int> own_surface;  // the surface nodes of the own columns
     std::vector<long> surface;     // process 0: their numbers in the deck
-    // A checkpoint: the state arrays of the records while the deck's take their place.
+    // A checkpoint written: process 0's state arrays while the deck's take their place.
     std::vector<arr1<double>> kept_reals;
     std::vector<arr1<int>> kept_ints;
     arr2<double> kept_rates;
 };
+
+// The records the writers of the listing and the result files read: the view on process 0 of a
+// run on meshes of the processes' own (V may be null: no such run), the run's own otherwise;
+// `on` is false on the other processes of such a run, which write none of them.
+struct writer_records {
+    bool on;
+    const dimensions& dim;
+    const mesh& msh;
+    bcdata& bc;
+    soil& sl;
+    flowstate& fs;
+};
+writer_records writers(const dimensions& dim, const mesh& msh, bcdata& bc, soil& sl, flowstate& fs,
+                       whole_view* V);
 
 // Cuts the mesh built from the deck (grid3d) to the columns of this process's part
 // (`deck_parts`: the part of every surface node of the deck, from 0) and the two rings around
@@ -71,7 +85,7 @@ void view_faces(const bcdata& bc, whole_view& V);
 // values of what the process holds. Nothing in a run not cut.
 void state_whole(records& R, whole_view& V);
 void state_own(records& R, whole_view& V);
-void state_empty(records& R, whole_view& V);
+void state_empty(records& R);
 void state_take(records& R, whole_view& V);
 
 }  // namespace nep

@@ -145,12 +145,7 @@ int nepora3d(records& R) {
     });
     const bool cut = R.msh.cut();
     list_patterns(R);
-    const bool writes = !cut || V.on;
-    const dimensions& wdim = V.on ? V.dim : R.dim;
-    const mesh& wmsh = V.on ? V.msh : R.msh;
-    bcdata& wbc = V.on ? V.bc : R.bc;
-    soil& wsl = V.on ? V.sl : R.sl;
-    flowstate& wfs = V.on ? V.fs : R.fs;
+    const writer_records w = writers(R.dim, R.msh, R.bc, R.sl, R.fs, &V);
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
     report_held(R, V);
     // Several processes: each writes the piece of the ParaView series made of its columns,
@@ -166,7 +161,7 @@ int nepora3d(records& R) {
     view_gather(R.msh, R.sl, R.fs, V);
     together([&] {
         file_header(ctl, io, R.sl);
-        if (writes) detout(wdim, ctl, io, wmsh, wbc, wsl, wfs, false);
+        if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, false);
         if (!restart) {
             // The whole input has been read and checked (the time series included): the new
             // outputs replace those of the previous run.
@@ -178,7 +173,7 @@ int nepora3d(records& R) {
     together([&] {
         if (!restart) {
             view_faces(R.bc, V);
-            if (writes) extra_initial(wdim, ctl, io, wmsh, wbc, wsl, wfs);
+            if (w.on) extra_initial(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs);
             extra_series(R.dim, ctl, io, R.msh, R.sl, R.fs, ctl.TIMEP, 0);
         }
 
@@ -187,7 +182,7 @@ int nepora3d(records& R) {
         // A continued run takes the state of its checkpoint and its files from where it was
         // taken (the echo of its input, in the new versions of the files, is dropped).
         if (restart) {
-            state_empty(R, V);
+            state_empty(R);
             restart_state(R, &V);
         }
         mark_step_end(io);
@@ -238,11 +233,11 @@ int nepora3d(records& R) {
                  sig, ctl.NDONE, ctl.TDONE);
         }
 
-        if (writes) detout(wdim, ctl, io, wmsh, wbc, wsl, wfs, true);
+        if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, true);
         extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
-        if (writes) test_output(wdim, ctl, wmsh, wsl, wfs, std::string(), cut);
+        if (w.on) test_output(w.dim, ctl, w.msh, w.sl, w.fs, std::string(), cut);
         cumberr(R.dim, ctl, io, R.bc, R.mb);
-        if (writes) mbwarn(ctl, io, wmsh, wsl, R.mb);
+        if (w.on) mbwarn(ctl, io, w.msh, w.sl, R.mb);
     });
     release_solver_work(R.sp);
     timer(start, 2);

@@ -48,28 +48,23 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
     const bool cut = V != nullptr && msh.cut();
     if (cut && (output_time || dim.NR > 0 || dim.NUMVP > 0)) view_gather(msh, sl, fs, *V);
     if (cut) view_faces(bc, *V);
-    const bool writes = !cut || V->on;
-    const dimensions& wdim = cut && V->on ? V->dim : dim;
-    const mesh& wmsh = cut && V->on ? V->msh : msh;
-    bcdata& wbc = cut && V->on ? V->bc : bc;
-    soil& wsl = cut && V->on ? V->sl : sl;
-    flowstate& wfs = cut && V->on ? V->fs : fs;
+    const writer_records w = writers(dim, msh, bc, sl, fs, V);
     together([&] {
-        if (writes) {
+        if (w.on) {
             // A coupled step: the heads and concentrations of the observation nodes first.
             if (ctl.ITRANS != 0) {
-                write_pot(io, wdim.NR, io.IPOUT, wfs.PNEW);
-                write_conc(io, wdim.NR, io.IPOUT, wfs.CNEW);
+                write_pot(io, w.dim.NR, io.IPOUT, w.fs.PNEW);
+                write_conc(io, w.dim.NR, io.IPOUT, w.fs.CNEW);
             }
-            write_partial(wdim, io, wsl, wfs);
-            if (output_time) detout(wdim, ctl, io, wmsh, wbc, wsl, wfs, true);
+            write_partial(w.dim, io, w.sl, w.fs);
+            if (output_time) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, true);
         }
     });
     if (output_time) io.KPRT += 1;
     // The run ends after this step when it does not continue (or a coupled step failed).
     together([&] {
-        if (writes) {
-            extra_step(wdim, ctl, io, wmsh, wbc, wsl, mb, wfs, output_time,
+        if (w.on) {
+            extra_step(w.dim, ctl, io, w.msh, w.bc, w.sl, mb, w.fs, output_time,
                        !run_continues(ctl) || ctl.CPLSTA == -3);
         }
         if (output_time) extra_series(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP);
