@@ -326,17 +326,37 @@ struct petsc_system {
     Mat pmat() const { return H != nullptr ? H : A; }
     // The same on several processes (-11): H holds this process's rows, its columns in its
     // diagonal block and those of the other processes (the ghosts, ascending in PETSc's numbering:
-    // `ghost` their nodes, from 0) in its off-diagonal block, as PETSc's conversion of its own
-    // parallel matrix leaves them; entry q of the diagonal block, then of the off-diagonal one, is
-    // the copy of entry hsrc[q] of U. The product takes the ghosts' values by `halo` into `xg`,
-    // and goes over the rows of U that reach this process's rows (`reach`, from 1, ascending).
-    std::vector<int> hsrc, ghost, reach;
-    // The product reads the rows of `reach` in U itself (this process's rows of the pattern,
-    // records/sparse.h keep_own_rows), row t at local place rloc[t], the columns of its entries
-    // at the local places rcol (by the entries' positions in U). The local places are this
-    // process's rows in their order, then the ghosts, then one place for every other node (the
-    // columns of the ghosts' rows beyond them, whose sums are never read).
-    std::vector<int> rloc, rcol;
+    // `ghost` their nodes, from 0) in its off-diagonal block, each row in the order of
+    // own_entries, its diagonal first. The product takes the ghosts' values by `halo` into `xg`,
+    // and goes over the rows of U that reach this process's rows (`reach`, from 1, ascending) in
+    // U itself (this process's rows of the pattern, records/sparse.h keep_own_rows), on x and y
+    // by node (xfree, yfree, from 1): its own nodes and the ghosts hold their values, every other
+    // node 0 (the columns of the ghosts' rows beyond them, whose sums are never read).
+    std::vector<int> ghost, reach;
+    // The row of node i (from 0) among this process's rows, or -1.
+    PetscInt own_row(int i) const {
+        const PetscInt q = parts->number[i] - parts->lo;
+        return q >= 0 && q < parts->hi - parts->lo ? q : -1;
+    }
+    // Every entry of this process's rows of the full matrix, from the rows of U that reach them:
+    // f(r, i, j, k) for the entry of row r (node i, from 1) in the column of node j (from 1), the
+    // value U(k); i == j for the diagonal. The entries left of a row's diagonal come first, in
+    // the order of their rows, then the row's own.
+    template <class F>
+    void own_entries(F&& f) const {
+        const arr1<int>& ua = *IA;
+        const arr1<int>& uj = *JA;
+        for (const int j : reach) {
+            const PetscInt rj = own_row(j - 1);
+            if (rj >= 0) f(rj, j, j, ua(j));
+            for (int k = ua(j) + 1; k < ua(j + 1); ++k) {
+                const int c = uj(k);
+                if (rj >= 0) f(rj, j, c, k);
+                const PetscInt rc = own_row(c - 1);
+                if (rc >= 0) f(rc, c, j, k);
+            }
+        }
+    }
     VecScatter halo = nullptr;
     Vec xg = nullptr;
 
@@ -530,22 +550,20 @@ struct petsc_system {
         const arr1<double>& V = *U;
         if (dist) {
             const HYPRE_Int* di = hypre_CSRMatrixI(d);
-            const HYPRE_Int* dj = hypre_CSRMatrixJ(d);
-            hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
-            const HYPRE_Int* oi = hypre_CSRMatrixI(o);
-            const HYPRE_Int* oj = hypre_CSRMatrixJ(o);
-            HYPRE_Complex* ov = hypre_CSRMatrixData(o);
-            const HYPRE_Int nd = di[parts->rows.size()];
-            for (std::size_t r = 0; r < parts->rows.size(); ++r) {
-                const bool held = mark[parts->rows[r]];
-                for (HYPRE_Int q = di[r]; q < di[r + 1]; ++q) {
-                    const HYPRE_Int c = dj[q];
-                    hv[q] = held ? (c == (HYPRE_Int)r ? 1.0 : 0.0)
-                                 : mark[parts->rows[c]] ? 0.0 : V(hsrc[q]);
+            const HYPRE_Int* oi = hypre_CSRMatrixI(hypre_ParCSRMatrixOffd(par));
+            HYPRE_Complex* ov = hypre_CSRMatrixData(hypre_ParCSRMatrixOffd(par));
+            const std::size_t n = parts->rows.size();
+            std::vector<HYPRE_Int> dnext(n), onext(oi, oi + n);
+            for (std::size_t r = 0; r < n; ++r) dnext[r] = di[r] + 1;
+            own_entries([&](PetscInt r, int i, int j, int k) {
+                if (i == j) {
+                    hv[di[r]] = mark[i - 1] ? 1.0 : V(k);
+                    return;
                 }
-                for (HYPRE_Int q = oi[r]; q < oi[r + 1]; ++q)
-                    ov[q] = held || mark[ghost[oj[q]]] ? 0.0 : V(hsrc[nd + q]);
-            }
+                const double v = mark[i - 1] || mark[j - 1] ? 0.0 : V(k);
+                if (own_row(j - 1) >= 0) hv[dnext[r]++] = v;
+                else ov[onext[r]++] = v;
+            });
         } else {
             const HYPRE_Int* hi = hypre_CSRMatrixI(d);
             full_entries(N, *IA, *JA, hi, [&](HYPRE_Int q, int row, int col, int k) {
@@ -1075,7 +1093,7 @@ void make_shell(petsc_system& s) {
 // y = A x for the shell matrix on several processes: this process's rows, each summed as the
 // product of one process sums it (symmul: the terms of the rows above in their order, then its
 // own), over the rows of the symmetric storage that reach them (`reach`), the prescribed rows
-// and columns left out, on the local places (petsc_system::rloc).
+// and columns left out.
 PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     petsc_system* s = nullptr;
     PetscCall(MatShellGetContext(M, &s));
@@ -1088,23 +1106,21 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
     PetscCall(VecGetArrayRead(x, &xv));
     PetscCall(VecGetArrayRead(s->xg, &gv));
     PetscCall(VecGetArray(y, &yv));
-    // x and y on the local places.
+    // x and y by node, from 1.
     const std::size_t n = rows.size(), ng = s->ghost.size();
     double* xl = s->xfree.data();
     double* yl = s->yfree.data();
-    for (std::size_t r = 0; r < n; ++r) xl[r] = s->mark[rows[r]] ? 0.0 : xv[r];
-    for (std::size_t g = 0; g < ng; ++g) xl[n + g] = s->mark[s->ghost[g]] ? 0.0 : gv[g];
+    for (std::size_t r = 0; r < n; ++r) xl[rows[r] + 1] = s->mark[rows[r]] ? 0.0 : xv[r];
+    for (std::size_t g = 0; g < ng; ++g) xl[s->ghost[g] + 1] = s->mark[s->ghost[g]] ? 0.0 : gv[g];
     std::fill(s->yfree.begin(), s->yfree.end(), 0.0);
     // symmul's loop over the rows that reach this process's rows: those rows' sums are whole;
     // the other rows' (of the ghosts) are left incomplete and never read.
     const int* IA = s->IA->data() - 1;
-    const int* RL = s->rloc.data();
-    const int* JA = s->rcol.data() - 1;
+    const int* JA = s->JA->data() - 1;
     const double* V = s->U->data() - 1;
-    for (std::size_t t = 0; t < s->reach.size(); ++t) {
-        const int j = RL[t];
+    for (const int j : s->reach) {
         const double xj = xl[j];
-        const int kd = IA[s->reach[t]], kend = IA[s->reach[t] + 1];
+        const int kd = IA[j], kend = IA[j + 1];
         double yj = yl[j] + V[kd] * xj;
         for (int k = kd + 1; k < kend; ++k) {
             const int c = JA[k];
@@ -1113,7 +1129,7 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
         }
         yl[j] = yj;
     }
-    for (std::size_t r = 0; r < n; ++r) yv[r] = s->mark[rows[r]] ? xv[r] : yl[r];
+    for (std::size_t r = 0; r < n; ++r) yv[r] = s->mark[rows[r]] ? xv[r] : yl[rows[r] + 1];
     PetscCall(VecRestoreArray(y, &yv));
     PetscCall(VecRestoreArrayRead(s->xg, &gv));
     PetscCall(VecRestoreArrayRead(x, &xv));
@@ -1121,39 +1137,53 @@ PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
 }
 
 // The shell matrix and hypre's matrix on several processes: this process's rows of the full
-// matrix of the symmetric storage, their entries in the order of PETSc's parallel matrix, the
-// halo of the product, and the vectors.
+// matrix of the symmetric storage in the order of own_entries, the halo of the product, and the
+// vectors.
 void make_shell_dist(petsc_system& s) {
     const arr1<int>& IA = *s.IA;
     const arr1<int>& JA = *s.JA;
     const column_parts& cp = *s.parts;
     const HYPRE_Int n = cp.hi - cp.lo;
-    auto own = [&](int i) {  // the row of node i (from 0), or -1
-        const PetscInt q = cp.number[i] - cp.lo;
-        return q >= 0 && q < n ? (HYPRE_Int)q : -1;
-    };
-    // This process's rows, their columns in PETSc's numbering and each entry's place in the
-    // storage; the ghosts (the other processes' columns, ascending) with their nodes.
-    own_rows_pattern(IA, JA, s);
-    std::vector<std::pair<PetscInt, int>> ghosts;
-    for (PetscInt& c : s.oja) {
-        if (own((int)c) < 0) ghosts.emplace_back(cp.number[c], (int)c);
-        c = cp.number[c];
+    // The rows of the product: this process's, and those with an entry in its columns.
+    s.reach.clear();
+    for (int j = 1; j <= s.N; ++j) {
+        bool in = s.own_row(j - 1) >= 0;
+        for (int k = IA(j) + 1; k < IA(j + 1) && !in; ++k) in = s.own_row(JA(k) - 1) >= 0;
+        if (in) s.reach.push_back(j);
     }
+    s.reach.shrink_to_fit();
+    // The entries of every row in the two blocks, and the ghosts: the nodes of the other
+    // processes' columns in this process's rows, ascending in PETSc's numbering, `gplace` their
+    // places among them.
+    std::vector<HYPRE_Int> dnext(n + 1, 0), onext(n + 1, 0);
+    std::vector<int> gplace(s.N, -1);
+    s.own_entries([&](PetscInt r, int, int j, int) {
+        if (s.own_row(j - 1) >= 0) {
+            ++dnext[r + 1];
+        } else {
+            ++onext[r + 1];
+            gplace[j - 1] = 0;
+        }
+    });
+    std::vector<std::pair<PetscInt, int>> ghosts;
+    for (int i = 0; i < s.N; ++i)
+        if (gplace[i] == 0) ghosts.emplace_back(cp.number[i], i);
     std::sort(ghosts.begin(), ghosts.end());
-    ghosts.erase(std::unique(ghosts.begin(), ghosts.end()), ghosts.end());
     const HYPRE_Int ng = (HYPRE_Int)ghosts.size();
     std::vector<PetscInt> gcol(ng);
     s.ghost.assign(ng, 0);
-    for (HYPRE_Int g = 0; g < ng; ++g) std::tie(gcol[g], s.ghost[g]) = ghosts[g];
+    for (HYPRE_Int g = 0; g < ng; ++g) {
+        std::tie(gcol[g], s.ghost[g]) = ghosts[g];
+        gplace[s.ghost[g]] = g;
+    }
     std::vector<std::pair<PetscInt, int>>().swap(ghosts);
-    const HYPRE_Int no = (HYPRE_Int)std::count_if(s.oja.begin(), s.oja.end(), [&](PetscInt c) {
-        return c < cp.lo || c >= cp.hi;
-    });
-    const HYPRE_Int nd = (HYPRE_Int)s.oja.size() - no;
+    for (HYPRE_Int r = 0; r < n; ++r) {
+        dnext[r + 1] += dnext[r];
+        onext[r + 1] += onext[r];
+    }
     HYPRE_BigInt starts[2] = {cp.lo, cp.hi};
-    hypre_ParCSRMatrix* par =
-        hypre_ParCSRMatrixCreate(PETSC_COMM_WORLD, s.unknowns(), s.unknowns(), starts, starts, ng, nd, no);
+    hypre_ParCSRMatrix* par = hypre_ParCSRMatrixCreate(PETSC_COMM_WORLD, s.unknowns(), s.unknowns(), starts,
+                                                       starts, ng, dnext[n], onext[n]);
     hypre_ParCSRMatrixInitialize(par);
     hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
     hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
@@ -1163,54 +1193,17 @@ void make_shell_dist(petsc_system& s) {
     HYPRE_Int* oj = hypre_CSRMatrixJ(o);
     HYPRE_BigInt* cmap = hypre_ParCSRMatrixColMapOffd(par);
     for (HYPRE_Int g = 0; g < ng; ++g) cmap[g] = gcol[g];
-    s.hsrc.assign(s.oja.size(), 0);
-    di[0] = oi[0] = 0;
-    std::vector<std::pair<PetscInt, int>> row;
-    for (HYPRE_Int r = 0; r < n; ++r) {
-        // Each row in ascending order, its diagonal swapped with its first entry.
-        row.clear();
-        for (PetscInt e = s.oia[r]; e < s.oia[r + 1]; ++e) row.emplace_back(s.oja[e], s.src[e]);
-        std::sort(row.begin(), row.end());
-        HYPRE_Int qd = di[r], qo = oi[r], diag = -1;
-        for (const auto& [c, k] : row) {
-            if (c >= cp.lo && c < cp.hi) {
-                if (c - cp.lo == r) diag = qd;
-                dj[qd] = (HYPRE_Int)(c - cp.lo);
-                s.hsrc[qd++] = k;
-            } else {
-                oj[qo] = (HYPRE_Int)(std::lower_bound(gcol.begin(), gcol.end(), c) - gcol.begin());
-                s.hsrc[nd + qo++] = k;
-            }
-        }
-        if (diag > di[r]) {
-            std::swap(dj[di[r]], dj[diag]);
-            std::swap(s.hsrc[di[r]], s.hsrc[diag]);
-        }
-        di[r + 1] = qd;
-        oi[r + 1] = qo;
-    }
-    // The pattern of the rows is hypre's now.
-    std::vector<PetscInt>().swap(s.oia);
-    std::vector<PetscInt>().swap(s.oja);
-    std::vector<int>().swap(s.src);
-    // The rows of the product: this process's, and those with an entry in its columns.
-    s.reach.clear();
-    for (int j = 1; j <= s.N; ++j) {
-        bool in = own(j - 1) >= 0;
-        for (int k = IA(j) + 1; k < IA(j + 1) && !in; ++k) in = own(JA(k) - 1) >= 0;
-        if (in) s.reach.push_back(j);
-    }
-    std::vector<int> place(s.N, n + ng);  // the local place of every node
-    for (HYPRE_Int r = 0; r < n; ++r) place[cp.rows[r]] = r;
-    for (HYPRE_Int g = 0; g < ng; ++g) place[s.ghost[g]] = n + g;
-    s.rloc.clear();
-    s.rcol.assign(IA(s.N + 1) - 1, 0);
-    for (int j : s.reach) {
-        s.rloc.push_back(place[j - 1]);
-        for (int k = IA(j); k < IA(j + 1); ++k) s.rcol[k - 1] = place[JA(k) - 1];
-    }
-    s.xfree.assign(n + ng + 1, 0.0);
-    s.yfree.assign(n + ng + 1, 0.0);
+    std::copy(dnext.begin(), dnext.end(), di);
+    std::copy(onext.begin(), onext.end(), oi);
+    for (HYPRE_Int r = 0; r < n; ++r) ++dnext[r];  // the diagonal first
+    s.own_entries([&](PetscInt r, int i, int j, int) {
+        const PetscInt c = s.own_row(j - 1);
+        if (i == j) dj[di[r]] = (HYPRE_Int)r;
+        else if (c >= 0) dj[dnext[r]++] = (HYPRE_Int)c;
+        else oj[onext[r]++] = gplace[j - 1];
+    });
+    s.xfree.assign(s.N + 1, 0.0);
+    s.yfree.assign(s.N + 1, 0.0);
     wrap_shell(s, par, n, shell_mult_dist);
     PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
     PETSC_OK(VecDuplicate(s.b, &s.r));
