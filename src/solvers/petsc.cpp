@@ -257,8 +257,9 @@ struct petsc_system {
     // assembly's array; under Picard they go straight into PETSc's blocks), and the right-hand
     // side from `rhs`, b with the prescribed rows eliminated; `dst` gives, for every entry of
     // this process's rows in the order of the full pattern, its place in PETSc's diagonal block
-    // (>= 0) or in the off-diagonal block (-1 - place). The solution goes to every process
-    // whole, in the deck's numbering (`gather` into `whole`, which lies on the caller's x).
+    // (>= 0) or in the off-diagonal block (-1 - place). The solution goes to every node this
+    // process holds: its own rows' straight from x, the others' (the rings', `ring`, from 0)
+    // from their processes by `gather` into `ringx`.
     bool dist = false;
     std::shared_ptr<const column_parts> parts;
     // The unknowns and the columns of the mesh of all processes.
@@ -310,7 +311,8 @@ struct petsc_system {
         return own_rows() ? oia[r] : (*ia)[dist ? parts->rows[r] : r];
     }
     VecScatter gather = nullptr;
-    Vec whole = nullptr;
+    Vec ringx = nullptr;
+    std::vector<int> ring;
 
     // Picard with BoomerAMG alone (-11, or on one process the default's hand-back, and no
     // -pc_type): the Krylov method multiplies by the assembly's symmetric storage itself (a shell
@@ -366,7 +368,7 @@ struct petsc_system {
         if (halo) VecScatterDestroy(&halo);
         if (xg) VecDestroy(&xg);
         if (gather) VecScatterDestroy(&gather);
-        if (whole) VecDestroy(&whole);
+        if (ringx) VecDestroy(&ringx);
         if (ksp) KSPDestroy(&ksp);
         if (P) MatDestroy(&P);
         if (A) MatDestroy(&A);
@@ -907,15 +909,22 @@ void make_matrix_dist(petsc_system& s, PetscScalar* values) {
     (void)values;
 }
 
-// Several processes: the right-hand side in the deck's numbering and the gather of the whole
-// solution to every process.
+// Several processes: the right-hand side by node and the gather of the rings' solution.
 void make_gather(petsc_system& s) {
     s.rhs.assign(s.N, 0.0);
+    std::vector<PetscInt> from_rows;
+    s.ring.clear();
+    for (int i = 0; i < s.N; ++i) {
+        if (s.own_row(i) >= 0) continue;
+        s.ring.push_back(i);
+        from_rows.push_back(s.parts->number[i]);
+    }
+    s.ring.shrink_to_fit();
     IS from = nullptr;
-    PETSC_OK(
-        ISCreateGeneral(PETSC_COMM_SELF, s.N, s.parts->number.data(), PETSC_COPY_VALUES, &from));
-    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.whole));
-    PETSC_OK(VecScatterCreate(s.x, from, s.whole, nullptr, &s.gather));
+    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, (PetscInt)from_rows.size(), from_rows.data(),
+                             PETSC_COPY_VALUES, &from));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, (PetscInt)from_rows.size(), &s.ringx));
+    PETSC_OK(VecScatterCreate(s.x, from, s.ringx, nullptr, &s.gather));
     PETSC_OK(ISDestroy(&from));
 }
 
@@ -1651,11 +1660,17 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     NITER = its;
     st.NITER += its;
     if (s.dist) {
-        // The whole solution to every process, in the deck's numbering.
-        PETSC_OK(VecPlaceArray(s.whole, x.data()));
-        PETSC_OK(VecScatterBegin(s.gather, s.x, s.whole, INSERT_VALUES, SCATTER_FORWARD));
-        PETSC_OK(VecScatterEnd(s.gather, s.x, s.whole, INSERT_VALUES, SCATTER_FORWARD));
-        PETSC_OK(VecResetArray(s.whole));
+        // The solution at every node this process holds.
+        PETSC_OK(VecScatterBegin(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
+        const std::vector<PetscInt>& rows = s.parts->rows;
+        const PetscScalar* v = nullptr;
+        PETSC_OK(VecGetArrayRead(s.x, &v));
+        for (std::size_t r = 0; r < rows.size(); ++r) x.data()[rows[r]] = v[r];
+        PETSC_OK(VecRestoreArrayRead(s.x, &v));
+        PETSC_OK(VecScatterEnd(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
+        PETSC_OK(VecGetArrayRead(s.ringx, &v));
+        for (std::size_t g = 0; g < s.ring.size(); ++g) x.data()[s.ring[g]] = v[g];
+        PETSC_OK(VecRestoreArrayRead(s.ringx, &v));
     }
 
     // The Krylov method's last residual norm against b, and the true residual of x.
