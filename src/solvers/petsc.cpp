@@ -967,14 +967,10 @@ void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_sys
 void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
     const column_parts& cp = *s.parts;
     const PetscInt n = cp.hi - cp.lo;
-    auto own = [&](PetscInt i) {
-        const PetscInt q = cp.number[i] - cp.lo;
-        return q >= 0 && q < n ? q : (PetscInt)-1;
-    };
     std::vector<PetscInt> lower(n, 0);
     for (int j = 1; j <= s.N; ++j) {
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
-            const PetscInt r = own(JA(k) - 1);
+            const PetscInt r = s.own_row(JA(k) - 1);
             if (r >= 0) ++lower[r];
         }
     }
@@ -988,7 +984,7 @@ void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s)
     for (PetscInt r = 0; r < n; ++r) lower[r] = s.oia[r];  // now the next place of each row
     for (int j = 1; j <= s.N; ++j) {
         for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
-            const PetscInt r = own(JA(k) - 1);
+            const PetscInt r = s.own_row(JA(k) - 1);
             if (r < 0) continue;
             s.oja[lower[r]] = j - 1;
             s.src[lower[r]++] = k;
