@@ -3,7 +3,7 @@
 # mpiexec is the reference. Under mpiexec -n 1 every file is the same but the CPU times; on 2
 # and 3 processes (each holding its own columns) the same files with the same lines, but a .pvtu and a piece a process for
 # each .vtu; final heads within 10 TOLNL and the cumulative budget within 1e-6 of the
-# reference; the series read by VTK's readers and by the Python package as that of the
+# reference, the linear iterations within half again the reference's; the series read by VTK's readers and by the Python package as that of the
 # reference (tests/run/mpi_series.py, with Debian's python3); a second run on 3 is the first to
 # the bit, and three on 2 of a surface of 625 columns cut it alike. Without vtk/ the second
 # process, run in a copy of the deck, leaves it as it was. The column solves
@@ -69,6 +69,7 @@ series() {
   [ "$s" -eq 0 ] || fail "the series on $3 processes"
 }
 
+linear() { awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' "$1/out.lst"; }
 for np in 2 3; do
   [ "$(run p$np $np)" -eq 0 ] || fail "$np processes: $(cat "$tmp/p$np/stderr.txt")"
   d=$tmp/p$np
@@ -80,6 +81,10 @@ for np in 2 3; do
     [ "$(wc -l <"$tmp/ref/$f")" -eq "$(wc -l <"$d/$f")" ] || fail "$np processes: $f has other lines"
   done
   heads "$tmp/ref" "$d" "$np processes"
+  # A hierarchy formed from misplaced values still converges, only slowly (without the values
+  # of the other processes' columns: 2.2 times the iterations): within half again one process's.
+  awk -v a="$(linear "$tmp/ref")" -v b="$(linear "$d")" 'BEGIN { exit !(a > 0 && b <= 1.5 * a) }' ||
+    fail "$np processes: $(linear "$d") linear iterations against $(linear "$tmp/ref") on one"
   # The cumulative in, out and storage change of the last row.
   paste -d, <(tail -1 "$tmp/ref/csv/budget.csv") <(tail -1 "$d/csv/budget.csv") | awk -F, -v np="$np" '
     { n = NF / 2; for (i = 21; i <= 23; ++i) { e = ($i - $(i + n)) / $i; if (e < 0) e = -e; if (e > m) m = e } }
@@ -116,7 +121,6 @@ for k in 1 2 3; do
     fail "runs 1 and $k of the 625 columns on 2 processes differ in their parts or budget"
 done
 
-linear() { awk '/TOT # OF LIN ITER FOR FLOW EQ/ { print $NF }' "$1/out.lst"; }
 cp -r "$tmp/deck" "$tmp/columns"
 sed -i '11s/^ *[-0-9]*/-13/' "$tmp/columns/parm"
 [ "$(run c0 0 columns)" -eq 0 ] && [ "$(run c3 3 columns)" -eq 0 ] || fail "the column solves failed"
