@@ -292,6 +292,21 @@ void view_start(const records& R, whole_view& V) {
                         " tetrahedra of their own, the mesh has " + std::to_string(V.dim.NT));
         }
     }
+    // The nodes of the output of every step, by their numbers in the deck.
+    std::vector<long> wanted;
+    for (int k = 1; k <= R.dim.NR && k <= R.io.IPOUT.size(); ++k) wanted.push_back(R.io.IPOUT(k));
+    const long nnodw = msh.NNODW;
+    for (int k = 1; k <= R.dim.NUMVP && k <= R.io.NODVP.size(); ++k) {
+        const long i = R.io.NODVP(k);
+        if (i < 1 || i > nnodw) continue;
+        for (int j = 0; j <= R.dim.NSTR; ++j) wanted.push_back((long)j * nnodw + i);
+    }
+    std::sort(wanted.begin(), wanted.end());
+    V.own_watched.clear();
+    for (int i : V.own) {
+        if (std::binary_search(wanted.begin(), wanted.end(), msh.deck_node(i))) V.own_watched.push_back(i);
+    }
+    V.watched = deck_numbers(V.own_watched, [](const mesh& m, long i) { return m.deck_node(i); }, msh);
     gather(msh.VOLNOD, V.own, V.nodes, V, V.msh.VOLNOD);
     gather(R.sl.PORNOD, V.own, V.nodes, V, V.sl.PORNOD);
     gather(msh.NCONT, V.own, V.nodes, V, V.msh.NCONT);
@@ -310,6 +325,14 @@ void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_vie
             gather(*a, V.own_elements, V.elements, V, *b);
         }
     }
+}
+
+void view_gather_watched(const soil& sl, const flowstate& fs, whole_view& V) {
+    for (auto [a, b] : {std::pair{&fs.PNEW, &V.fs.PNEW}, {&fs.HPOT, &V.fs.HPOT}, {&sl.SW, &V.sl.SW},
+                        {&sl.CKRW, &V.sl.CKRW}}) {
+        gather(*a, V.own_watched, V.watched, V, *b);
+    }
+    if (!fs.CNEW.empty()) gather(fs.CNEW, V.own_watched, V.watched, V, V.fs.CNEW);
 }
 
 namespace {

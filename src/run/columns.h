@@ -35,6 +35,10 @@ struct whole_view {
     std::vector<long> elements;
     std::vector<int> own_surface;  // the surface nodes of the own columns
     std::vector<long> surface;     // process 0: their numbers in the deck
+    // The nodes that the output of every step reads (the observation nodes and the nodes of the
+    // vertical profiles) among every process's own, and their numbers in the deck on process 0.
+    std::vector<int> own_watched;
+    std::vector<long> watched;
     // A checkpoint written: process 0's state arrays while the deck's take their place.
     std::vector<arr1<double>> kept_reals;
     std::vector<arr1<int>> kept_ints;
@@ -74,6 +78,9 @@ void view_start(const records& R, whole_view& V);
 // Collective: the heads, characteristics, nodal velocities (and concentrations) at every node,
 // and the kept element velocities, to process 0.
 void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V);
+// Collective: the pressure and total heads, characteristics (and concentrations) of the nodes
+// that the output of every step reads (whole_view::watched), to process 0.
+void view_gather_watched(const soil& sl, const flowstate& fs, whole_view& V);
 // The exit points and fluxes of the seepage faces (the same on every process) into the view.
 void view_faces(const bcdata& bc, whole_view& V);
 

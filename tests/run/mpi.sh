@@ -137,7 +137,8 @@ heads "$tmp/n0" "$tmp/n3" "Newton on 3 processes"
 # node. The echo of the input (hydrostatic initial heads), rates per surface node, Neumann nodes,
 # observation nodes, vertical profiles, nodal and element output at two times, on 2 processes:
 # the same lines in every file, the echoes of the initial heads and of the series the same bytes,
-# heads within 10 TOLNL, element velocities within 1e-6 of the largest.
+# heads and the observations of every step within 10 TOLNL, element velocities within 1e-6 of
+# the largest.
 cp -r "$tmp/deck" "$tmp/rich"
 (cd "$tmp/rich" &&
   sed -i '1s/^0 /1 /; 16s/^.*$/4 0 2 0.3 0.6/; 17s/^.*$/2 5 44/; 18s/^.*$/3\n7 150 333/' parm &&
@@ -157,6 +158,13 @@ ic() { sed -n '/PRESUURE HEADS INITIAL/,/^ *$/p' "$1/out.lst"; }
 [ -n "$(ic "$tmp/r0")" ] && [ "$(ic "$tmp/r0")" = "$(ic "$tmp/r2")" ] ||
   fail "the deck of every output: another echo of the initial heads"
 heads "$tmp/r0" "$tmp/r2" "the deck of every output"
+# The observation nodes and profiles of every step (gathered alone between the output times):
+# the same steps and nodes, pressure and total heads within 10 TOLNL.
+paste -d, "$tmp/r0/csv/observations.csv" "$tmp/r2/csv/observations.csv" | awk -F, -v tol="$tolnl" '
+  NR > 1 { h = NF / 2; if ($1 != $(1 + h) || $4 != $(4 + h)) bad = 1
+    for (i = 9; i <= 10; ++i) { d = $i - $(i + h); if (d < 0) d = -d; if (d > m) m = d } ++n }
+  END { if (bad || n < 100 || !(m <= 10 * tol)) { print "the deck of every output: observations differ by " m; exit 1 } }' ||
+  fail "the deck of every output: other observations"
 paste "$tmp/r0/elvel.out" "$tmp/r2/elvel.out" | awk '
   { h = NF / 2; for (i = 1; i <= h; ++i) { a = $i < 0 ? -$i : $i; d = $i - $(i + h); if (d < 0) d = -d
       if (a > big) big = a; if (d > m) m = d } ++n }
