@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #ifdef _OPENMP
@@ -189,6 +190,50 @@ std::vector<double> proc_gather(const std::vector<double>& mine, std::vector<int
     MPI_Gatherv(mine.data(), n, MPI_DOUBLE, all.data(), counts.data(), first.data(), MPI_DOUBLE, 0,
                 g_steps);
     return all;
+}
+
+void proc_halo::setup(const std::vector<proc_copy>& copies, long (*place_of)(const void*, long),
+                      const void* ctx) {
+    sends_.clear();
+    places_.clear();
+    if (g_count == 1) return;
+    // The copies by owner, and the keys each owner is asked for.
+    recv_count_.assign(g_count, 0);
+    for (const proc_copy& c : copies) ++recv_count_[c.owner];
+    recv_first_.assign(g_count + 1, 0);
+    for (int q = 0; q < g_count; ++q) recv_first_[q + 1] = recv_first_[q] + recv_count_[q];
+    std::vector<int> next(recv_first_.begin(), recv_first_.end() - 1);
+    std::vector<long> keys(copies.size());
+    places_.resize(copies.size());
+    for (const proc_copy& c : copies) {
+        const int k = next[c.owner]++;
+        keys[k] = c.key;
+        places_[k] = c.place;
+    }
+    send_count_.assign(g_count, 0);
+    MPI_Alltoall(recv_count_.data(), 1, MPI_INT, send_count_.data(), 1, MPI_INT, g_steps);
+    send_first_.assign(g_count + 1, 0);
+    for (int q = 0; q < g_count; ++q) send_first_[q + 1] = send_first_[q] + send_count_[q];
+    std::vector<long> asked((std::size_t)send_first_[g_count]);
+    MPI_Alltoallv(keys.data(), recv_count_.data(), recv_first_.data(), MPI_LONG, asked.data(),
+                  send_count_.data(), send_first_.data(), MPI_LONG, g_steps);
+    sends_.resize(asked.size());
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+        sends_[k] = place_of(ctx, asked[k]);
+        if (sends_[k] < 0) {
+            throw run_stop{1, "internal error: a process asked for value " + std::to_string(asked[k]) +
+                                  ", which this process does not own"};
+        }
+    }
+}
+
+void proc_halo::bring(double* v) const {
+    if (g_count == 1) return;
+    std::vector<double> out(sends_.size()), in(places_.size());
+    for (std::size_t k = 0; k < sends_.size(); ++k) out[k] = v[sends_[k]];
+    MPI_Alltoallv(out.data(), send_count_.data(), send_first_.data(), MPI_DOUBLE, in.data(),
+                  recv_count_.data(), recv_first_.data(), MPI_DOUBLE, g_steps);
+    for (std::size_t k = 0; k < places_.size(); ++k) v[places_[k]] = in[k];
 }
 
 void proc_stop_with(const run_stop& mine, const int* agreed) {

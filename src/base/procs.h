@@ -72,6 +72,29 @@ std::vector<double> proc_concat(const std::vector<double>& mine);
 // values of every process.
 std::vector<double> proc_gather(const std::vector<double>& mine, std::vector<int>& counts);
 
+// Values that each process owns and that other processes hold copies of (a halo). setup, once
+// and collective: for every copy this process holds, the process that owns the value, the key
+// the owner knows it by, and the copy's place; `place_of` gives a key's place on its owner
+// (negative for a key it does not own: an internal error). bring, collective: every copy takes
+// its owner's value, in an array of values by place. Nothing on one process.
+struct proc_copy {
+    int owner;
+    long key;
+    long place;
+};
+class proc_halo {
+public:
+    void setup(const std::vector<proc_copy>& copies, long (*place_of)(const void* ctx, long key),
+               const void* ctx);
+    void bring(double* v) const;
+    bool empty() const { return sends_.empty() && places_.empty(); }
+
+private:
+    std::vector<int> send_count_, send_first_, recv_count_, recv_first_;
+    std::vector<long> sends_;   // the places of the values sent, process after process
+    std::vector<long> places_;  // the places of the copies received, in the same order
+};
+
 // Runs f, then agrees on how it ended: a stop (run_stop, or an allocation that failed) on any
 // process ends the run on every one. The process that stopped keeps its message; the others
 // stop silently with the same status. f may not call a collective itself. On one process

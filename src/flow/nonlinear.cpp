@@ -148,13 +148,11 @@ void share_fluxes(const dimensions& dim, const mesh& msh, bcdata& bc, const spar
         }
     });
     if (!msh.cut()) return;
-    std::vector<double> q((std::size_t)msh.NNODW, -0.0);
+    // The rings' head-controlled nodes take their fluxes from their own processes.
+    std::vector<double> q(bc.ATMACT.begin(), bc.ATMACT.begin() + dim.NNOD);
+    msh.SRING.bring(q.data());
     for (int j = 1; j <= dim.NNOD; ++j) {
-        if (bc.IFATM(j) == 1 && sp.owns(j, dim.NNOD)) q[msh.SDECK[j - 1] - 1] = bc.ATMACT(j);
-    }
-    proc_sum(q.data(), (long)q.size());
-    for (int j = 1; j <= dim.NNOD; ++j) {
-        if (bc.IFATM(j) == 1) bc.ATMACT(j) = q[msh.SDECK[j - 1] - 1];
+        if (bc.IFATM(j) == 1 && !msh.own(j)) bc.ATMACT(j) = q[(std::size_t)(j - 1)];
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/array.h"
+#include "base/procs.h"
 #include "records/dimensions.h"
 
 namespace nep {
@@ -104,6 +105,9 @@ struct mesh {
     std::vector<int> TDECK;  // (NTRI) the deck's number of every triangle held
     int NNODW = 0, NTRIW = 0;  // the deck's surface nodes and triangles
     std::vector<std::uint8_t> SOWN;  // (NNOD) 1 for the surface nodes of this process's columns
+    // The surface nodes of the rings, whose values come from the processes that own them (by
+    // surface node held, from 0).
+    proc_halo SRING;
     bool cut() const { return !SDECK.empty(); }
     // Node i lies in one of this process's own columns (every node of a mesh not cut).
     bool own(long i) const { return SOWN.empty() || SOWN[(std::size_t)((i - 1) % (long)SOWN.size())] != 0; }

@@ -236,6 +236,19 @@ std::vector<long> deck_numbers(const std::vector<int>& own, long (*deck)(const m
 
 }  // namespace
 
+void ring_halo(mesh& msh, const std::vector<int>& deck_parts) {
+    if (!msh.cut()) return;
+    std::vector<proc_copy> copies;
+    for (std::size_t s = 0; s < msh.SDECK.size(); ++s) {
+        if (msh.SOWN[s] == 0) copies.push_back({deck_parts[msh.SDECK[s] - 1], msh.SDECK[s], (long)s});
+    }
+    msh.SRING.setup(copies, [](const void* m, long key) {
+        const mesh& held = *static_cast<const mesh*>(m);
+        const long s = held.SHELD[(std::size_t)(key - 1)] - 1;
+        return s >= 0 && held.SOWN[(std::size_t)s] != 0 ? s : -1L;
+    }, &msh);
+}
+
 void list_patterns(records& R) {
     if (!R.msh.cut()) return;
     const control& ctl = R.ctl;

@@ -65,6 +65,10 @@ writer_records writers(const dimensions& dim, const mesh& msh, bcdata& bc, soil&
 // values read so far. Process 0 keeps the deck's mesh in V.
 void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view& V);
 
+// Collective, after hold_own_columns: the halo of the rings' surface nodes (mesh::SRING), from
+// the part of every surface node of the deck. Nothing in a run not cut.
+void ring_halo(mesh& msh, const std::vector<int>& deck_parts);
+
 // Collective, once the patterns are formed: the listing's numbers of stored entries, those of the
 // whole mesh (the rows of every process's own nodes). Nothing in a run not cut.
 void list_patterns(records& R);

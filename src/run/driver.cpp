@@ -143,6 +143,7 @@ int nepora3d(records& R) {
         if (!deck_parts.empty()) hold_own_columns(R, deck_parts, V);
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
+    ring_halo(R.msh, deck_parts);
     const bool cut = R.msh.cut();
     list_patterns(R);
     const writer_records w = writers(R.dim, R.msh, R.bc, R.sl, R.fs, &V);
