@@ -65,9 +65,11 @@ procs_threads=${PROCS_THREADS:-$cores}
 procs_deck=""
 [ "$have_mpi" = 0 ] || [ -z "$procs" ] || procs_deck=" procs"
 decks=${DECKS:-rain slope$procs_deck}
-# The peak memory column holds, for a run on several processes, the largest process's.
+# The peak memory column holds, for a run on several processes, the largest process's; the last
+# column (peak_others_bytes) the largest of the processes but process 0, which holds the view of
+# the output besides its share (one process: its own peak).
 header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound,isolv,setups,setup_s,krylov_s"
-echo "$header,repeat,processes" > "$csv"
+echo "$header,repeat,processes,peak_others_bytes" > "$csv"
 
 # The triad on each thread count: a run is held against the bandwidth of its own threads.
 cc -O2 -fopenmp -o "$root/triad" "$here/triad.c"
@@ -108,6 +110,8 @@ run() {
   local wall peak n nt nterm steps nl lin solver gbs=${triad[$nth]}
   wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
   peak=$(cat time*.txt | awk -F': ' '/Maximum resident set size/ && $2 * 1024 > m { m = $2 * 1024 } END { print m + 0 }')
+  local others=$peak
+  [ "$np" = 1 ] || others=$(cat time.[1-9]*.txt | awk -F': ' '/Maximum resident set size/ && $2 * 1024 > m { m = $2 * 1024 } END { print m + 0 }')
   n=$(awk '/N      \(# OF NODES IN 3-D MESH\)/ { print $NF }' out.lst)
   nt=$(awk '/NT     \(# OF TETRAHEDRA IN 3-D MESH\)/ { print $NF }' out.lst)
   nterm=$(awk '/NTERM  \(# OF NONZERO TERMS; FLOW EQ\)/ { print $NF }' out.lst)
@@ -123,7 +127,7 @@ run() {
   [ "$deck" != procs ] || on="$np process(es) x $nth thread(s)"
   echo "== $deck, $side x $side x 20, $label on $on, run $rep of $repeat: exit status $status"
   awk -v d="$deck" -v side="$side" -v label="$label" -v nth="$nth" -v n="$n" -v nt="$nt" \
-      -v nterm="$nterm" -v s="$steps" -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" \
+      -v nterm="$nterm" -v s="$steps" -v nl="$nl" -v lin="$lin" -v w="$wall" -v peak="$peak" -v others="$others" \
       -v solver="$solver" -v gbs="$gbs" -v csv="$csv" -v rep="$rep" -v isolv="${6:-spec}" \
       -v setups="${setups:-0}" -v setup_s="${setup_s:-0}" -v krylov_s="${krylov_s:-0}" -v np="$np" \
       -v procs_deck="$( [ "$deck" = procs ] && echo 1 || echo 0 )" 'BEGIN {
@@ -142,7 +146,10 @@ run() {
       printf "time per nonlinear iter. %.4f s\n", w / (nl > 0 ? nl : 1)
       printf "time per CG iteration    %.6f s (solver phase, factorisation included)\n", cg
       printf "peak memory per node     %.0f bytes\n", peak / (n > 0 ? n : 1)
-      if (procs_deck)
+      if (procs_deck && np > 1)
+        printf "peak memory per process  %.1f MiB (the largest of %d), %.1f MiB (the largest but process 0)\n", \
+               peak / 1048576, np, others / 1048576
+      else if (procs_deck)
         printf "peak memory per process  %.1f MiB (the largest of %d)\n", peak / 1048576, np
       if (isolv == "spec")
         printf "CG iteration / bound     %.2f (bound %.6f s for %.1f MB at %.2f GB/s)\n", \
@@ -150,9 +157,9 @@ run() {
       else
         printf "PETSc (ISOLV %s)         %d set-ups, %.2f s; Krylov solves %.2f s\n", isolv, setups, \
                setup_s, krylov_s
-      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f,%d,%d\n", d, side, label, nth, n, nt, s, nl, lin, \
+      printf "%s,%d,%s,%d,%d,%d,%d,%d,%d,%.3f,%.6f,%.6f,%.8f,%.0f,%.8f,%.3f,%s,%d,%.2f,%.2f,%d,%d,%.0f\n", d, side, label, nth, n, nt, s, nl, lin, \
              w, w / (s > 0 ? s : 1), w / (nl > 0 ? nl : 1), cg, peak / (n > 0 ? n : 1), bound, \
-             (bound > 0 ? cg / bound : 0), isolv, setups, setup_s, krylov_s, rep, np >> csv
+             (bound > 0 ? cg / bound : 0), isolv, setups, setup_s, krylov_s, rep, np, others >> csv
     }'
   cd "$root"
 }
@@ -236,9 +243,9 @@ NR > 1 {
   if ($1 == "procs") {
     # Processes and threads: the run on one process and one thread against each other.
     c = $22 "," $4
-    if (c == "1,1") { q1[k, r] = $11; qn1[k] = $8; ql1[k] = $9; qm1[k, r] = $14; next }
+    if (c == "1,1") { q1[k, r] = $11; qn1[k] = $8; ql1[k] = $9; qm1[k, r] = $14; qo1[k, r] = $23; next }
     if (!((k, c) in qc)) { qc[k, c] = 1; qo[k, ++nq[k]] = c }
-    qs[k, c, r] = $11; qn[k, c] = $8; ql[k, c] = $9; qm[k, c, r] = $14
+    qs[k, c, r] = $11; qn[k, c] = $8; ql[k, c] = $9; qm[k, c, r] = $14; qx[k, c, r] = $23
     next
   }
   if ($3 ~ /^petsc/) {
@@ -255,15 +262,17 @@ NR > 1 {
     # nonlinear iterations of the other over those of one, the peak memory of its largest
     # process over that of one.
     for (i = 1; i <= nq[k]; i++) {
-      c = qo[k, i]; split(c, cc, ","); qs1 = ""; qmm = ""
+      c = qo[k, i]; split(c, cc, ","); qs1 = ""; qmm = ""; qxx = ""
       for (r = 1; r <= turns[k]; r++) if (qs[k, c, r] > 0 && q1[k, r] > 0) {
         qs1 = qs1 " " sprintf("%.2f", q1[k, r] / qs[k, c, r]); qmm = qmm " " qm[k, c, r] / qm1[k, r]
+        if (qo1[k, r] > 0) qxx = qxx " " qx[k, c, r] / qo1[k, r]
       }
       if (qs1 == "") continue
       what = (cc[1] > 1) ? sprintf("1 process/%d processes", cc[1]) : sprintf("1 thread/%d threads", cc[2])
-      printf "%s: %s per step %.2f (%s); nonlinear iterations %d vs %d (%.3f); linear %d vs %d; peak memory per process %.2f\n", \
+      printf "%s: %s per step %.2f (%s); nonlinear iterations %d vs %d (%.3f); linear %d vs %d; peak memory per process %.2f%s\n", \
              k, what, median(qs1), substr(qs1, 2), qn[k, c], qn1[k], (qn1[k] > 0 ? qn[k, c] / qn1[k] : 0), \
-             ql[k, c], ql1[k], median(qmm)
+             ql[k, c], ql1[k], median(qmm), \
+             (cc[1] > 1 && qxx != "") ? sprintf(" (%.2f but process 0)", median(qxx)) : ""
     }
     if (k ~ /^procs,/) continue
     b = ""; st = ""; mem = ""; th = ""
