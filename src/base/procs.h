@@ -1,6 +1,7 @@
-// The processes of one run (mpiexec -n P). Every process reads the whole deck and runs the whole
-// program on the same numbers; the PETSc solves are shared among them and give each the whole
-// solution, so every process takes the same decisions. Process 0 alone writes: the listing, the
+// The processes of one run (mpiexec -n P). Every process reads the whole deck; the PETSc solves
+// are shared among them, the sums and searches over the nodes are formed over all of them (the
+// agreements below), and a halo brings each the values of the nodes it holds but others own, so
+// every process takes the same decisions. Process 0 alone writes: the listing, the
 // result files, vtk/ and csv/, the terminal log, checkpoints, standard output and standard
 // error; but each process writes its own piece of the ParaView series. The others' standard
 // output and error go to /dev/null from the start (their files are opened on /dev/null,
