@@ -88,7 +88,6 @@ public:
     void setup(const std::vector<proc_copy>& copies, long (*place_of)(const void* ctx, long key),
                const void* ctx);
     void bring(double* v) const;
-    bool empty() const { return sends_.empty() && places_.empty(); }
 
 private:
     std::vector<int> send_count_, send_first_, recv_count_, recv_first_;

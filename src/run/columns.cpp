@@ -325,14 +325,29 @@ void view_start(const records& R, whole_view& V) {
     gather(msh.NCONT, V.own, V.nodes, V, V.msh.NCONT);
 }
 
+namespace {
+
+// The heads, characteristics and concentrations of the nodes `own` to process 0, into the
+// view at the deck's nodes `to`; with `all` the weighted heads and nodal velocities too.
+void gather_nodes(const soil& sl, const flowstate& fs, const std::vector<int>& own,
+                  const std::vector<long>& to, bool all, whole_view& V) {
+    for (auto [a, b] : {std::pair{&fs.PNEW, &V.fs.PNEW}, {&fs.HPOT, &V.fs.HPOT}, {&sl.SW, &V.sl.SW},
+                        {&sl.CKRW, &V.sl.CKRW}}) {
+        gather(*a, own, to, V, *b);
+    }
+    if (!fs.CNEW.empty()) gather(fs.CNEW, own, to, V, V.fs.CNEW);
+    if (!all) return;
+    for (auto [a, b] : {std::pair{&fs.HPTHETA, &V.fs.HPTHETA}, {&fs.VXNOD, &V.fs.VXNOD},
+                        {&fs.VYNOD, &V.fs.VYNOD}, {&fs.VZNOD, &V.fs.VZNOD}}) {
+        gather(*a, own, to, V, *b);
+    }
+}
+
+}  // namespace
+
 void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V) {
     if (!msh.cut()) return;
-    for (auto [a, b] : {std::pair{&fs.PNEW, &V.fs.PNEW}, {&fs.HPOT, &V.fs.HPOT}, {&fs.HPTHETA, &V.fs.HPTHETA},
-                        {&fs.VXNOD, &V.fs.VXNOD}, {&fs.VYNOD, &V.fs.VYNOD}, {&fs.VZNOD, &V.fs.VZNOD},
-                        {&sl.SW, &V.sl.SW}, {&sl.CKRW, &V.sl.CKRW}}) {
-        gather(*a, V.own, V.nodes, V, *b);
-    }
-    if (!fs.CNEW.empty()) gather(fs.CNEW, V.own, V.nodes, V, V.fs.CNEW);
+    gather_nodes(sl, fs, V.own, V.nodes, true, V);
     if (!fs.VX.empty()) {
         for (auto [a, b] : {std::pair{&fs.VX, &V.fs.VX}, {&fs.VY, &V.fs.VY}, {&fs.VZ, &V.fs.VZ}}) {
             gather(*a, V.own_elements, V.elements, V, *b);
@@ -341,11 +356,7 @@ void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_vie
 }
 
 void view_gather_watched(const soil& sl, const flowstate& fs, whole_view& V) {
-    for (auto [a, b] : {std::pair{&fs.PNEW, &V.fs.PNEW}, {&fs.HPOT, &V.fs.HPOT}, {&sl.SW, &V.sl.SW},
-                        {&sl.CKRW, &V.sl.CKRW}}) {
-        gather(*a, V.own_watched, V.watched, V, *b);
-    }
-    if (!fs.CNEW.empty()) gather(fs.CNEW, V.own_watched, V.watched, V, V.fs.CNEW);
+    gather_nodes(sl, fs, V.own_watched, V.watched, false, V);
 }
 
 namespace {
