@@ -143,6 +143,7 @@ done
 dir=$tmp/refuse; copy dam "$dir"
 (cd "$dir" && NEPORA3D_CHECKPOINT_FAULT=9:999999999999 "${progs[0]}" --checkpoint-every 2 >/dev/null 2>log
  true) 2>/dev/null
+[ -f "$dir/nepora3d.chk" ] || fail "the run killed in its 9th checkpoint left none: $(tail -5 "$dir/log")"
 cp "$dir/nepora3d.chk" "$tmp/good.chk"
 refused() {  # WHAT PATTERN: the restart is refused, saying so, and every file stays as it was
   local before st
