@@ -165,13 +165,18 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP}) a->alloc(nnod);
     bc.ATMINP.alloc(3, nnod);
 
-    // The soil's nodal arrays are formed later; its tables are the deck's.
+    // The soil's nodal arrays are formed later; its tables and its curves per soil (read from
+    // the soil file, derived later) are the deck's.
     soil& sl = R.sl;
     arr2<double> tables[8] = {std::move(sl.XPERM), std::move(sl.YPERM),   std::move(sl.ZPERM),
                               std::move(sl.STORAGE), std::move(sl.POROSITY), std::move(sl.ALFAL),
                               std::move(sl.ALFAT), std::move(sl.RETARD)};
+    std::vector<chcurve> curves = std::move(sl.SOILCH);
+    arr1<double> pxvgs = std::move(sl.PXVGS);
     release_soil(sl);
     alloc_soil(dim, R.ctl, sl);
+    sl.SOILCH = std::move(curves);
+    sl.PXVGS = std::move(pxvgs);
     sl.XPERM = std::move(tables[0]);
     sl.YPERM = std::move(tables[1]);
     sl.ZPERM = std::move(tables[2]);
