@@ -1,11 +1,14 @@
 #include "base/freeread.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "base/stop.h"
 
@@ -415,4 +418,38 @@ std::string freader::read_text(int w) {
     return s;
 }
 
+const char* near_keyword(const std::string& word, std::initializer_list<const char*> keys) {
+    if (word.size() < 4) return nullptr;
+    std::string w = word;
+    for (char& c : w) c = (char)std::toupper((unsigned char)c);
+    for (const char* key : keys) {
+        // Optimal string alignment distance, rows of the dynamic programme kept three at a time.
+        const std::string k = key;
+        const std::size_t m = w.size(), n = k.size();
+        if (m > n + 2 || n > m + 2) continue;
+        std::vector<std::size_t> prev2(n + 1), prev(n + 1), cur(n + 1);
+        for (std::size_t j = 0; j <= n; ++j) prev[j] = j;
+        for (std::size_t i = 1; i <= m; ++i) {
+            cur[0] = i;
+            for (std::size_t j = 1; j <= n; ++j) {
+                const std::size_t cost = w[i - 1] == k[j - 1] ? 0 : 1;
+                cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost});
+                if (i > 1 && j > 1 && w[i - 1] == k[j - 2] && w[i - 2] == k[j - 1]) {
+                    cur[j] = std::min(cur[j], prev2[j - 2] + 1);
+                }
+            }
+            prev2.swap(prev);
+            prev.swap(cur);
+        }
+        if (prev[n] >= 1 && prev[n] <= 2) return key;
+    }
+    return nullptr;
+}
+
+void keyword_miss(const freader& fr, long line, const std::string& word, const char* key) {
+    input_error(fr.role() + " '" + fr.name() + "' line " + std::to_string(line) + ": '" + word +
+                "' is not a keyword: did you mean " + key + "?");
+}
+
 }  // namespace nep
+

@@ -15,6 +15,7 @@
 // expected, and ends the run with status 1.
 #pragma once
 
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <string_view>
@@ -143,5 +144,14 @@ private:
     std::size_t stmt_start_ = 0;  // where the current statement began
     read_warnings* warn_ = nullptr;
 };
+
+// The keyword of `keys` (capitals) that `word` misses by one or two letters (inserted, dropped,
+// changed or swapped; any case), or null: a word of the lines after a deck file's last record
+// that is meant as a keyword but would be read as a note. Words of fewer than four letters and
+// the keywords themselves are no misses.
+const char* near_keyword(const std::string& word, std::initializer_list<const char*> keys);
+
+// Stops the run: "FILE line L: 'WORD' is not a keyword: did you mean KEY?".
+[[noreturn]] void keyword_miss(const freader& fr, long line, const std::string& word, const char* key);
 
 }  // namespace nep

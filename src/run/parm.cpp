@@ -85,7 +85,8 @@ std::string value_is(const char* name, double v) { return std::string(name) + " 
 
 // An optional record after the last one, "UNITS m d": the units of length and time of the deck,
 // which name the columns of the tables and the arrays of the ParaView files. Other lines after
-// the last record are left alone, as they always were.
+// the last record are notes, left alone as they always were, but a first word that misses UNITS
+// by a letter or two stops the run (read as a note, it would rename every column).
 void read_units(iofiles& io, freader& fr) {
     static const char* const kLength[] = {"m", "cm", "mm", "km", "ft"};
     static const char* const kTime[] = {"s", "min", "h", "d", "y"};
@@ -99,8 +100,12 @@ void read_units(iofiles& io, freader& fr) {
         std::istringstream in(fr.read_text(0));
         std::string key, length, time, more;
         if (!(in >> key)) continue;
+        std::string word = key;
         for (char& c : key) c = (char)std::toupper((unsigned char)c);
-        if (key != "UNITS") continue;
+        if (key != "UNITS") {
+            if (const char* k = near_keyword(word, {"UNITS"})) keyword_miss(fr, line, word, k);
+            continue;
+        }
         in >> length >> time;
         if (length.empty() || time.empty() || (in >> more) || !known(length, kLength) ||
             !known(time, kTime)) {

@@ -37,15 +37,17 @@ std::string where(const freader& fr, long line) {
 }
 
 
-// The words of a line, in capitals.
-std::vector<std::string> upper_words(const std::string& line) {
+// The words of a line, as written.
+std::vector<std::string> words(const std::string& line) {
     std::vector<std::string> w;
     std::istringstream in(line);
-    for (std::string t; in >> t;) {
-        for (char& c : t) c = (char)std::toupper((unsigned char)c);
-        w.push_back(t);
-    }
+    for (std::string t; in >> t;) w.push_back(t);
     return w;
+}
+
+std::string upper(std::string t) {
+    for (char& c : t) c = (char)std::toupper((unsigned char)c);
+    return t;
 }
 
 // The parameters of the chosen model in a record of the CURVES section, with their names.
@@ -77,16 +79,26 @@ std::vector<curve_field> curve_fields(int ivghu) {
 // The CURVES section, optional, after the last record of the table: a line whose first word is
 // CURVES and whose second says how the records are given, MATERIAL (NZONE records, one for each
 // material type in every layer) or LAYER (NSTR*NZONE records in the order of the table); each
-// record holds the parameters of the chosen model. Anything else after the table is passed
-// over, as it always was.
+// record holds the parameters of the chosen model. Anything else after the table is passed over,
+// as it always was, but a first line whose first word misses CURVES by a letter or two (or,
+// after CURVES, whose second word misses MATERIAL or LAYER) stops the run: read as a note, it
+// would run the deck with the curves of the whole domain.
 void read_curves(const dimensions& dim, iofiles& io, freader& fr, soil& sl) {
     std::vector<std::string> head;
     long head_line = 0;
     while (!fr.at_end() && head.empty()) {
         head_line = fr.line();
-        head = upper_words(fr.read_text(0));
+        head = words(fr.read_text(0));
     }
-    if (head.empty() || head[0] != "CURVES") return;
+    if (head.empty()) return;
+    if (upper(head[0]) != "CURVES") {
+        if (const char* k = near_keyword(head[0], {"CURVES"})) keyword_miss(fr, head_line, head[0], k);
+        return;
+    }
+    if (head.size() > 1) {
+        if (const char* k = near_keyword(head[1], {"MATERIAL", "LAYER"})) keyword_miss(fr, head_line, head[1], k);
+    }
+    for (std::string& w : head) w = upper(w);
     const std::string file = where(fr, head_line);
     const bool by_layer = head.size() > 1 && head[1] == "LAYER";
     if (!by_layer && !(head.size() > 1 && head[1] == "MATERIAL")) {

@@ -258,6 +258,13 @@ TEST(RunInput, ReadErrorsNameFileLineAndValue) {
                      "nepora3d: stopped on an error before the first step was completed; wall time " +
                          r.err.substr(r.err.rfind(' ', r.err.size() - 4) + 1));
 
+    // A near miss of UNITS after the last record would rename every column: it stops.
+    deck u("tiny");
+    u.set_line("parm", 21, "Unit m h");
+    r = u.run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(e2e::lines_of(r.err)[0], "nepora3d: parameter file 'parm' line 21: 'Unit' is not a keyword: did you mean UNITS?");
+
     deck g("tiny");
     g.write("grid", "1 2 30\n");
     r = g.run();

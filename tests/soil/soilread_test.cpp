@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "base/stop.h"
 #include "run/storage.h"
@@ -286,6 +287,19 @@ TEST(SoilRead, CurvesSectionGivesEverySoilItsOwnCurveAndIsEchoed) {
     plain.deck(params("3") + table(2, 2) + "notes: the curves of 2019\n" + curves);
     EXPECT_EQ(read_stop(plain), "");
     EXPECT_TRUE(plain.sl.SOILCH.empty());
+    // A near miss of the keywords stops with the word as written; a note far from them does not.
+    for (auto [head, word, key] : {std::tuple{"Curve LAYER", "Curve", "CURVES"}, {"CRUVES x", "CRUVES", "CURVES"},
+                                   {"curves Materials", "Materials", "MATERIAL"}, {"CURVES LAYRE", "LAYRE", "LAYER"}}) {
+        soilfile miss(2, 2, 0);
+        miss.deck(params("3") + table(2, 2) + head + "\n" + curves);
+        EXPECT_EQ(read_stop(miss), std::string("soil file 'soil.dat' line 12: '") + word +
+                                       "' is not a keyword: did you mean " + key + "?");
+    }
+    for (const char* note : {"CUR 2019", "Curvature of the slope", "Layers: sand, clay"}) {
+        soilfile far(2, 2, 0);
+        far.deck(params("3") + table(2, 2) + note + "\n" + curves);
+        EXPECT_EQ(read_stop(far), "") << note;
+    }
     soilfile form(2, 2, 0);
     form.deck(params("3") + table(2, 2) + "CURVES\n" + curves);
     EXPECT_EQ(read_stop(form), "soil file 'soil.dat' line 12: expected 'CURVES MATERIAL' (a record for each "
