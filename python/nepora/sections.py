@@ -617,8 +617,12 @@ def _grid(io, g):
     with io.rec(4) as r:
         object.__setattr__(g, "ZRATIO", r.values("ZRATIO", float, g.ZRATIO, nstr, per_line=10))
     if g.ISP == 0:
+        # One elevation, the first: the program reads no other (those after it would be read
+        # as the next records).
         with io.rec(5) as r:
-            object.__setattr__(g, "Z", r.values("Z", float, g.Z, 1))
+            z = r.values("Z", float, g.Z if io.reading else g.Z[:1], 1)
+        if io.reading:
+            object.__setattr__(g, "Z", z)
     else:
         with io.rec(5) as r:
             object.__setattr__(g, "Z", r.values("Z", float, g.Z, nnod, per_line=10))

@@ -201,7 +201,10 @@ def validate(deck, processes=None):
     if g.ISP in (0, 1) and g.BASE < 0:
         add("grid", "BASE", g.BASE, "must not be negative")
     want = 1 if g.ISP == 0 else nnod
-    if len(g.Z) != want:
+    if g.ISP == 0 and len(g.Z) > 1:
+        add("grid", "Z", len(g.Z), "%d elevations given, the first written and read (ISP = 0: "
+            "a flat surface)" % len(g.Z), "warning")
+    elif len(g.Z) != want:
         add("grid", "Z", len(g.Z), "%d elevations given, %d needed (ISP = %d)" % (len(g.Z), want, g.ISP))
     if g.ISP == 2:
         if len(g.ZBOTTOM) != nnod:
@@ -233,12 +236,16 @@ def validate(deck, processes=None):
         for v in alone[:5]:
             add("grid", "TRIANG", int(v), "surface node %d belongs to no triangle" % v)
         need = deck.required_n1()
+        if min(g.N1, n + 1) * n > 2147483647:
+            add("grid", "N1", g.N1, "N1 x N = %d slots for the patterns, more than 2147483647: "
+                "lower N1" % (g.N1 * n))
         if g.N1 < need:
             add("grid", "N1", g.N1, "must be at least %d for this mesh: one more than the most "
                 "nodes joined to one node, itself included (%s)" % (need, "Picard flow only: "
                 "those of a number not below its own" if p.IFLOW == 1 and p.ITRANS == 0 else
                 "Newton or coupled"))
-    solid = (g.ISP in (0, 1) and len(g.Z) == want) or (g.ISP == 2 and len(g.ZBOTTOM) == nnod == len(g.Z))
+    solid = (g.ISP == 0 and len(g.Z) >= 1) or (g.ISP == 1 and len(g.Z) == want) or (
+        g.ISP == 2 and len(g.ZBOTTOM) == nnod == len(g.Z))
     if solid:
         lev = deck.levels()
         if np.any(np.diff(lev, axis=0) >= 0):
@@ -247,6 +254,18 @@ def validate(deck, processes=None):
                 "(IVERT = %d)" % (k[0] + 1, k[1] + 1, g.IVERT))
 
     # --- boundary-condition nodes and their series ---
+    # A list may name a node once at most: the program refuses counts beyond the nodes there are.
+    sf = deck.sfbc.SFNOD
+    counts = [("nansfbc", "NDIR", len(b.DIR2D), nnod, "NNOD"), ("nansfbc", "NDIRC", len(b.DIRNOD), n, "N"),
+              ("nansfbc", "NQ", len(b.NEUNOD), n, "N")]
+    counts += [("sfbc", "NSFNUM(%d)" % (k + 1), len(f), n, "N") for k, f in enumerate(sf)]
+    if coupled and deck.transbc._raw is None:
+        tb = deck.transbc
+        counts += [("transbc", "NP2C", len(tb.DIR2DC), nnod, "NNOD"),
+                   ("transbc", "NPFC", len(tb.DIRNODC), n, "N"), ("transbc", "NMC", len(tb.CAUNOD), n, "N")]
+    for name, field, count, limit, what in counts:
+        if count > limit:
+            add(name, field, count, "more than %s = %d" % (what, limit))
     for i, v in _bad_nodes(b.DIR2D, 1, nnod):
         add("nansfbc", "DIR2D(%d)" % i, v, "must be a surface node, 1 to NNOD = %d" % nnod, record=3)
     for name, rec in (("DIRNOD", 5), ("NEUNOD", 7)):

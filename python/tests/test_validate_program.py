@@ -75,7 +75,7 @@ SCALARS = {
     ("grid", "ISP"): [-1, 3],
     ("grid", "BASE"): [-1.0, 0.0, 1e-3],
     ("nansfbc", "POTBC"): lambda d: [not d.nansfbc.POTBC],
-    ("atmbc", "HSPATM"): [-1, 1, 2, 9999],
+    ("atmbc", "HSPATM"): [-1, 0, 1, 2, 9999],
     ("soil", "PMIN"): [0.0, 1.0, -1e9],
     ("soil", "IVGHU"): [-1, 0, 1, 2, 3, 4, 5],
     ("soil", "VGN"): [0.5, 1.0, 1.0 + 1e-9, 5.0],
@@ -159,7 +159,14 @@ def _whole(d):
         ("NODVP none", lambda d: setattr(d.parm, "NODVP", [])),
         ("IPOUT none", lambda d: setattr(d.parm, "IPOUT", [])),
         ("IPOUT every node", lambda d: setattr(d.parm, "IPOUT", np.arange(1, d.N + 1))),
+        ("SFNOD more faces than NNOD", lambda d: setattr(d.sfbc, "SFNOD", [[1]] * (d.NNOD + 1))),
+        ("SFNOD a face of N + 1 nodes", lambda d: setattr(d.sfbc, "SFNOD", [[1] * (d.N + 1)])),
     ]
+    if g.ISP == 1:  # a flat surface, and bottom elevations
+        def bottom(d, node1=5.0):
+            d.grid.ISP, d.grid.ZBOTTOM = 2, np.r_[d.grid.Z[0] - node1, d.grid.Z[1:] - 5.0]
+        out += [("ISP 0", lambda d: setattr(d.grid, "ISP", 0)), ("ISP 2", bottom),
+                ("ISP 2, node 1 of no thickness", lambda d: bottom(d, 0.0))]
     if sf:
         out += [("SFNOD face reversed", lambda d: setattr(d.sfbc, "SFNOD", [f[::-1] for f in sf])),
                 ("SFNOD node 0", lambda d: setattr(d.sfbc, "SFNOD", [np.r_[0, f[1:]] for f in sf])),
