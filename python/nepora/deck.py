@@ -329,12 +329,49 @@ class Deck:
                     nb[q].add(p)
         return max((len(s) for s in nb), default=0)
 
+    def tetrahedra(self, layers=None):
+        """The tetrahedra of the mesh as the program cuts the prisms: an (NT, 4) array of node
+        numbers, then the layer and the material type of each (the top `layers` layers only,
+        when given). Every triangle's nodes must lie in 1 to NNOD."""
+        t = np.sort(np.asarray(self.grid.TRIANG)[:, :3], axis=1)
+        mat = np.asarray(self.grid.TRIANG)[:, 3]
+        nl = self.NSTR if layers is None else min(layers, self.NSTR)
+        up = (np.arange(nl) * self.NNOD)[:, None, None]
+        a, b = t[None] + up, t[None] + up + self.NNOD
+        # On each vertical face the diagonal joins the upper node of the higher vertex to the
+        # lower node of the lower one.
+        tets = np.stack([np.stack([a[..., 0], a[..., 1], a[..., 2], b[..., 0]], -1),
+                         np.stack([b[..., 0], b[..., 1], b[..., 2], a[..., 2]], -1),
+                         np.stack([a[..., 1], a[..., 2], b[..., 1], b[..., 0]], -1)], 2)
+        shape = (nl, len(t), 3)
+        layer = np.broadcast_to(np.arange(1, nl + 1)[:, None, None], shape)
+        return (tets.reshape(-1, 4), layer.reshape(-1),
+                np.broadcast_to(mat[None, :, None], shape).reshape(-1))
+
     def required_n1(self):
-        """The smallest N1 for this triangulation and scheme (docs/input.md 7.2)."""
-        d = self.max_neighbours()
-        if self.parm.IFLOW == 1 and self.parm.ITRANS == 0:
-            return d + 3
-        return 2 * d + 4
+        """The smallest N1 the program takes for this mesh and scheme: one more than the most
+        nodes joined to one node, itself included (under Picard flow only, those of a number not
+        below its own); docs/input.md 7.2 gives a bound of it."""
+        if self.NNOD < 1 or self.NSTR < 1 or len(self.grid.TRIANG) == 0:
+            return 1
+        # Two layers hold a node of every kind: the top, the middle and the bottom ones.
+        tets = self.tetrahedra(layers=2)[0]
+        upper = self.parm.IFLOW == 1 and self.parm.ITRANS == 0
+        rows, cols = np.repeat(tets, 4, axis=1).reshape(-1), np.tile(tets, 4).reshape(-1)
+        keep = cols >= rows if upper else np.ones(rows.shape, bool)
+        pairs = np.unique(rows[keep] * (tets.max() + 1) + cols[keep])
+        return int(np.bincount(pairs // (tets.max() + 1)).max()) + 1
+
+    def nodal_means(self):
+        """The porosity and the specific storage of every node (PORNOD, SNODI): the means over
+        the tetrahedra around it, as the program forms them."""
+        tets, layer, mat = self.tetrahedra()
+        por = np.asarray(self.soil.POROSITY)[layer - 1, mat - 1]
+        sto = np.asarray(self.soil.STORAGE)[layer - 1, mat - 1]
+        count = np.bincount(tets.reshape(-1), minlength=self.N + 1)[1:]
+        mean = [np.bincount(tets.reshape(-1), np.repeat(v, 4), minlength=self.N + 1)[1:] /
+                np.maximum(count, 1) for v in (por, sto)]
+        return mean[0], mean[1]
 
     # --- building ---
     def set_mesh(self, x, y, triangles, z, material=1, zbottom=None):
@@ -617,11 +654,11 @@ class Deck:
         f.POTINP, f.INDP, f.HPOTP = False, 0 if v.size == 1 else 1, v
 
     # --- checking ---
-    def validate(self):
+    def validate(self, processes=None):
         """Every problem found, as a list of Problem (file, record, field, value, message);
-        empty when the deck is fit to run."""
+        empty when the deck is fit to run (on `processes` MPI processes, when given)."""
         from .validate import validate
-        return validate(self)
+        return validate(self, processes)
 
     def check(self):
         """Raises DeckError listing every problem validate() finds."""

@@ -74,23 +74,22 @@ class Reader:
     def statement(self):
         return Statement(self)
 
-    def take_line(self, test):
-        """The words of the first line from here that is not blank, and the text up to its end,
-        when test(words) holds: the reader moves past it. None (the reader left where it was)
-        at the end of the text or when the test fails."""
+    def lines(self):
+        """The lines from here to the end of the text that are not blank: (line number, words,
+        start, end) with the span of the line's text, its end of line included. The reader does
+        not move."""
         pos, line = self.pos, self.line
         while pos < len(self.text):
             eol = self.text.find("\n", pos)
             end = len(self.text) if eol < 0 else eol + 1
             words = self.text[pos:end].split()
             if words:
-                if not test(words):
-                    return None
-                text = self.text[self.pos:end]
-                self.pos, self.line = end, line + (1 if eol >= 0 else 0)
-                return words, text
+                yield line, words, pos, end
             pos, line = end, line + 1
-        return None
+
+    def skip_to(self, end, line):
+        """Moves past the text up to end, the start of line `line`."""
+        self.pos, self.line = end, line
 
 
 class Statement:

@@ -211,7 +211,7 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
             deck.write(directory)
             path = directory
     if validate:
-        problems = [p for p in deck.validate() if p.level == "error"]
+        problems = [p for p in deck.validate(processes) if p.level == "error"]
         if problems:
             raise DeckError("the deck has %d problem%s:\n  %s" % (
                 len(problems), "s" if len(problems) > 1 else "",

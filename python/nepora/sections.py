@@ -39,6 +39,7 @@ class Section:
         object.__setattr__(self, "_raw", None)      # text kept as it is (not parsed)
         object.__setattr__(self, "_tail", "")
         object.__setattr__(self, "_error", None)    # why the text could not be parsed
+        object.__setattr__(self, "_notes", [])      # lines after the last record: (line, words)
         for k, v in self._defaults().items():
             object.__setattr__(self, k, self._convert(k, v))
         for k, v in values.items():
@@ -163,6 +164,40 @@ def units_ok(text):
     """A UNITS record's words after the keyword, as the program takes them: a length, a time."""
     w = text.split()
     return len(w) == 2 and w[0] in LENGTH_UNITS and w[1] in TIME_UNITS
+
+
+def osa_distance(a, b):
+    """The optimal string alignment distance of two words: the fewest letters inserted,
+    removed or changed, or pairs of neighbours swapped, no letter edited twice."""
+    d = [[i + j if i * j == 0 else 0 for j in range(len(b) + 1)] for i in range(len(a) + 1)]
+    for i in range(1, len(a) + 1):
+        for j in range(1, len(b) + 1):
+            d[i][j] = min(d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1]))
+            if i > 1 and j > 1 and a[i - 1] == b[j - 2] and a[i - 2] == b[j - 1]:
+                d[i][j] = min(d[i][j], d[i - 2][j - 2] + 1)
+    return d[len(a)][len(b)]
+
+
+def near_miss(word, keyword):
+    """A word of 4 characters or more that is not the keyword (in any case) but one or two
+    edits from it: the keyword mistyped, not a note."""
+    w = word.upper()
+    return len(word) >= 4 and w != keyword and osa_distance(w, keyword) <= 2
+
+
+def mistyped_keywords(words, keyword, seconds=()):
+    """The words of a line after the last record that the program takes for a mistyped
+    keyword, with the keyword meant: the first word, a near miss of `keyword`, and, when the
+    first word is the keyword or a near miss of it, the second, a near miss of one of
+    `seconds`."""
+    if not words or not (words[0].upper() == keyword or near_miss(words[0], keyword)):
+        return []
+    out = [(words[0], keyword)] if words[0].upper() != keyword else []
+    for k in seconds if len(words) > 1 else ():
+        if near_miss(words[1], k):
+            out.append((words[1], k))
+            break
+    return out
 
 
 def _table(nstr, nzone, value):
@@ -582,8 +617,12 @@ def _grid(io, g):
     with io.rec(4) as r:
         object.__setattr__(g, "ZRATIO", r.values("ZRATIO", float, g.ZRATIO, nstr, per_line=10))
     if g.ISP == 0:
+        # One elevation, the first: the program reads no other (those after it would be read
+        # as the next records).
         with io.rec(5) as r:
-            object.__setattr__(g, "Z", r.values("Z", float, g.Z, 1))
+            z = r.values("Z", float, g.Z if io.reading else g.Z[:1], 1)
+        if io.reading:
+            object.__setattr__(g, "Z", z)
     else:
         with io.rec(5) as r:
             object.__setattr__(g, "Z", r.values("Z", float, g.Z, nnod, per_line=10))
@@ -704,33 +743,43 @@ def _soil(io, s, nstr, nzone):
 
 def _curves(io, s, nstr, nzone):
     """The CURVES section: its first line ('CURVES MATERIAL' or 'CURVES LAYER', more words a
-    comment) is the first line after the table that is not blank; anything else there is a note,
-    left in the tail as the program leaves it unread."""
+    comment) is the first line after the table whose first word is CURVES; the lines before it
+    are notes, and so is every line after the table when there is none: kept in _notes (line,
+    words), the CURVES line last, for validate(), and left in the text as they are."""
     names = curve_params(s.IVGHU)
     if io.reading:
         object.__setattr__(s, "CURVES", None)
         if names is None:
             return  # a model the program refuses before the section
-        head = io.reader.take_line(lambda w: w[0].upper() == "CURVES")
-        if head is None:
+        notes = []
+        for line, words, start, end in io.reader.lines():
+            notes.append((line, words))
+            if words[0].upper() == "CURVES":
+                break
+        object.__setattr__(s, "_notes", notes)
+        if not notes or notes[-1][1][0].upper() != "CURVES":
             return
-        words, text = head
+        words = notes[-1][1]
         c = s.new_curves(nstr, nzone)
         object.__setattr__(c, "BY", words[1].upper() if len(words) > 1 else "")
         object.__setattr__(s, "CURVES", c)
-        io.source["CURVES"] = (c.BY, text)
+        # The notes before the line, as they are, and the line itself.
+        io.source["CURVES"] = (c.BY, io.reader.text[io.reader.pos:start],
+                               io.reader.text[start:end])
+        io.reader.skip_to(end, notes[-1][0] + 1)
     else:
         c = s.CURVES
         if c is None:
             return
         src = io.source.get("CURVES")
         if src is not None and src[0] == c.BY:
-            io.out.append(src[1])
+            io.out.append(src[1] + src[2])
         else:
             note = "a curve for each material type" if c.BY == "MATERIAL" else \
                 "a curve for each layer and material type"
             head = "CURVES " + c.BY
-            io.out.append(head + " " * max(io.column - len(head), 2) + note + "\n")
+            io.out.append((src[1] if src else "") + head + " " * max(io.column - len(head), 2) +
+                          note + "\n")
     if c.BY not in CURVES_BY or names is None:
         return
     by_layer = c.BY == "LAYER"
@@ -817,14 +866,15 @@ def parse(section, text, name, describe, column=27):
     if isinstance(section, Parm):
         # The last UNITS line holds, unless one before it is refused (the program stops there).
         units = None
-        for line in rest.split("\n"):
-            w = line.split()
-            if w and w[0].upper() == "UNITS":
+        notes = [(line, w) for line, w, _, _ in io.reader.lines()]
+        for _, w in notes:
+            if w[0].upper() == "UNITS":
                 units = " ".join(w[1:])
                 if not units_ok(units):
                     break
         object.__setattr__(section, "UNITS", units)
         object.__setattr__(section, "_units", units)
+        object.__setattr__(section, "_notes", notes)
     return section
 
 

@@ -1,19 +1,23 @@
-"""Deck.validate(): every problem of a deck before it runs, each naming its file, record,
-field, value and what is accepted (the checks of docs/input.md, and a few the programs leave to
-the user, such as negative conductivities)."""
+"""Deck.validate(): every problem of a deck before it runs, each naming its file, record (or
+line), field, value and what is accepted. An error is what the program stops on before its first
+step (the checks of docs/input.md, made as the program makes them); a warning what it runs but
+is likely not what was meant (a node given two conditions, values it passes over)."""
 import math
 
 import numpy as np
 
-from .sections import _SOIL_TABLE, CURVES_BY, curve_params, units_ok
+from . import sections as S
+from .sections import _SOIL_TABLE, CURVES_BY, curve_params, mistyped_keywords, near_miss, units_ok
 
 
 class Problem:
-    """One problem: file (its role and name), record number, field, value, message; level
-    'error' (the run would stop or go wrong) or 'warning'."""
+    """One problem: file (its role and name), record number (or line), field, value, message;
+    level 'error' (the program stops on it) or 'warning' (it runs, but likely not as meant)."""
 
-    def __init__(self, section, fname, field, value, message, level="error", record=None):
+    def __init__(self, section, fname, field, value, message, level="error", record=None,
+                 line=None):
         self.file = section._role
+        self.line = line
         self.fname = fname
         self.field = field
         self.value = value
@@ -25,7 +29,9 @@ class Problem:
 
     def __str__(self):
         where = "%s '%s'" % (self.file, self.fname)
-        if self.record is not None:
+        if self.line is not None:
+            where += " line %d:" % self.line
+        elif self.record is not None:
             where += " record %s" % self.record
         what = ""
         if self.field:
@@ -45,15 +51,15 @@ def _bad_nodes(a, lo, hi):
     return [(int(i) + 1, int(a[i])) for i in k[:5]]
 
 
-def validate(deck):
+def validate(deck, processes=None):
     out = []
     names = {sec: deck.fnames[k + 1] for k, sec in enumerate(
         ["parm", "grid", "nansfbc", "dirts", "neuts", "atmbc", "sfbc", "soil", "flowic",
          "transic", "solute", "transbc"])}
 
-    def add(secname, field, value, message, level="error", record=None):
+    def add(secname, field, value, message, level="error", record=None, line=None):
         out.append(Problem(getattr(deck, secname), names[secname], field, value, message,
-                           level, record))
+                           level, record, line))
 
     for line, fname in deck._missing:
         out.append(Problem(type("x", (), {"_role": "fnames line %d" % line})(), fname, None, None,
@@ -109,7 +115,8 @@ def validate(deck):
         add("parm", "OMEGA", p.OMEGA, "must be positive with IRELAX = 1")
     if p.IFLOW == 1 and not p.TLCGSY > 0:
         add("parm", "TLCGSY", p.TLCGSY, "must be positive (Picard's conjugate gradients)")
-    if (p.IFLOW == 2 and p.ISOLV < 3) or (p.ITRANS != 0 and p.ISOLVC < 3):
+    nonsym = (p.IFLOW == 2 and p.ISOLV != 3) or (p.ITRANS != 0 and p.ISOLVC != 3)
+    if nonsym:
         if not p.TLCGNS > 0:
             add("parm", "TLCGNS", p.TLCGNS, "must be positive (the nonsymmetric iterative solvers)")
     for name in ("ITMX", "ITMXC"):
@@ -117,10 +124,13 @@ def validate(deck):
         if not 1 <= v <= 100000:
             add("parm", name, v, "must be 1 to 100000")
     for name in ("ISOLV", "ISOLVC"):
-        if getattr(p, name) < -5:
-            add("parm", name, getattr(p, name), "must be -5 or more")
-    for name in ("ITCGSY",) + (("ITCGNS",) if (p.IFLOW == 2 and p.ISOLV < 3) or
-                                 (p.ITRANS != 0 and p.ISOLVC < 3) else ()):
+        v = getattr(p, name)
+        if v < -5 and not -14 <= v <= -10:
+            add("parm", name, v, "must be -5 or more, or a PETSc selector, -10 to -14")
+        elif processes and processes > 1 and not -14 <= v <= -10 and (name == "ISOLV" or coupled):
+            add("parm", name, v, "selects a solver that runs on one process only: on %d "
+                "processes use a PETSc selector, -10 to -14 (docs/solvers.md)" % processes)
+    for name in (("ITCGSY",) if p.IFLOW == 1 else ()) + (("ITCGNS",) if nonsym else ()):
         if getattr(p, name) < 1:
             add("parm", name, getattr(p, name), "must be at least 1")
     steady = p.DELTAT >= 1.0e10
@@ -144,7 +154,7 @@ def validate(deck):
     if not 0 <= p.ISEC <= nstr + 1:
         add("parm", "ISEC", p.ISEC, "must be 0 to NSTR + 1 = %d" % (nstr + 1))
     tp = np.asarray(p.TIMPRT)
-    if tp.size and not steady and tp[0] < p.TIMEP + p.DELTAT:
+    if tp.size and tp[0] < p.TIMEP + p.DELTAT:
         add("parm", "TIMPRT(1)", float(tp[0]), "must be at least TIMEP + DELTAT = %r"
             % (p.TIMEP + p.DELTAT), record=16)
     if tp.size > 1 and np.any(np.diff(tp) <= 0):
@@ -162,6 +172,7 @@ def validate(deck):
     if p.UNITS is not None and not units_ok(p.UNITS):
         add("parm", "UNITS", p.UNITS, "takes a unit of length (m, cm, mm, km, ft) and one of "
             "time (s, min, h, d, y), as 'UNITS m d'")
+    _keyword_checks(add, deck, "parm", "UNITS")
 
     # --- grid ---
     if g.NZONE < 1:
@@ -175,8 +186,9 @@ def validate(deck):
         add("grid", "Y", len(g.Y), "%d y coordinates for %d x" % (len(g.Y), nnod))
         return out
     z = np.asarray(g.ZRATIO)
-    if nstr and abs(z.sum() - 1.0) > 1e-10:
-        add("grid", "ZRATIO", float(z.sum()), "the fractions must sum to 1 within 1e-10 "
+    total = float(np.cumsum(z)[-1]) if nstr else 0.0  # summed in order, as the program does
+    if nstr and not abs(total - 1.0) <= 1e-10:
+        add("grid", "ZRATIO", total, "the fractions must sum to 1 within 1e-10 "
             "(Deck.set_layers takes thicknesses)")
     if np.any(z < 0):
         add("grid", "ZRATIO", float(z[z < 0][0]), "fractions must not be negative")
@@ -189,7 +201,10 @@ def validate(deck):
     if g.ISP in (0, 1) and g.BASE < 0:
         add("grid", "BASE", g.BASE, "must not be negative")
     want = 1 if g.ISP == 0 else nnod
-    if len(g.Z) != want:
+    if g.ISP == 0 and len(g.Z) > 1:
+        add("grid", "Z", len(g.Z), "%d elevations given, the first written and read (ISP = 0: "
+            "a flat surface)" % len(g.Z), "warning")
+    elif len(g.Z) != want:
         add("grid", "Z", len(g.Z), "%d elevations given, %d needed (ISP = %d)" % (len(g.Z), want, g.ISP))
     if g.ISP == 2:
         if len(g.ZBOTTOM) != nnod:
@@ -208,23 +223,30 @@ def validate(deck):
     for j in np.nonzero((t[:, 3] < 1) | (t[:, 3] > g.NZONE))[0][:5]:
         add("grid", "TRIANG", list(t[j]), "triangle %d: material %d must be 1 to NZONE = %d"
             % (j + 1, t[j, 3], g.NZONE))
+    meshed = bad.size == 0 and not np.any((t[:, 3] < 1) | (t[:, 3] > g.NZONE))
     if bad.size == 0:
-        i = t[:, :3] - 1
+        # The area as the program forms it, from the nodes in ascending order: exactly zero, or
+        # a node repeated, stops the run.
+        i, k, l = (np.sort(t[:, :3], axis=1) - 1).T
         x, y = np.asarray(g.X), np.asarray(g.Y)
-        area = 0.5 * ((x[i[:, 1]] - x[i[:, 0]]) * (y[i[:, 2]] - y[i[:, 0]])
-                      - (x[i[:, 2]] - x[i[:, 0]]) * (y[i[:, 1]] - y[i[:, 0]]))
-        scale = max(np.ptp(x), np.ptp(y), 1e-300) ** 2
-        for j in np.nonzero(np.abs(area) <= 1e-14 * scale)[0][:5]:
+        a2 = x[i] * y[k] + x[k] * y[l] + x[l] * y[i] - x[i] * y[l] - x[k] * y[i] - x[l] * y[k]
+        for j in np.nonzero((a2 == 0) | (i == k) | (k == l))[0][:5]:
             add("grid", "TRIANG", list(t[j]), "triangle %d has zero area" % (j + 1))
         alone = np.setdiff1d(np.arange(1, nnod + 1), t[:, :3])
         for v in alone[:5]:
             add("grid", "TRIANG", int(v), "surface node %d belongs to no triangle" % v)
         need = deck.required_n1()
+        if min(g.N1, n + 1) * n > 2147483647:
+            add("grid", "N1", g.N1, "N1 x N = %d slots for the patterns, more than 2147483647: "
+                "lower N1" % (g.N1 * n))
         if g.N1 < need:
-            add("grid", "N1", g.N1, "must be at least %d for this mesh (%d neighbours at most; %s)"
-                % (need, deck.max_neighbours(), "Picard flow only: d + 3"
-                   if p.IFLOW == 1 and p.ITRANS == 0 else "Newton or coupled: 2d + 4"))
-    if (g.ISP in (0, 1) and len(g.Z) == want) or (g.ISP == 2 and len(g.ZBOTTOM) == nnod == len(g.Z)):
+            add("grid", "N1", g.N1, "must be at least %d for this mesh: one more than the most "
+                "nodes joined to one node, itself included (%s)" % (need, "Picard flow only: "
+                "those of a number not below its own" if p.IFLOW == 1 and p.ITRANS == 0 else
+                "Newton or coupled"))
+    solid = (g.ISP == 0 and len(g.Z) >= 1) or (g.ISP == 1 and len(g.Z) == want) or (
+        g.ISP == 2 and len(g.ZBOTTOM) == nnod == len(g.Z))
+    if solid:
         lev = deck.levels()
         if np.any(np.diff(lev, axis=0) >= 0):
             k = np.argwhere(np.diff(lev, axis=0) >= 0)[0]
@@ -232,6 +254,18 @@ def validate(deck):
                 "(IVERT = %d)" % (k[0] + 1, k[1] + 1, g.IVERT))
 
     # --- boundary-condition nodes and their series ---
+    # A list may name a node once at most: the program refuses counts beyond the nodes there are.
+    sf = deck.sfbc.SFNOD
+    counts = [("nansfbc", "NDIR", len(b.DIR2D), nnod, "NNOD"), ("nansfbc", "NDIRC", len(b.DIRNOD), n, "N"),
+              ("nansfbc", "NQ", len(b.NEUNOD), n, "N")]
+    counts += [("sfbc", "NSFNUM(%d)" % (k + 1), len(f), n, "N") for k, f in enumerate(sf)]
+    if coupled and deck.transbc._raw is None:
+        tb = deck.transbc
+        counts += [("transbc", "NP2C", len(tb.DIR2DC), nnod, "NNOD"),
+                   ("transbc", "NPFC", len(tb.DIRNODC), n, "N"), ("transbc", "NMC", len(tb.CAUNOD), n, "N")]
+    for name, field, count, limit, what in counts:
+        if count > limit:
+            add(name, field, count, "more than %s = %d" % (what, limit))
     for i, v in _bad_nodes(b.DIR2D, 1, nnod):
         add("nansfbc", "DIR2D(%d)" % i, v, "must be a surface node, 1 to NNOD = %d" % nnod, record=3)
     for name, rec in (("DIRNOD", 5), ("NEUNOD", 7)):
@@ -242,7 +276,7 @@ def validate(deck):
     u, c = np.unique(allbc, return_counts=True)
     if np.any(c > 1):
         add("nansfbc", None, None, "nodes %s carry more than one condition (give each node one)"
-            % list(u[c > 1][:10]), record=None)
+            % list(u[c > 1][:10]), "warning", record=None)
     np_ = len(b.DIR2D) + len(b.DIRNOD)
     for name, vname, width, what in (("dirts", "DIRVAL", np_, "NDIR + NDIRC"),
                                      ("neuts", "NEUVAL", len(b.NEUNOD), "NQ")):
@@ -255,13 +289,13 @@ def validate(deck):
         _series_checks(add, "atmbc", a, "ATMINP", nnod if a.HSPATM == 0 else 1,
                        "NNOD" if a.HSPATM == 0 else "1 (HSPATM not 0)", p)
 
-    xyz = deck.coordinates()
+    xyz = deck.coordinates() if solid else None
     for k, face in enumerate(deck.sfbc.SFNOD):
         bad = _bad_nodes(face, 1, n)
         for i, v in bad:
             add("sfbc", "SFNOD", v, "face %d entry %d: must be a node, 1 to N = %d" % (k + 1, i, n),
                 record=2)
-        if not bad and len(face) > 1:
+        if not bad and len(face) > 1 and solid:
             ze = xyz[np.asarray(face) - 1, 2]
             j = np.nonzero(np.diff(ze) > 0)[0]
             if j.size:
@@ -281,20 +315,18 @@ def validate(deck):
         if sl.IVGHU == 4 and not sl.BCPSAT < 0:
             add("soil", "BCPSAT", sl.BCPSAT, "must be negative")
         if sl.IVGHU in (2, 3) and sl.HUPSIA > 0:
-            add("soil", "HUPSIA", sl.HUPSIA, "must be 0 or negative")
+            add("soil", "HUPSIA", sl.HUPSIA, "should be 0 or negative (the head above which the "
+                "soil is saturated)", "warning")
         if not sl.PMIN < 0:
             add("soil", "PMIN", sl.PMIN, "should be negative (the air-dry pressure head)", "warning")
-        _table_checks(add, "soil", sl, _SOIL_TABLE, nstr, g.NZONE, {
+        sized = _table_checks(add, "soil", sl, _SOIL_TABLE, nstr, g.NZONE, {
             "XPERM": (0, False), "YPERM": (0, False), "ZPERM": (0, False),
-            "STORAGE": (0, False), "POROSITY": (0, True)})
+            "STORAGE": (0, False), "POROSITY": (0, True, "warning")})
+        _keyword_checks(add, deck, "soil", "CURVES", CURVES_BY)
         if sl.CURVES is not None and sl.IVGHU in range(5):
             _curve_checks(add, sl, nstr, g.NZONE)
-        elif sl.IVGHU in (0, 1, 4) and sl.POROSITY.size and np.all(sl.POROSITY > 0):
-            for name in ("VGRMC",) if sl.IVGHU in (0, 1) else ("BCRMC",):
-                v = getattr(sl, name)
-                if not 0 <= v < sl.POROSITY.min():
-                    add("soil", name, v, "the residual moisture content must lie in 0 to the "
-                        "smallest POROSITY (%r)" % float(sl.POROSITY.min()))
+        if sized and meshed and sl.IVGHU in range(5):
+            _node_checks(add, deck, sl)
 
     # --- initial conditions ---
     f = deck.flowic
@@ -302,16 +334,16 @@ def validate(deck):
         if f.INDP not in (0, 1, 2):
             add("flowic", "INDP", f.INDP, "must be 0 (uniform), 1 (one value per node) or 2 "
                 "(water table at the surface)")
-        elif f.INDP in (0, 1) and len(f.HPOTP) != (1 if f.INDP == 0 else n):
-            add("flowic", "HPOTP", len(f.HPOTP), "%d values given, %d needed (INDP = %d)"
-                % (len(f.HPOTP), 1 if f.INDP == 0 else n, f.INDP))
+        elif f.INDP in (0, 1):
+            _count_check(add, "flowic", "HPOTP", len(f.HPOTP), 1 if f.INDP == 0 else n,
+                         "INDP = %d" % f.INDP)
 
     # --- transport ---
     if coupled:
         t = deck.transic
-        if t._raw is None and len(t.CSAVE) != (1 if t.INDC == 0 else n):
-            add("transic", "CSAVE", len(t.CSAVE), "%d values given, %d needed (INDC = %d)"
-                % (len(t.CSAVE), 1 if t.INDC == 0 else n, t.INDC))
+        if t._raw is None:
+            _count_check(add, "transic", "CSAVE", len(t.CSAVE), 1 if t.INDC == 0 else n,
+                         "INDC = %d" % t.INDC)
         s = deck.solute
         if s._raw is None:
             if s.DIFFUS < 0:
@@ -334,6 +366,58 @@ def validate(deck):
     return out
 
 
+def _keyword_checks(add, deck, name, keyword, seconds=()):
+    """The lines after the last record of a file (in the soil file up to the CURVES line), as
+    the program looks at them: a mistyped keyword stops it. They are found in the file as the
+    deck will write it, with their lines."""
+    from .deck import _column, _describe
+    sec = getattr(deck, name)
+    if sec._raw is not None:
+        return
+    describe, column = _describe(name, deck), _column(name)
+    written = S.parse(type(sec)(), S.render(sec, describe, column), "", describe, column)
+    for line, words in written._notes:
+        for word, meant in mistyped_keywords(words, keyword, seconds):
+            add(name, None, None, "'%s' is not a keyword: did you mean %s?" % (word, meant),
+                line=line)
+
+
+def _node_checks(add, deck, sl):
+    """The porosity and storage of every node (the means over its tetrahedra) against the
+    curve of records 3 to 7, as the program checks them once the mesh is built."""
+    por, sto = deck.nodal_means()
+    if sl.IVGHU not in (2, 3) or sl.CURVES is not None:
+        for i in np.nonzero(~(por > 0))[0][:3]:
+            add("soil", "POROSITY", float(por[i]), "node %d: its mean porosity over its tetrahedra "
+                "must be positive" % (i + 1), record=8)
+        if not np.all(por > 0):
+            return
+    if sl.CURVES is not None:
+        return
+    if sl.IVGHU in (2, 3):
+        if not 0 <= sl.HUSWR < 1:
+            add("soil", "HUSWR", sl.HUSWR, "the residual saturation must be 0 or more and below 1")
+        return
+    name = "BCRMC" if sl.IVGHU == 4 else "VGRMC"
+    r = getattr(sl, name)
+    if not r >= 0:
+        add("soil", name, r, "the residual moisture content must be 0 or more")
+        return
+    if sl.IVGHU == 1:
+        # The extended curve turns linear where its moisture capacity falls to the node's
+        # specific storage: the largest capacity must exceed it.
+        m = (sl.VGN - 1.0) / sl.VGN
+        dmcmax = -m * sl.VGN * (por - r) * m ** m / ((1.0 + m) ** (1.0 + m) * sl.VGPSAT)
+        for i in np.nonzero(dmcmax <= sto)[0][:3]:
+            add("soil", "STORAGE", float(sto[i]), "node %d: its mean specific storage must be "
+                "below the largest moisture capacity %.10g of the extended van Genuchten curve "
+                "at its mean porosity %r" % (i + 1, dmcmax[i], float(por[i])), record=8)
+        return
+    for i in np.nonzero(~(r < por))[0][:1]:
+        add("soil", name, r, "the residual moisture content must lie below the mean porosity "
+            "%r of node %d" % (float(por[i]), i + 1))
+
+
 def _curve_checks(add, sl, nstr, nzone):
     """The CURVES section, checked record by record as the program reads it: the rule's words
     are the program's, after the soil (material, and layer under CURVES LAYER) they concern."""
@@ -343,6 +427,8 @@ def _curve_checks(add, sl, nstr, nzone):
         add("soil", field, value, message, record="CURVES")
 
     if c.BY not in CURVES_BY:
+        if any(near_miss(c.BY, k) for k in CURVES_BY):
+            return  # a mistyped MATERIAL or LAYER, named with the line
         bad("BY", c.BY, "expected 'CURVES MATERIAL' (a record for each material type) or "
             "'CURVES LAYER' (a record for each layer and material type), found '%s'"
             % ("CURVES " + c.BY).strip())
@@ -418,11 +504,24 @@ def _curve_checks(add, sl, nstr, nzone):
                     count += 1
 
 
+def _count_check(add, name, field, given, need, why):
+    """A list read as one record of `need` values: fewer stop the run, more are passed over."""
+    if given < need:
+        add(name, field, given, "%d values given, %d needed (%s)" % (given, need, why))
+    elif given > need:
+        add(name, field, given, "%d values given, %d read (%s): the rest are passed over"
+            % (given, need, why), "warning")
+
+
 def _series_checks(add, name, s, vname, width, what, p):
     t = np.asarray(s.TIME)
     v = np.asarray(getattr(s, vname))
     if t.size == 0:
-        add(name, "TIME", None, "the file needs at least one record (a time and its values)")
+        if name == "atmbc":
+            add(name, "TIME", None, "no record after HSPATM: no atmospheric input, as with "
+                "HSPATM = 9999", "warning")
+        else:
+            add(name, "TIME", None, "the file needs at least one record (a time and its values)")
         return
     if v.shape != (t.size, width):
         add(name, vname, v.shape[1] if v.ndim == 2 else v.size,
@@ -437,14 +536,20 @@ def _series_checks(add, name, s, vname, width, what, p):
 
 
 def _table_checks(add, name, sec, fields, nstr, nzone, limits):
+    """Tables of NSTR x NZONE rows and their limits (lowest, strict[, level]); True when every
+    table has its rows."""
+    sized = True
     for field in fields:
         tab = np.asarray(getattr(sec, field))
         if tab.shape != (nstr, nzone):
             add(name, field, tab.shape, "the table needs NSTR x NZONE = %d x %d rows (layer, "
                 "material)" % (nstr, nzone))
+            sized = False
             continue
-        lo, strict = limits[field]
+        lo, strict, level = (limits[field] + ("error",))[:3]
         bad = np.argwhere(tab <= lo) if strict else np.argwhere(tab < lo)
         for layer, m in bad[:3]:
-            add(name, field, float(tab[layer, m]), "layer %d material %d: must be %s %r"
-                % (layer + 1, m + 1, ">" if strict else ">=", lo))
+            add(name, field, float(tab[layer, m]), "layer %d material %d: %s %s %r"
+                % (layer + 1, m + 1, "must be" if level == "error" else "should be",
+                   ">" if strict else ">=", lo), level)
+    return sized

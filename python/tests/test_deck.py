@@ -182,3 +182,35 @@ def test_curves_section_as_fields_byte_for_byte_and_checked_as_the_program_check
     assert e.value.status == 1
     assert ("soil file 'soil' line 41: material 1, layer 12: VGRMC = 0.45, the residual "
             "moisture content must be 0 or more and below the porosity 0.4 of layer 12") in e.value.message
+
+
+def test_notes_after_the_last_records_kept_and_mistyped_keywords_named_at_their_line(tmp_path):
+    d = example("column-rain", tmp_path)
+    open(d / "soil", "a").write("a note\nCURVES MATERIAL  sand\n3.0 0.05 -0.3\n")
+    open(d / "parm", "a").write("a note\nUNITZ m h\n")
+    deck = nepora.Deck.read(d)
+    assert deck.soil.CURVES.BY == "MATERIAL" and deck.soil.CURVES.VGN[0, 0] == 3.0
+    # Record 19 dropped and the curve made one per layer: the lines move, the notes stay.
+    deck.parm.IPOUT = []
+    deck.set_curve(layers=1, VGN=2.5)
+    deck.write(tmp_path / "new")
+    parm = open(tmp_path / "new" / "parm").read().splitlines()
+    soil = open(tmp_path / "new" / "soil").read().splitlines()
+    assert soil[soil.index("a note") + 1].startswith("CURVES LAYER")
+    assert [str(p) for p in deck.validate()] == [
+        "parameter file 'parm' line %d: 'UNITZ' is not a keyword: did you mean UNITS?"
+        % (parm.index("UNITZ m h") + 1)]
+
+
+def test_validate_on_processes_takes_the_petsc_selectors_only(tmp_path, program):
+    deck = nepora.Deck.read(example("solute-box", tmp_path))
+    deck.parm.ISOLV = -10
+    assert [(p.field, p.value) for p in deck.validate(processes=2)] == [("ISOLVC", 0)]
+    assert deck.validate() == []
+    if shutil.which("mpiexec"):  # the program refuses it as well
+        with pytest.raises(nepora.RunError) as e:
+            nepora.run(deck, tmp_path / "run", program=program, processes=2, validate=False,
+                       progress=False)
+        assert "ISOLVC = 0 selects a solver that runs on one process only" in e.value.message
+    deck.parm.ISOLVC = -14
+    assert deck.validate(processes=2) == []

@@ -542,6 +542,35 @@ void chparm(const dimensions& dim, iofiles& io, soil& sl) {
         soil_curves(dim, io, sl);
         return;
     }
+
+    // The residual water of records 3, 4 and 7 (VGRMC, HUSWR, BCRMC): a negative one gives
+    // negative water contents in a dry soil; a residual moisture content not below a node's
+    // porosity, or a residual saturation of 1 or more, a saturation that does not rise as the
+    // node wets (the extended curve refuses the former by its largest capacity below).
+    {
+        const bool hu = sl.IVGHU == 2 || sl.IVGHU == 3, vg = sl.IVGHU == 0 || sl.IVGHU == 1;
+        const char* name = hu ? "HUSWR" : vg ? "VGRMC" : "BCRMC";
+        const double rmc = hu ? sl.HUSWR : vg ? sl.VGRMC : sl.BCRMC;
+        std::string what;
+        if (hu) {
+            if (!(rmc >= 0.0 && rmc < 1.0)) {
+                what = ", the residual saturation must be 0 or more and below 1";
+            }
+        } else if (rmc < 0.0) {
+            what = ", the residual moisture content must be 0 or more";
+        } else if (sl.IVGHU != 1) {
+            for (long i = 1; i <= N && what.empty(); ++i) {
+                if (!(rmc < sl.PORNOD(i))) {
+                    what = ", the residual moisture content must be below the mean porosity " +
+                           real_text(sl.PORNOD(i)) + " of node " + std::to_string(i);
+                }
+            }
+        }
+        if (!what.empty()) {
+            wfmt(io.out(6), std::string("(//,' INPUT ERROR : BAD VALUE ") + name + "',1PE15.5)", rmc);
+            input_error(file_of(io, kSoilUnit, "soil file") + ": " + name + " = " + real_text(rmc) + what);
+        }
+    }
     if (sl.IVGHU == 2 || sl.IVGHU == 3) return;
 
     if (sl.IVGHU == 0 || sl.IVGHU == 4) {
