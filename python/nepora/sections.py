@@ -743,9 +743,9 @@ def _soil(io, s, nstr, nzone):
 
 def _curves(io, s, nstr, nzone):
     """The CURVES section: its first line ('CURVES MATERIAL' or 'CURVES LAYER', more words a
-    comment) is the first line after the table whose first word is CURVES; the lines before it
-    are notes, and so is every line after the table when there is none: kept in _notes (line,
-    words), the CURVES line last, for validate(), and left in the text as they are."""
+    comment) is the first line after the table that is not blank, when its first word is CURVES;
+    any other line after the table is a note, left in the text as it is. The first line is kept
+    in _notes (line, words) for validate(), which the program's check of near misses concerns."""
     names = curve_params(s.IVGHU)
     if io.reading:
         object.__setattr__(s, "CURVES", None)
@@ -754,8 +754,7 @@ def _curves(io, s, nstr, nzone):
         notes = []
         for line, words, start, end in io.reader.lines():
             notes.append((line, words))
-            if words[0].upper() == "CURVES":
-                break
+            break  # the program looks at the first line only
         object.__setattr__(s, "_notes", notes)
         if not notes or notes[-1][1][0].upper() != "CURVES":
             return
