@@ -146,8 +146,8 @@ void unapplied_summary(const records& R, const char* prog) {
         std::fprintf(stderr,
                      "%s: %satmospheric input not applied at %d surface nodes with another "
                      "condition (%s):",
-                     prog, napwarn(mb) ? "warning: " : "", mb.NAPNOD[1] + mb.NAPNOD[2] + mb.NAPNOD[3],
-                     where.c_str());
+                     prog, napwarn(mb) ? "warning: " : "",
+                     mb.NAPNOD[1] + mb.NAPNOD[2] + mb.NAPNOD[3], where.c_str());
         const char* what[3] = {nullptr, "rain", "evaporation"};
         const char* sep = " ";
         for (int k = 1; k <= 2; ++k) {
