@@ -1,6 +1,8 @@
 #include "bc/atmosphere.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/format.h"
@@ -135,19 +137,35 @@ void potential(int NNOD, double TIME, const mesh& msh, bcdata& bc) {
     }
 }
 
-// A surface node that carries another boundary condition is not atmospheric.
-void unmark(int node, int NNOD, bcdata& bc) {
-    if (node >= 1 && node <= NNOD) bc.IFATM(node) = bc.IFATMP(node) = -1;
+// A surface node that carries another boundary condition is not atmospheric; the first
+// condition found (prescribed head, prescribed flux, seepage face) names it in the report of
+// the input it does not receive.
+void unmark(int node, int NNOD, int other, bcdata& bc) {
+    if (node < 1 || node > NNOD) return;
+    bc.IFATM(node) = bc.IFATMP(node) = -1;
+    if (bc.ATMOTH(node) == 0) bc.ATMOTH(node) = other;
 }
 
 void mark_other_conditions(const dimensions& dim, bcdata& bc) {
     const int NNOD = dim.NNOD;
-    for (int k = 1; k <= dim.NP; ++k) unmark(bc.DIRNOD(k), NNOD, bc);
-    for (int k = 1; k <= dim.NQ; ++k) unmark(bc.NEUNOD(k), NNOD, bc);
+    for (int k = 1; k <= dim.NP; ++k) unmark(bc.DIRNOD(k), NNOD, 1, bc);
+    for (int k = 1; k <= dim.NQ; ++k) unmark(bc.NEUNOD(k), NNOD, 2, bc);
     // The seepage-face nodes at the surface.
     for (int k = 1; k <= dim.NSF; ++k) {
-        for (int i = 1; i <= bc.NSFNUM(k); ++i) unmark(bc.SFNOD(k, i), NNOD, bc);
+        for (int i = 1; i <= bc.NSFNUM(k); ++i) unmark(bc.SFNOD(k, i), NNOD, 3, bc);
     }
+}
+
+// The pressure head above which water stands on the ground at a flux-controlled node: 5 cm, in
+// the deck's unit of length when the parameter file names it (UNITS), else the deck is taken to
+// be in metres.
+double standing_head(const iofiles& io) {
+    const std::string& u = io.EXTRA.LUNIT;
+    if (u == "cm") return 5.0;
+    if (u == "mm") return 50.0;
+    if (u == "km") return 5.0e-5;
+    if (u == "ft") return 0.05 / 0.3048;
+    return kStandingHead;
 }
 
 void hgflag(int k, int node, const control& ctl, double ACT, double POT, iofiles& io, bcdata& bc) {
@@ -164,11 +182,13 @@ void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     freader& fr = io.in(kAtmUnit);
 
     bc.ATMEOF = 0;
+    bc.ATMIN = false;
     bc.ATMTIM[1] = bc.ATMTIM[2] = 0.0;
     for (int j = 1; j <= NNOD; ++j) {
         bc.IFATM(j) = bc.IFATMP(j) = 0;
         bc.ATMINP(1, j) = bc.ATMINP(2, j) = 0.0;
-        bc.ATMPOT(j) = bc.ATMACT(j) = bc.ATMACP(j) = 0.0;
+        bc.ATMPOT(j) = bc.ATMACT(j) = bc.ATMACP(j) = bc.ATMPOP(j) = 0.0;
+        bc.ATMOTH(j) = bc.PONDEP(j) = 0;
     }
 
     // An empty file is no atmospheric input, and so is HSPATM = 9999: nothing is marked.
@@ -179,6 +199,7 @@ void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         return;
     }
     wfmt(io.out(6), "(/,5X,'HSPATM(0 SPAT. VAR. ATM BC, ELSE HOMO.) = ',I6)", bc.HSPATM);
+    bc.ATMIN = true;
 
     double t = 0.0;
     if (!read_series_time(io, fr, t, false, 0.0)) {
@@ -188,7 +209,10 @@ void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         read_rates(fr, msh, NNOD, bc);
         // A record at or before time 0 already drove the fluxes of the previous time level.
         if (bc.ATMTIM[3] <= 0.0) {
-            for (int j = 1; j <= NNOD; ++j) bc.ATMACP(j) = bc.ATMINP(3, j) * msh.ARENOD(j);
+            for (int j = 1; j <= NNOD; ++j) {
+                bc.ATMACP(j) = bc.ATMINP(3, j) * msh.ARENOD(j);
+                bc.ATMPOP(j) = bc.ATMACP(j);
+            }
         }
         advance(msh, NNOD, TIME, io, bc);
         potential(NNOD, TIME, msh, bc);
@@ -342,6 +366,43 @@ void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     mb.RETFLX = sum[3];
     for (std::size_t k = 0; k < flags.size(); k += 4) {
         hgflag((int)flags[k + 1], (int)flags[k], ctl, flags[k + 2], flags[k + 3], io, bc);
+    }
+}
+
+void pondck(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            const flowstate& fs) {
+    if (!bc.ATMIN) return;
+    const double limit = standing_head(io);
+    // The nodes whose episode starts, two values each (the deck's node, the head); several
+    // processes report them together, in the order of the deck's nodes.
+    std::vector<double> start;
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (!msh.own(j)) continue;
+        if (bc.IFATM(j) != 0 || !(fs.PNEW(j) > limit)) {
+            bc.PONDEP(j) = 0;  // the episode, if any, has ended
+        } else if (bc.PONDEP(j) == 0) {
+            bc.PONDEP(j) = 1;
+            start.insert(start.end(), {(double)msh.deck_node(j), fs.PNEW(j)});
+        }
+    }
+    if (msh.cut()) {
+        start = proc_concat(start);
+        std::vector<std::pair<double, double>> v;
+        for (std::size_t k = 0; k < start.size(); k += 2) v.emplace_back(start[k], start[k + 1]);
+        std::sort(v.begin(), v.end());
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            start[2 * k] = v[k].first;
+            start[2 * k + 1] = v[k].second;
+        }
+    }
+    bc.NPONDEP += (int)(start.size() / 2);
+    for (std::size_t k = 0; k < start.size(); k += 2) {
+        for (int unit : {6, kTermUnit}) {
+            wfmt(io.out(unit),
+                 "(/,' WARNING: WATER STANDS ABOVE THE GROUND AT FLUX-CONTROLLED SURFACE NODE',"
+                 "I9,/,10X,'TIME = ',1PE12.5,'   PRESSURE HEAD = ',1PE12.5)",
+                 (int)start[k], ctl.TIME, start[k + 1]);
+        }
     }
 }
 

@@ -44,4 +44,17 @@ void atmswt(const dimensions& dim, bcdata& bc, const soil& sl, flowstate& fs);
 void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const soil& sl, const flowstate& fs, massbal& mb);
 
+// The pressure head above which water stands on the ground: 5 cm of a deck in metres (pondck).
+constexpr double kStandingHead = 0.05;
+
+// After a converged step, when the deck has atmospheric input: a flux-controlled surface node
+// (IFATM = 0) whose pressure head exceeds kStandingHead (5 cm, in the deck's unit of length when
+// the parameter file names it) holds water above the ground that no switching rule releases
+// (under evaporation or without input a node does not switch at ponding). Each such episode of
+// a node, which ends when the head falls back to the limit or the node switches, is reported
+// once, with the deck's node number, TIME and the head, to the main listing and the terminal
+// log, and counted in NPONDEP. Collective on several processes.
+void pondck(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
+            const flowstate& fs);
+
 }  // namespace nep

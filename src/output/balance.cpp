@@ -33,6 +33,51 @@ void share_atmospheric(const mesh& msh, double* cls) {
     cls[MB_OANEU] = v[3];
 }
 
+// The atmospheric input of the step at the surface nodes with another condition, which the
+// model does not apply, and at every surface node: the potential fluxes at the end (ATMPOT)
+// and at the start (ATMPOP) of the step, split into rain and evaporation node by node; the
+// nodes with input in the step, and those that receive their first.
+void unapplied(const dimensions& dim, const mesh& msh, bcdata& bc, massbal& mb) {
+    double nap[2][3] = {}, atm[2][3] = {};  // [0] end, [1] start of the step; 1 rain, 2 evaporation
+    double nodes[4] = {};  // [0] with input in the step, [1..3] with their first, by condition
+    for (int j = 1; j <= dim.NNOD; ++j) {
+        if (!msh.own(j)) continue;
+        const double cur = bc.ATMPOT(j), prv = bc.ATMPOP(j);
+        split(cur, atm[0], 1, 2);
+        split(prv, atm[1], 1, 2);
+        if (bc.IFATM(j) != -1) continue;
+        split(cur, nap[0], 1, 2);
+        split(prv, nap[1], 1, 2);
+        if (cur == 0.0 && prv == 0.0) continue;
+        nodes[0] += 1.0;
+        const int other = bc.ATMOTH(j);
+        if (other >= 1 && other <= 3) {
+            nodes[other] += 1.0;
+            bc.ATMOTH(j) = -other;
+        }
+    }
+    if (msh.cut()) {
+        double v[12] = {nap[0][1], nap[0][2], nap[1][1], nap[1][2], atm[0][1], atm[0][2],
+                        atm[1][1], atm[1][2], nodes[0], nodes[1], nodes[2], nodes[3]};
+        proc_sum(v, 12);
+        for (int k = 1; k <= 2; ++k) {
+            nap[0][k] = v[k - 1];
+            nap[1][k] = v[k + 1];
+            atm[0][k] = v[k + 3];
+            atm[1][k] = v[k + 5];
+        }
+        for (int k = 0; k <= 3; ++k) nodes[k] = v[8 + k];
+    }
+    for (int k = 1; k <= 2; ++k) {
+        mb.NAPCUR[k] = nap[0][k];
+        mb.NAPPRV[k] = nap[1][k];
+        mb.ATMCUR[k] = atm[0][k];
+        mb.ATMPRV[k] = atm[1][k];
+    }
+    mb.NAPSTEP = (int)nodes[0];
+    for (int k = 1; k <= 3; ++k) mb.NAPNOD[k] += (int)nodes[k];
+}
+
 }  // namespace
 
 void mbinit(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
@@ -52,9 +97,22 @@ void mbinit(const dimensions& dim, const control& ctl, const mesh& msh, const bc
     mb.CIN = 0.0;
     mb.COUT = 0.0;
     mb.CSTORE = 0.0;
+
+    // Input that falls on surface nodes with another condition is reported when there can be
+    // any.
+    mb.NAPON = false;
+    for (int j = 1; j <= dim.NNOD && bc.ATMIN; ++j) {
+        if (bc.IFATM(j) == -1 && msh.own(j)) mb.NAPON = true;
+    }
+    for (int k = 1; k <= 2; ++k) mb.CNAP[k] = mb.CATM[k] = 0.0;
+    for (int k = 1; k <= 3; ++k) mb.NAPNOD[k] = 0;
+    mb.NAPSTEP = 0;
 }
 
-void mbinit_share(const mesh& msh, massbal& mb) { share_atmospheric(msh, mb.FLXPRV); }
+void mbinit_share(const mesh& msh, massbal& mb) {
+    share_atmospheric(msh, mb.FLXPRV);
+    if (msh.cut()) mb.NAPON = proc_max(mb.NAPON ? 1 : 0) != 0;
+}
 
 void mbinit_transport(massbal& mb) {
     for (int k = 1; k <= 4; ++k) mb.TFLXPRV[k] = 0.0;
@@ -98,6 +156,7 @@ void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         else split(bc.ATMACT(j), mb.FLXCUR, MB_IANEU, MB_OANEU);
     }
     share_atmospheric(msh, mb.FLXCUR);
+    if (mb.NAPON) unapplied(dim, msh, bc, mb);
 }
 
 void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied) {
@@ -114,9 +173,17 @@ void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied
                                       : dt * (tf * mb.FLXCUR[k] + (1.0 - tf) * mb.FLXPRV[k]);
         }
         mb.SFVOL = dt * (tf * mb.SFFLX + (1.0 - tf) * mb.SFFLXP);
+        for (int k = 1; k <= 2; ++k) {
+            mb.NAPVOL[k] = dt * (tf * mb.NAPCUR[k] + (1.0 - tf) * mb.NAPPRV[k]);
+            mb.ATMVOL[k] = dt * (tf * mb.ATMCUR[k] + (1.0 - tf) * mb.ATMPRV[k]);
+        }
     } else {
         for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = f * (mb.FLXCUR[k] + mb.FLXPRV[k]);
         mb.SFVOL = f * (mb.SFFLX + mb.SFFLXP);
+        for (int k = 1; k <= 2; ++k) {
+            mb.NAPVOL[k] = f * (mb.NAPCUR[k] + mb.NAPPRV[k]);
+            mb.ATMVOL[k] = f * (mb.ATMCUR[k] + mb.ATMPRV[k]);
+        }
     }
 
     mb.VIN = mb.FLXVOL[MB_IADIR] + mb.FLXVOL[MB_INDIR] + mb.FLXVOL[MB_IANEU] + mb.FLXVOL[MB_INNEU];
@@ -219,6 +286,14 @@ void mbeout(const dimensions& dim, const control& ctl, iofiles& io, const massba
          "/,1X,1PE11.3,2X,1PE11.3,2X,1PE13.5,' | ',"
          "1PE16.8,3X,1PE18.10)",
          mb.VIN, mb.VOUT, mb.DSTORE, mb.ERRAS, mb.ERREL);
+    // Input that fell on surface nodes with another condition, which the model did not apply
+    // (not part of the totals above).
+    if (mb.NAPSTEP > 0) {
+        wfmt(lst,
+             "(/,' ATM. INPUT NOT APPLIED AT',I7,' NODES WITH OTHER BC''S:',"
+             "' RAIN VOL = ',1PE9.2,' EVAP VOL = ',1PE9.2)",
+             mb.NAPSTEP, mb.NAPVOL[1], mb.NAPVOL[2]);
+    }
 
     if (ctl.ITRANS == 0) {
         wfmt(io.out(27), "(I6,2(1PE12.4),2(1PE12.4))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.ERRAS,
@@ -237,6 +312,10 @@ void mbnext(massbal& mb) {
     mb.CSTORE += mb.DSTORE;
     for (int k = 1; k <= 8; ++k) mb.FLXPRV[k] = mb.FLXCUR[k];
     mb.SFFLXP = mb.SFFLX;
+    for (int k = 1; k <= 2; ++k) {
+        mb.CNAP[k] += mb.NAPVOL[k];
+        mb.CATM[k] += mb.ATMVOL[k];
+    }
 }
 
 void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdata& bc,
@@ -362,6 +441,32 @@ void mbwarn(const control& ctl, iofiles& io, const mesh& msh, const soil& sl, co
                   "%.5e, %.2f %% of the water that %s%s",
                   io.PROGNAME, net, pct, in ? "entered" : "left", why);
     io.STDERR.record(text);
+}
+
+bool napwarn(const massbal& mb) {
+    for (int k = 1; k <= 2; ++k) {
+        if (std::fabs(mb.CNAP[k]) > 0.01 * std::fabs(mb.CATM[k])) return true;
+    }
+    return false;
+}
+
+void napout(iofiles& io, const massbal& mb) {
+    if (mb.CNAP[1] == 0.0 && mb.CNAP[2] == 0.0) return;
+    ounit& lst = io.out(6);
+    wfmt(lst,
+         "(//,' ATMOSPHERIC INPUT NOT APPLIED AT',I7,' SURFACE NODES WITH OTHER BC''S',"
+         "/,10X,'(',I7,' PRESCRIBED HEAD,',I7,' PRESCRIBED FLUX,',I7,' SEEPAGE FACE)')",
+         mb.NAPNOD[1] + mb.NAPNOD[2] + mb.NAPNOD[3], mb.NAPNOD[1], mb.NAPNOD[2], mb.NAPNOD[3]);
+    const char* kind[3] = {nullptr, "RAIN       ", "EVAPORATION"};
+    for (int k = 1; k <= 2; ++k) {
+        if (mb.CNAP[k] == 0.0) continue;
+        const double pct = mb.CATM[k] != 0.0 ? 100.0 * mb.CNAP[k] / mb.CATM[k] : 100.0;
+        wfmt(lst, "(10X,A,' = ',1PE12.5,' OF ',1PE12.5,' ON THE SURFACE (',0PF7.2,' %)')",
+             kind[k], mb.CNAP[k], mb.CATM[k], pct);
+    }
+    if (napwarn(mb)) {
+        wfmt(lst, "(/,' WARNING: MORE THAN 1 % OF THE ATMOSPHERIC INPUT WAS NOT APPLIED')");
+    }
 }
 
 }  // namespace nep

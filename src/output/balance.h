@@ -90,4 +90,12 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
 // in a flow-only run (KSLOPE = 5 closes the budget), or the density coupling.
 void mbwarn(const control& ctl, iofiles& io, const mesh& msh, const soil& sl, const massbal& mb);
 
+// End of the run, when atmospheric input fell on surface nodes with another condition
+// (prescribed head, prescribed flux, seepage face), where the model does not apply it: the
+// nodes by condition, and the rain and the evaporation not applied against those that fell on
+// the whole surface, to the main listing; a warning when either is more than 1 % of its whole
+// (napwarn). Nothing otherwise.
+void napout(iofiles& io, const massbal& mb);
+bool napwarn(const massbal& mb);
+
 }  // namespace nep

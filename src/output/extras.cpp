@@ -88,10 +88,12 @@ std::string with_units(std::string_view name, const extra_files& x) {
     return out;
 }
 
-// A header row from the names of one or two space-separated lists.
-void header(ounit& u, const extra_files& x, const char* names, const char* more = "") {
+// A header row from the names of up to three space-separated lists.
+void header(ounit& u, const extra_files& x, const char* names, const char* more = "",
+            const char* last = "") {
     csv_row r;
-    for (const std::string_view all : {std::string_view(names), std::string_view(more)}) {
+    for (const std::string_view all :
+         {std::string_view(names), std::string_view(more), std::string_view(last)}) {
         std::size_t at = 0;
         while (at < all.size()) {
             std::size_t end = all.find(' ', at);
@@ -288,7 +290,8 @@ void seepage_rows(const dimensions& dim, iofiles& io, const mesh& msh, const bcd
 
 }  // namespace
 
-void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh) {
+void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                bool unapplied) {
     extra_files& x = io.EXTRA;
     if (!x.ON) return;
     const bool coupled = ctl.ITRANS != 0;
@@ -308,7 +311,8 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const me
                      " solute_cauchy_in_M solute_cauchy_out_M solute_storage_change_M"
                      " solute_error_M solute_rel_error_pct cum_solute_in_M cum_solute_out_M"
                      " cum_solute_abs_error_M"
-                   : "");
+                   : "",
+           unapplied ? " atm_not_applied_in_L3 atm_not_applied_out_L3" : "");
 
     open_table(x.HYDRO, "csv/hydrograph.csv");
     header(x.HYDRO, x,
@@ -396,6 +400,7 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
         r.num(mb.TDSTORE).num(mb.TERRAS).num(mb.TERREL);
         r.num(mb.TCIN).num(mb.TCOUT).num(mb.TCERRAS);
     }
+    if (mb.NAPON) r.num(mb.NAPVOL[1]).num(mb.NAPVOL[2]);
     r.to(x.BUDGET);
     x.ITUNS0 = ctl.ITUNS;
     x.ITLIN0 = ctl.ITLIN;

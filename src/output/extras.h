@@ -29,8 +29,10 @@ namespace nep {
 // creates the writer's arrays. Called once, after the input is read, and on several processes
 // in a section of its own before the initial state is written (process 0 makes and clears the
 // folder the others write their pieces into). On several processes io.EXTRA.OWNCOL holds this
-// process's columns.
-void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh);
+// process's columns. `unapplied`: the deck has surface nodes with another condition under
+// atmospheric input (massbal::NAPON), whose budget rows end with the input not applied there.
+void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
+                bool unapplied = false);
 
 // The initial state (step 0, TIMEP): observation and seepage rows; then (extra_series) the
 // first .vtu.

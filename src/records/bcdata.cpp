@@ -20,6 +20,9 @@ void alloc_bcdata(const dimensions& dim, bcdata& bc) {
     bc.ATMPOT.alloc(nnod);
     bc.ATMACT.alloc(nnod);
     bc.ATMACP.alloc(nnod);
+    bc.ATMPOP.alloc(nnod);
+    bc.ATMOTH.alloc(nnod);
+    bc.PONDEP.alloc(nnod);
 
     bc.DIR2D.alloc(ndir);
     bc.DIRNOD.alloc(np);
@@ -51,6 +54,9 @@ void release_bcdata(bcdata& bc) {
     bc.ATMPOT.release();
     bc.ATMACT.release();
     bc.ATMACP.release();
+    bc.ATMPOP.release();
+    bc.ATMOTH.release();
+    bc.PONDEP.release();
     bc.DIR2D.release();
     bc.DIRNOD.release();
     bc.NEUNOD.release();

@@ -37,6 +37,20 @@ struct bcdata {
     arr1<int> IFATMP;       // (NNOD) IFATM at the start of the step
     arr1<int> SATSUR;       // (NNOD) surface saturation indicator of the nodal output
     int HGFLAG[9] = {};     // 1..8: run totals of the atmospheric diagnostics
+    // Rain and evaporation that fall on a surface node with another condition are not applied:
+    // the balance reports them (output/balance.h). ATMIN: the atmospheric file gives input (it
+    // is not empty and HSPATM is not 9999). ATMPOP: the potential flux at the start of the step,
+    // as ATMACP is the actual one. ATMOTH: the other condition of each surface node, the first
+    // of 1 prescribed head, 2 prescribed flux, 3 seepage face (0 for an atmospheric node),
+    // negated once input has fallen on the node.
+    bool ATMIN = false;
+    arr1<double> ATMPOP;    // (NNOD)
+    arr1<int> ATMOTH;       // (NNOD)
+    // Water standing above the ground at a flux-controlled node, which the switching cannot
+    // release (pondck): 1 while an episode of the node lasts (it has been reported), else 0;
+    // and the number of episodes reported in the run.
+    arr1<int> PONDEP;       // (NNOD)
+    int NPONDEP = 0;
 
     // Seepage faces.
     arr1<int> NSFNUM;       // (NSF) nodes on each face

@@ -54,6 +54,20 @@ struct massbal {
     double OVLFLX = 0.0;  // overland flow generated (rain that does not infiltrate)
     double RETFLX = 0.0;  // return flow (exfiltration from saturated nodes under rain)
 
+    // Atmospheric input that falls on the surface nodes with another condition (IFATM = -1)
+    // and is not applied, entries 1 rain (positive potential fluxes), 2 evaporation (the
+    // others): the potential fluxes there at the end and at the start of the step, the volumes
+    // of the step (formed as those of the atmospheric classes) and their sums over the run; the
+    // same for the potential input of every surface node, the whole that fell. NAPNOD: the
+    // surface nodes on which input has fallen so far, by their other condition (1 prescribed
+    // head, 2 prescribed flux, 3 seepage face); NAPSTEP those with input in the step. NAPON:
+    // the deck has surface nodes with another condition and an atmospheric input.
+    double NAPCUR[3] = {}, NAPPRV[3] = {}, NAPVOL[3] = {}, CNAP[3] = {};
+    double ATMCUR[3] = {}, ATMPRV[3] = {}, ATMVOL[3] = {}, CATM[3] = {};
+    int NAPNOD[4] = {};
+    int NAPSTEP = 0;
+    bool NAPON = false;
+
     // Solute (coupled runs): current and previous mass flux and mass of the step per class,
     // entries 1..4 as mb_tclass; the balance of the step and the sums over the run.
     double TFLXCUR[5] = {};

@@ -177,6 +177,7 @@ void state_entries(V& v, records& R) {
     NEP_STATE(bc, HSPATM); NEP_STATE(bc, ATMEOF); NEP_STATE(bc, ATMTIM); NEP_STATE(bc, ATMINP);
     NEP_STATE(bc, ATMPOT); NEP_STATE(bc, ATMACT); NEP_STATE(bc, ATMACP); NEP_STATE(bc, IFATM);
     NEP_STATE(bc, IFATMP); NEP_STATE(bc, SATSUR); NEP_STATE(bc, HGFLAG);
+    NEP_STATE(bc, ATMPOP); NEP_STATE(bc, ATMOTH); NEP_STATE(bc, PONDEP); NEP_STATE(bc, NPONDEP);
     NEP_STATE(bc, IEXIT); NEP_STATE(bc, IEXITP); NEP_STATE(bc, IEXOLD); NEP_STATE(bc, SFQ);
     NEP_STATE(bc, SFQOLD); NEP_STATE(bc, SFCHK); NEP_STATE(bc, SFNCVG); NEP_STATE(bc, SFCVG);
     NEP_STATE(bc, SFFAIL); NEP_STATE(bc, SFFAILT); NEP_STATE(bc, SFFLAG); NEP_STATE(bc, IBCNOD);
@@ -216,6 +217,9 @@ void state_entries(V& v, records& R) {
     NEP_STATE(mb, TVIN); NEP_STATE(mb, TVOUT); NEP_STATE(mb, TDSTORE); NEP_STATE(mb, TERRAS);
     NEP_STATE(mb, TERREL); NEP_STATE(mb, TCERRAS); NEP_STATE(mb, TCINOUT); NEP_STATE(mb, TCIN);
     NEP_STATE(mb, TCOUT);
+    NEP_STATE(mb, NAPCUR); NEP_STATE(mb, NAPPRV); NEP_STATE(mb, NAPVOL); NEP_STATE(mb, CNAP);
+    NEP_STATE(mb, ATMCUR); NEP_STATE(mb, ATMPRV); NEP_STATE(mb, ATMVOL); NEP_STATE(mb, CATM);
+    NEP_STATE(mb, NAPNOD); NEP_STATE(mb, NAPSTEP);
 
     // CPU times, summed over the runs of a restarted simulation; the counts of the solves
     // handed to PETSc.

@@ -161,8 +161,8 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
             for (int i = 1; i <= bc.NSFNUM(k); ++i) bc.SFNOD(k, i) = msh.held_node(bc.SFNOD(k, i));
         }
     }
-    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR}) a->alloc(nnod);
-    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP}) a->alloc(nnod);
+    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR, &bc.ATMOTH, &bc.PONDEP}) a->alloc(nnod);
+    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP, &bc.ATMPOP}) a->alloc(nnod);
     bc.ATMINP.alloc(3, nnod);
 
     // The soil's nodal arrays are formed later; its tables and its curves per soil (read from
@@ -379,8 +379,8 @@ void state_arrays(records& R, F f) {
                     &sl.CHHEAD, &sl.WNEW, &sl.WSAVE}) {
         f(0, a);
     }
-    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP}) f(1, a);
-    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR}) f(1, a);
+    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP, &bc.ATMPOP}) f(1, a);
+    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR, &bc.ATMOTH, &bc.PONDEP}) f(1, a);
     for (auto* a : {&fs.VX, &fs.VY, &fs.VZ}) f(2, a);
 }
 

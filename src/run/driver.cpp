@@ -167,7 +167,7 @@ int nepora3d(records& R) {
             // The whole input has been read and checked (the time series included): the new
             // outputs replace those of the previous run.
             commit_outputs(io);
-            extra_open(R.dim, ctl, io, R.msh);
+            extra_open(R.dim, ctl, io, R.msh, R.mb.NAPON);
         }
     });
     // The folders are made and cleared (by process 0) before any process writes into them.
@@ -239,6 +239,7 @@ int nepora3d(records& R) {
         if (w.on) test_output(w.dim, ctl, w.msh, w.sl, w.fs, std::string(), cut);
         cumberr(R.dim, ctl, io, R.bc, R.mb);
         if (w.on) mbwarn(ctl, io, w.msh, w.sl, R.mb);
+        napout(io, R.mb);
     });
     release_solver_work(R.sp);
     timer(start, 2);

@@ -19,6 +19,7 @@ void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs) {
     for (int j = 1; j <= dim.NNOD; ++j) {
         bc.IFATMP(j) = bc.IFATM(j);
         bc.ATMACP(j) = bc.ATMACT(j);
+        bc.ATMPOP(j) = bc.ATMPOT(j);
     }
     for (int f = 1; f <= dim.NSF; ++f) {
         for (int j = 1; j <= bc.NSFNUM(f); ++j) bc.SFQOLD(f, j) = bc.SFQ(f, j);
@@ -85,6 +86,7 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
     mbnext(mb);
     accept_step(dim, bc, fs);
     hgraph(dim, ctl, io, msh, bc, sl, fs, mb);
+    pondck(dim, ctl, io, msh, bc, fs);
     wfmt(io.out(31), "(I5,2(1PE10.2),5(1PE11.3))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.POTFLX,
          mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,

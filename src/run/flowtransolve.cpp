@@ -109,6 +109,7 @@ void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mes
     mbnext(mb);
     accept_step(dim, bc, fs);
     hgraph(dim, ctl, io, msh, bc, sl, fs, mb);
+    pondck(dim, ctl, io, msh, bc, fs);
     wfmt(io.out(31), "(I5,2(1PE10.2),5(1PE11.3))", ctl.NSTEP, ctl.DELTAT, ctl.TIME, mb.POTFLX,
          mb.ACTFLX, mb.OVLFLX, mb.RETFLX, mb.SFFLX);
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,

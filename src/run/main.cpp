@@ -15,6 +15,7 @@
 #include "base/interrupt.h"
 #include "base/procs.h"
 #include "base/stop.h"
+#include "output/balance.h"
 #include "output/extras.h"
 #include "run/checkpoint.h"
 #include "run/driver.h"
@@ -129,6 +130,43 @@ const char* end_reason(int status, const control& ctl) {
     return "";
 }
 
+// Atmospheric input that fell on surface nodes with another condition and was not applied, and
+// water that stood above the ground at flux-controlled nodes: a line each, only when it
+// happened.
+void unapplied_summary(const records& R, const char* prog) {
+    const massbal& mb = R.mb;
+    if (mb.CNAP[1] != 0.0 || mb.CNAP[2] != 0.0) {
+        std::string where;
+        const char* kind[4] = {nullptr, "prescribed head", "prescribed flux", "seepage face"};
+        for (int k = 1; k <= 3; ++k) {
+            if (mb.NAPNOD[k] == 0) continue;
+            if (!where.empty()) where += ", ";
+            where += std::to_string(mb.NAPNOD[k]) + " " + kind[k];
+        }
+        std::fprintf(stderr,
+                     "%s: %satmospheric input not applied at %d surface nodes with another "
+                     "condition (%s):",
+                     prog, napwarn(mb) ? "warning: " : "",
+                     mb.NAPNOD[1] + mb.NAPNOD[2] + mb.NAPNOD[3], where.c_str());
+        const char* what[3] = {nullptr, "rain", "evaporation"};
+        const char* sep = " ";
+        for (int k = 1; k <= 2; ++k) {
+            if (mb.CNAP[k] == 0.0) continue;
+            std::fprintf(stderr, "%s%s %.6g of %.6g on the surface (%.3g %%)", sep, what[k],
+                         mb.CNAP[k], mb.CATM[k],
+                         mb.CATM[k] != 0.0 ? 100.0 * mb.CNAP[k] / mb.CATM[k] : 100.0);
+            sep = ", ";
+        }
+        std::fprintf(stderr, "\n");
+    }
+    if (R.bc.NPONDEP > 0) {
+        std::fprintf(stderr,
+                     "%s: warning: water stood above the ground at flux-controlled surface nodes "
+                     "%d times (the listing names the nodes)\n",
+                     prog, R.bc.NPONDEP);
+    }
+}
+
 // One or two lines on standard error: how the run ended, how far it got, the water budget and
 // the wall time.
 void closing_summary(const records& R, const char* prog, int status, double wall) {
@@ -163,6 +201,7 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                      mb.CIN != 0.0 ? "entered" : "left");
     }
     std::fprintf(stderr, "; wall time %.2f s\n", wall);
+    unapplied_summary(R, prog);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 # reference, the linear iterations within half again the reference's; the series read by VTK's readers and by the Python package as that of the
 # reference (tests/run/mpi_series.py, with Debian's python3); a second run on 3 is the first to
 # the bit, and three on 2 of a surface of 625 columns cut it alike. Without vtk/ the second
-# process, run in a copy of the deck, leaves it as it was. The column solves
+# process, run in a copy of the deck, leaves it as it was. The rain not applied on the outlet's
+# nodes, and water standing above the ground (a variant under evaporation), are reported once,
+# as on one process. The column solves
 # (ISOLV -13) on 3 processes take the iterations of one process (a column split between two
 # processes would weaken them). A bad deck and a deck with a serial solver stop on 2 processes
 # with status 1 and their message once. Skipped (77) without mpiexec.
@@ -90,7 +92,22 @@ for np in 2 3; do
     { n = NF / 2; for (i = 21; i <= 23; ++i) { e = ($i - $(i + n)) / $i; if (e < 0) e = -e; if (e > m) m = e } }
     END { if (m > 1e-6) { print np " processes: budget differs by " m " (relative)"; exit 1 } }'
   grep -q "^nepora3d: $np processes, the 80 columns" "$d/stderr.txt" || fail "$np processes: no parts line"
+  # The rain on the outlet's surface nodes (prescribed heads) is not applied: its sums at the
+  # end reported once, as on one process (0.005 x 3.5 m2 x 1 d of 0.005 x 63 m2 x 1 d).
+  reported() { grep "ATMOSPHERIC INPUT NOT APPLIED AT\|PRESCRIBED HEAD,\|RAIN    " "$1/out.lst"; grep "not applied" "$1/stderr.txt"; }
+  [ "$(reported "$tmp/ref" | grep -c " = *1.75000E-02 OF  3.15000E-01 ")" -eq 1 ] &&
+    [ "$(reported "$tmp/ref")" = "$(reported "$d")" ] ||
+    fail "$np processes: other reports of the rain not applied: $(diff <(reported "$tmp/ref") <(reported "$d") | head -5)"
 done
+# Evaporation and an outlet 0.6 m above the ground: water stands at every flux-controlled surface
+# node, each reported once by node number, on 2 processes as on one.
+cp -r "$tmp/deck" "$tmp/stand"
+printf '1\n0.0\n-0.001\n' >"$tmp/stand/atmbc" && sed -i 's/8\.0/10.6/g' "$tmp/stand/dirts"
+[ "$(run s0 0 stand)" -eq 0 ] && [ "$(run s2 2 stand)" -eq 0 ] || fail "standing water failed"
+standing() { grep "WATER STANDS" "$1/out.lst" | awk '{ print $NF }' | sort -n | tr '\n' ' '; }
+[ "$(standing "$tmp/s0")" = "$(seq -s ' ' 1 80 | tr ' ' '\n' | awk '($1 - 1) % 10' | tr '\n' ' ')" ] &&
+  [ "$(standing "$tmp/s0")" = "$(standing "$tmp/s2")" ] && [ "$(grep -c stood "$tmp/s2/stderr.txt")" -eq 1 ] ||
+  fail "standing water on 2 processes: $(standing "$tmp/s2") against $(standing "$tmp/s0")"
 
 # Without vtk/, the second process in a copy of the deck of its own leaves it as it was (it writes
 # no file but its pieces of the series).
