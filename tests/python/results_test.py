@@ -288,7 +288,6 @@ def check_plot(program, tmp):
     units = open(os.path.join(u, "csv", "budget.csv")).read().splitlines()
     assert units[1:] == plain[1:]
     assert units[0] == plain[0].replace("_T", "_h").replace("_L3", "_cm3"), units[0]
-    import vtk
     reader = vtk.vtkXMLUnstructuredGridReader()
     reader.SetFileName(os.path.join(u, "vtk", "nepora3d_0001.vtu"))
     reader.Update()

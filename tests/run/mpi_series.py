@@ -12,7 +12,6 @@ import sys
 import xml.etree.ElementTree as ET
 
 
-
 def missing(package, error):
     sys.exit("%s: %s (Debian: %s; tools/install-deps test installs it)" % (sys.executable, error, package))
 
