@@ -44,7 +44,8 @@ for p in 1 "$np"; do
 done
 cd "$root"
 
-python3 - "$root" "$np" <<'PY'
+# The report, with the Python 3 of the tools and tests (Debian's, where its packages are).
+"$("$here/../tools/install-deps" --python)" - "$root" "$np" <<'PY'
 import glob, re, sys
 root, P = sys.argv[1], int(sys.argv[2])
 

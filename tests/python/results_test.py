@@ -5,7 +5,8 @@ hydrographs, the mass-balance file, the vertical profiles and the main listing.
 
     results_test.py vtk|csv|plot PROGRAM
 
-Exit status 77 (skipped) when a reader is not installed."""
+A reader that is not installed fails the test with the name of its Debian package
+(tools/install-deps installs them)."""
 import os
 import re
 import shutil
@@ -14,13 +15,17 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-SKIP = 77
 SRC = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def missing(package, error):
+    sys.exit("%s: %s (Debian: %s; tools/install-deps test installs it)" % (sys.executable, error, package))
+
 
 try:
     import numpy as np
-except ImportError:
-    sys.exit(SKIP)
+except ImportError as e:
+    missing("python3-numpy", e)
 
 
 def run_deck(case, tmp, program, parm_lines=None):
@@ -76,8 +81,8 @@ def check_vtk(program, tmp):
     try:
         from vtkmodules.vtkIOXML import vtkXMLUnstructuredGridReader
         from vtkmodules.util.numpy_support import vtk_to_numpy
-    except ImportError:
-        sys.exit(SKIP)
+    except ImportError as e:
+        missing("python3-vtk9", e)
     # A flow-only column that writes every nodal file (IPRT 4) at three output times, the last
     # one the end of the run; and a coupled box.
     for case, parm in (("column", {16: "4 0 3 2.0 12.0 24.0"}), ("tbox", None)):
@@ -152,8 +157,8 @@ def cumulative_lines(listing):
 def check_csv(program, tmp):
     try:
         import pandas as pd
-    except ImportError:
-        sys.exit(SKIP)
+    except ImportError as e:
+        missing("python3-pandas", e)
     for case in ("column", "dam", "tbox"):
         d, err = run_deck(case, tmp, program)
         n, nt, listing = listing_sizes(d)
@@ -257,8 +262,9 @@ def check_csv(program, tmp):
 def check_plot(program, tmp):
     try:
         import matplotlib  # noqa: F401
-    except ImportError:
-        sys.exit(SKIP)
+        import vtk  # noqa: F401
+    except ImportError as e:
+        missing("python3-matplotlib python3-vtk9", e)
     d, _ = run_deck("dam", tmp, program)
     r = subprocess.run([sys.executable, os.path.join(SRC, "tools", "nepora-plot"), d], capture_output=True, text=True)
     assert r.returncode == 0, r.stderr
@@ -282,7 +288,6 @@ def check_plot(program, tmp):
     units = open(os.path.join(u, "csv", "budget.csv")).read().splitlines()
     assert units[1:] == plain[1:]
     assert units[0] == plain[0].replace("_T", "_h").replace("_L3", "_cm3"), units[0]
-    import vtk
     reader = vtk.vtkXMLUnstructuredGridReader()
     reader.SetFileName(os.path.join(u, "vtk", "nepora3d_0001.vtu"))
     reader.Update()

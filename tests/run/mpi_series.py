@@ -6,12 +6,20 @@ agree with it within float32 rounding plus 10 TOLNL (exactly between the pieces 
 node). With `results`, the Python package's Results of the two runs give the same mesh, times
 and heads.
     mpi_series.py vtk|results ONE_DIR MANY_DIR TOLNL
-Status 77 when a reader (python3-vtk9, xarray) is missing."""
+A reader that is missing fails it with the name of its Debian package."""
 import os
 import sys
 import xml.etree.ElementTree as ET
 
-import numpy as np
+
+def missing(package, error):
+    sys.exit("%s: %s (Debian: %s; tools/install-deps test installs it)" % (sys.executable, error, package))
+
+
+try:
+    import numpy as np
+except ImportError as e:
+    missing("python3-numpy", e)
 
 what, one, many, tol = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
 
@@ -30,8 +38,8 @@ def check_vtk():
     try:
         from vtkmodules.vtkIOXML import vtkXMLPUnstructuredGridReader, vtkXMLUnstructuredGridReader
         from vtkmodules.util.numpy_support import vtk_to_numpy as arr
-    except ImportError:
-        sys.exit(77)
+    except ImportError as e:
+        missing("python3-vtk9", e)
     ref, got = entries(one), entries(many)
     assert [t for t, _ in ref] == [t for t, _ in got], (ref, got)
     for (_, f1), (_, fp) in zip(ref, got):
@@ -67,8 +75,8 @@ def check_vtk():
 def check_results():
     try:
         import xarray  # noqa: F401
-    except ImportError:
-        sys.exit(77)
+    except ImportError as e:
+        missing("python3-xarray", e)
     here = os.path.dirname(os.path.abspath(__file__))
     sys.path.insert(0, os.path.join(here, "..", "..", "python"))
     from nepora import Results
