@@ -7,7 +7,7 @@ surface and the boundaries is that budget's; the heads are read from the final t
 root-ntupla.dat.
 
     features.py PROGRAM MPIEXEC [CASE...]
-Exits 77 (skipped) without mpiexec or the Python package's readers."""
+Exits 77 (skipped) without mpiexec."""
 import os
 import shutil
 import signal
@@ -21,9 +21,9 @@ sys.path.insert(0, os.path.join(here, "..", "..", "python"))
 try:
     import numpy as np
     import nepora
-except ImportError as e:  # pragma: no cover
-    print("skipped: %s (Debian: python3-numpy python3-pandas python3-xarray)" % e)
-    sys.exit(77)
+except ImportError as e:
+    print("%s: install python3-numpy python3-pandas python3-xarray (tools/install-deps)" % e)
+    sys.exit(1)
 
 prog, mpiexec = os.path.abspath(sys.argv[1]), sys.argv[2] if len(sys.argv) > 2 else ""
 if not mpiexec or shutil.which(mpiexec) is None:
