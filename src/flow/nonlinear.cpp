@@ -13,8 +13,7 @@
 #include "bc/exitpoint.h"
 #include "bc/series.h"
 #include "soil/curves.h"
-#include "solvers/nonsym_iter.h"
-#include "solvers/petsc.h"
+#include "solvers/linsys.h"
 #include "solvers/symmetric.h"
 
 namespace nep {
@@ -321,23 +320,34 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.FT[7]);
-        if (petsc_solver(ctl.ISOLV)) {
-            PETSLV(io.out(6), io.STDOUT, sp.PETSCF, cpu.PSF, dim.N, sp.NPRES, bc.IBCNOD,
-                   newton ? ctl.ITCGNS : ctl.ITCGSY, newton ? ctl.TLCGNS : ctl.TLCGSY, ctl.TINYR,
-                   niter, sp.AMAT, sp.RHS, sp.DELTA, ctl.DIALECT);
-        } else if (newton) {
-            NSYSLV(ctl.ISOLV, io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, bc.IBCNOD,
-                   ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
-                   sp.IA, sp.JA, sp.IROW, sp.AMAT, sp.RHS, sp.DELTA, sp.WORK1, sp.WORK2, ctl.TINYR);
-        } else {
-            // On large meshes the triangular solves follow a plan formed once for the pattern.
-            const int nth = dim.N >= kParallelMin ? max_threads() : 0;
-            if (nth > 0 && (sp.TPLAN.NTH != nth || sp.TPLAN.N != dim.N))
-                plan_trisolve(dim.N, dim.NNOD, sp.JA, sp.IA, nth, sp.TPLAN);
-            SYMSLV(io.out(6), io.STDOUT, dim.N, dim.NTERM, sp.NPRES, niter, ctl.ITCGSY, ctl.TLCGSY,
-                   ctl.TINYR, bc.IBCNOD, sp.JA, sp.IA, sp.DELTA, sp.RHS, sp.AMAT, sp.WORK2,
-                   sp.WORK1, ctl.DIALECT, nth > 0 ? &sp.TPLAN : nullptr);
-        }
+        linear_system ls;
+        ls.selector = ctl.ISOLV;
+        ls.symmetric = !newton;
+        ls.N = dim.N;
+        ls.NTERM = dim.NTERM;
+        ls.NP = sp.NPRES;
+        ls.nodes = &bc.IBCNOD;
+        ls.IA = &sp.IA;
+        ls.JA = &sp.JA;
+        ls.IROW = &sp.IROW;
+        ls.A = &sp.AMAT;
+        ls.b = &sp.RHS;
+        ls.x = &sp.DELTA;
+        ls.work1 = &sp.WORK1;
+        ls.work2 = &sp.WORK2;
+        ls.ITMAX = newton ? ctl.ITCGNS : ctl.ITCGSY;
+        ls.TOL = newton ? ctl.TLCGNS : ctl.TLCGSY;
+        ls.tiny = ctl.TINYR;
+        ls.d = ctl.DIALECT;
+        ls.LIMNS1 = dim.LIMNS1;
+        ls.IBOTMN = &dim.IBOTMN;
+        ls.RNSYM = &sp.RNSYM;
+        ls.NSST = &sp.NSST;
+        ls.slot = &sp.PETSCF;
+        ls.pst = &cpu.PSF;
+        ls.plan = &sp.TPLAN;
+        ls.period = dim.NNOD;
+        linsolve(io.out(6), io.STDOUT, ls, niter, ier);
     }
     ctl.ITLSOL = niter;
     if (newton && ctl.ISOLV >= 3) {

@@ -11,9 +11,10 @@
 // themselves, nothing is copied), or on a full copy of the symmetric values (Picard: the copy is
 // refreshed before every solve, since the multigrid methods need both triangles). The
 // preconditioner is kept across the solves of the iterations and steps while it pays, and set up
-// again by the rule of petsc.cpp. On one process every PETSc object lives on PETSC_COMM_SELF; on
-// several (mpiexec) the matrix is formed in one place (make_matrix) as a parallel matrix, each
-// process setting its own rows, the only ones its assembly forms whole (records/sparse.h).
+// again by the rule of petsc_precond.cpp. On one process every PETSc object lives on
+// PETSC_COMM_SELF; on several (mpiexec) the matrix is formed in one place (make_matrix) as a
+// parallel matrix, each process setting its own rows, the only ones its assembly forms whole
+// (records/sparse.h).
 #pragma once
 
 #include <string>

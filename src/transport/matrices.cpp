@@ -8,8 +8,7 @@
 #include "base/timer.h"
 #include "flow/elavg.h"
 #include "mesh/geometry.h"
-#include "solvers/nonsym_iter.h"
-#include "solvers/petsc.h"
+#include "solvers/linsys.h"
 #include "transport/trbc.h"
 
 namespace nep {
@@ -83,16 +82,32 @@ void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, transport& 
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.TT[6]);
-        if (petsc_solver(ctl.ISOLVC)) {
-            PETSLV(io.out(6), io.STDOUT, sp.PETSCT, cpu.PST, dim.N,
-                   tra.HELD ? (int)tra.DIRHELD.size() : dim.NPC, tra.HELD ? tra.DIRHELD : tra.DIRNODC,
-                   ctl.ITCGNS, ctl.TLCGNS, ctl.TINYR, niter, sp.AMATC, sp.RHSC, x, ctl.DIALECT);
-        } else {
-            NSYSLV(ctl.ISOLVC, io.out(6), io.STDOUT, dim.N, dim.NTERMC, dim.NPC, tra.DIRNODC,
-                   ctl.ITCGNS, ctl.TLCGNS, niter, ier, dim.LIMNS1, dim.IBOTMN, sp.RNSYM, sp.NSST,
-                   sp.IAC(), sp.JAC(), sp.IROWC(), sp.AMATC, sp.RHSC, x, sp.WORK1, sp.WORK2,
-                   ctl.TINYR);
-        }
+        // On several processes (PETSc only) the prescribed rows are those this process holds.
+        linear_system ls;
+        ls.selector = ctl.ISOLVC;
+        ls.N = dim.N;
+        ls.NTERM = dim.NTERMC;
+        ls.NP = tra.HELD ? (int)tra.DIRHELD.size() : dim.NPC;
+        ls.nodes = tra.HELD ? &tra.DIRHELD : &tra.DIRNODC;
+        ls.IA = &sp.IAC();
+        ls.JA = &sp.JAC();
+        ls.IROW = &sp.IROWC();
+        ls.A = &sp.AMATC;
+        ls.b = &sp.RHSC;
+        ls.x = &x;
+        ls.work1 = &sp.WORK1;
+        ls.work2 = &sp.WORK2;
+        ls.ITMAX = ctl.ITCGNS;
+        ls.TOL = ctl.TLCGNS;
+        ls.tiny = ctl.TINYR;
+        ls.d = ctl.DIALECT;
+        ls.LIMNS1 = dim.LIMNS1;
+        ls.IBOTMN = &dim.IBOTMN;
+        ls.RNSYM = &sp.RNSYM;
+        ls.NSST = &sp.NSST;
+        ls.slot = &sp.PETSCT;
+        ls.pst = &cpu.PST;
+        linsolve(io.out(6), io.STDOUT, ls, niter, ier);
     }
     wfree(io.out(6), " ");  // a line of two blanks
     if (ier != 0) {

@@ -1,0 +1,514 @@
+#include "solvers/petsc_system.h"
+
+namespace nep {
+namespace petsc_impl {
+
+void drop_system(petsc_system* s) { delete s; }
+
+// The one place where a matrix is formed from the pattern: on one process sequential AIJ on the
+// arrays given (0-based row pointers and columns, and the values); on several, MPIAIJ of this
+// process's rows, which every solve fills from the values (make_matrix_dist).
+void make_matrix_dist(petsc_system& s, PetscScalar* values);
+void make_gather(petsc_system& s);
+
+void make_matrix(petsc_system& s, PetscScalar* values) {
+    s.values = values;
+    if (s.dist) {
+        make_matrix_dist(s, values);
+        return;
+    }
+    PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, s.N, s.N, s.ia->data(), s.ja->data(),
+                                       values, &s.A));
+    PetscContainer c = nullptr;
+    PETSC_OK(PetscContainerCreate(PETSC_COMM_SELF, &c));
+    PETSC_OK(PetscContainerSetPointer(c, &s.period));
+    PETSC_OK(PetscObjectCompose((PetscObject)s.A, kPeriodKey, (PetscObject)c));
+    PETSC_OK(PetscContainerDestroy(&c));
+    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.x));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.b));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.r));
+}
+
+// Several processes: this process's rows of the renumbered pattern (MPIAIJ), the place of every
+// entry of its rows in PETSc's two blocks, the vectors, and the gather of the solution.
+void make_matrix_dist(petsc_system& s, PetscScalar* values) {
+    const column_parts& cp = *s.parts;
+    const PetscInt n = cp.hi - cp.lo;
+    std::vector<PetscInt> li(n + 1, 0), lj;
+    std::vector<PetscInt> cols;
+    for (PetscInt r = 0; r < n; ++r) {
+        PetscInt count = 0;
+        const PetscInt* rc = s.row_columns(r, count);
+        cols.clear();
+        for (PetscInt k = 0; k < count; ++k) cols.push_back(cp.number[rc[k]]);
+        std::sort(cols.begin(), cols.end());
+        lj.insert(lj.end(), cols.begin(), cols.end());
+        li[r + 1] = (PetscInt)lj.size();
+    }
+    PETSC_OK(MatCreate(PETSC_COMM_WORLD, &s.A));
+    PETSC_OK(MatSetSizes(s.A, n, n, s.unknowns(), s.unknowns()));
+    PETSC_OK(MatSetType(s.A, MATMPIAIJ));
+    PETSC_OK(MatMPIAIJSetPreallocationCSR(s.A, li.data(), lj.data(), nullptr));
+
+    Mat Ad = nullptr, Ao = nullptr;
+    const PetscInt* garray = nullptr;
+    PETSC_OK(MatMPIAIJGetSeqAIJ(s.A, &Ad, &Ao, &garray));
+    PetscInt nd = 0, no = 0, nghost = 0;
+    const PetscInt *di = nullptr, *dj = nullptr, *oi = nullptr, *oj = nullptr;
+    PetscBool done = PETSC_FALSE;
+    PETSC_OK(MatGetRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &nd, &di, &dj, &done));
+    if (!done) input_error("internal error: no row structure of PETSc's diagonal block");
+    PETSC_OK(MatGetRowIJ(Ao, 0, PETSC_FALSE, PETSC_FALSE, &no, &oi, &oj, &done));
+    if (!done) input_error("internal error: no row structure of PETSc's off-diagonal block");
+    PETSC_OK(MatGetSize(Ao, nullptr, &nghost));
+    auto place = [](const PetscInt* lo, const PetscInt* hi, PetscInt c) -> PetscInt {
+        const PetscInt* p = std::lower_bound(lo, hi, c);
+        return p != hi && *p == c ? (PetscInt)(p - lo) : -1;
+    };
+    s.dst.clear();
+    s.dst.reserve(lj.size());
+    for (PetscInt r = 0; r < n; ++r) {
+        PetscInt count = 0;
+        const PetscInt* rc = s.row_columns(r, count);
+        for (PetscInt k = 0; k < count; ++k) {
+            const PetscInt c = cp.number[rc[k]];
+            const bool own = c >= cp.lo && c < cp.hi;
+            PetscInt q = -1;
+            if (own) {
+                q = place(dj + di[r], dj + di[r + 1], c - cp.lo);
+            } else {
+                const PetscInt g = place(garray, garray + nghost, c);
+                if (g >= 0) q = place(oj + oi[r], oj + oi[r + 1], g);
+            }
+            if (q < 0) input_error("internal error: an entry of the pattern is not in PETSc's matrix");
+            s.dst.push_back(own ? di[r] + q : -1 - (oi[r] + q));
+        }
+    }
+    PETSC_OK(MatRestoreRowIJ(Ao, 0, PETSC_FALSE, PETSC_FALSE, &no, &oi, &oj, &done));
+    PETSC_OK(MatRestoreRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &nd, &di, &dj, &done));
+
+    PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
+    PETSC_OK(VecDuplicate(s.b, &s.r));
+    make_gather(s);
+    (void)values;
+}
+
+// Several processes: the right-hand side by node and the gather of the rings' solution.
+void make_gather(petsc_system& s) {
+    s.rhs.assign(s.N, 0.0);
+    std::vector<PetscInt> from_rows;
+    s.ring.clear();
+    for (int i = 0; i < s.N; ++i) {
+        if (s.own_row(i) >= 0) continue;
+        s.ring.push_back(i);
+        from_rows.push_back(s.parts->number[i]);
+    }
+    s.ring.shrink_to_fit();
+    IS from = nullptr;
+    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, (PetscInt)from_rows.size(), from_rows.data(),
+                             PETSC_COPY_VALUES, &from));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, (PetscInt)from_rows.size(), &s.ringx));
+    PETSC_OK(VecScatterCreate(s.x, from, s.ringx, nullptr, &s.gather));
+    PETSC_OK(ISDestroy(&from));
+}
+
+// The full pattern from 0 of a full-storage pattern from 1.
+void full_pattern(int N, int NZ, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
+    s.ja = std::make_shared<std::vector<PetscInt>>(NZ);
+    for (int i = 1; i <= N + 1; ++i) (*s.ia)[i - 1] = IA(i) - 1;
+    for (int k = 1; k <= NZ; ++k) (*s.ja)[k - 1] = JA(k) - 1;
+}
+
+// The full pattern of a symmetric upper one: every off-diagonal entry (i, j) gives (j, i) too.
+void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    std::vector<PetscInt> lower(N + 1, 0);
+    for (int i = 1; i <= N; ++i)
+        for (int k = IA(i) + 1; k < IA(i + 1); ++k) ++lower[JA(k)];
+    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
+    auto& ia = *s.ia;
+    ia[0] = 0;
+    for (int i = 1; i <= N; ++i) ia[i] = ia[i - 1] + lower[i] + (IA(i + 1) - IA(i));
+    s.ja = std::make_shared<std::vector<PetscInt>>(ia[N]);
+    auto& ja = *s.ja;
+    s.cursor.assign(N, 0);
+    for (int i = 1; i <= N; ++i) s.cursor[i - 1] = ia[i - 1];
+    for (int i = 1; i <= N; ++i) {
+        const int k0 = IA(i), k1 = IA(i + 1);
+        const PetscInt start = ia[i] - (k1 - k0);
+        for (int k = k0; k < k1; ++k) ja[start + (k - k0)] = JA(k) - 1;
+        for (int k = k0 + 1; k < k1; ++k) ja[s.cursor[JA(k) - 1]++] = i - 1;
+    }
+    s.full.assign(ia[N], 0.0);
+    s.IA = &IA;
+    s.JA = &JA;
+}
+
+// Several processes under Picard: this process's rows of the full pattern of a symmetric upper
+// one (IA, JA from 1), in the order of its rows, and for every entry the symmetric entry it
+// copies (petsc_system::oia, oja, src); row i holds first the entries (j, i) of the rows j < i,
+// in the order of j, then its own upper entries, as mirrored_pattern orders them.
+void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
+    const column_parts& cp = *s.parts;
+    const PetscInt n = cp.hi - cp.lo;
+    std::vector<PetscInt> lower(n, 0);
+    for (int j = 1; j <= s.N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const PetscInt r = s.own_row(JA(k) - 1);
+            if (r >= 0) ++lower[r];
+        }
+    }
+    s.oia.assign(n + 1, 0);
+    for (PetscInt r = 0; r < n; ++r) {
+        const int i = (int)cp.rows[r] + 1;
+        s.oia[r + 1] = s.oia[r] + lower[r] + (IA(i + 1) - IA(i));
+    }
+    s.oja.assign(s.oia[n], 0);
+    s.src.assign(s.oia[n], 0);
+    for (PetscInt r = 0; r < n; ++r) lower[r] = s.oia[r];  // now the next place of each row
+    for (int j = 1; j <= s.N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const PetscInt r = s.own_row(JA(k) - 1);
+            if (r < 0) continue;
+            s.oja[lower[r]] = j - 1;
+            s.src[lower[r]++] = k;
+        }
+    }
+    for (PetscInt r = 0; r < n; ++r) {
+        const int i = (int)cp.rows[r] + 1;
+        for (int k = IA(i); k < IA(i + 1); ++k) {
+            s.oja[lower[r]] = JA(k) - 1;
+            s.src[lower[r]++] = k;
+        }
+    }
+    s.IA = &IA;
+    s.JA = &JA;
+}
+
+// Several processes: the surface nodes of this process's columns, and the runs of the elements
+// that touch them, which alone its flow assembly forms (records/sparse.h).
+void own_elements(const dimensions& dim, const mesh& msh, const column_parts& cp, sparse& sp) {
+    sp.OWNCOL.assign(dim.NNOD, 0);
+    for (int i = 0; i < dim.NNOD; ++i) sp.OWNCOL[i] = cp.part[i] == cp.rank ? 1 : 0;
+    sp.ERUN.clear();
+    int t[5];
+    for (long e = 1; e <= dim.NT; ++e) {
+        msh.TETRA.nodes(e, t);
+        if (!sp.touches_own(t, dim.NNOD)) continue;
+        if (!sp.ERUN.empty() && sp.ERUN.back() == e - 1) {
+            sp.ERUN.back() = e;
+        } else {
+            sp.ERUN.push_back(e);
+            sp.ERUN.push_back(e);
+        }
+    }
+}
+
+// Whether the flow system of the default selector may hand its dominant matrices to the
+// specified solver (petsc_system::handback): one process, Picard, and no -pc_type and no
+// command-line option of the flow system (those are the user's choice of PETSc's solver).
+bool hands_back(const petsc_system& s) {
+    if (s.selector != PSOLV_DEFAULT || !s.sym || s.dist) return false;
+    PetscBool chosen = PETSC_FALSE;
+    PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
+    if (chosen) return false;
+    for (const std::string& n : command_line_names()) {
+        if (!transport_option(n)) return false;
+    }
+    return true;
+}
+
+// y = A x for the shell matrix (petsc_system::shell): the product of the symmetric storage with
+// the prescribed entries of x taken as 0, and y = x on the prescribed rows.
+PetscErrorCode shell_mult(Mat M, Vec x, Vec y) {
+    petsc_system* s = nullptr;
+    PetscCall(MatShellGetContext(M, &s));
+    const PetscScalar* xv = nullptr;
+    PetscScalar* yv = nullptr;
+    PetscCall(VecGetArrayRead(x, &xv));
+    PetscCall(VecGetArray(y, &yv));
+    for (int i = 0; i < s->N; ++i) s->xfree[i] = s->mark[i] ? 0.0 : xv[i];
+    symmul(s->N, *s->JA, *s->IA, *s->U, s->xfree.data(), yv);
+    for (int n = 1; n <= s->nheld; ++n) {
+        const int i = (*s->held)(n) - 1;
+        yv[i] = xv[i];
+    }
+    PetscCall(VecRestoreArray(y, &yv));
+    PetscCall(VecRestoreArrayRead(x, &xv));
+    return 0;
+}
+
+// hypre's matrix par, whose pattern is formed, as H, and the shell matrix of this process's n
+// rows with the product `mult`.
+void wrap_shell(petsc_system& s, hypre_ParCSRMatrix* par, PetscInt n,
+                PetscErrorCode (*mult)(Mat, Vec, Vec)) {
+    hypre_ParCSRMatrixSetNumNonzeros(par);
+    hypre_ParCSRMatrixSetDNumNonzeros(par);
+    PETSC_OK(MatCreateFromParCSR(par, MATHYPRE, PETSC_OWN_POINTER, &s.H));
+    PETSC_OK(MatCreateShell(s.comm(), n, n, s.unknowns(), s.unknowns(), &s, &s.A));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT, (void (*)(void))mult));
+    PETSC_OK(MatShellSetOperation(s.A, MATOP_MULT_TRANSPOSE, (void (*)(void))mult));
+    PETSC_OK(MatSetOption(s.A, MAT_SYMMETRIC, PETSC_TRUE));
+}
+
+// The shell matrix and hypre's matrix of a symmetric system (petsc_system::shell), and the
+// vectors.
+void make_shell(petsc_system& s) {
+    const arr1<int>& IA = *s.IA;
+    const arr1<int>& JA = *s.JA;
+    const int N = s.N;
+    std::vector<HYPRE_Int> lower(N + 1, 0);  // entries left of the diagonal, by row
+    for (int j = 1; j <= N; ++j)
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) ++lower[JA(k)];
+    const HYPRE_Int nz = 2 * (IA(N + 1) - 1) - N;
+    HYPRE_BigInt starts[2] = {0, N};
+    hypre_ParCSRMatrix* par =
+        hypre_ParCSRMatrixCreate(PETSC_COMM_SELF, N, N, starts, starts, 0, nz, 0);
+    hypre_ParCSRMatrixInitialize(par);
+    hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
+    HYPRE_Int* hi = hypre_CSRMatrixI(d);
+    HYPRE_Int* hj = hypre_CSRMatrixJ(d);
+    hi[0] = 0;
+    for (int i = 1; i <= N; ++i) hi[i] = hi[i - 1] + lower[i] + (IA(i + 1) - IA(i));
+    full_entries(N, IA, JA, hi, [&](HYPRE_Int q, int, int col, int) { hj[q] = col; });
+    diagonals_first(N, IA, hi, hj);
+    wrap_shell(s, par, N, shell_mult);
+    s.xfree.assign(N, 0.0);
+    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, N, nullptr, &s.x));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.b));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.r));
+}
+
+// y = A x for the shell matrix on several processes: this process's rows, each summed as the
+// product of one process sums it (symmul: the terms of the rows above in their order, then its
+// own), over the rows of the symmetric storage that reach them (`reach`), the prescribed rows
+// and columns left out.
+PetscErrorCode shell_mult_dist(Mat M, Vec x, Vec y) {
+    petsc_system* s = nullptr;
+    PetscCall(MatShellGetContext(M, &s));
+    PetscCall(VecScatterBegin(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
+    PetscCall(VecScatterEnd(s->halo, x, s->xg, INSERT_VALUES, SCATTER_FORWARD));
+    const std::vector<PetscInt>& rows = s->parts->rows;
+    const PetscScalar* xv = nullptr;
+    const PetscScalar* gv = nullptr;
+    PetscScalar* yv = nullptr;
+    PetscCall(VecGetArrayRead(x, &xv));
+    PetscCall(VecGetArrayRead(s->xg, &gv));
+    PetscCall(VecGetArray(y, &yv));
+    // x and y by node, from 1.
+    const std::size_t n = rows.size(), ng = s->ghost.size();
+    double* xl = s->xfree.data();
+    double* yl = s->yfree.data();
+    for (std::size_t r = 0; r < n; ++r) xl[rows[r] + 1] = s->mark[rows[r]] ? 0.0 : xv[r];
+    for (std::size_t g = 0; g < ng; ++g) xl[s->ghost[g] + 1] = s->mark[s->ghost[g]] ? 0.0 : gv[g];
+    std::fill(s->yfree.begin(), s->yfree.end(), 0.0);
+    // symmul's loop over the rows that reach this process's rows: those rows' sums are whole;
+    // the other rows' (of the ghosts) are left incomplete and never read.
+    const int* IA = s->IA->data() - 1;
+    const int* JA = s->JA->data() - 1;
+    const double* V = s->U->data() - 1;
+    for (const int j : s->reach) {
+        const double xj = xl[j];
+        const int kd = IA[j], kend = IA[j + 1];
+        double yj = yl[j] + V[kd] * xj;
+        for (int k = kd + 1; k < kend; ++k) {
+            const int c = JA[k];
+            yj += V[k] * xl[c];
+            yl[c] += V[k] * xj;
+        }
+        yl[j] = yj;
+    }
+    for (std::size_t r = 0; r < n; ++r) yv[r] = s->mark[rows[r]] ? xv[r] : yl[rows[r] + 1];
+    PetscCall(VecRestoreArray(y, &yv));
+    PetscCall(VecRestoreArrayRead(s->xg, &gv));
+    PetscCall(VecRestoreArrayRead(x, &xv));
+    return 0;
+}
+
+// The shell matrix and hypre's matrix on several processes: this process's rows of the full
+// matrix of the symmetric storage in the order of own_entries, the halo of the product, and the
+// vectors.
+void make_shell_dist(petsc_system& s) {
+    const arr1<int>& IA = *s.IA;
+    const arr1<int>& JA = *s.JA;
+    const column_parts& cp = *s.parts;
+    const HYPRE_Int n = cp.hi - cp.lo;
+    // The rows of the product: this process's, and those with an entry in its columns.
+    s.reach.clear();
+    for (int j = 1; j <= s.N; ++j) {
+        bool in = s.own_row(j - 1) >= 0;
+        for (int k = IA(j) + 1; k < IA(j + 1) && !in; ++k) in = s.own_row(JA(k) - 1) >= 0;
+        if (in) s.reach.push_back(j);
+    }
+    s.reach.shrink_to_fit();
+    // The entries of every row in the two blocks, and the ghosts: the nodes of the other
+    // processes' columns in this process's rows, ascending in PETSc's numbering, `gplace` their
+    // places among them.
+    std::vector<HYPRE_Int> dnext(n + 1, 0), onext(n + 1, 0);
+    std::vector<int> gplace(s.N, -1);
+    s.own_entries([&](PetscInt r, int, int j, int) {
+        if (s.own_row(j - 1) >= 0) {
+            ++dnext[r + 1];
+        } else {
+            ++onext[r + 1];
+            gplace[j - 1] = 0;
+        }
+    });
+    std::vector<std::pair<PetscInt, int>> ghosts;
+    for (int i = 0; i < s.N; ++i)
+        if (gplace[i] == 0) ghosts.emplace_back(cp.number[i], i);
+    std::sort(ghosts.begin(), ghosts.end());
+    const HYPRE_Int ng = (HYPRE_Int)ghosts.size();
+    std::vector<PetscInt> gcol(ng);
+    s.ghost.assign(ng, 0);
+    for (HYPRE_Int g = 0; g < ng; ++g) {
+        std::tie(gcol[g], s.ghost[g]) = ghosts[g];
+        gplace[s.ghost[g]] = g;
+    }
+    std::vector<std::pair<PetscInt, int>>().swap(ghosts);
+    for (HYPRE_Int r = 0; r < n; ++r) {
+        dnext[r + 1] += dnext[r];
+        onext[r + 1] += onext[r];
+    }
+    HYPRE_BigInt starts[2] = {cp.lo, cp.hi};
+    hypre_ParCSRMatrix* par = hypre_ParCSRMatrixCreate(PETSC_COMM_WORLD, s.unknowns(), s.unknowns(), starts,
+                                                       starts, ng, dnext[n], onext[n]);
+    hypre_ParCSRMatrixInitialize(par);
+    hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
+    hypre_CSRMatrix* o = hypre_ParCSRMatrixOffd(par);
+    HYPRE_Int* di = hypre_CSRMatrixI(d);
+    HYPRE_Int* dj = hypre_CSRMatrixJ(d);
+    HYPRE_Int* oi = hypre_CSRMatrixI(o);
+    HYPRE_Int* oj = hypre_CSRMatrixJ(o);
+    HYPRE_BigInt* cmap = hypre_ParCSRMatrixColMapOffd(par);
+    for (HYPRE_Int g = 0; g < ng; ++g) cmap[g] = gcol[g];
+    std::copy(dnext.begin(), dnext.end(), di);
+    std::copy(onext.begin(), onext.end(), oi);
+    for (HYPRE_Int r = 0; r < n; ++r) ++dnext[r];  // the diagonal first
+    s.own_entries([&](PetscInt r, int i, int j, int) {
+        const PetscInt c = s.own_row(j - 1);
+        if (i == j) dj[di[r]] = (HYPRE_Int)r;
+        else if (c >= 0) dj[dnext[r]++] = (HYPRE_Int)c;
+        else oj[onext[r]++] = gplace[j - 1];
+    });
+    s.xfree.assign(s.N + 1, 0.0);
+    s.yfree.assign(s.N + 1, 0.0);
+    wrap_shell(s, par, n, shell_mult_dist);
+    PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
+    PETSC_OK(VecDuplicate(s.b, &s.r));
+    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, ng, &s.xg));
+    IS from = nullptr;
+    PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, ng, gcol.data(), PETSC_COPY_VALUES, &from));
+    PETSC_OK(VecScatterCreate(s.x, from, s.xg, nullptr, &s.halo));
+    PETSC_OK(ISDestroy(&from));
+    make_gather(s);
+}
+
+// Whether a symmetric system gets the shell matrix (petsc_system::shell): BoomerAMG alone (-11,
+// or on one process the default's hand-back, whose PETSc solves are BoomerAMG's), no -pc_type.
+bool boomeramg_alone(const petsc_system& s) {
+    if (!s.sym) return false;
+    if (s.selector != PSOLV_BOOMERAMG && !(s.selector == PSOLV_DEFAULT && s.handback)) return false;
+    PetscBool chosen = PETSC_FALSE;
+    PETSC_OK(PetscOptionsHasName(nullptr, s.prefix, "-pc_type", &chosen));
+    return !chosen;
+}
+
+// PETSc's matrix of a symmetric system: the full pattern, its copy of the values, the solver;
+// or the shell matrix and hypre's.
+void make_symmetric(petsc_system& s) {
+    if (s.shell && s.dist) make_shell_dist(s);
+    else if (s.shell) make_shell(s);
+    else if (s.dist) own_rows_pattern(*s.IA, *s.JA, s);
+    else mirrored_pattern(s.N, *s.IA, *s.JA, s);
+    if (!s.shell) make_matrix(s, s.full.data());
+    configure(s);
+    s.pending = false;
+}
+
+}  // namespace petsc_impl
+
+std::vector<int> petsc_surface_parts(const dimensions& dim, const mesh& msh) { return cut_surface(dim, msh); }
+
+void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
+                 cpustat& cpu, const std::vector<int>& deck_parts) {
+    PETSC_OK(MatOrderingRegister(kColumnOrdering, column_ordering));
+    const bool flow = petsc_solver(ctl.ISOLV);
+    const bool tran = ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC);
+    if (!flow) refuse_unused(false, "reads it in this run (ISOLV selects no PETSc solver)");
+    if (!tran) refuse_unused(true, "reads it in this run (no PETSc solver of the transport)");
+    cpu.PSF = petsc_stat{};
+    cpu.PST = petsc_stat{};
+    // Several processes share the systems by columns of the mesh.
+    std::shared_ptr<const column_parts> parts;
+    if (proc_count() > 1 && (flow || tran)) {
+        parts = number_columns(deck_parts.empty() ? cut_surface(dim, msh) : deck_parts, dim, msh);
+        if (proc_writes()) {
+            PetscInt least = parts->columns, most = 0;
+            for (int q = 0; q < parts->nparts; ++q) {
+                const PetscInt n = parts->cfirst[q + 1] - parts->cfirst[q];
+                least = std::min(least, n);
+                most = std::max(most, n);
+            }
+            std::fprintf(stderr, "%s: %d processes, the %d columns of the mesh (%d nodes each) in parts "
+                         "of %ld to %ld columns\n",
+                         program_name().c_str(), parts->nparts, (int)parts->columns, dim.NSTR + 1, (long)least,
+                         (long)most);
+        }
+    }
+    petsc_system* fsys = nullptr;
+    if (flow && parts != nullptr) {
+        own_elements(dim, msh, *parts, sp);
+        keep_own_rows(dim, msh.TETRA, sp);
+    }
+    if (flow) {
+        auto s = std::make_unique<petsc_system>();
+        s->dist = parts != nullptr;
+        s->parts = parts;
+        s->selector = ctl.ISOLV;
+        s->N = dim.N;
+        s->NNOD = dim.NNOD;
+        s->period = dim.NNOD;
+        s->sym = ctl.IFLOW == 1;
+        if (s->sym) {
+            s->IA = &sp.IA;
+            s->JA = &sp.JA;
+            s->handback = hands_back(*s);
+            s->shell = boomeramg_alone(*s);
+            s->pending = s->handback;
+            if (!s->handback) make_symmetric(*s);
+        } else {
+            full_pattern(dim.N, (int)sp.stored(), sp.IA, sp.JA, *s);
+            make_matrix(*s, sp.AMAT.data());
+            configure(*s);
+        }
+        fsys = s.get();
+        sp.PETSCF.reset();
+        sp.PETSCF.SYS = s.release();
+        sp.PETSCF.DROP = drop_system;
+    }
+    if (tran) {
+        auto s = std::make_unique<petsc_system>();
+        s->transport = true;
+        s->dist = parts != nullptr;
+        s->parts = parts;
+        s->prefix = kTransportPrefix;
+        s->selector = ctl.ISOLVC;
+        s->N = dim.N;
+        s->NNOD = dim.NNOD;
+        s->period = dim.NNOD;
+        if (sp.TSHARE && fsys != nullptr && !fsys->sym) {
+            s->ia = fsys->ia;
+            s->ja = fsys->ja;
+        } else {
+            full_pattern(dim.N, (int)sp.storedc(), sp.IAC(), sp.JAC(), *s);
+        }
+        make_matrix(*s, sp.AMATC.data());
+        configure(*s);
+        sp.PETSCT.reset();
+        sp.PETSCT.SYS = s.release();
+        sp.PETSCT.DROP = drop_system;
+    }
+}
+
+}  // namespace nep

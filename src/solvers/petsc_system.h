@@ -1,0 +1,526 @@
+// The PETSc systems of the solvers room, shared by its PETSc files and by none other: the system
+// object (petsc_system) and the routines one file of them calls in another.
+//   petsc_session.cpp   PETSc's start and end, the command line's options, the selectors' names
+//   petsc_matrix.cpp    the matrix forms (AIJ, parallel AIJ, shell) and petsc_setup
+//   petsc_precond.cpp   the preconditioners, their makers and the rule of their set-up
+//   petsc.cpp           PETSLV and the solve
+#pragma once
+
+#include "solvers/petsc.h"
+
+#include <petscksp.h>
+#include <petscmathypre.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <filesystem>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "base/format.h"
+#include "base/parallel.h"
+#include "base/procs.h"
+#include "base/stop.h"
+#include "base/timer.h"
+#include "solvers/petsc_parts.h"
+#include "solvers/symmetric.h"
+
+namespace nep {
+namespace petsc_impl {
+
+// The option names of the command line (without their dash), kept to tell, after the first
+// solve of each system, which of them no PETSc object has read.
+inline std::vector<std::string>& command_line_names() {
+    static std::vector<std::string> names;
+    return names;
+}
+
+// The program's name, for the line on the parts of a run on several processes.
+inline std::string& program_name() {
+    static std::string name = "nepora3d";
+    return name;
+}
+
+void petsc_ok(PetscErrorCode e, const char* what);
+#define PETSC_OK(call) petsc_ok((call), #call)
+
+constexpr const char* kTransportPrefix = "tr_";
+
+// The command-line options of one system (transport: those with its prefix; flow: the others)
+// that nothing has read: they stop the run. `why` says when they were looked at.
+bool transport_option(const std::string& name);
+void refuse_unused(bool transport, const char* why);
+
+// The column ordering of the factorisations: the nodes of the mesh column by column, each from
+// the top down (node L*NNOD + i is number i*(NSTR+1) + L, counting from 0), so that the strong
+// couplings along the columns lie next to the diagonal. The layer size comes with the matrix.
+constexpr const char* kColumnOrdering = "columns";
+constexpr const char* kPeriodKey = "nepora_layer_nodes";
+PetscErrorCode column_ordering(Mat A, MatOrderingType, IS* rows, IS* cols);
+
+// ---------------------------------------------------------------------------------------------
+// A system.
+
+// Every entry of the full matrix of a symmetric upper one (IA, JA from 1) in rows of ascending
+// columns (their starts hi): f(q, row, col, k), q its place in the rows, row and col from 0, k
+// its position in the symmetric storage.
+template <class F>
+void full_entries(int N, const arr1<int>& IA, const arr1<int>& JA, const HYPRE_Int* hi, F f) {
+    // The next place of each row's entries left of its diagonal.
+    std::vector<HYPRE_Int> next(hi, hi + N);
+    for (int j = 1; j <= N; ++j) {
+        HYPRE_Int q = hi[j] - (IA(j + 1) - IA(j));  // row j's own entries end its row
+        for (int k = IA(j); k < IA(j + 1); ++k) f(q++, j - 1, JA(k) - 1, k);
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const int c = JA(k) - 1;
+            f(next[c]++, c, j - 1, k);
+        }
+    }
+}
+
+// hypre's rows begin with their diagonals: in each row of ascending columns (starts hi, the
+// diagonal at hi[i+1] minus the row's upper entries) the diagonal is swapped with the first
+// entry, as hypre's conversion of a PETSc matrix does (the same order gives the same hierarchy
+// to the bit).
+template <class T>
+void diagonals_first(int N, const arr1<int>& IA, const HYPRE_Int* hi, T* a) {
+    for (int i = 0; i < N; ++i) std::swap(a[hi[i]], a[hi[i + 1] - (IA(i + 2) - IA(i + 1))]);
+}
+
+}  // namespace petsc_impl
+
+using namespace petsc_impl;
+
+struct petsc_system {
+    bool transport = false;  // the transport system (options prefix tr_), else the flow system
+    bool sym = false;        // values copied from symmetric upper storage (Picard flow)
+    int selector = 0;
+    int N = 0, NNOD = 0;     // unknowns, and nodes per layer: node L*NNOD + i lies below node i
+    PetscInt period = 0;     // NNOD, for the column ordering
+    const char* prefix = "";
+
+    // The full-storage pattern from 0 (shared by the flow and transport systems when they have
+    // one pattern), and under Picard the full copy of the values (one process, but for the
+    // shell matrix below) and where the symmetric pattern is.
+    std::shared_ptr<std::vector<PetscInt>> ia, ja;
+    std::vector<PetscScalar> full;
+    std::vector<PetscInt> cursor;
+    const arr1<int>* IA = nullptr;
+    const arr1<int>* JA = nullptr;
+
+    Mat A = nullptr;
+    Vec x = nullptr, b = nullptr, r = nullptr;
+    // The two-level method: the prolongation from one unknown per column (N x NNOD, one entry a
+    // row: 1, or 0 for a prescribed node), its arrays, and the prescribed rows of the solve.
+    Mat P = nullptr;
+    std::vector<PetscInt> pi, pj;
+    std::vector<PetscScalar> pv;
+    const arr1<int>* held = nullptr;
+    int nheld = 0;
+    KSP ksp = nullptr;
+
+    // Reuse of the preconditioner: set up or not, solves and iterations since its set-up, the
+    // iterations of the first of them, and the rule's two figures (options -nepora_pc_cost,
+    // -nepora_pc_every with the system's prefix).
+    bool ready = false;
+    int since = 0, first_its = 0, last_its = 0;
+    long its_since = 0;
+    double cost = 10.0;
+    bool cost_set = false;
+    int every = 0;
+    bool solved = false;  // a first solve has been done (echo and option check behind it)
+    bool adaptive = false;  // the default selector: the preconditioner chosen at every set-up
+
+    // The default selector on one process under Picard, with no PETSc option of the flow
+    // system on the command line: a matrix whose rows are all strongly dominated by their
+    // diagonals goes to the specified conjugate gradients (SYMSLV, multithreaded, on the
+    // assembly's own storage), any other to PETSc with BoomerAMG. `builtin`: the last choice
+    // was SYMSLV; the choice is made again when the iterations since it grow (as a set-up would
+    // be). The factor, vectors and plan of SYMSLV are created at its first solve, PETSc's matrix
+    // and the full copy of the values at the first solve that PETSc gets (`pending` until then).
+    bool handback = false, builtin = false, pending = false;
+    arr1<double> fac, work;
+    trisolve_plan plan;
+
+    // The entries of the prescribed rows and columns that a solve on the assembly's own array
+    // replaced, with their positions, to be put back after it.
+    std::vector<std::pair<PetscInt, PetscScalar>> saved;
+    std::vector<double> value;  // the solution of each prescribed row
+    std::vector<char> mark;     // (N) the prescribed rows of the present solve
+    std::vector<int> order;     // (N) their places in the list of prescribed nodes (hold_own)
+
+    // The column solve: for node k, the reciprocal pivot of its column's LU factor, the
+    // multiplier of the row above, and the entry coupling it to the node below; the rows it
+    // solves and the distance from a node to the one below it.
+    std::vector<double> cpiv, cmul, cup;
+    PetscInt cn = 0, cperiod = 0;
+
+    // Several processes: the columns in parts (solvers/petsc_parts.h), this process owning the
+    // rows of its part. The matrix takes its rows from the values this process holds (the
+    // assembly's array; under Picard they go straight into PETSc's blocks), and the right-hand
+    // side from `rhs`, b with the prescribed rows eliminated; `dst` gives, for every entry of
+    // this process's rows in the order of the full pattern, its place in PETSc's diagonal block
+    // (>= 0) or in the off-diagonal block (-1 - place). The solution goes to every node this
+    // process holds: its own rows' straight from x, the others' (the rings', `ring`, from 0)
+    // from their processes by `gather` into `ringx`.
+    bool dist = false;
+    std::shared_ptr<const column_parts> parts;
+    // The unknowns and the columns of the mesh of all processes.
+    PetscInt unknowns() const { return dist ? parts->first.back() : N; }
+    PetscInt columns() const { return dist ? parts->cfirst.back() : NNOD; }
+    PetscScalar* values = nullptr;
+    std::vector<PetscScalar> rhs;
+    std::vector<PetscInt> dst;
+    // Under Picard this process's rows alone are copied out of the symmetric storage, straight
+    // into PETSc's two blocks (entry e at dst[e]), in the order of parts->rows: row r's entries
+    // are oia[r] .. oia[r+1]-1, their columns oja (the deck's numbering from 0, ascending), each
+    // the copy of the symmetric entry src (from 1). No pattern of the other rows is formed, and
+    // no other copy of their values.
+    std::vector<PetscInt> oia, oja;
+    std::vector<int> src;
+    bool own_rows() const { return dist && sym; }
+    // PETSc's two blocks while a solve or a set-up works on them (open_blocks), and entry e of
+    // this process's rows in them.
+    PetscScalar *ad = nullptr, *ao = nullptr;
+    void open_blocks() {
+        Mat Ad = nullptr, Ao = nullptr;
+        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, nullptr));
+        PETSC_OK(MatSeqAIJGetArray(Ad, &ad));
+        PETSC_OK(MatSeqAIJGetArray(Ao, &ao));
+    }
+    void close_blocks() {
+        Mat Ad = nullptr, Ao = nullptr;
+        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, nullptr));
+        PETSC_OK(MatSeqAIJRestoreArray(Ao, &ao));
+        PETSC_OK(MatSeqAIJRestoreArray(Ad, &ad));
+    }
+    PetscScalar& own_entry(PetscInt e) {
+        const PetscInt d = dst[e];
+        return d >= 0 ? ad[d] : ao[-1 - d];
+    }
+    // The columns of this process's row r (from 0; on one process row r itself), and their
+    // number.
+    const PetscInt* row_columns(PetscInt r, PetscInt& count) const {
+        if (own_rows()) {
+            count = oia[r + 1] - oia[r];
+            return oja.data() + oia[r];
+        }
+        const PetscInt i = dist ? parts->rows[r] : r;
+        count = (*ia)[i + 1] - (*ia)[i];
+        return ja->data() + (*ia)[i];
+    }
+    // Where the values of row r begin in the values held (`values`).
+    PetscInt row_start(PetscInt r) const {
+        return own_rows() ? oia[r] : (*ia)[dist ? parts->rows[r] : r];
+    }
+    VecScatter gather = nullptr;
+    Vec ringx = nullptr;
+    std::vector<int> ring;
+
+    // Picard with BoomerAMG alone (-11, or on one process the default's hand-back, and no
+    // -pc_type): the Krylov method multiplies by the assembly's symmetric storage itself (a shell
+    // matrix on U, the values of the present solve, whose prescribed rows and columns it leaves
+    // out as the elimination does), and BoomerAMG gets its copy of the values in hypre's own
+    // storage, H, filled from U at each set-up: no full-storage copy of the values nor its
+    // pattern.
+    bool shell = false;
+    Mat H = nullptr;
+    const arr1<double>* U = nullptr;
+    std::vector<double> xfree;  // the shell product's argument, its prescribed entries 0
+    std::vector<double> yfree;  // several processes: the product on the local places
+    Mat pmat() const { return H != nullptr ? H : A; }
+    // The same on several processes (-11): H holds this process's rows, its columns in its
+    // diagonal block and those of the other processes (the ghosts, ascending in PETSc's numbering:
+    // `ghost` their nodes, from 0) in its off-diagonal block, each row in the order of
+    // own_entries, its diagonal first. The product takes the ghosts' values by `halo` into `xg`,
+    // and goes over the rows of U that reach this process's rows (`reach`, from 1, ascending) in
+    // U itself (this process's rows of the pattern, records/sparse.h keep_own_rows), on x and y
+    // by node (xfree, yfree, from 1): its own nodes and the ghosts hold their values, every other
+    // node 0 (the columns of the ghosts' rows beyond them, whose sums are never read).
+    std::vector<int> ghost, reach;
+    // The row of node i (from 0) among this process's rows, or -1.
+    PetscInt own_row(int i) const {
+        const PetscInt q = parts->number[i] - parts->lo;
+        return q >= 0 && q < parts->hi - parts->lo ? q : -1;
+    }
+    // Every entry of this process's rows of the full matrix, from the rows of U that reach them:
+    // f(r, i, j, k) for the entry of row r (node i, from 1) in the column of node j (from 1), the
+    // value U(k); i == j for the diagonal. The entries left of a row's diagonal come first, in
+    // the order of their rows, then the row's own.
+    template <class F>
+    void own_entries(F&& f) const {
+        const arr1<int>& ua = *IA;
+        const arr1<int>& uj = *JA;
+        for (const int j : reach) {
+            const PetscInt rj = own_row(j - 1);
+            if (rj >= 0) f(rj, j, j, ua(j));
+            for (int k = ua(j) + 1; k < ua(j + 1); ++k) {
+                const int c = uj(k);
+                if (rj >= 0) f(rj, j, c, k);
+                const PetscInt rc = own_row(c - 1);
+                if (rc >= 0) f(rc, c, j, k);
+            }
+        }
+    }
+    VecScatter halo = nullptr;
+    Vec xg = nullptr;
+
+    MPI_Comm comm() const { return dist ? PETSC_COMM_WORLD : PETSC_COMM_SELF; }
+
+    ~petsc_system() {
+        if (halo) VecScatterDestroy(&halo);
+        if (xg) VecDestroy(&xg);
+        if (gather) VecScatterDestroy(&gather);
+        if (ringx) VecDestroy(&ringx);
+        if (ksp) KSPDestroy(&ksp);
+        if (P) MatDestroy(&P);
+        if (A) MatDestroy(&A);
+        if (H) MatDestroy(&H);
+        if (x) VecDestroy(&x);
+        if (b) VecDestroy(&b);
+        if (r) VecDestroy(&r);
+    }
+
+    // The position (from 0) of column c (from 0) in row i (from 0), or -1.
+    PetscInt find(PetscInt i, PetscInt c) const {
+        const PetscInt* lo = ja->data() + (*ia)[i];
+        const PetscInt* hi = ja->data() + (*ia)[i + 1];
+        const PetscInt* p = std::lower_bound(lo, hi, c);
+        return p != hi && *p == c ? (PetscInt)(p - ja->data()) : -1;
+    }
+
+    // LU factors of the tridiagonal matrix of every column (the entries between a node and the
+    // nodes right above and below it), from the values a on the pattern ai, aj (from 0) of n
+    // rows, the node below row k being row k + period.
+    void factor_columns(const PetscInt* ai, const PetscInt* aj, const PetscScalar* a, PetscInt n,
+                        PetscInt period) {
+        auto at = [&](PetscInt i, PetscInt c) -> PetscInt {
+            const PetscInt* lo = aj + ai[i];
+            const PetscInt* hi = aj + ai[i + 1];
+            const PetscInt* p = std::lower_bound(lo, hi, c);
+            return p != hi && *p == c ? (PetscInt)(p - aj) : -1;
+        };
+        cn = n;
+        cperiod = period;
+        cpiv.assign(n, 0.0);
+        cmul.assign(n, 0.0);
+        cup.assign(n, 0.0);
+        for (PetscInt k = 0; k < n; ++k) {
+            const PetscInt d = at(k, k);
+            double diag = d >= 0 ? a[d] : 0.0;
+            if (k >= period) {
+                const PetscInt lo = at(k, k - period);
+                const double low = lo >= 0 ? a[lo] : 0.0;
+                cmul[k] = low * cpiv[k - period];
+                diag -= cmul[k] * cup[k - period];
+            }
+            if (k + period < n) {
+                const PetscInt up = at(k, k + period);
+                cup[k] = up >= 0 ? a[up] : 0.0;
+            }
+            // A column whose pivot vanishes keeps that node unpreconditioned.
+            cpiv[k] = diag != 0.0 && std::isfinite(diag) ? 1.0 / diag : 1.0;
+        }
+    }
+
+    // y = T^-1 v with T the column matrices: forward by layers, then backward.
+    void solve_columns(const PetscScalar* v, PetscScalar* y) const {
+        for (PetscInt k = 0; k < cn; ++k) y[k] = k >= cperiod ? v[k] - cmul[k] * y[k - cperiod] : v[k];
+        for (PetscInt k = cn - 1; k >= 0; --k) {
+            const double above = k + cperiod < cn ? cup[k] * y[k + cperiod] : 0.0;
+            y[k] = (y[k] - above) * cpiv[k];
+        }
+    }
+
+    // Several processes: this process's rows of the held values a (the assembly's array; under
+    // Picard they are in PETSc's blocks already) and of rhs into PETSc's matrix and right-hand
+    // side.
+    void scatter_rows(const PetscScalar* a) {
+        if (!own_rows()) {
+            open_blocks();
+            PetscInt e = 0;
+            for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
+                PetscInt count = 0;
+                row_columns(r, count);
+                const PetscInt k0 = row_start(r);
+                for (PetscInt k = k0; k < k0 + count; ++k) own_entry(e++) = a[k];
+            }
+        }
+        if (!shell) close_blocks();
+        PetscScalar* f = nullptr;
+        PETSC_OK(VecGetArray(b, &f));
+        for (std::size_t r = 0; r < parts->rows.size(); ++r) f[r] = rhs[parts->rows[r]];
+        PETSC_OK(VecRestoreArray(b, &f));
+    }
+
+    // The prescribed rows: the specified solvers take them with the penalty of the boundary
+    // conditions on the diagonal, which would weigh on every residual norm PETSc measures (a
+    // Krylov method would spend its iterations on rows whose solution is known). PETSc gets them
+    // eliminated instead: the penalty row's solution b(i)/A(i,i) (the prescribed value, or an
+    // increment of 0), a unit row with that value as right-hand side, and a zero column whose
+    // entries move to the right-hand side `f` of the other rows. `mark` flags the prescribed rows.
+    // Without `keep` the replaced matrix entries are saved for restore().
+    void hold(PetscScalar* a, PetscScalar* f, int NP, const arr1<int>& nodes, bool keep) {
+        auto put = [&](PetscInt k, PetscScalar v) {
+            if (!keep) saved.emplace_back(k, a[k]);
+            a[k] = v;
+        };
+        value.resize(NP);
+        for (int n = 1; n <= NP; ++n) {
+            const PetscInt i = nodes(n) - 1;
+            const PetscInt d = find(i, i);
+            value[n - 1] = d >= 0 && a[d] != 0.0 ? f[i] / a[d] : 0.0;
+            mark[i] = 1;
+        }
+        for (int n = 1; n <= NP; ++n) {
+            const PetscInt i = nodes(n) - 1;
+            const double v = value[n - 1];
+            for (PetscInt k = (*ia)[i]; k < (*ia)[i + 1]; ++k) {
+                const PetscInt j = (*ja)[k];
+                if (j == i) {
+                    put(k, 1.0);
+                    continue;
+                }
+                put(k, 0.0);
+                const PetscInt t = find(j, i);
+                if (t < 0 || a[t] == 0.0) continue;
+                f[j] -= a[t] * v;
+                put(t, 0.0);
+            }
+            f[i] = v;
+        }
+    }
+    // hold() for this process's rows under Picard (own_rows), in PETSc's blocks: the same values
+    // to the bit. A prescribed row of its own becomes a unit row; every other row of its own
+    // moves the entries of its prescribed columns into f, in the order of `nodes`, as hold does;
+    // U gives the diagonal of the prescribed rows of the other processes.
+    void hold_own(const arr1<double>& U, PetscScalar* f, int NP, const arr1<int>& nodes) {
+        const arr1<int>& ua = *IA;
+        value.resize(NP);
+        order.assign(N, 0);
+        for (int n = 1; n <= NP; ++n) {
+            const PetscInt i = nodes(n) - 1;
+            const double d = U(ua(i + 1));
+            value[n - 1] = d != 0.0 ? f[i] / d : 0.0;
+            mark[i] = 1;
+            order[i] = n;
+        }
+        std::vector<std::pair<int, PetscInt>> held_cols;
+        for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
+            const PetscInt j = parts->rows[r];
+            if (mark[j]) {
+                for (PetscInt e = oia[r]; e < oia[r + 1]; ++e)
+                    own_entry(e) = oja[e] == j ? 1.0 : 0.0;
+                f[j] = value[order[j] - 1];
+                continue;
+            }
+            held_cols.clear();
+            for (PetscInt e = oia[r]; e < oia[r + 1]; ++e)
+                if (mark[oja[e]]) held_cols.emplace_back(order[oja[e]], e);
+            std::sort(held_cols.begin(), held_cols.end());
+            for (const auto& [n, e] : held_cols) {
+                PetscScalar& v = own_entry(e);
+                if (v == 0.0) continue;
+                f[j] -= v * value[n - 1];
+                v = 0.0;
+            }
+        }
+    }
+    void restore(PetscScalar* a) {
+        for (auto p = saved.rbegin(); p != saved.rend(); ++p) a[p->first] = p->second;
+        saved.clear();
+    }
+
+    // hold() for the shell matrix: the prescribed rows marked and their solutions b(i)/U(i,i) in
+    // f, which under Picard are increments of 0 (the flow's prescribed rows have b(i) = 0), so
+    // that their columns move nothing into the other rows; U is left as it is (the product and H
+    // leave those rows and columns out).
+    void hold_shell(const arr1<double>& V, PetscScalar* f, int NP, const arr1<int>& nodes) {
+        for (int n = 1; n <= NP; ++n) {
+            const int i = nodes(n);
+            const double d = V((*IA)(i));
+            const double v = d != 0.0 ? f[i - 1] / d : 0.0;
+            if (v != 0.0) input_error("internal error: a prescribed increment that is not 0");
+            mark[i - 1] = 1;
+            f[i - 1] = v;
+        }
+    }
+    // H from U, the prescribed rows unit rows and their columns 0; its assembly tells the set-up
+    // that its values changed.
+    void fill_hypre() {
+        hypre_ParCSRMatrix* par = nullptr;
+        PETSC_OK(MatHYPREGetParCSR(H, &par));
+        hypre_CSRMatrix* d = hypre_ParCSRMatrixDiag(par);
+        HYPRE_Complex* hv = hypre_CSRMatrixData(d);
+        const arr1<double>& V = *U;
+        if (dist) {
+            const HYPRE_Int* di = hypre_CSRMatrixI(d);
+            const HYPRE_Int* oi = hypre_CSRMatrixI(hypre_ParCSRMatrixOffd(par));
+            HYPRE_Complex* ov = hypre_CSRMatrixData(hypre_ParCSRMatrixOffd(par));
+            const std::size_t n = parts->rows.size();
+            std::vector<HYPRE_Int> dnext(n), onext(oi, oi + n);
+            for (std::size_t r = 0; r < n; ++r) dnext[r] = di[r] + 1;
+            own_entries([&](PetscInt r, int i, int j, int k) {
+                if (i == j) {
+                    hv[di[r]] = mark[i - 1] ? 1.0 : V(k);
+                    return;
+                }
+                const double v = mark[i - 1] || mark[j - 1] ? 0.0 : V(k);
+                if (own_row(j - 1) >= 0) hv[dnext[r]++] = v;
+                else ov[onext[r]++] = v;
+            });
+        } else {
+            const HYPRE_Int* hi = hypre_CSRMatrixI(d);
+            full_entries(N, *IA, *JA, hi, [&](HYPRE_Int q, int row, int col, int k) {
+                hv[q] = mark[row] ? (col == row ? 1.0 : 0.0) : mark[col] ? 0.0 : V(k);
+            });
+            diagonals_first(N, *IA, hi, hv);
+        }
+        PETSC_OK(MatAssemblyBegin(H, MAT_FINAL_ASSEMBLY));
+        PETSC_OK(MatAssemblyEnd(H, MAT_FINAL_ASSEMBLY));
+    }
+
+    // The full values from the symmetric upper ones (Picard): row i holds first the entries left
+    // of its diagonal, which are the upper entries (j, i) of the rows j < i, in the order of j,
+    // then its own upper entries.
+    void copy_symmetric(const arr1<double>& U, PetscScalar* f) {
+        if (own_rows()) {
+            for (std::size_t e = 0; e < src.size(); ++e) own_entry((PetscInt)e) = U(src[e]);
+            return;
+        }
+        const arr1<int>& ua = *IA;
+        const arr1<int>& uj = *JA;
+        for (int i = 1; i <= N; ++i) cursor[i - 1] = (*ia)[i - 1];
+        for (int i = 1; i <= N; ++i) {
+            const int k0 = ua(i), k1 = ua(i + 1);
+            const PetscInt start = (*ia)[i] - (k1 - k0);
+            for (int k = k0; k < k1; ++k) f[start + (k - k0)] = U(k);
+            for (int k = k0 + 1; k < k1; ++k) f[cursor[uj(k) - 1]++] = U(k);
+        }
+    }
+};
+
+namespace petsc_impl {
+
+// The solver and preconditioner of a system from the options database (petsc_precond.cpp).
+void configure(petsc_system& s);
+// The matrix of a Picard system, formed at the first solve PETSc gets (petsc_matrix.cpp).
+void make_symmetric(petsc_system& s);
+// The preconditioner's set-up and the rule of when it is done again (petsc_precond.cpp).
+double symmetric_ratio(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes);
+void set_up(petsc_system& s, petsc_stat& st);
+bool iterations_grew(const petsc_system& s, double cost);
+bool want_setup(const petsc_system& s);
+
+}  // namespace petsc_impl
+}  // namespace nep
