@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+#include <cstdio>
 
 #ifdef __linux__
 #include <linux/futex.h>
@@ -55,12 +56,14 @@ void wait_word::wake() {
 namespace {
 
 // The choice of threads_now. The loops run on all threads while their threads stand idle less
-// than kIdleShare of their time, measured over windows of kWindow seconds of loops; beyond that
-// they run on one thread, and after `backoff` seconds they try all threads again, over a shorter
-// window (kProbe): a try that fails doubles the time to the next, up to kBackoffMax.
+// than kIdleShare of their time (beyond kSpinSeconds a loop and thread), over windows of kWindow
+// seconds of loops; two such windows in a row, and they run on one thread. After `backoff`
+// seconds they try all threads again, over a shorter window (kProbe): a try that fails doubles
+// the time to the next, up to kBackoffMax. A run that starts on a machine with no free core for
+// its threads starts on one.
 constexpr double kIdleShare = 0.15;
-constexpr double kWindow = 0.02, kProbe = 0.004;
-constexpr double kBackoffFirst = 0.25, kBackoffMax = 8.0;
+constexpr double kWindow = 0.04, kProbe = 0.02;
+constexpr double kBackoffFirst = 0.2, kBackoffMax = 8.0;
 
 struct alignas(64) thread_slot {
     double in = 0.0, out = 0.0, waited = 0.0;
@@ -68,10 +71,13 @@ struct alignas(64) thread_slot {
 
 struct governor {
     bool read_env = false;
-    bool fixed = false;  // NEPORA3D_ADAPT_THREADS=0
-    bool held = false;   // hold_threads
-    bool single = false;
-    bool probing = false;
+    bool started = false;  // threads_now has looked at the machine once
+    bool warm = false;     // a loop has run on threads
+    bool fixed = false;    // NEPORA3D_ADAPT_THREADS=0
+    bool held = false;     // hold_threads
+    bool single = false;   // the loops run on one thread
+    bool probing = false;  // a try of all threads
+    int strikes = 0;       // stalled windows in a row
     double next_try = 0.0;
     double backoff = kBackoffFirst;
     double wall = 0.0, busy = 0.0, idle = 0.0;  // the window: seconds of loops, thread-seconds
@@ -79,7 +85,6 @@ struct governor {
 };
 
 governor g;
-
 
 bool adapting() {
     if (!g.read_env) {
@@ -92,18 +97,46 @@ bool adapting() {
 
 void window_reset() { g.wall = g.busy = g.idle = 0.0; }
 
+// Whether the other work of the machine leaves the loops' nth threads a core each: the tasks
+// ready to run (the fourth field of /proc/loadavg, ready/total), this thread apart, against the
+// cores. Unknown: yes.
+bool cores_free(int nth) {
+#ifdef _OPENMP
+    std::FILE* f = std::fopen("/proc/loadavg", "r");
+    if (!f) return true;
+    double l1, l5, l15;
+    int ready = 0, total = 0;
+    const bool read = std::fscanf(f, "%lf %lf %lf %d/%d", &l1, &l5, &l15, &ready, &total) == 5;
+    std::fclose(f);
+    return !read || (ready - 1) + nth <= omp_get_num_procs();
+#else
+    (void)nth;
+    return true;
+#endif
+}
+
 }  // namespace
 
 int threads_now() {
 #ifdef _OPENMP
     if (omp_in_parallel()) return 1;
     const int nth = omp_get_max_threads();
-    if (nth == 1 || !g.single) return nth;
+    if (nth == 1) return nth;
+    if (!g.started) {
+        // A machine already busy: the loops start on one thread.
+        g.started = true;
+        if (adapting() && !cores_free(nth)) {
+            g.single = true;
+            g.next_try = clock_seconds() + g.backoff;
+        }
+    }
+    if (!g.single) return nth;
     if (!adapting()) {
         g.single = false;
         return nth;
     }
-    if (clock_seconds() < g.next_try) return 1;
+    const double now = clock_seconds();
+    if (now < g.next_try) return 1;
     g.single = false;
     g.probing = true;
     window_reset();
@@ -138,17 +171,29 @@ loop_clock::~loop_clock() {
     for (int t = 0; t < nth_; ++t) {
         const thread_slot& s = g.slots[t];
         // A thread that never came (a runtime that gave fewer threads) stood idle throughout.
-        const double stood = s.in >= start_ ? (s.in - start_) + s.waited + (end - s.out) : end - start_;
+        const double stood =
+            s.in >= start_ ? (s.in - start_) + s.waited + (end - s.out) : end - start_;
         idle += std::max(0.0, stood - detail::kSpinSeconds);
     }
     for (int t = 0; t < nth_; ++t) g.slots[t].in = 0.0;
+    // The first loop starts the runtime's threads: its waits say nothing of the machine.
+    if (!g.warm) {
+        g.warm = true;
+        return;
+    }
     g.wall += end - start_;
     g.busy += nth_ * (end - start_);
     g.idle += idle;
-    if (!adapting()) return;
+    if (!adapting()) {
+        window_reset();
+        return;
+    }
     if (g.wall < (g.probing ? kProbe : kWindow)) return;
     const bool stalled = g.idle > kIdleShare * g.busy;
-    if (stalled) {
+    // Two windows in a row, or a try: a burst of other work does not stop the threads.
+    g.strikes = stalled ? g.strikes + 1 : 0;
+    if (stalled && (g.probing || g.strikes >= 2)) {
+        g.strikes = 0;
         g.single = true;
         g.backoff = g.probing ? std::min(2.0 * g.backoff, kBackoffMax) : kBackoffFirst;
         g.next_try = end + g.backoff;

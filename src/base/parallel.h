@@ -69,7 +69,7 @@ namespace detail {
 // The seconds the calling thread has waited, in awaits that outlasted their spin, since its
 // loop began.
 inline thread_local double waited = 0.0;
-constexpr double kSpinSeconds = 50e-6;
+constexpr double kSpinSeconds = 100e-6;
 // Sleeps on w while its value is v (at most about a millisecond).
 void sleep_on(wait_word& w, int v);
 inline void pause() {

@@ -256,9 +256,11 @@ void sweep(const trisolve_order& pl, progress* done, long* seen, int s, bool pai
             }
             if (reached<Forward>(done[o], n, seen[o])) continue;
             if (!wait) return false;
-            await(done[o], [&] {
-                return reached<Forward>(done[o], n, seen[o]) || stop.load(std::memory_order_relaxed);
-            });
+            auto come = [&] {
+                return reached<Forward>(done[o], n, seen[o]) ||
+                       stop.load(std::memory_order_relaxed);
+            };
+            await(done[o], come);
             if (!reached<Forward>(done[o], n, seen[o])) return false;  // stopped
         }
         return true;
