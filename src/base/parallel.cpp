@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-#include <cstdio>
 
 #ifdef __linux__
 #include <linux/futex.h>
@@ -59,8 +58,7 @@ namespace {
 // than kIdleShare of their time (beyond kSpinSeconds a loop and thread), over windows of kWindow
 // seconds of loops; two such windows in a row, and they run on one thread. After `backoff`
 // seconds they try all threads again, over a shorter window (kProbe): a try that fails doubles
-// the time to the next, up to kBackoffMax. A run that starts on a machine with no free core for
-// its threads starts on one.
+// the time to the next, up to kBackoffMax.
 constexpr double kIdleShare = 0.15;
 constexpr double kWindow = 0.04, kProbe = 0.02;
 constexpr double kBackoffFirst = 0.2, kBackoffMax = 8.0;
@@ -71,7 +69,6 @@ struct alignas(64) thread_slot {
 
 struct governor {
     bool read_env = false;
-    bool started = false;  // threads_now has looked at the machine once
     bool warm = false;     // a loop has run on threads
     bool fixed = false;    // NEPORA3D_ADAPT_THREADS=0
     bool held = false;     // hold_threads
@@ -97,24 +94,6 @@ bool adapting() {
 
 void window_reset() { g.wall = g.busy = g.idle = 0.0; }
 
-// Whether the other work of the machine leaves the loops' nth threads a core each: the tasks
-// ready to run (the fourth field of /proc/loadavg, ready/total), this thread apart, against the
-// cores. Unknown: yes.
-bool cores_free(int nth) {
-#ifdef _OPENMP
-    std::FILE* f = std::fopen("/proc/loadavg", "r");
-    if (!f) return true;
-    double l1, l5, l15;
-    int ready = 0, total = 0;
-    const bool read = std::fscanf(f, "%lf %lf %lf %d/%d", &l1, &l5, &l15, &ready, &total) == 5;
-    std::fclose(f);
-    return !read || (ready - 1) + nth <= omp_get_num_procs();
-#else
-    (void)nth;
-    return true;
-#endif
-}
-
 }  // namespace
 
 int threads_now() {
@@ -122,14 +101,6 @@ int threads_now() {
     if (omp_in_parallel()) return 1;
     const int nth = omp_get_max_threads();
     if (nth == 1) return nth;
-    if (!g.started) {
-        // A machine already busy: the loops start on one thread.
-        g.started = true;
-        if (adapting() && !cores_free(nth)) {
-            g.single = true;
-            g.next_try = clock_seconds() + g.backoff;
-        }
-    }
     if (!g.single) return nth;
     if (!adapting()) {
         g.single = false;
