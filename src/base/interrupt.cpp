@@ -1,6 +1,7 @@
 #include "base/interrupt.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ std::atomic<int> g_signal {0};
 std::atomic<long long> g_first_ns {0};  // when the first signal came (CLOCK_MONOTONIC)
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long long>::is_always_lock_free,
               "a signal handler needs lock-free atomics");
+long g_main_tid = 0;  // the thread that installed the handlers
 int g_shared = 0;  // the signal any process had seen at the last step end (several processes)
 
 // Two sets of file sizes: the handler reads the one `g_marked` names while the step end fills
@@ -40,6 +42,12 @@ extern "C" void on_interrupt(int sig) {
     int first = 0;
     if (g_signal.compare_exchange_strong(first, sig)) return;
     if (sig == first && ns - g_first_ns.load() < 1000000000LL) return;
+    // The files are cut back by the main thread, which writes them: taken by another thread,
+    // the signal goes on to it (here the main thread might write on while the files are cut).
+    if (g_main_tid != 0 && syscall(SYS_gettid) != g_main_tid) {
+        syscall(SYS_tgkill, getpid(), g_main_tid, sig);
+        return;
+    }
     const int k = g_marked;
     if (k >= 0) {
         for (int i = 0; i < g_sizes[k].n; ++i) {
@@ -52,6 +60,7 @@ extern "C" void on_interrupt(int sig) {
 }  // namespace
 
 void catch_interrupts() {
+    g_main_tid = syscall(SYS_gettid);
     struct sigaction sa {};
     sa.sa_handler = on_interrupt;
     sigemptyset(&sa.sa_mask);

@@ -197,13 +197,16 @@ void by_blocks(const dimensions& dim, const mesh& msh, sparse& sp, Body body) {
         return;
     }
     const int nb = element_blocks(dim, msh, sp);
-    if (nb > 1) {
+    if (nb > 1 && threads_now() >= nb) {
+        loop_clock c(nb);
 #pragma omp parallel num_threads(nb)
         {
+            c.enter(thread_number());
             const row_block rb = my_block(dim, sp);
             body(rb.elements(rb.elo, rb.ilo - 1), std::true_type{});
             body(rb.elements(rb.ilo, rb.ihi), std::false_type{});
             body(rb.elements(rb.ihi + 1, rb.ehi), std::true_type{});
+            c.leave(thread_number());
         }
         return;
     }

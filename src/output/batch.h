@@ -49,18 +49,27 @@ private:
 template <class Record>
 void write_records(ounit& u, long first, long last, Record record) {
     constexpr long kChunk = 1024;  // records a thread formats at a time
-    const int nth = max_threads();
-    if (last - first + 1 < kParallelMin || nth == 1) {
+    const int nth = last - first + 1 < kParallelMin ? 1 : threads_now();
+    if (nth == 1) {
         for (long i = first; i <= last; ++i) record(u, i);
         return;
     }
     std::unique_ptr<ounit[]> part(new ounit[nth]);
     for (int t = 0; t < nth; ++t) part[t].open_memory();
     for (long a = first; a <= last; a += nth * kChunk) {
+        if (threads_now() == 1) {  // the loops have gone to one thread
+            for (long i = a; i <= std::min(a + nth * kChunk - 1, last); ++i) record(u, i);
+            continue;
+        }
+        loop_clock c(nth);
 #pragma omp parallel num_threads(nth)
-        for (long t = thread_number(); t < nth; t += thread_count()) {
-            const long lo = a + t * kChunk, hi = std::min(lo + kChunk - 1, last);
-            for (long i = lo; i <= hi; ++i) record(part[t], i);
+        {
+            c.enter(thread_number());
+            for (long t = thread_number(); t < nth; t += thread_count()) {
+                const long lo = a + t * kChunk, hi = std::min(lo + kChunk - 1, last);
+                for (long i = lo; i <= hi; ++i) record(part[t], i);
+            }
+            c.leave(thread_number());
         }
         for (int t = 0; t < nth; ++t) {
             u.put(part[t].str());

@@ -17,23 +17,31 @@ namespace nep {
 // taken.
 inline long pattern_width(int N1, int N) { return N1 < (long)N + 1 ? (long)N1 : (long)N + 1; }
 
-// The triangular solves of the incomplete Cholesky factor on NTH threads (one or more). Each
-// layer of PERIOD rows (the nodes of one layer of the mesh) is cut into 2*NTH slices, two per
-// thread, and the slices into chunks of consecutive rows. A thread solves the chunks of each of
-// its slices in the order of the serial loop (forward: chunks and rows ascending; backward:
-// descending), the chunks of its two slices side by side when they can be, and waits, before a
-// chunk, for the rows of the other slices that the chunk needs, which are published as their
-// chunks finish. The forward solve gathers the columns of the factor: for row i, CJ lists the
-// rows j of its entries U(j,i) above the diagonal, j ascending, from CP(i-1) to CP(i)-1
-// (counting from 0), UT their values and UD the diagonal (copied from the factor by plan_values:
-// the forward solve then reads no row of the factor), and CPLACE their places in row j (from 0;
-// 255: that place or further). Chunk c of slice s runs over rows
-// CHUNK(2c), CHUNK(2c+1), c in CHUNKS(s) .. CHUNKS(s+1)-1; NEEDF(c*2*NTH + o) is the last row of
-// slice o that it needs in the forward solve (0: none), NEEDB the first in the backward solve
-// (N+1: none). Formed by plan_trisolve for one pattern and thread count; NTH = 0: none. VALUES:
-// UT and UD hold the values of the current factor (one thread solves forward by rows until then).
-// REACH(b) is the first row whose entries reach block b of the NTH blocks of rows of the row
-// loops (by_rows): the rows that block's loops pass through for the terms of the rows above.
+// The order of the triangular solves of the incomplete Cholesky factor on NTH threads (one or
+// more). Each layer of PERIOD rows (the nodes of one layer of the mesh) is cut into 2*NTH slices,
+// two per thread, and the slices into chunks of consecutive rows. A thread solves the chunks of
+// each of its slices in the order of the serial loop (forward: chunks and rows ascending;
+// backward: descending), the chunks of its two slices side by side when they can be, and waits,
+// before a chunk, for the rows of the other slices that the chunk needs, which are published as
+// their chunks finish. Chunk c of slice s runs over rows CHUNK(2c), CHUNK(2c+1), c in
+// CHUNKS(s) .. CHUNKS(s+1)-1; NEEDF(c*2*NTH + o) is the last row of slice o that it needs in the
+// forward solve (0: none), NEEDB the first in the backward solve (N+1: none).
+struct trisolve_order {
+    int NTH = 0;
+    std::vector<int> CHUNK, CHUNKS, NEEDF, NEEDB;
+};
+
+// The triangular solves of the incomplete Cholesky factor on NTH threads, and on one while the
+// loops run on one (threads_now). The forward solve gathers the columns of the factor: for row
+// i, CJ lists the rows j of its entries U(j,i) above the diagonal, j ascending, from CP(i-1) to
+// CP(i)-1 (counting from 0), UT their values and UD the diagonal (copied from the factor by
+// plan_values: the forward solve then reads no row of the factor), and CPLACE their places in
+// row j (from 0; 255: that place or further). TEAM is the order on NTH threads, ONE the order on
+// one thread (when NTH > 1; with NTH = 1, TEAM). Formed by plan_trisolve for one pattern and
+// thread count; NTH = 0: none. VALUES: UT and UD hold the values of the current factor (one
+// thread solves forward by rows until then). REACH(b) is the first row whose entries reach
+// block b of the NTH blocks of rows of the row loops (by_rows): the rows that block's loops pass
+// through for the terms of the rows above.
 struct trisolve_plan {
     int NTH = 0, N = 0;
     bool VALUES = false;
@@ -41,7 +49,7 @@ struct trisolve_plan {
     zvector<int> CP, CJ;
     zvector<std::uint8_t> CPLACE;
     zvector<double> UT, UD;
-    std::vector<int> CHUNK, CHUNKS, NEEDF, NEEDB;
+    trisolve_order TEAM, ONE;
 };
 
 // The structure of the direct nonsymmetric solver, built by its symbolic phase at the first call

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/format.h"
@@ -210,26 +209,22 @@ inline void rows_side_by_side(const trisolve_plan& pl, const int* ia, const int*
     for (; more(i1, e1); i1 += d) zz[i1] = y1 = row(i1, i1 != s1, y1);
 }
 
-// How far a slice has come: the last row it published. One cache line each.
-struct alignas(64) progress {
-    std::atomic<long> row{0};
-};
-
-// One turn of a thread waiting for another.
-inline void spin(long& spins) {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-    if (++spins % 4096 == 0) std::this_thread::yield();  // more threads than cores
-}
+// How far a slice has come: the last row it published (a word of its own, one cache line).
+using progress = wait_word;
 
 // Whether slice o has published row `need` (Up: rows ascending) or beyond; `seen` is its
 // progress as last read, read again only when it does not suffice.
 template <bool Up>
 inline bool reached(const progress& p, long need, long& seen) {
     if (Up ? need <= seen : need >= seen) return true;
-    seen = p.row.load(std::memory_order_acquire);
+    seen = p.value.load(std::memory_order_acquire);
     return Up ? need <= seen : need >= seen;
+}
+
+// Stops the threads of a sweep: the ones asleep on a slice's progress wake to see it.
+inline void stop_all(std::atomic<bool>& stop, progress* done, int nv) {
+    stop.store(true, std::memory_order_seq_cst);
+    for (int o = 0; o < nv; ++o) done[o].wake();
 }
 
 // One sweep of the thread that owns slices s and s+1 over their chunks (Forward: rows ascending,
@@ -239,7 +234,7 @@ inline bool reached(const progress& p, long need, long& seen) {
 // rows of the other slice's pending chunk, which all come after it. run(kp, kq) solves chunk kp
 // and, when kq >= 0, chunk kq beside it; it returns false to stop every thread (`stop`).
 template <bool Forward, class Run>
-void sweep(const trisolve_plan& pl, progress* done, long* seen, int s, bool pairs,
+void sweep(const trisolve_order& pl, progress* done, long* seen, int s, bool pairs,
            std::atomic<bool>& stop, Run run) {
     const int nv = 2 * pl.NTH;
     const int* ch = pl.CHUNK.data();
@@ -259,11 +254,14 @@ void sweep(const trisolve_plan& pl, progress* done, long* seen, int s, bool pair
                 if (!(Forward ? n <= seen[o] : n >= seen[o])) return false;
                 continue;
             }
-            long spins = 0;
-            while (!reached<Forward>(done[o], n, seen[o])) {
-                if (!wait || stop.load(std::memory_order_relaxed)) return false;
-                spin(spins);
-            }
+            if (reached<Forward>(done[o], n, seen[o])) continue;
+            if (!wait) return false;
+            auto come = [&] {
+                return reached<Forward>(done[o], n, seen[o]) ||
+                       stop.load(std::memory_order_relaxed);
+            };
+            await(done[o], come);
+            if (!reached<Forward>(done[o], n, seen[o])) return false;  // stopped
         }
         return true;
     };
@@ -276,7 +274,7 @@ void sweep(const trisolve_plan& pl, progress* done, long* seen, int s, bool pair
         const bool pair = pairs && pending(q) && ready(c[q], false);
         const long kp = c[p], kq = pair ? c[q] : -1;
         if (!run(kp, kq)) {
-            stop.store(true, std::memory_order_relaxed);
+            stop_all(stop, done, nv);
             return;
         }
         for (long k : {kp, kq}) {
@@ -284,7 +282,7 @@ void sweep(const trisolve_plan& pl, progress* done, long* seen, int s, bool pair
             const int h = k == kp ? p : q;
             const long last = Forward ? ch[2 * k + 1] : ch[2 * k];
             seen[s + h] = last;
-            done[s + h].row.store(last, std::memory_order_release);
+            done[s + h].publish((int)last);
             c[h] += Forward ? 1 : -1;
         }
     }
@@ -295,18 +293,29 @@ inline bool plan_serves(const trisolve_plan* plan, int N) {
     return plan && plan->NTH > 0 && plan->N == N && max_threads() >= plan->NTH;
 }
 
+// The order of the plan for the threads the loops run on now: on all of the plan's, or on one.
+inline const trisolve_order* order_now(const trisolve_plan* plan, int N) {
+    if (!plan_serves(plan, N)) return nullptr;
+    const int nth = threads_now();
+    if (nth >= plan->NTH) return &plan->TEAM;
+    return nth == 1 ? (plan->NTH == 1 ? &plan->TEAM : &plan->ONE) : nullptr;
+}
+
 // body(t) on each thread t of a team of nth. Returns false, having run nothing, when the runtime
 // gives fewer threads.
 template <class Body>
 bool on_threads(int nth, Body body) {
     bool alone = false;
+    loop_clock c(nth);
 #pragma omp parallel num_threads(nth)
     {
         if (thread_count() != nth) {
 #pragma omp single
             alone = true;
         } else {
+            c.enter(thread_number());
             body(thread_number());
+            c.leave(thread_number());
         }
     }
     return !alone;
@@ -315,15 +324,16 @@ bool on_threads(int nth, Body body) {
 // Returns false, having done nothing, when the runtime gives fewer threads than the plan has.
 // On one thread, without `both`, the backward solve alone (the caller has solved forward).
 bool solve_threads(int N, const int* ia, const int* ja, const double* u, const rhs_rows& r,
-                   double* zz, const trisolve_plan& pl, bool both = true) {
-    const int nth = pl.NTH, nv = 2 * nth;
+                   double* zz, const trisolve_plan& pl, const trisolve_order& od,
+                   bool both = true) {
+    const int nth = od.NTH, nv = 2 * nth;
     std::unique_ptr<progress[]> done(new progress[nv]);
     std::atomic<bool> stop{false};
-    const int* ch = pl.CHUNK.data();
+    const int* ch = od.CHUNK.data();
     auto solve = [&](int t, auto forward) {
         constexpr bool F = decltype(forward)::value;
         std::vector<long> seen(nv, F ? 0 : N + 1);
-        sweep<F>(pl, done.get(), seen.data(), 2 * t, true, stop, [&](long kp, long kq) {
+        sweep<F>(od, done.get(), seen.data(), 2 * t, true, stop, [&](long kp, long kq) {
             rows_side_by_side<F>(pl, ia, ja, u, r, zz, ch[2 * kp], ch[2 * kp + 1],
                                  kq < 0 ? 1 : ch[2 * kq], kq < 0 ? 0 : ch[2 * kq + 1]);
             return true;
@@ -331,16 +341,16 @@ bool solve_threads(int N, const int* ia, const int* ja, const double* u, const r
     };
     if (nth == 1) {
         if (both) solve(0, std::true_type{});
-        for (int o = 0; o < nv; ++o) done[o].row.store(N + 1, std::memory_order_relaxed);
+        for (int o = 0; o < nv; ++o) done[o].value.store(N + 1, std::memory_order_relaxed);
         solve(0, std::false_type{});
         return true;
     }
     return on_threads(nth, [&](int t) {
         solve(t, std::true_type{});
-#pragma omp barrier
-        done[2 * t].row.store(N + 1, std::memory_order_relaxed);
-        done[2 * t + 1].row.store(N + 1, std::memory_order_relaxed);
-#pragma omp barrier
+        loop_barrier();
+        done[2 * t].value.store(N + 1, std::memory_order_relaxed);
+        done[2 * t + 1].value.store(N + 1, std::memory_order_relaxed);
+        loop_barrier();
         solve(t, std::false_type{});
     });
 }
@@ -383,13 +393,14 @@ inline bool factor_row(const trisolve_plan& pl, int N, const int* ia, const int*
 // is not positive (factor_rows then starts again, with its messages).
 bool factor_threads(int N, const int* ia, const int* ja, const double* a, double* u,
                     const trisolve_plan& pl) {
-    const int nth = pl.NTH, nv = 2 * nth;
+    const trisolve_order& od = pl.TEAM;
+    const int nth = od.NTH, nv = 2 * nth;
     std::unique_ptr<progress[]> done(new progress[nv]);
     std::atomic<bool> stop{false};
-    const int* ch = pl.CHUNK.data();
+    const int* ch = od.CHUNK.data();
     const bool all = on_threads(nth, [&](int t) {
         std::vector<long> seen(nv, 0);
-        sweep<true>(pl, done.get(), seen.data(), 2 * t, false, stop, [&](long k, long) {
+        sweep<true>(od, done.get(), seen.data(), 2 * t, false, stop, [&](long k, long) {
             for (long j = ch[2 * k]; j <= ch[2 * k + 1]; ++j)
                 if (!factor_row(pl, N, ia, ja, a, u, j)) return false;
             return true;
@@ -402,7 +413,7 @@ bool factor_threads(int N, const int* ia, const int* ja, const double* a, double
 
 void symfac(ounit& lst, int N, int NTERM, const arr1<int>& JA, const arr1<int>& IA,
             const arr1<double>& A, arr1<double>& U, const trisolve_plan* plan) {
-    if (plan_serves(plan, N) && plan->NTH > 1 &&
+    if (plan_serves(plan, N) && plan->NTH > 1 && threads_now() >= plan->NTH &&
         factor_threads(N, IA.data() - 1, JA.data() - 1, A.data() - 1, U.data() - 1, *plan))
         return;
     factor_rows(lst, N, NTERM, JA, IA, A, U);
@@ -416,8 +427,8 @@ void precondition(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<do
     const int* ja = JA.data() - 1;
     const double* u = U.data() - 1;
     double* zz = z - 1;
-    const bool planned = plan_serves(plan, N);
-    if (planned && plan->VALUES && solve_threads(N, ia, ja, u, r, zz, *plan)) return;
+    const trisolve_order* od = order_now(plan, N);
+    if (od && plan->VALUES && solve_threads(N, ia, ja, u, r, zz, *plan, *od)) return;
     // Forward, U' y = r: z gathers the pending sums of the rows below and then holds y. As in
     // the backward solve, the term a row passes to the next (column i+1, the first of row i when
     // the pattern holds it) stays in a register and is still added last.
@@ -435,7 +446,7 @@ void precondition(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<do
         for (; k < kend; ++k) zz[ja[k]] += u[k] * y;
     }
     // One thread without the factor's columns yet: the backward solve by the plan's slices.
-    if (planned && plan->NTH == 1) solve_threads(N, ia, ja, u, r, zz, *plan, false);
+    if (od && od->NTH == 1) solve_threads(N, ia, ja, u, r, zz, *plan, *od, false);
     else backward_rows(ia, ja, u, zz, N, 1);
 }
 
@@ -466,9 +477,55 @@ void plan_values(const arr1<int>& JA, const arr1<int>& IA, const arr1<double>& U
     });
 }
 
+namespace {
+
+// The order of the triangular solves on nth threads, layers of `period` rows.
+void order_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA, int nth,
+                    trisolve_order& od) {
+    constexpr long kChunk = 128;  // rows of a chunk at most
+    od.NTH = nth;
+    const int nv = 2 * nth;  // slices of a layer: two a thread
+    const long P = std::max(1L, std::min(period, (long)N));
+    auto owner = [&](long i) { return (int)(((i - 1) % P) * nv / P); };
+    // The chunks of each thread, in its order: its slice of every layer, cut into pieces.
+    std::vector<int> chunk_of((std::size_t)N + 1);
+    od.CHUNKS.assign(nv + 1, 0);
+    const long layers = (N + P - 1) / P;
+    for (int t = 0; t < nv; ++t) {
+        // Rows p of a layer (from 0) with p*nv/P = t: ceil(t*P/nv) to ceil((t+1)*P/nv) - 1.
+        const long lo = (t * P + nv - 1) / nv, hi = ((t + 1) * P + nv - 1) / nv - 1;
+        for (long L = 0; L < layers; ++L) {
+            for (long a = L * P + lo + 1; a <= std::min(L * P + hi + 1, (long)N); a += kChunk) {
+                const long b = std::min({a + kChunk - 1, L * P + hi + 1, (long)N});
+                for (long i = a; i <= b; ++i) chunk_of[i] = (int)od.CHUNK.size() / 2;
+                od.CHUNK.push_back((int)a);
+                od.CHUNK.push_back((int)b);
+            }
+        }
+        od.CHUNKS[t + 1] = (int)od.CHUNK.size() / 2;
+    }
+    // What each chunk waits for: forward, row i needs the rows j < i of its column; backward,
+    // row j needs the rows i > j of its own.
+    const long nc = (long)od.CHUNK.size() / 2;
+    od.NEEDF.assign((std::size_t)nc * nv, 0);
+    od.NEEDB.assign((std::size_t)nc * nv, N + 1);
+    for (int j = 1; j <= N; ++j) {
+        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
+            const int i = JA(k);
+            const int ti = owner(i), tj = owner(j);
+            if (ti == tj) continue;
+            int& f = od.NEEDF[(std::size_t)chunk_of[i] * nv + tj];
+            f = std::max(f, j);
+            int& b = od.NEEDB[(std::size_t)chunk_of[j] * nv + ti];
+            b = std::min(b, i);
+        }
+    }
+}
+
+}  // namespace
+
 void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA, int nth,
                    trisolve_plan& pl) {
-    constexpr long kChunk = 128;  // rows of a chunk at most
     pl = trisolve_plan{};
     if (nth < 1 || N < 2) return;
     pl.NTH = nth;
@@ -476,9 +533,6 @@ void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA,
     pl.REACH.assign(nth, 1);
     for (int b = 1; b < nth; ++b)
         pl.REACH[b] = first_row_reaching(N, JA, IA, (int)block_first(N, nth, b));
-    const int nv = 2 * nth;  // slices of a layer: two a thread
-    const long P = std::max(1L, std::min(period, (long)N));
-    auto owner = [&](long i) { return (int)(((i - 1) % P) * nv / P); };
     // The columns of the factor: counts, offsets, then the entries row by row (j ascending).
     pl.CP.assign((std::size_t)N + 1, 0);
     for (int j = 1; j <= N; ++j)
@@ -496,39 +550,8 @@ void plan_trisolve(int N, long period, const arr1<int>& JA, const arr1<int>& IA,
             pl.CPLACE[c] = (std::uint8_t)std::min(k - IA(j), kPlaceLimit);
         }
     }
-    // The chunks of each thread, in its order: its slice of every layer, cut into pieces.
-    std::vector<int> chunk_of((std::size_t)N + 1);
-    pl.CHUNKS.assign(nv + 1, 0);
-    const long layers = (N + P - 1) / P;
-    for (int t = 0; t < nv; ++t) {
-        // Rows p of a layer (from 0) with p*nv/P = t: ceil(t*P/nv) to ceil((t+1)*P/nv) - 1.
-        const long lo = (t * P + nv - 1) / nv, hi = ((t + 1) * P + nv - 1) / nv - 1;
-        for (long L = 0; L < layers; ++L) {
-            for (long a = L * P + lo + 1; a <= std::min(L * P + hi + 1, (long)N); a += kChunk) {
-                const long b = std::min({a + kChunk - 1, L * P + hi + 1, (long)N});
-                for (long i = a; i <= b; ++i) chunk_of[i] = (int)pl.CHUNK.size() / 2;
-                pl.CHUNK.push_back((int)a);
-                pl.CHUNK.push_back((int)b);
-            }
-        }
-        pl.CHUNKS[t + 1] = (int)pl.CHUNK.size() / 2;
-    }
-    // What each chunk waits for: forward, row i needs the rows j < i of its column; backward,
-    // row j needs the rows i > j of its own.
-    const long nc = (long)pl.CHUNK.size() / 2;
-    pl.NEEDF.assign((std::size_t)nc * nv, 0);
-    pl.NEEDB.assign((std::size_t)nc * nv, N + 1);
-    for (int j = 1; j <= N; ++j) {
-        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
-            const int i = JA(k);
-            const int ti = owner(i), tj = owner(j);
-            if (ti == tj) continue;
-            int& f = pl.NEEDF[(std::size_t)chunk_of[i] * nv + tj];
-            f = std::max(f, j);
-            int& b = pl.NEEDB[(std::size_t)chunk_of[j] * nv + ti];
-            b = std::min(b, i);
-        }
-    }
+    order_trisolve(N, period, JA, IA, nth, pl.TEAM);
+    if (nth > 1) order_trisolve(N, period, JA, IA, 1, pl.ONE);
 }
 
 int first_row_reaching(int N, const arr1<int>& JA, const arr1<int>& IA, int col) {
@@ -578,9 +601,7 @@ bool product(int N, const arr1<int>& JA, const arr1<int>& IA, const arr1<double>
         };
         if constexpr (several) {
             ready_to(hi);
-            if (st.p) {
-#pragma omp barrier
-            }
+            if (st.p) loop_barrier();
         }
         const long from = several && lo > 1 ? first_row_reaching(plan, N, JA, IA, lo) : lo;
         for (long i = from; i < lo; ++i) {
@@ -640,15 +661,14 @@ inline void rows(long N, long work, F f) {
 // row i alone, fills the wait: a thread does it for its rows before its turn, the first after.
 template <class Terms, class Aside>
 inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms, Aside aside) {
-    std::atomic<int> turn{0};
+    wait_word turn;
     by_rows(N, work, [&](long lo, long hi, auto check) {
         constexpr bool several = decltype(check)::value;
         const int me = thread_number();
         if constexpr (several) {
             if (me > 0)
                 for (long i = lo; i <= hi; ++i) aside(i);
-            long spins = 0;
-            while (turn.load(std::memory_order_acquire) != me) spin(spins);
+            await(turn, [&] { return turn.value.load(std::memory_order_acquire) == me; });
         }
         double a = s1, b = s2;
         for (long i = lo; i <= hi; ++i) {
@@ -658,7 +678,7 @@ inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms,
         s1 = a;
         s2 = b;
         if constexpr (several) {
-            turn.store(me + 1, std::memory_order_release);
+            turn.publish(me + 1);
             if (me == 0)
                 for (long i = lo; i <= hi; ++i) aside(i);
         }
@@ -685,7 +705,7 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
     // The columns of the new factor: at once on several threads. One thread solves forward by
     // rows until the second iteration: the copy pays only when the solves are many.
     if (plan) plan->VALUES = false;
-    if (plan && plan->NTH > 1) plan_values(JA, IA, U, *plan);
+    if (plan && plan->NTH > 1 && threads_now() > 1) plan_values(JA, IA, U, *plan);
 
     // Initial guess.
     symprc(N, JA, IA, U, b.data(), xv.p, plan);
@@ -717,7 +737,8 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
             break;
         }
         const double alpha = pr / pq;
-        if (plan && !plan->VALUES && NITER == 2) plan_values(JA, IA, U, *plan);
+        if (plan && !plan->VALUES && (NITER >= 2 || threads_now() > 1))
+            plan_values(JA, IA, U, *plan);
         // The residual's step r -= alpha q in the forward solve's pass.
         symprc(N, JA, IA, U, r.p, alpha, q.p, z.p, plan);
         // q'z and the measure of r side by side: each sum runs over the nodes in order, and each

@@ -250,8 +250,14 @@ TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
         for (int i = 0; i < s->N; ++i) rq[i] = r[i] - 0.3 * q[i];
         symprc(s->N, s->JA, s->IA, U, rq.data(), zq.data());
         for (long period : {30L, 7L, (long)s->N}) {
-            // 64: more than the runtime gives, solved serially
-            for (int nth : {1, max_threads(), 64}) {
+            // 64: more than the runtime gives, solved serially; `over`: more threads than cores,
+            // which wait for the ones the system has set aside (and sleep doing so).
+            const int cores = max_threads(), over = 2 * cores + 1;
+            for (int nth : {1, cores, over, 64}) {
+#ifdef _OPENMP
+                omp_set_num_threads(nth == over ? over : cores);
+#endif
+                hold_threads(true);  // the threads of the plan, whatever their waits
                 trisolve_plan plan;
                 plan_trisolve(s->N, period, s->JA, s->IA, nth, plan);
                 ounit lst;
@@ -274,6 +280,10 @@ TEST(SymmetricFactor, SolvesOnThreadsGiveTheSerialValuesToTheBit) {
                     EXPECT_EQ(std::memcmp(zq.data(), zt.data(), zq.size() * sizeof(double)), 0);
                 }
             }
+#ifdef _OPENMP
+            omp_set_num_threads(cores);
+#endif
+            hold_threads(false);
         }
     }
 }
