@@ -56,9 +56,9 @@ namespace {
 
 // The choice of threads_now. The loops run on all threads while their threads stand idle less
 // than kIdleShare of their time (beyond kSpinSeconds a loop and thread), over windows of kWindow
-// seconds of loops; two such windows in a row, and they run on one thread. After `backoff`
-// seconds they try all threads again, over a shorter window (kProbe): a try that fails doubles
-// the time to the next, up to kBackoffMax.
+// seconds of loops; two such windows in a row (or one beyond twice that share), and they run on
+// one thread. After `backoff` seconds they try all threads again, over a shorter window
+// (kProbe): a try that fails doubles the time to the next, up to kBackoffMax.
 constexpr double kIdleShare = 0.15;
 constexpr double kWindow = 0.04, kProbe = 0.02;
 constexpr double kBackoffFirst = 0.2, kBackoffMax = 8.0;
@@ -161,9 +161,10 @@ loop_clock::~loop_clock() {
     }
     if (g.wall < (g.probing ? kProbe : kWindow)) return;
     const bool stalled = g.idle > kIdleShare * g.busy;
-    // Two windows in a row, or a try: a burst of other work does not stop the threads.
+    // Two windows in a row, or one that stalled twice as much, or a try: a burst of other work
+    // does not stop the threads.
     g.strikes = stalled ? g.strikes + 1 : 0;
-    if (stalled && (g.probing || g.strikes >= 2)) {
+    if (stalled && (g.probing || g.strikes >= 2 || g.idle > 2 * kIdleShare * g.busy)) {
         g.strikes = 0;
         g.single = true;
         g.backoff = g.probing ? std::min(2.0 * g.backoff, kBackoffMax) : kBackoffFirst;
