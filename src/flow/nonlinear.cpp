@@ -320,10 +320,9 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.FT[7]);
-        linear_system ls;
+        linear_system ls = run_system(dim, ctl, sp);
         ls.selector = ctl.ISOLV;
         ls.symmetric = !newton;
-        ls.N = dim.N;
         ls.NTERM = dim.NTERM;
         ls.NP = sp.NPRES;
         ls.nodes = &bc.IBCNOD;
@@ -333,16 +332,8 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
         ls.A = &sp.AMAT;
         ls.b = &sp.RHS;
         ls.x = &sp.DELTA;
-        ls.work1 = &sp.WORK1;
-        ls.work2 = &sp.WORK2;
         ls.ITMAX = newton ? ctl.ITCGNS : ctl.ITCGSY;
         ls.TOL = newton ? ctl.TLCGNS : ctl.TLCGSY;
-        ls.tiny = ctl.TINYR;
-        ls.d = ctl.DIALECT;
-        ls.LIMNS1 = dim.LIMNS1;
-        ls.IBOTMN = &dim.IBOTMN;
-        ls.RNSYM = &sp.RNSYM;
-        ls.NSST = &sp.NSST;
         ls.slot = &sp.PETSCF;
         ls.pst = &cpu.PSF;
         ls.plan = &sp.TPLAN;

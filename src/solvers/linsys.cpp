@@ -7,6 +7,20 @@
 
 namespace nep {
 
+linear_system run_system(dimensions& dim, const control& ctl, sparse& sp) {
+    linear_system ls;
+    ls.N = dim.N;
+    ls.work1 = &sp.WORK1;
+    ls.work2 = &sp.WORK2;
+    ls.tiny = ctl.TINYR;
+    ls.d = ctl.DIALECT;
+    ls.LIMNS1 = dim.LIMNS1;
+    ls.IBOTMN = &dim.IBOTMN;
+    ls.RNSYM = &sp.RNSYM;
+    ls.NSST = &sp.NSST;
+    return ls;
+}
+
 void linsolve(ounit& lst, ounit& out, linear_system& s, int& NITER, int& IER) {
     NITER = 0;
     IER = 0;

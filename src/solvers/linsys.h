@@ -7,6 +7,7 @@
 #include "base/array.h"
 #include "base/units.h"
 #include "records/control.h"
+#include "records/dimensions.h"
 #include "records/cpustat.h"
 #include "records/sparse.h"
 
@@ -47,6 +48,10 @@ struct linear_system {
     trisolve_plan* plan = nullptr;
     long period = 0;
 };
+
+// A system of N unknowns with what every system of the run shares: the work arrays, TINYR, the
+// dialect and the direct solver's storage. The caller sets the rest.
+linear_system run_system(dimensions& dim, const control& ctl, sparse& sp);
 
 // Solves the system with the solver of its selector, writing that solver's trace to the listing
 // `lst` (and its stops on standard output `out`). NITER receives the iterations, IER the direct

@@ -83,9 +83,8 @@ void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, transport& 
     {
         timed_phase t(cpu.TT[6]);
         // On several processes (PETSc only) the prescribed rows are those this process holds.
-        linear_system ls;
+        linear_system ls = run_system(dim, ctl, sp);
         ls.selector = ctl.ISOLVC;
-        ls.N = dim.N;
         ls.NTERM = dim.NTERMC;
         ls.NP = tra.HELD ? (int)tra.DIRHELD.size() : dim.NPC;
         ls.nodes = tra.HELD ? &tra.DIRHELD : &tra.DIRNODC;
@@ -95,16 +94,8 @@ void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, transport& 
         ls.A = &sp.AMATC;
         ls.b = &sp.RHSC;
         ls.x = &x;
-        ls.work1 = &sp.WORK1;
-        ls.work2 = &sp.WORK2;
         ls.ITMAX = ctl.ITCGNS;
         ls.TOL = ctl.TLCGNS;
-        ls.tiny = ctl.TINYR;
-        ls.d = ctl.DIALECT;
-        ls.LIMNS1 = dim.LIMNS1;
-        ls.IBOTMN = &dim.IBOTMN;
-        ls.RNSYM = &sp.RNSYM;
-        ls.NSST = &sp.NSST;
         ls.slot = &sp.PETSCT;
         ls.pst = &cpu.PST;
         linsolve(io.out(6), io.STDOUT, ls, niter, ier);
