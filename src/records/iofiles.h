@@ -37,6 +37,7 @@ struct extra_files {
     bool UNITS = false;
     std::string LUNIT = "L", TUNIT = "T";
     ounit BUDGET, OBS, HYDRO, SEEP;  // csv/budget.csv, observations.csv, hydrograph.csv, seepage.csv
+    ounit OUTL;                      // csv/outlets.csv (a surface-flow section)
     // The times of the series written so far, with their step numbers and pieces: 0 for a .vtu
     // of the whole mesh (vtk/nepora3d_NNNN.vtu), P for a .pvtu of P pieces (a run on P
     // processes: vtk/nepora3d_NNNN.pvtu and vtk/nepora3d_NNNN_PPPP.vtu, PPPP = 0..P-1).
