@@ -158,13 +158,14 @@ int nepora3d(records& R) {
     together([&] {
         if (!deck_parts.empty()) hold_own_columns(R, deck_parts, V);
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
-        surface_setup(R.dim, ctl, R.msh, R.sp, R.sf);
     });
     ring_halo(R.msh, deck_parts);
     const bool cut = R.msh.cut();
     list_patterns(R);
     const writer_records w = writers(R.dim, R.msh, R.bc, R.sl, R.fs, &V);
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
+    // The patterns are final (a process of several keeps only the rows it forms).
+    surface_setup(R.dim, ctl, R.msh, R.sp, R.sf);
     report_held(R, V);
     // Several processes: each writes the piece of the ParaView series made of its columns,
     // those of its rows in the solves.

@@ -53,12 +53,23 @@ int find_pos(const sparse& sp, int r, int c) {
 constexpr int kEdgeA[4] = {0, 1, 2, 3};
 constexpr int kEdgeB[4] = {0, 2, 3, 1};
 
+// The position (full storage) of the entry of row corner r and column corner l of triangle e.
+int pos_in(const mesh& msh, const surface& sf, long e, int r, int l) {
+    static constexpr int kEdge[4][4] = {{0, 0, 0, 0}, {0, 0, 1, -3}, {0, -1, 0, 2}, {0, 3, -2, 0}};
+    if (r == l) return sf.DPOS(msh.TRIANG(r, e));
+    const int k = kEdge[r][l];
+    return k > 0 ? sf.TPOS(k, e) : sf.TPOS(3 - k, e);
+}
+
 // The fluxes over the three edges of triangle e at heads p: F[k] from corner kEdgeA to kEdgeB,
-// c[k] the conductance of the edge (F = c * the difference that drives it), g[k] dF/dm_up * the
-// difference (for the linearisation) and up[k] the upstream corner (0: no flow).
+// c[k] the conductance of the edge (F = c * the difference that drives it), gu[k] and gv[k] the
+// derivatives of F with respect to the mobile depths of the upstream corner up[k] and of the
+// downstream one (through the depth carried; 0: no flow). S, sx, sy: the slope of the water
+// surface over the triangle and its gradient (diffusion wave), which K depends on.
 struct edge_flow {
-    double F[4], c[4], g[4];
+    double F[4], c[4], gu[4], gv[4];
     int up[4];
+    double S, sx, sy;
 };
 
 // The gradient of the mobile depth at every surface node (the mean of its triangles', weighted
@@ -90,14 +101,32 @@ void depth_gradients(const dimensions& dim, const mesh& msh, const surface& sf, 
 // The mobile depth carried over an edge from its upstream node u to v: the upstream depth,
 // corrected towards the downstream one by the limited (minmod) difference on the upstream side,
 // which the depth gradient at u gives; second order where the depth is smooth, the upstream
-// depth itself at a kink or a front, never negative, and nothing from a dry node.
-double edge_depth(const mesh& msh, const surface_work& w, int u, int v, double mu, double mv) {
+// depth itself at a kink or a front, never negative, and nothing from a dry node. du, dv: its
+// derivatives with respect to the two depths (the gradient at u held).
+double edge_depth(const mesh& msh, const surface_work& w, int u, int v, double mu, double mv,
+                  double& du, double& dv) {
     const double d = mv - mu;
     const double back = 2.0 * (w.GX(u) * (msh.X(v) - msh.X(u)) + w.GY(u) * (msh.Y(v) - msh.Y(u))) - d;
+    du = 1.0;
+    dv = 0.0;
     if (d * back <= 0.0) return mu;
+    double me = 0.0;
+    if (std::fabs(d) < std::fabs(back)) {
+        me = mu + 0.5 * d;
+        du = dv = 0.5;
+    } else {
+        me = mu + 0.5 * back;
+        du = 1.5;
+        dv = -0.5;
+    }
     // At most twice the upstream depth: the depth reconstructed on the node's far side stays
     // positive, and a node nearly dry gives little.
-    return std::min(mu + 0.5 * (std::fabs(d) < std::fabs(back) ? d : back), 2.0 * mu);
+    if (me > 2.0 * mu) {
+        du = 2.0;
+        dv = 0.0;
+        return 2.0 * mu;
+    }
+    return me;
 }
 
 void triangle_flow(const mesh& msh, const surface& sf, const surface_work& w, long e,
@@ -112,29 +141,32 @@ void triangle_flow(const mesh& msh, const surface& sf, const surface_work& w, lo
         m[k] = std::max(d - sf.DEPST, 0.0);
     }
     const bool kin = sf.WAVE == surface_wave::KINEMATIC;
-    double S = sf.TS(e);
+    out.S = sf.TS(e);
+    out.sx = out.sy = 0.0;
     if (!kin) {
-        double gx = 0.0, gy = 0.0;
         for (int k = 1; k <= 3; ++k) {
-            gx += sf.TG(k, e) * H[k];
-            gy += sf.TG(3 + k, e) * H[k];
+            out.sx += sf.TG(k, e) * H[k];
+            out.sy += sf.TG(3 + k, e) * H[k];
         }
-        S = std::sqrt(gx * gx + gy * gy);
+        out.S = std::sqrt(out.sx * out.sx + out.sy * out.sy);
     }
-    const double K = sf.TR(e) / std::sqrt(std::max(S, kSurfaceMinSlope));
+    const double K = sf.TR(e) / std::sqrt(std::max(out.S, kSurfaceMinSlope));
     for (int k = 1; k <= 3; ++k) {
         const int a = kEdgeA[k], b = kEdgeB[k];
         const double D = kin ? z[a] - z[b] : H[a] - H[b];
-        out.F[k] = out.c[k] = out.g[k] = 0.0;
+        out.F[k] = out.c[k] = out.gu[k] = out.gv[k] = 0.0;
         out.up[k] = 0;
         if (D == 0.0 || sf.TW(k, e) <= 0.0) continue;
         const int u = D > 0.0 ? a : b, v = D > 0.0 ? b : a;
         if (m[u] <= 0.0) continue;
-        const double me = edge_depth(msh, w, n[u], n[v], m[u], m[v]);
+        double du = 0.0, dv = 0.0;
+        const double me = edge_depth(msh, w, n[u], n[v], m[u], m[v], du, dv);
         const double m23 = std::cbrt(me * me);
         out.c[k] = sf.TW(k, e) * K * m23 * me;
         out.F[k] = out.c[k] * D;
-        out.g[k] = sf.TW(k, e) * K * (5.0 / 3.0) * m23 * std::fabs(D);
+        const double dF = sf.TW(k, e) * K * (5.0 / 3.0) * m23 * D;  // dF / d(depth carried)
+        out.gu[k] = dF * du;
+        out.gv[k] = dF * dv;
         out.up[k] = u;
     }
 }
@@ -407,6 +439,15 @@ void surface_setup(const dimensions& dim, const control& ctl, const mesh& msh, c
         }
     }
     for (int i = 1; i <= NNOD; ++i) sf.DPOS(i) = find_pos(sp, i, i);
+    // One process of several holds rows for its own columns and the rings around them: a
+    // triangle of the outer ring, some of whose entries no row here holds, is left to the
+    // process that owns it (TPOS(1) = 0).
+    for (int e = 1; e <= NTRI; ++e) {
+        bool all = true;
+        for (int k = 1; k <= (sf.FULL ? 6 : 3); ++k) all = all && sf.TPOS(k, e) > 0;
+        for (int k = 1; k <= 3; ++k) all = all && sf.DPOS(msh.TRIANG(k, e)) > 0;
+        if (!all) sf.TPOS(1, e) = 0;
+    }
     for (surface_outlet& o : sf.OUT) {
         o.node.clear();
         for (int g : o.deck) o.node.push_back(msh.held_node(g));
@@ -424,33 +465,57 @@ void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const f
     for (int i = 1; i <= dim.NNOD; ++i) {
         const double d = std::max(p[i], 0.0), d0 = std::max(p0[i], 0.0);
         const double a = msh.ARENOD(i) / dt;
+        if (sf.DPOS(i) == 0) continue;  // a node of the outer ring, without its row
         r[i] -= a * (d - d0);
         if (p[i] >= 0.0) A[sf.DPOS(i)] += a;
     }
     // Flow to the neighbours.
     depth_gradients(dim, msh, sf, p, sf.WORK);
+    const bool kin = sf.WAVE == surface_wave::KINEMATIC;
     edge_flow f;
     for (int e = 1; e <= dim.NTRI; ++e) {
+        if (sf.TPOS(1, e) == 0) continue;
         triangle_flow(msh, sf, sf.WORK, e, p, f);
+        int n[4];
+        double s[4];
+        for (int l = 1; l <= 3; ++l) {
+            n[l] = msh.TRIANG(l, e);
+            s[l] = p[n[l]] >= 0.0 ? 1.0 : 0.0;  // the water surface moves with the head
+        }
         for (int k = 1; k <= 3; ++k) {
             if (f.up[k] == 0) continue;
-            const int i = msh.TRIANG(kEdgeA[k], e), j = msh.TRIANG(kEdgeB[k], e);
+            const int a = kEdgeA[k], b = kEdgeB[k];
+            const int i = n[a], j = n[b];
             r[i] -= f.F[k];
             r[j] += f.F[k];
-            const double si = p[i] >= 0.0 ? 1.0 : 0.0, sj = p[j] >= 0.0 ? 1.0 : 0.0;
-            const double c = f.c[k];
-            const int u = msh.TRIANG(f.up[k], e);
-            A[sf.DPOS(i)] += c * si;
-            A[sf.DPOS(j)] += c * sj;
-            A[sf.DPOS(u)] += f.g[k];  // the upstream row: its outflow grows with its depth
-            if (full) {
-                A[sf.TPOS(k, e)] -= c * sj;
-                A[sf.TPOS(3 + k, e)] -= c * si;
-                // The downstream row: its inflow grows with the upstream depth.
-                A[u == i ? sf.TPOS(3 + k, e) : sf.TPOS(k, e)] -= f.g[k];
-            } else {
-                // Symmetric: the coupling of two nodes under water alone.
-                A[sf.TPOS(k, e)] -= c * si * sj;
+            const int u = f.up[k], v = u == a ? b : a;
+            if (!full) {
+                // Picard, symmetric: the conductance of the edge, its coupling where both nodes
+                // are under water, and the growth of the upstream node's outflow with its depth.
+                const double c = f.c[k];
+                A[sf.DPOS(i)] += c * s[a];
+                A[sf.DPOS(j)] += c * s[b];
+                A[sf.TPOS(k, e)] -= c * s[a] * s[b];
+                A[sf.DPOS(n[u])] += std::fabs(f.gu[k]) * s[u];
+                continue;
+            }
+            // Newton: dF/dpsi of every corner, into row i and (negated) row j.
+            double dF[4] = {0.0, 0.0, 0.0, 0.0};
+            if (!kin) {
+                dF[a] += f.c[k];
+                dF[b] -= f.c[k];
+                if (f.S > kSurfaceMinSlope) {
+                    const double q = -0.5 * f.F[k] / (f.S * f.S);
+                    for (int l = 1; l <= 3; ++l) dF[l] += q * (f.sx * sf.TG(l, e) + f.sy * sf.TG(3 + l, e));
+                }
+            }
+            dF[u] += f.gu[k];
+            dF[v] += f.gv[k];
+            for (int l = 1; l <= 3; ++l) {
+                const double g = dF[l] * s[l];
+                if (g == 0.0) continue;
+                A[pos_in(msh, sf, e, a, l)] += g;
+                A[pos_in(msh, sf, e, b, l)] -= g;
             }
         }
     }
@@ -459,6 +524,7 @@ void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const f
         for (std::size_t q = 0; q < o.node.size(); ++q) {
             const int i = o.node[q];
             if (i == 0) continue;
+            if (sf.DPOS(i) == 0) continue;
             double Q = 0.0, dQ = 0.0;
             outflow(sf, o, q, std::max(p[i], 0.0), Q, dQ);
             r[i] -= Q;
@@ -488,6 +554,7 @@ void surfmb(const dimensions& dim, const control& ctl, const mesh& msh, const bc
     depth_gradients(dim, msh, sf, p, sf.WORK);
     edge_flow f;
     for (int e = 1; e <= dim.NTRI; ++e) {
+        if (sf.TPOS(1, e) == 0) continue;
         triangle_flow(msh, sf, sf.WORK, e, p, f);
         for (int k = 1; k <= 3; ++k) {
             if (f.up[k] == 0) continue;
