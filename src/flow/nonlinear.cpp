@@ -352,6 +352,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
         ctl.LSFAIL = niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY);
     }
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
+    if (sf != nullptr && sf->ON) surface_limit(dim, fs, sp.DELTA);
     update_heads(dim, sp, fs);
     bcrpic(dim, bc, sp, fs, newton);
     chgmax(dim, msh, sp, fs);

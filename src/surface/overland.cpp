@@ -533,6 +533,13 @@ void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const f
     }
 }
 
+void surface_limit(const dimensions& dim, const flowstate& fs, arr1<double>& delta) {
+    for (int i = 1; i <= dim.NNOD; ++i) {
+        const double p = fs.PNEW(i), q = p + delta(i);
+        if ((p < 0.0 && q > 0.0) || (p > 0.0 && q < 0.0)) delta(i) = -p;
+    }
+}
+
 double surface_stored(const dimensions& dim, const mesh& msh, const arr1<double>& p) {
     double s = 0.0;
     for (int i = 1; i <= dim.NNOD; ++i) {

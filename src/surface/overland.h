@@ -53,6 +53,11 @@ void surface_setup(const dimensions& dim, const control& ctl, const mesh& msh, c
 void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const flowstate& fs,
              sparse& sp, const surface& sf, bool full);
 
+// The update of an iteration crosses the ground at no surface node: a head that would go from
+// below the ground to above it (or back) stops at the ground, where the next iteration takes
+// the storage of the standing water into account (or leaves it out).
+void surface_limit(const dimensions& dim, const flowstate& fs, arr1<double>& delta);
+
 // The surface part of the balance of a converged step, from PSAVE to PNEW: SSTORE, the outlet
 // discharges and volumes, the exchange with the soil (VINF, VEXF). Collective on several
 // processes with meshes of their own.
