@@ -220,6 +220,8 @@ void state_entries(V& v, records& R) {
     NEP_STATE(mb, NAPCUR); NEP_STATE(mb, NAPPRV); NEP_STATE(mb, NAPVOL); NEP_STATE(mb, CNAP);
     NEP_STATE(mb, ATMCUR); NEP_STATE(mb, ATMPRV); NEP_STATE(mb, ATMVOL); NEP_STATE(mb, CATM);
     NEP_STATE(mb, NAPNOD); NEP_STATE(mb, NAPSTEP);
+    NEP_STATE(mb, SSTORE); NEP_STATE(mb, SOUT); NEP_STATE(mb, SINF); NEP_STATE(mb, SEXF);
+    NEP_STATE(mb, CSSTORE); NEP_STATE(mb, CSOUT); NEP_STATE(mb, CSINF); NEP_STATE(mb, CSEXF);
 
     // CPU times, summed over the runs of a restarted simulation; the counts of the solves
     // handed to PETSc.

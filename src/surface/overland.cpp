@@ -99,33 +99,31 @@ void depth_gradients(const dimensions& dim, const mesh& msh, const surface& sf, 
 }
 
 // The mobile depth carried over an edge from its upstream node u to v: the upstream depth,
-// corrected towards the downstream one by the limited (minmod) difference on the upstream side,
-// which the depth gradient at u gives; second order where the depth is smooth, the upstream
-// depth itself at a kink or a front, never negative, and nothing from a dry node. du, dv: its
-// derivatives with respect to the two depths (the gradient at u held).
+// corrected towards the downstream one by the difference on the upstream side (which the depth
+// gradient at u gives) and the difference over the edge, limited (van Albada: smooth, so that
+// Newton does not cycle between branches; 0 where the two differ in sign): second order where
+// the depth is smooth, the upstream depth at a kink or a front, never more than twice the
+// upstream depth (nothing from a dry node). du, dv: its derivatives with respect to the two
+// depths (the gradient at u held).
 double edge_depth(const mesh& msh, const surface_work& w, int u, int v, double mu, double mv,
                   double& du, double& dv) {
-    const double d = mv - mu;
-    const double back = 2.0 * (w.GX(u) * (msh.X(v) - msh.X(u)) + w.GY(u) * (msh.Y(v) - msh.Y(u))) - d;
+    const double b = mv - mu;
+    const double a = 2.0 * (w.GX(u) * (msh.X(v) - msh.X(u)) + w.GY(u) * (msh.Y(v) - msh.Y(u))) - b;
     du = 1.0;
     dv = 0.0;
-    if (d * back <= 0.0) return mu;
-    double me = 0.0;
-    if (std::fabs(d) < std::fabs(back)) {
-        me = mu + 0.5 * d;
-        du = dv = 0.5;
-    } else {
-        me = mu + 0.5 * back;
-        du = 1.5;
-        dv = -0.5;
-    }
-    // At most twice the upstream depth: the depth reconstructed on the node's far side stays
-    // positive, and a node nearly dry gives little.
+    if (a * b <= 0.0) return mu;
+    const double q = a * a + b * b;
+    const double phi = a * b * (a + b) / q;
+    const double pa = (b * (2.0 * a + b) * q - 2.0 * a * a * b * (a + b)) / (q * q);
+    const double pb = (a * (2.0 * b + a) * q - 2.0 * b * b * a * (a + b)) / (q * q);
+    const double me = mu + 0.5 * phi;
     if (me > 2.0 * mu) {
         du = 2.0;
-        dv = 0.0;
         return 2.0 * mu;
     }
+    // a = 2 G.dx - (mv - mu), b = mv - mu.
+    du = 1.0 + 0.5 * (pa - pb);
+    dv = 0.5 * (pb - pa);
     return me;
 }
 
@@ -192,14 +190,23 @@ void outflow(const surface& sf, const surface_outlet& o, std::size_t q, double d
         break;
     }
     case outlet_kind::LEVEL: {
-        // To water of the given depth just outside, over the node's reach.
-        const double diff = d - o.level;
+        // To water of the given depth just outside, over the node's reach: Manning's law with
+        // the slope of the water surface over the reach (a linear law below the least slope).
+        const double diff = d - o.level, r = o.reach[q];
         const double mu = std::max(std::max(d, o.level) - sf.DEPST, 0.0);
-        const double S = std::fabs(diff) / o.reach[q];
-        const double k = w * o.conv[q] * std::cbrt(mu * mu) * mu /
-                         std::sqrt(std::max(S, kSurfaceMinSlope)) / o.reach[q];
-        Q = k * diff;
-        dQ = k;
+        const double m23 = std::cbrt(mu * mu);
+        const double a = w * o.conv[q] * m23 * mu;  // per square root of slope
+        const double S = std::fabs(diff) / r;
+        const double dmu = d > o.level && mu > 0.0 ? (5.0 / 3.0) * a / mu : 0.0;  // da/dd
+        if (S > kSurfaceMinSlope) {
+            const double root = std::sqrt(S);
+            Q = (diff > 0.0 ? a : -a) * root;
+            dQ = 0.5 * a / (root * r) + (diff > 0.0 ? dmu : -dmu) * root;
+        } else {
+            const double k = 1.0 / (r * std::sqrt(kSurfaceMinSlope));
+            Q = a * diff * k;
+            dQ = a * k + dmu * diff * k;
+        }
         break;
     }
     }
@@ -352,11 +359,27 @@ void surface_check(const dimensions& dim, iofiles& io, const mesh& msh, surface&
                             " is already a node of outlet " + std::to_string(outlet_of[i]));
             }
             outlet_of[i] = (int)k + 1;
-            o.width.push_back(width[i]);
+        }
+    }
+    // The width of an outlet node: half of each boundary edge that joins it to another node of
+    // its outlet (the sides of the outlet are closed), or half of each boundary edge at it when
+    // the outlet is the node alone.
+    std::vector<double> joined((std::size_t)dim.NNOD + 1, 0.0);
+    for (const auto& [ed, count] : edges) {
+        const std::size_t a = (std::size_t)ed.first, b = (std::size_t)ed.second;
+        if (count != 1 || outlet_of[a] == 0 || outlet_of[a] != outlet_of[b]) continue;
+        const double len = std::hypot(msh.X(ed.first) - msh.X(ed.second), msh.Y(ed.first) - msh.Y(ed.second));
+        joined[a] += 0.5 * len;
+        joined[b] += 0.5 * len;
+    }
+    for (surface_outlet& o : sf.OUT) {
+        for (int g : o.deck) {
+            const std::size_t i = (std::size_t)g;
+            const double w = joined[i] > 0.0 ? joined[i] : width[i];
+            o.width.push_back(w);
             o.slope.push_back(area[i] > 0.0 ? slope[i] / area[i] : 0.0);
             o.conv.push_back(area[i] > 0.0 ? cv[i] / area[i] : sf.CONVF / sf.MANN[0]);
-            o.reach.push_back(msh.ARENOD.empty() || msh.ARENOD(g) <= 0.0 ? width[i]
-                                                                        : msh.ARENOD(g) / width[i]);
+            o.reach.push_back(area[i] / 3.0 / w);  // the node's area over its width
         }
     }
 
