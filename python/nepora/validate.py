@@ -416,7 +416,7 @@ def _surface_checks(add, deck, sf, meshed):
     the boundary of the surface, one outlet each), and no transport."""
     lines = sf._lines
     if not sf.ON:
-        if len(sf.MANNING) or sf.OUTLETS or sf.DEPRESSION != 0.0:
+        if "MANNING" in lines or sf.OUTLETS or sf.DEPRESSION != 0.0:
             first = min([lines.get("MANNING") or 10 ** 9, lines.get("DEPRESSION") or 10 ** 9] +
                         lines.get("OUTLET", []))
             add("parm", None, None, "MANNING, DEPRESSION and OUTLET belong to a surface-flow "
@@ -424,7 +424,7 @@ def _surface_checks(add, deck, sf, meshed):
         return
     p = deck.parm
     at = lines.get("SURFACE")
-    if not len(sf.MANNING):
+    if "MANNING" not in lines:
         add("parm", None, None, "the surface-flow section has no MANNING line (Deck.set_surface)",
             line=at)
     if not meshed:
