@@ -25,12 +25,9 @@ deck.soil.PMIN = -5.0
 deck.initial_water_table(depth=0.5)   # a wet spell: the table 0.5 m below the ground
 xyz = deck.coordinates()[:deck.NNOD]
 low = np.argmin(xyz[:, 2])
-near = np.nonzero(np.hypot(xyz[:, 0] - xyz[low, 0], xyz[:, 1] - xyz[low, 1]) <= 15.0)[0] + 1
-# The outlet: the surface nodes of the boundary (edges of one triangle) among them.
-tri = np.sort(np.asarray(deck.grid.TRIANG)[:, :3], axis=1)
-edges, count = np.unique(np.concatenate([tri[:, [0, 1]], tri[:, [1, 2]], tri[:, [0, 2]]]),
-                         axis=0, return_counts=True)
-outlet = sorted(set(near) & set(edges[count == 1].reshape(-1).tolist()))
+# The outlet: the nodes of the boundary within 15 m of the lowest one.
+x0, y0 = xyz[low, 0], xyz[low, 1]
+outlet = deck.boundary_nodes(where=lambda x, y, z: np.hypot(x - x0, y - y0) <= 15.0)
 # A heavier storm than examples/catchment's: 40 mm/h for 3 hours, twice what the loam takes.
 deck.set_atmosphere([0.0, 3.0, 3.01, 54.0], [0.04, 0.04, 0.0, 0.0])
 p = deck.parm
@@ -39,9 +36,9 @@ p.NODVP = [int(low) + 1]
 p.IFLOW = 2
 p.TOLNL, p.ITMX, p.ITMX1, p.ITMX2 = 1e-6, 20, 8, 14
 p.UNITS = "m h"
+# Grass on the slopes, a rougher floor with its shrubs; the outlet falls freely.
+deck.set_surface("DIFFUSION", manning=[0.1, 0.15])
+deck.add_outlet("CRITICAL", outlet)
 deck.check()
 deck.write(here)
-with open(os.path.join(here, "parm"), "a") as f:
-    # Grass on the slopes, a rougher floor with its shrubs; the outlet falls freely.
-    f.write("SURFACE DIFFUSION\nMANNING 0.1 0.15\nOUTLET CRITICAL %s\n" % " ".join(map(str, outlet)))
-print(deck, "outlet nodes:", outlet)
+print(deck, "outlet nodes:", list(outlet))

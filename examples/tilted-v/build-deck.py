@@ -63,9 +63,8 @@ p.IFLOW = 2          # Newton: the surface terms with their derivatives converge
 p.TOLNL = 1e-6
 p.ITMX, p.ITMX1, p.ITMX2 = 20, 6, 12
 p.UNITS = "m s"
-deck.write(a.dir)
 outlet = [k + 1 for k in range(len(x)) if y[k] == 0.0 and plane <= x[k] <= plane + channel]
-with open(os.path.join(a.dir, "parm"), "a") as f:
-    f.write("SURFACE DIFFUSION\nMANNING 0.015 0.15\nOUTLET NORMAL %s\n"
-            % " ".join(map(str, outlet)))
+deck.set_surface("DIFFUSION", manning=[0.015, 0.15])
+deck.add_outlet("NORMAL", outlet)
+deck.write(a.dir)
 print(deck, "outlet nodes:", outlet)
