@@ -19,6 +19,7 @@
 #include "base/stop.h"
 #include "flow/velocity.h"
 #include "output/extras.h"
+#include "surface/overland.h"
 
 namespace nep {
 
@@ -176,7 +177,7 @@ grid_part own_piece(const extra_files& x) { return {x.PNODE.size(), x.PELEM.size
 
 // Fills the list; returns its length. A piece adds the element numbers of its cells (the points
 // have their node numbers in any case).
-int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a) {
+int vtu_arrays(long N, long NT, bool piece, bool coupled, bool ground, varray* a) {
     int k = 0;
     a[k++] = {"TimeValue", vtype::F64, 1, 1, vplace::FIELD};
     a[k++] = {"NSTEP", vtype::I32, 1, 1, vplace::FIELD};
@@ -187,6 +188,11 @@ int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a) {
     a[k++] = {"relative_conductivity", vtype::F32, 1, N, vplace::POINT};
     a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
     if (coupled) a[k++] = {"concentration", vtype::F32, 1, N, vplace::POINT};
+    if (ground) {
+        // The water on the ground, at the points of the top layer (0 below it).
+        a[k++] = {"ground_water_depth", vtype::F32, 1, N, vplace::POINT, "L"};
+        a[k++] = {"surface_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
+    }
     if (piece) a[k++] = {"element", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"material", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"layer", vtype::I32, 1, NT, vplace::CELL};
@@ -284,7 +290,7 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
                 const mesh& msh, const soil& sl, const flowstate& fs, extra_files& x, double t,
                 int s) {
     varray a[kMaxArrays];
-    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, a);
+    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, x.SF != nullptr, a);
     errno = 0;
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) cannot_create(path);
@@ -324,6 +330,19 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
             put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P);
         } else if (name == "concentration") {
             put_reals<float>(w, fs.CNEW, N, P);
+        } else if (name == "ground_water_depth") {
+            for (long k = 1; k <= N; ++k) {
+                const long i = P == nullptr ? k : (*P)(k);
+                w.value((float)(i <= dim.NNOD ? std::max(fs.PNEW(i), 0.0) : 0.0));
+            }
+        } else if (name == "surface_velocity") {
+            for (long k = 1; k <= N; ++k) {
+                const long i = P == nullptr ? k : (*P)(k);
+                const bool top = i <= dim.NNOD;
+                w.value((float)(top ? x.SVX(i) : 0.0));
+                w.value((float)(top ? x.SVY(i) : 0.0));
+                w.value(0.0f);
+            }
         } else if (name == "element") {
             for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.deck_element(g.element(c)));
         } else if (name == "material") {
@@ -374,6 +393,7 @@ const char* base_name(const std::string& path) {
 
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x) {
+    if (x.SF != nullptr) surface_velocity(dim, msh, fs.PNEW, *x.SF, x.SVX, x.SVY);
     // From the characteristics of the current heads.
     velocity_loan loan(fs, x);
     if (!x.OWNCOL.empty()) {
@@ -401,7 +421,7 @@ void write_pvtu(const char* path, const std::vector<std::string>& pieces, const 
     if (!proc_writes()) return;
     // The arrays of the pieces (their sizes do not matter here).
     varray a[kMaxArrays];
-    const int na = vtu_arrays(0, 0, true, ctl.ITRANS != 0, a);
+    const int na = vtu_arrays(0, 0, true, ctl.ITRANS != 0, x.SF != nullptr, a);
     std::string h =
         "<?xml version=\"1.0\"?>\n"
         "<VTKFile type=\"PUnstructuredGrid\" version=\"1.0\" byte_order=\"LittleEndian\" "

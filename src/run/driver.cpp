@@ -166,6 +166,11 @@ int nepora3d(records& R) {
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
     // The patterns are final (a process of several keeps only the rows it forms).
     surface_setup(R.dim, ctl, R.msh, R.sp, R.sf);
+    if (R.sf.ON) {
+        io.EXTRA.SF = &R.sf;
+        io.EXTRA.SVX.alloc(R.dim.NNOD);
+        io.EXTRA.SVY.alloc(R.dim.NNOD);
+    }
     report_held(R, V);
     // Several processes: each writes the piece of the ParaView series made of its columns,
     // those of its rows in the solves.

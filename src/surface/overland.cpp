@@ -563,6 +563,37 @@ void surface_limit(const dimensions& dim, const flowstate& fs, arr1<double>& del
     }
 }
 
+void surface_velocity(const dimensions& dim, const mesh& msh, const arr1<double>& p,
+                      const surface& sf, arr1<double>& vx, arr1<double>& vy) {
+    for (int i = 1; i <= dim.NNOD; ++i) vx(i) = vy(i) = 0.0;
+    const bool kin = sf.WAVE == surface_wave::KINEMATIC;
+    for (int e = 1; e <= dim.NTRI; ++e) {
+        double gx = 0.0, gy = 0.0, m = 0.0;
+        for (int k = 1; k <= 3; ++k) {
+            const int i = msh.TRIANG(k, e);
+            const double d = std::max(p(i), 0.0);
+            const double h = msh.Z(i) + (kin ? 0.0 : d);
+            gx += sf.TG(k, e) * h;
+            gy += sf.TG(3 + k, e) * h;
+            m += std::max(d - sf.DEPST, 0.0) / 3.0;
+        }
+        const double S = std::sqrt(gx * gx + gy * gy);
+        if (S <= 0.0 || m <= 0.0) continue;
+        const double v = sf.TR(e) * std::cbrt(m * m) * std::sqrt(S) * sf.TA(e) / S;
+        for (int k = 1; k <= 3; ++k) {
+            const int i = msh.TRIANG(k, e);
+            vx(i) -= v * gx;
+            vy(i) -= v * gy;
+        }
+    }
+    for (int i = 1; i <= dim.NNOD; ++i) {
+        if (sf.NA(i) > 0.0) {
+            vx(i) /= sf.NA(i);
+            vy(i) /= sf.NA(i);
+        }
+    }
+}
+
 double surface_stored(const dimensions& dim, const mesh& msh, const arr1<double>& p) {
     double s = 0.0;
     for (int i = 1; i <= dim.NNOD; ++i) {

@@ -58,6 +58,13 @@ void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const f
 // the storage of the standing water into account (or leaves it out).
 void surface_limit(const dimensions& dim, const flowstate& fs, arr1<double>& delta);
 
+// The depth-averaged velocity of the water on the ground at the surface nodes (NNOD each): in
+// every triangle Manning's velocity (1/n) m^(2/3) S^(1/2) down the slope of the water surface
+// (of the ground under the kinematic wave), m the mean mobile depth of its corners; at a node the
+// mean of its triangles weighted by their areas.
+void surface_velocity(const dimensions& dim, const mesh& msh, const arr1<double>& p,
+                      const surface& sf, arr1<double>& vx, arr1<double>& vy);
+
 // The surface part of the balance of a converged step, from PSAVE to PNEW: SSTORE, the outlet
 // discharges and volumes, the exchange with the soil (VINF, VEXF). Collective on several
 // processes with meshes of their own.

@@ -86,7 +86,7 @@ def kinematic(nx):
     d.initial_pressure_head(0.0)
     d.set_atmosphere([0.0, tr, tr + 1e-3, 3600.0], [i, i, 0.0, 0.0])
     p = d.parm
-    p.TMAX, p.DELTAT, p.DTMIN, p.DTMAX, p.TIMPRT, p.TOLNL = 3600.0, 1.0, 1e-3, 1.0, [3600.0], 1e-8
+    p.TMAX, p.DELTAT, p.DTMIN, p.DTMAX, p.TIMPRT, p.TOLNL = 3600.0, 1.0, 1e-3, 1.0, [tr, 3600.0], 1e-8
     _, o = run(d, "kinematic-%d" % nx, "SURFACE KINEMATIC\nMANNING %g\nOUTLET NORMAL %s\n"
                % (n, outlet_of(x)))
     t, q = o["time_s"].to_numpy(), o["total_m3_s"].to_numpy() / W
@@ -105,6 +105,21 @@ def kinematic(nx):
                 hi = mid
         return mid
 
+    if nx == 101:
+        # vtk/, read by VTK: at equilibrium (the first output time) velocity times depth on the
+        # ground is the rain from upslope, i x per unit width.
+        import vtk
+        from vtk.util.numpy_support import vtk_to_numpy
+        r = vtk.vtkXMLUnstructuredGridReader()
+        r.SetFileName(os.path.join(tmp, "kinematic-101", "vtk", "nepora3d_0001.vtu"))
+        r.Update()
+        g = r.GetOutput()
+        xyz = vtk_to_numpy(g.GetPoints().GetData())
+        dep = vtk_to_numpy(g.GetPointData().GetArray("ground_water_depth_m"))
+        vel = vtk_to_numpy(g.GetPointData().GetArray("surface_velocity_m_s"))
+        on = (xyz[:, 2] > 1.0 + S * (L - xyz[:, 0]) - 1e-6) & (xyz[:, 0] > 20) & (xyz[:, 0] < 90)
+        err = np.max(np.abs(vel[on, 0] * dep[on] / (i * xyz[on, 0]) - 1))
+        check(err < 0.02, "vtk/: velocity x depth on the ground is i x within %.2f %%" % (100 * err))
     rise = (t > 0.2 * te) & (t < 0.8 * te)
     limb = np.max(np.abs(q[rise] - a * (i * t[rise]) ** (5 / 3))) / (i * L)
     t98 = reaches(0.98) / (te * 0.98 ** 0.6) - 1  # the analytic limb reaches 98 % at 0.98^0.6 te
