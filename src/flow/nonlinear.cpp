@@ -38,8 +38,9 @@ void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x,
 }
 
 // The assembly common to both schemes, after the nodal characteristics.
-void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sparse& sp,
-              flowstate& fs, cpustat& cpu, const density& rho, const surface* sf, bool newton) {
+void assemble(const dimensions& dim, control& ctl, const mesh& msh, const bcdata& bc, soil& sl,
+              sparse& sp, flowstate& fs, cpustat& cpu, const density& rho, const surface* sf,
+              bool newton) {
     {
         timed_phase t(cpu.FT[2]);
         auto zero = [](arr1<double>& a) {
@@ -68,7 +69,7 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
         timed_phase t(cpu.FT[4]);
         rhsgrv(dim, ctl, msh, sl, sp, rho);
         if (sl.KSLOPE == 5) stornod(dim, ctl, msh, sl, sp, rho);
-        if (sf != nullptr && sf->ON) surfasm(dim, ctl, msh, fs, sp, *sf, newton);
+        if (sf != nullptr && sf->ON) surfasm(dim, ctl, msh, bc, fs, sp, *sf, newton);
         // The residual before boundary conditions, for the boundary fluxes.
         const double* rhs = sp.RHS.data();
         double* resid = sp.RESID.data();
@@ -313,10 +314,11 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
             chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
         }
     }
-    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, sf, newton);
+    assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, newton);
     {
         timed_phase t(cpu.FT[6]);
         bcapic(dim, ctl, bc, sp, newton, rho);
+        if (sf != nullptr && sf->ON) fs.SRMAX = surface_imbalance(dim, ctl, msh, bc, sp);
     }
     wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
     int niter = 0, ier = 0;
@@ -352,7 +354,8 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
         ctl.LSFAIL = niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY);
     }
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
-    if (sf != nullptr && sf->ON) surface_limit(dim, fs, sp.DELTA);
+    // A surface head swinging between two states is halved: that iterate converges nothing.
+    if (sf != nullptr && sf->ON && surface_limit(dim, ctl, msh, bc, fs, *sf, sp.DELTA)) fs.SRMAX = HUGE_VAL;
     update_heads(dim, sp, fs);
     bcrpic(dim, bc, sp, fs, newton);
     chgmax(dim, msh, sp, fs);
@@ -388,7 +391,7 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
                       ctl.TIME, ctl.NSTEP, ctl.ITER, fs.PL2, fs.PINF, fs.FL2, fs.FINF, ctl.ERNLMX);
         input_error(text);
     }
-    const bool conv = (ctl.L2NORM != 0 ? fs.PL2 : fs.PINF) <= ctl.TOLNL;
+    const bool conv = (ctl.L2NORM != 0 ? fs.PL2 : fs.PINF) <= ctl.TOLNL && fs.SRMAX <= 10.0 * ctl.TOLNL;
     const bool sfmoving = bc.SFCHK == 1 && bc.SFCVG == 0;
     if (!ctl.LSFAIL && left && (!conv || sfmoving)) {
         ctl.ISTATUS = -1;

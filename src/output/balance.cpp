@@ -88,6 +88,9 @@ void mbinit(const dimensions& dim, const control& ctl, const mesh& msh, const bc
 
     for (int j = 1; j <= dim.NNOD; ++j) {
         if (bc.IFATMP(j) == 0 && msh.own(j)) split(bc.ATMACP(j), mb.FLXPRV, MB_IANEU, MB_OANEU);
+        if (bc.IFATMP(j) == -1 && bc.PONDRT && msh.own(j)) {
+            split(bc.ATMPOP(j), mb.FLXPRV, MB_IANEU, MB_OANEU);
+        }
     }
     if (ctl.DELTAT < MB_STEADY) {
         for (int k = 1; k <= dim.NQ; ++k) split(bc.NEUVAL(k), mb.FLXPRV, MB_INNEU, MB_ONNEU);
@@ -100,10 +103,10 @@ void mbinit(const dimensions& dim, const control& ctl, const mesh& msh, const bc
     mb.CSTORE = 0.0;
 
     // Input that falls on surface nodes with another condition is reported when there can be
-    // any.
+    // any (and is not applied: with routed water on the ground it is).
     mb.NAPON = false;
     for (int j = 1; j <= dim.NNOD && bc.ATMIN; ++j) {
-        if (bc.IFATM(j) == -1 && msh.own(j)) mb.NAPON = true;
+        if (bc.IFATM(j) == -1 && msh.own(j) && !bc.PONDRT) mb.NAPON = true;
     }
     for (int k = 1; k <= 2; ++k) mb.CNAP[k] = mb.CATM[k] = 0.0;
     for (int k = 1; k <= 3; ++k) mb.NAPNOD[k] = 0;
@@ -152,7 +155,10 @@ void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
 
     for (int j = 1; j <= dim.NNOD; ++j) {
         const int state = bc.IFATM(j);
-        if (state == -1 || !msh.own(j)) continue;
+        if (!msh.own(j)) continue;
+        // Routed water on the ground: the input on the nodes with another condition is applied.
+        if (state == -1 && bc.PONDRT) split(bc.ATMPOT(j), mb.FLXCUR, MB_IANEU, MB_OANEU);
+        if (state == -1) continue;
         if (state == 1) split(bc.ATMACT(j), mb.FLXCUR, MB_IADIR, MB_OADIR);
         else split(bc.ATMACT(j), mb.FLXCUR, MB_IANEU, MB_OANEU);
     }

@@ -28,6 +28,10 @@ struct flowstate {
     double PINF = 0.0, PL2 = 0.0, FINF = 0.0, FL2 = 0.0;
     int IKMAX = 0;
     double PDIF = 0.0;  // the signed change at IKMAX
+    // A surface-flow section: the largest imbalance of the water of a surface node at the
+    // iterate, as a depth over the node's area in the step (the iteration converges when it too
+    // is within TOLNL: on a pond a small change of head can move much water).
+    double SRMAX = 0.0;
     double PNEWIK = 0.0, POLDIK = 0.0;  // PNEW and POLD at IKMAX
 
     // Step statistics of the last iteration: largest change over the surface nodes and over all

@@ -33,9 +33,10 @@ struct surface_outlet {
     std::vector<int> node;       // the nodes here (0: not held)
 };
 
-// Work of the assembly: the gradient of the mobile depth at every surface node (NNOD).
+// Work of the flow iterations: the gradient of the mobile depth at every surface node, and the
+// change of each surface node's head in the last iteration of the step (NNOD each).
 struct surface_work {
-    arr1<double> GX, GY;
+    arr1<double> GX, GY, DPREV;
 };
 
 struct surface {

@@ -148,7 +148,9 @@ void triangle_flow(const mesh& msh, const surface& sf, const surface_work& w, lo
         }
         out.S = std::sqrt(out.sx * out.sx + out.sy * out.sy);
     }
-    const double K = sf.TR(e) / std::sqrt(std::max(out.S, kSurfaceMinSlope));
+    // 1/n over the square root of the slope, smoothed where the slope nears the least one (a
+    // pond): (S^2 + Smin^2)^(1/4), so that the conveyance has a derivative everywhere.
+    const double K = sf.TR(e) / std::sqrt(std::sqrt(out.S * out.S + kSurfaceMinSlope * kSurfaceMinSlope));
     for (int k = 1; k <= 3; ++k) {
         const int a = kEdgeA[k], b = kEdgeB[k];
         const double D = kin ? z[a] - z[b] : H[a] - H[b];
@@ -419,6 +421,7 @@ void surface_setup(const dimensions& dim, const control& ctl, const mesh& msh, c
     sf.NA.alloc(NNOD);
     sf.WORK.GX.alloc(NNOD);
     sf.WORK.GY.alloc(NNOD);
+    sf.WORK.DPREV.alloc(NNOD);
     for (int e = 1; e <= NTRI; ++e) {
         int n[4];
         double x[4], y[4], z[4];
@@ -477,8 +480,8 @@ void surface_setup(const dimensions& dim, const control& ctl, const mesh& msh, c
     }
 }
 
-void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const flowstate& fs,
-             sparse& sp, const surface& sf, bool full) {
+void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+             const flowstate& fs, sparse& sp, const surface& sf, bool full) {
     const double* p = fs.PNEW.data() - 1;
     const double* p0 = fs.PSAVE.data() - 1;
     double* A = sp.AMAT.data() - 1;
@@ -490,6 +493,7 @@ void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const f
         const double a = msh.ARENOD(i) / dt;
         if (sf.DPOS(i) == 0) continue;  // a node of the outer ring, without its row
         r[i] -= a * (d - d0);
+        if (bc.IFATM(i) == -1) r[i] += ctl.TETAF * bc.ATMPOT(i) + (1.0 - ctl.TETAF) * bc.ATMPOP(i);
         if (p[i] >= 0.0) A[sf.DPOS(i)] += a;
     }
     // Flow to the neighbours.
@@ -527,8 +531,8 @@ void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const f
             if (!kin) {
                 dF[a] += f.c[k];
                 dF[b] -= f.c[k];
-                if (f.S > kSurfaceMinSlope) {
-                    const double q = -0.5 * f.F[k] / (f.S * f.S);
+                {
+                    const double q = -0.5 * f.F[k] / (f.S * f.S + kSurfaceMinSlope * kSurfaceMinSlope);
                     for (int l = 1; l <= 3; ++l) dF[l] += q * (f.sx * sf.TG(l, e) + f.sy * sf.TG(3 + l, e));
                 }
             }
@@ -556,11 +560,23 @@ void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const f
     }
 }
 
-void surface_limit(const dimensions& dim, const flowstate& fs, arr1<double>& delta) {
+bool surface_limit(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+                   const flowstate& fs, const surface& sf, arr1<double>& delta) {
+    arr1<double>& last = sf.WORK.DPREV;
+    bool halved = false;
     for (int i = 1; i <= dim.NNOD; ++i) {
-        const double p = fs.PNEW(i), q = p + delta(i);
-        if ((p < 0.0 && q > 0.0) || (p > 0.0 && q < 0.0)) delta(i) = -p;
+        if (ctl.ITER == 1) last(i) = 0.0;
+        if (bc.IFATM(i) != 0) continue;
+        double& d = delta(i);
+        if (d * last(i) < 0.0 && std::fabs(d) > 0.9 * std::fabs(last(i)) && std::fabs(d) > ctl.TOLNL) {
+            d *= 0.5;
+            halved = true;
+        }
+        const double p = fs.PNEW(i), q = p + d;
+        if ((p < 0.0 && q > 0.0) || (p > 0.0 && q < 0.0)) d = -p;
+        last(i) = d;
     }
+    return msh.cut() ? proc_max(halved ? 1.0 : 0.0) > 0.0 : halved;
 }
 
 void surface_velocity(const dimensions& dim, const mesh& msh, const arr1<double>& p,
@@ -592,6 +608,18 @@ void surface_velocity(const dimensions& dim, const mesh& msh, const arr1<double>
             vy(i) /= sf.NA(i);
         }
     }
+}
+
+double surface_imbalance(const dimensions& dim, const control& ctl, const mesh& msh,
+                         const bcdata& bc, const sparse& sp) {
+    double worst = 0.0;
+    if (ctl.DELTAT < 1.0e10) {
+        for (int i = 1; i <= dim.NNOD; ++i) {
+            if (bc.IFATM(i) != 0 || !msh.own(i) || msh.ARENOD(i) <= 0.0) continue;
+            worst = std::max(worst, std::fabs(sp.RHS(i)) * ctl.DELTAT / msh.ARENOD(i));
+        }
+    }
+    return msh.cut() ? proc_max(worst) : worst;
 }
 
 double surface_stored(const dimensions& dim, const mesh& msh, const arr1<double>& p) {

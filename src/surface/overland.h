@@ -27,7 +27,7 @@
 
 namespace nep {
 
-// The smallest slope of the water surface that divides the conveyance (flat ground).
+// The slope of the water surface below which the conveyance stops growing (flat ground, ponds).
 constexpr double kSurfaceMinSlope = 1.0e-5;
 
 // The keywords of the section, each the first word of a line after the last record of the
@@ -49,14 +49,22 @@ void surface_setup(const dimensions& dim, const control& ctl, const mesh& msh, c
                    surface& sf);
 
 // The surface terms of one flow iteration, after the soil's assembly: into sp.AMAT (symmetric
-// storage, or full with `full`) and sp.RHS, the system being in increments of PNEW.
-void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const flowstate& fs,
-             sparse& sp, const surface& sf, bool full);
+// storage, or full with `full`) and sp.RHS, the system being in increments of PNEW. The rain
+// (and evaporation) of the surface nodes with another condition goes to their rows too: it joins
+// the water on the ground, and leaves through their condition when they are held.
+void surfasm(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+             const flowstate& fs, sparse& sp, const surface& sf, bool full);
 
 // The update of an iteration crosses the ground at no surface node: a head that would go from
 // below the ground to above it (or back) stops at the ground, where the next iteration takes
-// the storage of the standing water into account (or leaves it out).
-void surface_limit(const dimensions& dim, const flowstate& fs, arr1<double>& delta);
+// the storage of the standing water into account (or leaves it out). A change that reverses
+// the last one of the node without being much smaller (the iteration swinging between two
+// states, as the limited depth on an edge can make it) is halved. Nodes held at a head (another
+// condition, or air-dry) keep the change the solve gave them, from which their flux is formed.
+// Returns whether a change was halved on any process (the iterate is then no solution of the
+// step). Collective on several processes.
+bool surface_limit(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+                   const flowstate& fs, const surface& sf, arr1<double>& delta);
 
 // The depth-averaged velocity of the water on the ground at the surface nodes (NNOD each): in
 // every triangle Manning's velocity (1/n) m^(2/3) S^(1/2) down the slope of the water surface
@@ -64,6 +72,12 @@ void surface_limit(const dimensions& dim, const flowstate& fs, arr1<double>& del
 // mean of its triangles weighted by their areas.
 void surface_velocity(const dimensions& dim, const mesh& msh, const arr1<double>& p,
                       const surface& sf, arr1<double>& vx, arr1<double>& vy);
+
+// The largest imbalance of the water of a flux-controlled surface node in the system of the
+// iteration (its right-hand side after the boundary conditions), as a depth over the node's area
+// in the step; 0 in a steady-state run. Collective on several processes.
+double surface_imbalance(const dimensions& dim, const control& ctl, const mesh& msh,
+                         const bcdata& bc, const sparse& sp);
 
 // The surface part of the balance of a converged step, from PSAVE to PNEW: SSTORE, the outlet
 // discharges and volumes, the exchange with the soil (VINF, VEXF). Collective on several
