@@ -23,26 +23,15 @@ void echo_solver(ounit& lst, const petsc_system& s, petsc_stat& st, const std::s
 }
 
 // A solve of the default selector handed to the specified conjugate gradients.
-void specified_solve(ounit& lst, ounit& out, petsc_system& s, petsc_stat& st, int N, int NP,
-                     const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
-                     const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d) {
-    const arr1<int>& IA = *s.IA;
-    const int nterm = IA(N + 1) - 1;
-    if (s.fac.size() != nterm) {
-        s.fac.alloc(nterm);
-        s.work.alloc(5L * N);
-    }
-    const int nth = N >= kParallelMin ? max_threads() : 0;
-    if (nth > 0 && (s.plan.NTH != nth || s.plan.N != N))
-        plan_trisolve(N, s.NNOD, *s.JA, IA, nth, s.plan);
+void specified_solve(ounit& lst, petsc_system& s, petsc_stat& st, int& NITER,
+                     const std::function<void(int&)>& specified) {
     if (!s.solved) {
         s.solved = true;
         echo_solver(lst, s, st, "");
     }
     double t = 0.0;
     timer(t, 1);
-    SYMSLV(lst, out, N, nterm, NP, NITER, ITMAX, TOL, tiny, nodes, *s.JA, IA, x, b, A, s.fac,
-           s.work, d, nth > 0 ? &s.plan : nullptr);
+    specified(NITER);
     timer(t, 2);
     st.TSOLVE += t;
     st.NITER += NITER;
@@ -54,8 +43,9 @@ void specified_solve(ounit& lst, ounit& out, petsc_system& s, petsc_stat& st, in
 }  // namespace petsc_impl
 
 void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
-            const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
-            const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d) {
+            const arr1<int>& nodes, const arr1<double>& values, int ITMAX, double TOL, double tiny,
+            int& NITER, const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d,
+            const std::function<void(int&)>& specified) {
     if (slot.SYS == nullptr) input_error("internal error: a PETSc solve without its system");
     petsc_system& s = *slot.SYS;
     // The new values: copied from the symmetric storage, or already in PETSc's arrays; either
@@ -91,7 +81,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
             s.ready = false;
         }
         if (s.builtin) {
-            specified_solve(lst, out, s, st, N, NP, nodes, ITMAX, TOL, tiny, NITER, A, b, x, d);
+            specified_solve(lst, s, st, NITER, specified);
             return;
         }
         if (s.pending) make_symmetric(s);
@@ -109,14 +99,14 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     s.mark.assign(N, 0);
     if (s.shell) {
         s.U = &A;
-        s.hold_shell(A, f, NP, nodes);
+        s.hold_shell(f, NP, nodes, values);
     } else {
         if (s.dist) a = s.values;
         else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
         if (s.own_rows()) s.open_blocks();
         if (s.sym) s.copy_symmetric(A, a);
-        if (s.own_rows()) s.hold_own(A, f, NP, nodes);
-        else s.hold(a, f, NP, nodes, s.sym);
+        if (s.own_rows()) s.hold_own(f, NP, nodes, values);
+        else s.hold(a, f, NP, nodes, values, s.sym);
         if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
     }
     // The residual measures leave the prescribed rows out.

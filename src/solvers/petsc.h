@@ -17,6 +17,7 @@
 // (records/sparse.h).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,18 +73,22 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
 std::vector<int> petsc_surface_parts(const dimensions& dim, const mesh& msh);
 
 // Solves A x = b with the system of `slot` (formed by petsc_setup). A holds the values in the
-// storage the system was formed on (Picard flow: symmetric upper; otherwise full storage, the
-// very array PETSc's matrix lives on). The first NP entries of `nodes` are the prescribed rows,
-// left out of the residual measures as in SYMSLV and NSYSLV. Writes the trace line to the listing
-// `lst` (after the first solve also the method and preconditioner PETSc runs); NITER receives
-// the Krylov iterations. A solve that fails (PETSc's reason: iteration limit ITMAX, breakdown,
-// divergence) with a reused preconditioner is done again after a new set-up; one that fails with
-// a new one stops the run with the messages of the specified solver (SYMSLV under Picard,
-// NSYSLV otherwise) on standard output `out`, and PETSc's reason on standard error. The counts
-// and times go to `st`.
+// storage the system was formed on (Picard flow: symmetric upper; otherwise full storage). The
+// first NP entries of `rows` are the prescribed rows, `values` their values: PETSc gets them
+// eliminated (a unit row with the value as its right-hand side, its column moved into the
+// right-hand side of the other rows), and they are left out of the residual measures as in
+// SYMSLV and NSYSLV. A and b are not changed. Writes the trace line to the listing `lst` (after
+// the first solve also the method and preconditioner PETSc runs); NITER receives the Krylov
+// iterations. A solve that fails (PETSc's reason: iteration limit ITMAX, breakdown, divergence)
+// with a reused preconditioner is done again after a new set-up; one that fails with a new one
+// stops the run with the messages of the specified solver (SYMSLV under Picard, NSYSLV
+// otherwise) on standard output `out`, and PETSc's reason on standard error. The counts and
+// times go to `st`. The default selector on one process under Picard hands the dominant
+// matrices back to the specified conjugate gradients: `specified(NITER)` solves the system so.
 void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
-            const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
-            const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d);
+            const arr1<int>& rows, const arr1<double>& values, int ITMAX, double TOL, double tiny,
+            int& NITER, const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d,
+            const std::function<void(int&)>& specified);
 
 // Checkpoints (run/checkpoint.cpp). A run continued from a checkpoint has no preconditioner to
 // reuse, so every checkpoint has the preconditioner of each system set up anew at its next solve,

@@ -146,16 +146,13 @@ struct petsc_system {
     // diagonals goes to the specified conjugate gradients (SYMSLV, multithreaded, on the
     // assembly's own storage), any other to PETSc with BoomerAMG. `builtin`: the last choice
     // was SYMSLV; the choice is made again when the iterations since it grow (as a set-up would
-    // be). The factor, vectors and plan of SYMSLV are created at its first solve, PETSc's matrix
+    // be). The specified solver is the linear system's (solvers/linsys.h), PETSc's matrix
     // and the full copy of the values at the first solve that PETSc gets (`pending` until then).
     bool handback = false, builtin = false, pending = false;
-    arr1<double> fac, work;
-    trisolve_plan plan;
 
     // The entries of the prescribed rows and columns that a solve on the assembly's own array
     // replaced, with their positions, to be put back after it.
     std::vector<std::pair<PetscInt, PetscScalar>> saved;
-    std::vector<double> value;  // the solution of each prescribed row
     std::vector<char> mark;     // (N) the prescribed rows of the present solve
     std::vector<int> order;     // (N) their places in the list of prescribed nodes (hold_own)
 
@@ -363,28 +360,22 @@ struct petsc_system {
         PETSC_OK(VecRestoreArray(b, &f));
     }
 
-    // The prescribed rows: the specified solvers take them with the penalty of the boundary
-    // conditions on the diagonal, which would weigh on every residual norm PETSc measures (a
-    // Krylov method would spend its iterations on rows whose solution is known). PETSc gets them
-    // eliminated instead: the penalty row's solution b(i)/A(i,i) (the prescribed value, or an
-    // increment of 0), a unit row with that value as right-hand side, and a zero column whose
-    // entries move to the right-hand side `f` of the other rows. `mark` flags the prescribed rows.
-    // Without `keep` the replaced matrix entries are saved for restore().
-    void hold(PetscScalar* a, PetscScalar* f, int NP, const arr1<int>& nodes, bool keep) {
+    // The prescribed rows: the specified solvers take them with a penalty on the diagonal,
+    // which would weigh on every residual norm PETSc measures (a Krylov method would spend its
+    // iterations on rows whose solution is known). PETSc gets them eliminated instead: a unit row
+    // with the prescribed value v as right-hand side, and a zero column whose entries move to the
+    // right-hand side `f` of the other rows. `mark` flags the prescribed rows. Without `keep` the
+    // replaced matrix entries are saved for restore().
+    void hold(PetscScalar* a, PetscScalar* f, int NP, const arr1<int>& nodes,
+              const arr1<double>& value, bool keep) {
         auto put = [&](PetscInt k, PetscScalar v) {
             if (!keep) saved.emplace_back(k, a[k]);
             a[k] = v;
         };
-        value.resize(NP);
+        for (int n = 1; n <= NP; ++n) mark[nodes(n) - 1] = 1;
         for (int n = 1; n <= NP; ++n) {
             const PetscInt i = nodes(n) - 1;
-            const PetscInt d = find(i, i);
-            value[n - 1] = d >= 0 && a[d] != 0.0 ? f[i] / a[d] : 0.0;
-            mark[i] = 1;
-        }
-        for (int n = 1; n <= NP; ++n) {
-            const PetscInt i = nodes(n) - 1;
-            const double v = value[n - 1];
+            const double v = value(n);
             for (PetscInt k = (*ia)[i]; k < (*ia)[i + 1]; ++k) {
                 const PetscInt j = (*ja)[k];
                 if (j == i) {
@@ -402,16 +393,11 @@ struct petsc_system {
     }
     // hold() for this process's rows under Picard (own_rows), in PETSc's blocks: the same values
     // to the bit. A prescribed row of its own becomes a unit row; every other row of its own
-    // moves the entries of its prescribed columns into f, in the order of `nodes`, as hold does;
-    // U gives the diagonal of the prescribed rows of the other processes.
-    void hold_own(const arr1<double>& U, PetscScalar* f, int NP, const arr1<int>& nodes) {
-        const arr1<int>& ua = *IA;
-        value.resize(NP);
+    // moves the entries of its prescribed columns into f, in the order of `nodes`, as hold does.
+    void hold_own(PetscScalar* f, int NP, const arr1<int>& nodes, const arr1<double>& value) {
         order.assign(N, 0);
         for (int n = 1; n <= NP; ++n) {
             const PetscInt i = nodes(n) - 1;
-            const double d = U(ua(i + 1));
-            value[n - 1] = d != 0.0 ? f[i] / d : 0.0;
             mark[i] = 1;
             order[i] = n;
         }
@@ -421,7 +407,7 @@ struct petsc_system {
             if (mark[j]) {
                 for (PetscInt e = oia[r]; e < oia[r + 1]; ++e)
                     own_entry(e) = oja[e] == j ? 1.0 : 0.0;
-                f[j] = value[order[j] - 1];
+                f[j] = value(order[j]);
                 continue;
             }
             held_cols.clear();
@@ -431,7 +417,7 @@ struct petsc_system {
             for (const auto& [n, e] : held_cols) {
                 PetscScalar& v = own_entry(e);
                 if (v == 0.0) continue;
-                f[j] -= v * value[n - 1];
+                f[j] -= v * value(n);
                 v = 0.0;
             }
         }
@@ -441,18 +427,16 @@ struct petsc_system {
         saved.clear();
     }
 
-    // hold() for the shell matrix: the prescribed rows marked and their solutions b(i)/U(i,i) in
-    // f, which under Picard are increments of 0 (the flow's prescribed rows have b(i) = 0), so
-    // that their columns move nothing into the other rows; U is left as it is (the product and H
-    // leave those rows and columns out).
-    void hold_shell(const arr1<double>& V, PetscScalar* f, int NP, const arr1<int>& nodes) {
+    // hold() for the shell matrix: the prescribed rows marked and their values in f, which under
+    // Picard are increments of 0 (the flow's prescribed rows), so that their columns move nothing
+    // into the other rows; U is left as it is (the product and H leave those rows and columns
+    // out).
+    void hold_shell(PetscScalar* f, int NP, const arr1<int>& nodes, const arr1<double>& value) {
         for (int n = 1; n <= NP; ++n) {
             const int i = nodes(n);
-            const double d = V((*IA)(i));
-            const double v = d != 0.0 ? f[i - 1] / d : 0.0;
-            if (v != 0.0) input_error("internal error: a prescribed increment that is not 0");
+            if (value(n) != 0.0) input_error("internal error: a prescribed increment that is not 0");
             mark[i - 1] = 1;
-            f[i - 1] = v;
+            f[i - 1] = value(n);
         }
     }
     // H from U, the prescribed rows unit rows and their columns 0; its assembly tells the set-up
