@@ -87,67 +87,63 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         if (s.pending) make_symmetric(s);
     }
 
-    // The new values: copied from the symmetric storage, or already in PETSc's arrays; the
-    // prescribed rows eliminated, in the matrix and in PETSc's copy of b.
-    // Several processes do this on the values and b that each holds (whole in its own rows),
-    // then hand their own rows to PETSc.
-    PetscScalar* a = nullptr;
-    PetscScalar* f = nullptr;
-    if (s.dist) f = s.rhs.data();
-    else PETSC_OK(VecGetArray(s.b, &f));
-    for (int i = 1; i <= N; ++i) f[i - 1] = b(i);
+    // The prescribed rows, by node.
     s.mark.assign(N, 0);
+    for (int n = 1; n <= NP; ++n) s.mark[nodes(n) - 1] = 1;
+    s.U = &A;
+    // b into PETSc's vector: this process's rows (on several processes each holds its own rows
+    // whole).
+    PetscScalar* f = nullptr;
+    PETSC_OK(VecGetArray(s.b, &f));
+    const PetscInt nown = s.dist ? (PetscInt)s.parts->rows.size() : N;
+    auto node_of = [&](PetscInt r) { return s.dist ? s.parts->rows[r] : r; };  // from 0
+    for (PetscInt r = 0; r < nown; ++r) f[r] = b(node_of(r) + 1);
     if (s.shell) {
-        s.U = &A;
-        s.hold_shell(f, NP, nodes, values);
-    } else {
-        if (s.dist) a = s.values;
-        else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
-        if (s.own_rows()) s.open_blocks();
-        if (s.sym) s.copy_symmetric(A, a);
-        if (s.own_rows()) s.hold_own(f, NP, nodes, values);
-        else s.hold(a, f, NP, nodes, values, s.sym);
-        if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
+        // The shell's product and hypre's matrix leave the prescribed rows and columns out; the
+        // rows get their values (increments of 0) as right-hand sides.
+        for (int n = 1; n <= NP; ++n) {
+            if (values(n) != 0.0) input_error("internal error: a prescribed increment that is not 0");
+            const PetscInt r = s.dist ? s.own_row(nodes(n) - 1) : nodes(n) - 1;
+            if (r >= 0) f[r] = values(n);
+        }
+    }
+    PETSC_OK(VecRestoreArray(s.b, &f));
+    if (!s.shell) {
+        // The values of the present solve, then the prescribed rows eliminated by PETSc: unit rows whose
+        // right-hand sides are their values, their columns moved into the right-hand side of the
+        // other rows.
+        s.set_values(A);
+        s.zrows.clear();
+        s.zvals.clear();
+        for (int n = 1; n <= NP; ++n) {
+            const int i = nodes(n) - 1;
+            if (s.dist && s.own_row(i) < 0) continue;
+            s.zrows.push_back(s.dist ? s.parts->number[i] : i);
+            s.zvals.push_back(values(n));
+        }
+        PETSC_OK(VecSet(s.r, 0.0));
+        PETSC_OK(VecSetValues(s.r, (PetscInt)s.zrows.size(), s.zrows.data(), s.zvals.data(),
+                              INSERT_VALUES));
+        PETSC_OK(VecAssemblyBegin(s.r));
+        PETSC_OK(VecAssemblyEnd(s.r));
+        PETSC_OK(MatZeroRowsColumns(s.A, (PetscInt)s.zrows.size(), s.zrows.data(), 1.0, s.r, s.b));
     }
     // The residual measures leave the prescribed rows out.
     double bb = 0.0;
-    if (s.dist) {
-        for (PetscInt i : s.parts->rows)
-            if (!s.mark[i]) bb += f[i] * f[i];
-        proc_sum(&bb, 1);
-        s.scatter_rows(a);
-    } else {
-        for (int i = 0; i < N; ++i)
-            if (!s.mark[i]) bb += f[i] * f[i];
-        PETSC_OK(VecRestoreArray(s.b, &f));
+    {
+        const PetscScalar* fb = nullptr;
+        PETSC_OK(VecGetArrayRead(s.b, &fb));
+        for (PetscInt r = 0; r < nown; ++r)
+            if (!s.mark[node_of(r)]) bb += fb[r] * fb[r];
+        PETSC_OK(VecRestoreArrayRead(s.b, &fb));
+        if (s.dist) proc_sum(&bb, 1);
     }
-    // The assembly calls tell the matrix (and so the preconditioner's set-up) that its values
-    // changed; the pattern is the same.
-    PETSC_OK(MatAssemblyBegin(s.A, MAT_FINAL_ASSEMBLY));
-    PETSC_OK(MatAssemblyEnd(s.A, MAT_FINAL_ASSEMBLY));
-    // The assembly's own array gets its prescribed entries back, whatever ends the solve.
-    struct restorer {
-        petsc_system& s;
-        ~restorer() {
-            if (s.saved.empty()) return;
-            if (s.dist) {
-                s.restore(s.values);
-                return;
-            }
-            PetscScalar* v = nullptr;
-            if (MatSeqAIJGetArray(s.A, &v) == 0) {
-                s.restore(v);
-                MatSeqAIJRestoreArray(s.A, &v);
-            }
-        }
-    } put_back{s};
     // The test of the specified solvers, ERR <= TOL with the residual and b over the free rows
     // (the prescribed rows of the residual stay 0): an absolute bound on PETSc's norm.
     const double scale = bb > 0.0 ? std::sqrt(bb) : std::sqrt((double)N);
 
     s.held = &nodes;
     s.nheld = NP;
-    if (!s.dist) PETSC_OK(VecPlaceArray(s.x, x.data()));
     KSPConvergedReason reason = KSP_CONVERGED_ITERATING;
     int its = 0;
     bool fresh = false;
@@ -178,7 +174,12 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     NITER = its;
     st.NITER += its;
-    if (s.dist) {
+    if (!s.dist) {
+        const PetscScalar* v = nullptr;
+        PETSC_OK(VecGetArrayRead(s.x, &v));
+        std::copy(v, v + N, x.data());
+        PETSC_OK(VecRestoreArrayRead(s.x, &v));
+    } else {
         // The solution at every node this process holds.
         PETSC_OK(VecScatterBegin(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
         const std::vector<PetscInt>& rows = s.parts->rows;
@@ -211,7 +212,6 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     PETSC_OK(VecRestoreArray(s.r, &pr));
     if (s.dist) proc_sum(&rr, 1);
-    else PETSC_OK(VecResetArray(s.x));
     const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
 
     if (!s.solved) {
