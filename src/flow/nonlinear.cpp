@@ -14,7 +14,7 @@
 #include "bc/series.h"
 #include "soil/curves.h"
 #include "solvers/linsys.h"
-#include "solvers/symmetric.h"
+#include "solvers/specified/symmetric.h"
 
 namespace nep {
 

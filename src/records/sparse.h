@@ -156,7 +156,7 @@ struct posmap {
     }
 };
 
-// A linear system handed to PETSc (solvers/petsc_system.h): its matrix on the pattern, vectors and
+// A linear system handed to PETSc (solvers/petsc/petsc_system.h): its matrix on the pattern, vectors and
 // Krylov solver, formed once before the first step. The slot owns it and releases it through
 // the function its creator left.
 struct petsc_system;

@@ -5,7 +5,7 @@
 
 #include "base/stop.h"
 #include "solvers/petsc.h"
-#include "solvers/specified.h"
+#include "solvers/specified/specified.h"
 
 namespace nep {
 

@@ -5,7 +5,7 @@
 // sp.RHSC), the prescribed rows declared for the present solve, and the solver chosen for it
 // once, in one place (choose_solver), from the selector ISOLV or ISOLVC:
 //   -10 .. -14   PETSc (solvers/petsc.h), which eliminates the prescribed rows;
-//   otherwise    the specified solvers (solvers/specified.h): the symmetric conjugate gradients
+//   otherwise    the specified solvers (solvers/specified/specified.h): the symmetric conjugate gradients
 //                for the Picard flow system, the nonsymmetric iterations or the direct solver
 //                (3 and up) for the Newton flow system and transport, which impose the
 //                prescribed rows by a penalty on the diagonal.

@@ -6,12 +6,15 @@
 // incomplete factor with a coarse problem of the columns; the default selector takes an
 // incomplete factor for strongly diagonally dominant matrices and BoomerAMG for the others.
 //
-// The matrix is formed once from the pattern before the first step: a full-storage pattern on
-// the values the assembly writes (Newton, transport: PETSc's matrix is made on AMAT or AMATC
-// themselves, nothing is copied), or on a full copy of the symmetric values (Picard: the copy is
-// refreshed before every solve, since the multigrid methods need both triangles). The
+// PETSc's back end of the linear system (solvers/linsys.h); its files are in solvers/petsc/. The
+// matrix is formed once from the pattern before the first step, of the type the options
+// database gives (-mat_type; AIJ by default), from the entries of the pattern (COO), and takes
+// the values of the assembly at every solve (Picard: both triangles from the symmetric storage,
+// since the multigrid methods need both); PETSc eliminates the prescribed rows
+// (MatZeroRowsColumns). Under Picard with BoomerAMG alone the matrix is instead a shell on the
+// assembly's own storage, and hypre's copy of the values is formed from it at each set-up. The
 // preconditioner is kept across the solves of the iterations and steps while it pays, and set up
-// again by the rule of petsc_precond.cpp. On one process every PETSc object lives on
+// again by the rule of petsc/petsc_precond.cpp. On one process every PETSc object lives on
 // PETSC_COMM_SELF; on several (mpiexec) the matrix is formed in one place (make_matrix) as a
 // parallel matrix, each process setting its own rows, the only ones its assembly forms whole
 // (records/sparse.h).
@@ -64,12 +67,12 @@ const char* petsc_selector_text(int selector);
 // that no system of the run can read (no PETSc selector, or options of the transport system,
 // prefix -tr_, in a run whose transport does not use PETSc) stop the run here.
 // On several processes (mpiexec) the systems are shared among them by columns of the mesh
-// (solvers/petsc_parts.h): each forms its own rows, and every solve gives each the solution at
+// (solvers/petsc/petsc_parts.h): each forms its own rows, and every solve gives each the solution at
 // every node it holds. `deck_parts` is the part of every surface node of the deck when the
 // mesh has been cut already (mesh::cut), else empty (the mesh is then cut here).
 void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
                  cpustat& cpu, const std::vector<int>& deck_parts = {});
-// The part of every surface node of the deck (collective; solvers/petsc_parts.h).
+// The part of every surface node of the deck (collective; solvers/petsc/petsc_parts.h).
 std::vector<int> petsc_surface_parts(const dimensions& dim, const mesh& msh);
 
 // Solves A x = b with the system of `slot` (formed by petsc_setup). A holds the values in the

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "solvers/direct.h"
+#include "solvers/specified/direct.h"
 #include "solvers/linsys.h"
 
 using namespace nep;

@@ -8,7 +8,7 @@
 #include "flow/assemble.h"
 #include "mesh/csr.h"
 #include "output/small_mesh.h"
-#include "solvers/direct.h"
+#include "solvers/specified/direct.h"
 #include "transport/matrices.h"
 
 namespace {

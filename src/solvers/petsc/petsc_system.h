@@ -1,9 +1,12 @@
 // The PETSc systems of the solvers room, shared by its PETSc files and by none other: the system
 // object (petsc_system) and the routines one file of them calls in another.
 //   petsc_session.cpp   PETSc's start and end, the command line's options, the selectors' names
-//   petsc_matrix.cpp    the matrix forms (AIJ, parallel AIJ, shell) and petsc_setup
-//   petsc_precond.cpp   the preconditioners, their makers and the rule of their set-up
-//   petsc.cpp           PETSLV and the solve
+//   petsc_matrix.cpp    the matrix forms (from the options database by COO, or the shell on the
+//                       symmetric storage with hypre's matrix beside it) and petsc_setup
+//   petsc_precond.cpp   the preconditioner policy: the makers of the selectors' preconditioners,
+//                       the default's choice by the matrix, and the rule of their set-up
+//   petsc.cpp           PETSLV: the prescribed rows eliminated, the solve, its trace
+//   petsc_parts.cpp     the columns of the mesh in parts for several processes
 #pragma once
 
 #include "solvers/petsc.h"
@@ -32,8 +35,8 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
-#include "solvers/petsc_parts.h"
-#include "solvers/symmetric.h"
+#include "solvers/petsc/petsc_parts.h"
+#include "solvers/specified/symmetric.h"
 
 namespace nep {
 namespace petsc_impl {
@@ -191,7 +194,7 @@ struct petsc_system {
     std::vector<double> cpiv, cmul, cup;
     PetscInt cn = 0, cperiod = 0;
 
-    // Several processes: the columns in parts (solvers/petsc_parts.h), this process owning the
+    // Several processes: the columns in parts (solvers/petsc/petsc_parts.h), this process owning the
     // rows of its part, the only ones its assembly forms whole. The solution goes to every node
     // this process holds: its own rows' straight from x, the others' (the rings', `ring`, from
     // 0) from their processes by `gather` into `ringx`.

@@ -1,11 +1,11 @@
-#include "solvers/specified.h"
+#include "solvers/specified/specified.h"
 
 #include <algorithm>
 
 #include "base/parallel.h"
 #include "base/stop.h"
-#include "solvers/nonsym_iter.h"
-#include "solvers/symmetric.h"
+#include "solvers/specified/nonsym_iter.h"
+#include "solvers/specified/symmetric.h"
 
 namespace nep {
 
