@@ -98,36 +98,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     const PetscInt nown = s.dist ? (PetscInt)s.parts->rows.size() : N;
     auto node_of = [&](PetscInt r) { return s.dist ? s.parts->rows[r] : r; };  // from 0
     for (PetscInt r = 0; r < nown; ++r) f[r] = b(node_of(r) + 1);
-    if (s.shell) {
-        // The shell's product and hypre's matrix leave the prescribed rows and columns out; the
-        // rows get their values (increments of 0) as right-hand sides.
-        for (int n = 1; n <= NP; ++n) {
-            if (values(n) != 0.0) input_error("internal error: a prescribed increment that is not 0");
-            const PetscInt r = s.dist ? s.own_row(nodes(n) - 1) : nodes(n) - 1;
-            if (r >= 0) f[r] = values(n);
-        }
-    }
     PETSC_OK(VecRestoreArray(s.b, &f));
-    if (!s.shell) {
-        // The values of the present solve, then the prescribed rows eliminated by PETSc: unit rows whose
-        // right-hand sides are their values, their columns moved into the right-hand side of the
-        // other rows.
-        s.set_values(A);
-        s.zrows.clear();
-        s.zvals.clear();
-        for (int n = 1; n <= NP; ++n) {
-            const int i = nodes(n) - 1;
-            if (s.dist && s.own_row(i) < 0) continue;
-            s.zrows.push_back(s.dist ? s.parts->number[i] : i);
-            s.zvals.push_back(values(n));
-        }
-        PETSC_OK(VecSet(s.r, 0.0));
-        PETSC_OK(VecSetValues(s.r, (PetscInt)s.zrows.size(), s.zrows.data(), s.zvals.data(),
-                              INSERT_VALUES));
-        PETSC_OK(VecAssemblyBegin(s.r));
-        PETSC_OK(VecAssemblyEnd(s.r));
-        PETSC_OK(MatZeroRowsColumns(s.A, (PetscInt)s.zrows.size(), s.zrows.data(), 1.0, s.r, s.b));
-    }
+    s.form->load(s, A, NP, nodes, values);
     // The residual measures leave the prescribed rows out.
     double bb = 0.0;
     {

@@ -7,6 +7,55 @@ void drop_system(petsc_system* s) { delete s; }
 
 void make_gather(petsc_system& s);
 
+namespace {
+
+class coo_matrix : public matrix_form {
+public:
+    void load(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes,
+              const arr1<double>& values) override {
+        s.set_values(A);
+        // Unit rows whose right-hand sides are their values, their columns moved into the
+        // right-hand sides of the other rows: this process's prescribed rows, in PETSc's numbers.
+        s.zrows.clear();
+        s.zvals.clear();
+        for (int n = 1; n <= NP; ++n) {
+            const int i = nodes(n) - 1;
+            if (s.dist && s.own_row(i) < 0) continue;
+            s.zrows.push_back(s.dist ? s.parts->number[i] : i);
+            s.zvals.push_back(values(n));
+        }
+        PETSC_OK(VecSet(s.r, 0.0));
+        PETSC_OK(VecSetValues(s.r, (PetscInt)s.zrows.size(), s.zrows.data(), s.zvals.data(),
+                              INSERT_VALUES));
+        PETSC_OK(VecAssemblyBegin(s.r));
+        PETSC_OK(VecAssemblyEnd(s.r));
+        PETSC_OK(MatZeroRowsColumns(s.A, (PetscInt)s.zrows.size(), s.zrows.data(), 1.0, s.r, s.b));
+    }
+};
+
+class shell_matrix : public matrix_form {
+public:
+    // The product reads the assembly's values (s.U) itself; the prescribed rows take their
+    // values, increments of 0 under Picard, so that their columns move nothing into the others.
+    void load(petsc_system& s, const arr1<double>&, int NP, const arr1<int>& nodes,
+              const arr1<double>& values) override {
+        PetscScalar* f = nullptr;
+        PETSC_OK(VecGetArray(s.b, &f));
+        for (int n = 1; n <= NP; ++n) {
+            if (values(n) != 0.0) input_error("internal error: a prescribed increment that is not 0");
+            const PetscInt r = s.dist ? s.own_row(nodes(n) - 1) : nodes(n) - 1;
+            if (r >= 0) f[r] = values(n);
+        }
+        PETSC_OK(VecRestoreArray(s.b, &f));
+    }
+    void prepare(petsc_system& s) override { s.fill_hypre(); }
+};
+
+}  // namespace
+
+std::unique_ptr<matrix_form> coo_form() { return std::make_unique<coo_matrix>(); }
+std::unique_ptr<matrix_form> shell_form() { return std::make_unique<shell_matrix>(); }
+
 // The vectors of a system: of the type the options database asks for (-vec_type, with the
 // system's prefix), the right-hand side b, the solution x and the residual r.
 void make_vectors(petsc_system& s, PetscInt n) {
@@ -38,6 +87,7 @@ void make_matrix(petsc_system& s) {
     PETSC_OK(MatSetOptionsPrefix(s.A, s.prefix));
     PETSC_OK(MatSetFromOptions(s.A));
     PETSC_OK(MatSetPreallocationCOO(s.A, ncoo, ci.data(), cj.data()));
+    s.form = coo_form();
     if (!s.direct) s.coo.assign(ncoo, 0.0);
     PetscContainer c = nullptr;
     PETSC_OK(PetscContainerCreate(PETSC_COMM_SELF, &c));
@@ -154,6 +204,7 @@ void make_shell(petsc_system& s) {
     full_entries(N, IA, JA, hi, [&](HYPRE_Int q, int, int col, int) { hj[q] = col; });
     diagonals_first(N, IA, hi, hj);
     wrap_shell(s, par, N, shell_mult);
+    s.form = shell_form();
     s.xfree.assign(N, 0.0);
     make_vectors(s, N);
 }
@@ -273,6 +324,7 @@ void make_shell_dist(petsc_system& s) {
     s.xfree.assign(s.N + 1, 0.0);
     s.yfree.assign(s.N + 1, 0.0);
     wrap_shell(s, par, n, shell_mult_dist);
+    s.form = shell_form();
     make_vectors(s, n);
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, ng, &s.xg));
     IS from = nullptr;

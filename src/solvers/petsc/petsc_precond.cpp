@@ -320,7 +320,7 @@ void set_up(petsc_system& s, petsc_stat& st) {
         PETSC_OK(MatAssemblyBegin(s.P, MAT_FINAL_ASSEMBLY));
         PETSC_OK(MatAssemblyEnd(s.P, MAT_FINAL_ASSEMBLY));
     }
-    if (s.shell) s.fill_hypre();
+    s.form->prepare(s);
     // Handing the operators over again is what makes the set-up take the present values.
     PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_FALSE));
     PETSC_OK(KSPSetOperators(s.ksp, s.A, s.pmat()));

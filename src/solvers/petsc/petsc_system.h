@@ -104,6 +104,29 @@ void diagonals_first(int N, const arr1<int>& IA, const HYPRE_Int* hi, T* a) {
 
 using namespace petsc_impl;
 
+struct petsc_system;
+
+// How the values of a solve reach PETSc's matrix and how its prescribed rows are eliminated: one
+// form for each kind of matrix, chosen where the matrix is formed (petsc_matrix.cpp).
+//   coo_form     a matrix of any type from the options database, assembled by its entries at
+//                every solve, the prescribed rows eliminated by PETSc (MatZeroRowsColumns);
+//   shell_form   the shell matrix on the assembly's symmetric storage and hypre's matrix beside
+//                it (BoomerAMG alone under Picard): the product leaves the prescribed rows and
+//                columns out, and hypre's values are formed without them at each set-up.
+class matrix_form {
+public:
+    virtual ~matrix_form() = default;
+    // The values of the present solve, A in the assembly's storage, with the prescribed rows
+    // (petsc_system::mark, the first NP `nodes` with their `values`) eliminated; PETSc's b holds
+    // this process's rows of the system's right-hand side and receives the elimination's.
+    virtual void load(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes,
+                      const arr1<double>& values) = 0;
+    // Before every set-up of the preconditioner.
+    virtual void prepare(petsc_system&) {}
+};
+std::unique_ptr<matrix_form> coo_form();
+std::unique_ptr<matrix_form> shell_form();
+
 struct petsc_system {
     bool transport = false;  // the transport system (options prefix tr_), else the flow system
     bool sym = false;        // values copied from symmetric upper storage (Picard flow)
@@ -155,6 +178,7 @@ struct petsc_system {
     std::vector<PetscScalar> zvals;
 
     Mat A = nullptr;
+    std::unique_ptr<matrix_form> form;
     Vec x = nullptr, b = nullptr, r = nullptr;
     // The two-level method: the prolongation from one unknown per column (N x NNOD, one entry a
     // row: 1, or 0 for a prescribed node), its arrays, and the prescribed rows of the solve.
@@ -314,18 +338,6 @@ struct petsc_system {
         }
     }
 
-    // The shell matrix: the prescribed rows marked and their values in f, which under
-    // Picard are increments of 0 (the flow's prescribed rows), so that their columns move nothing
-    // into the other rows; U is left as it is (the product and H leave those rows and columns
-    // out).
-    void hold_shell(PetscScalar* f, int NP, const arr1<int>& nodes, const arr1<double>& value) {
-        for (int n = 1; n <= NP; ++n) {
-            const int i = nodes(n);
-            if (value(n) != 0.0) input_error("internal error: a prescribed increment that is not 0");
-            mark[i - 1] = 1;
-            f[i - 1] = value(n);
-        }
-    }
     // H from U, the prescribed rows unit rows and their columns 0; its assembly tells the set-up
     // that its values changed.
     void fill_hypre() {
