@@ -116,6 +116,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
 
     s.held = &nodes;
     s.nheld = NP;
+    s.solution->attach(s, x);
     KSPConvergedReason reason = KSP_CONVERGED_ITERATING;
     int its = 0;
     bool fresh = false;
@@ -146,25 +147,6 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     NITER = its;
     st.NITER += its;
-    if (!s.dist) {
-        const PetscScalar* v = nullptr;
-        PETSC_OK(VecGetArrayRead(s.x, &v));
-        std::copy(v, v + N, x.data());
-        PETSC_OK(VecRestoreArrayRead(s.x, &v));
-    } else {
-        // The solution at every node this process holds.
-        PETSC_OK(VecScatterBegin(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
-        const std::vector<PetscInt>& rows = s.parts->rows;
-        const PetscScalar* v = nullptr;
-        PETSC_OK(VecGetArrayRead(s.x, &v));
-        for (std::size_t r = 0; r < rows.size(); ++r) x.data()[rows[r]] = v[r];
-        PETSC_OK(VecRestoreArrayRead(s.x, &v));
-        PETSC_OK(VecScatterEnd(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
-        PETSC_OK(VecGetArrayRead(s.ringx, &v));
-        for (std::size_t g = 0; g < s.ring.size(); ++g) x.data()[s.ring[g]] = v[g];
-        PETSC_OK(VecRestoreArrayRead(s.ringx, &v));
-    }
-
     // The Krylov method's last residual norm against b, and the true residual of x.
     PetscReal rnorm = 0.0;
     PETSC_OK(KSPGetResidualNorm(s.ksp, &rnorm));
@@ -184,6 +166,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     PETSC_OK(VecRestoreArray(s.r, &pr));
     if (s.dist) proc_sum(&rr, 1);
+    s.solution->detach(s, x);
     const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
 
     if (!s.solved) {

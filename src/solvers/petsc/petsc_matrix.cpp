@@ -53,6 +53,41 @@ public:
 
 }  // namespace
 
+// The caller's array placed in x for the solve.
+class placed : public solution_vector {
+public:
+    void attach(petsc_system& s, arr1<double>& x) override { PETSC_OK(VecPlaceArray(s.x, x.data())); }
+    void detach(petsc_system& s, arr1<double>&) override { PETSC_OK(VecResetArray(s.x)); }
+};
+
+// x of its own: the solution copied out, on several processes to every node this process holds
+// (its own rows straight from x, the rings' from their processes).
+class copied : public solution_vector {
+public:
+    void attach(petsc_system&, arr1<double>&) override {}
+    void detach(petsc_system& s, arr1<double>& x) override {
+        const PetscScalar* v = nullptr;
+        if (!s.dist) {
+            PETSC_OK(VecGetArrayRead(s.x, &v));
+            std::copy(v, v + s.N, x.data());
+            PETSC_OK(VecRestoreArrayRead(s.x, &v));
+            return;
+        }
+        PETSC_OK(VecScatterBegin(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
+        const std::vector<PetscInt>& rows = s.parts->rows;
+        PETSC_OK(VecGetArrayRead(s.x, &v));
+        for (std::size_t r = 0; r < rows.size(); ++r) x.data()[rows[r]] = v[r];
+        PETSC_OK(VecRestoreArrayRead(s.x, &v));
+        PETSC_OK(VecScatterEnd(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
+        PETSC_OK(VecGetArrayRead(s.ringx, &v));
+        for (std::size_t g = 0; g < s.ring.size(); ++g) x.data()[s.ring[g]] = v[g];
+        PETSC_OK(VecRestoreArrayRead(s.ringx, &v));
+    }
+};
+
+std::unique_ptr<solution_vector> placed_solution() { return std::make_unique<placed>(); }
+std::unique_ptr<solution_vector> copied_solution() { return std::make_unique<copied>(); }
+
 std::unique_ptr<matrix_form> coo_form() { return std::make_unique<coo_matrix>(); }
 std::unique_ptr<matrix_form> shell_form() { return std::make_unique<shell_matrix>(); }
 
@@ -63,8 +98,18 @@ void make_vectors(petsc_system& s, PetscInt n) {
     PETSC_OK(VecSetSizes(s.b, n, s.unknowns()));
     PETSC_OK(VecSetOptionsPrefix(s.b, s.prefix));
     PETSC_OK(VecSetFromOptions(s.b));
-    PETSC_OK(VecDuplicate(s.b, &s.x));
     PETSC_OK(VecDuplicate(s.b, &s.r));
+    // On one process with host vectors the solution goes straight to the caller's array (placed
+    // in x for the solve: no copy of it is kept); otherwise x is a vector of its own.
+    PetscBool host = PETSC_FALSE;
+    PETSC_OK(PetscObjectTypeCompare((PetscObject)s.b, VECSEQ, &host));
+    if (!s.dist && host) {
+        PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, n, nullptr, &s.x));
+        s.solution = placed_solution();
+    } else {
+        PETSC_OK(VecDuplicate(s.b, &s.x));
+        s.solution = copied_solution();
+    }
 }
 
 // The one place where a matrix is formed from the pattern: of the type the options database asks

@@ -127,6 +127,16 @@ public:
 std::unique_ptr<matrix_form> coo_form();
 std::unique_ptr<matrix_form> shell_form();
 
+// Where the solution goes: x of the solve on the caller's array, or copied out of PETSc's own.
+class solution_vector {
+public:
+    virtual ~solution_vector() = default;
+    virtual void attach(petsc_system& s, arr1<double>& x) = 0;  // before the solve
+    virtual void detach(petsc_system& s, arr1<double>& x) = 0;  // after it: x the solution
+};
+std::unique_ptr<solution_vector> placed_solution();
+std::unique_ptr<solution_vector> copied_solution();
+
 struct petsc_system {
     bool transport = false;  // the transport system (options prefix tr_), else the flow system
     bool sym = false;        // values copied from symmetric upper storage (Picard flow)
@@ -180,6 +190,7 @@ struct petsc_system {
     Mat A = nullptr;
     std::unique_ptr<matrix_form> form;
     Vec x = nullptr, b = nullptr, r = nullptr;
+    std::unique_ptr<solution_vector> solution;
     // The two-level method: the prolongation from one unknown per column (N x NNOD, one entry a
     // row: 1, or 0 for a prescribed node), its arrays, and the prescribed rows of the solve.
     Mat P = nullptr;
