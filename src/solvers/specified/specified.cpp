@@ -25,10 +25,7 @@ int diagonal(const linear_system& s, int i) {
 
 }  // namespace
 
-penalty_solver::penalty_solver(int capacity) {
-    pos_.alloc(std::max(capacity, 1));
-    diag_.alloc(std::max(capacity, 1));
-}
+penalty_solver::penalty_solver(int capacity) { diag_.alloc(std::max(capacity, 1)); }
 
 double penalty_solver::prescribed_rhs(const linear_system& s, double v) const {
     return v * s.penalty;
@@ -36,13 +33,9 @@ double penalty_solver::prescribed_rhs(const linear_system& s, double v) const {
 
 penalty_solver::held::held(penalty_solver& p, linear_system& s) : p_(p), s_(s) {
     arr1<double>& A = *s.A;
-    if (p.pos_.size() < s.NP) {
-        p.pos_.alloc(s.NP);
-        p.diag_.alloc(s.NP);
-    }
+    if (p.diag_.size() < s.NP) p.diag_.alloc(s.NP);
     for (int n = 1; n <= s.NP; ++n) {
         const int k = diagonal(s, s.rows(n));
-        p.pos_(n) = k;
         p.diag_(n) = A(k);
         A(k) = s.penalty;
     }
@@ -51,7 +44,7 @@ penalty_solver::held::held(penalty_solver& p, linear_system& s) : p_(p), s_(s) {
 penalty_solver::held::~held() {
     // Backwards, so that a row declared twice gets its assembled diagonal back.
     arr1<double>& A = *s_.A;
-    for (int n = s_.NP; n >= 1; --n) A(p_.pos_(n)) = p_.diag_(n);
+    for (int n = s_.NP; n >= 1; --n) A(diagonal(s_, s_.rows(n))) = p_.diag_(n);
 }
 
 void symmetric_cg::solve(ounit& lst, ounit& out, linear_system& s, arr1<double>& x, int& NITER,

@@ -10,8 +10,8 @@
 
 namespace nep {
 
-// The penalty family: the places of the diagonals of the prescribed rows and their assembled
-// values, kept for as many rows as the system can have prescribed.
+// The penalty family: the assembled diagonals of the prescribed rows, kept for as many rows as
+// the system can have prescribed.
 class penalty_solver : public system_solver {
 public:
     explicit penalty_solver(int capacity);
@@ -32,7 +32,6 @@ protected:
     };
 
 private:
-    arr1<int> pos_;
     arr1<double> diag_;
 };
 
