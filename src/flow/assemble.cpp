@@ -6,7 +6,7 @@
 #include "base/parallel.h"
 #include "flow/elavg.h"
 #include "mesh/geometry.h"
-#include "solvers/symmetric.h"
+#include "solvers/specified/symmetric.h"
 #include "soil/curves.h"
 
 namespace nep {

@@ -14,7 +14,7 @@
 #include "bc/series.h"
 #include "soil/curves.h"
 #include "solvers/linsys.h"
-#include "solvers/symmetric.h"
+#include "solvers/specified/symmetric.h"
 #include "surface/overland.h"
 
 namespace nep {
@@ -85,18 +85,17 @@ void update_heads(const dimensions& dim, sparse& sp, flowstate& fs) {
 
 }  // namespace
 
-void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full,
-            const density& rho) {
-    const double penalty = ctl.HUGER * 1.0e-9;
+void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp,
+            linear_system& ls, const density& rho) {
+    // The system is in increment form and the prescribed nodes already hold their values: each
+    // prescribed row asks for an increment of 0.
     int n = 0;
+    ls.clear_prescribed();
     auto hold = [&](int node) {
         if (node == 0) return;  // a node of the deck this process does not hold
         ++n;
         bc.IBCNOD(n) = node;
-        sp.RHS(node) = 0.0;
-        const int k = diag_pos(sp, node, full);
-        sp.DIAGBC(n) = sp.AMAT(k);
-        sp.AMAT(k) = penalty;
+        ls.prescribe(node, 0.0);
     };
     for (int k = 1; k <= dim.NP; ++k) hold(bc.DIRNOD(k));
     for (int f = 1; f <= dim.NSF; ++f) {
@@ -117,8 +116,7 @@ void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, b
     }
 }
 
-void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool full) {
-    for (int n = 1; n <= sp.NPRES; ++n) sp.AMAT(diag_pos(sp, bc.IBCNOD(n), full)) = sp.DIAGBC(n);
+void bcrpic(const dimensions& dim, bcdata& bc, flowstate& fs) {
     for (int k = 1; k <= dim.NP; ++k) {
         if (bc.DIRNOD(k) != 0) fs.PNEW(bc.DIRNOD(k)) = bc.DIRVAL(k);
     }
@@ -315,34 +313,17 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
         }
     }
     assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, newton);
+    linear_system& ls = flow_system(dim, ctl, sp, cpu, newton);
     {
         timed_phase t(cpu.FT[6]);
-        bcapic(dim, ctl, bc, sp, newton, rho);
+        bcapic(dim, ctl, bc, sp, ls, rho);
         if (sf != nullptr && sf->ON) fs.SRMAX = surface_imbalance(dim, ctl, msh, bc, sp);
     }
     wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.FT[7]);
-        linear_system ls = run_system(dim, ctl, sp);
-        ls.selector = ctl.ISOLV;
-        ls.symmetric = !newton;
-        ls.NTERM = dim.NTERM;
-        ls.NP = sp.NPRES;
-        ls.nodes = &bc.IBCNOD;
-        ls.IA = &sp.IA;
-        ls.JA = &sp.JA;
-        ls.IROW = &sp.IROW;
-        ls.A = &sp.AMAT;
-        ls.b = &sp.RHS;
-        ls.x = &sp.DELTA;
-        ls.ITMAX = newton ? ctl.ITCGNS : ctl.ITCGSY;
-        ls.TOL = newton ? ctl.TLCGNS : ctl.TLCGSY;
-        ls.slot = &sp.PETSCF;
-        ls.pst = &cpu.PSF;
-        ls.plan = &sp.TPLAN;
-        ls.period = dim.NNOD;
-        linsolve(io.out(6), io.STDOUT, ls, niter, ier);
+        ls.solve(io.out(6), io.STDOUT, sp.DELTA, niter, ier);
     }
     ctl.ITLSOL = niter;
     if (newton && ctl.ISOLV >= 3) {
@@ -357,7 +338,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     // A surface head swinging between two states is halved: that iterate converges nothing.
     if (sf != nullptr && sf->ON && surface_limit(dim, ctl, msh, bc, fs, *sf, sp.DELTA)) fs.SRMAX = HUGE_VAL;
     update_heads(dim, sp, fs);
-    bcrpic(dim, bc, sp, fs, newton);
+    bcrpic(dim, bc, fs);
     chgmax(dim, msh, sp, fs);
 }
 

@@ -17,6 +17,7 @@
 #include "records/soil.h"
 #include "records/sparse.h"
 #include "records/surface.h"
+#include "solvers/linsys.h"
 
 namespace nep {
 
@@ -34,11 +35,13 @@ void newtflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata
              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
              const surface* sf = nullptr);
 
-// Boundary conditions of the linear system (penalty diagonals, Neumann and atmospheric fluxes),
-// and their removal after the solve. `full` selects the full (Newton) storage.
-void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp, bool full,
-            const density& rho);
-void bcrpic(const dimensions& dim, bcdata& bc, sparse& sp, flowstate& fs, bool full);
+// Boundary conditions of the linear system: the prescribed rows (Dirichlet, seepage-face and
+// head-controlled atmospheric nodes, an increment of 0 each) declared to the system `ls`, whose
+// solver imposes them, listed in IBCNOD; the Neumann and atmospheric fluxes added to RHS. After
+// the solve, the heads of the prescribed nodes.
+void bcapic(const dimensions& dim, const control& ctl, bcdata& bc, sparse& sp,
+            linear_system& ls, const density& rho);
+void bcrpic(const dimensions& dim, bcdata& bc, flowstate& fs);
 // Boundary fluxes from the solved system: DIRFLX, SFQ, ATMACT of head-controlled nodes.
 void bflpic(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc, sparse& sp,
             bool full);

@@ -131,12 +131,10 @@ void alloc_sparse(const dimensions& dim, const control& ctl, sparse& sp) {
     sp.RHS.alloc(n);
     sp.RESID.alloc(n);
     sp.DELTA.alloc(n);
-    sp.DIAGBC.alloc(std::max(dim.NBCMAX, 0));
     sp.RNSYM.alloc(std::max(dim.INTBOT, 1));
     if (ctl.ITRANS != 0) {
         sp.RHSC.alloc(n);
         sp.RHSSAV.alloc(n);
-        sp.DIAGSAV.alloc(std::max(dim.NPC, 0));
     }
 
     // Under Newton flow the transport pattern is the flow pattern: nothing of its own exists.
@@ -167,10 +165,8 @@ void release_sparse(sparse& sp) {
     sp.RHS.release();
     sp.RESID.release();
     sp.DELTA.release();
-    sp.DIAGBC.release();
     sp.RHSC.release();
     sp.RHSSAV.release();
-    sp.DIAGSAV.release();
 }
 
 void release_solver_work(sparse& sp) {
@@ -179,6 +175,8 @@ void release_solver_work(sparse& sp) {
     sp.RNSYM.release();
     sp.NSST.release();
     sp.TPLAN = trisolve_plan{};
+    sp.FLOWSYS.reset();
+    sp.TRANSYS.reset();
     sp.PETSCF.reset();
     sp.PETSCT.reset();
 }

@@ -156,7 +156,7 @@ struct posmap {
     }
 };
 
-// A linear system handed to PETSc (solvers/petsc_system.h): its matrix on the pattern, vectors and
+// A linear system handed to PETSc (solvers/petsc/petsc_system.h): its matrix on the pattern, vectors and
 // Krylov solver, formed once before the first step. The slot owns it and releases it through
 // the function its creator left.
 struct petsc_system;
@@ -167,6 +167,22 @@ struct petsc_slot {
     petsc_slot(const petsc_slot&) = delete;
     petsc_slot& operator=(const petsc_slot&) = delete;
     ~petsc_slot() { reset(); }
+    void reset() {
+        if (SYS != nullptr && DROP != nullptr) DROP(SYS);
+        SYS = nullptr;
+    }
+};
+
+// The flow or the transport linear system of the run (solvers/linsys.h), formed at its first
+// solve; the slot owns it as petsc_slot owns its system.
+struct linear_system;
+struct system_slot {
+    linear_system* SYS = nullptr;
+    void (*DROP)(linear_system*) = nullptr;
+    system_slot() = default;
+    system_slot(const system_slot&) = delete;
+    system_slot& operator=(const system_slot&) = delete;
+    ~system_slot() { reset(); }
     void reset() {
         if (SYS != nullptr && DROP != nullptr) DROP(SYS);
         SYS = nullptr;
@@ -210,9 +226,7 @@ struct sparse {
     // The system of one flow iteration: right-hand side (the residual, then with the boundary
     // conditions), its copy before the boundary conditions, and the head increment (N).
     arr1<double> RHS, RESID, DELTA;
-    // Diagonals of the prescribed rows saved while they hold the penalty (NBCMAX), and the number
-    // of prescribed rows in the current iteration (the list is bcdata's IBCNOD).
-    arr1<double> DIAGBC;
+    // The number of prescribed rows in the current iteration (the list is bcdata's IBCNOD).
     int NPRES = 0;
     // The element loops on several threads: the nodes are cut into NBLK blocks of rows, and
     // EBLK(4b+1), EBLK(4b+2) are the first and last element touching block b (0 elements: an
@@ -243,10 +257,9 @@ struct sparse {
     // Local mass templates of the flow and transport equations, (i, j) = 1..4.
     double LMASS[5][5] = {};
     double LMASSC[5][5] = {};
-    // The transport system (coupled runs): right-hand side, its copy before the boundary
-    // conditions (N), and the saved diagonals of the prescribed-concentration rows (NPC).
+    // The transport system (coupled runs): right-hand side and its copy before the boundary
+    // conditions (N).
     arr1<double> RHSC, RHSSAV;
-    arr1<double> DIAGSAV;
 
     // The direct solver: its structure, kept from the first call, and its real work (INTBOT).
     nonsym_state NSST;
@@ -254,6 +267,9 @@ struct sparse {
 
     // The flow and transport systems of the PETSc selectors (ISOLV, ISOLVC).
     petsc_slot PETSCF, PETSCT;
+    // The flow and transport linear systems (solvers/linsys.h), which hand their solves to the
+    // systems above under a PETSc selector.
+    system_slot FLOWSYS, TRANSYS;
 
     // The entries stored in the flow and the transport patterns: NTERM and NTERMC, or on one
     // process of several those of its rows (keep_own_rows).

@@ -6,17 +6,21 @@
 // incomplete factor with a coarse problem of the columns; the default selector takes an
 // incomplete factor for strongly diagonally dominant matrices and BoomerAMG for the others.
 //
-// The matrix is formed once from the pattern before the first step: a full-storage pattern on
-// the values the assembly writes (Newton, transport: PETSc's matrix is made on AMAT or AMATC
-// themselves, nothing is copied), or on a full copy of the symmetric values (Picard: the copy is
-// refreshed before every solve, since the multigrid methods need both triangles). The
+// PETSc's back end of the linear system (solvers/linsys.h); its files are in solvers/petsc/. The
+// matrix is formed once from the pattern before the first step, of the type the options
+// database gives (-mat_type; AIJ by default), from the entries of the pattern (COO), and takes
+// the values of the assembly at every solve (Picard: both triangles from the symmetric storage,
+// since the multigrid methods need both); PETSc eliminates the prescribed rows
+// (MatZeroRowsColumns). Under Picard with BoomerAMG alone the matrix is instead a shell on the
+// assembly's own storage, and hypre's copy of the values is formed from it at each set-up. The
 // preconditioner is kept across the solves of the iterations and steps while it pays, and set up
-// again by the rule of petsc_precond.cpp. On one process every PETSc object lives on
+// again by the rule of petsc/petsc_precond.cpp. On one process every PETSc object lives on
 // PETSC_COMM_SELF; on several (mpiexec) the matrix is formed in one place (make_matrix) as a
 // parallel matrix, each process setting its own rows, the only ones its assembly forms whole
 // (records/sparse.h).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,27 +67,31 @@ const char* petsc_selector_text(int selector);
 // that no system of the run can read (no PETSc selector, or options of the transport system,
 // prefix -tr_, in a run whose transport does not use PETSc) stop the run here.
 // On several processes (mpiexec) the systems are shared among them by columns of the mesh
-// (solvers/petsc_parts.h): each forms its own rows, and every solve gives each the solution at
+// (solvers/petsc/petsc_parts.h): each forms its own rows, and every solve gives each the solution at
 // every node it holds. `deck_parts` is the part of every surface node of the deck when the
 // mesh has been cut already (mesh::cut), else empty (the mesh is then cut here).
 void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, sparse& sp,
                  cpustat& cpu, const std::vector<int>& deck_parts = {});
-// The part of every surface node of the deck (collective; solvers/petsc_parts.h).
+// The part of every surface node of the deck (collective; solvers/petsc/petsc_parts.h).
 std::vector<int> petsc_surface_parts(const dimensions& dim, const mesh& msh);
 
 // Solves A x = b with the system of `slot` (formed by petsc_setup). A holds the values in the
-// storage the system was formed on (Picard flow: symmetric upper; otherwise full storage, the
-// very array PETSc's matrix lives on). The first NP entries of `nodes` are the prescribed rows,
-// left out of the residual measures as in SYMSLV and NSYSLV. Writes the trace line to the listing
-// `lst` (after the first solve also the method and preconditioner PETSc runs); NITER receives
-// the Krylov iterations. A solve that fails (PETSc's reason: iteration limit ITMAX, breakdown,
-// divergence) with a reused preconditioner is done again after a new set-up; one that fails with
-// a new one stops the run with the messages of the specified solver (SYMSLV under Picard,
-// NSYSLV otherwise) on standard output `out`, and PETSc's reason on standard error. The counts
-// and times go to `st`.
+// storage the system was formed on (Picard flow: symmetric upper; otherwise full storage). The
+// first NP entries of `rows` are the prescribed rows, `values` their values: PETSc gets them
+// eliminated (a unit row with the value as its right-hand side, its column moved into the
+// right-hand side of the other rows), and they are left out of the residual measures as in
+// SYMSLV and NSYSLV. A and b are not changed. Writes the trace line to the listing `lst` (after
+// the first solve also the method and preconditioner PETSc runs); NITER receives the Krylov
+// iterations. A solve that fails (PETSc's reason: iteration limit ITMAX, breakdown, divergence)
+// with a reused preconditioner is done again after a new set-up; one that fails with a new one
+// stops the run with the messages of the specified solver (SYMSLV under Picard, NSYSLV
+// otherwise) on standard output `out`, and PETSc's reason on standard error. The counts and
+// times go to `st`. The default selector on one process under Picard hands the dominant
+// matrices back to the specified conjugate gradients: `specified(NITER)` solves the system so.
 void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
-            const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
-            const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d);
+            const arr1<int>& rows, const arr1<double>& values, int ITMAX, double TOL, double tiny,
+            int& NITER, const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d,
+            const std::function<void(int&)>& specified);
 
 // Checkpoints (run/checkpoint.cpp). A run continued from a checkpoint has no preconditioner to
 // reuse, so every checkpoint has the preconditioner of each system set up anew at its next solve,

@@ -19,16 +19,6 @@ namespace {
 constexpr double kSign[6] = {0.0, -1.0, 1.0, -1.0, 1.0, -1.0};
 
 
-// Position of the diagonal of row i in the transport pattern (columns ascending in the row).
-int diag_posc(const sparse& sp, int i) {
-    const arr1<int>& IAC = sp.IAC();
-    const arr1<int>& JAC = sp.JAC();
-    for (int k = IAC(i); k < IAC(i + 1); ++k) {
-        if (JAC(k) == i) return k;
-    }
-    return 0;  // a node in no element: the geometry refuses such meshes before any solve
-}
-
 // (A x)_i over the transport pattern.
 double row_dot(const sparse& sp, const arr1<double>& A, int i, const arr1<double>& x) {
     const arr1<int>& IAC = sp.IAC();
@@ -76,29 +66,12 @@ void initial_fluxes(const dimensions& dim, const control& ctl, cpustat& cpu, tra
 
 // The linear solve of either form, with its banner, trace and the stop of the direct flow
 // solver's runs; x receives the solution.
-void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, transport& tra, sparse& sp,
-           arr1<double>& x) {
+void solve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, sparse& sp, arr1<double>& x) {
     wfree(io.out(6), " >>> LINEAR SOLUTION OF TRANSPORT EQ. >>>:");
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.TT[6]);
-        // On several processes (PETSc only) the prescribed rows are those this process holds.
-        linear_system ls = run_system(dim, ctl, sp);
-        ls.selector = ctl.ISOLVC;
-        ls.NTERM = dim.NTERMC;
-        ls.NP = tra.HELD ? (int)tra.DIRHELD.size() : dim.NPC;
-        ls.nodes = tra.HELD ? &tra.DIRHELD : &tra.DIRNODC;
-        ls.IA = &sp.IAC();
-        ls.JA = &sp.JAC();
-        ls.IROW = &sp.IROWC();
-        ls.A = &sp.AMATC;
-        ls.b = &sp.RHSC;
-        ls.x = &x;
-        ls.ITMAX = ctl.ITCGNS;
-        ls.TOL = ctl.TLCGNS;
-        ls.slot = &sp.PETSCT;
-        ls.pst = &cpu.PST;
-        linsolve(io.out(6), io.STDOUT, ls, niter, ier);
+        transport_system(dim, ctl, sp, cpu).solve(io.out(6), io.STDOUT, x, niter, ier);
     }
     wfree(io.out(6), " ");  // a line of two blanks
     if (ier != 0) {
@@ -245,18 +218,20 @@ void restrn(const dimensions& dim, sparse& sp, const flowstate& fs) {
     for (int i = 1; i <= dim.N; ++i) sp.RHSC(i) -= row_dot(sp, sp.AMATC, i, fs.CNEW);
 }
 
-void savdgc(const dimensions& dim, const transport& tra, sparse& sp) {
+void savdgc(const dimensions& dim, const transport& tra, const flowstate& fs, linear_system& ls,
+            bool increment) {
+    // On several processes the rows are those this process holds (the others are 0 here).
+    ls.clear_prescribed();
     for (int k = 1; k <= dim.NPC; ++k) {
-        if (tra.DIRNODC(k) != 0) sp.DIAGSAV(k) = sp.AMATC(diag_posc(sp, tra.DIRNODC(k)));
+        const int i = tra.DIRNODC(k);
+        if (i != 0) ls.prescribe(i, increment ? tra.DIRVALC(k) - fs.CNEW(i) : tra.DIRVALC(k));
     }
 }
 
-void rstdgc(const dimensions& dim, const transport& tra, sparse& sp, flowstate& fs) {
+void rstdgc(const dimensions& dim, const transport& tra, flowstate& fs) {
     for (int k = 1; k <= dim.NPC; ++k) {
         const int i = tra.DIRNODC(k);
-        if (i == 0) continue;
-        fs.CNEW(i) = tra.DIRVALC(k);
-        sp.AMATC(diag_posc(sp, i)) = sp.DIAGSAV(k);
+        if (i != 0) fs.CNEW(i) = tra.DIRVALC(k);
     }
 }
 
@@ -283,13 +258,13 @@ void unsattrn(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const me
     initial_fluxes(dim, ctl, cpu, tra, sp, fs);
     {
         timed_phase t(cpu.TT[5]);
-        savdgc(dim, tra, sp);
-        bctrn(dim.N, dim.NPC, ctl.NSTEP, dim.NMC, tra.DIRNODC, tra.CAUNOD, sp.IAC(), sp.JAC(),
-              ctl.HUGER, sp.RHSC, sp.RHSSAV, tra.DIRVALC, tra.CAUTOT, tra.CAUADV, sp.AMATC);
+        bctrn(dim.N, ctl.NSTEP, dim.NMC, tra.CAUNOD, sp.IAC(), sp.JAC(), sp.RHSC, sp.RHSSAV,
+              tra.CAUTOT, tra.CAUADV, sp.AMATC);
+        savdgc(dim, tra, fs, transport_system(dim, ctl, sp, cpu), false);
     }
-    solve(dim, ctl, io, cpu, tra, sp, fs.CNEW);
+    solve(dim, ctl, io, cpu, sp, fs.CNEW);
     timed_phase t(cpu.TT[6]);
-    rstdgc(dim, tra, sp, fs);
+    rstdgc(dim, tra, fs);
 }
 
 void unsatrnw(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const mesh& msh,
@@ -303,18 +278,13 @@ void unsatrnw(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const me
     }
     {
         timed_phase t(cpu.TT[5]);
-        savdgc(dim, tra, sp);
         // bctrn saves the residual it is given; b stays in RHSSAV, so the copy goes to WORK1,
         // which the solver overwrites with its factors anyway.
-        bctrn(dim.N, dim.NPC, ctl.NSTEP, dim.NMC, tra.DIRNODC, tra.CAUNOD, sp.IAC(), sp.JAC(),
-              ctl.HUGER, sp.RHSC, sp.WORK1, tra.DIRVALC, tra.CAUTOT, tra.CAUADV, sp.AMATC);
+        bctrn(dim.N, ctl.NSTEP, dim.NMC, tra.CAUNOD, sp.IAC(), sp.JAC(), sp.RHSC, sp.WORK1,
+              tra.CAUTOT, tra.CAUADV, sp.AMATC);
         // For the increment, a Dirichlet row asks for the change DIRVALC - CNEW, and a Cauchy
         // row's residual also holds the advective part at the current iterate.
-        const double pen = 1.0e-9 * ctl.HUGER;
-        for (int k = 1; k <= dim.NPC; ++k) {
-            const int i = tra.DIRNODC(k);
-            if (i != 0) sp.RHSC(i) = (tra.DIRVALC(k) - fs.CNEW(i)) * pen;
-        }
+        savdgc(dim, tra, fs, transport_system(dim, ctl, sp, cpu), true);
         const double w = cauchy_weight(ctl);
         for (int j = 1; j <= dim.NMC; ++j) {
             const int i = tra.CAUNOD(j);
@@ -322,10 +292,10 @@ void unsatrnw(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const me
         }
     }
     for (int i = 1; i <= dim.N; ++i) sp.DELTA(i) = 0.0;
-    solve(dim, ctl, io, cpu, tra, sp, sp.DELTA);
+    solve(dim, ctl, io, cpu, sp, sp.DELTA);
     timed_phase t(cpu.TT[6]);
     for (int i = 1; i <= dim.N; ++i) fs.CNEW(i) += sp.DELTA(i);
-    rstdgc(dim, tra, sp, fs);
+    rstdgc(dim, tra, fs);
 }
 
 }  // namespace nep

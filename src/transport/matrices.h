@@ -6,6 +6,8 @@
 // matrix A = TETAC K + M/DELTAT.
 #pragma once
 
+#include "solvers/linsys.h"
+
 #include "records/control.h"
 #include "records/cpustat.h"
 #include "records/dimensions.h"
@@ -52,23 +54,28 @@ void lhstrn(const dimensions& dim, const control& ctl, sparse& sp);
 // Newton residual: sp.RHSC = b - A CNEW (b in sp.RHSC, A in sp.AMATC on entry).
 void restrn(const dimensions& dim, sparse& sp, const flowstate& fs);
 
-// DIAGSAV(k) = A(i,i) for every Dirichlet node i = DIRNODC(k), and back.
-void savdgc(const dimensions& dim, const transport& tra, sparse& sp);
-void rstdgc(const dimensions& dim, const transport& tra, sparse& sp, flowstate& fs);
+// The Dirichlet rows i = DIRNODC(k) declared to the transport system `ls`, whose solver imposes
+// them (and keeps the diagonals the assembly formed): the concentration DIRVALC(k), or with
+// `increment` the change DIRVALC(k) - CNEW(i). After the solve, CNEW(i) = DIRVALC(k) exactly
+// (rstdgc), so that the boundary fluxes see the prescribed values.
+void savdgc(const dimensions& dim, const transport& tra, const flowstate& fs, linear_system& ls,
+            bool increment);
+void rstdgc(const dimensions& dim, const transport& tra, flowstate& fs);
 
 // Boundary fluxes of the transport balance (positive into the domain): for every Dirichlet node
 // i = DIRNODC(k), FLUX(k) = (A C)_i - RHS(i); for every Cauchy node i = CAUNOD(j),
 // FLUX(NPC + j) = (A C)_i - RHS(i) - WCAU CAUADV(j) C(i), where WCAU is the weight with which
 // the Cauchy coefficient sits in the diagonal of A (0 before the boundary conditions are
-// imposed, the step's weight after them). A must be free of the Dirichlet penalty (rstdgc) and
+// imposed, the step's weight after them). A is the assembled matrix (the solver puts back what it
+// imposed on the Dirichlet rows) and
 // RHS the right-hand side before the boundary conditions (RHSSAV after a solve).
 void trnflx(const dimensions& dim, const transport& tra, const sparse& sp, double WCAU,
             const arr1<double>& A, const arr1<double>& RHS, const arr1<double>& C,
             arr1<double>& FLUX);
 
 // One Picard transport solve: assemble, initial boundary fluxes (first coupled iteration of the
-// first step, into TRFLXP), Dirichlet diagonals saved, boundary conditions, linear solve for
-// CNEW with the solver chosen by ISOLVC, diagonals and Dirichlet values restored. The linear
+// first step, into TRFLXP), Cauchy conditions, Dirichlet rows declared, linear solve for CNEW
+// with the solver chosen by ISOLVC, Dirichlet values set. The linear
 // iterations go to ITLTRN (this solve), ITLINSC (step) and ITLINC (run).
 void unsattrn(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, const mesh& msh,
               transport& tra, soil& sl, sparse& sp, flowstate& fs);

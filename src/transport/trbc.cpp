@@ -127,25 +127,13 @@ void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport&
     }
 }
 
-void bctrn(int N, int NPC, int NSTEP, int NMC, const arr1<int>& DIRNODC, const arr1<int>& CAUNOD,
-           const arr1<int>& IAC, const arr1<int>& JAC, double HUGER, arr1<double>& RHS,
-           arr1<double>& RHSSAV, const arr1<double>& DIRVALC, const arr1<double>& CAUTOT,
-           const arr1<double>& CAUADV, arr1<double>& A) {
+void bctrn(int N, int NSTEP, int NMC, const arr1<int>& CAUNOD, const arr1<int>& IAC,
+           const arr1<int>& JAC, arr1<double>& RHS, arr1<double>& RHSSAV,
+           const arr1<double>& CAUTOT, const arr1<double>& CAUADV, arr1<double>& A) {
     // The right-hand side before the boundary conditions feeds the boundary fluxes.
     for (int i = 1; i <= N; ++i) RHSSAV(i) = RHS(i);
 
-    // Prescribed concentrations by a dominant diagonal; the rest of the row stays as assembled.
-    // (Node 0: a node of the deck this process does not hold.)
-    for (int k = 1; k <= NPC; ++k) {
-        const int i = DIRNODC(k);
-        if (i == 0) continue;
-        const long d = diagonal(IAC, JAC, i);
-        if (d == 0) no_diagonal(i);
-        A(d) = HUGER * 1.0e-9;
-        RHS(i) = DIRVALC(k) * 1.0e-9 * HUGER;
-    }
-
-    // Cauchy nodes: half weight in the first step. All right-hand sides first, then the diagonals.
+    // Cauchy nodes (node 0: a node of the deck this process does not hold): half weight in the first step. All right-hand sides first, then the diagonals.
     const double w = NSTEP == 1 ? 0.5 : 1.0;
     for (int j = 1; j <= NMC; ++j) {
         if (CAUNOD(j) != 0) RHS(CAUNOD(j)) += w * CAUTOT(j);

@@ -16,13 +16,12 @@ namespace nep {
 // outside the mesh and on counts that disagree with the storage.
 void read_transp_bc(dimensions& dim, const control& ctl, iofiles& io, transport& tra);
 
-// Imposes the boundary conditions on the assembled system A c = RHS of one iteration (A on the
-// transport pattern IAC/JAC): saves RHS in RHSSAV(1..N); puts the penalty HUGER*1e-9 on the
-// diagonal of each Dirichlet row with RHS = DIRVALC*1e-9*HUGER; adds w*CAUTOT to RHS and
-// w*CAUADV to the diagonal of each Cauchy node, w = 0.5 in step 1 and 1 afterwards.
-void bctrn(int N, int NPC, int NSTEP, int NMC, const arr1<int>& DIRNODC, const arr1<int>& CAUNOD,
-           const arr1<int>& IAC, const arr1<int>& JAC, double HUGER, arr1<double>& RHS,
-           arr1<double>& RHSSAV, const arr1<double>& DIRVALC, const arr1<double>& CAUTOT,
-           const arr1<double>& CAUADV, arr1<double>& A);
+// Imposes the Cauchy conditions on the assembled system A c = RHS of one iteration (A on the
+// transport pattern IAC/JAC): saves RHS in RHSSAV(1..N); adds w*CAUTOT to RHS and w*CAUADV to
+// the diagonal of each Cauchy node, w = 0.5 in step 1 and 1 afterwards. The Dirichlet rows are
+// declared to the linear system, whose solver imposes them (savdgc, transport/matrices.h).
+void bctrn(int N, int NSTEP, int NMC, const arr1<int>& CAUNOD, const arr1<int>& IAC,
+           const arr1<int>& JAC, arr1<double>& RHS, arr1<double>& RHSSAV,
+           const arr1<double>& CAUTOT, const arr1<double>& CAUADV, arr1<double>& A);
 
 }  // namespace nep

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/stop.h"
-#include "solvers/direct.h"
+#include "solvers/specified/direct.h"
 
 using namespace nep;
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "base/stop.h"
-#include "solvers/nonsym_iter.h"
+#include "solvers/specified/nonsym_iter.h"
 
 using namespace nep;
 

@@ -284,6 +284,25 @@ TEST(PetscSolvers, OptionsDatabase) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(d.read("out.lst").find("PETSC FLOW SOLVER: KSP cg, PC icc"), std::string::npos);
     }
+    {
+        // The matrix type comes from the options database too: the same solves on a block
+        // matrix (blocks of 1) as on the default AIJ matrix, the trace lines alike.
+        std::string trace[2];
+        for (int k = 0; k < 2; ++k) {
+            deck d("tiny");
+            hillslope(d, 1, 0, -12, "0.1");
+            auto r = run_args(d, k == 0 ? ". -pc_type jacobi" : ". -pc_type jacobi -mat_type baij -mat_view ::ascii_info");
+            ASSERT_EQ(r.status, 0) << r.err;
+            if (k == 1) {
+                EXPECT_NE(r.out.find("type: seqbaij"), std::string::npos) << r.out;
+            }
+            std::istringstream in(d.read("out.lst"));
+            for (std::string line; std::getline(in, line);)
+                if (line.find("<<PETSC SOLVER>>") != std::string::npos) trace[k] += line + "\n";
+        }
+        EXPECT_FALSE(trace[0].empty());
+        EXPECT_EQ(trace[0], trace[1]);
+    }
     struct refused {
         int isolv;
         const char* args;

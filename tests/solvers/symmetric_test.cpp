@@ -14,7 +14,7 @@
 
 #include "base/stop.h"
 #include "base/parallel.h"
-#include "solvers/symmetric.h"
+#include "solvers/specified/symmetric.h"
 
 using namespace nep;
 

@@ -8,7 +8,7 @@
 #include "flow/assemble.h"
 #include "mesh/csr.h"
 #include "output/small_mesh.h"
-#include "solvers/direct.h"
+#include "solvers/specified/direct.h"
 #include "transport/matrices.h"
 
 namespace {
@@ -39,7 +39,7 @@ struct trun : fixture::memrun {
         dim.NPC = 8, dim.NMC = nmc;
         for (auto* a : {&tra.DIRNODC, &tra.CAUNOD}) a->alloc(a == &tra.CAUNOD ? nmc : 8);
         for (auto* a : {&tra.CAUTOT, &tra.CAUADV}) a->alloc(nmc);
-        for (auto* a : {&tra.DIRVALC, &sp.DIAGSAV, &tra.TRFLX, &tra.TRFLXP}) a->alloc(8 + nmc);
+        for (auto* a : {&tra.DIRVALC, &tra.TRFLX, &tra.TRFLXP}) a->alloc(8 + nmc);
         for (int k = 1; k <= 8; ++k) tra.DIRNODC(k) = k <= 4 ? k : k + 4;
         for (int k = 1; k <= 8; ++k) tra.DIRVALC(k) = msh.Z(tra.DIRNODC(k));
     }

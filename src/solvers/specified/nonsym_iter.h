@@ -5,7 +5,7 @@
 
 #include "base/array.h"
 #include "base/units.h"
-#include "solvers/direct.h"
+#include "solvers/specified/direct.h"
 
 namespace nep {
 

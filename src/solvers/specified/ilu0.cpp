@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "base/format.h"
-#include "solvers/nonsym_iter.h"
+#include "solvers/specified/nonsym_iter.h"
 
 namespace nep {
 

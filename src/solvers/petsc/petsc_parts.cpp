@@ -1,4 +1,4 @@
-#include "solvers/petsc_parts.h"
+#include "solvers/petsc/petsc_parts.h"
 
 #include <petscmat.h>
 

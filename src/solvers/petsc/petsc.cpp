@@ -1,4 +1,4 @@
-#include "solvers/petsc_system.h"
+#include "solvers/petsc/petsc_system.h"
 
 namespace nep {
 namespace petsc_impl {
@@ -23,26 +23,15 @@ void echo_solver(ounit& lst, const petsc_system& s, petsc_stat& st, const std::s
 }
 
 // A solve of the default selector handed to the specified conjugate gradients.
-void specified_solve(ounit& lst, ounit& out, petsc_system& s, petsc_stat& st, int N, int NP,
-                     const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
-                     const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d) {
-    const arr1<int>& IA = *s.IA;
-    const int nterm = IA(N + 1) - 1;
-    if (s.fac.size() != nterm) {
-        s.fac.alloc(nterm);
-        s.work.alloc(5L * N);
-    }
-    const int nth = N >= kParallelMin ? max_threads() : 0;
-    if (nth > 0 && (s.plan.NTH != nth || s.plan.N != N))
-        plan_trisolve(N, s.NNOD, *s.JA, IA, nth, s.plan);
+void specified_solve(ounit& lst, petsc_system& s, petsc_stat& st, int& NITER,
+                     const std::function<void(int&)>& specified) {
     if (!s.solved) {
         s.solved = true;
         echo_solver(lst, s, st, "");
     }
     double t = 0.0;
     timer(t, 1);
-    SYMSLV(lst, out, N, nterm, NP, NITER, ITMAX, TOL, tiny, nodes, *s.JA, IA, x, b, A, s.fac,
-           s.work, d, nth > 0 ? &s.plan : nullptr);
+    specified(NITER);
     timer(t, 2);
     st.TSOLVE += t;
     st.NITER += NITER;
@@ -54,8 +43,9 @@ void specified_solve(ounit& lst, ounit& out, petsc_system& s, petsc_stat& st, in
 }  // namespace petsc_impl
 
 void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
-            const arr1<int>& nodes, int ITMAX, double TOL, double tiny, int& NITER,
-            const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d) {
+            const arr1<int>& nodes, const arr1<double>& values, int ITMAX, double TOL, double tiny,
+            int& NITER, const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d,
+            const std::function<void(int&)>& specified) {
     if (slot.SYS == nullptr) input_error("internal error: a PETSc solve without its system");
     petsc_system& s = *slot.SYS;
     // The new values: copied from the symmetric storage, or already in PETSc's arrays; either
@@ -91,73 +81,42 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
             s.ready = false;
         }
         if (s.builtin) {
-            specified_solve(lst, out, s, st, N, NP, nodes, ITMAX, TOL, tiny, NITER, A, b, x, d);
+            specified_solve(lst, s, st, NITER, specified);
             return;
         }
         if (s.pending) make_symmetric(s);
     }
 
-    // The new values: copied from the symmetric storage, or already in PETSc's arrays; the
-    // prescribed rows eliminated, in the matrix and in PETSc's copy of b.
-    // Several processes do this on the values and b that each holds (whole in its own rows),
-    // then hand their own rows to PETSc.
-    PetscScalar* a = nullptr;
-    PetscScalar* f = nullptr;
-    if (s.dist) f = s.rhs.data();
-    else PETSC_OK(VecGetArray(s.b, &f));
-    for (int i = 1; i <= N; ++i) f[i - 1] = b(i);
+    // The prescribed rows, by node.
     s.mark.assign(N, 0);
-    if (s.shell) {
-        s.U = &A;
-        s.hold_shell(A, f, NP, nodes);
-    } else {
-        if (s.dist) a = s.values;
-        else PETSC_OK(MatSeqAIJGetArray(s.A, &a));
-        if (s.own_rows()) s.open_blocks();
-        if (s.sym) s.copy_symmetric(A, a);
-        if (s.own_rows()) s.hold_own(A, f, NP, nodes);
-        else s.hold(a, f, NP, nodes, s.sym);
-        if (!s.dist) PETSC_OK(MatSeqAIJRestoreArray(s.A, &a));
-    }
+    for (int n = 1; n <= NP; ++n) s.mark[nodes(n) - 1] = 1;
+    s.U = &A;
+    // b into PETSc's vector: this process's rows (on several processes each holds its own rows
+    // whole).
+    PetscScalar* f = nullptr;
+    PETSC_OK(VecGetArray(s.b, &f));
+    const PetscInt nown = s.dist ? (PetscInt)s.parts->rows.size() : N;
+    auto node_of = [&](PetscInt r) { return s.dist ? s.parts->rows[r] : r; };  // from 0
+    for (PetscInt r = 0; r < nown; ++r) f[r] = b(node_of(r) + 1);
+    PETSC_OK(VecRestoreArray(s.b, &f));
+    s.form->load(s, A, NP, nodes, values);
     // The residual measures leave the prescribed rows out.
     double bb = 0.0;
-    if (s.dist) {
-        for (PetscInt i : s.parts->rows)
-            if (!s.mark[i]) bb += f[i] * f[i];
-        proc_sum(&bb, 1);
-        s.scatter_rows(a);
-    } else {
-        for (int i = 0; i < N; ++i)
-            if (!s.mark[i]) bb += f[i] * f[i];
-        PETSC_OK(VecRestoreArray(s.b, &f));
+    {
+        const PetscScalar* fb = nullptr;
+        PETSC_OK(VecGetArrayRead(s.b, &fb));
+        for (PetscInt r = 0; r < nown; ++r)
+            if (!s.mark[node_of(r)]) bb += fb[r] * fb[r];
+        PETSC_OK(VecRestoreArrayRead(s.b, &fb));
+        if (s.dist) proc_sum(&bb, 1);
     }
-    // The assembly calls tell the matrix (and so the preconditioner's set-up) that its values
-    // changed; the pattern is the same.
-    PETSC_OK(MatAssemblyBegin(s.A, MAT_FINAL_ASSEMBLY));
-    PETSC_OK(MatAssemblyEnd(s.A, MAT_FINAL_ASSEMBLY));
-    // The assembly's own array gets its prescribed entries back, whatever ends the solve.
-    struct restorer {
-        petsc_system& s;
-        ~restorer() {
-            if (s.saved.empty()) return;
-            if (s.dist) {
-                s.restore(s.values);
-                return;
-            }
-            PetscScalar* v = nullptr;
-            if (MatSeqAIJGetArray(s.A, &v) == 0) {
-                s.restore(v);
-                MatSeqAIJRestoreArray(s.A, &v);
-            }
-        }
-    } put_back{s};
     // The test of the specified solvers, ERR <= TOL with the residual and b over the free rows
     // (the prescribed rows of the residual stay 0): an absolute bound on PETSc's norm.
     const double scale = bb > 0.0 ? std::sqrt(bb) : std::sqrt((double)N);
 
     s.held = &nodes;
     s.nheld = NP;
-    if (!s.dist) PETSC_OK(VecPlaceArray(s.x, x.data()));
+    s.solution->attach(s, x);
     KSPConvergedReason reason = KSP_CONVERGED_ITERATING;
     int its = 0;
     bool fresh = false;
@@ -188,20 +147,6 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     NITER = its;
     st.NITER += its;
-    if (s.dist) {
-        // The solution at every node this process holds.
-        PETSC_OK(VecScatterBegin(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
-        const std::vector<PetscInt>& rows = s.parts->rows;
-        const PetscScalar* v = nullptr;
-        PETSC_OK(VecGetArrayRead(s.x, &v));
-        for (std::size_t r = 0; r < rows.size(); ++r) x.data()[rows[r]] = v[r];
-        PETSC_OK(VecRestoreArrayRead(s.x, &v));
-        PETSC_OK(VecScatterEnd(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
-        PETSC_OK(VecGetArrayRead(s.ringx, &v));
-        for (std::size_t g = 0; g < s.ring.size(); ++g) x.data()[s.ring[g]] = v[g];
-        PETSC_OK(VecRestoreArrayRead(s.ringx, &v));
-    }
-
     // The Krylov method's last residual norm against b, and the true residual of x.
     PetscReal rnorm = 0.0;
     PETSC_OK(KSPGetResidualNorm(s.ksp, &rnorm));
@@ -221,7 +166,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     PETSC_OK(VecRestoreArray(s.r, &pr));
     if (s.dist) proc_sum(&rr, 1);
-    else PETSC_OK(VecResetArray(s.x));
+    s.solution->detach(s, x);
     const double RES = bb > tiny ? std::sqrt(rr / bb) : std::sqrt(rr / N);
 
     if (!s.solved) {

@@ -1,9 +1,12 @@
 // The PETSc systems of the solvers room, shared by its PETSc files and by none other: the system
 // object (petsc_system) and the routines one file of them calls in another.
 //   petsc_session.cpp   PETSc's start and end, the command line's options, the selectors' names
-//   petsc_matrix.cpp    the matrix forms (AIJ, parallel AIJ, shell) and petsc_setup
-//   petsc_precond.cpp   the preconditioners, their makers and the rule of their set-up
-//   petsc.cpp           PETSLV and the solve
+//   petsc_matrix.cpp    the matrix forms (from the options database by COO, or the shell on the
+//                       symmetric storage with hypre's matrix beside it) and petsc_setup
+//   petsc_precond.cpp   the preconditioner policy: the makers of the selectors' preconditioners,
+//                       the default's choice by the matrix, and the rule of their set-up
+//   petsc.cpp           PETSLV: the prescribed rows eliminated, the solve, its trace
+//   petsc_parts.cpp     the columns of the mesh in parts for several processes
 #pragma once
 
 #include "solvers/petsc.h"
@@ -32,8 +35,8 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
-#include "solvers/petsc_parts.h"
-#include "solvers/symmetric.h"
+#include "solvers/petsc/petsc_parts.h"
+#include "solvers/specified/symmetric.h"
 
 namespace nep {
 namespace petsc_impl {
@@ -101,6 +104,39 @@ void diagonals_first(int N, const arr1<int>& IA, const HYPRE_Int* hi, T* a) {
 
 using namespace petsc_impl;
 
+struct petsc_system;
+
+// How the values of a solve reach PETSc's matrix and how its prescribed rows are eliminated: one
+// form for each kind of matrix, chosen where the matrix is formed (petsc_matrix.cpp).
+//   coo_form     a matrix of any type from the options database, assembled by its entries at
+//                every solve, the prescribed rows eliminated by PETSc (MatZeroRowsColumns);
+//   shell_form   the shell matrix on the assembly's symmetric storage and hypre's matrix beside
+//                it (BoomerAMG alone under Picard): the product leaves the prescribed rows and
+//                columns out, and hypre's values are formed without them at each set-up.
+class matrix_form {
+public:
+    virtual ~matrix_form() = default;
+    // The values of the present solve, A in the assembly's storage, with the prescribed rows
+    // (petsc_system::mark, the first NP `nodes` with their `values`) eliminated; PETSc's b holds
+    // this process's rows of the system's right-hand side and receives the elimination's.
+    virtual void load(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes,
+                      const arr1<double>& values) = 0;
+    // Before every set-up of the preconditioner.
+    virtual void prepare(petsc_system&) {}
+};
+std::unique_ptr<matrix_form> coo_form();
+std::unique_ptr<matrix_form> shell_form();
+
+// Where the solution goes: x of the solve on the caller's array, or copied out of PETSc's own.
+class solution_vector {
+public:
+    virtual ~solution_vector() = default;
+    virtual void attach(petsc_system& s, arr1<double>& x) = 0;  // before the solve
+    virtual void detach(petsc_system& s, arr1<double>& x) = 0;  // after it: x the solution
+};
+std::unique_ptr<solution_vector> placed_solution();
+std::unique_ptr<solution_vector> copied_solution();
+
 struct petsc_system {
     bool transport = false;  // the transport system (options prefix tr_), else the flow system
     bool sym = false;        // values copied from symmetric upper storage (Picard flow)
@@ -109,17 +145,52 @@ struct petsc_system {
     PetscInt period = 0;     // NNOD, for the column ordering
     const char* prefix = "";
 
-    // The full-storage pattern from 0 (shared by the flow and transport systems when they have
-    // one pattern), and under Picard the full copy of the values (one process, but for the
-    // shell matrix below) and where the symmetric pattern is.
-    std::shared_ptr<std::vector<PetscInt>> ia, ja;
-    std::vector<PetscScalar> full;
-    std::vector<PetscInt> cursor;
+    // The assembly's pattern (from 1): symmetric upper storage under Picard, full storage
+    // otherwise; on several processes that of the nodes this process holds.
     const arr1<int>* IA = nullptr;
     const arr1<int>* JA = nullptr;
+    // PETSc's matrix is assembled from the pattern's entries (COO: MatSetPreallocationCOO once,
+    // MatSetValuesCOO at every solve), whatever its type (-mat_type), in the order of entries():
+    // the values are the assembly's own array (`values`, `direct`) or gathered into `coo`.
+    const PetscScalar* values = nullptr;
+    bool direct = false;
+    std::vector<PetscScalar> coo;
+    // f(i, j, k) for every entry of this process's rows, row i and column j (nodes from 1), k its
+    // place in the assembly's storage: in full storage the stored entries in their order; in
+    // symmetric storage the stored entries, then the mirror (j, i) of every one off the
+    // diagonal, in the same order.
+    template <class F>
+    void entries(F&& f) const {
+        const arr1<int>& ia = *IA;
+        const arr1<int>& ja = *JA;
+        auto own = [&](int i) { return !dist || own_row(i - 1) >= 0; };
+        for (int i = 1; i <= N; ++i) {
+            if (!own(i)) continue;
+            for (int k = ia(i); k < ia(i + 1); ++k) f(i, ja(k), k);
+        }
+        if (!sym) return;
+        for (int i = 1; i <= N; ++i) {
+            for (int k = ia(i) + 1; k < ia(i + 1); ++k)
+                if (own(ja(k))) f(ja(k), i, k);
+        }
+    }
+    // The values of the present solve, A in the assembly's storage, into PETSc's matrix.
+    void set_values(const arr1<double>& A) {
+        if (!direct) {
+            std::size_t e = 0;
+            entries([&](int, int, int k) { coo[e++] = A(k); });
+        }
+        PETSC_OK(MatSetValuesCOO(this->A, direct ? values : coo.data(), INSERT_VALUES));
+    }
+    // The prescribed rows of the present solve that this process owns (PETSc's numbering), and
+    // their values: MatZeroRowsColumns eliminates them.
+    std::vector<PetscInt> zrows;
+    std::vector<PetscScalar> zvals;
 
     Mat A = nullptr;
+    std::unique_ptr<matrix_form> form;
     Vec x = nullptr, b = nullptr, r = nullptr;
+    std::unique_ptr<solution_vector> solution;
     // The two-level method: the prolongation from one unknown per column (N x NNOD, one entry a
     // row: 1, or 0 for a prescribed node), its arrays, and the prescribed rows of the solve.
     Mat P = nullptr;
@@ -146,18 +217,11 @@ struct petsc_system {
     // diagonals goes to the specified conjugate gradients (SYMSLV, multithreaded, on the
     // assembly's own storage), any other to PETSc with BoomerAMG. `builtin`: the last choice
     // was SYMSLV; the choice is made again when the iterations since it grow (as a set-up would
-    // be). The factor, vectors and plan of SYMSLV are created at its first solve, PETSc's matrix
+    // be). The specified solver is the linear system's (solvers/linsys.h), PETSc's matrix
     // and the full copy of the values at the first solve that PETSc gets (`pending` until then).
     bool handback = false, builtin = false, pending = false;
-    arr1<double> fac, work;
-    trisolve_plan plan;
 
-    // The entries of the prescribed rows and columns that a solve on the assembly's own array
-    // replaced, with their positions, to be put back after it.
-    std::vector<std::pair<PetscInt, PetscScalar>> saved;
-    std::vector<double> value;  // the solution of each prescribed row
-    std::vector<char> mark;     // (N) the prescribed rows of the present solve
-    std::vector<int> order;     // (N) their places in the list of prescribed nodes (hold_own)
+    std::vector<char> mark;  // (N) the rows prescribed in the present solve, by node
 
     // The column solve: for node k, the reciprocal pivot of its column's LU factor, the
     // multiplier of the row above, and the entry coupling it to the node below; the rows it
@@ -165,64 +229,15 @@ struct petsc_system {
     std::vector<double> cpiv, cmul, cup;
     PetscInt cn = 0, cperiod = 0;
 
-    // Several processes: the columns in parts (solvers/petsc_parts.h), this process owning the
-    // rows of its part. The matrix takes its rows from the values this process holds (the
-    // assembly's array; under Picard they go straight into PETSc's blocks), and the right-hand
-    // side from `rhs`, b with the prescribed rows eliminated; `dst` gives, for every entry of
-    // this process's rows in the order of the full pattern, its place in PETSc's diagonal block
-    // (>= 0) or in the off-diagonal block (-1 - place). The solution goes to every node this
-    // process holds: its own rows' straight from x, the others' (the rings', `ring`, from 0)
-    // from their processes by `gather` into `ringx`.
+    // Several processes: the columns in parts (solvers/petsc/petsc_parts.h), this process owning the
+    // rows of its part, the only ones its assembly forms whole. The solution goes to every node
+    // this process holds: its own rows' straight from x, the others' (the rings', `ring`, from
+    // 0) from their processes by `gather` into `ringx`.
     bool dist = false;
     std::shared_ptr<const column_parts> parts;
     // The unknowns and the columns of the mesh of all processes.
     PetscInt unknowns() const { return dist ? parts->first.back() : N; }
     PetscInt columns() const { return dist ? parts->cfirst.back() : NNOD; }
-    PetscScalar* values = nullptr;
-    std::vector<PetscScalar> rhs;
-    std::vector<PetscInt> dst;
-    // Under Picard this process's rows alone are copied out of the symmetric storage, straight
-    // into PETSc's two blocks (entry e at dst[e]), in the order of parts->rows: row r's entries
-    // are oia[r] .. oia[r+1]-1, their columns oja (the deck's numbering from 0, ascending), each
-    // the copy of the symmetric entry src (from 1). No pattern of the other rows is formed, and
-    // no other copy of their values.
-    std::vector<PetscInt> oia, oja;
-    std::vector<int> src;
-    bool own_rows() const { return dist && sym; }
-    // PETSc's two blocks while a solve or a set-up works on them (open_blocks), and entry e of
-    // this process's rows in them.
-    PetscScalar *ad = nullptr, *ao = nullptr;
-    void open_blocks() {
-        Mat Ad = nullptr, Ao = nullptr;
-        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, nullptr));
-        PETSC_OK(MatSeqAIJGetArray(Ad, &ad));
-        PETSC_OK(MatSeqAIJGetArray(Ao, &ao));
-    }
-    void close_blocks() {
-        Mat Ad = nullptr, Ao = nullptr;
-        PETSC_OK(MatMPIAIJGetSeqAIJ(A, &Ad, &Ao, nullptr));
-        PETSC_OK(MatSeqAIJRestoreArray(Ao, &ao));
-        PETSC_OK(MatSeqAIJRestoreArray(Ad, &ad));
-    }
-    PetscScalar& own_entry(PetscInt e) {
-        const PetscInt d = dst[e];
-        return d >= 0 ? ad[d] : ao[-1 - d];
-    }
-    // The columns of this process's row r (from 0; on one process row r itself), and their
-    // number.
-    const PetscInt* row_columns(PetscInt r, PetscInt& count) const {
-        if (own_rows()) {
-            count = oia[r + 1] - oia[r];
-            return oja.data() + oia[r];
-        }
-        const PetscInt i = dist ? parts->rows[r] : r;
-        count = (*ia)[i + 1] - (*ia)[i];
-        return ja->data() + (*ia)[i];
-    }
-    // Where the values of row r begin in the values held (`values`).
-    PetscInt row_start(PetscInt r) const {
-        return own_rows() ? oia[r] : (*ia)[dist ? parts->rows[r] : r];
-    }
     VecScatter gather = nullptr;
     Vec ringx = nullptr;
     std::vector<int> ring;
@@ -291,14 +306,6 @@ struct petsc_system {
         if (r) VecDestroy(&r);
     }
 
-    // The position (from 0) of column c (from 0) in row i (from 0), or -1.
-    PetscInt find(PetscInt i, PetscInt c) const {
-        const PetscInt* lo = ja->data() + (*ia)[i];
-        const PetscInt* hi = ja->data() + (*ia)[i + 1];
-        const PetscInt* p = std::lower_bound(lo, hi, c);
-        return p != hi && *p == c ? (PetscInt)(p - ja->data()) : -1;
-    }
-
     // LU factors of the tridiagonal matrix of every column (the entries between a node and the
     // nodes right above and below it), from the values a on the pattern ai, aj (from 0) of n
     // rows, the node below row k being row k + period.
@@ -342,119 +349,6 @@ struct petsc_system {
         }
     }
 
-    // Several processes: this process's rows of the held values a (the assembly's array; under
-    // Picard they are in PETSc's blocks already) and of rhs into PETSc's matrix and right-hand
-    // side.
-    void scatter_rows(const PetscScalar* a) {
-        if (!own_rows()) {
-            open_blocks();
-            PetscInt e = 0;
-            for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
-                PetscInt count = 0;
-                row_columns(r, count);
-                const PetscInt k0 = row_start(r);
-                for (PetscInt k = k0; k < k0 + count; ++k) own_entry(e++) = a[k];
-            }
-        }
-        if (!shell) close_blocks();
-        PetscScalar* f = nullptr;
-        PETSC_OK(VecGetArray(b, &f));
-        for (std::size_t r = 0; r < parts->rows.size(); ++r) f[r] = rhs[parts->rows[r]];
-        PETSC_OK(VecRestoreArray(b, &f));
-    }
-
-    // The prescribed rows: the specified solvers take them with the penalty of the boundary
-    // conditions on the diagonal, which would weigh on every residual norm PETSc measures (a
-    // Krylov method would spend its iterations on rows whose solution is known). PETSc gets them
-    // eliminated instead: the penalty row's solution b(i)/A(i,i) (the prescribed value, or an
-    // increment of 0), a unit row with that value as right-hand side, and a zero column whose
-    // entries move to the right-hand side `f` of the other rows. `mark` flags the prescribed rows.
-    // Without `keep` the replaced matrix entries are saved for restore().
-    void hold(PetscScalar* a, PetscScalar* f, int NP, const arr1<int>& nodes, bool keep) {
-        auto put = [&](PetscInt k, PetscScalar v) {
-            if (!keep) saved.emplace_back(k, a[k]);
-            a[k] = v;
-        };
-        value.resize(NP);
-        for (int n = 1; n <= NP; ++n) {
-            const PetscInt i = nodes(n) - 1;
-            const PetscInt d = find(i, i);
-            value[n - 1] = d >= 0 && a[d] != 0.0 ? f[i] / a[d] : 0.0;
-            mark[i] = 1;
-        }
-        for (int n = 1; n <= NP; ++n) {
-            const PetscInt i = nodes(n) - 1;
-            const double v = value[n - 1];
-            for (PetscInt k = (*ia)[i]; k < (*ia)[i + 1]; ++k) {
-                const PetscInt j = (*ja)[k];
-                if (j == i) {
-                    put(k, 1.0);
-                    continue;
-                }
-                put(k, 0.0);
-                const PetscInt t = find(j, i);
-                if (t < 0 || a[t] == 0.0) continue;
-                f[j] -= a[t] * v;
-                put(t, 0.0);
-            }
-            f[i] = v;
-        }
-    }
-    // hold() for this process's rows under Picard (own_rows), in PETSc's blocks: the same values
-    // to the bit. A prescribed row of its own becomes a unit row; every other row of its own
-    // moves the entries of its prescribed columns into f, in the order of `nodes`, as hold does;
-    // U gives the diagonal of the prescribed rows of the other processes.
-    void hold_own(const arr1<double>& U, PetscScalar* f, int NP, const arr1<int>& nodes) {
-        const arr1<int>& ua = *IA;
-        value.resize(NP);
-        order.assign(N, 0);
-        for (int n = 1; n <= NP; ++n) {
-            const PetscInt i = nodes(n) - 1;
-            const double d = U(ua(i + 1));
-            value[n - 1] = d != 0.0 ? f[i] / d : 0.0;
-            mark[i] = 1;
-            order[i] = n;
-        }
-        std::vector<std::pair<int, PetscInt>> held_cols;
-        for (PetscInt r = 0; r < (PetscInt)parts->rows.size(); ++r) {
-            const PetscInt j = parts->rows[r];
-            if (mark[j]) {
-                for (PetscInt e = oia[r]; e < oia[r + 1]; ++e)
-                    own_entry(e) = oja[e] == j ? 1.0 : 0.0;
-                f[j] = value[order[j] - 1];
-                continue;
-            }
-            held_cols.clear();
-            for (PetscInt e = oia[r]; e < oia[r + 1]; ++e)
-                if (mark[oja[e]]) held_cols.emplace_back(order[oja[e]], e);
-            std::sort(held_cols.begin(), held_cols.end());
-            for (const auto& [n, e] : held_cols) {
-                PetscScalar& v = own_entry(e);
-                if (v == 0.0) continue;
-                f[j] -= v * value[n - 1];
-                v = 0.0;
-            }
-        }
-    }
-    void restore(PetscScalar* a) {
-        for (auto p = saved.rbegin(); p != saved.rend(); ++p) a[p->first] = p->second;
-        saved.clear();
-    }
-
-    // hold() for the shell matrix: the prescribed rows marked and their solutions b(i)/U(i,i) in
-    // f, which under Picard are increments of 0 (the flow's prescribed rows have b(i) = 0), so
-    // that their columns move nothing into the other rows; U is left as it is (the product and H
-    // leave those rows and columns out).
-    void hold_shell(const arr1<double>& V, PetscScalar* f, int NP, const arr1<int>& nodes) {
-        for (int n = 1; n <= NP; ++n) {
-            const int i = nodes(n);
-            const double d = V((*IA)(i));
-            const double v = d != 0.0 ? f[i - 1] / d : 0.0;
-            if (v != 0.0) input_error("internal error: a prescribed increment that is not 0");
-            mark[i - 1] = 1;
-            f[i - 1] = v;
-        }
-    }
     // H from U, the prescribed rows unit rows and their columns 0; its assembly tells the set-up
     // that its values changed.
     void fill_hypre() {
@@ -490,24 +384,6 @@ struct petsc_system {
         PETSC_OK(MatAssemblyEnd(H, MAT_FINAL_ASSEMBLY));
     }
 
-    // The full values from the symmetric upper ones (Picard): row i holds first the entries left
-    // of its diagonal, which are the upper entries (j, i) of the rows j < i, in the order of j,
-    // then its own upper entries.
-    void copy_symmetric(const arr1<double>& U, PetscScalar* f) {
-        if (own_rows()) {
-            for (std::size_t e = 0; e < src.size(); ++e) own_entry((PetscInt)e) = U(src[e]);
-            return;
-        }
-        const arr1<int>& ua = *IA;
-        const arr1<int>& uj = *JA;
-        for (int i = 1; i <= N; ++i) cursor[i - 1] = (*ia)[i - 1];
-        for (int i = 1; i <= N; ++i) {
-            const int k0 = ua(i), k1 = ua(i + 1);
-            const PetscInt start = (*ia)[i] - (k1 - k0);
-            for (int k = k0; k < k1; ++k) f[start + (k - k0)] = U(k);
-            for (int k = k0 + 1; k < k1; ++k) f[cursor[uj(k) - 1]++] = U(k);
-        }
-    }
 };
 
 namespace petsc_impl {

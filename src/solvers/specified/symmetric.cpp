@@ -1,4 +1,4 @@
-#include "solvers/symmetric.h"
+#include "solvers/specified/symmetric.h"
 
 #include <algorithm>
 #include <atomic>

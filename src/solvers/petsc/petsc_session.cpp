@@ -1,4 +1,4 @@
-#include "solvers/petsc_system.h"
+#include "solvers/petsc/petsc_system.h"
 
 namespace nep {
 namespace petsc_impl {

@@ -1,101 +1,150 @@
-#include "solvers/petsc_system.h"
+#include "solvers/petsc/petsc_system.h"
 
 namespace nep {
 namespace petsc_impl {
 
 void drop_system(petsc_system* s) { delete s; }
 
-// The one place where a matrix is formed from the pattern: on one process sequential AIJ on the
-// arrays given (0-based row pointers and columns, and the values); on several, MPIAIJ of this
-// process's rows, which every solve fills from the values (make_matrix_dist).
-void make_matrix_dist(petsc_system& s, PetscScalar* values);
 void make_gather(petsc_system& s);
 
-void make_matrix(petsc_system& s, PetscScalar* values) {
-    s.values = values;
-    if (s.dist) {
-        make_matrix_dist(s, values);
-        return;
+namespace {
+
+class coo_matrix : public matrix_form {
+public:
+    void load(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes,
+              const arr1<double>& values) override {
+        s.set_values(A);
+        // Unit rows whose right-hand sides are their values, their columns moved into the
+        // right-hand sides of the other rows: this process's prescribed rows, in PETSc's numbers.
+        s.zrows.clear();
+        s.zvals.clear();
+        for (int n = 1; n <= NP; ++n) {
+            const int i = nodes(n) - 1;
+            if (s.dist && s.own_row(i) < 0) continue;
+            s.zrows.push_back(s.dist ? s.parts->number[i] : i);
+            s.zvals.push_back(values(n));
+        }
+        PETSC_OK(VecSet(s.r, 0.0));
+        PETSC_OK(VecSetValues(s.r, (PetscInt)s.zrows.size(), s.zrows.data(), s.zvals.data(),
+                              INSERT_VALUES));
+        PETSC_OK(VecAssemblyBegin(s.r));
+        PETSC_OK(VecAssemblyEnd(s.r));
+        PETSC_OK(MatZeroRowsColumns(s.A, (PetscInt)s.zrows.size(), s.zrows.data(), 1.0, s.r, s.b));
     }
-    PETSC_OK(MatCreateSeqAIJWithArrays(PETSC_COMM_SELF, s.N, s.N, s.ia->data(), s.ja->data(),
-                                       values, &s.A));
+};
+
+class shell_matrix : public matrix_form {
+public:
+    // The product reads the assembly's values (s.U) itself; the prescribed rows take their
+    // values, increments of 0 under Picard, so that their columns move nothing into the others.
+    void load(petsc_system& s, const arr1<double>&, int NP, const arr1<int>& nodes,
+              const arr1<double>& values) override {
+        PetscScalar* f = nullptr;
+        PETSC_OK(VecGetArray(s.b, &f));
+        for (int n = 1; n <= NP; ++n) {
+            if (values(n) != 0.0) input_error("internal error: a prescribed increment that is not 0");
+            const PetscInt r = s.dist ? s.own_row(nodes(n) - 1) : nodes(n) - 1;
+            if (r >= 0) f[r] = values(n);
+        }
+        PETSC_OK(VecRestoreArray(s.b, &f));
+    }
+    void prepare(petsc_system& s) override { s.fill_hypre(); }
+};
+
+}  // namespace
+
+// The caller's array placed in x for the solve.
+class placed : public solution_vector {
+public:
+    void attach(petsc_system& s, arr1<double>& x) override { PETSC_OK(VecPlaceArray(s.x, x.data())); }
+    void detach(petsc_system& s, arr1<double>&) override { PETSC_OK(VecResetArray(s.x)); }
+};
+
+// x of its own: the solution copied out, on several processes to every node this process holds
+// (its own rows straight from x, the rings' from their processes).
+class copied : public solution_vector {
+public:
+    void attach(petsc_system&, arr1<double>&) override {}
+    void detach(petsc_system& s, arr1<double>& x) override {
+        const PetscScalar* v = nullptr;
+        if (!s.dist) {
+            PETSC_OK(VecGetArrayRead(s.x, &v));
+            std::copy(v, v + s.N, x.data());
+            PETSC_OK(VecRestoreArrayRead(s.x, &v));
+            return;
+        }
+        PETSC_OK(VecScatterBegin(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
+        const std::vector<PetscInt>& rows = s.parts->rows;
+        PETSC_OK(VecGetArrayRead(s.x, &v));
+        for (std::size_t r = 0; r < rows.size(); ++r) x.data()[rows[r]] = v[r];
+        PETSC_OK(VecRestoreArrayRead(s.x, &v));
+        PETSC_OK(VecScatterEnd(s.gather, s.x, s.ringx, INSERT_VALUES, SCATTER_FORWARD));
+        PETSC_OK(VecGetArrayRead(s.ringx, &v));
+        for (std::size_t g = 0; g < s.ring.size(); ++g) x.data()[s.ring[g]] = v[g];
+        PETSC_OK(VecRestoreArrayRead(s.ringx, &v));
+    }
+};
+
+std::unique_ptr<solution_vector> placed_solution() { return std::make_unique<placed>(); }
+std::unique_ptr<solution_vector> copied_solution() { return std::make_unique<copied>(); }
+
+std::unique_ptr<matrix_form> coo_form() { return std::make_unique<coo_matrix>(); }
+std::unique_ptr<matrix_form> shell_form() { return std::make_unique<shell_matrix>(); }
+
+// The vectors of a system: of the type the options database asks for (-vec_type, with the
+// system's prefix), the right-hand side b, the solution x and the residual r.
+void make_vectors(petsc_system& s, PetscInt n) {
+    PETSC_OK(VecCreate(s.comm(), &s.b));
+    PETSC_OK(VecSetSizes(s.b, n, s.unknowns()));
+    PETSC_OK(VecSetOptionsPrefix(s.b, s.prefix));
+    PETSC_OK(VecSetFromOptions(s.b));
+    PETSC_OK(VecDuplicate(s.b, &s.r));
+    // On one process with host vectors the solution goes straight to the caller's array (placed
+    // in x for the solve: no copy of it is kept); otherwise x is a vector of its own.
+    PetscBool host = PETSC_FALSE;
+    PETSC_OK(PetscObjectTypeCompare((PetscObject)s.b, VECSEQ, &host));
+    if (!s.dist && host) {
+        PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, n, nullptr, &s.x));
+        s.solution = placed_solution();
+    } else {
+        PETSC_OK(VecDuplicate(s.b, &s.x));
+        s.solution = copied_solution();
+    }
+}
+
+// The one place where a matrix is formed from the pattern: of the type the options database asks
+// for (-mat_type, with the system's prefix; AIJ by default), on one process or on several (each
+// its own rows), its entries given once by their rows and columns (COO, in the order of
+// petsc_system::entries) and its values at every solve.
+void make_matrix(petsc_system& s) {
+    std::vector<PetscInt> ci, cj;
+    s.entries([&](int i, int j, int) {
+        ci.push_back(s.dist ? s.parts->number[i - 1] : i - 1);
+        cj.push_back(s.dist ? s.parts->number[j - 1] : j - 1);
+    });
+    const PetscInt ncoo = (PetscInt)ci.size();
+    // The assembly's array itself when it holds the entries in that order.
+    s.direct = !s.sym && ncoo == (*s.IA)(s.N + 1) - 1;
+    const PetscInt n = s.dist ? s.parts->hi - s.parts->lo : s.N;
+    PETSC_OK(MatCreate(s.comm(), &s.A));
+    PETSC_OK(MatSetSizes(s.A, n, n, s.unknowns(), s.unknowns()));
+    PETSC_OK(MatSetType(s.A, MATAIJ));
+    PETSC_OK(MatSetOptionsPrefix(s.A, s.prefix));
+    PETSC_OK(MatSetFromOptions(s.A));
+    PETSC_OK(MatSetPreallocationCOO(s.A, ncoo, ci.data(), cj.data()));
+    s.form = coo_form();
+    if (!s.direct) s.coo.assign(ncoo, 0.0);
     PetscContainer c = nullptr;
     PETSC_OK(PetscContainerCreate(PETSC_COMM_SELF, &c));
     PETSC_OK(PetscContainerSetPointer(c, &s.period));
     PETSC_OK(PetscObjectCompose((PetscObject)s.A, kPeriodKey, (PetscObject)c));
     PETSC_OK(PetscContainerDestroy(&c));
-    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, s.N, nullptr, &s.x));
-    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.b));
-    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, s.N, &s.r));
-}
-
-// Several processes: this process's rows of the renumbered pattern (MPIAIJ), the place of every
-// entry of its rows in PETSc's two blocks, the vectors, and the gather of the solution.
-void make_matrix_dist(petsc_system& s, PetscScalar* values) {
-    const column_parts& cp = *s.parts;
-    const PetscInt n = cp.hi - cp.lo;
-    std::vector<PetscInt> li(n + 1, 0), lj;
-    std::vector<PetscInt> cols;
-    for (PetscInt r = 0; r < n; ++r) {
-        PetscInt count = 0;
-        const PetscInt* rc = s.row_columns(r, count);
-        cols.clear();
-        for (PetscInt k = 0; k < count; ++k) cols.push_back(cp.number[rc[k]]);
-        std::sort(cols.begin(), cols.end());
-        lj.insert(lj.end(), cols.begin(), cols.end());
-        li[r + 1] = (PetscInt)lj.size();
-    }
-    PETSC_OK(MatCreate(PETSC_COMM_WORLD, &s.A));
-    PETSC_OK(MatSetSizes(s.A, n, n, s.unknowns(), s.unknowns()));
-    PETSC_OK(MatSetType(s.A, MATMPIAIJ));
-    PETSC_OK(MatMPIAIJSetPreallocationCSR(s.A, li.data(), lj.data(), nullptr));
-
-    Mat Ad = nullptr, Ao = nullptr;
-    const PetscInt* garray = nullptr;
-    PETSC_OK(MatMPIAIJGetSeqAIJ(s.A, &Ad, &Ao, &garray));
-    PetscInt nd = 0, no = 0, nghost = 0;
-    const PetscInt *di = nullptr, *dj = nullptr, *oi = nullptr, *oj = nullptr;
-    PetscBool done = PETSC_FALSE;
-    PETSC_OK(MatGetRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &nd, &di, &dj, &done));
-    if (!done) input_error("internal error: no row structure of PETSc's diagonal block");
-    PETSC_OK(MatGetRowIJ(Ao, 0, PETSC_FALSE, PETSC_FALSE, &no, &oi, &oj, &done));
-    if (!done) input_error("internal error: no row structure of PETSc's off-diagonal block");
-    PETSC_OK(MatGetSize(Ao, nullptr, &nghost));
-    auto place = [](const PetscInt* lo, const PetscInt* hi, PetscInt c) -> PetscInt {
-        const PetscInt* p = std::lower_bound(lo, hi, c);
-        return p != hi && *p == c ? (PetscInt)(p - lo) : -1;
-    };
-    s.dst.clear();
-    s.dst.reserve(lj.size());
-    for (PetscInt r = 0; r < n; ++r) {
-        PetscInt count = 0;
-        const PetscInt* rc = s.row_columns(r, count);
-        for (PetscInt k = 0; k < count; ++k) {
-            const PetscInt c = cp.number[rc[k]];
-            const bool own = c >= cp.lo && c < cp.hi;
-            PetscInt q = -1;
-            if (own) {
-                q = place(dj + di[r], dj + di[r + 1], c - cp.lo);
-            } else {
-                const PetscInt g = place(garray, garray + nghost, c);
-                if (g >= 0) q = place(oj + oi[r], oj + oi[r + 1], g);
-            }
-            if (q < 0) input_error("internal error: an entry of the pattern is not in PETSc's matrix");
-            s.dst.push_back(own ? di[r] + q : -1 - (oi[r] + q));
-        }
-    }
-    PETSC_OK(MatRestoreRowIJ(Ao, 0, PETSC_FALSE, PETSC_FALSE, &no, &oi, &oj, &done));
-    PETSC_OK(MatRestoreRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &nd, &di, &dj, &done));
-
-    PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
-    PETSC_OK(VecDuplicate(s.b, &s.r));
-    make_gather(s);
-    (void)values;
+    make_vectors(s, n);
+    if (s.dist) make_gather(s);
 }
 
 // Several processes: the right-hand side by node and the gather of the rings' solution.
 void make_gather(petsc_system& s) {
-    s.rhs.assign(s.N, 0.0);
     std::vector<PetscInt> from_rows;
     s.ring.clear();
     for (int i = 0; i < s.N; ++i) {
@@ -110,79 +159,6 @@ void make_gather(petsc_system& s) {
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, (PetscInt)from_rows.size(), &s.ringx));
     PETSC_OK(VecScatterCreate(s.x, from, s.ringx, nullptr, &s.gather));
     PETSC_OK(ISDestroy(&from));
-}
-
-// The full pattern from 0 of a full-storage pattern from 1.
-void full_pattern(int N, int NZ, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
-    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
-    s.ja = std::make_shared<std::vector<PetscInt>>(NZ);
-    for (int i = 1; i <= N + 1; ++i) (*s.ia)[i - 1] = IA(i) - 1;
-    for (int k = 1; k <= NZ; ++k) (*s.ja)[k - 1] = JA(k) - 1;
-}
-
-// The full pattern of a symmetric upper one: every off-diagonal entry (i, j) gives (j, i) too.
-void mirrored_pattern(int N, const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
-    std::vector<PetscInt> lower(N + 1, 0);
-    for (int i = 1; i <= N; ++i)
-        for (int k = IA(i) + 1; k < IA(i + 1); ++k) ++lower[JA(k)];
-    s.ia = std::make_shared<std::vector<PetscInt>>(N + 1);
-    auto& ia = *s.ia;
-    ia[0] = 0;
-    for (int i = 1; i <= N; ++i) ia[i] = ia[i - 1] + lower[i] + (IA(i + 1) - IA(i));
-    s.ja = std::make_shared<std::vector<PetscInt>>(ia[N]);
-    auto& ja = *s.ja;
-    s.cursor.assign(N, 0);
-    for (int i = 1; i <= N; ++i) s.cursor[i - 1] = ia[i - 1];
-    for (int i = 1; i <= N; ++i) {
-        const int k0 = IA(i), k1 = IA(i + 1);
-        const PetscInt start = ia[i] - (k1 - k0);
-        for (int k = k0; k < k1; ++k) ja[start + (k - k0)] = JA(k) - 1;
-        for (int k = k0 + 1; k < k1; ++k) ja[s.cursor[JA(k) - 1]++] = i - 1;
-    }
-    s.full.assign(ia[N], 0.0);
-    s.IA = &IA;
-    s.JA = &JA;
-}
-
-// Several processes under Picard: this process's rows of the full pattern of a symmetric upper
-// one (IA, JA from 1), in the order of its rows, and for every entry the symmetric entry it
-// copies (petsc_system::oia, oja, src); row i holds first the entries (j, i) of the rows j < i,
-// in the order of j, then its own upper entries, as mirrored_pattern orders them.
-void own_rows_pattern(const arr1<int>& IA, const arr1<int>& JA, petsc_system& s) {
-    const column_parts& cp = *s.parts;
-    const PetscInt n = cp.hi - cp.lo;
-    std::vector<PetscInt> lower(n, 0);
-    for (int j = 1; j <= s.N; ++j) {
-        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
-            const PetscInt r = s.own_row(JA(k) - 1);
-            if (r >= 0) ++lower[r];
-        }
-    }
-    s.oia.assign(n + 1, 0);
-    for (PetscInt r = 0; r < n; ++r) {
-        const int i = (int)cp.rows[r] + 1;
-        s.oia[r + 1] = s.oia[r] + lower[r] + (IA(i + 1) - IA(i));
-    }
-    s.oja.assign(s.oia[n], 0);
-    s.src.assign(s.oia[n], 0);
-    for (PetscInt r = 0; r < n; ++r) lower[r] = s.oia[r];  // now the next place of each row
-    for (int j = 1; j <= s.N; ++j) {
-        for (int k = IA(j) + 1; k < IA(j + 1); ++k) {
-            const PetscInt r = s.own_row(JA(k) - 1);
-            if (r < 0) continue;
-            s.oja[lower[r]] = j - 1;
-            s.src[lower[r]++] = k;
-        }
-    }
-    for (PetscInt r = 0; r < n; ++r) {
-        const int i = (int)cp.rows[r] + 1;
-        for (int k = IA(i); k < IA(i + 1); ++k) {
-            s.oja[lower[r]] = JA(k) - 1;
-            s.src[lower[r]++] = k;
-        }
-    }
-    s.IA = &IA;
-    s.JA = &JA;
 }
 
 // Several processes: the surface nodes of this process's columns, and the runs of the elements
@@ -273,10 +249,9 @@ void make_shell(petsc_system& s) {
     full_entries(N, IA, JA, hi, [&](HYPRE_Int q, int, int col, int) { hj[q] = col; });
     diagonals_first(N, IA, hi, hj);
     wrap_shell(s, par, N, shell_mult);
+    s.form = shell_form();
     s.xfree.assign(N, 0.0);
-    PETSC_OK(VecCreateSeqWithArray(PETSC_COMM_SELF, 1, N, nullptr, &s.x));
-    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.b));
-    PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, N, &s.r));
+    make_vectors(s, N);
 }
 
 // y = A x for the shell matrix on several processes: this process's rows, each summed as the
@@ -394,8 +369,8 @@ void make_shell_dist(petsc_system& s) {
     s.xfree.assign(s.N + 1, 0.0);
     s.yfree.assign(s.N + 1, 0.0);
     wrap_shell(s, par, n, shell_mult_dist);
-    PETSC_OK(MatCreateVecs(s.A, &s.x, &s.b));
-    PETSC_OK(VecDuplicate(s.b, &s.r));
+    s.form = shell_form();
+    make_vectors(s, n);
     PETSC_OK(VecCreateSeq(PETSC_COMM_SELF, ng, &s.xg));
     IS from = nullptr;
     PETSC_OK(ISCreateGeneral(PETSC_COMM_SELF, ng, gcol.data(), PETSC_COPY_VALUES, &from));
@@ -419,9 +394,7 @@ bool boomeramg_alone(const petsc_system& s) {
 void make_symmetric(petsc_system& s) {
     if (s.shell && s.dist) make_shell_dist(s);
     else if (s.shell) make_shell(s);
-    else if (s.dist) own_rows_pattern(*s.IA, *s.JA, s);
-    else mirrored_pattern(s.N, *s.IA, *s.JA, s);
-    if (!s.shell) make_matrix(s, s.full.data());
+    else make_matrix(s);
     configure(s);
     s.pending = false;
 }
@@ -456,7 +429,6 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
                          (long)most);
         }
     }
-    petsc_system* fsys = nullptr;
     if (flow && parts != nullptr) {
         own_elements(dim, msh, *parts, sp);
         keep_own_rows(dim, msh.TETRA, sp);
@@ -478,11 +450,12 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
             s->pending = s->handback;
             if (!s->handback) make_symmetric(*s);
         } else {
-            full_pattern(dim.N, (int)sp.stored(), sp.IA, sp.JA, *s);
-            make_matrix(*s, sp.AMAT.data());
+            s->IA = &sp.IA;
+            s->JA = &sp.JA;
+            s->values = sp.AMAT.data();
+            make_matrix(*s);
             configure(*s);
         }
-        fsys = s.get();
         sp.PETSCF.reset();
         sp.PETSCF.SYS = s.release();
         sp.PETSCF.DROP = drop_system;
@@ -497,13 +470,10 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
         s->N = dim.N;
         s->NNOD = dim.NNOD;
         s->period = dim.NNOD;
-        if (sp.TSHARE && fsys != nullptr && !fsys->sym) {
-            s->ia = fsys->ia;
-            s->ja = fsys->ja;
-        } else {
-            full_pattern(dim.N, (int)sp.storedc(), sp.IAC(), sp.JAC(), *s);
-        }
-        make_matrix(*s, sp.AMATC.data());
+        s->IA = &sp.IAC();
+        s->JA = &sp.JAC();
+        s->values = sp.AMATC.data();
+        make_matrix(*s);
         configure(*s);
         sp.PETSCT.reset();
         sp.PETSCT.SYS = s.release();

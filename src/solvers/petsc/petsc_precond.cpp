@@ -1,4 +1,4 @@
-#include "solvers/petsc_system.h"
+#include "solvers/petsc/petsc_system.h"
 
 namespace nep {
 namespace petsc_impl {
@@ -25,10 +25,17 @@ PetscErrorCode columns_setup(PC pc) {
         PetscCall(MatRestoreRowIJ(Ad, 0, PETSC_FALSE, PETSC_FALSE, &n, &ai, &aj, &done));
         return 0;
     }
+    PetscInt n = 0;
+    const PetscInt* ai = nullptr;
+    const PetscInt* aj = nullptr;
+    PetscBool done = PETSC_FALSE;
+    PetscCall(MatGetRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ai, &aj, &done));
+    PetscCheck(done, PETSC_COMM_SELF, PETSC_ERR_SUP, "no row structure of the matrix");
     const PetscScalar* a = nullptr;
     PetscCall(MatSeqAIJGetArrayRead(P, &a));
-    s->factor_columns(s->ia->data(), s->ja->data(), a, s->N, s->NNOD);
+    s->factor_columns(ai, aj, a, n, s->NNOD);
     PetscCall(MatSeqAIJRestoreArrayRead(P, &a));
+    PetscCall(MatRestoreRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ai, &aj, &done));
     return 0;
 }
 
@@ -217,57 +224,52 @@ void configure(petsc_system& s) {
     PETSC_OK(KSPSetFromOptions(s.ksp));
 }
 
-// The largest ratio, over the free rows, of the off-diagonal magnitudes of a row to its diagonal.
+// The largest ratio, over the free rows, of the off-diagonal magnitudes of a row to its diagonal,
+// with the prescribed rows and columns (s.mark) left out, as the elimination leaves them; from
+// the assembly's values of the present solve (s.U) in its storage. Several processes: each its
+// own rows.
 double off_diagonal_ratio(petsc_system& s) {
-    // Several processes: each its own rows, of the values held for the solve.
-    const PetscScalar* a = s.values;
-    if (!s.dist) PETSC_OK(MatSeqAIJGetArrayRead(s.A, &a));
-    if (s.own_rows()) s.open_blocks();
+    const arr1<int>& IA = *s.IA;
+    const arr1<int>& JA = *s.JA;
+    const arr1<double>& A = *s.U;
+    auto counted = [&](int i) { return !s.mark[i - 1] && (!s.dist || s.own_row(i - 1) >= 0); };
     double worst = 0.0;
-    const PetscInt n = s.dist ? (PetscInt)s.parts->rows.size() : s.N;
-    for (PetscInt r = 0; r < n; ++r) {
-        const PetscInt i = s.dist ? s.parts->rows[r] : r;
-        if (s.mark[i]) continue;
-        double off = 0.0, diag = 0.0;
-        PetscInt count = 0;
-        const PetscInt* cols = s.row_columns(r, count);
-        const PetscInt k0 = s.row_start(r);
-        for (PetscInt k = 0; k < count; ++k) {
-            const double v = s.own_rows() ? s.own_entry(k0 + k) : a[k0 + k];
-            if (cols[k] == i) diag = v;
-            else off += std::fabs(v);
-        }
+    auto ratio = [&](double off, double diag) {
         worst = diag != 0.0 ? std::fmax(worst, off / std::fabs(diag)) : HUGE_VAL;
+    };
+    if (s.sym) {
+        // Row i's entries left of its diagonal are those of the rows above, in their order.
+        std::vector<double> off(s.N, 0.0);
+        for (int i = 1; i <= s.N; ++i) {
+            for (int k = IA(i) + 1; k < IA(i + 1); ++k) {
+                const int j = JA(k);
+                if (s.mark[i - 1] || s.mark[j - 1]) continue;
+                off[i - 1] += std::fabs(A(k));
+                off[j - 1] += std::fabs(A(k));
+            }
+        }
+        for (int i = 1; i <= s.N; ++i)
+            if (counted(i)) ratio(off[i - 1], A(IA(i)));
+    } else {
+        for (int i = 1; i <= s.N; ++i) {
+            if (!counted(i)) continue;
+            double off = 0.0, diag = 0.0;
+            for (int k = IA(i); k < IA(i + 1); ++k) {
+                if (JA(k) == i) diag = A(k);
+                else if (!s.mark[JA(k) - 1]) off += std::fabs(A(k));
+            }
+            ratio(off, diag);
+        }
     }
-    if (!s.dist) PETSC_OK(MatSeqAIJRestoreArrayRead(s.A, &a));
-    if (s.own_rows()) s.close_blocks();
     return s.dist ? proc_max(worst) : worst;
 }
 
-// off_diagonal_ratio of a matrix in symmetric upper storage (IA, JA from 1), with the rows and
-// columns of the first NP nodes left out, as the elimination of the prescribed rows leaves them.
+// off_diagonal_ratio of the matrix A of a symmetric system with the first NP nodes prescribed.
 double symmetric_ratio(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes) {
-    const arr1<int>& IA = *s.IA;
-    const arr1<int>& JA = *s.JA;
     s.mark.assign(s.N, 0);
     for (int n = 1; n <= NP; ++n) s.mark[nodes(n) - 1] = 1;
-    std::vector<double> off(s.N, 0.0);
-    for (int i = 1; i <= s.N; ++i) {
-        if (s.mark[i - 1]) continue;
-        for (int k = IA(i) + 1; k < IA(i + 1); ++k) {
-            const int j = JA(k);
-            if (s.mark[j - 1]) continue;
-            off[i - 1] += std::fabs(A(k));
-            off[j - 1] += std::fabs(A(k));
-        }
-    }
-    double worst = 0.0;
-    for (int i = 1; i <= s.N; ++i) {
-        if (s.mark[i - 1]) continue;
-        const double diag = A(IA(i));
-        worst = diag != 0.0 ? std::fmax(worst, off[i - 1] / std::fabs(diag)) : HUGE_VAL;
-    }
-    return worst;
+    s.U = &A;
+    return off_diagonal_ratio(s);
 }
 
 // The default selector's choice at every set-up. A matrix whose rows are all strongly dominated
@@ -318,7 +320,7 @@ void set_up(petsc_system& s, petsc_stat& st) {
         PETSC_OK(MatAssemblyBegin(s.P, MAT_FINAL_ASSEMBLY));
         PETSC_OK(MatAssemblyEnd(s.P, MAT_FINAL_ASSEMBLY));
     }
-    if (s.shell) s.fill_hypre();
+    s.form->prepare(s);
     // Handing the operators over again is what makes the set-up take the present values.
     PETSC_OK(KSPSetReusePreconditioner(s.ksp, PETSC_FALSE));
     PETSC_OK(KSPSetOperators(s.ksp, s.A, s.pmat()));

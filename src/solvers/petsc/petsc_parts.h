@@ -1,5 +1,5 @@
 // The columns of the mesh in parts, one part a process, for the PETSc solves of a run on
-// several processes (solvers/petsc_matrix.cpp). A column is a surface node with every node below
+// several processes (solvers/petsc/petsc_matrix.cpp). A column is a surface node with every node below
 // it; the surface grid (its nodes, joined by the edges of its triangles) is cut by PETSc's graph
 // partitioner (PT-Scotch when PETSc has it) into parts of as many columns, and so of as many
 // nodes, as it can make alike. A column never spans two parts: the column solves, the vertical

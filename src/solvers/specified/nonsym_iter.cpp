@@ -1,12 +1,12 @@
 // NSYSLV: the one entry to the nonsymmetric solvers.
-#include "solvers/nonsym_iter.h"
+#include "solvers/specified/nonsym_iter.h"
 
 #include <cstdio>
 #include <string>
 
 #include "base/format.h"
 #include "base/stop.h"
-#include "solvers/nonsym_kernels.h"
+#include "solvers/specified/nonsym_kernels.h"
 
 namespace nep {
 

@@ -1,6 +1,6 @@
 // The minimal-residual iterations on the split system L^-1 A U^-1 y = L^-1 b: GRAMRB (one
 // direction, the residual itself) and GCRK(5), ORTHOMIN with five stored directions.
-#include "solvers/nonsym_kernels.h"
+#include "solvers/specified/nonsym_kernels.h"
 
 namespace nep {
 namespace nsk {

@@ -1,4 +1,4 @@
-#include "solvers/direct.h"
+#include "solvers/specified/direct.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // BiCGSTAB on the preconditioned system (split K^-1, diagonal or none).
-#include "solvers/nonsym_kernels.h"
+#include "solvers/specified/nonsym_kernels.h"
 
 namespace nep {
 namespace nsk {

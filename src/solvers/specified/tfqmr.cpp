@@ -4,7 +4,7 @@
 
 #include "base/format.h"
 #include "base/stop.h"
-#include "solvers/nonsym_kernels.h"
+#include "solvers/specified/nonsym_kernels.h"
 
 namespace nep {
 namespace nsk {
