@@ -159,7 +159,7 @@ int nepora3d(records& R) {
     together([&] { initial_rest(R); });
     mbinit_share(R.msh, R.mb);
     view_start(R, V);
-    view_gather(R.msh, R.sl, R.fs, V);
+    view_gather(R.msh, R.bc, R.sl, R.fs, V);
     together([&] {
         file_header(ctl, io, R.sl);
         if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, false);
@@ -225,7 +225,7 @@ int nepora3d(records& R) {
     // The final velocities, and the state of every node to process 0.
     if (cut) {
         together([&] { velcmp(R.dim, ctl, R.msh, R.sl, R.fs); });
-        view_gather(R.msh, R.sl, R.fs, V);
+        view_gather(R.msh, R.bc, R.sl, R.fs, V);
     }
     together([&] {
         if (sig != 0) {
