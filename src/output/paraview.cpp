@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "base/stop.h"
 #include "flow/velocity.h"
 #include "output/extras.h"
+#include "records/state.h"
 
 namespace nep {
 
@@ -152,6 +154,7 @@ struct varray {
     long tuples;
     vplace place;
     const char* unit = "";
+    const arr1<double>* values = nullptr;  // a nodal field of the state (records/state.h)
 };
 
 std::size_t type_size(vtype t) { return t == vtype::F64 ? 8 : t == vtype::U8 ? 1 : 4; }
@@ -159,7 +162,7 @@ const char* type_name(vtype t) {
     return t == vtype::F64 ? "Float64" : t == vtype::F32 ? "Float32" : t == vtype::I32 ? "Int32" : "UInt8";
 }
 
-constexpr int kMaxArrays = 20;
+constexpr int kMaxArrays = 32;
 
 // What one .vtu holds: the whole mesh (point k is node k, cell k element k), or the piece of
 // one process, whose points and cells are the nodes and elements it lists, in its numbering.
@@ -175,18 +178,35 @@ grid_part whole_mesh(const dimensions& dim) { return {dim.N, dim.NT, nullptr}; }
 grid_part own_piece(const extra_files& x) { return {x.PNODE.size(), x.PELEM.size(), &x}; }
 
 // Fills the list; returns its length. A piece adds the element numbers of its cells (the points
-// have their node numbers in any case).
-int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a) {
+// have their node numbers in any case). The point arrays of the state are the nodal fields
+// that records/state.h names in the series: those of every run (pressure and total head,
+// saturation, relative conductivity), the Darcy velocity (formed here), those of coupled runs
+// (concentration). With sl and fs null (the .pvtu) only their declarations are listed.
+int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a, const soil* sl = nullptr,
+               const flowstate* fs = nullptr) {
     int k = 0;
+    auto state = [&](bool of_coupled) {
+        state_fields([&](auto m, const field_info& fi) {
+            using M = member_of<decltype(m)>;
+            using R = typename M::record;
+            if constexpr (std::is_same_v<typename M::type, arr1<double>> &&
+                          (std::is_same_v<R, soil> || std::is_same_v<R, flowstate>)) {
+                if (fi.out == nullptr || fi.where != extent::NODES) return;
+                if (((fi.use & COUPLED) != 0) != of_coupled || !field_exists(fi, coupled)) return;
+                const arr1<double>* v = nullptr;
+                if constexpr (std::is_same_v<R, soil>) v = sl != nullptr ? &(sl->*m) : nullptr;
+                else v = fs != nullptr ? &(fs->*m) : nullptr;
+                if (k + 12 > kMaxArrays) input_error("internal error: too many ParaView arrays");
+                a[k++] = {fi.out, vtype::F32, 1, N, vplace::POINT, fi.unit, v};
+            }
+        });
+    };
     a[k++] = {"TimeValue", vtype::F64, 1, 1, vplace::FIELD};
     a[k++] = {"NSTEP", vtype::I32, 1, 1, vplace::FIELD};
     a[k++] = {"node", vtype::I32, 1, N, vplace::POINT};
-    a[k++] = {"pressure_head", vtype::F32, 1, N, vplace::POINT, "L"};
-    a[k++] = {"total_head", vtype::F32, 1, N, vplace::POINT, "L"};
-    a[k++] = {"saturation", vtype::F32, 1, N, vplace::POINT};
-    a[k++] = {"relative_conductivity", vtype::F32, 1, N, vplace::POINT};
+    state(false);
     a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
-    if (coupled) a[k++] = {"concentration", vtype::F32, 1, N, vplace::POINT};
+    state(true);
     if (piece) a[k++] = {"element", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"material", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"layer", vtype::I32, 1, NT, vplace::CELL};
@@ -284,7 +304,7 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
                 const mesh& msh, const soil& sl, const flowstate& fs, extra_files& x, double t,
                 int s) {
     varray a[kMaxArrays];
-    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, a);
+    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, a, &sl, &fs);
     errno = 0;
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) cannot_create(path);
@@ -306,24 +326,16 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
         offset[k] = data;
         w.begin(type_size(a[k].type) * (std::uint64_t)a[k].comps * (std::uint64_t)a[k].tuples);
         const std::string_view name = a[k].name;
-        if (name == "TimeValue") {
+        if (a[k].values != nullptr) {
+            put_reals<float>(w, *a[k].values, N, P);
+        } else if (name == "TimeValue") {
             w.value(t);
         } else if (name == "NSTEP") {
             w.value((std::int32_t)s);
         } else if (name == "node") {
             for (long i = 1; i <= N; ++i) w.value((std::int32_t)msh.deck_node(P == nullptr ? i : (*P)(i)));
-        } else if (name == "pressure_head") {
-            put_reals<float>(w, fs.PNEW, N, P);
-        } else if (name == "total_head") {
-            put_reals<float>(w, fs.HPOT, N, P);
-        } else if (name == "saturation") {
-            put_reals<float>(w, sl.SW, N, P);
-        } else if (name == "relative_conductivity") {
-            put_reals<float>(w, sl.CKRW, N, P);
         } else if (name == "darcy_velocity") {
             put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P);
-        } else if (name == "concentration") {
-            put_reals<float>(w, fs.CNEW, N, P);
         } else if (name == "element") {
             for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.deck_element(g.element(c)));
         } else if (name == "material") {
