@@ -50,9 +50,6 @@ struct flowstate {
     // head change and the signed concentration change of largest magnitude.
     arr1<int> IKCIT;
     arr1<double> HPOTIT, HPOTCIT, HDIFIT, CNEWIT, COLDIT, CDIFIT, HDMXIT, CDMXIT;
-
-    // (NNOD) Depth of the water standing on each surface node at the end of the step.
-    arr1<double> HSURF;
 };
 
 // Creates the arrays from the sizes; releases them at the end of the run.

@@ -119,7 +119,6 @@ void state_fields(F&& f) {
     NEP_FSN(HPOTC, | COUPLED);
     NEP_FS(IKCIT); NEP_FS(HPOTIT); NEP_FS(HPOTCIT); NEP_FS(HDIFIT); NEP_FS(CNEWIT);
     NEP_FS(COLDIT); NEP_FS(CDIFIT); NEP_FS(HDMXIT); NEP_FS(CDMXIT);
-    NEP_FIELD(fs, flowstate, HSURF, extent::SURFACE, CHECKPOINT | VIEW);
 
 #define NEP_SLN(name, ...) NEP_FIELD(sl, soil, name, extent::NODES, CHECKPOINT __VA_ARGS__)
     // Nodal characteristics, with the heads at which a Picard run last formed them, and the

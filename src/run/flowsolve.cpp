@@ -30,7 +30,6 @@ void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs) {
         fs.PSAVE(i) = fs.PNEW(i);
         fs.HPOTP(i) = fs.HPOT(i);
     }
-    for (int j = 1; j <= dim.NNOD; ++j) fs.HSURF(j) = std::max(fs.PNEW(j), 0.0);
 }
 
 void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
