@@ -170,6 +170,39 @@ void state_entries(V& v, records& R) {
     });
 }
 
+// Passes over the entries of the state, checking each against this build's field (its name,
+// type and number of values) without reading it: a checkpoint of another list of fields is
+// refused before any value is taken.
+struct state_check {
+    state_reader& r;
+    std::string why;
+    template <class T>
+    static char type_of() {
+        if constexpr (std::is_same_v<T, long long>) return 'q';
+        else if constexpr (std::is_same_v<T, double>) return 'd';
+        else if constexpr (std::is_same_v<T, float>) return 'f';
+        else if constexpr (std::is_same_v<T, bool>) return 'b';
+        else if constexpr (std::is_same_v<T, char>) return 's';
+        else return 'i';  // int, unsigned
+    }
+    void entry(const char* n, char type, long long count) {  // count < 0: any (created on reading)
+        if (!why.empty()) return;
+        std::uint64_t c = 0;
+        why = r.skip(n, type, c);
+        if (why.empty() && count >= 0 && c != (std::uint64_t)count) {
+            why = "holds " + std::to_string(c) + " values of " + n + ", this run has " + std::to_string(count);
+        }
+    }
+    template <class T>
+    void operator()(const char* n, T&) { entry(n, type_of<T>(), 1); }
+    template <class T, std::size_t K>
+    void operator()(const char* n, T (&)[K]) { entry(n, type_of<T>(), (long long)K); }
+    template <class T>
+    void operator()(const char* n, arr1<T>& a) { entry(n, type_of<T>(), a.empty() ? -1 : a.size()); }
+    template <class T>
+    void operator()(const char* n, arr2<T>& a) { entry(n, type_of<T>(), a.size()); }
+};
+
 // ---- the output files
 
 // Every output of a run, in a fixed order: the specified files, the terminal log, the tables.
@@ -535,6 +568,13 @@ void restart_state(records& R, whole_view* V) {
     if (io.EXTRA.ON) extra_alloc(R.dim, ctl, io, R.msh);
     arr1<long long> vtusize(io.EXTRA.VTUTIME.size());
     v.check(r.get("vtu.sizes", 'q', vtusize.data(), vtusize.size()));
+    {
+        const long long at = r.tell();
+        state_check c{r, ""};
+        state_entries(c, R);
+        if (!c.why.empty()) refuse(io, "does not hold the state of this build of " + std::string(io.PROGNAME) + ": it " + c.why);
+        if (!r.seek(at)) refuse(io, "cannot be read");
+    }
     state_entries(v, R);
     c.LAST = c.RESTART;
     c.NDONE = ctl.NDONE;
