@@ -388,7 +388,7 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
                       flowstate& fs, extra_files& x) {
     // From the characteristics of the current heads.
     velocity_loan loan(fs, x);
-    if (!x.OWNCOL.empty()) {
+    if (x.PIECES > 0) {
         // A piece: the velocities of its own elements, the nodal means of all.
         velcmp(dim, ctl, msh, sl, fs, nullptr, &x.PELEM);
         return;
@@ -399,7 +399,7 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
 
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
                const soil& sl, const flowstate& fs, extra_files& x, double t, int s) {
-    if (!proc_writes()) return;  // one process writes the files of a run
+    if (!writes_files()) return;
     write_grid(path, whole_mesh(dim), dim, ctl, msh, sl, fs, x, t, s);
 }
 
@@ -410,7 +410,7 @@ void write_piece(const char* path, const dimensions& dim, const control& ctl, co
 
 void write_pvtu(const char* path, const std::vector<std::string>& pieces, const control& ctl,
                 const extra_files& x) {
-    if (!proc_writes()) return;
+    if (!writes_files()) return;
     // The arrays of the pieces (their sizes do not matter here).
     varray a[kMaxArrays];
     const int na = vtu_arrays(0, 0, true, ctl.ITRANS != 0, a);
@@ -448,7 +448,7 @@ void write_pvtu(const char* path, const std::vector<std::string>& pieces, const 
 }
 
 void write_pvd(const char* path, const extra_files& x) {
-    if (!proc_writes()) return;
+    if (!writes_files()) return;
     char tmp[512];
     std::snprintf(tmp, sizeof tmp, "%s.part", path);
     errno = 0;

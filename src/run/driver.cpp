@@ -149,9 +149,6 @@ int nepora3d(records& R) {
     const writer_records w = writers(R.dim, R.msh, R.bc, R.sl, R.fs, &V);
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
     report_held(R, V);
-    // Several processes: each writes the piece of the ParaView series made of its columns,
-    // those of its rows in the solves.
-    if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
     together([&] { initial(R, V.on ? &V.msh : nullptr); });
