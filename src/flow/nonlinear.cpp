@@ -141,10 +141,6 @@ void share_fluxes(const dimensions& dim, const mesh& msh, bcdata& bc, const spar
         for (int s = 1; s <= dim.NSF; ++s) {
             for (int j = bc.IEXIT(s); j <= bc.NSFNUM(s); ++j) f(bc.SFNOD(s, j), bc.SFQ(s, j));
         }
-        if (msh.cut()) return;
-        for (int j = 1; j <= dim.NNOD; ++j) {
-            if (bc.IFATM(j) == 1) f(j, bc.ATMACT(j));
-        }
     });
     if (!msh.cut()) return;
     // The rings' head-controlled nodes take their fluxes from their own processes.
