@@ -2,10 +2,11 @@
 // a later step or output reads, with what the machinery around the physics needs to know of it:
 // what sizes it (the run's own values, one value per node, per surface node or per tetrahedron),
 // whether a checkpoint holds it, whether process 0's view of a run on several processes gathers
-// it, its name in the ParaView series. The records' creation and release, the checkpoint (its
-// writing and reading), the view and its gathers, and the ParaView writer walk this list, each
-// taking the fields it needs: a new field of the state is one line of state_fields (and its
-// member in its record).
+// it, its name in the ParaView series. The records' creation and release of the arrays of the
+// mesh's extent (alloc_fields, release_fields; the lists sized by the deck stay their record's
+// own), the checkpoint (its writing and reading), the cut of the mesh among the processes, the
+// view and its gathers, and the ParaView writer walk this list, each taking the fields it
+// needs: a new field of the state is its member in its record and one line of state_fields.
 //
 // The list also gives the order of a checkpoint's entries, each named by its field ("fs.PNEW"):
 // a checkpoint holds the fields in this order, and a continued run reads them in it
