@@ -4,6 +4,8 @@
 #   rain     bench/gen_deck.sh  - flat, rain on a water table, 30 steps of 0.01 (storage-dominated)
 #   slope    bench/gen_slope.sh - a hillslope with a water table and an outlet, steps growing to
 #                                 0.5 d (tens of conjugate-gradient iterations per solve)
+#   surface  the hillslope under Newton and KSLOPE 5 to 1 d, without and with the surface-flow
+#            section (surface-off, surface-on): what the water on the ground adds to a step
 # For each run it prints one line per figure and appends a row to results.csv in the bench
 # directory: nodes, steps, nonlinear and linear iterations, time per step, per nonlinear and per
 # CG iteration, peak memory per node, and the CG iteration against a memory-traffic bound (a
@@ -64,7 +66,7 @@ procs=${PROCS-$( [ "$have_mpi" = 1 ] && echo "1 2" || echo 1 )}
 procs_threads=${PROCS_THREADS:-$cores}
 procs_deck=""
 [ "$have_mpi" = 0 ] || [ -z "$procs" ] || procs_deck=" procs"
-decks=${DECKS:-rain slope$procs_deck}
+decks=${DECKS:-rain slope surface$procs_deck}
 # The peak memory column holds, for a run on several processes, the largest process's; the last
 # column (peak_others_bytes) the largest of the processes but process 0, which holds the view of
 # the output besides its share (one process: its own peak).
@@ -183,6 +185,20 @@ for deck in $decks; do
       done
       continue
     fi
+    if [ "$deck" = surface ]; then
+      # The hillslope under Newton with KSLOPE 5 (to 1 d), without and with the surface-flow
+      # section: what the water on the ground adds to a step.
+      "$here/gen_slope.sh" "$dir" "$side" "$side" 20 "${SURFACE_TMAX:-1.0}" >/dev/null
+      sed -i "2s/^1 /2 /; 3s/^0 /5 /" "$dir/parm"
+      mkdir -p "$dir/on"
+      cp "$dir"/* "$dir/on" 2>/dev/null || true
+      printf 'UNITS m d\nSURFACE DIFFUSION\nMANNING 0.05\n' >> "$dir/on/parm"
+      for rep in $(seq "$repeat"); do
+        run "$dir" surface-off "$prog" 1 "$rep"
+        run "$dir/on" surface-on "$prog" 1 "$rep"
+      done
+      continue
+    fi
     if [ "$deck" = rain ]; then "$here/gen_deck.sh" "$dir" "$side" "$side" 20 30 >/dev/null
     else
       "$here/gen_slope.sh" "$dir" "$side" "$side" 20 10.0 >/dev/null
@@ -232,6 +248,12 @@ NR > 1 {
 }' "$csv" > "$medians"
 echo "== medians of $repeat run(s): $medians"
 cat "$medians"
+awk -F, 'NR > 1 && $1 == "surface" { s[$2, $3] = $11; n[$2, $3] = $12; sides[$2] = 1 }
+END {
+  for (side in sides) if (s[side, "surface-off"] > 0 && n[side, "surface-off"] > 0)
+    printf "== surface flow, side %s: time per step x%.3f, per nonlinear iteration x%.3f (with the section over without)\n", \
+           side, s[side, "surface-on"] / s[side, "surface-off"], n[side, "surface-on"] / n[side, "surface-off"]
+}' "$medians"
 
 # Ratios per deck and size: the earlier build against this one on one thread, and this one on one
 # thread against the most threads; time per nonlinear iteration, per step and peak memory. Each

@@ -130,10 +130,33 @@ def _column(name):
     return 40 if name == "grid" else 27
 
 
+def _in_polygon(x, y, polygon, tol):
+    """Points inside a polygon (a list of (x, y), or a shapely Polygon: its outer ring) or on
+    its edges within tol, by the crossings of a ray along x."""
+    if hasattr(polygon, "exterior"):
+        polygon = list(polygon.exterior.coords)
+    p = np.asarray(polygon, float)
+    if p.ndim != 2 or p.shape[1] != 2 or len(p) < 3:
+        raise DeckError("polygon= takes three (x, y) vertices or more")
+    a, b = p, np.roll(p, -1, axis=0)
+    x, y = np.asarray(x, float)[:, None], np.asarray(y, float)[:, None]
+    up = (a[:, 1] <= y) != (b[:, 1] <= y)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        cross = a[:, 0] + (y - a[:, 1]) * (b[:, 0] - a[:, 0]) / (b[:, 1] - a[:, 1])
+    inside = (np.count_nonzero(up & (x < cross), axis=1) % 2) == 1
+    # On an edge: the distance to the segment within tol.
+    d = b - a
+    ll = np.maximum((d ** 2).sum(1), 1e-300)
+    s = np.clip(((x - a[:, 0]) * d[:, 0] + (y - a[:, 1]) * d[:, 1]) / ll, 0.0, 1.0)
+    near = np.hypot(a[:, 0] + s * d[:, 0] - x, a[:, 1] + s * d[:, 1] - y) <= tol
+    return inside | near.any(1)
+
+
 class Deck:
     """A deck directory as Python objects: deck.parm, deck.grid, deck.nansfbc, deck.dirts,
     deck.neuts, deck.atmbc, deck.sfbc, deck.soil, deck.flowic, deck.transic, deck.solute,
-    deck.transbc (the files of fnames lines 1 to 12) and deck.fnames."""
+    deck.transbc (the files of fnames lines 1 to 12) and deck.fnames; deck.surface is the
+    surface-flow section of the parameter file (deck.parm.SURFACE)."""
 
     def __init__(self, width=40):
         self.fnames = Fnames(width=width)
@@ -144,7 +167,7 @@ class Deck:
         self._resize_tables()
 
     def __setattr__(self, name, value):
-        if not name.startswith("_") and name not in SECTIONS + ["fnames", "path"]:
+        if not name.startswith("_") and name not in SECTIONS + ["fnames", "path", "surface"]:
             raise AttributeError("a Deck has no part %s (parts: %s)" % (name, " ".join(SECTIONS)))
         object.__setattr__(self, name, value)
 
@@ -267,12 +290,13 @@ class Deck:
         return np.column_stack([x, y, lev.reshape(-1)])
 
     def nodes(self, x=None, y=None, z=None, level=None, face=None, box=None, where=None,
-              surface=False, bottom=False, tol=None):
+              surface=False, bottom=False, tol=None, polygon=None):
         """Node numbers (1-based, ascending) of the nodes that satisfy every condition given:
         x=, y=, z= a value (within tol) or a (low, high) range; level= a node level (0 is the
         surface) or a list; face= 'xmin', 'xmax', 'ymin', 'ymax' (the sides of the mesh's
         bounding box), 'surface' or 'bottom'; box=((x0, x1), (y0, y1), (z0, z1)) (None for
-        any); where= a function f(x, y, z) -> bool array."""
+        any); where= a function f(x, y, z) -> bool array; polygon= a list of (x, y) vertices
+        (or a shapely Polygon): the nodes inside it in plan, or on its edges (within tol)."""
         xyz = self.coordinates()
         nnod = self.NNOD
         if tol is None:
@@ -316,7 +340,79 @@ class Deck:
                                 % (face,))
         if where is not None:
             keep &= np.asarray(where(xyz[:, 0], xyz[:, 1], xyz[:, 2]), bool)
+        if polygon is not None:
+            keep &= _in_polygon(xyz[:, 0], xyz[:, 1], polygon, tol)
         return np.nonzero(keep)[0] + 1
+
+    def boundary_widths(self):
+        """The share of the surface's boundary of every surface node (array of NNOD + 1, entry 0
+        unused): half of each boundary edge (an edge of one triangle) at the node, 0 inside.
+        The outlet nodes of the surface-flow section are those of positive width."""
+        t = np.sort(np.asarray(self.grid.TRIANG)[:, :3], axis=1)
+        edges = np.concatenate([t[:, [0, 1]], t[:, [1, 2]], t[:, [0, 2]]])
+        u, count = np.unique(edges, axis=0, return_counts=True)
+        width = np.zeros(self.NNOD + 1)
+        ok = (u >= 1).all(1) & (u <= self.NNOD).all(1) & (count == 1)
+        a, b = u[ok, 0], u[ok, 1]
+        x, y = np.asarray(self.grid.X), np.asarray(self.grid.Y)
+        half = 0.5 * np.hypot(x[a - 1] - x[b - 1], y[a - 1] - y[b - 1])
+        np.add.at(width, a, half)
+        np.add.at(width, b, half)
+        return width
+
+    def boundary_nodes(self, **selectors):
+        """The surface nodes (1 to NNOD, ascending) on the boundary of the surface triangulation
+        that satisfy the selectors of Deck.nodes (x=, y=, box=, polygon=, where=, face=...):
+        the nodes an outlet of the surface-flow section may hold."""
+        on = np.nonzero(self.boundary_widths() > 0)[0]
+        return np.intersect1d(on, self.nodes(level=0, **selectors))
+
+    # --- the surface-flow section ---
+    @property
+    def surface(self):
+        """The surface-flow section of the parameter file (a sections.Surface: ON, WAVE,
+        MANNING, DEPRESSION, OUTLETS); off in a deck without it."""
+        return self.parm.SURFACE
+
+    @surface.setter
+    def surface(self, value):
+        self.parm.SURFACE = value
+
+    def set_surface(self, wave="DIFFUSION", manning=None, depression=0.0):
+        """Turns surface flow on: wave 'DIFFUSION' or 'KINEMATIC', manning Manning's n
+        (s m^-1/3) of each material code of the surface triangles, or one for all, depression
+        the depression storage (length). The outlets stay as they are; returns the section."""
+        if self.parm._raw is not None:
+            raise DeckError("the parameter file could not be read (%s): it is written as it is"
+                            % self.parm._error)
+        if manning is None:
+            raise DeckError("set_surface needs manning=: Manning's n of each material code, or "
+                            "one for all")
+        sf = self.parm.SURFACE
+        sf.WAVE, sf.MANNING, sf.DEPRESSION = wave, manning, depression
+        sf.ON = True
+        return sf
+
+    def add_outlet(self, kind, nodes, level=None):
+        """An outlet of the surface-flow section: kind 'CRITICAL', 'NORMAL' or 'LEVEL' (level=
+        the depth of water held outside), nodes on the boundary of the surface: surface node
+        numbers, or any Deck.nodes selection (its surface nodes are taken: deck.nodes(x=100.0),
+        deck.nodes(polygon=...)), or deck.boundary_nodes(...). Returns the outlet's number."""
+        nodes = np.unique(np.asarray(nodes, np.int64).reshape(-1))
+        top = nodes[(nodes >= 1) & (nodes <= self.NNOD)]
+        if top.size == 0:
+            raise DeckError("an outlet needs surface nodes (1 to NNOD = %d): none given" % self.NNOD)
+        inner = top[self.boundary_widths()[top] <= 0]
+        if inner.size:
+            raise DeckError("surface nodes %s are not on the boundary of the surface "
+                            "(deck.boundary_nodes(...) selects those that are)" % list(inner[:10]))
+        sf = self.parm.SURFACE
+        for k, o in enumerate(sf.OUTLETS):
+            both = np.intersect1d(o.nodes, top)
+            if both.size:
+                raise DeckError("nodes %s are already nodes of outlet %d" % (list(both[:10]), k + 1))
+        sf.OUTLETS = list(sf.OUTLETS) + [S.outlet(kind, level, top)]
+        return len(sf.OUTLETS)
 
     def max_neighbours(self):
         """The largest number of neighbours of a surface node in the triangulation."""

@@ -10,7 +10,7 @@ import numpy as np
 
 from .vtu import read_pvd, read_series_file, write_pvd, write_vtu
 
-TABLES = ("budget", "hydrograph", "observations", "seepage")
+TABLES = ("budget", "hydrograph", "observations", "seepage", "outlets")
 
 
 class Results:
@@ -21,8 +21,9 @@ class Results:
     materials    (NT,) material codes;  layers (NT,) 1 at the surface to NSTR
     times, steps the detailed-output times and their step numbers
     dataset      xarray.Dataset over (time, node) and (time, element)
-    budget, hydrograph, observations, seepage: the csv/ tables as pandas DataFrames (None when
-                 the run has no such table)
+    budget, hydrograph, observations, seepage, outlets: the csv/ tables as pandas DataFrames
+                 (None when the run has no such table; outlets: the discharge of the outlets of
+                 the surface-flow section)
     """
 
     def __init__(self, path="."):
@@ -84,9 +85,11 @@ class Results:
     def dataset(self):
         """Every detailed-output time as an xarray Dataset: pressure_head, total_head,
         saturation, relative_conductivity (time, node), darcy_velocity (time, node, component),
-        concentration (coupled runs), element_velocity (time, element, component); coordinates
-        time, step, node (1..N), x, y, z, element (1..NT), material, layer; the mesh as
-        tetrahedron_nodes (element, vertex: node numbers 1..N)."""
+        concentration (coupled runs), element_velocity (time, element, component); with a
+        surface-flow section ground_water_depth (time, surface_node): the depth of water on the
+        ground, max(pressure head, 0) of the surface nodes (surface_node k is node k, 1..NNOD);
+        coordinates time, step, node (1..N), x, y, z, element (1..NT), material, layer; the mesh
+        as tetrahedron_nodes (element, vertex: node numbers 1..N)."""
         if self._dataset is None:
             import xarray as xr
             times, files = self._load()
@@ -97,6 +100,7 @@ class Results:
             suffix = {}
             if lunit:
                 for base, u in (("pressure_head", lunit), ("total_head", lunit),
+                                ("ground_water_depth", lunit),
                                 ("darcy_velocity", lunit + "_" + tunit),
                                 ("element_velocity", lunit + "_" + tunit)):
                     suffix[base + "_" + u] = (base, u.replace("_", "/"))
@@ -118,6 +122,12 @@ class Results:
                 dims = ("time", "element") if a.ndim == 2 else ("time", "element", "component")
                 data[name] = (dims, a)
             data["tetrahedron_nodes"] = (("element", "vertex"), self.tetrahedra.astype(np.int32) + 1)
+            nnod = None
+            if "pressure_head" in data and self.surface_flow():
+                # The surface nodes are the first NNOD, N = NNOD (NSTR + 1).
+                nnod = n // (int(f0["cell"]["layer"].max()) + 1)
+                psi = data["pressure_head"][1][:, :nnod]
+                data["ground_water_depth"] = (("time", "surface_node"), np.maximum(psi, 0).astype(psi.dtype))
             coords = {"time": times, "step": ("time", self.steps.astype(np.int32)),
                       "node": np.arange(1, n + 1, dtype=np.int32),
                       "x": ("node", f0["points"][:, 0]), "y": ("node", f0["points"][:, 1]),
@@ -126,8 +136,10 @@ class Results:
                       "material": ("element", f0["cell"]["material"]),
                       "layer": ("element", f0["cell"]["layer"]),
                       "component": ["x", "y", "z"]}
+            if nnod is not None:
+                coords["surface_node"] = np.arange(1, nnod + 1, dtype=np.int32)
             ds = xr.Dataset(data, coords=coords)
-            units = {"pressure_head": "L", "total_head": "L", "darcy_velocity": "L/T",
+            units = {"pressure_head": "L", "total_head": "L", "ground_water_depth": "L", "darcy_velocity": "L/T",
                      "element_velocity": "L/T", "saturation": "-", "relative_conductivity": "-",
                      "time": "T", "x": "L", "y": "L", "z": "L"}
             if lunit:
@@ -142,17 +154,25 @@ class Results:
             self._dataset = ds
         return self._dataset
 
-    def units(self):
-        """(length, time) of the deck's UNITS record, or (None, None)."""
+    def _parm_lines(self):
         try:
             with open(os.path.join(self.path, "nepora3d.fnames")) as f:
                 name = f.read().split("\n")[0][:40].rstrip()
             with open(os.path.join(self.path, name)) as f:
-                lines = f.read().split("\n")
+                return f.read().split("\n")
         except OSError:
-            return None, None
+            return []
+
+    def surface_flow(self):
+        """True when the deck has a surface-flow section (a SURFACE line in its parameter
+        file)."""
+        return any(line.split()[:1] and line.split()[0].upper() == "SURFACE"
+                   for line in self._parm_lines())
+
+    def units(self):
+        """(length, time) of the deck's UNITS record, or (None, None)."""
         found = (None, None)
-        for line in lines:
+        for line in self._parm_lines():
             w = line.split()
             if len(w) == 3 and w[0].upper() == "UNITS":
                 found = (w[1], w[2])
@@ -160,8 +180,8 @@ class Results:
 
     # --- the tables of csv/ ---
     def table(self, name):
-        """A csv/ table as a DataFrame (budget, hydrograph, observations, seepage); None when
-        the run did not write it."""
+        """A csv/ table as a DataFrame (budget, hydrograph, observations, seepage, outlets);
+        None when the run did not write it."""
         if name not in self._tables:
             import pandas as pd
             f = os.path.join(self.path, "csv", name + ".csv")
@@ -172,6 +192,7 @@ class Results:
     hydrograph = property(lambda self: self.table("hydrograph"))
     observations = property(lambda self: self.table("observations"))
     seepage = property(lambda self: self.table("seepage"))
+    outlets = property(lambda self: self.table("outlets"))
 
     def listing(self):
         """The text of the main listing (fnames line 13)."""

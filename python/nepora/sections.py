@@ -10,6 +10,8 @@ anew, with its label kept.
 """
 import difflib
 import math
+import re
+from collections import namedtuple
 
 import numpy as np
 
@@ -204,6 +206,218 @@ def _table(nstr, nzone, value):
     return np.full((nstr, nzone), float(value))
 
 
+# ---------------------------------------------------------------------------------------------
+# The surface-flow section: lines after the last record of the parameter file
+
+SURFACE_KEYWORDS = ("SURFACE", "MANNING", "DEPRESSION", "OUTLET")
+PARM_KEYWORDS = ("UNITS",) + SURFACE_KEYWORDS     # in the order the program tries near misses
+WAVES = ("DIFFUSION", "KINEMATIC")
+OUTLET_KINDS = ("CRITICAL", "NORMAL", "LEVEL")
+
+Outlet = namedtuple("Outlet", "kind level nodes")
+Outlet.__doc__ = """An outlet: kind 'CRITICAL', 'NORMAL' or 'LEVEL', level the depth of water held
+outside (LEVEL; None for the others), nodes the surface nodes (1 to NNOD) on the boundary."""
+
+# A number as the program takes one in this section: the whole word, decimal or hexadecimal
+# (strtod), finite.
+_DECIMAL = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?")
+_HEX = re.compile(r"[+-]?0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)(?:[pP][+-]?\d+)?")
+
+
+def section_number(word):
+    """The value of a word of the surface-flow section, or None when the program takes it for
+    no number."""
+    if _DECIMAL.fullmatch(word):
+        v = float(word)
+    elif _HEX.fullmatch(word):
+        m = word.lstrip("+-")
+        v = float.fromhex(m if "p" in m.lower() else m + "p0")
+        v = -v if word.startswith("-") else v
+    else:
+        return None
+    return v if math.isfinite(v) else None
+
+
+def near_keyword(word, keys):
+    """The first of keys that word (4 characters or more, any case) misses by one or two edits,
+    or None: the program's test of a mistyped keyword."""
+    if len(word) < 4:
+        return None
+    for k in keys:
+        if 1 <= osa_distance(word.upper(), k) <= 2:
+            return k
+    return None
+
+
+class Surface(Section):
+    """The surface-flow section of the parameter file (docs/surface.md): ON (a SURFACE line),
+    WAVE ('DIFFUSION' or 'KINEMATIC'), MANNING (Manning's n per material code, or one for all),
+    DEPRESSION (the depression storage) and OUTLETS (a list of Outlet(kind, level, nodes), one
+    per OUTLET line, in order). ON = False: no section is written."""
+    _role, _line = "parameter file", 1
+    _fields = dict(ON=bool, WAVE=str, MANNING=(float,), DEPRESSION=float, OUTLETS=None)
+    _aliases = dict(SURFACE="ON", OUTLET="OUTLETS")
+    _records = [("SURFACE", "ON WAVE"), ("MANNING", "MANNING"), ("DEPRESSION", "DEPRESSION"),
+                ("OUTLET", "OUTLETS")]
+
+    def _defaults(self):
+        return dict(ON=False, WAVE="DIFFUSION", MANNING=[], DEPRESSION=0.0, OUTLETS=[])
+
+    def __init__(self, **values):
+        Section.__init__(self, **values)
+        object.__setattr__(self, "_lines", {})      # keyword -> line (OUTLET: a list), as read
+
+    def _convert(self, name, v):
+        if name == "WAVE":
+            w = Section._convert(self, name, v).upper()
+            if w not in WAVES:
+                raise ValueError("parameter file SURFACE: DIFFUSION or KINEMATIC, not %r" % (v,))
+            return w
+        if name == "OUTLETS":
+            return [outlet(*o) for o in v]
+        return Section._convert(self, name, v)
+
+    def key(self):
+        """The section's values, comparable exactly (floats by their text)."""
+        return (self.ON, self.WAVE, tuple(map(repr, map(float, self.MANNING))),
+                repr(float(self.DEPRESSION)),
+                tuple((o.kind, repr(o.level), tuple(int(n) for n in o.nodes)) for o in self.OUTLETS))
+
+    def lines(self):
+        """The section's lines as written (none when off)."""
+        if not self.ON:
+            return []
+        out = ["SURFACE " + self.WAVE]
+        if len(self.MANNING):
+            out.append("MANNING " + " ".join(fmt_value(float(n)) for n in self.MANNING))
+        if self.DEPRESSION != 0.0 or "DEPRESSION" in self._lines:
+            out.append("DEPRESSION " + fmt_value(float(self.DEPRESSION)))
+        for o in self.OUTLETS:
+            level = [fmt_value(float(o.level))] if o.kind == "LEVEL" else []
+            out.append(" ".join(["OUTLET", o.kind] + level + [str(int(n)) for n in o.nodes]))
+        return out
+
+    def fields(self):
+        return dict(ON=self.ON, WAVE=self.WAVE, MANNING=self.MANNING,
+                    DEPRESSION=self.DEPRESSION, OUTLETS=self.OUTLETS)
+
+
+def outlet(kind, level, nodes):
+    """An Outlet from its kind (any case), level (LEVEL only) and nodes."""
+    k = str(kind).upper()
+    if k not in OUTLET_KINDS:
+        raise ValueError("an outlet is CRITICAL, NORMAL or LEVEL, not %r" % (kind,))
+    if (k == "LEVEL") != (level is not None):
+        raise ValueError("a LEVEL outlet takes the depth of water outside (level=), the others "
+                         "none")
+    n = np.asarray(nodes, dtype=float).reshape(-1)
+    if np.any(n != np.round(n)):
+        raise TypeError("outlet nodes: integers expected, got %r" % (nodes,))
+    return Outlet(k, None if level is None else float(level), n.astype(np.int64))
+
+
+def read_surface(notes):
+    """The surface-flow section from the lines after the last record of the parameter file,
+    (line, words) each, read as the program reads them: (Surface, [(line, error)]). A line in
+    error is left out of the fields; the program stops at the first."""
+    sf = Surface()
+    errors = []
+    lines = sf._lines
+    for line, words in notes:
+        key = words[0].upper()
+        if key not in SURFACE_KEYWORDS:
+            continue
+        w = words[1:]
+
+        def stop(what):
+            errors.append((line, what))
+
+        if key == "SURFACE":
+            if sf.ON:
+                stop("a second SURFACE line")
+                continue
+            object.__setattr__(sf, "ON", True)
+            lines["SURFACE"] = line
+            kind = w[0].upper() if w else "DIFFUSION"
+            if len(w) > 1 or kind not in WAVES:
+                stop("SURFACE takes DIFFUSION or KINEMATIC, as 'SURFACE DIFFUSION'")
+                continue
+            object.__setattr__(sf, "WAVE", kind)
+        elif key == "MANNING":
+            if "MANNING" in lines:
+                stop("a second MANNING line")
+                continue
+            if not w:
+                stop("MANNING takes Manning's n (s m^-1/3) of each material, or one for all")
+                continue
+            lines["MANNING"] = line
+            vals = [section_number(s) for s in w]
+            bad = [s for s, v in zip(w, vals) if v is None or not v > 0.0]
+            if bad:
+                stop("Manning's n '%s' is not a positive number" % bad[0])
+                continue
+            object.__setattr__(sf, "MANNING", np.array(vals, float))
+        elif key == "DEPRESSION":
+            v = section_number(w[0]) if len(w) == 1 else None
+            if v is None or v < 0.0:
+                stop("DEPRESSION takes one depth, 0 or more")
+                continue
+            lines["DEPRESSION"] = line
+            object.__setattr__(sf, "DEPRESSION", v)
+        else:
+            kind = w[0].upper() if w else ""
+            first, level = 1, None
+            if kind == "LEVEL":
+                level = section_number(w[1]) if len(w) > 1 else None
+                if level is None or level < 0.0:
+                    stop("OUTLET LEVEL takes the depth of water outside, 0 or more, then its nodes")
+                    continue
+                first = 2
+            elif kind not in OUTLET_KINDS:
+                stop("OUTLET takes CRITICAL, NORMAL or LEVEL, then the surface nodes of the outlet")
+                continue
+            if len(w) <= first:
+                stop("OUTLET %s names no surface node" % kind)
+                continue
+            nodes = []
+            for s in w[first:]:
+                v = section_number(s)
+                if v is None or v != math.floor(v) or v < 1.0 or v > 2.0e9:
+                    stop("'%s' is not a surface node number" % s)
+                    break
+                nodes.append(int(v))
+            else:
+                sf.OUTLETS.append(Outlet(kind, level, np.array(nodes, np.int64)))
+                lines.setdefault("OUTLET", []).append(line)
+    return sf, errors
+
+
+def _rewrite_surface(tail, surface):
+    """The tail after the last record with the surface-flow lines replaced by the section's,
+    where the first of them stood (else at the end); a line whose values did not change keeps
+    its text."""
+    lines = tail.split("\n")
+    keep, at, old = [], None, {}
+    for l in lines:
+        w = l.split()
+        if w and w[0].upper() in SURFACE_KEYWORDS:
+            if at is None:
+                at = len(keep)
+            first = w[0].upper() == "SURFACE"
+            one, errors = read_surface([(0, w)] if first else [(0, ["SURFACE"]), (0, w)])
+            if not errors:  # the line as the section writes it: the SURFACE line, or the next
+                old.setdefault(one.lines()[0 if first else 1], []).append(l)
+            continue
+        keep.append(l)
+    new = [old[l].pop(0) if old.get(l) else l for l in surface.lines()]
+    if at is not None:
+        return "\n".join(keep[:at] + new + keep[at:])
+    tail = "\n".join(keep)
+    if not new:
+        return tail
+    return tail.rstrip("\n") + ("\n" if tail.strip() else "") + "\n".join(new) + "\n"
+
+
 class Parm(Section):
     _role, _line = "parameter file", 1
     _fields = dict(
@@ -216,7 +430,8 @@ class Parm(Section):
         ITCGSY=int, TLCGSY=float, ITCGNS=int, TLCGNS=float,
         TIMEP=float, DELTAT=float, DTMIN=float, DTMAX=float, TMAX=float,
         DTMAGA=float, DTMAGM=float, DTREDS=float, DTREDM=float,
-        IPRT=int, ISEC=int, TIMPRT=(float,), NODVP=(int,), IPOUT=(int,), UNITS=str)
+        IPRT=int, ISEC=int, TIMPRT=(float,), NODVP=(int,), IPOUT=(int,), UNITS=str,
+        SURFACE=Surface)
     _counts = dict(NPRT="TIMPRT", NUMVP="NODVP", NR="IPOUT")
     _records = [(1, "IPRT1"), (2, "IFLOW ITRANS OSC_FLAG"), (3, "KSLOPE TOLKSL"),
                 (4, "PKRL PKRR PSEL PSER"), (5, "PDSE1L PDSE1R PDSE2L PDSE2R"), (6, "ISFONE ISFCVG"),
@@ -224,7 +439,18 @@ class Parm(Section):
                 (9, "ITMXC ITMXC1 ITMXC2 TOLNLC"), (10, "L2NORM ERNLMX"), (11, "ISOLV IRELAX OMEGA"),
                 (12, "ISOLVC IRELAXC OMEGAC"), (13, "ITCGSY TLCGSY ITCGNS TLCGNS"),
                 (14, "TIMEP DELTAT DTMIN DTMAX TMAX"), (15, "DTMAGA DTMAGM DTREDS DTREDM"),
-                (16, "IPRT ISEC NPRT TIMPRT"), (17, "NUMVP NODVP"), (18, "NR"), (19, "IPOUT"), (20, "UNITS")]
+                (16, "IPRT ISEC NPRT TIMPRT"), (17, "NUMVP NODVP"), (18, "NR"), (19, "IPOUT"), (20, "UNITS"),
+                ("SURFACE", "SURFACE")]
+
+    def _convert(self, name, v):
+        if name == "SURFACE":
+            if v is None:
+                return Surface()
+            if isinstance(v, Surface):
+                return v
+            raise TypeError("parameter file SURFACE: a Surface (Deck.set_surface makes one) or "
+                            "None, not %r" % (v,))
+        return Section._convert(self, name, v)
 
     def _defaults(self):
         # Picard with the mass-conservative storage, as the column-rain example.
@@ -237,7 +463,8 @@ class Parm(Section):
                     ITCGSY=500, TLCGSY=1.0e-12, ITCGNS=500, TLCGNS=1.0e-12,
                     TIMEP=0.0, DELTAT=0.01, DTMIN=1.0e-5, DTMAX=1.0, TMAX=1.0,
                     DTMAGA=0.0, DTMAGM=1.25, DTREDS=0.0, DTREDM=0.5,
-                    IPRT=1, ISEC=0, TIMPRT=[], NODVP=[], IPOUT=[], UNITS=None)
+                    IPRT=1, ISEC=0, TIMPRT=[], NODVP=[], IPOUT=[], UNITS=None,
+                    SURFACE=None)
 
 
 class Grid(Section):
@@ -874,6 +1101,10 @@ def parse(section, text, name, describe, column=27):
         object.__setattr__(section, "UNITS", units)
         object.__setattr__(section, "_units", units)
         object.__setattr__(section, "_notes", notes)
+        surface, errors = read_surface(notes)
+        object.__setattr__(section, "SURFACE", surface)
+        object.__setattr__(section, "_surface_key", surface.key())
+        object.__setattr__(section, "_surface_errors", errors)
     return section
 
 
@@ -889,6 +1120,10 @@ def render(section, describe, column=27):
         tail = "\n".join(lines)
         if section.UNITS:
             tail = tail.rstrip("\n") + ("\n" if tail.strip() else "") + "UNITS " + section.UNITS + "\n"
+    if isinstance(section, Parm) and section.SURFACE.key() != getattr(
+            section, "_surface_key", Surface().key()):
+        # The surface-flow lines: replaced where they stood, added or dropped.
+        tail = _rewrite_surface(tail, section.SURFACE)
     # A file whose last record had no end of line, followed by what the deck adds.
     for k in range(1, len(io.out)):
         if not io.out[k - 1].endswith("\n"):

@@ -172,7 +172,7 @@ def validate(deck, processes=None):
     if p.UNITS is not None and not units_ok(p.UNITS):
         add("parm", "UNITS", p.UNITS, "takes a unit of length (m, cm, mm, km, ft) and one of "
             "time (s, min, h, d, y), as 'UNITS m d'")
-    _keyword_checks(add, deck, "parm", "UNITS")
+    surface = _parm_tail_checks(add, deck)
 
     # --- grid ---
     if g.NZONE < 1:
@@ -244,6 +244,8 @@ def validate(deck, processes=None):
                 "nodes joined to one node, itself included (%s)" % (need, "Picard flow only: "
                 "those of a number not below its own" if p.IFLOW == 1 and p.ITRANS == 0 else
                 "Newton or coupled"))
+    if surface is not None:
+        _surface_checks(add, deck, surface, meshed and bad.size == 0)
     solid = (g.ISP == 0 and len(g.Z) >= 1) or (g.ISP == 1 and len(g.Z) == want) or (
         g.ISP == 2 and len(g.ZBOTTOM) == nnod == len(g.Z))
     if solid:
@@ -380,6 +382,84 @@ def _keyword_checks(add, deck, name, keyword, seconds=()):
         for word, meant in mistyped_keywords(words, keyword, seconds):
             add(name, None, None, "'%s' is not a keyword: did you mean %s?" % (word, meant),
                 line=line)
+
+
+def _parm_tail_checks(add, deck):
+    """The lines after the last record of the parameter file as the program reads them, in
+    the file as the deck will write it: a mistyped keyword (UNITS, SURFACE, MANNING, DEPRESSION,
+    OUTLET) and a surface-flow line it refuses, each at its line. Returns the surface-flow
+    section so read (None when the file is not read)."""
+    from .deck import _column, _describe
+    p = deck.parm
+    if p._raw is not None:
+        return None
+    describe = _describe("parm", deck)
+    written = S.parse(type(p)(), S.render(p, describe, _column("parm")), "", describe,
+                      _column("parm"))
+    if written._raw is not None:
+        return None
+    for line, words in written._notes:
+        key = words[0].upper()
+        if key not in S.PARM_KEYWORDS:
+            meant = S.near_keyword(words[0], S.PARM_KEYWORDS)
+            if meant:
+                add("parm", None, None, "'%s' is not a keyword: did you mean %s?" % (words[0], meant),
+                    line=line)
+    for line, message in written._surface_errors:
+        add("parm", None, None, message, line=line)
+    return written.SURFACE
+
+
+def _surface_checks(add, deck, sf, meshed):
+    """The surface-flow section against the deck, as the program checks it once the mesh is
+    built: a section without SURFACE, MANNING against the material codes, the outlet nodes (on
+    the boundary of the surface, one outlet each), and no transport."""
+    lines = sf._lines
+    if not sf.ON:
+        if "MANNING" in lines or sf.OUTLETS or sf.DEPRESSION != 0.0:
+            first = min([lines.get("MANNING") or 10 ** 9, lines.get("DEPRESSION") or 10 ** 9] +
+                        lines.get("OUTLET", []))
+            add("parm", None, None, "MANNING, DEPRESSION and OUTLET belong to a surface-flow "
+                "section, which begins with a SURFACE line (Deck.set_surface)", line=first)
+        return
+    p = deck.parm
+    at = lines.get("SURFACE")
+    if "MANNING" not in lines:
+        add("parm", None, None, "the surface-flow section has no MANNING line (Deck.set_surface)",
+            line=at)
+    if not meshed:
+        return
+    maxmat = int(np.max(np.asarray(deck.grid.TRIANG)[:, 3]))
+    if len(sf.MANNING) and len(sf.MANNING) != 1 and len(sf.MANNING) < maxmat:
+        add("parm", None, None, "MANNING gives %d values, the surface triangles have material "
+            "codes up to %d" % (len(sf.MANNING), maxmat), line=lines.get("MANNING"))
+    width = deck.boundary_widths()
+    owner = {}
+    for k, (o, line) in enumerate(zip(sf.OUTLETS, lines.get("OUTLET", []))):
+        for g in o.nodes:
+            g = int(g)
+            if g > deck.NNOD:
+                add("parm", None, None, "outlet node %d is outside the surface nodes 1..%d"
+                    % (g, deck.NNOD), line=line)
+                break
+            if not width[g] > 0.0:
+                add("parm", None, None, "outlet node %d is not on the boundary of the surface" % g,
+                    line=line)
+                break
+            if g in owner:
+                add("parm", None, None, "node %d is already a node of outlet %d" % (g, owner[g]),
+                    line=line)
+                break
+            owner[g] = k + 1
+    if p.ITRANS != 0:
+        add("parm", "ITRANS", p.ITRANS, "the surface-flow section runs without transport "
+            "(ITRANS = 0): the solute in the water on the ground is not modelled")
+    if p.UNITS is None:
+        add("parm", None, None, "no UNITS line: Manning's n and the gravity are taken in metres "
+            "and seconds", "warning", line=at)
+    if not sf.OUTLETS:
+        add("parm", None, None, "no OUTLET line: every boundary edge of the surface is closed",
+            "warning", line=at)
 
 
 def _node_checks(add, deck, sl):

@@ -214,3 +214,32 @@ def test_validate_on_processes_takes_the_petsc_selectors_only(tmp_path, program)
         assert "ISOLVC = 0 selects a solver that runs on one process only" in e.value.message
     deck.parm.ISOLVC = -14
     assert deck.validate(processes=2) == []
+
+
+def test_surface_section_as_fields_byte_for_byte_and_rewritten_where_it_stood(tmp_path):
+    d = example("hillslope", tmp_path)
+    tail = ("a note\n  surface   kinematic\nManning 3.0e-2  0.1 \nUNITS m h\n"
+            "outlet Level 0.25 11 22\nOUTLET critical 1\nnotes after\n")
+    text = open(d / "parm").read() + tail
+    open(d / "parm", "w").write(text)
+    deck = nepora.Deck.read(d)
+    sf = deck.surface
+    assert (sf.ON, sf.WAVE, list(sf.MANNING), sf.DEPRESSION) == (True, "KINEMATIC", [0.03, 0.1], 0.0)
+    assert [(o.kind, o.level, list(o.nodes)) for o in sf.OUTLETS] == [("LEVEL", 0.25, [11, 22]),
+                                                                      ("CRITICAL", None, [1])]
+    deck.write(tmp_path / "same")
+    assert open(tmp_path / "same" / "parm").read() == text
+    # An outlet added: the lines that did not change keep their text, the section its place.
+    assert deck.add_outlet("NORMAL", deck.nodes(x=0.0, y=10.0)) == 3   # a vertical: node 12 on top
+    deck.surface.DEPRESSION = 0.001
+    deck.write(tmp_path / "more")
+    assert open(tmp_path / "more" / "parm").read() == text.replace(tail, (
+        "a note\n  surface   kinematic\nManning 3.0e-2  0.1 \nDEPRESSION 0.001\n"
+        "outlet Level 0.25 11 22\nOUTLET critical 1\nOUTLET NORMAL 12\nUNITS m h\nnotes after\n"))
+    with pytest.raises(nepora.DeckError, match="already nodes of outlet 1"):
+        deck.add_outlet("CRITICAL", [22])
+    back = nepora.Deck.read(tmp_path / "more")
+    assert back.surface.key() == deck.surface.key()
+    back.surface.ON = False          # off: no section, the notes stay
+    back.write(tmp_path / "off")
+    assert open(tmp_path / "off" / "parm").read() == text.replace(tail, "a note\nUNITS m h\nnotes after\n")

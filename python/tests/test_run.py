@@ -112,3 +112,36 @@ def test_two_soils_with_curves_of_their_own_run_and_close_their_budget(tmp_path,
         assert inside.sum() >= 20
         se = (1 + (psi[inside] / ps) ** n) ** (1 / n - 1)
         np.testing.assert_allclose(sw[inside], (tr + (0.4 - tr) * se) / 0.4, rtol=2e-5)
+
+
+def test_surface_flow_plane_drains_the_rain_at_its_outlet(tmp_path, program):
+    # A 100 m x 2 m impermeable plane of slope 0.01 under 1e-5 m/s of rain for 30 min, past its
+    # time to equilibrium (about 770 s): at equilibrium the outlet drains i A, and the depth at x
+    # from the crest is the kinematic wave's (i x n / S^1/2)^3/5.
+    L, W, S, n, i, T = 100.0, 2.0, 0.01, 0.03, 1e-5, 1800.0
+    x, y, tri = rectangle(51, 2, L, W)
+    deck = nepora.Deck()
+    deck.set_mesh(x, y, tri, z=S * (L - x) + 1.0)
+    deck.set_layers([0.5])
+    deck.set_soil(K=1e-13, STORAGE=1e-6, POROSITY=0.4)
+    deck.initial_pressure_head(0.0)
+    deck.set_atmosphere([0.0, T], [i, i])
+    p = deck.parm
+    p.UNITS, p.TMAX, p.DELTAT, p.DTMIN, p.DTMAX, p.TIMPRT = "m s", T, 1.0, 1e-3, 10.0, [T]
+    p.TOLNL, p.ITMX, p.ITMX1, p.ITMX2 = 1e-7, 30, 10, 20
+    deck.set_surface("KINEMATIC", manning=n)
+    deck.add_outlet("NORMAL", deck.nodes(face="xmax"))       # the surface nodes of that face
+    res = nepora.run(deck, tmp_path / "plane", program=program, progress=False)
+    assert nepora.Deck.read(tmp_path / "plane").surface.key() == deck.surface.key()
+    o = res.outlets
+    assert list(o.columns) == ["step", "time_s", "outlet_1_m3_s", "total_m3_s", "cum_volume_m3"]
+    assert o["total_m3_s"].iloc[-1] == pytest.approx(i * L * W, rel=1e-3)
+    # The rain is out through the outlet or still on the ground (a third of every triangle's
+    # area to each corner).
+    h = res.dataset["ground_water_depth"].isel(time=-1).values.astype(float)
+    a = 0.5 * np.abs(np.cross(np.column_stack([x, y])[tri[:, 1]] - np.column_stack([x, y])[tri[:, 0]],
+                              np.column_stack([x, y])[tri[:, 2]] - np.column_stack([x, y])[tri[:, 0]]))
+    area = np.bincount(tri.reshape(-1), np.repeat(a / 3.0, 3), minlength=len(x))
+    assert o["cum_volume_m3"].iloc[-1] + area @ h == pytest.approx(i * L * W * T, rel=1e-3)
+    inner = (x >= 20.0) & (x <= 90.0)
+    np.testing.assert_allclose(h[inner], (i * x[inner] * n / S ** 0.5) ** 0.6, rtol=0.05)

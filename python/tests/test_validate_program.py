@@ -147,6 +147,39 @@ KEYWORDS = [
 ]
 
 
+# The surface-flow section at the end of the parameter file: (base, text, what the program
+# says or None). {b} and {c} are nodes on the boundary of the surface, {i} one inside, {n} NNOD + 1.
+ON = "SURFACE\nMANNING 0.03 0.1\n"
+SURFACE = [
+    ("catchment", ON + "OUTLET CRITICAL {b} {c}\nOUTLET LEVEL 0.5 {c}.0\n", "node {c} is already a node of outlet 1"),
+    ("catchment", ON + "OUTLET NORMAL {b} {i}\n", "line 21: outlet node {i} is not on the boundary of the surface"),
+    ("catchment", ON + "OUTLET normal {n}\n", "outlet node {n} is outside the surface nodes 1..{n_1}"),
+    ("catchment", "surface Kinematic\nMANNING 0x1.eb851eb851eb8p-6\nDEPRESSION 1e-3\noutlet Level 0 {b}.0 {c}\n", None),
+    ("catchment three materials", ON, "MANNING gives 2 values, the surface triangles have material codes up to 3"),
+    ("catchment three materials", "SURFACE\nMANNING 0.03\n", None),
+    ("catchment", "MANNING 0.03\n", None), ("catchment", "DEPRESSION 0.0\n", None),
+    ("catchment", "DEPRESSION 0.01\n", None), ("catchment", "SURFACE\n", None),
+    ("catchment", "SURFACE WAVY\nMANNING 0.03\n", None),
+    ("catchment", "SURFACE\nSURFACE\nMANNING 0.03\n", None),
+    ("catchment", ON + "MANNING 0.03\n", None),
+    ("catchment", "SURFACE\nMANNING 0.03 -0.1\n", None),
+    ("catchment", "SURFACE\nMANNING 0.03 1.0d-2\n", None),
+    ("catchment", ON + "OUTLET LEVEL -1 {b}\n", None),
+    ("catchment", ON + "OUTLET CRITICAL {b}.5\n", None),
+    ("catchment", ON + "OUTLET NORMAL\n", None),
+    ("catchment", ON + "OUTLET WEIR {b}\n", None),
+    ("catchment", "SURFCE\nMANNING 0.03\n", "line 19: " + MISTYPED % ("SURFCE", "SURFACE")),
+    ("catchment", ON + "OUTLETS CRITICAL {b}\n", MISTYPED % ("OUTLETS", "OUTLET")),
+    ("solute-box", "SURFACE\nMANNING 0.03\n", "runs without transport (ITRANS = 0)"),
+]
+
+
+def _surface(d, text):
+    b = d.boundary_nodes()
+    inside = np.setdiff1d(np.arange(1, d.NNOD + 1), b)
+    return text.format(b=b[0], c=b[1], i=inside[0] if inside.size else 1, n=d.NNOD + 1, n_1=d.NNOD)
+
+
 def _whole(d):
     """Mutations of a whole field: lists, layers, faces."""
     g, sf = d.grid, d.sfbc.SFNOD
@@ -234,6 +267,21 @@ def mutations(seed=3):
         def f(d, sec=sec, text=text):
             getattr(d, sec)._tail += text
         out.append(("dam", "%s ends %r" % (sec, text), f, said))
+    # Three material codes, the soil of the second for the third.
+    three = decks["catchment three materials"] = decks["catchment"].copy()
+    three.grid.NZONE = 3
+    three.grid.TRIANG[-1, 3] = 3
+    three._resize_tables()
+    for base, text, said in SURFACE:
+        def f(d, text=text):
+            d.parm._tail += _surface(d, text)
+        out.append((base, "parm ends %r" % text, f, said and _surface(decks[base], said)))
+
+    def api(d):  # what the helpers write
+        d.set_surface("KINEMATIC", manning=[0.03, 0.1], depression=0.001)
+        d.add_outlet("NORMAL", d.boundary_nodes(x=(None, d.grid.X.min() + 50.0)))
+        d.add_outlet("LEVEL", d.boundary_nodes(x=(d.grid.X.max() - 50.0, None)), level=0.2)
+    out.append(("catchment", "set_surface and add_outlet", api, None))
     return decks, out
 
 

@@ -221,11 +221,11 @@ void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     const double PMIN = sl.PMIN;
     for (int j = 1; j <= NNOD; ++j) {
         if (bc.IFATM(j) == -1) continue;
-        if (fs.PNEW(j) >= 0.0 && bc.ATMPOT(j) > 0.0) {
+        if (fs.PNEW(j) >= 0.0 && bc.ATMPOT(j) > 0.0 && !bc.PONDRT) {
             fs.PNEW(j) = 0.0;
             bc.IFATM(j) = 1;
         }
-        if (fs.PSAVE(j) >= 0.0 && bc.ATMACP(j) > 0.0) {
+        if (fs.PSAVE(j) >= 0.0 && bc.ATMACP(j) > 0.0 && !bc.PONDRT) {
             fs.PSAVE(j) = 0.0;
             bc.IFATMP(j) = 1;
         }
@@ -281,7 +281,7 @@ void atmswt(const dimensions& dim, bcdata& bc, const soil& sl, flowstate& fs) {
             // An air-dry node: rain again, or the demand is below what the soil delivers.
             bc.IFATM(j) = 0;
             bc.ATMACT(j) = POT;
-        } else if (st == 0 && P >= 0.0 && POT > 0.0) {
+        } else if (st == 0 && P >= 0.0 && POT > 0.0 && !bc.PONDRT) {
             bc.IFATM(j) = 1;  // ponding
             fs.PNEW(j) = 0.0;
         } else if (st == 0 && P <= PMIN && POT < 0.0) {
@@ -356,7 +356,7 @@ void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
 
 void pondck(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const flowstate& fs) {
-    if (!bc.ATMIN) return;
+    if (!bc.ATMIN || bc.PONDRT) return;  // routed water on the ground is no fault
     const double limit = standing_head(io);
     // The nodes whose episode starts, two values each (the deck's node, the head); several
     // processes report them together, in the order of the deck's nodes.

@@ -15,6 +15,7 @@
 #include "soil/curves.h"
 #include "solvers/linsys.h"
 #include "solvers/symmetric.h"
+#include "surface/overland.h"
 
 namespace nep {
 
@@ -38,7 +39,7 @@ void matvec(const dimensions& dim, const sparse& sp, bool full, const double* x,
 
 // The assembly common to both schemes, after the nodal characteristics.
 void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sparse& sp,
-              flowstate& fs, cpustat& cpu, const density& rho, bool newton) {
+              flowstate& fs, cpustat& cpu, const density& rho, const surface* sf, bool newton) {
     {
         timed_phase t(cpu.FT[2]);
         auto zero = [](arr1<double>& a) {
@@ -67,6 +68,7 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, soil& sl, sp
         timed_phase t(cpu.FT[4]);
         rhsgrv(dim, ctl, msh, sl, sp, rho);
         if (sl.KSLOPE == 5) stornod(dim, ctl, msh, sl, sp, rho);
+        if (sf != nullptr && sf->ON) surfasm(dim, ctl, msh, fs, sp, *sf, newton);
         // The residual before boundary conditions, for the boundary fluxes.
         const double* rhs = sp.RHS.data();
         double* resid = sp.RESID.data();
@@ -290,7 +292,7 @@ namespace {
 // update of the heads. Picard uses the symmetric system and solver, Newton the full ones.
 void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
                     soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
-                    bool newton) {
+                    const surface* sf, bool newton) {
     {
         timed_phase t(cpu.FT[1]);
         if (sl.KSLOPE == 5) {
@@ -303,7 +305,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
             chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
         }
     }
-    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, newton);
+    assemble(dim, ctl, msh, sl, sp, fs, cpu, rho, sf, newton);
     {
         timed_phase t(cpu.FT[6]);
         bcapic(dim, ctl, bc, sp, newton, rho);
@@ -342,6 +344,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
         ctl.LSFAIL = niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY);
     }
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
+    if (sf != nullptr && sf->ON) surface_limit(dim, fs, sp.DELTA);
     update_heads(dim, sp, fs);
     bcrpic(dim, bc, sp, fs, newton);
     chgmax(dim, msh, sp, fs);
@@ -350,13 +353,13 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
 }  // namespace
 
 void picflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc, soil& sl,
-            sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
-    flow_iteration(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, false);
+            sparse& sp, flowstate& fs, cpustat& cpu, const density& rho, const surface* sf) {
+    flow_iteration(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, sf, false);
 }
 
 void newtflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc, soil& sl,
-             sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
-    flow_iteration(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, true);
+             sparse& sp, flowstate& fs, cpustat& cpu, const density& rho, const surface* sf) {
+    flow_iteration(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, sf, true);
 }
 
 void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
@@ -493,14 +496,15 @@ void restore_step(const dimensions& dim, const control& ctl, iofiles& io, const 
 }
 
 void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho) {
+              soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
+              const surface* sf) {
     double t0 = 0.0;
     timer(t0, 1);
     do {
         if (ctl.IFLOW == 1) {
-            picflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho);
+            picflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, sf);
         } else {
-            newtflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho);
+            newtflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, sf);
         }
         bflpic(dim, ctl, msh, bc, sp, ctl.IFLOW != 1);
         if (ctl.IRELAX == 1) {

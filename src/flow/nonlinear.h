@@ -16,19 +16,23 @@
 #include "records/mesh.h"
 #include "records/soil.h"
 #include "records/sparse.h"
+#include "records/surface.h"
 
 namespace nep {
 
 // One step attempt from TIMEP to TIME. On return ISTATUS is 0 (converged), -2 (back-step
 // prepared) or -3 (failed without possible back-step; ENDFLOW set).
+// With a surface-flow section (sf), the surface nodes' rows carry the water on the ground.
 void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
               soil& sl, sparse& sp, flowstate& fs, cpustat& cpu,
-              const density& rho = density());
+              const density& rho = density(), const surface* sf = nullptr);
 
 void picflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-            soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho);
+            soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
+            const surface* sf = nullptr);
 void newtflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-             soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho);
+             soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
+             const surface* sf = nullptr);
 
 // Boundary conditions of the linear system (penalty diagonals, Neumann and atmospheric fluxes),
 // and their removal after the solve. `full` selects the full (Newton) storage.

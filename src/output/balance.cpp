@@ -9,6 +9,7 @@
 #include "base/stop.h"
 #include "base/timer.h"
 #include "soil/curves.h"
+#include "surface/overland.h"
 
 namespace nep {
 
@@ -186,7 +187,7 @@ void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied
 
     mb.VIN = mb.FLXVOL[MB_IADIR] + mb.FLXVOL[MB_INDIR] + mb.FLXVOL[MB_IANEU] + mb.FLXVOL[MB_INNEU];
     mb.VOUT = mb.FLXVOL[MB_OADIR] + mb.FLXVOL[MB_ONDIR] + mb.FLXVOL[MB_OANEU] +
-              mb.FLXVOL[MB_ONNEU] + mb.SFVOL;
+              mb.FLXVOL[MB_ONNEU] + mb.SFVOL - mb.SOUT;
     mb.ERRAS = mb.VIN + mb.VOUT - mb.DSTORE;
 
     // The relative error is taken against the net volume of an unsteady step and against the
@@ -201,7 +202,7 @@ void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied
 }
 
 void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-            soil& sl, sparse& sp, const flowstate& fs, cpustat& cpu, massbal& mb) {
+            soil& sl, sparse& sp, const flowstate& fs, cpustat& cpu, massbal& mb, surface* sf) {
     double clock = 0.0;
     timer(clock, 1);
 
@@ -230,6 +231,10 @@ void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         }
     }
     msh.sum(&dstore, 1);
+    if (sf != nullptr && sf->ON) {
+        surfmb(dim, ctl, msh, bc, fs, *sf, mb);
+        dstore += mb.SSTORE;
+    }
 
     fluxmb(dim, ctl, io, msh, bc, mb);
     flowmb_volumes(ctl, mb, dstore, sl.KSLOPE == 5);
@@ -284,6 +289,12 @@ void mbeout(const dimensions& dim, const control& ctl, iofiles& io, const massba
          "/,1X,1PE11.3,2X,1PE11.3,2X,1PE13.5,' | ',"
          "1PE16.8,3X,1PE18.10)",
          mb.VIN, mb.VOUT, mb.DSTORE, mb.ERRAS, mb.ERREL);
+    if (mb.SURFON) {
+        wfmt(lst,
+             "(/,' WATER ON THE GROUND: STOR CHNG VOL = ',1PE11.3,' OUTLET VOL = ',1PE11.3,"
+             "/,21X,'INFILTRATION VOL = ',1PE11.3,' EXFILTRATION VOL = ',1PE11.3)",
+             mb.SSTORE, mb.SOUT, mb.SINF, mb.SEXF);
+    }
     // Input that fell on surface nodes with another condition, which the model did not apply
     // (not part of the totals above).
     if (mb.NAPSTEP > 0) {
@@ -308,6 +319,10 @@ void mbnext(massbal& mb) {
     mb.CIN += mb.VIN;
     mb.COUT += mb.VOUT;
     mb.CSTORE += mb.DSTORE;
+    mb.CSSTORE += mb.SSTORE;
+    mb.CSOUT += mb.SOUT;
+    mb.CSINF += mb.SINF;
+    mb.CSEXF += mb.SEXF;
     for (int k = 1; k <= 8; ++k) mb.FLXPRV[k] = mb.FLXCUR[k];
     mb.SFFLXP = mb.SFFLX;
     for (int k = 1; k <= 2; ++k) {
@@ -371,6 +386,14 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
         }
     }
 
+    if (mb.SURFON) {
+        wfmt(lst,
+             "(//,'  WATER ON THE GROUND: CUMULATIVE STOR CHNG VOL = ',1PE12.5,"
+             "' OUTLET VOL = ',1PE12.5,"
+             "/,'                       CUMULATIVE INFILTRATION VOL = ',1PE12.5,"
+             "' EXFILTRATION VOL = ',1PE12.5)",
+             mb.CSSTORE, mb.CSOUT, mb.CSINF, mb.CSEXF);
+    }
     for (ounit* u : {&lst, &io.out(33)}) {
         wfmt(*u,
              "(/,' HGFLAG:    (1)    (2)    (3)    (4)    (5)',"

@@ -18,6 +18,7 @@
 #include "records/mesh.h"
 #include "records/soil.h"
 #include "records/sparse.h"
+#include "records/surface.h"
 
 namespace nep {
 
@@ -55,8 +56,11 @@ void fluxmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
 // volumes, totals, absolute and relative error. Under KSLOPE = 5 the storage change is that of
 // the water held, sum of VOLNOD*(W(PNEW) - WSAVE), and the volumes are those applied. The time
 // taken goes to FT(8).
+// With a surface-flow section (sf), the water standing on the ground joins the storage change
+// and the outlets' discharge the outflow (surfmb).
 void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-            soil& sl, sparse& sp, const flowstate& fs, cpustat& cpu, massbal& mb);
+            soil& sl, sparse& sp, const flowstate& fs, cpustat& cpu, massbal& mb,
+            surface* sf = nullptr);
 
 // The volumes, totals and errors of a step from the current fluxes in mb and the storage
 // change (flowmb without its first steps): f*(current + previous flux), f = DELTAT/2 or 1 in a

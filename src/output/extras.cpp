@@ -293,7 +293,7 @@ void seepage_rows(const dimensions& dim, iofiles& io, const mesh& msh, const bcd
 }  // namespace
 
 void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                bool unapplied) {
+                bool unapplied, int outlets) {
     extra_files& x = io.EXTRA;
     if (!x.ON) return;
     const bool coupled = ctl.ITRANS != 0;
@@ -314,7 +314,20 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const me
                      " solute_error_M solute_rel_error_pct cum_solute_in_M cum_solute_out_M"
                      " cum_solute_abs_error_M"
                    : "",
-           unapplied ? " atm_not_applied_in_L3 atm_not_applied_out_L3" : "");
+           (std::string(unapplied ? " atm_not_applied_in_L3 atm_not_applied_out_L3" : "") +
+            (outlets >= 0 ? " ground_storage_change_L3 outlets_out_L3 infiltration_L3"
+                            " exfiltration_L3 cum_outlets_out_L3"
+                          : ""))
+               .c_str());
+    if (outlets >= 0) {
+        // The discharge of every outlet, their sum and the volume out so far.
+        open_table(x.OUTL, "csv/outlets.csv");
+        std::string names = "step time_T";
+        for (int k = 1; k <= outlets; ++k) names += " outlet_" + std::to_string(k) + "_L3_T";
+        header(x.OUTL, x, names.c_str(), " total_L3_T cum_volume_L3");
+    } else {
+        remove_file("csv/outlets.csv");
+    }
 
     open_table(x.HYDRO, "csv/hydrograph.csv");
     header(x.HYDRO, x,
@@ -406,7 +419,18 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
         r.num(mb.TCIN).num(mb.TCOUT).num(mb.TCERRAS);
     }
     if (mb.NAPON) r.num(mb.NAPVOL[1]).num(mb.NAPVOL[2]);
+    if (mb.SURFON) r.num(mb.SSTORE).num(-mb.SOUT).num(mb.SINF).num(mb.SEXF).num(-mb.CSOUT);
     r.to(x.BUDGET);
+    if (mb.SURFON) {
+        r.integer(s).num(t);
+        double q = 0.0;
+        for (double v : mb.SOUTQ) {
+            r.num(v);
+            q += v;
+        }
+        r.num(q).num(mb.CSOUT);
+        r.to(x.OUTL);
+    }
     x.ITUNS0 = ctl.ITUNS;
     x.ITLIN0 = ctl.ITLIN;
     x.ITUNSC0 = ctl.ITUNSC;
@@ -441,12 +465,13 @@ void extra_rows_again(const dimensions& dim, const control& ctl, iofiles& io, co
     extra_flush(io);
 }
 
-std::array<extra_table, 4> extra_tables(iofiles& io) {
+std::array<extra_table, 5> extra_tables(iofiles& io) {
     extra_files& x = io.EXTRA;
     return {{{&x.BUDGET, "csv/budget.csv"},
              {&x.OBS, "csv/observations.csv"},
              {&x.HYDRO, "csv/hydrograph.csv"},
-             {&x.SEEP, "csv/seepage.csv"}}};
+             {&x.SEEP, "csv/seepage.csv"},
+             {&x.OUTL, "csv/outlets.csv"}}};
 }
 
 std::vector<std::string> series_files(const extra_files& x, int k) {
@@ -475,12 +500,12 @@ const char* pvd_path() { return kPvdPath; }
 
 void extra_flush(iofiles& io) {
     extra_files& x = io.EXTRA;
-    for (ounit* u : {&x.BUDGET, &x.OBS, &x.HYDRO, &x.SEEP}) u->flush();
+    for (ounit* u : {&x.BUDGET, &x.OBS, &x.HYDRO, &x.SEEP, &x.OUTL}) u->flush();
 }
 
 void extra_close(iofiles& io) {
     extra_files& x = io.EXTRA;
-    for (ounit* u : {&x.BUDGET, &x.OBS, &x.HYDRO, &x.SEEP}) u->close();
+    for (ounit* u : {&x.BUDGET, &x.OBS, &x.HYDRO, &x.SEEP, &x.OUTL}) u->close();
     x.OPEN = false;
 }
 

@@ -31,8 +31,10 @@ namespace nep {
 // folder the others write their pieces into). On several processes each writes the piece of the
 // columns that msh holds as its own (mesh::own). `unapplied`: the deck has surface nodes with another condition under
 // atmospheric input (massbal::NAPON), whose budget rows end with the input not applied there.
+// `outlets`: the outlets of a surface-flow section (-1: none), whose discharges go to
+// csv/outlets.csv and whose balance lines end the budget rows.
 void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                bool unapplied = false);
+                bool unapplied = false, int outlets = -1);
 
 // The initial state (step 0, TIMEP): observation and seepage rows; then (extra_series) the
 // first .vtu.
@@ -72,7 +74,7 @@ struct extra_table {
     ounit* unit;
     const char* path;
 };
-std::array<extra_table, 4> extra_tables(iofiles& io);
+std::array<extra_table, 5> extra_tables(iofiles& io);
 std::vector<std::string> series_files(const extra_files& x, int k);
 const char* pvd_path();
 

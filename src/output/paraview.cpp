@@ -21,6 +21,7 @@
 #include "flow/velocity.h"
 #include "output/extras.h"
 #include "records/state.h"
+#include "surface/overland.h"
 
 namespace nep {
 
@@ -181,9 +182,10 @@ grid_part own_piece(const extra_files& x) { return {x.PNODE.size(), x.PELEM.size
 // have their node numbers in any case). The point arrays of the state are the nodal fields
 // that records/state.h names in the series: those of every run (pressure and total head,
 // saturation, relative conductivity), the Darcy velocity (formed here), those of coupled runs
-// (concentration). With sl and fs null (the .pvtu) only their declarations are listed.
-int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a, const soil* sl = nullptr,
-               const flowstate* fs = nullptr) {
+// (concentration); then, with a surface-flow section (`ground`), the water on the ground. With
+// sl and fs null (the .pvtu) only their declarations are listed.
+int vtu_arrays(long N, long NT, bool piece, bool coupled, bool ground, varray* a,
+               const soil* sl = nullptr, const flowstate* fs = nullptr) {
     int k = 0;
     auto state = [&](bool of_coupled) {
         state_fields([&](auto m, const field_info& fi) {
@@ -207,6 +209,11 @@ int vtu_arrays(long N, long NT, bool piece, bool coupled, varray* a, const soil*
     state(false);
     a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
     state(true);
+    if (ground) {
+        // The water on the ground, at the points of the top layer (0 below it).
+        a[k++] = {"ground_water_depth", vtype::F32, 1, N, vplace::POINT, "L"};
+        a[k++] = {"surface_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
+    }
     if (piece) a[k++] = {"element", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"material", vtype::I32, 1, NT, vplace::CELL};
     a[k++] = {"layer", vtype::I32, 1, NT, vplace::CELL};
@@ -304,7 +311,8 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
                 const mesh& msh, const soil& sl, const flowstate& fs, extra_files& x, double t,
                 int s) {
     varray a[kMaxArrays];
-    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, a, &sl, &fs);
+    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, x.SF != nullptr, a,
+                              &sl, &fs);
     errno = 0;
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) cannot_create(path);
@@ -336,6 +344,19 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
             for (long i = 1; i <= N; ++i) w.value((std::int32_t)msh.deck_node(P == nullptr ? i : (*P)(i)));
         } else if (name == "darcy_velocity") {
             put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P);
+        } else if (name == "ground_water_depth") {
+            for (long k = 1; k <= N; ++k) {
+                const long i = P == nullptr ? k : (*P)(k);
+                w.value((float)(i <= dim.NNOD ? std::max(fs.PNEW(i), 0.0) : 0.0));
+            }
+        } else if (name == "surface_velocity") {
+            for (long k = 1; k <= N; ++k) {
+                const long i = P == nullptr ? k : (*P)(k);
+                const bool top = i <= dim.NNOD;
+                w.value((float)(top ? x.SVX(i) : 0.0));
+                w.value((float)(top ? x.SVY(i) : 0.0));
+                w.value(0.0f);
+            }
         } else if (name == "element") {
             for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.deck_element(g.element(c)));
         } else if (name == "material") {
@@ -386,6 +407,7 @@ const char* base_name(const std::string& path) {
 
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x) {
+    if (x.SF != nullptr) surface_velocity(dim, msh, fs.PNEW, *x.SF, x.SVX, x.SVY);
     // From the characteristics of the current heads.
     velocity_loan loan(fs, x);
     if (x.PIECES > 0) {
@@ -413,7 +435,7 @@ void write_pvtu(const char* path, const std::vector<std::string>& pieces, const 
     if (!writes_files()) return;
     // The arrays of the pieces (their sizes do not matter here).
     varray a[kMaxArrays];
-    const int na = vtu_arrays(0, 0, true, ctl.ITRANS != 0, a);
+    const int na = vtu_arrays(0, 0, true, ctl.ITRANS != 0, x.SF != nullptr, a);
     std::string h =
         "<?xml version=\"1.0\"?>\n"
         "<VTKFile type=\"PUnstructuredGrid\" version=\"1.0\" byte_order=\"LittleEndian\" "

@@ -52,6 +52,9 @@ struct bcdata {
     // and the number of episodes reported in the run.
     arr1<int> PONDEP;       // (NNOD)
     int NPONDEP = 0;
+    // The deck routes the water on the ground (a surface-flow section): an atmospheric node is
+    // not held at a head when water ponds on it, the water standing there flows on.
+    bool PONDRT = false;
 
     // Seepage faces.
     arr1<int> NSFNUM;       // (NSF) nodes on each face

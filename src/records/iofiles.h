@@ -12,6 +12,7 @@
 #include "base/format.h"
 #include "base/freeread.h"
 #include "base/units.h"
+#include "records/surface.h"
 
 namespace nep {
 
@@ -37,6 +38,11 @@ struct extra_files {
     bool UNITS = false;
     std::string LUNIT = "L", TUNIT = "T";
     ounit BUDGET, OBS, HYDRO, SEEP;  // csv/budget.csv, observations.csv, hydrograph.csv, seepage.csv
+    ounit OUTL;                      // csv/outlets.csv (a surface-flow section)
+    // A surface-flow section: its record, whose depth and velocity on the ground the ParaView
+    // series adds (nullptr: none), and those velocities at the surface nodes (NNOD).
+    const surface* SF = nullptr;
+    arr1<double> SVX, SVY;
     // The times of the series written so far, with their step numbers and pieces: 0 for a .vtu
     // of the whole mesh (vtk/nepora3d_NNNN.vtu), P for a .pvtu of P pieces (a run on P
     // processes: vtk/nepora3d_NNNN.pvtu and vtk/nepora3d_NNNN_PPPP.vtu, PPPP = 0..P-1).

@@ -5,6 +5,8 @@
 // and every "out" class the others, so a zero flux counts as outflow.
 #pragma once
 
+#include <vector>
+
 namespace nep {
 
 // The eight flow boundary classes, in the order of the listing: A = atmospheric surface nodes,
@@ -67,6 +69,15 @@ struct massbal {
     int NAPNOD[4] = {};
     int NAPSTEP = 0;
     bool NAPON = false;
+
+    // Water on the ground (the surface-flow section): the volumes of the step, the change of
+    // the water standing on the ground (part of DSTORE), the discharge of the outlets (out
+    // positive; part of VOUT, negated), the exchange with the soil, infiltration (positive) and
+    // exfiltration (negative) apart; their sums over the run.
+    bool SURFON = false;
+    double SSTORE = 0.0, SOUT = 0.0, SINF = 0.0, SEXF = 0.0;
+    double CSSTORE = 0.0, CSOUT = 0.0, CSINF = 0.0, CSEXF = 0.0;
+    std::vector<double> SOUTQ;  // the discharge of each outlet at the end of the step
 
     // Solute (coupled runs): current and previous mass flux and mass of the step per class,
     // entries 1..4 as mb_tclass; the balance of the step and the sums over the run.

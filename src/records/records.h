@@ -1,5 +1,6 @@
 // The records floor: every record of a run, one header each (dimensions, control, iofiles,
-// cpustat, mesh, sparse, soil, bcdata, flowstate, transport, massbal), with the creation and
+// cpustat, mesh, sparse, soil, bcdata, flowstate, transport, massbal, and the surface water of
+// the surface-flow section), with the creation and
 // release of its arrays, and the input-error stops that every deck reader shares. It includes
 // only the base floor.
 //
@@ -17,6 +18,7 @@
 #include "records/mesh.h"
 #include "records/soil.h"
 #include "records/sparse.h"
+#include "records/surface.h"
 #include "records/transport.h"
 
 namespace nep {
@@ -33,6 +35,7 @@ struct records {
     flowstate fs;
     massbal mb;
     cpustat cpu;
+    surface sf;
 };
 
 }  // namespace nep

@@ -144,6 +144,9 @@ void state_fields(F&& f) {
     NEP_MB(TCIN); NEP_MB(TCOUT);
     NEP_MB(NAPCUR); NEP_MB(NAPPRV); NEP_MB(NAPVOL); NEP_MB(CNAP); NEP_MB(ATMCUR);
     NEP_MB(ATMPRV); NEP_MB(ATMVOL); NEP_MB(CATM); NEP_MB(NAPNOD); NEP_MB(NAPSTEP);
+    // The water on the ground (a surface-flow section): the step's volumes and the run's sums.
+    NEP_MB(SSTORE); NEP_MB(SOUT); NEP_MB(SINF); NEP_MB(SEXF);
+    NEP_MB(CSSTORE); NEP_MB(CSOUT); NEP_MB(CSINF); NEP_MB(CSEXF);
 
     // CPU times, summed over the runs of a restarted simulation; the counts of the solves
     // handed to PETSc (with whether each system's solver has solved, run/checkpoint.cpp).

@@ -30,6 +30,7 @@
 #include "run/timestep.h"
 #include "soil/curves.h"
 #include "soil/soilread.h"
+#include "surface/overland.h"
 #include "solvers/petsc.h"
 #include "transport/solute.h"
 #include "transport/trbc.h"
@@ -56,7 +57,7 @@ void check(const dimensions& dim, const control& ctl, iofiles& io) {
 }
 
 void datin(records& R) {
-    read_parm(R.dim, R.ctl, R.io, R.bc, R.sl);
+    read_parm(R.dim, R.ctl, R.io, R.bc, R.sl, R.sf);
     read_grid(R.dim, R.ctl, R.io, R.msh);
     read_flow_nansfbc(R.dim, R.io, R.bc);
     read_flow_sfbc(R.dim, R.io, R.bc);
@@ -119,6 +120,20 @@ void initial_rest(records& R) {
     if (ctl.ITRANS != 0) lmass(ctl.LUMPC, R.sp.LMASSC);
 }
 
+// The surface-flow section checked against the deck's whole surface; the water on the ground is
+// then routed instead of held at ponding, and the balance has its lines.
+void surface_start(records& R) {
+    surface_check(R.dim, R.io, R.msh, R.sf);
+    if (!R.sf.ON) return;
+    if (R.ctl.ITRANS != 0) {
+        input_error(R.io.IN[5].role() + " '" + R.io.IN[5].name() +
+                    "': the surface-flow section runs without transport (ITRANS = 0): the solute "
+                    "in the water on the ground is not modelled");
+    }
+    R.bc.PONDRT = true;
+    R.mb.SURFON = true;
+}
+
 int nepora3d(records& R) {
     double start = 0.0;
     timer(start, 1);
@@ -133,6 +148,7 @@ int nepora3d(records& R) {
         check(R.dim, ctl, io);
         datin(R);
         grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
+        surface_start(R);
     });
     // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
     // and process 0 writes from the whole view of it.
@@ -148,6 +164,13 @@ int nepora3d(records& R) {
     list_patterns(R);
     const writer_records w = writers(R.dim, R.msh, R.bc, R.sl, R.fs, &V);
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
+    // The patterns are final (a process of several keeps only the rows it forms).
+    surface_setup(R.dim, ctl, R.msh, R.sp, R.sf);
+    if (R.sf.ON) {
+        io.EXTRA.SF = &R.sf;
+        io.EXTRA.SVX.alloc(R.dim.NNOD);
+        io.EXTRA.SVY.alloc(R.dim.NNOD);
+    }
     report_held(R, V);
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
@@ -164,7 +187,8 @@ int nepora3d(records& R) {
             // The whole input has been read and checked (the time series included): the new
             // outputs replace those of the previous run.
             commit_outputs(io);
-            extra_open(R.dim, ctl, io, R.msh, R.mb.NAPON);
+            extra_open(R.dim, ctl, io, R.msh, R.mb.NAPON,
+                       R.sf.ON ? (int)R.sf.OUT.size() : -1);
         }
     });
     // The folders are made and cleared (by process 0) before any process writes into them.
@@ -201,7 +225,7 @@ int nepora3d(records& R) {
                  ctl.NSTEP, ctl.DELTAT, ctl.TIME);
             flowtransolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.tra, R.sl, R.mb, R.sp, R.fs, &V);
         } else {
-            flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs, &V);
+            flowsolve(R.dim, ctl, io, R.cpu, R.msh, R.bc, R.sl, R.mb, R.sp, R.fs, R.sf, &V);
         }
         // Whatever ends the run later, every file holds every step written so far. Text for
         // the terminal clears the status line first, which is drawn again after it.

@@ -75,11 +75,12 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
 }
 
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
-               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, whole_view* V) {
-    unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu);
+               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, surface& sf,
+               whole_view* V) {
+    unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, density(), &sf);
     if (ctl.ISTATUS == -2) return;
     // The water balance of the step (also of a step that ends the run unconverged).
-    flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb);
+    flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb, &sf);
     swkrw(dim, sl, fs.PNEW);
     if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, fs);
     mbeout(dim, ctl, io, mb);

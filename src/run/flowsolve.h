@@ -8,7 +8,7 @@ namespace nep {
 
 // V: what process 0 writes from in a run on meshes of the processes' own (run/columns.h).
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
-               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs,
+               bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, surface& sf,
                whole_view* V = nullptr);
 
 // The boundary state of an accepted step becomes the previous state: prescribed-head fluxes,

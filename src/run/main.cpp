@@ -201,6 +201,11 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                      mb.CIN != 0.0 ? "entered" : "left");
     }
     std::fprintf(stderr, "; wall time %.2f s\n", wall);
+    if (mb.SURFON) {
+        std::fprintf(stderr, "%s: water on the ground: out through the outlets %.6g, storage change %.6g, "
+                     "infiltration %.6g, exfiltration %.6g\n",
+                     prog, mb.CSOUT, mb.CSSTORE, mb.CSINF, mb.CSEXF);
+    }
     unapplied_summary(R, prog);
 }
 

@@ -10,6 +10,7 @@
 #include "base/stop.h"
 #include "run/fileset.h"
 #include "solvers/petsc.h"
+#include "surface/overland.h"
 
 namespace nep {
 
@@ -87,7 +88,7 @@ std::string value_is(const char* name, double v) { return std::string(name) + " 
 // which name the columns of the tables and the arrays of the ParaView files. Other lines after
 // the last record are notes, left alone as they always were, but a first word that misses UNITS
 // by a letter or two stops the run (read as a note, it would rename every column).
-void read_units(iofiles& io, freader& fr) {
+void read_units(iofiles& io, freader& fr, surface& sf) {
     static const char* const kLength[] = {"m", "cm", "mm", "km", "ft"};
     static const char* const kTime[] = {"s", "min", "h", "d", "y"};
     auto known = [](const std::string& u, const auto& list) {
@@ -102,8 +103,13 @@ void read_units(iofiles& io, freader& fr) {
         if (!(in >> key)) continue;
         std::string word = key;
         for (char& c : key) c = (char)std::toupper((unsigned char)c);
+        if (surface_keyword(key)) {
+            surface_read(sf, key, in, line, at(io, line));
+            continue;
+        }
         if (key != "UNITS") {
-            if (const char* k = near_keyword(word, {"UNITS"})) keyword_miss(fr, line, word, k);
+            const char* k = near_keyword(word, {"UNITS", "SURFACE", "MANNING", "DEPRESSION", "OUTLET"});
+            if (k != nullptr) keyword_miss(fr, line, word, k);
             continue;
         }
         in >> length >> time;
@@ -120,7 +126,7 @@ void read_units(iofiles& io, freader& fr) {
 
 }  // namespace
 
-void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl) {
+void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl, surface& sf) {
     freader& fr = io.in(5);
     ounit& lst = io.out(6);
     const bool alt = ctl.DIALECT == dialect::ALT;
@@ -281,7 +287,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl)
             }
         }
     }
-    read_units(io, fr);
+    read_units(io, fr, sf);
 
     wfmt(lst, "(///,5x,A)", ctl.ITRANS == 0 ? "SOLUTION OF THE FLOW PROBLEM ONLY" : "SOLUTION OF THE COUPLED PROBLEM");
     if (ctl.IFLOW == 1) {

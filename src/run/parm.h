@@ -5,6 +5,7 @@
 
 namespace nep {
 
-void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl);
+// The lines after the last record: UNITS, and the surface-flow section (surface/overland.h).
+void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl, surface& sf);
 
 }  // namespace nep

@@ -302,6 +302,30 @@ def check_plot(program, tmp):
     assert plot.units("flux [L³/T] (in > 0)") == "flux [cm³/h] (in > 0)", plot.UNITS
     print("plot: units cm h in the tables, the arrays and the axes")
 
+    # Surface flow: a plane under 20 minutes of rain, drained by two outlets.
+    sys.path.insert(0, os.path.join(SRC, "python"))
+    import nepora
+    from nepora.mesh import rectangle
+    x, y, tri = rectangle(21, 3, 100.0, 2.0)
+    deck = nepora.Deck()
+    deck.set_mesh(x, y, tri, z=0.01 * (100.0 - x) + 1.0)
+    deck.set_layers([0.5])
+    deck.set_soil(K=1e-13, STORAGE=1e-6, POROSITY=0.4)
+    deck.initial_pressure_head(0.0)
+    deck.set_atmosphere([0.0, 1200.0, 1200.001, 2400.0], [1e-5, 1e-5, 0.0, 0.0])
+    deck.parm.UNITS, deck.parm.TMAX, deck.parm.DTMAX, deck.parm.TIMPRT = "m s", 2400.0, 20.0, [2400.0]
+    deck.set_surface(manning=0.03)
+    deck.add_outlet("NORMAL", deck.boundary_nodes(x=100.0, y=(None, 1.0)))
+    deck.add_outlet("CRITICAL", deck.boundary_nodes(x=100.0, y=(1.5, None)))
+    s = deck.write(os.path.join(tmp, "plane"))
+    r = subprocess.run([program], cwd=s, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    r = subprocess.run([sys.executable, os.path.join(SRC, "tools", "nepora-plot"), s], capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    data = open(os.path.join(s, "plots", "outlets.png"), "rb").read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n" and len(data) > 10000
+    print("plot: the outlet hydrograph of a run with surface flow")
+
 
 if __name__ == "__main__":
     what, program = sys.argv[1], os.path.abspath(sys.argv[2])
