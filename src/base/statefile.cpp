@@ -244,6 +244,18 @@ std::string state_reader::get(std::string_view name, char type, void* data, std:
     return "";
 }
 
+std::string state_reader::skip(std::string_view name, char type, std::uint64_t& count) {
+    std::string why = head(name, type, count);
+    if (why.empty() && std::fseek(f_, (long)(count * state_type_size(type)), SEEK_CUR) != 0) {
+        why = "cannot be read";
+    }
+    return why;
+}
+
+long long state_reader::tell() const { return f_ == nullptr ? -1 : (long long)std::ftell(f_); }
+
+bool state_reader::seek(long long place) { return f_ != nullptr && std::fseek(f_, (long)place, SEEK_SET) == 0; }
+
 std::string state_reader::get_text(std::string_view name, std::string& s) {
     std::uint64_t n = 0;
     std::string why = head(name, 's', n);

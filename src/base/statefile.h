@@ -81,6 +81,12 @@ public:
     // The number of values of the next entry, which must be `name` of `type`, without reading
     // it; "" or what is wrong.
     std::string count(std::string_view name, char type, std::uint64_t& count);
+    // Passes over the next entry, which must be `name` of `type`, giving its number of values;
+    // "" or what is wrong.
+    std::string skip(std::string_view name, char type, std::uint64_t& count);
+    // The place of the next entry, and a return to it.
+    long long tell() const;
+    bool seek(long long place);
 
 private:
     std::string head(std::string_view name, char type, std::uint64_t& count);

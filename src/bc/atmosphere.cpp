@@ -79,15 +79,12 @@ void read_rates(freader& fr, const mesh& msh, int NNOD, bcdata& bc) {
         fr.get(bc.ATMINP(3, 1));
         fr.finish();
         for (int j = 2; j <= NNOD; ++j) bc.ATMINP(3, j) = bc.ATMINP(3, 1);
-    } else if (msh.cut()) {
-        double v = 0.0;
-        for (int s = 1; s <= msh.NNODW; ++s) {
-            fr.get(v);
-            if (const int j = msh.SHELD[s - 1]) bc.ATMINP(3, j) = v;
-        }
-        fr.finish();
     } else {
-        for (int j = 1; j <= NNOD; ++j) fr.get(bc.ATMINP(3, j));
+        double v = 0.0;
+        for (long s = 1; s <= msh.deck_surface(NNOD); ++s) {
+            fr.get(v);
+            if (const int j = msh.held_surface(s)) bc.ATMINP(3, j) = v;
+        }
         fr.finish();
     }
 }
@@ -298,12 +295,11 @@ void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
             const soil& sl, const flowstate& fs, massbal& mb) {
     const double PMIN = sl.PMIN;
     double sum[4] = {0.0, 0.0, 0.0, 0.0};  // POTFLX, ACTFLX, OVLFLX, RETFLX
-    // The diagnostics; several processes with meshes of their own keep them, four values each
-    // (the node, the flag, ACT and POT), to write them in the order of the deck's nodes.
+    // The diagnostics, four values each (the node, the flag, ACT and POT), written after the
+    // loop in the order of the deck's nodes (those of every process).
     std::vector<double> flags;
     auto flag = [&](int k, int i, double ACT, double POT) {
-        if (!msh.cut()) hgflag(k, i, ctl, ACT, POT, io, bc);
-        else flags.insert(flags.end(), {(double)msh.deck_node(i), (double)k, ACT, POT});
+        flags.insert(flags.end(), {(double)msh.deck_node(i), (double)k, ACT, POT});
     };
     for (int i = 1; i <= dim.NNOD; ++i) {
         if (bc.IFATM(i) == -1 || !msh.own(i)) continue;
@@ -346,20 +342,9 @@ void hgraph(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
             }
         }
     }
-    // Several processes with meshes of their own: the sums and the diagnostics of all, the
-    // diagnostics in the order of the deck's nodes.
-    if (msh.cut()) {
-        proc_sum(sum, 4);
-        flags = proc_concat(flags);
-        std::vector<std::size_t> order(flags.size() / 4);
-        for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return flags[4 * a] < flags[4 * b]; });
-        std::vector<double> sorted;
-        sorted.reserve(flags.size());
-        for (std::size_t k : order) sorted.insert(sorted.end(), flags.begin() + 4 * k, flags.begin() + 4 * k + 4);
-        flags.swap(sorted);
-    }
+    // The sums and the diagnostics of the whole mesh.
+    msh.sum(sum, 4);
+    msh.in_deck_order(flags, 4);
     mb.POTFLX = sum[0];
     mb.ACTFLX = sum[1];
     mb.OVLFLX = sum[2];
@@ -385,16 +370,7 @@ void pondck(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
             start.insert(start.end(), {(double)msh.deck_node(j), fs.PNEW(j)});
         }
     }
-    if (msh.cut()) {
-        start = proc_concat(start);
-        std::vector<std::pair<double, double>> v;
-        for (std::size_t k = 0; k < start.size(); k += 2) v.emplace_back(start[k], start[k + 1]);
-        std::sort(v.begin(), v.end());
-        for (std::size_t k = 0; k < v.size(); ++k) {
-            start[2 * k] = v[k].first;
-            start[2 * k + 1] = v[k].second;
-        }
-    }
+    msh.in_deck_order(start, 2);
     bc.NPONDEP += (int)(start.size() / 2);
     for (std::size_t k = 0; k < start.size(); k += 2) {
         for (int unit : {6, kTermUnit}) {

@@ -256,7 +256,7 @@ void share_face_heads(const dimensions& dim, const mesh& msh, const arr1<double>
             if (node != 0 && msh.own(node)) bc.SFH(k, i) = P(node);
         }
     }
-    proc_sum(bc.SFH.data(), bc.SFH.n1() * bc.SFH.n2());
+    msh.sum(bc.SFH.data(), bc.SFH.n1() * bc.SFH.n2());
 }
 
 int extcvg(const dimensions& dim, const control& ctl, iofiles& io, bcdata& bc) {

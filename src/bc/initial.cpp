@@ -154,9 +154,9 @@ void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs, c
         if (deck == nullptr) {
             write_pairs(io.out(6), fmt, fs.PSAVE, dim.N);
         } else {
-            arr1<double> whole(deck->Z.size());
-            for (long k = 1; k <= whole.size(); ++k) whole(k) = deck->Z((k - 1) % deck->NNODW + 1) - deck->Z(k);
-            write_pairs(io.out(6), fmt, whole, whole.size());
+            arr1<double> heads(deck->Z.size());
+            for (long k = 1; k <= heads.size(); ++k) heads(k) = deck->Z((k - 1) % deck->NNODW + 1) - deck->Z(k);
+            write_pairs(io.out(6), fmt, heads, heads.size());
         }
     }
 }

@@ -268,7 +268,7 @@ void bcinit(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
                     dim.NDIR == 0 ? std::vector<long>{dim.NP} : std::vector<long>{dim.NDIR, dim.NDIRC}, 0);
     }
     if (dim.NQ != 0) scan_series(io, kNeuSeriesUnit, {dim.NQ}, 0);
-    scan_series(io, kAtmUnit, {}, msh.cut() ? msh.NNODW : dim.NNOD);
+    scan_series(io, kAtmUnit, {}, msh.deck_surface(dim.NNOD));
     if (dim.NP != 0) {
         bconef(kDirLabel, io, kDirSeriesUnit, kDirEchoUnit, io.IPRT1, dim.NDIR, dim.NDIRC, dim.NP,
                dim.NSTR, bc.DIREOF, ctl.TIME, ctl.DELTAT, bc.DIRTIM, bc.DIRTAB, dir_nodes(bc),

@@ -142,10 +142,6 @@ void share_fluxes(const dimensions& dim, const mesh& msh, bcdata& bc, const spar
         for (int s = 1; s <= dim.NSF; ++s) {
             for (int j = bc.IEXIT(s); j <= bc.NSFNUM(s); ++j) f(bc.SFNOD(s, j), bc.SFQ(s, j));
         }
-        if (msh.cut()) return;
-        for (int j = 1; j <= dim.NNOD; ++j) {
-            if (bc.IFATM(j) == 1) f(j, bc.ATMACT(j));
-        }
     });
     if (!msh.cut()) return;
     // The rings' head-controlled nodes take their fluxes from their own processes.
@@ -191,7 +187,7 @@ void relaxv(const dimensions& dim, control& ctl, const mesh& msh, const sparse& 
         ctl.OMEGAP = 1.0;
         return;
     }
-    proc_best b;
+    node_best b;
     for (int i = 1; i <= dim.N; ++i) {
         if (!sp.owns(i, dim.NNOD)) continue;
         const double d = fs.PNEW(i) - fs.POLD(i);
@@ -201,7 +197,7 @@ void relaxv(const dimensions& dim, control& ctl, const mesh& msh, const sparse& 
             b.v[0] = d;
         }
     }
-    if (!sp.OWNCOL.empty()) proc_best_of(b, true);
+    msh.best(b, true);
     const double delta = b.v[0];
     const double den = fs.PDIFIT(ctl.ITER - 1) * ctl.OMEGAP;
     // Without a change in the previous iteration the ratio is undefined: no relaxation.
@@ -217,7 +213,7 @@ void relaxv(const dimensions& dim, control& ctl, const mesh& msh, const sparse& 
 // Several processes: each loops over the nodes of its own columns, and the results are those of
 // the whole mesh (node numbers the deck's).
 void cvnorm(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate& fs) {
-    proc_best b;
+    node_best b;
     double sums[2] = {0.0, 0.0};  // the squares of the head changes and of the residual
     double finf = 0.0;
     for (int i = 1; i <= dim.N; ++i) {
@@ -239,11 +235,9 @@ void cvnorm(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate&
         b.v[1] = fs.PNEW(ik);
         b.v[2] = fs.POLD(ik);
     }
-    if (!sp.OWNCOL.empty()) {
-        proc_best_of(b, true);
-        finf = proc_max(finf);
-        proc_sum(sums, 2);
-    }
+    msh.best(b, true);
+    finf = msh.largest(finf);
+    msh.sum(sums, 2);
     fs.PINF = b.key;
     fs.PL2 = std::sqrt(sums[0]);
     fs.IKMAX = (int)b.node;
@@ -255,7 +249,7 @@ void cvnorm(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate&
 }
 
 void chgmax(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate& fs) {
-    proc_best all, high, low;  // the largest change, the highest and the lowest surface head
+    node_best all, high, low;  // the largest change, the highest and the lowest surface head
     double sur = 0.0;
     high.key = -1.7e38;
     low.key = -1.7e38;
@@ -278,12 +272,10 @@ void chgmax(const dimensions& dim, const mesh& msh, const sparse& sp, flowstate&
             }
         }
     }
-    if (!sp.OWNCOL.empty()) {
-        proc_best_of(all, false);
-        proc_best_of(high, false);
-        proc_best_of(low, false);
-        sur = proc_max(sur);
-    }
+    msh.best(all, false);
+    msh.best(high, false);
+    msh.best(low, false);
+    sur = msh.largest(sur);
     fs.CHGSUR = sur;
     fs.CHGALL = all.key;
     fs.NCHGALL = all.node > 0 ? (int)all.node : 1;

@@ -22,12 +22,10 @@ inline void split(double v, double* cls, int in, int out) {
     else cls[out] += v;
 }
 
-// Several processes with meshes of their own: the atmospheric classes summed over the
-// processes, each having summed its own surface nodes.
+// The atmospheric classes of the whole mesh, each process having summed its own surface nodes.
 void share_atmospheric(const mesh& msh, double* cls) {
-    if (!msh.cut()) return;
     double v[4] = {cls[MB_IADIR], cls[MB_OADIR], cls[MB_IANEU], cls[MB_OANEU]};
-    proc_sum(v, 4);
+    msh.sum(v, 4);
     cls[MB_IADIR] = v[0];
     cls[MB_OADIR] = v[1];
     cls[MB_IANEU] = v[2];
@@ -57,10 +55,10 @@ void unapplied(const dimensions& dim, const mesh& msh, bcdata& bc, massbal& mb) 
             bc.ATMOTH(j) = -other;
         }
     }
-    if (msh.cut()) {
+    {
         double v[12] = {nap[0][1], nap[0][2], nap[1][1], nap[1][2], atm[0][1], atm[0][2],
                         atm[1][1], atm[1][2], nodes[0], nodes[1], nodes[2], nodes[3]};
-        proc_sum(v, 12);
+        msh.sum(v, 12);
         for (int k = 1; k <= 2; ++k) {
             nap[0][k] = v[k - 1];
             nap[1][k] = v[k + 1];
@@ -115,7 +113,7 @@ void mbinit(const dimensions& dim, const control& ctl, const mesh& msh, const bc
 
 void mbinit_share(const mesh& msh, massbal& mb) {
     share_atmospheric(msh, mb.FLXPRV);
-    if (msh.cut()) mb.NAPON = proc_max(mb.NAPON ? 1 : 0) != 0;
+    mb.NAPON = msh.any(mb.NAPON);
 }
 
 void mbinit_transport(massbal& mb) {
@@ -238,7 +236,7 @@ void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
             }
         }
     }
-    if (msh.cut()) proc_sum(&dstore, 1);
+    msh.sum(&dstore, 1);
     if (sf != nullptr && sf->ON) {
         surfmb(dim, ctl, msh, bc, fs, *sf, mb);
         dstore += mb.SSTORE;

@@ -22,6 +22,8 @@
 
 namespace nep {
 
+bool writes_files() { return proc_writes(); }
+
 namespace {
 
 const char* const kVtkDir = "vtk";
@@ -106,12 +108,12 @@ void header(ounit& u, const extra_files& x, const char* names, const char* more 
 }
 
 void remove_file(const char* path) {
-    if (proc_writes()) std::remove(path);
+    if (writes_files()) std::remove(path);
 }
 
 // Only one process of a run touches the folders (base/procs.h).
 void make_folder(const char* name) {
-    if (!proc_writes()) return;
+    if (!writes_files()) return;
     struct stat st;
     if (::stat(name, &st) == 0 && S_ISDIR(st.st_mode)) return;
     errno = 0;
@@ -137,7 +139,7 @@ bool all_digits(std::string_view s) {
 // The series files of an earlier run from time `from` on (nepora3d_NNNN.vtu, nepora3d_NNNN.pvtu
 // and the pieces nepora3d_NNNN_PPPP.vtu), which the new collection would not list.
 void remove_old_series(int from = 0) {
-    if (!proc_writes()) return;
+    if (!writes_files()) return;
     DIR* d = ::opendir(kVtkDir);
     if (d == nullptr) return;
     while (const dirent* e = ::readdir(d)) {
@@ -185,9 +187,9 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
     extra_files& x = io.EXTRA;
     if (x.NVTU >= x.VTUTIME.size()) return;  // more output times than the run can have
     extra_velocities(dim, ctl, msh, sl, fs, x);
-    const int pieces = x.OWNCOL.empty() ? 0 : proc_count();
+    const int pieces = x.PIECES;
     if (pieces > 0) {
-        write_piece(piece_path(x.NVTU, proc_rank()).c_str(), dim, ctl, msh, sl, fs, x, t, s);
+        write_piece(piece_path(x.NVTU, x.PIECE).c_str(), dim, ctl, msh, sl, fs, x, t, s);
         x.VTUPIECES(x.NVTU + 1) = pieces;
         std::vector<std::string> files = series_files(x, x.NVTU);
         files.erase(files.begin());
@@ -212,7 +214,7 @@ void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
     const long NTRI = dim.NTRI;
     auto mine = [&](long e) {
         const long tri = ((e - 1) / 3) % NTRI + 1;
-        return x.OWNCOL[msh.TRIANG(1, tri) - 1] != 0;
+        return msh.own(msh.TRIANG(1, tri));
     };
     long nc = 0;
     for (long e = 1; e <= NT; ++e) nc += mine(e) ? 1 : 0;
@@ -222,7 +224,7 @@ void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
         for (int m = 1; m <= 4; ++m) local[msh.TETRA(m, e)] = 1;
     }
     for (long i = 1; i <= NNOD; ++i) {
-        if (x.OWNCOL[i - 1] == 0) continue;
+        if (!msh.own(i)) continue;
         for (long k = i; k <= N; k += NNOD) local[k] = 1;
     }
     long np = 0;
@@ -364,9 +366,12 @@ void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const m
     x.VTUTIME.alloc(dim.NPRT + 2);
     x.VTUSTEP.alloc(dim.NPRT + 2);
     x.VTUPIECES.alloc(dim.NPRT + 2);
-    if (!x.OWNCOL.empty()) make_piece(dim, msh, x);
+    // Several processes: each writes the piece of its columns, numbered by its process.
+    x.PIECES = msh.cut() ? proc_count() : 0;
+    x.PIECE = proc_rank();
+    if (x.PIECES > 0) make_piece(dim, msh, x);
     // The element velocities of the cells written: the whole mesh, or this process's piece.
-    const long cells = x.OWNCOL.empty() ? dim.NT : x.PELEM.size();
+    const long cells = x.PIECES == 0 ? dim.NT : x.PELEM.size();
     x.VX.alloc(cells);
     x.VY.alloc(cells);
     x.VZ.alloc(cells);

@@ -28,8 +28,8 @@ namespace nep {
 // removes the series a previous run left there, opens the tables with their header rows and
 // creates the writer's arrays. Called once, after the input is read, and on several processes
 // in a section of its own before the initial state is written (process 0 makes and clears the
-// folder the others write their pieces into). On several processes io.EXTRA.OWNCOL holds this
-// process's columns. `unapplied`: the deck has surface nodes with another condition under
+// folder the others write their pieces into). On several processes each writes the piece of the
+// columns that msh holds as its own (mesh::own). `unapplied`: the deck has surface nodes with another condition under
 // atmospheric input (massbal::NAPON), whose budget rows end with the input not applied there.
 // `outlets`: the outlets of a surface-flow section (-1: none), whose discharges go to
 // csv/outlets.csv and whose balance lines end the budget rows.
@@ -90,6 +90,10 @@ void extra_close(iofiles& io);
 // velocities are not changed.
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x);
+
+// Whether this process touches the folders and writes the files of vtk/ and csv/ (all but the
+// pieces of the series): process 0 alone of a run on several (base/procs.h), every run on one.
+bool writes_files();
 
 // One .vtu of the state at time t of step s (the velocities already in x), at path.
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "base/stop.h"
 #include "flow/velocity.h"
 #include "output/extras.h"
+#include "records/state.h"
 #include "surface/overland.h"
 
 namespace nep {
@@ -153,6 +155,7 @@ struct varray {
     long tuples;
     vplace place;
     const char* unit = "";
+    const arr1<double>* values = nullptr;  // a nodal field of the state (records/state.h)
 };
 
 std::size_t type_size(vtype t) { return t == vtype::F64 ? 8 : t == vtype::U8 ? 1 : 4; }
@@ -160,7 +163,7 @@ const char* type_name(vtype t) {
     return t == vtype::F64 ? "Float64" : t == vtype::F32 ? "Float32" : t == vtype::I32 ? "Int32" : "UInt8";
 }
 
-constexpr int kMaxArrays = 20;
+constexpr int kMaxArrays = 32;
 
 // What one .vtu holds: the whole mesh (point k is node k, cell k element k), or the piece of
 // one process, whose points and cells are the nodes and elements it lists, in its numbering.
@@ -176,18 +179,36 @@ grid_part whole_mesh(const dimensions& dim) { return {dim.N, dim.NT, nullptr}; }
 grid_part own_piece(const extra_files& x) { return {x.PNODE.size(), x.PELEM.size(), &x}; }
 
 // Fills the list; returns its length. A piece adds the element numbers of its cells (the points
-// have their node numbers in any case).
-int vtu_arrays(long N, long NT, bool piece, bool coupled, bool ground, varray* a) {
+// have their node numbers in any case). The point arrays of the state are the nodal fields
+// that records/state.h names in the series: those of every run (pressure and total head,
+// saturation, relative conductivity), the Darcy velocity (formed here), those of coupled runs
+// (concentration); then, with a surface-flow section (`ground`), the water on the ground. With
+// sl and fs null (the .pvtu) only their declarations are listed.
+int vtu_arrays(long N, long NT, bool piece, bool coupled, bool ground, varray* a,
+               const soil* sl = nullptr, const flowstate* fs = nullptr) {
     int k = 0;
+    auto state = [&](bool of_coupled) {
+        state_fields([&](auto m, const field_info& fi) {
+            using M = member_of<decltype(m)>;
+            using R = typename M::record;
+            if constexpr (std::is_same_v<typename M::type, arr1<double>> &&
+                          (std::is_same_v<R, soil> || std::is_same_v<R, flowstate>)) {
+                if (fi.out == nullptr || fi.where != extent::NODES) return;
+                if (((fi.use & COUPLED) != 0) != of_coupled || !field_exists(fi, coupled)) return;
+                const arr1<double>* v = nullptr;
+                if constexpr (std::is_same_v<R, soil>) v = sl != nullptr ? &(sl->*m) : nullptr;
+                else v = fs != nullptr ? &(fs->*m) : nullptr;
+                if (k + 12 > kMaxArrays) input_error("internal error: too many ParaView arrays");
+                a[k++] = {fi.out, vtype::F32, 1, N, vplace::POINT, fi.unit, v};
+            }
+        });
+    };
     a[k++] = {"TimeValue", vtype::F64, 1, 1, vplace::FIELD};
     a[k++] = {"NSTEP", vtype::I32, 1, 1, vplace::FIELD};
     a[k++] = {"node", vtype::I32, 1, N, vplace::POINT};
-    a[k++] = {"pressure_head", vtype::F32, 1, N, vplace::POINT, "L"};
-    a[k++] = {"total_head", vtype::F32, 1, N, vplace::POINT, "L"};
-    a[k++] = {"saturation", vtype::F32, 1, N, vplace::POINT};
-    a[k++] = {"relative_conductivity", vtype::F32, 1, N, vplace::POINT};
+    state(false);
     a[k++] = {"darcy_velocity", vtype::F32, 3, N, vplace::POINT, "LT"};
-    if (coupled) a[k++] = {"concentration", vtype::F32, 1, N, vplace::POINT};
+    state(true);
     if (ground) {
         // The water on the ground, at the points of the top layer (0 below it).
         a[k++] = {"ground_water_depth", vtype::F32, 1, N, vplace::POINT, "L"};
@@ -290,7 +311,8 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
                 const mesh& msh, const soil& sl, const flowstate& fs, extra_files& x, double t,
                 int s) {
     varray a[kMaxArrays];
-    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, x.SF != nullptr, a);
+    const int na = vtu_arrays(g.points, g.cells, g.piece != nullptr, ctl.ITRANS != 0, x.SF != nullptr, a,
+                              &sl, &fs);
     errno = 0;
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr) cannot_create(path);
@@ -312,24 +334,16 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
         offset[k] = data;
         w.begin(type_size(a[k].type) * (std::uint64_t)a[k].comps * (std::uint64_t)a[k].tuples);
         const std::string_view name = a[k].name;
-        if (name == "TimeValue") {
+        if (a[k].values != nullptr) {
+            put_reals<float>(w, *a[k].values, N, P);
+        } else if (name == "TimeValue") {
             w.value(t);
         } else if (name == "NSTEP") {
             w.value((std::int32_t)s);
         } else if (name == "node") {
             for (long i = 1; i <= N; ++i) w.value((std::int32_t)msh.deck_node(P == nullptr ? i : (*P)(i)));
-        } else if (name == "pressure_head") {
-            put_reals<float>(w, fs.PNEW, N, P);
-        } else if (name == "total_head") {
-            put_reals<float>(w, fs.HPOT, N, P);
-        } else if (name == "saturation") {
-            put_reals<float>(w, sl.SW, N, P);
-        } else if (name == "relative_conductivity") {
-            put_reals<float>(w, sl.CKRW, N, P);
         } else if (name == "darcy_velocity") {
             put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P);
-        } else if (name == "concentration") {
-            put_reals<float>(w, fs.CNEW, N, P);
         } else if (name == "ground_water_depth") {
             for (long k = 1; k <= N; ++k) {
                 const long i = P == nullptr ? k : (*P)(k);
@@ -396,7 +410,7 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
     if (x.SF != nullptr) surface_velocity(dim, msh, fs.PNEW, *x.SF, x.SVX, x.SVY);
     // From the characteristics of the current heads.
     velocity_loan loan(fs, x);
-    if (!x.OWNCOL.empty()) {
+    if (x.PIECES > 0) {
         // A piece: the velocities of its own elements, the nodal means of all.
         velcmp(dim, ctl, msh, sl, fs, nullptr, &x.PELEM);
         return;
@@ -407,7 +421,7 @@ void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh
 
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
                const soil& sl, const flowstate& fs, extra_files& x, double t, int s) {
-    if (!proc_writes()) return;  // one process writes the files of a run
+    if (!writes_files()) return;
     write_grid(path, whole_mesh(dim), dim, ctl, msh, sl, fs, x, t, s);
 }
 
@@ -418,7 +432,7 @@ void write_piece(const char* path, const dimensions& dim, const control& ctl, co
 
 void write_pvtu(const char* path, const std::vector<std::string>& pieces, const control& ctl,
                 const extra_files& x) {
-    if (!proc_writes()) return;
+    if (!writes_files()) return;
     // The arrays of the pieces (their sizes do not matter here).
     varray a[kMaxArrays];
     const int na = vtu_arrays(0, 0, true, ctl.ITRANS != 0, x.SF != nullptr, a);
@@ -456,7 +470,7 @@ void write_pvtu(const char* path, const std::vector<std::string>& pieces, const 
 }
 
 void write_pvd(const char* path, const extra_files& x) {
-    if (!proc_writes()) return;
+    if (!writes_files()) return;
     char tmp[512];
     std::snprintf(tmp, sizeof tmp, "%s.part", path);
     errno = 0;

@@ -1,12 +1,12 @@
 #include <algorithm>
 
 #include "records/bcdata.h"
+#include "records/state.h"
 
 namespace nep {
 
-void alloc_bcdata(const dimensions& dim, bcdata& bc) {
+void alloc_bcdata(const dimensions& dim, bcdata& bc, const control* ctl) {
     // A negative count read by the first pass is refused by the readers; it sizes nothing here.
-    const long nnod = std::max(dim.NNOD, 0);
     const long ndir = std::max(dim.NDIR, 0);
     const long np = std::max(dim.NP, 0);
     const long nq = std::max(dim.NQ, 0);
@@ -14,15 +14,8 @@ void alloc_bcdata(const dimensions& dim, bcdata& bc) {
     const long nsfnmx = std::max(dim.NSFNMX, 0);
     const long nbcmax = std::max(dim.NBCMAX, 0);
 
-    bc.IFATM.alloc(nnod);
-    bc.IFATMP.alloc(nnod);
-    bc.SATSUR.alloc(nnod);
-    bc.ATMPOT.alloc(nnod);
-    bc.ATMACT.alloc(nnod);
-    bc.ATMACP.alloc(nnod);
-    bc.ATMPOP.alloc(nnod);
-    bc.ATMOTH.alloc(nnod);
-    bc.PONDEP.alloc(nnod);
+    // The state of every surface node (records/state.h).
+    alloc_fields(dim, ctl == nullptr || ctl->ITRANS != 0, bc);
 
     bc.DIR2D.alloc(ndir);
     bc.DIRNOD.alloc(np);
@@ -38,7 +31,6 @@ void alloc_bcdata(const dimensions& dim, bcdata& bc) {
     bc.IEXOLD.alloc(nsf);
     bc.IBCNOD.alloc(nbcmax);
 
-    bc.ATMINP.alloc(3, nnod);
     bc.DIRTAB.alloc(np, 3);
     bc.NEUTAB.alloc(nq, 3);
 
@@ -48,15 +40,7 @@ void alloc_bcdata(const dimensions& dim, bcdata& bc) {
 }
 
 void release_bcdata(bcdata& bc) {
-    bc.IFATM.release();
-    bc.IFATMP.release();
-    bc.SATSUR.release();
-    bc.ATMPOT.release();
-    bc.ATMACT.release();
-    bc.ATMACP.release();
-    bc.ATMPOP.release();
-    bc.ATMOTH.release();
-    bc.PONDEP.release();
+    release_fields(bc);
     bc.DIR2D.release();
     bc.DIRNOD.release();
     bc.NEUNOD.release();
@@ -69,7 +53,6 @@ void release_bcdata(bcdata& bc) {
     bc.IEXITP.release();
     bc.IEXOLD.release();
     bc.IBCNOD.release();
-    bc.ATMINP.release();
     bc.DIRTAB.release();
     bc.NEUTAB.release();
     bc.SFNOD.release();

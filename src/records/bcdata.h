@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/array.h"
+#include "records/control.h"
 #include "records/dimensions.h"
 
 namespace nep {
@@ -85,8 +86,9 @@ struct bcdata {
     arr2<double> SFH;
 };
 
-// Creates the arrays from the sizes; releases them at the end of the run.
-void alloc_bcdata(const dimensions& dim, bcdata& bc);
+// Creates the arrays from the sizes; releases them at the end of the run
+// (ctl: whether the run is coupled; without it, every field of the record is created.)
+void alloc_bcdata(const dimensions& dim, bcdata& bc, const control* ctl = nullptr);
 void release_bcdata(bcdata& bc);
 
 }  // namespace nep

@@ -64,11 +64,11 @@ struct extra_files {
     // those of this process's piece alone, in the order of PELEM.
     arr1<double> VX, VY, VZ, VXNOD, VYNOD, VZNOD;
     std::vector<char> BUF;           // one raw and one compressed block of the .vtu writer
-    // Several processes: the surface nodes of this process's columns (NNOD, 1 for its own: the
-    // parts of the solves, records/sparse.h), and its piece of the mesh: its tetrahedra
+    // Several processes: the pieces of the series (one a process; 0 on one process) and the
+    // number of this process's, and its piece of the mesh: the tetrahedra of its columns
     // (ascending), the nodes they use with the nodes of its own columns (ascending), and the
     // four vertices of each of its tetrahedra as indices into PNODE from 0. Empty on one process.
-    std::vector<std::uint8_t> OWNCOL;
+    int PIECES = 0, PIECE = 0;
     arr1<int> PELEM, PNODE, PCONN;
 };
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "records/mesh.h"
+#include "records/state.h"
 
 namespace nep {
 
@@ -17,8 +18,7 @@ void alloc_mesh(const dimensions& dim, mesh& msh) {
     msh.X.alloc(n);
     msh.Y.alloc(n);
     msh.Z.alloc(n);
-    msh.VOLNOD.alloc(n);
-    msh.NCONT.alloc(n);
+    alloc_fields(dim, true, msh);  // VOLNOD, NCONT (records/state.h)
     msh.TRIANG.alloc(4, ntri);
     // Every layer repeats the top one: only its tetrahedra are kept.
     if (dim.NTRI3 > 0 && nt % dim.NTRI3 == 0) msh.TETRA.layered(5, nt, dim.NTRI3, dim.NNOD);
@@ -31,8 +31,7 @@ void release_mesh(mesh& msh) {
     msh.X.release();
     msh.Y.release();
     msh.Z.release();
-    msh.VOLNOD.release();
-    msh.NCONT.release();
+    release_fields(msh);
     msh.TRIANG.release();
     msh.TETRA.release();
     msh.GEOM.release();

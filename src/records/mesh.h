@@ -11,6 +11,9 @@
 
 namespace nep {
 
+// The entry of largest key over the nodes (mesh::best).
+using node_best = proc_best;
+
 // Values kept per tetrahedron in GEOM.
 constexpr int kGeomRows = 9;
 
@@ -129,6 +132,33 @@ struct mesh {
         if (g < 1) return 0;
         const long q = (g - 1) / NNODW, s = SHELD[(std::size_t)(g - 1 - q * NNODW)];
         return s == 0 ? 0 : (int)(q * (long)SDECK.size() + s);
+    }
+    // The deck's surface nodes (this mesh's nnod when it is the deck's), and the number here of
+    // the deck's surface node s (0 when this mesh does not hold it).
+    long deck_surface(long nnod) const { return cut() ? (long)NNODW : nnod; }
+    int held_surface(long s) const { return SHELD.empty() ? (int)s : SHELD[(std::size_t)(s - 1)]; }
+
+    // Sums and searches over the nodes. On several processes each forms them over its own nodes
+    // (own), and these make them the whole mesh's, the same bits on every process (base/procs.h):
+    // the one place where what the physics sums meets the processes. On one process they give
+    // their values back unchanged.
+    void sum(double* v, long n) const { if (cut()) proc_sum(v, n); }
+    double largest(double v) const { return cut() ? proc_max(v) : v; }
+    bool any(bool v) const { return cut() ? proc_max(v ? 1 : 0) != 0 : v; }
+    // The entry of largest key (node the deck's number; `last`: the last of equal keys).
+    void best(node_best& b, bool last) const { if (cut()) proc_best_of(b, last); }
+    // Rows of `width` values whose first is the deck's number of a node, found by each process
+    // over its own nodes: those of every process, in the order of the deck's nodes (the rows of
+    // one node in the order they were found).
+    void in_deck_order(std::vector<double>& rows, std::size_t width) const {
+        if (!cut()) return;
+        const std::vector<double> all = proc_concat(rows);
+        std::vector<std::size_t> order(all.size() / width);
+        for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return all[width * a] < all[width * b]; });
+        rows.clear();
+        for (std::size_t k : order) rows.insert(rows.end(), all.begin() + width * k, all.begin() + width * (k + 1));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "records/soil.h"
+#include "records/state.h"
 
 namespace nep {
 
@@ -9,15 +10,8 @@ namespace nep {
 // runs.
 void alloc_soil(const dimensions& dim, const control& ctl, soil& sl) {
     const long N = dim.N;
+    alloc_fields(dim, ctl.ITRANS != 0, sl);  // the nodal characteristics and water held (records/state.h)
     sl.SNODI.alloc(N);
-    sl.PORNOD.alloc(N);
-    sl.SW.alloc(N);
-    sl.CKRW.alloc(N);
-    sl.STCOEF.alloc(N);
-    sl.DSTCOEF.alloc(N);
-    sl.DCKRW.alloc(N);
-    sl.WNEW.alloc(dim.NWAT);
-    sl.WSAVE.alloc(dim.NWAT);
     sl.DSESLP.alloc(N);
     sl.DDSE1.alloc(N);
     sl.DDSE2.alloc(N);
@@ -37,16 +31,8 @@ void alloc_soil(const dimensions& dim, const control& ctl, soil& sl) {
 }
 
 void release_soil(soil& sl) {
+    release_fields(sl);
     sl.SNODI.release();
-    sl.PORNOD.release();
-    sl.SW.release();
-    sl.CKRW.release();
-    sl.STCOEF.release();
-    sl.DSTCOEF.release();
-    sl.DCKRW.release();
-    sl.CHHEAD.release();
-    sl.WNEW.release();
-    sl.WSAVE.release();
     sl.DSESLP.release();
     sl.DDSE1.release();
     sl.DDSE2.release();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/interrupt.h"
@@ -16,6 +17,7 @@
 #include "base/statefile.h"
 #include "base/stop.h"
 #include "base/timer.h"
+#include "records/state.h"
 #include "output/extras.h"
 #include "run/fileset.h"
 #include "run/flowsolve.h"
@@ -136,124 +138,70 @@ struct loader {
     void operator()(const char* n, arr2<double>& a) { check(r.get(n, 'd', a.data(), a.size())); }
 };
 
-#define NEP_STATE(rec, name) v(#rec "." #name, R.rec.name)
-
-// Every value of the records that the step loop changes and a later step or output reads.
-// Values fixed by the deck are left out, except the run parameters of the control record that
-// the run itself may change (the steady-state settings, the relaxation factor).
+// The counts of the solves handed to PETSc, with whether the system's solver has solved (its
+// preconditioner is then set up anew at the next solve, as in a run continued from here).
 template <class V>
-void state_entries(V& v, records& R) {
-    // Control: run parameters, time control, step-size history, iteration totals.
-    NEP_STATE(ctl, IFLOW); NEP_STATE(ctl, ITRANS); NEP_STATE(ctl, OSC_FLAG);
-    NEP_STATE(ctl, TETAF); NEP_STATE(ctl, TETAC); NEP_STATE(ctl, LUMP); NEP_STATE(ctl, LUMPC);
-    NEP_STATE(ctl, ITMX1); NEP_STATE(ctl, ITMX2); NEP_STATE(ctl, ITMXC1); NEP_STATE(ctl, ITMXC2);
-    NEP_STATE(ctl, TOLNL); NEP_STATE(ctl, TOLNLC); NEP_STATE(ctl, L2NORM); NEP_STATE(ctl, ERNLMX);
-    NEP_STATE(ctl, ISOLV); NEP_STATE(ctl, IRELAX); NEP_STATE(ctl, ISOLVC); NEP_STATE(ctl, IRELAXC);
-    NEP_STATE(ctl, OMEGA); NEP_STATE(ctl, OMEGAC); NEP_STATE(ctl, ITCGSY); NEP_STATE(ctl, ITCGNS);
-    NEP_STATE(ctl, TLCGSY); NEP_STATE(ctl, TLCGNS);
-    NEP_STATE(ctl, TIMEP); NEP_STATE(ctl, TIME); NEP_STATE(ctl, DELTAT); NEP_STATE(ctl, DTMIN);
-    NEP_STATE(ctl, DTMAX); NEP_STATE(ctl, TMAX); NEP_STATE(ctl, DTMAGA); NEP_STATE(ctl, DTMAGM);
-    NEP_STATE(ctl, DTREDS); NEP_STATE(ctl, DTREDM); NEP_STATE(ctl, NSTEP); NEP_STATE(ctl, ITER);
-    NEP_STATE(ctl, ITERC); NEP_STATE(ctl, BKFLAG); NEP_STATE(ctl, ISTATUS); NEP_STATE(ctl, CPLSTA);
-    NEP_STATE(ctl, DIFMAX); NEP_STATE(ctl, OMEGAV); NEP_STATE(ctl, ENDFLOW); NEP_STATE(ctl, ENDCPL);
-    NEP_STATE(ctl, DTFIRST); NEP_STATE(ctl, DTSUM); NEP_STATE(ctl, DTSMAL); NEP_STATE(ctl, TSMAL);
-    NEP_STATE(ctl, DTLARG); NEP_STATE(ctl, TLARG); NEP_STATE(ctl, NDONE); NEP_STATE(ctl, TDONE);
-    NEP_STATE(ctl, POTBC);
-    NEP_STATE(ctl, ITUNS); NEP_STATE(ctl, ITLIN); NEP_STATE(ctl, ITUNSC); NEP_STATE(ctl, ITLINC);
-    NEP_STATE(ctl, ITLINS); NEP_STATE(ctl, ITLINSC); NEP_STATE(ctl, ITLTRN);
-    NEP_STATE(ctl, NLSFAIL); NEP_STATE(ctl, ITLSOL); NEP_STATE(ctl, LSFAIL);
-    NEP_STATE(ctl, NBKSTEP); NEP_STATE(ctl, OMEGAP);
-    // The smallest storage the direct solver has needed (its report at the end).
-    NEP_STATE(dim, IBOTMN);
-
-    // Output control: the next output time.
-    NEP_STATE(io, KPRT);
-
-    // Boundary conditions: series records and values, Dirichlet fluxes, atmospheric switching,
-    // seepage-face exit points and fluxes, diagnostics.
-    NEP_STATE(bc, DIRTIM); NEP_STATE(bc, NEUTIM); NEP_STATE(bc, DIRTAB); NEP_STATE(bc, NEUTAB);
-    NEP_STATE(bc, DIRVAL); NEP_STATE(bc, NEUVAL); NEP_STATE(bc, DIREOF); NEP_STATE(bc, NEUEOF);
-    NEP_STATE(bc, DIRFLX); NEP_STATE(bc, DIRFLP);
-    NEP_STATE(bc, HSPATM); NEP_STATE(bc, ATMEOF); NEP_STATE(bc, ATMTIM); NEP_STATE(bc, ATMINP);
-    NEP_STATE(bc, ATMPOT); NEP_STATE(bc, ATMACT); NEP_STATE(bc, ATMACP); NEP_STATE(bc, IFATM);
-    NEP_STATE(bc, IFATMP); NEP_STATE(bc, SATSUR); NEP_STATE(bc, HGFLAG);
-    NEP_STATE(bc, ATMPOP); NEP_STATE(bc, ATMOTH); NEP_STATE(bc, PONDEP); NEP_STATE(bc, NPONDEP);
-    NEP_STATE(bc, IEXIT); NEP_STATE(bc, IEXITP); NEP_STATE(bc, IEXOLD); NEP_STATE(bc, SFQ);
-    NEP_STATE(bc, SFQOLD); NEP_STATE(bc, SFCHK); NEP_STATE(bc, SFNCVG); NEP_STATE(bc, SFCVG);
-    NEP_STATE(bc, SFFAIL); NEP_STATE(bc, SFFAILT); NEP_STATE(bc, SFFLAG); NEP_STATE(bc, IBCNOD);
-
-    // Heads, velocities, concentrations, norms and the iteration histories.
-    NEP_STATE(fs, PNEW); NEP_STATE(fs, POLD); NEP_STATE(fs, PSAVE); NEP_STATE(fs, PTHETA);
-    NEP_STATE(fs, PTHOLD); NEP_STATE(fs, HPOT); NEP_STATE(fs, HPOTP); NEP_STATE(fs, HPTHETA);
-    NEP_STATE(fs, VX); NEP_STATE(fs, VY); NEP_STATE(fs, VZ);
-    NEP_STATE(fs, VXNOD); NEP_STATE(fs, VYNOD); NEP_STATE(fs, VZNOD);
-    NEP_STATE(fs, PINF); NEP_STATE(fs, PL2); NEP_STATE(fs, FINF); NEP_STATE(fs, FL2);
-    NEP_STATE(fs, IKMAX); NEP_STATE(fs, PDIF);
-    NEP_STATE(fs, CHGSUR); NEP_STATE(fs, CHGALL); NEP_STATE(fs, PMAXSU); NEP_STATE(fs, PMINSU);
-    NEP_STATE(fs, NCHGALL); NEP_STATE(fs, NPMAXS); NEP_STATE(fs, NPMINS);
-    NEP_STATE(fs, IKMAXIT); NEP_STATE(fs, PNEWIT); NEP_STATE(fs, POLDIT); NEP_STATE(fs, PDIFIT);
-    NEP_STATE(fs, PL2IT); NEP_STATE(fs, FL2IT); NEP_STATE(fs, FINFIT);
-    NEP_STATE(fs, CNEW); NEP_STATE(fs, COLD); NEP_STATE(fs, CSAVE); NEP_STATE(fs, CTHETA);
-    NEP_STATE(fs, HPOTC);
-    NEP_STATE(fs, IKCIT); NEP_STATE(fs, HPOTIT); NEP_STATE(fs, HPOTCIT); NEP_STATE(fs, HDIFIT);
-    NEP_STATE(fs, CNEWIT); NEP_STATE(fs, COLDIT); NEP_STATE(fs, CDIFIT); NEP_STATE(fs, HDMXIT);
-    NEP_STATE(fs, CDMXIT);
-
-    // Nodal characteristics, with the heads they were formed at, and the water held.
-    NEP_STATE(sl, SW); NEP_STATE(sl, CKRW); NEP_STATE(sl, STCOEF); NEP_STATE(sl, DSTCOEF);
-    NEP_STATE(sl, DCKRW); NEP_STATE(sl, CHHEAD); NEP_STATE(sl, WNEW); NEP_STATE(sl, WSAVE);
-
-    // Solute fluxes through the transport boundaries.
-    NEP_STATE(tra, TRFLX); NEP_STATE(tra, TRFLXP);
-
-    // Balance: fluxes of the previous level, the step's balance and the sums of the run.
-    NEP_STATE(mb, FLXCUR); NEP_STATE(mb, FLXPRV); NEP_STATE(mb, FLXVOL);
-    NEP_STATE(mb, SFFLX); NEP_STATE(mb, SFFLXP); NEP_STATE(mb, SFVOL);
-    NEP_STATE(mb, VIN); NEP_STATE(mb, VOUT); NEP_STATE(mb, DSTORE); NEP_STATE(mb, ERRAS);
-    NEP_STATE(mb, ERREL); NEP_STATE(mb, CERRAS); NEP_STATE(mb, CINOUT); NEP_STATE(mb, CIN);
-    NEP_STATE(mb, COUT); NEP_STATE(mb, CSTORE);
-    NEP_STATE(mb, POTFLX); NEP_STATE(mb, ACTFLX); NEP_STATE(mb, OVLFLX); NEP_STATE(mb, RETFLX);
-    NEP_STATE(mb, TFLXCUR); NEP_STATE(mb, TFLXPRV); NEP_STATE(mb, TFLXVOL);
-    NEP_STATE(mb, TVIN); NEP_STATE(mb, TVOUT); NEP_STATE(mb, TDSTORE); NEP_STATE(mb, TERRAS);
-    NEP_STATE(mb, TERREL); NEP_STATE(mb, TCERRAS); NEP_STATE(mb, TCINOUT); NEP_STATE(mb, TCIN);
-    NEP_STATE(mb, TCOUT);
-    NEP_STATE(mb, NAPCUR); NEP_STATE(mb, NAPPRV); NEP_STATE(mb, NAPVOL); NEP_STATE(mb, CNAP);
-    NEP_STATE(mb, ATMCUR); NEP_STATE(mb, ATMPRV); NEP_STATE(mb, ATMVOL); NEP_STATE(mb, CATM);
-    NEP_STATE(mb, NAPNOD); NEP_STATE(mb, NAPSTEP);
-    NEP_STATE(mb, SSTORE); NEP_STATE(mb, SOUT); NEP_STATE(mb, SINF); NEP_STATE(mb, SEXF);
-    NEP_STATE(mb, CSSTORE); NEP_STATE(mb, CSOUT); NEP_STATE(mb, CSINF); NEP_STATE(mb, CSEXF);
-
-    // CPU times, summed over the runs of a restarted simulation; the counts of the solves
-    // handed to PETSc.
-    NEP_STATE(cpu, CPUTOT); NEP_STATE(cpu, CPUNL); NEP_STATE(cpu, CPUCPL); NEP_STATE(cpu, FT);
-    NEP_STATE(cpu, TT);
-    for (petsc_stat* st : {&R.cpu.PSF, &R.cpu.PST}) {
-        const bool flow = st == &R.cpu.PSF;
-        v(flow ? "cpu.PSF.NSOLVE" : "cpu.PST.NSOLVE", st->NSOLVE);
-        v(flow ? "cpu.PSF.NSETUP" : "cpu.PST.NSETUP", st->NSETUP);
-        v(flow ? "cpu.PSF.NRETRY" : "cpu.PST.NRETRY", st->NRETRY);
-        long long n = st->NITER;
-        v(flow ? "cpu.PSF.NITER" : "cpu.PST.NITER", n);
-        st->NITER = (long)n;
-        v(flow ? "cpu.PSF.TSETUP" : "cpu.PST.TSETUP", st->TSETUP);
-        v(flow ? "cpu.PSF.TSOLVE" : "cpu.PST.TSOLVE", st->TSOLVE);
-        v(flow ? "cpu.PSF.TEXT" : "cpu.PST.TEXT", st->TEXT);
-        petsc_slot& slot = flow ? R.sp.PETSCF : R.sp.PETSCT;
-        bool solved = petsc_solved(slot);
-        v(flow ? "sp.PETSCF.solved" : "sp.PETSCT.solved", solved);
-        petsc_set_solved(slot, solved);
-    }
-
-    // vtk/ and csv/: the series written so far, the totals of the last budget row, the place of
-    // the last observation rows.
-    NEP_STATE(io, EXTRA.NVTU); NEP_STATE(io, EXTRA.VTUTIME); NEP_STATE(io, EXTRA.VTUSTEP);
-    NEP_STATE(io, EXTRA.VTUPIECES);
-    NEP_STATE(io, EXTRA.ITUNS0); NEP_STATE(io, EXTRA.ITLIN0); NEP_STATE(io, EXTRA.ITUNSC0);
-    NEP_STATE(io, EXTRA.NBKSTEP0); NEP_STATE(io, EXTRA.OBSPOS); NEP_STATE(io, EXTRA.OBSCRC);
-    NEP_STATE(io, EXTRA.OBSOUT);
+void petsc_entries(V& v, records& R, const std::string& name, petsc_stat& st) {
+    const bool flow = &st == &R.cpu.PSF;
+    v((name + ".NSOLVE").c_str(), st.NSOLVE);
+    v((name + ".NSETUP").c_str(), st.NSETUP);
+    v((name + ".NRETRY").c_str(), st.NRETRY);
+    long long n = st.NITER;
+    v((name + ".NITER").c_str(), n);
+    st.NITER = (long)n;
+    v((name + ".TSETUP").c_str(), st.TSETUP);
+    v((name + ".TSOLVE").c_str(), st.TSOLVE);
+    v((name + ".TEXT").c_str(), st.TEXT);
+    petsc_slot& slot = flow ? R.sp.PETSCF : R.sp.PETSCT;
+    bool solved = petsc_solved(slot);
+    v(flow ? "sp.PETSCF.solved" : "sp.PETSCT.solved", solved);
+    petsc_set_solved(slot, solved);
 }
 
-#undef NEP_STATE
+// Every field of the state that a checkpoint holds (records/state.h), in the order declared.
+template <class V>
+void state_entries(V& v, records& R) {
+    state_fields([&](auto m, const field_info& fi) {
+        if (!(fi.use & CHECKPOINT)) return;
+        using M = member_of<decltype(m)>;
+        auto& x = record_part<typename M::record>(R).*m;
+        if constexpr (std::is_same_v<typename M::type, petsc_stat>) petsc_entries(v, R, fi.name, x);
+        else v(fi.name, x);
+    });
+}
+
+// Passes over the entries of the state, checking each against this build's field (its name,
+// type and number of values) without reading it: a checkpoint of another list of fields is
+// refused before any value is taken.
+struct state_check {
+    state_reader& r;
+    std::string why;
+    template <class T>
+    static char type_of() {
+        if constexpr (std::is_same_v<T, long long>) return 'q';
+        else if constexpr (std::is_same_v<T, double>) return 'd';
+        else if constexpr (std::is_same_v<T, float>) return 'f';
+        else if constexpr (std::is_same_v<T, bool>) return 'b';
+        else if constexpr (std::is_same_v<T, char>) return 's';
+        else return 'i';  // int, unsigned
+    }
+    void entry(const char* n, char type, long long count) {  // count < 0: any (created on reading)
+        if (!why.empty()) return;
+        std::uint64_t c = 0;
+        why = r.skip(n, type, c);
+        if (why.empty() && count >= 0 && c != (std::uint64_t)count) {
+            why = "holds " + std::to_string(c) + " values of " + n + ", this run has " + std::to_string(count);
+        }
+    }
+    template <class T>
+    void operator()(const char* n, T&) { entry(n, type_of<T>(), 1); }
+    template <class T, std::size_t K>
+    void operator()(const char* n, T (&)[K]) { entry(n, type_of<T>(), (long long)K); }
+    template <class T>
+    void operator()(const char* n, arr1<T>& a) { entry(n, type_of<T>(), a.empty() ? -1 : a.size()); }
+    template <class T>
+    void operator()(const char* n, arr2<T>& a) { entry(n, type_of<T>(), a.size()); }
+};
 
 // ---- the output files
 
@@ -620,6 +568,13 @@ void restart_state(records& R, whole_view* V) {
     if (io.EXTRA.ON) extra_alloc(R.dim, ctl, io, R.msh);
     arr1<long long> vtusize(io.EXTRA.VTUTIME.size());
     v.check(r.get("vtu.sizes", 'q', vtusize.data(), vtusize.size()));
+    {
+        const long long at = r.tell();
+        state_check c{r, ""};
+        state_entries(c, R);
+        if (!c.why.empty()) refuse(io, "does not hold the state of this build of " + std::string(io.PROGNAME) + ": it " + c.why);
+        if (!r.seek(at)) refuse(io, "cannot be read");
+    }
     state_entries(v, R);
     c.LAST = c.RESTART;
     c.NDONE = ctl.NDONE;

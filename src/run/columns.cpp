@@ -11,6 +11,7 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "mesh/csr.h"
+#include "records/state.h"
 
 namespace nep {
 
@@ -20,16 +21,81 @@ bool holds_own_columns(const dimensions& dim, const iofiles& io) {
 
 namespace {
 
-// The values of an array of the deck's nodes (k 0), surface nodes (1) or tetrahedra (2) at the
-// n this mesh holds (an empty array stays empty).
+// The view's record of type R, where the view holds one.
+template <class R>
+constexpr bool in_view = std::is_same_v<R, mesh> || std::is_same_v<R, bcdata> ||
+                         std::is_same_v<R, soil> || std::is_same_v<R, flowstate>;
+template <class R>
+R& view_part(whole_view& V) {
+    if constexpr (std::is_same_v<R, mesh>) return V.msh;
+    else if constexpr (std::is_same_v<R, bcdata>) return V.bc;
+    else if constexpr (std::is_same_v<R, soil>) return V.sl;
+    else return V.fs;
+}
+
+// The records that hold fields of the mesh's extent (records/state.h), const or not; the view
+// holds one of each.
+template <class M, class B, class S, class F>
+struct mesh_records {
+    M& msh;
+    B& bc;
+    S& sl;
+    F& fs;
+};
+mesh_records<mesh, bcdata, soil, flowstate> parts(records& R) { return {R.msh, R.bc, R.sl, R.fs}; }
+
+// Every field of the mesh's extent: f(the run's array, the view's, its declaration, a null
+// pointer to its record's type).
+template <class P, class F>
+void mesh_fields(P p, whole_view& V, F&& f) {
+    state_fields([&](auto m, const field_info& fi) {
+        using M = member_of<decltype(m)>;
+        using Rec = typename M::record;
+        using T = typename M::type;
+        if constexpr (is_array_field<T> && in_view<Rec>) {
+            if (fi.where == extent::RUN) return;
+            auto& a = [&]() -> auto& {
+                if constexpr (std::is_same_v<Rec, mesh>) return p.msh.*m;
+                else if constexpr (std::is_same_v<Rec, bcdata>) return p.bc.*m;
+                else if constexpr (std::is_same_v<Rec, soil>) return p.sl.*m;
+                else return p.fs.*m;
+            }();
+            f(a, &(view_part<Rec>(V).*m), fi, static_cast<Rec*>(nullptr));
+        }
+    });
+}
+
+// The deck's number of entry i of an array of extent e of this mesh.
+long deck_number(const mesh& msh, extent e, long i) {
+    if (e == extent::SURFACE) return msh.SDECK[(std::size_t)(i - 1)];
+    if (e == extent::ELEMENTS) return msh.deck_element(i);
+    return msh.deck_node(i);
+}
+
+// The values of an array of the deck's nodes, surface nodes or tetrahedra at the n this mesh
+// holds (an empty array stays empty).
 template <class T>
-void take_held(const mesh& msh, int k, long n, arr1<T>& a) {
+void take_held(const mesh& msh, extent e, long n, arr1<T>& a) {
     if (a.empty()) return;
     arr1<T> held(n);
-    for (long i = 1; i <= n; ++i) {
-        held(i) = a(k == 0 ? msh.deck_node(i) : k == 1 ? msh.SDECK[i - 1] : msh.deck_element(i));
+    for (long i = 1; i <= n; ++i) held(i) = a(deck_number(msh, e, i));
+    std::swap(a, held);
+}
+template <class T>
+void take_held(const mesh& msh, extent e, long n, arr2<T>& a) {
+    if (a.empty()) return;
+    arr2<T> held(a.n1(), n);
+    for (long j = 1; j <= n; ++j) {
+        for (long r = 1; r <= a.n1(); ++r) held(r, j) = a(r, deck_number(msh, e, j));
     }
     std::swap(a, held);
+}
+
+// The deck's size of an array of extent e.
+long deck_size(const records& R, extent e) {
+    const long nw = (long)R.msh.NNODW * (R.dim.NSTR + 1);
+    const long ntw = 3L * R.msh.NTRIW * R.dim.NSTR;
+    return e == extent::SURFACE ? (long)R.msh.NNODW : e == extent::ELEMENTS ? ntw : nw;
 }
 
 }  // namespace
@@ -136,13 +202,14 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
         V.dim.NGEO = 0;  // the writers form the geometry they need
         V.msh = std::move(whole);
         V.msh.NNODW = nnodw;
-        V.bc.SATSUR.alloc(nnodw);
-        for (auto* v : {&V.sl.SW, &V.sl.CKRW, &V.sl.PORNOD}) v->alloc(V.dim.N);
-        for (auto* v : {&V.fs.PNEW, &V.fs.HPOT, &V.fs.HPTHETA, &V.fs.VXNOD, &V.fs.VYNOD, &V.fs.VZNOD}) {
-            v->alloc(V.dim.N);
-        }
-        if (R.ctl.ITRANS != 0) V.fs.CNEW.alloc(V.dim.N);
-        for (auto* v : {&V.fs.VX, &V.fs.VY, &V.fs.VZ}) v->alloc(std::max(V.dim.NVEL, 0));
+        // The fields the view gathers, or the writers form in it, at the deck's sizes.
+        mesh_fields(parts(R), V, [&](auto&, auto* v, const field_info& fi, auto*) {
+            if (v == nullptr || !v->empty() || !field_exists(fi, R.ctl)) return;
+            if (!(fi.use & (VIEW | WATCHED | VIEW_ONCE | WRITERS))) return;
+            const long n = extent_size(fi.where, V.dim);
+            if constexpr (is_arr2<std::remove_pointer_t<decltype(v)>>::value) v->alloc(fi.rows, n);
+            else v->alloc((std::size_t)n);
+        });
     } else {
         release_mesh(whole);
     }
@@ -161,9 +228,6 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
             for (int i = 1; i <= bc.NSFNUM(k); ++i) bc.SFNOD(k, i) = msh.held_node(bc.SFNOD(k, i));
         }
     }
-    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR, &bc.ATMOTH, &bc.PONDEP}) a->alloc(nnod);
-    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP, &bc.ATMPOP}) a->alloc(nnod);
-    bc.ATMINP.alloc(3, nnod);
 
     // The soil's nodal arrays are formed later; its tables and its curves per soil (read from
     // the soil file, derived later) are the deck's.
@@ -186,14 +250,15 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     sl.ALFAT = std::move(tables[6]);
     sl.RETARD = std::move(tables[7]);
 
-    // The initial heads read, at the nodes held; the rest of the flow state is formed later.
-    flowstate& fs = R.fs;
-    for (auto* v : {&fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA, &fs.PTHOLD, &fs.HPOT, &fs.HPOTP,
-                    &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD, &fs.CNEW, &fs.COLD, &fs.CSAVE,
-                    &fs.CTHETA, &fs.HPOTC}) {
-        take_held(msh, 0, dim.N, *v);
-    }
-    for (auto* v : {&fs.VX, &fs.VY, &fs.VZ}) v->alloc(std::max(dim.NVEL, 0));
+    // The state of the nodes, surface nodes and tetrahedra (records/state.h) at those held,
+    // with the values read so far (the initial heads); the mesh's and the soil's are created
+    // anew above.
+    mesh_fields(parts(R), V, [&](auto& a, auto*, const field_info& fi, auto* rec) {
+        using Rec = std::remove_pointer_t<decltype(rec)>;
+        if constexpr (!std::is_same_v<Rec, mesh> && !std::is_same_v<Rec, soil>) {
+            take_held(msh, fi.where, extent_size(fi.where, dim), a);
+        }
+    });
     // The transport lists, as the flow's.
     if (R.ctl.ITRANS != 0) {
         transport& tra = R.tra;
@@ -237,6 +302,34 @@ std::vector<long> deck_numbers(const std::vector<int>& own, long (*deck)(const m
     std::vector<int> counts;
     const std::vector<double> all = proc_gather(mine, counts);
     return std::vector<long>(all.begin(), all.end());
+}
+
+// A field of extent e at this process's own nodes, surface nodes or tetrahedra (`watched`: at
+// its nodes that the output of every step reads) to process 0, into `into` at the deck's.
+template <class T>
+void gather_field(const arr1<T>& a, extent e, bool watched, const whole_view& V, arr1<T>& into) {
+    if (watched) gather(a, V.own_watched, V.watched, V, into);
+    else if (e == extent::SURFACE) gather(a, V.own_surface, V.surface, V, into);
+    else if (e == extent::ELEMENTS) gather(a, V.own_elements, V.elements, V, into);
+    else gather(a, V.own, V.nodes, V, into);
+}
+template <class T>
+void gather_field(const arr2<T>& a, extent e, bool watched, const whole_view& V, arr2<T>& into) {
+    arr1<T> row(a.n2()), wrow(V.on ? into.n2() : 0);
+    for (long r = 1; r <= a.n1(); ++r) {
+        for (long j = 1; j <= a.n2(); ++j) row(j) = a(r, j);
+        gather_field(row, e, watched, V, wrow);
+        for (long j = 1; j <= wrow.size(); ++j) into(r, j) = wrow(j);
+    }
+}
+
+using const_records = mesh_records<const mesh, const bcdata, const soil, const flowstate>;
+
+// The fields with one of the uses `use` to process 0's view (collective).
+void gather_view(const_records p, unsigned use, bool watched, whole_view& V) {
+    mesh_fields(p, V, [&](const auto& a, auto* v, const field_info& fi, auto*) {
+        if ((fi.use & use) && !a.empty()) gather_field(a, fi.where, watched, V, *v);
+    });
 }
 
 }  // namespace
@@ -325,150 +418,109 @@ void view_start(const records& R, whole_view& V) {
         if (std::binary_search(wanted.begin(), wanted.end(), msh.deck_node(i))) V.own_watched.push_back(i);
     }
     V.watched = deck_numbers(V.own_watched, [](const mesh& m, long i) { return m.deck_node(i); }, msh);
-    gather(msh.VOLNOD, V.own, V.nodes, V, V.msh.VOLNOD);
-    gather(R.sl.PORNOD, V.own, V.nodes, V, V.sl.PORNOD);
-    gather(msh.NCONT, V.own, V.nodes, V, V.msh.NCONT);
+    gather_view({R.msh, R.bc, R.sl, R.fs}, VIEW_ONCE, false, V);
+}
+
+void view_gather(const mesh& msh, const bcdata& bc, const soil& sl, const flowstate& fs, whole_view& V) {
+    if (msh.cut()) gather_view({msh, bc, sl, fs}, VIEW, false, V);
+}
+
+void view_gather_watched(const mesh& msh, const bcdata& bc, const soil& sl, const flowstate& fs,
+                         whole_view& V) {
+    gather_view({msh, bc, sl, fs}, WATCHED, true, V);
 }
 
 namespace {
 
-// The heads, characteristics and concentrations of the nodes `own` to process 0, into the
-// view at the deck's nodes `to`; with `all` the weighted heads and nodal velocities too.
-void gather_nodes(const soil& sl, const flowstate& fs, const std::vector<int>& own,
-                  const std::vector<long>& to, bool all, whole_view& V) {
-    for (auto [a, b] : {std::pair{&fs.PNEW, &V.fs.PNEW}, {&fs.HPOT, &V.fs.HPOT}, {&sl.SW, &V.sl.SW},
-                        {&sl.CKRW, &V.sl.CKRW}}) {
-        gather(*a, own, to, V, *b);
-    }
-    if (!fs.CNEW.empty()) gather(fs.CNEW, own, to, V, V.fs.CNEW);
-    if (!all) return;
-    for (auto [a, b] : {std::pair{&fs.HPTHETA, &V.fs.HPTHETA}, {&fs.VXNOD, &V.fs.VXNOD},
-                        {&fs.VYNOD, &V.fs.VYNOD}, {&fs.VZNOD, &V.fs.VZNOD}}) {
-        gather(*a, own, to, V, *b);
-    }
-}
-
-}  // namespace
-
-void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V) {
-    if (!msh.cut()) return;
-    gather_nodes(sl, fs, V.own, V.nodes, true, V);
-    if (!fs.VX.empty()) {
-        for (auto [a, b] : {std::pair{&fs.VX, &V.fs.VX}, {&fs.VY, &V.fs.VY}, {&fs.VZ, &V.fs.VZ}}) {
-            gather(*a, V.own_elements, V.elements, V, *b);
-        }
-    }
-}
-
-void view_gather_watched(const soil& sl, const flowstate& fs, whole_view& V) {
-    gather_nodes(sl, fs, V.own_watched, V.watched, false, V);
-}
-
-namespace {
-
-// The state arrays of a checkpoint that hold values of the nodes (0), surface nodes (1) or
-// tetrahedra (2); the rates of the atmospheric records are ATMINP.
+// The fields of the mesh's extent that a checkpoint holds: f(the run's array, the view's, its
+// declaration).
 template <class F>
-void state_arrays(records& R, F f) {
-    flowstate& fs = R.fs;
-    soil& sl = R.sl;
-    bcdata& bc = R.bc;
-    for (auto* a : {&fs.PNEW, &fs.POLD, &fs.PSAVE, &fs.PTHETA, &fs.PTHOLD, &fs.HPOT, &fs.HPOTP,
-                    &fs.HPTHETA, &fs.VXNOD, &fs.VYNOD, &fs.VZNOD, &fs.CNEW, &fs.COLD, &fs.CSAVE,
-                    &fs.CTHETA, &fs.HPOTC, &sl.SW, &sl.CKRW, &sl.STCOEF, &sl.DSTCOEF, &sl.DCKRW,
-                    &sl.CHHEAD, &sl.WNEW, &sl.WSAVE}) {
-        f(0, a);
-    }
-    for (auto* a : {&bc.ATMPOT, &bc.ATMACT, &bc.ATMACP, &bc.ATMPOP}) f(1, a);
-    for (auto* a : {&bc.IFATM, &bc.IFATMP, &bc.SATSUR, &bc.ATMOTH, &bc.PONDEP}) f(1, a);
-    for (auto* a : {&fs.VX, &fs.VY, &fs.VZ}) f(2, a);
+void state_arrays(records& R, whole_view& V, F f) {
+    mesh_fields(parts(R), V, [&](auto& a, auto* v, const field_info& fi, auto*) {
+        if (fi.use & CHECKPOINT) f(a, *v, fi);
+    });
 }
 
-// The deck's size of what a state array of kind k holds.
-long deck_size(const records& R, int k) {
-    const long nw = (long)R.msh.NNODW * (R.dim.NSTR + 1);
-    const long ntw = 3L * R.msh.NTRIW * R.dim.NSTR;
-    return k == 0 ? nw : k == 1 ? (long)R.msh.NNODW : ntw;
+// Where process 0 keeps its own array of type T while the deck's takes its place.
+template <class T>
+auto& kept(whole_view& V) {
+    if constexpr (std::is_same_v<T, arr1<double>>) return V.kept_reals;
+    else if constexpr (std::is_same_v<T, arr1<int>>) return V.kept_ints;
+    else if constexpr (std::is_same_v<T, arr2<double>>) return V.kept_rows;
+    else return V.kept_int_rows;
 }
+
+template <class T>
+void alloc_deck(const records& R, const field_info& fi, long rows, arr1<T>& a) {
+    (void)rows;
+    a.alloc((std::size_t)deck_size(R, fi.where));
+}
+template <class T>
+void alloc_deck(const records& R, const field_info& fi, long rows, arr2<T>& a) {
+    a.alloc(rows, deck_size(R, fi.where));
+}
+
+long rows_of(const arr1<double>&) { return 1; }
+long rows_of(const arr1<int>&) { return 1; }
+template <class T>
+long rows_of(const arr2<T>& a) { return a.n1(); }
 
 }  // namespace
 
 void state_whole(records& R, whole_view& V) {
     if (!R.msh.cut()) return;
-    V.kept_reals.clear();
-    V.kept_ints.clear();
-    auto put = [&](int k, auto* a) {
-        using T = typename std::remove_reference<decltype((*a)(1))>::type;
-        if (a->empty()) return;
-        arr1<T> whole(V.on ? deck_size(R, k) : 0);
-        bool satsur = false;
-        if constexpr (std::is_same<T, int>::value) {
-            satsur = a == &R.bc.SATSUR;
-            if (satsur && V.on) whole = V.bc.SATSUR;  // written by process 0 alone
-        }
-        if (!satsur) {
-            if (k == 0) gather(*a, V.own, V.nodes, V, whole);
-            else if (k == 1) gather(*a, V.own_surface, V.surface, V, whole);
-            else gather(*a, V.own_elements, V.elements, V, whole);
+    state_arrays(R, V, [&](auto& a, auto& v, const field_info& fi) {
+        using T = std::remove_reference_t<decltype(a)>;
+        if (a.empty()) return;
+        T whole;
+        if (V.on) alloc_deck(R, fi, rows_of(a), whole);
+        // Formed by the writers: process 0's view holds it.
+        if (fi.use & WRITERS) {
+            if (V.on) whole = v;
+        } else {
+            gather_field(a, fi.where, false, V, whole);
         }
         if (!V.on) return;
-        std::swap(*a, whole);
-        if constexpr (std::is_same<T, double>::value) V.kept_reals.push_back(std::move(whole));
-        else V.kept_ints.push_back(std::move(whole));
-    };
-    state_arrays(R, put);
-    // The rates, record by record.
-    arr2<double>& rates = R.bc.ATMINP;
-    arr2<double> whole(3, V.on ? R.msh.NNODW : 0);
-    arr1<double> row(rates.n2()), wrow(V.on ? R.msh.NNODW : 0);
-    for (int r = 1; r <= 3; ++r) {
-        for (long j = 1; j <= rates.n2(); ++j) row(j) = rates(r, j);
-        gather(row, V.own_surface, V.surface, V, wrow);
-        for (long j = 1; j <= wrow.size(); ++j) whole(r, j) = wrow(j);
-    }
-    if (V.on) {
-        std::swap(rates, whole);
-        V.kept_rates = std::move(whole);
-    }
+        std::swap(a, whole);
+        kept<T>(V).push_back(std::move(whole));
+    });
 }
 
 void state_own(records& R, whole_view& V) {
     if (!R.msh.cut() || !V.on) return;
-    std::size_t nr = 0, ni = 0;
-    state_arrays(R, [&](int, auto* a) {
-        using T = typename std::remove_reference<decltype((*a)(1))>::type;
-        if (a->empty()) return;
-        if constexpr (std::is_same<T, double>::value) std::swap(*a, V.kept_reals[nr++]);
-        else std::swap(*a, V.kept_ints[ni++]);
+    std::size_t n[4] = {0, 0, 0, 0};
+    state_arrays(R, V, [&](auto& a, auto&, const field_info&) {
+        using T = std::remove_reference_t<decltype(a)>;
+        if (a.empty()) return;
+        auto& k = kept<T>(V);
+        const int which = std::is_same_v<T, arr1<double>> ? 0 : std::is_same_v<T, arr1<int>> ? 1
+                          : std::is_same_v<T, arr2<double>> ? 2 : 3;
+        std::swap(a, k[n[which]++]);
     });
-    std::swap(R.bc.ATMINP, V.kept_rates);
     V.kept_reals.clear();
     V.kept_ints.clear();
-    V.kept_rates.release();
+    V.kept_rows.clear();
+    V.kept_int_rows.clear();
 }
 
 void state_empty(records& R) {
     if (!R.msh.cut()) return;
     // Every array the checkpoint holds gets the deck's size (one created later, CHHEAD, is
     // created by the reader at the size it gives).
-    state_arrays(R, [&](int k, auto* a) {
-        if (!a->empty()) a->alloc(deck_size(R, k));
+    whole_view none;
+    state_arrays(R, none, [&](auto& a, auto&, const field_info& fi) {
+        if (!a.empty()) alloc_deck(R, fi, rows_of(a), a);
     });
-    R.bc.ATMINP.alloc(3, R.msh.NNODW);
 }
 
 void state_take(records& R, whole_view& V) {
     if (!R.msh.cut()) return;
     const dimensions& dim = R.dim;
     const mesh& msh = R.msh;
-    if (V.on) V.bc.SATSUR = R.bc.SATSUR;
-    state_arrays(R, [&](int k, auto* a) { take_held(msh, k, k == 0 ? dim.N : k == 1 ? dim.NNOD : dim.NT, *a); });
-    const arr2<double>& rates = R.bc.ATMINP;
-    arr2<double> held(3, dim.NNOD);
-    for (int r = 1; r <= 3; ++r) {
-        for (long j = 1; j <= held.n2(); ++j) held(r, j) = rates(r, msh.SDECK[j - 1]);
-    }
-    std::swap(R.bc.ATMINP, held);
+    state_arrays(R, V, [&](auto& a, auto& v, const field_info& fi) {
+        if ((fi.use & WRITERS) && V.on) v = a;
+        take_held(msh, fi.where, extent_size(fi.where, dim), a);
+    });
 }
 
 void view_faces(const bcdata& bc, whole_view& V) {

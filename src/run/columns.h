@@ -42,7 +42,8 @@ struct whole_view {
     // A checkpoint written: process 0's state arrays while the deck's take their place.
     std::vector<arr1<double>> kept_reals;
     std::vector<arr1<int>> kept_ints;
-    arr2<double> kept_rates;
+    std::vector<arr2<double>> kept_rows;
+    std::vector<arr2<int>> kept_int_rows;
 };
 
 // The records the writers of the listing and the result files read: the view on process 0 of a
@@ -76,21 +77,24 @@ void list_patterns(records& R);
 void report_held(const records& R, const whole_view& V);
 
 // Collective, once the initial state is formed: the nodes gathered, and what is fixed from then
-// on (the nodal volumes, tetrahedra around the nodes, porosities). Nothing in a run not cut.
+// on (VIEW_ONCE: the nodal volumes, tetrahedra around the nodes, porosities). Nothing in a run
+// not cut.
 // V.own and V.nodes are set on every process and on process 0.
 void view_start(const records& R, whole_view& V);
-// Collective: the heads, characteristics, nodal velocities (and concentrations) at every node,
-// and the kept element velocities, to process 0.
-void view_gather(const mesh& msh, const soil& sl, const flowstate& fs, whole_view& V);
-// Collective: the pressure and total heads, characteristics (and concentrations) of the nodes
-// that the output of every step reads (whole_view::watched), to process 0.
-void view_gather_watched(const soil& sl, const flowstate& fs, whole_view& V);
+// Collective: the fields the view gathers (records/state.h, VIEW: the heads, characteristics,
+// nodal velocities and concentrations of every node, the kept element velocities) to process 0.
+void view_gather(const mesh& msh, const bcdata& bc, const soil& sl, const flowstate& fs, whole_view& V);
+// Collective: those it gathers at the nodes that the output of every step reads (WATCHED: the
+// pressure and total heads, characteristics and concentrations; whole_view::watched).
+void view_gather_watched(const mesh& msh, const bcdata& bc, const soil& sl, const flowstate& fs,
+                         whole_view& V);
 // The exit points and fluxes of the seepage faces (the same on every process) into the view.
 void view_faces(const bcdata& bc, whole_view& V);
 
 // Checkpoints of a run on meshes of the processes' own, which hold the state of the deck's
 // nodes, surface nodes and tetrahedra. Before one is written (collective), state_whole gathers
-// the state arrays of the records to process 0 and puts them there in place of its own, which
+// the state arrays of the records (the fields of records/state.h that a checkpoint holds) to
+// process 0 and puts them there in place of its own, which
 // state_own brings back once it is written; before one is read, state_empty gives every
 // process's records arrays of the deck's sizes, and state_take keeps, once it is read, the
 // values of what the process holds. Nothing in a run not cut.

@@ -172,9 +172,6 @@ int nepora3d(records& R) {
         io.EXTRA.SVY.alloc(R.dim.NNOD);
     }
     report_held(R, V);
-    // Several processes: each writes the piece of the ParaView series made of its columns,
-    // those of its rows in the solves.
-    if (io.EXTRA.ON) io.EXTRA.OWNCOL = R.sp.OWNCOL;
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
     together([&] { initial(R, V.on ? &V.msh : nullptr); });
@@ -182,7 +179,7 @@ int nepora3d(records& R) {
     together([&] { initial_rest(R); });
     mbinit_share(R.msh, R.mb);
     view_start(R, V);
-    view_gather(R.msh, R.sl, R.fs, V);
+    view_gather(R.msh, R.bc, R.sl, R.fs, V);
     together([&] {
         file_header(ctl, io, R.sl);
         if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, false);
@@ -249,7 +246,7 @@ int nepora3d(records& R) {
     // The final velocities, and the state of every node to process 0.
     if (cut) {
         together([&] { velcmp(R.dim, ctl, R.msh, R.sl, R.fs); });
-        view_gather(R.msh, R.sl, R.fs, V);
+        view_gather(R.msh, R.bc, R.sl, R.fs, V);
     }
     together([&] {
         if (sig != 0) {

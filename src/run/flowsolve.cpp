@@ -47,8 +47,8 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
     const bool output_time = dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT);
     // A run on meshes of the processes' own: process 0 writes from the state of every node.
     const bool cut = V != nullptr && msh.cut();
-    if (cut && output_time) view_gather(msh, sl, fs, *V);
-    else if (cut && (dim.NR > 0 || dim.NUMVP > 0)) view_gather_watched(sl, fs, *V);
+    if (cut && output_time) view_gather(msh, bc, sl, fs, *V);
+    else if (cut && (dim.NR > 0 || dim.NUMVP > 0)) view_gather_watched(msh, bc, sl, fs, *V);
     if (cut) view_faces(bc, *V);
     const writer_records w = writers(dim, msh, bc, sl, fs, V);
     together([&] {

@@ -357,7 +357,7 @@ void allocate(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc,
     check_memory(dim, ctl, io);
     alloc_mesh(dim, msh);
     wfree(io.STDOUT);
-    alloc_bcdata(dim, bc);
+    alloc_bcdata(dim, bc, &ctl);
     if (ctl.ITRANS != 0) alloc_transport(dim, tra);
     if (dim.NZONE <= 0) size_error(io, "error: nzone <= 0 !!!", 8, kSizes1, "NZONE", dim.NZONE, kPositive);
     alloc_soil(dim, ctl, sl);

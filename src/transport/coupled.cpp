@@ -18,7 +18,7 @@ namespace {
 // process's own columns and then over the processes when each holds a mesh of its own.
 template <class F>
 double signed_max(int n, const mesh& msh, F d) {
-    proc_best b;
+    node_best b;
     b.key = -1.0;
     for (int i = 1; i <= n; ++i) {
         if (!msh.own(i)) continue;
@@ -29,7 +29,7 @@ double signed_max(int n, const mesh& msh, F d) {
             b.v[0] = v;
         }
     }
-    if (msh.cut()) proc_best_of(b, false);
+    msh.best(b, false);
     return b.v[0];
 }
 
@@ -104,8 +104,8 @@ void cnvrgc(const dimensions& dim, control& ctl, const mesh& msh, flowstate& fs)
         hmax = std::fmax(hmax, std::fabs(fs.HPOT(i)));
         hmax = std::fmax(hmax, std::fabs(fs.HPOTC(i)));
     }
-    if (msh.cut()) hmax = proc_max(hmax);
-    proc_best b;
+    hmax = msh.largest(hmax);
+    node_best b;
     b.key = -1.0;
     int ik = 0;
     for (int i = 1; i <= dim.N; ++i) {
@@ -118,7 +118,8 @@ void cnvrgc(const dimensions& dim, control& ctl, const mesh& msh, flowstate& fs)
             ik = i;
         }
     }
-    if (ik == 0 && !msh.cut()) ik = 1;
+    // No node found (every measure NaN): node 1's values, from the process that owns it.
+    if (ik == 0 && msh.own(1)) ik = 1;
     if (ik > 0) {
         b.node = msh.deck_node(ik);
         b.v[0] = fs.HPOT(ik);
@@ -126,7 +127,7 @@ void cnvrgc(const dimensions& dim, control& ctl, const mesh& msh, flowstate& fs)
         b.v[2] = fs.CNEW(ik);
         b.v[3] = fs.COLD(ik);
     }
-    if (msh.cut()) proc_best_of(b, false);
+    msh.best(b, false);
     const double difmax = b.key;
     ctl.DIFMAX = difmax;
     const int it = ctl.ITERC;

@@ -166,6 +166,16 @@ truncate -s 50000 "$dir/nepora3d.chk"
 refused "a truncated checkpoint" "is truncated"
 printf '\x02' | dd of="$dir/nepora3d.chk" bs=1 seek=20 conv=notrunc status=none
 refused "another format version" "is of format version 2"
+# A checkpoint of a build whose state has other fields: one entry renamed, its checksum made good.
+/usr/bin/python3 - "$dir/nepora3d.chk" <<'EOF'
+import sys, zlib
+b = bytearray(open(sys.argv[1], "rb").read())
+k = b.index(b"\x07fs.PNEW")
+b[k + 7] = ord("X")
+b[-4:] = zlib.crc32(bytes(b[:-4])).to_bytes(4, "little")
+open(sys.argv[1], "wb").write(b)
+EOF
+refused "another state" "does not hold the state of this build of .*: it holds the entry fs.PNEX where fs.PNEW"
 cp "$dir/out.lst" "$tmp/out.lst"; printf 'X' | dd of="$dir/out.lst" bs=1 seek=100 conv=notrunc status=none
 refused "a result file changed since" "continues the output file 'out.lst', which no longer holds"
 cp "$tmp/out.lst" "$dir/out.lst"
