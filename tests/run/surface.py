@@ -12,7 +12,7 @@
 
 Every run's budget closes to 1e-6 of the water that entered.
 
-    surface.py PROGRAM [MPIEXEC]"""
+    surface.py PROGRAM [MPIEXEC]        (NEPORA_KEEP=1 keeps the runs' folders)"""
 import os
 import shutil
 import subprocess
@@ -187,6 +187,9 @@ if mpiexec and shutil.which(mpiexec):
     same = len(o1) == len(o2) and np.allclose(o1["total_m3_s"], o2["total_m3_s"], rtol=1e-4, atol=1e-9)
     check(same, "2 processes: the one-process hydrograph")
 
-shutil.rmtree(tmp, ignore_errors=True)
+if os.environ.get("NEPORA_KEEP"):
+    print("runs kept in", tmp)
+else:
+    shutil.rmtree(tmp, ignore_errors=True)
 if failures:
     sys.exit("%d failed" % len(failures))
