@@ -34,9 +34,11 @@ struct surface_outlet {
 };
 
 // Work of the flow iterations: the gradient of the mobile depth at every surface node, and the
-// change of each surface node's head in the last iteration of the step (NNOD each).
+// change of each surface node's head in the last iteration of the step (NNOD each); the sums of
+// the balance of a step.
 struct surface_work {
     arr1<double> GX, GY, DPREV;
+    std::vector<double> SUMS;
 };
 
 struct surface {

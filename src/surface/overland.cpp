@@ -422,6 +422,7 @@ void surface_setup(const dimensions& dim, const control& ctl, const mesh& msh, c
     sf.WORK.GX.alloc(NNOD);
     sf.WORK.GY.alloc(NNOD);
     sf.WORK.DPREV.alloc(NNOD);
+    sf.WORK.SUMS.reserve(4 + sf.OUT.size());
     for (int e = 1; e <= NTRI; ++e) {
         int n[4];
         double x[4], y[4], z[4];
@@ -576,7 +577,7 @@ bool surface_limit(const dimensions& dim, const control& ctl, const mesh& msh, c
         if ((p < 0.0 && q > 0.0) || (p > 0.0 && q < 0.0)) d = -p;
         last(i) = d;
     }
-    return msh.cut() ? proc_max(halved ? 1.0 : 0.0) > 0.0 : halved;
+    return msh.any(halved);
 }
 
 void surface_velocity(const dimensions& dim, const mesh& msh, const arr1<double>& p,
@@ -619,15 +620,7 @@ double surface_imbalance(const dimensions& dim, const control& ctl, const mesh& 
             worst = std::max(worst, std::fabs(sp.RHS(i)) * ctl.DELTAT / msh.ARENOD(i));
         }
     }
-    return msh.cut() ? proc_max(worst) : worst;
-}
-
-double surface_stored(const dimensions& dim, const mesh& msh, const arr1<double>& p) {
-    double s = 0.0;
-    for (int i = 1; i <= dim.NNOD; ++i) {
-        if (msh.own(i)) s += msh.ARENOD(i) * std::max(p(i), 0.0);
-    }
-    return s;
+    return msh.largest(worst);
 }
 
 void surfmb(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
@@ -651,7 +644,9 @@ void surfmb(const dimensions& dim, const control& ctl, const mesh& msh, const bc
             q[msh.TRIANG(kEdgeB[k], e)] -= f.F[k];
         }
     }
-    std::vector<double> sums(4 + sf.OUT.size(), 0.0);  // store, infiltration, exfiltration, out
+    // The water stored, infiltration, exfiltration, then the discharge of each outlet.
+    std::vector<double>& sums = sf.WORK.SUMS;
+    sums.assign(4 + sf.OUT.size(), 0.0);
     for (std::size_t k = 0; k < sf.OUT.size(); ++k) {
         const surface_outlet& o = sf.OUT[k];
         for (std::size_t n = 0; n < o.node.size(); ++n) {
@@ -673,7 +668,7 @@ void surfmb(const dimensions& dim, const control& ctl, const mesh& msh, const bc
         if (x > 0.0) sums[1] += x;
         else sums[2] += x;
     }
-    if (msh.cut()) proc_sum(sums.data(), (long)sums.size());
+    msh.sum(sums.data(), (long)sums.size());
     mb.SSTORE = sums[0];
     mb.SINF = sums[1];
     mb.SEXF = sums[2];

@@ -84,7 +84,4 @@ double surface_imbalance(const dimensions& dim, const control& ctl, const mesh& 
 // processes with meshes of their own.
 void surfmb(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
             const flowstate& fs, surface& sf, massbal& mb);
-// The water standing on the ground at heads p (ARENOD * d summed over this process's own nodes).
-double surface_stored(const dimensions& dim, const mesh& msh, const arr1<double>& p);
-
 }  // namespace nep
