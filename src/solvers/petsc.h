@@ -8,9 +8,9 @@
 //
 // PETSc's back end of the linear system (solvers/linsys.h); its files are in solvers/petsc/. The
 // matrix is formed once from the pattern before the first step, of the type the options
-// database gives (-mat_type; AIJ by default), from the entries of the pattern (COO), and takes
-// the values of the assembly at every solve (Picard: both triangles from the symmetric storage,
-// since the multigrid methods need both); PETSc eliminates the prescribed rows
+// database gives (-mat_type; AIJ by default), preallocated by the counts of the pattern's rows,
+// and takes the values of the assembly by rows at every solve (Picard: both triangles from the
+// symmetric storage, since the multigrid methods need both); PETSc eliminates the prescribed rows
 // (MatZeroRowsColumns). Under Picard with BoomerAMG alone the matrix is instead a shell on the
 // assembly's own storage, and hypre's copy of the values is formed from it at each set-up. The
 // preconditioner is kept across the solves of the iterations and steps while it pays, and set up

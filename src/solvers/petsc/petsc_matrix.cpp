@@ -9,7 +9,7 @@ void make_gather(petsc_system& s);
 
 namespace {
 
-class coo_matrix : public matrix_form {
+class rows_matrix : public matrix_form {
 public:
     void load(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes,
               const arr1<double>& values) override {
@@ -88,7 +88,7 @@ public:
 std::unique_ptr<solution_vector> placed_solution() { return std::make_unique<placed>(); }
 std::unique_ptr<solution_vector> copied_solution() { return std::make_unique<copied>(); }
 
-std::unique_ptr<matrix_form> coo_form() { return std::make_unique<coo_matrix>(); }
+std::unique_ptr<matrix_form> rows_form() { return std::make_unique<rows_matrix>(); }
 std::unique_ptr<matrix_form> shell_form() { return std::make_unique<shell_matrix>(); }
 
 // The vectors of a system: of the type the options database asks for (-vec_type, with the
@@ -114,26 +114,44 @@ void make_vectors(petsc_system& s, PetscInt n) {
 
 // The one place where a matrix is formed from the pattern: of the type the options database asks
 // for (-mat_type, with the system's prefix; AIJ by default), on one process or on several (each
-// its own rows), its entries given once by their rows and columns (COO, in the order of
-// petsc_system::entries) and its values at every solve.
+// its own rows), preallocated by the counts of its rows' entries (in the diagonal block and off
+// it, and those of the upper triangle for the symmetric types), then filled with zeros once so
+// that its pattern is set before the first solve. The values of every solve go in by rows
+// (petsc_system::fill): PETSc keeps its copy of the values and nothing beside it.
 void make_matrix(petsc_system& s) {
-    std::vector<PetscInt> ci, cj;
-    s.entries([&](int i, int j, int) {
-        ci.push_back(s.dist ? s.parts->number[i - 1] : i - 1);
-        cj.push_back(s.dist ? s.parts->number[j - 1] : j - 1);
-    });
-    const PetscInt ncoo = (PetscInt)ci.size();
-    // The assembly's array itself when it holds the entries in that order.
-    s.direct = !s.sym && ncoo == (*s.IA)(s.N + 1) - 1;
     const PetscInt n = s.dist ? s.parts->hi - s.parts->lo : s.N;
+    const PetscInt lo = s.dist ? s.parts->lo : 0;
+    std::vector<PetscInt> d(n, 0), o(n, 0), du(n, 0), ou(n, 0);
+    int longest = 0;
+    auto count = [&](int i, int j) {
+        const PetscInt r = s.number(i), c = s.number(j);
+        const bool diag = c >= lo && c < lo + n;
+        ++(diag ? d : o)[r - lo];
+        if (c >= r) ++(diag ? du : ou)[r - lo];
+    };
+    s.runs(
+        [&](int i, int k0, int k1) {
+            longest = std::max(longest, k1 - k0);
+            for (int k = k0; k < k1; ++k) count(i, (*s.JA)(k));
+        },
+        [&](int j, int i, int) { count(j, i); }, [](int) {});
+    s.rows.assign(longest, 0);
+    s.vals.assign(longest, 0.0);
     PETSC_OK(MatCreate(s.comm(), &s.A));
     PETSC_OK(MatSetSizes(s.A, n, n, s.unknowns(), s.unknowns()));
     PETSC_OK(MatSetType(s.A, MATAIJ));
     PETSC_OK(MatSetOptionsPrefix(s.A, s.prefix));
     PETSC_OK(MatSetFromOptions(s.A));
-    PETSC_OK(MatSetPreallocationCOO(s.A, ncoo, ci.data(), cj.data()));
-    s.form = coo_form();
-    if (!s.direct) s.coo.assign(ncoo, 0.0);
+    // Each call preallocates the types it knows and leaves the others be; MatSetUp gives any
+    // other type its own default.
+    PETSC_OK(MatXAIJSetPreallocation(s.A, 1, d.data(), o.data(), du.data(), ou.data()));
+    PETSC_OK(MatSeqSELLSetPreallocation(s.A, 0, d.data()));
+    PETSC_OK(MatMPISELLSetPreallocation(s.A, 0, d.data(), 0, o.data()));
+    PETSC_OK(MatSetUp(s.A));
+    // Every process sets its own rows alone.
+    PETSC_OK(MatSetOption(s.A, MAT_NO_OFF_PROC_ENTRIES, PETSC_TRUE));
+    s.fill([](int) { return 0.0; });
+    s.form = rows_form();
     PetscContainer c = nullptr;
     PETSC_OK(PetscContainerCreate(PETSC_COMM_SELF, &c));
     PETSC_OK(PetscContainerSetPointer(c, &s.period));
@@ -452,7 +470,6 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
         } else {
             s->IA = &sp.IA;
             s->JA = &sp.JA;
-            s->values = sp.AMAT.data();
             make_matrix(*s);
             configure(*s);
         }
@@ -472,7 +489,6 @@ void petsc_setup(const dimensions& dim, const control& ctl, const mesh& msh, spa
         s->period = dim.NNOD;
         s->IA = &sp.IAC();
         s->JA = &sp.JAC();
-        s->values = sp.AMATC.data();
         make_matrix(*s);
         configure(*s);
         sp.PETSCT.reset();

@@ -1,8 +1,8 @@
 // The PETSc systems of the solvers room, shared by its PETSc files and by none other: the system
 // object (petsc_system) and the routines one file of them calls in another.
 //   petsc_session.cpp   PETSc's start and end, the command line's options, the selectors' names
-//   petsc_matrix.cpp    the matrix forms (from the options database by COO, or the shell on the
-//                       symmetric storage with hypre's matrix beside it) and petsc_setup
+//   petsc_matrix.cpp    the matrix forms (from the options database, filled by rows, or the shell
+//                       on the symmetric storage with hypre's matrix beside it) and petsc_setup
 //   petsc_precond.cpp   the preconditioner policy: the makers of the selectors' preconditioners,
 //                       the default's choice by the matrix, and the rule of their set-up
 //   petsc.cpp           PETSLV: the prescribed rows eliminated, the solve, its trace
@@ -108,8 +108,8 @@ struct petsc_system;
 
 // How the values of a solve reach PETSc's matrix and how its prescribed rows are eliminated: one
 // form for each kind of matrix, chosen where the matrix is formed (petsc_matrix.cpp).
-//   coo_form     a matrix of any type from the options database, assembled by its entries at
-//                every solve, the prescribed rows eliminated by PETSc (MatZeroRowsColumns);
+//   rows_form    a matrix of any type from the options database, filled by its rows at every
+//                solve, the prescribed rows eliminated by PETSc (MatZeroRowsColumns);
 //   shell_form   the shell matrix on the assembly's symmetric storage and hypre's matrix beside
 //                it (BoomerAMG alone under Picard): the product leaves the prescribed rows and
 //                columns out, and hypre's values are formed without them at each set-up.
@@ -124,7 +124,7 @@ public:
     // Before every set-up of the preconditioner.
     virtual void prepare(petsc_system&) {}
 };
-std::unique_ptr<matrix_form> coo_form();
+std::unique_ptr<matrix_form> rows_form();
 std::unique_ptr<matrix_form> shell_form();
 
 // Where the solution goes: x of the solve on the caller's array, or copied out of PETSc's own.
@@ -149,38 +149,61 @@ struct petsc_system {
     // otherwise; on several processes that of the nodes this process holds.
     const arr1<int>* IA = nullptr;
     const arr1<int>* JA = nullptr;
-    // PETSc's matrix is assembled from the pattern's entries (COO: MatSetPreallocationCOO once,
-    // MatSetValuesCOO at every solve), whatever its type (-mat_type), in the order of entries():
-    // the values are the assembly's own array (`values`, `direct`) or gathered into `coo`.
-    const PetscScalar* values = nullptr;
-    bool direct = false;
-    std::vector<PetscScalar> coo;
-    // f(i, j, k) for every entry of this process's rows, row i and column j (nodes from 1), k its
-    // place in the assembly's storage: in full storage the stored entries in their order; in
-    // symmetric storage the stored entries, then the mirror (j, i) of every one off the
-    // diagonal, in the same order.
-    template <class F>
-    void entries(F&& f) const {
+    // PETSc's matrix, whatever its type (-mat_type), is preallocated by its rows' counts and
+    // takes the values of every solve by rows (MatSetValues, INSERT_VALUES), from the
+    // assembly's storage through `rows` and `vals`, room for the longest row of the pattern: no
+    // map of the entries is kept beside PETSc's copy of the values.
+    std::vector<PetscInt> rows;
+    std::vector<PetscScalar> vals;
+    PetscInt number(int i) const { return dist ? parts->number[i - 1] : i - 1; }  // node from 1
+    bool owns(int i) const { return !dist || own_row(i - 1) >= 0; }
+    // The entries of this process's rows, row i and column j (nodes from 1), k their places in
+    // the assembly's storage, as runs: row(i, k0, k1) for the stored entries k0 <= k < k1 of
+    // row i, and under symmetric storage mirror(j, i, k) for the mirror (j, i) of every stored
+    // entry off the diagonal, those of one stored row i in a run closed by done(i).
+    template <class R, class M, class D>
+    void runs(R&& row, M&& mirror, D&& done) const {
         const arr1<int>& ia = *IA;
         const arr1<int>& ja = *JA;
-        auto own = [&](int i) { return !dist || own_row(i - 1) >= 0; };
-        for (int i = 1; i <= N; ++i) {
-            if (!own(i)) continue;
-            for (int k = ia(i); k < ia(i + 1); ++k) f(i, ja(k), k);
-        }
+        for (int i = 1; i <= N; ++i)
+            if (owns(i)) row(i, ia(i), ia(i + 1));
         if (!sym) return;
         for (int i = 1; i <= N; ++i) {
             for (int k = ia(i) + 1; k < ia(i + 1); ++k)
-                if (own(ja(k))) f(ja(k), i, k);
+                if (owns(ja(k))) mirror(ja(k), i, k);
+            done(i);
         }
     }
+    // The values v(k) into PETSc's matrix, then its assembly.
+    template <class V>
+    void fill(V&& v) {
+        const arr1<int>& ja = *JA;
+        PetscInt m = 0;
+        runs(
+            [&](int i, int k0, int k1) {
+                for (int k = k0; k < k1; ++k) {
+                    rows[k - k0] = number(ja(k));
+                    vals[k - k0] = v(k);
+                }
+                const PetscInt r = number(i);
+                PETSC_OK(MatSetValues(A, 1, &r, k1 - k0, rows.data(), vals.data(), INSERT_VALUES));
+            },
+            [&](int j, int, int k) {
+                rows[m] = number(j);
+                vals[m++] = v(k);
+            },
+            [&](int i) {
+                if (m == 0) return;
+                const PetscInt c = number(i);
+                PETSC_OK(MatSetValues(A, m, rows.data(), 1, &c, vals.data(), INSERT_VALUES));
+                m = 0;
+            });
+        PETSC_OK(MatAssemblyBegin(A, MAT_FINAL_ASSEMBLY));
+        PETSC_OK(MatAssemblyEnd(A, MAT_FINAL_ASSEMBLY));
+    }
     // The values of the present solve, A in the assembly's storage, into PETSc's matrix.
-    void set_values(const arr1<double>& A) {
-        if (!direct) {
-            std::size_t e = 0;
-            entries([&](int, int, int k) { coo[e++] = A(k); });
-        }
-        PETSC_OK(MatSetValuesCOO(this->A, direct ? values : coo.data(), INSERT_VALUES));
+    void set_values(const arr1<double>& V) {
+        fill([&](int k) { return V(k); });
     }
     // The prescribed rows of the present solve that this process owns (PETSc's numbering), and
     // their values: MatZeroRowsColumns eliminates them.
