@@ -295,9 +295,8 @@ void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     fbc.rewind();
 
     freader& sf = io.in(13);
-    // The count first: an argument's order of evaluation is the compiler's.
-    const long nsf_line = read_count(sf, dim.NSF);
-    bound(sf, nsf_line, "NSF", dim.NSF, dim.NNOD, "NNOD, the number of surface nodes");
+    // Faces are lists of any nodes: there may be more of them than surface nodes.
+    read_count(sf, dim.NSF);
     int cmax = -1;
     long long total = 0;
     int prev = 0;

@@ -265,13 +265,6 @@ TEST(RunInput, ReadErrorsNameFileLineAndValue) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(e2e::lines_of(r.err)[0], "nepora3d: parameter file 'parm' line 21: 'Unit' is not a keyword: did you mean UNITS?");
 
-    // More seepage faces than surface nodes (4): the count is checked before its lists are read.
-    deck f("tiny");
-    f.set_line("sfbc", 1, "5");
-    r = f.run();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(e2e::lines_of(r.err)[0], "nepora3d: seepage-face file 'sfbc' line 1: NSF = 5 exceeds NNOD, the number of surface nodes (4)");
-
     deck g("tiny");
     g.write("grid", "1 2 30\n");
     r = g.run();
