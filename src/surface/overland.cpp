@@ -9,13 +9,21 @@
 #include "base/format.h"
 #include "base/procs.h"
 #include "base/stop.h"
+#include "records/inputerr.h"
 
 namespace nep {
 
 namespace {
 
-std::string parm_at(const iofiles& io, long line) {
-    return io.IN[5].role() + " '" + io.IN[5].name() + "' line " + std::to_string(line) + ": ";
+// "parameter file 'parm' line 22: <what>".
+std::string parm_at(const iofiles& io, long line, const std::string& what) {
+    return bc_detail(io.IN[5], line, what);
+}
+
+// The conveyance 1/n, in the deck's units, of the triangles of material code mat.
+double conveyance(const surface& sf, int mat) {
+    const double n = sf.MANN.size() == 1 ? sf.MANN[0] : sf.MANN[(std::size_t)std::max(mat, 1) - 1];
+    return sf.CONVF / n;
 }
 
 // A number of the section: the whole word must be one.
@@ -297,19 +305,14 @@ void surface_check(const dimensions& dim, iofiles& io, const mesh& msh, surface&
     int maxmat = 0;
     for (int e = 1; e <= dim.NTRI; ++e) maxmat = std::max(maxmat, msh.TRIANG(4, e));
     if (sf.MANN.size() != 1 && (int)sf.MANN.size() < maxmat) {
-        input_error(parm_at(io, sf.MANNLINE) + "MANNING gives " + std::to_string(sf.MANN.size()) +
+        input_error(parm_at(io, sf.MANNLINE, "MANNING gives " + std::to_string(sf.MANN.size()) +
                     " values, the surface triangles have material codes up to " +
-                    std::to_string(maxmat));
+                    std::to_string(maxmat)));
     }
     const double L = io.EXTRA.UNITS ? metres(io.EXTRA.LUNIT) : 1.0;
     const double T = io.EXTRA.UNITS ? seconds(io.EXTRA.TUNIT) : 1.0;
     sf.GRAV = 9.80665 * T * T / L;
     sf.CONVF = T / std::cbrt(L);
-    auto conv = [&](int e) {
-        const int mat = msh.TRIANG(4, e);
-        const double n = sf.MANN.size() == 1 ? sf.MANN[0] : sf.MANN[(std::size_t)std::max(mat, 1) - 1];
-        return sf.CONVF / n;
-    };
 
     // The boundary edges of the deck's surface (edges of one triangle), and per node the area,
     // slope and conveyance of the triangles around it.
@@ -332,7 +335,7 @@ void surface_check(const dimensions& dim, iofiles& io, const mesh& msh, surface&
         for (int k = 0; k < 3; ++k) {
             area[(std::size_t)n[k]] += a;
             slope[(std::size_t)n[k]] += a * std::sqrt(gx * gx + gy * gy);
-            cv[(std::size_t)n[k]] += a * conv(e);
+            cv[(std::size_t)n[k]] += a * conveyance(sf, msh.TRIANG(4, e));
         }
     }
     std::vector<double> width((std::size_t)dim.NNOD + 1, 0.0);
@@ -348,17 +351,17 @@ void surface_check(const dimensions& dim, iofiles& io, const mesh& msh, surface&
         surface_outlet& o = sf.OUT[k];
         for (int g : o.deck) {
             if (g > dim.NNOD) {
-                input_error(parm_at(io, o.line) + "outlet node " + std::to_string(g) +
-                            " is outside the surface nodes 1.." + std::to_string(dim.NNOD));
+                input_error(parm_at(io, o.line, "outlet node " + std::to_string(g) +
+                            " is outside the surface nodes 1.." + std::to_string(dim.NNOD)));
             }
             const std::size_t i = (std::size_t)g;
             if (width[i] <= 0.0) {
-                input_error(parm_at(io, o.line) + "outlet node " + std::to_string(g) +
-                            " is not on the boundary of the surface");
+                input_error(parm_at(io, o.line, "outlet node " + std::to_string(g) +
+                            " is not on the boundary of the surface"));
             }
             if (outlet_of[i] != 0) {
-                input_error(parm_at(io, o.line) + "node " + std::to_string(g) +
-                            " is already a node of outlet " + std::to_string(outlet_of[i]));
+                input_error(parm_at(io, o.line, "node " + std::to_string(g) +
+                            " is already a node of outlet " + std::to_string(outlet_of[i])));
             }
             outlet_of[i] = (int)k + 1;
         }
@@ -449,9 +452,7 @@ void surface_setup(const dimensions& dim, const control& ctl, const mesh& msh, c
         sf.TS(e) = std::sqrt(gx * gx + gy * gy);
         sf.TA(e) = 0.5 * std::fabs(det);
         for (int k = 1; k <= 3; ++k) sf.NA(n[k]) += sf.TA(e);
-        const int mat = msh.TRIANG(4, e);
-        const double nn = sf.MANN.size() == 1 ? sf.MANN[0] : sf.MANN[(std::size_t)std::max(mat, 1) - 1];
-        sf.TR(e) = sf.CONVF / nn;
+        sf.TR(e) = conveyance(sf, msh.TRIANG(4, e));
         for (int k = 1; k <= 3; ++k) {
             const int a = kEdgeA[k], bb = kEdgeB[k];
             const double w = det != 0.0 ? -(b[a] * b[bb] + c[a] * c[bb]) / (2.0 * std::fabs(det)) : 0.0;
