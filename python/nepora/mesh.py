@@ -566,7 +566,7 @@ def _polygons(source, what="boundary"):
 def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layers=None,
              materials=None, material_field="material", default_material=1, simplify=None,
              deck=None, outlet=None, streams=None, stream_size=None, crs=None,
-             geometry=False):
+             channel_material=None, geometry=False):
     """A deck whose surface triangulation covers the boundary polygon (or the catchment of an
     outlet), refined where the terrain bends, with the surface elevations of the DEM.
 
@@ -587,7 +587,8 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
     streams    a drained area (the streams of Terrain.streams inside the outline) or a line
                layer (shapely, GeoJSON, shapefile): lines the mesh follows, with triangles of
                stream_size (default min_size) along them; channel_nodes(deck, lines) are the
-               nodes on them
+               nodes on them; with channel_material, the triangles with an edge on them
+               (two corners) take that material code (a roughness of their own)
     layers     layer thicknesses, top first (Deck.set_layers); default: one layer of 1
     materials  an optional polygon layer (GeoJSON, shapefile, or [(polygon, code)]): a
                triangle whose centroid lies in a polygon takes its code (the property
@@ -714,6 +715,10 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
             code = int(props.get(material_field, k + 2))
             inside = np.array([poly.contains(Point(a, b)) for a, b in zip(cx, cy)])
             mat[inside] = code
+    if channel_material is not None and lines is not None and not lines.is_empty:
+        tol = 1e-6 * max(np.ptp(x), np.ptp(y))
+        on = _distance(lines, x, y) <= tol
+        mat[on[tri].sum(axis=1) >= 2] = int(channel_material)
     deck = deck if deck is not None else Deck()
     deck.grid.ISP = 1
     deck.set_mesh(x, y, tri, z, material=mat)
