@@ -727,17 +727,33 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
 
 
 def main(argv=None):
-    """nepora-mesh: a deck (or its grid file) from a DEM and a boundary polygon."""
+    """nepora-mesh: a deck (or its grid file) from a DEM and a boundary polygon or an outlet."""
     import argparse
     ap = argparse.ArgumentParser(
         prog="nepora-mesh",
-        description="Meshes the ground surface inside a boundary polygon from a DEM (ESRI "
-                    "ASCII grid, GeoTIFF, ...), refined where the terrain bends, and writes a "
-                    "deck directory with that grid file (or the grid file alone).")
+        description="Meshes the ground surface inside a boundary polygon, or the catchment of "
+                    "an outlet point, from a DEM (ESRI ASCII grid, GeoTIFF, ...), refined where "
+                    "the terrain bends and along the streams, and writes a deck directory with "
+                    "that grid file (or the grid file alone). A DEM in longitude and latitude "
+                    "is reprojected to metres first.")
     ap.add_argument("dem", help="the DEM (.asc read directly; GeoTIFF and others through GDAL)")
-    ap.add_argument("boundary", help="the outline: GeoJSON or shapefile")
+    ap.add_argument("boundary", nargs="?",
+                    help="the outline: GeoJSON or shapefile (or --outlet instead)")
     ap.add_argument("-o", "--output", required=True,
                     help="the deck directory to write (with --grid-only: the grid file)")
+    ap.add_argument("--outlet", help="X,Y: mesh the catchment of this point (in the DEM's "
+                                     "coordinates: longitude,latitude for a DEM in degrees)")
+    ap.add_argument("--streams", type=float,
+                    help="follow the streams that drain this area or more (map units squared)")
+    ap.add_argument("--stream-size", type=float,
+                    help="triangle side along the streams (default: the smallest)")
+    ap.add_argument("--channel-material", type=int,
+                    help="material code of the triangles with an edge on a stream")
+    ap.add_argument("--crs", help="the system to reproject the DEM to (default: its UTM zone "
+                                  "when it is in degrees), e.g. EPSG:32616")
+    ap.add_argument("--terrain", metavar="DIR",
+                    help="also write DIR/catchment.geojson, DIR/streams.geojson and "
+                         "DIR/filled.asc (the DEM in the deck's coordinates, sinks filled)")
     ap.add_argument("--size", type=float, required=True, help="largest triangle side")
     ap.add_argument("--min-size", type=float, help="smallest triangle side (default size/5)")
     ap.add_argument("--tolerance", type=float,
@@ -747,16 +763,36 @@ def main(argv=None):
     ap.add_argument("--materials", help="polygon layer of materials (GeoJSON or shapefile)")
     ap.add_argument("--material-field", default="material",
                     help="the property holding a polygon's material code (default: material)")
-    ap.add_argument("--simplify", type=float, default=0.0,
-                    help="simplify the outline to within this distance (default: keep it)")
+    ap.add_argument("--simplify", type=float,
+                    help="simplify the outline to within this distance (default: half a cell "
+                         "for a catchment, else keep it)")
     ap.add_argument("--grid-only", action="store_true", help="write only the grid file")
     a = ap.parse_args(argv)
     import os
-    from .deck import Deck, _column
+    from .deck import Deck, _column  # noqa: F401
     from . import sections as S
-    deck = from_dem(a.dem, a.boundary, a.size, a.min_size, a.tolerance,
-                    [float(t) for t in a.layers.split(",")], a.materials, a.material_field,
-                    simplify=a.simplify)
+    if (a.boundary is None) == (a.outlet is None):
+        ap.error("give a boundary or --outlet X,Y (one of them)")
+    outlet = None
+    if a.outlet:
+        try:
+            outlet = tuple(float(v) for v in a.outlet.split(","))
+            assert len(outlet) == 2
+        except (ValueError, AssertionError):
+            ap.error("--outlet takes X,Y (two numbers), not %r" % a.outlet)
+    dem = a.dem
+    if outlet is not None or a.streams is not None or a.crs or a.terrain:
+        dem = Terrain(a.dem, crs=a.crs)
+    deck, outline, lines = from_dem(
+        dem, a.boundary, a.size, a.min_size, a.tolerance, [float(t) for t in a.layers.split(",")],
+        a.materials, a.material_field, simplify=a.simplify, outlet=outlet, streams=a.streams,
+        stream_size=a.stream_size, channel_material=a.channel_material, geometry=True)
+    if a.terrain:
+        os.makedirs(a.terrain, exist_ok=True)
+        write_geojson(os.path.join(a.terrain, "catchment.geojson"), outline, {}, dem.dem.crs)
+        if lines is not None:
+            write_geojson(os.path.join(a.terrain, "streams.geojson"), lines, {}, dem.dem.crs)
+        dem.filled.write_ascii(os.path.join(a.terrain, "filled.asc"))
     if a.grid_only:
         os.makedirs(os.path.dirname(os.path.abspath(a.output)), exist_ok=True)
         with open(a.output, "w") as f:
@@ -767,6 +803,9 @@ def main(argv=None):
     t = deck.grid.TRIANG[:, :3] - 1
     side = np.hypot(np.diff(deck.grid.X[t[:, [0, 1, 2, 0]]], axis=1),
                     np.diff(deck.grid.Y[t[:, [0, 1, 2, 0]]], axis=1))
+    if outlet is not None:
+        print("nepora-mesh: the catchment of (%.6g, %.6g): %.6g square units" % (
+            dem.outlet[0], dem.outlet[1], outline.area))
     print("nepora-mesh: %d surface nodes, %d triangles (sides %.3g to %.3g), %d layers, "
           "%d materials, N1 = %d: %s" % (deck.NNOD, len(t), side.min(), side.max(), deck.NSTR,
                                          deck.grid.NZONE, deck.grid.N1, where))
