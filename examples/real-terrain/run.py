@@ -66,8 +66,10 @@ p.TOLNL, p.ITMX, p.ITMX1, p.ITMX2 = 1e-5, 20, 8, 14
 p.UNITS = "m h"
 deck.set_surface("DIFFUSION", manning=[0.15, 0.05])       # forest floor; the stream beds
 x0, y0 = terrain.outlet
+# The nodes of the boundary within a cell of the outlet, towards which from_dem drained the
+# pits of the mesh.
 deck.add_outlet("CRITICAL", deck.boundary_nodes(
-    where=lambda x, y, z: np.hypot(x - x0, y - y0) <= 60.0))
+    where=lambda x, y, z: np.hypot(x - x0, y - y0) <= dem.dx))
 deck.check()
 deck.write(out)
 

@@ -193,7 +193,9 @@ class Raster:
                 break
             p = np.pad(z, 1, constant_values=np.nan)
             nb = np.stack([p[:-2, 1:-1], p[2:, 1:-1], p[1:-1, :-2], p[1:-1, 2:]])
-            with np.errstate(all="ignore"):
+            import warnings
+            with np.errstate(all="ignore"), warnings.catch_warnings():
+                warnings.simplefilter("ignore", RuntimeWarning)    # cells with no neighbour yet
                 m = np.nanmean(nb, axis=0)
             z[bad] = m[bad]
         if np.isnan(z).all():
@@ -460,6 +462,41 @@ class Terrain:
         return merged
 
 
+def fill_mesh(z, triangles, outlets):
+    """The node elevations of a surface triangulation with its pits filled: every node raised
+    to the lowest level at which water can go from it, node to node along the edges, to one of
+    the outlet nodes (0-based) without climbing (priority flood from the outlets). A mesh
+    coarser than its DEM has pits of its own where a valley is narrower than its triangles."""
+    import heapq
+    z = np.array(z, float)
+    tri = np.asarray(triangles)
+    a = np.concatenate([tri[:, 0], tri[:, 1], tri[:, 2], tri[:, 1], tri[:, 2], tri[:, 0]])
+    b = np.concatenate([tri[:, 1], tri[:, 2], tri[:, 0], tri[:, 0], tri[:, 1], tri[:, 2]])
+    order = np.argsort(a, kind="stable")
+    a, b = a[order], b[order]
+    start = np.searchsorted(a, np.arange(len(z) + 1))
+    done = np.zeros(len(z), bool)
+    heap = [(z[k], int(k)) for k in np.unique(outlets)]
+    heapq.heapify(heap)
+    done[np.unique(outlets)] = True
+    while heap:
+        level, k = heapq.heappop(heap)
+        for m in b[start[k]:start[k + 1]]:
+            if not done[m]:
+                done[m] = True
+                z[m] = max(z[m], level)
+                heapq.heappush(heap, (z[m], int(m)))
+    return z
+
+
+def boundary_nodes(triangles):
+    """The nodes (0-based) on the boundary of a triangulation: on an edge of one triangle."""
+    tri = np.sort(np.asarray(triangles), axis=1)
+    e = np.concatenate([tri[:, [0, 1]], tri[:, [1, 2]], tri[:, [0, 2]]])
+    u, n = np.unique(e, axis=0, return_counts=True)
+    return np.unique(u[n == 1])
+
+
 def write_geojson(path, geometry, properties=None, crs=None):
     """Writes a shapely geometry as a GeoJSON FeatureCollection of one feature (crs noted as
     the old-style "name" member when given, for the tools that read it)."""
@@ -566,7 +603,7 @@ def _polygons(source, what="boundary"):
 def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layers=None,
              materials=None, material_field="material", default_material=1, simplify=None,
              deck=None, outlet=None, streams=None, stream_size=None, crs=None,
-             channel_material=None, geometry=False):
+             channel_material=None, filled=None, geometry=False):
     """A deck whose surface triangulation covers the boundary polygon (or the catchment of an
     outlet), refined where the terrain bends, with the surface elevations of the DEM.
 
@@ -596,6 +633,11 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
     simplify   drop the outline's vertices that lie within this distance of a simpler line (a
                dense outline traced from a raster would force tiny triangles along the edge;
                default: half a cell for a traced catchment, 0 otherwise)
+    filled     the surface elevations from the DEM with its sinks filled (Terrain.filled), and
+               the pits of the mesh itself filled (fill_mesh) towards the boundary nodes within
+               a cell of the outlet (without an outlet: towards every boundary node), so that
+               the water on the ground finds its way out (default: with an outlet or traced
+               streams; the DEM as it is otherwise)
     deck       a Deck to set the mesh of (default: a new one)
     geometry   return (deck, outline, streams): the outline meshed and the stream lines
                followed (None without), shapely geometries in the deck's coordinates
@@ -615,7 +657,11 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
         terrain = Terrain(raster, crs=crs)
     if terrain is not None:
         raster = terrain.dem
-    zf = raster.filled()
+    if filled is None:
+        filled = outlet is not None or isinstance(streams, (int, float))
+    if filled and terrain is None:
+        terrain = Terrain(raster)
+    zf = terrain.filled.filled() if filled else raster.filled()
     min_size = size / 5.0 if min_size is None else min_size
     if tolerance is None:
         tolerance = max(np.nanmax(raster.z) - np.nanmin(raster.z), 1e-6) / 200.0
@@ -702,6 +748,13 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
     tri = np.vectorize(renum.get)(tri_tags)
     x, y = xyz[keep, 0], xyz[keep, 1]
     z = raster.sample(x, y, zf)
+    if filled:
+        edge = boundary_nodes(tri)
+        if outlet is not None:
+            ox, oy = terrain.outlet
+            d = np.hypot(x[edge] - ox, y[edge] - oy)
+            edge = edge[(d <= max(raster.dx, raster.dy)) | (d == d.min())]
+        z = fill_mesh(z, tri, edge)
 
     mat = np.full(len(tri), int(default_material), np.int64)
     if materials is not None:

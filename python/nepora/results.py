@@ -360,6 +360,8 @@ class Results:
                           np.nan_to_num(values, nan=np.nanmax(values) if np.isfinite(values).any() else 0),
                           shading="gouraud", cmap=kw.pop("cmap", cmap), **kw)
         ax.set_aspect("equal")
+        ax.ticklabel_format(useOffset=False, style="plain")
+        ax.tick_params(axis="x", labelrotation=30)
         unit = m[name].attrs.get("units", "")
         ax.figure.colorbar(pc, ax=ax, label="%s [%s]" % (name.replace("_", " "), unit))
         ax.set_title("%s at t = %g" % (name.replace("_", " "), float(m.time)))

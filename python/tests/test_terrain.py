@@ -16,8 +16,8 @@ from conftest import SRC
 pytest.importorskip("skimage")
 pytest.importorskip("gmsh")
 geometry = pytest.importorskip("shapely.geometry")
-from nepora.mesh import (Raster, Terrain, accumulation, channel_nodes, fill_sinks,  # noqa: E402
-                         flow_directions, from_dem, upstream)
+from nepora.mesh import (Raster, Terrain, accumulation, channel_nodes, fill_mesh,  # noqa: E402
+                         fill_sinks, flow_directions, from_dem, rectangle, upstream)
 from nepora.results import water_table_depth  # noqa: E402
 
 # Rows from the south. A pit of 2 in the middle spills at 5 through (1, 1) to the lowest edge
@@ -55,6 +55,16 @@ def test_a_pit_filled_drained_and_gathered_by_hand():
     t = Terrain(Raster(10.0 * np.arange(5), 10.0 * np.arange(5), PIT))
     c = t.catchment((10.0, 0.0), snap=False)
     assert c.area == pytest.approx(2500.0 - 4 * 12.5)
+
+
+def test_the_pits_of_a_mesh_filled_towards_its_outlet():
+    # 3 x 3 nodes, each square cut from its lower left to its upper right corner; the outlet
+    # node 2 (at 2) joins nodes 1 (at 3) and 5 (at 5). The pit in the middle (1) and the
+    # corner 8 (0) beyond it spill over node 1: both raised to 3, the rest kept.
+    _, _, tri = rectangle(3, 3, 2.0, 2.0)
+    z = np.array([6.0, 3.0, 2.0, 6.0, 1.0, 5.0, 6.0, 6.0, 0.0])
+    np.testing.assert_array_equal(fill_mesh(z, tri, [2]),
+                                  [6.0, 3.0, 2.0, 6.0, 3.0, 5.0, 6.0, 6.0, 3.0])
 
 
 def test_a_plane_drains_down_its_steepest_neighbour():
