@@ -420,6 +420,15 @@ class Terrain:
         x, y = outlet
         if source_crs:
             x, y = self.to_dem_crs(x, y)
+        r = self.dem
+        if not (np.isfinite(x) and np.isfinite(y) and r.x[0] - r.dx <= x <= r.x[-1] + r.dx
+                and r.y[0] - r.dy <= y <= r.y[-1] + r.dy):
+            raise ValueError("the outlet (%.10g, %.10g) is outside the DEM, which spans x %.10g "
+                             "to %.10g and y %.10g to %.10g%s" % (
+                                 outlet[0], outlet[1],
+                                 *(self.source.x[[0, -1]] if source_crs else r.x[[0, -1]]),
+                                 *(self.source.y[[0, -1]] if source_crs else r.y[[0, -1]]),
+                                 " (its coordinates as read)" if source_crs else ""))
         if snap:
             x, y = self.snap(x, y, None if snap is True else snap)
         self.outlet = (float(x), float(y))
@@ -833,13 +842,24 @@ def main(argv=None):
             assert len(outlet) == 2
         except (ValueError, AssertionError):
             ap.error("--outlet takes X,Y (two numbers), not %r" % a.outlet)
-    dem = a.dem
-    if outlet is not None or a.streams is not None or a.crs or a.terrain:
-        dem = Terrain(a.dem, crs=a.crs)
-    deck, outline, lines = from_dem(
-        dem, a.boundary, a.size, a.min_size, a.tolerance, [float(t) for t in a.layers.split(",")],
-        a.materials, a.material_field, simplify=a.simplify, outlet=outlet, streams=a.streams,
-        stream_size=a.stream_size, channel_material=a.channel_material, geometry=True)
+    try:
+        layers = [float(t) for t in a.layers.split(",")]
+    except ValueError:
+        ap.error("--layers takes thicknesses separated by commas, not %r" % a.layers)
+    try:
+        dem = a.dem
+        if outlet is not None or a.streams is not None or a.crs or a.terrain:
+            dem = Terrain(a.dem, crs=a.crs)
+        deck, outline, lines = from_dem(
+            dem, a.boundary, a.size, a.min_size, a.tolerance, layers, a.materials,
+            a.material_field, simplify=a.simplify, outlet=outlet, streams=a.streams,
+            stream_size=a.stream_size, channel_material=a.channel_material, geometry=True)
+    except (ValueError, OSError, RuntimeError) as e:
+        import sys
+        msg = str(e)
+        print("nepora-mesh: %s" % (msg if msg.startswith(a.dem) else "%s: %s" % (a.dem, msg)),
+              file=sys.stderr)
+        return 1
     if a.terrain:
         os.makedirs(a.terrain, exist_ok=True)
         write_geojson(os.path.join(a.terrain, "catchment.geojson"), outline, {}, dem.dem.crs)
@@ -857,8 +877,8 @@ def main(argv=None):
     side = np.hypot(np.diff(deck.grid.X[t[:, [0, 1, 2, 0]]], axis=1),
                     np.diff(deck.grid.Y[t[:, [0, 1, 2, 0]]], axis=1))
     if outlet is not None:
-        print("nepora-mesh: the catchment of (%.6g, %.6g): %.6g square units" % (
-            dem.outlet[0], dem.outlet[1], outline.area))
+        print("nepora-mesh: the catchment of (%.10g, %.10g) in the deck's coordinates: %.6g "
+              "square units" % (dem.outlet[0], dem.outlet[1], outline.area))
     print("nepora-mesh: %d surface nodes, %d triangles (sides %.3g to %.3g), %d layers, "
           "%d materials, N1 = %d: %s" % (deck.NNOD, len(t), side.min(), side.max(), deck.NSTR,
                                          deck.grid.NZONE, deck.grid.N1, where))
