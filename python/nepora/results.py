@@ -24,6 +24,8 @@ class Results:
     budget, hydrograph, observations, seepage, outlets: the csv/ tables as pandas DataFrames
                  (None when the run has no such table; outlets: the discharge of the outlets of
                  the surface-flow section)
+    maps(time), section(line, time)   the ground (depth to the water table, ponding,
+                 saturation) and vertical sections, as xarray; plot_map, plot_section draw them
     """
 
     def __init__(self, path="."):
