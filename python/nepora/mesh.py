@@ -377,6 +377,19 @@ class Terrain:
         self.area = accumulation(self.receiver, valid * raster.dx * raster.dy)
         self.area[~valid] = np.nan
 
+    def in_source(self, x0, y0, x1=None, y1=None):
+        """True when a point (or the box x0, y0, x1, y1) is given in the coordinates of the
+        source DEM rather than those of the terrain: it lies on the source DEM and not on the
+        reprojected one (degrees and metres do not meet)."""
+        if self.dem is self.source:
+            return False
+        x1, y1 = (x0, y0) if x1 is None else (x1, y1)
+
+        def on(r):
+            return (r.x[0] - r.dx <= x0 and x1 <= r.x[-1] + r.dx
+                    and r.y[0] - r.dy <= y0 and y1 <= r.y[-1] + r.dy)
+        return on(self.source) and not on(self.dem)
+
     def to_dem_crs(self, x, y):
         """Points given in the coordinates of the source DEM, in those of the terrain."""
         if self.dem is self.source:
@@ -409,15 +422,18 @@ class Terrain:
             raise ValueError("the outlet (%g, %g) is not on the DEM's data" % (x, y))
         return r.x[j], r.y[i]
 
-    def catchment(self, outlet, snap=True, source_crs=False):
+    def catchment(self, outlet, snap=True, source_crs=None):
         """The catchment of an outlet point (x, y) as a shapely Polygon: the union of the cells
         that drain through the outlet's cell (moved onto the stream first when snap: see snap;
         a number is the radius), traced half way between the centres of the cells in and out,
-        holes filled. source_crs: the point is in the source DEM's coordinates. The outlet
-        used is kept in self.outlet."""
+        holes filled. source_crs: the point is in the source DEM's coordinates (default: when
+        it lies on the source DEM and not on the reprojected one). The outlet used, in the
+        terrain's coordinates, is kept in self.outlet."""
         from shapely.geometry import Point, Polygon
         from skimage.measure import find_contours
         x, y = outlet
+        if source_crs is None:
+            source_crs = self.in_source(x, y)
         if source_crs:
             x, y = self.to_dem_crs(x, y)
         r = self.dem
@@ -618,8 +634,9 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
 
     dem        a raster file (ESRI ASCII grid .asc; GeoTIFF and others through GDAL), a Raster
                or a Terrain; a DEM in longitude and latitude is reprojected to crs (default:
-               the UTM zone of its centre), and the boundary, outlet and streams given with it
-               are taken in its coordinates
+               the UTM zone of its centre); the boundary, outlet and streams may be given in
+               its coordinates (longitude, latitude) or in the deck's (they lie on the one
+               DEM or the other)
     boundary   the outline: GeoJSON, shapefile, shapely Polygon or [(x, y), ...]; holes are
                kept; with several polygons, the largest
     outlet     (x, y) instead of a boundary: the outline is the catchment of that point (moved
@@ -679,13 +696,12 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
         hgrid = np.clip(np.sqrt(8.0 * tolerance / np.maximum(curv, 1e-300)), min_size, size)
     hgrid = np.nan_to_num(hgrid, nan=size)
 
-    moved = terrain is not None and terrain.dem is not terrain.source
     if outlet is not None:
-        outline = terrain.catchment(outlet, source_crs=moved)
+        outline = terrain.catchment(outlet)
         simplify = 0.5 * max(raster.dx, raster.dy) if simplify is None else simplify
     else:
         outline = max((p for p, _ in _polygons(boundary)), key=lambda p: p.area)
-        if moved:
+        if terrain is not None and terrain.in_source(*outline.bounds):
             outline = _transform(outline, terrain)
     if simplify:
         outline = outline.simplify(simplify, preserve_topology=True)
@@ -696,7 +712,7 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
             lines = terrain.streams(float(streams), within=outline)
         else:
             lines = _lines(streams)
-            if moved:
+            if terrain is not None and terrain.in_source(*lines.bounds):
                 lines = _transform(lines, terrain)
         stream_size = min_size if stream_size is None else stream_size
         # Inside the outline, clear of it by half a triangle, in pieces gmsh can embed.
@@ -705,8 +721,13 @@ def from_dem(dem, boundary=None, size=None, min_size=None, tolerance=None, layer
                                          if g.geom_type == "LineString" and g.length > 0])
         if not lines.is_empty:
             # Triangles of stream_size along the streams, growing by half the distance away.
+            # (only the cells near enough to the streams for it to matter)
             X, Y = np.meshgrid(raster.x, raster.y)
-            hgrid = np.minimum(hgrid, stream_size + 0.5 * _distance(lines, X, Y))
+            reach = 2.0 * max(size - stream_size, 0.0)
+            x0, y0, x1, y1 = lines.bounds
+            near = (X >= x0 - reach) & (X <= x1 + reach) & (Y >= y0 - reach) & (Y <= y1 + reach)
+            hgrid[near] = np.minimum(hgrid[near],
+                                     stream_size + 0.5 * _distance(lines, X[near], Y[near]))
 
     gmsh.initialize(["nepora"], readConfigFiles=False)
     try:
