@@ -346,7 +346,8 @@ class Results:
 
     def plot_map(self, name="water_table_depth", time=-1, ax=None, path=None, **kw):
         """A picture of a map of maps() on the surface triangles (matplotlib), with the
-        colour bar; written to path when given. Returns the axes."""
+        colour bar, blank where the map has no value (the water table below the base); written
+        to path when given. Returns the axes."""
         import matplotlib
         if path is not None and ax is None:
             matplotlib.use("Agg")
@@ -357,10 +358,13 @@ class Results:
             fig, ax = plt.subplots(figsize=(6.5, 5.5))
         cmap = {"water_table_depth": "viridis_r", "ponding_depth": "Blues",
                 "ground_saturation": "YlGnBu"}.get(name, "viridis")
+        from matplotlib.tri import Triangulation
         values = m[name].values
-        pc = ax.tripcolor(m.x.values, m.y.values, self.surface_triangles(),
-                          np.nan_to_num(values, nan=np.nanmax(values) if np.isfinite(values).any() else 0),
-                          shading="gouraud", cmap=kw.pop("cmap", cmap), **kw)
+        tri = self.surface_triangles()
+        # The triangles with a node without a value (a water table below the base) left blank.
+        t = Triangulation(m.x.values, m.y.values, tri, mask=np.isnan(values)[tri].any(axis=1))
+        pc = ax.tripcolor(t, np.nan_to_num(values), shading="gouraud",
+                          cmap=kw.pop("cmap", cmap), **kw)
         ax.set_aspect("equal")
         ax.ticklabel_format(useOffset=False, style="plain")
         ax.tick_params(axis="x", labelrotation=30)
