@@ -852,7 +852,7 @@ def main(argv=None):
     ap.add_argument("--grid-only", action="store_true", help="write only the grid file")
     a = ap.parse_args(argv)
     import os
-    from .deck import Deck, _column  # noqa: F401
+    from .deck import _column
     from . import sections as S
     if (a.boundary is None) == (a.outlet is None):
         ap.error("give a boundary or --outlet X,Y (one of them)")

@@ -36,7 +36,7 @@ def test_a_pit_filled_drained_and_gathered_by_hand():
     np.testing.assert_array_equal(f, want)
     rec, code = flow_directions(f, 10.0, 10.0)
     # (1, 1) falls south to the exit; the filled pit, a flat with it, drains to it (south-west);
-    # (2, 3): 1 down to the west over 10 m beats 1 down to the south-west over 14 m.
+    # (2, 3) at 6: its one lower neighbour is the filled pit, to the west.
     assert code[1, 1] == 4 and rec[1, 1] == 1
     assert code[2, 2] == 8 and rec[2, 2] == 6
     assert code[2, 3] == 16
