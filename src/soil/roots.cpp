@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -63,7 +64,11 @@ void roots_read(roots& rt, const std::string& key, std::istringstream& in, long 
         rt.FRACLINE = line;
         values(rt.FRAC, "the share of the potential evapotranspiration that is transpiration (0..1)", false);
         for (double f : rt.FRAC) {
-            if (f > 1.0) stop("ROOTS: a share of transpiration of " + std::to_string(f) + " is above 1");
+            if (f > 1.0) {
+                char v[32];
+                std::snprintf(v, sizeof v, "%g", f);
+                stop(std::string("ROOTS: a share of transpiration of ") + v + " is above 1");
+            }
         }
     } else if (key == "ROOTDEPTH") {
         if (rt.DEPTHLINE != 0) stop("a second ROOTDEPTH line");
