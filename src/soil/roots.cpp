@@ -144,7 +144,8 @@ void roots_check(const dimensions& dim, const control& ctl, iofiles& io, const m
     if (n == 1) wfmt(lst, "(5X,'(ONE SET FOR EVERY MATERIAL)')");
     wfmt(lst, "(5X,'FEDDES H1 H2 H3 H4 (PRESSURE HEADS)       = ',4(1PE12.4))", rt.H1, rt.H2,
          rt.H3, rt.H4);
-    wfmt(lst, "(5X,'TRANSPIRATION UNDER EVAPORATIVE DEMAND ONLY, NONE UNDER RAIN')");
+    wfmt(lst, "(5X,'TRANSPIRATION UNDER EVAPORATIVE DEMAND ONLY, NONE UNDER RAIN',"
+              "/,5X,'UPTAKE AT THE END OF THE STEP (IMPLICIT) WHATEVER TETAF')");
 }
 
 void roots_setup(const dimensions& dim, const mesh& msh, const sparse& sp, bcdata& bc, roots& rt) {
