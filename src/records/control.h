@@ -65,6 +65,8 @@ struct control {
         double DTMIN = 0.0, DTMAX = 0.0;  // the deck's step bounds (the steady solve drops them)
         double RATE = 0.0;          // largest head change per unit pseudo-time of the last step
         int STEPS = 0;              // pseudo-time steps completed
+        double DTOK = 0.0;          // the size of the last step that converged
+        bool DONE = false;          // a pseudo-time step found the state steady
     } PTC;
 
     // First record of the flow boundary-condition file (potential-head values), as the first

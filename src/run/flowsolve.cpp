@@ -80,10 +80,12 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, surface& sf,
                whole_view* V) {
+    const double tried = ctl.DELTAT;
     unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, density(), &sf);
     if (ctl.ISTATUS == -2) {
         // A steady solve that did not converge goes on in pseudo-time (run/timestep.h).
         if (ctl.PTC.ARMED) together([&] { ptc_start(ctl, io); });
+        else if (ctl.PTC.ON) ptc_backstep(ctl, tried);
         return;
     }
     // The largest change of the heads over a step of the continuation, and the end of a
@@ -103,6 +105,10 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
     }
     // The water balance of the step (also of a step that ends the run unconverged).
     flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb, &sf);
+    if (ctl.PTC.ON && ctl.DELTAT < kSteadyStep && ctl.ISTATUS != -3 &&
+        ptc_steady(ctl, change, mb.VIN, mb.VOUT, mb.DSTORE)) {
+        ctl.PTC.DONE = true;
+    }
     swkrw(dim, sl, fs.PNEW);
     if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, fs);
     mbeout(dim, ctl, io, mb);
@@ -126,6 +132,11 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
             wfmt(io.out(6), "(/,' STEADY STATE REACHED BY PSEUDO-TRANSIENT CONTINUATION IN ',I6,"
                             "' PSEUDO-TIME STEPS AND THE STEADY STEP',/)",
                  ctl.PTC.STEPS);
+        } else if (ctl.PTC.DONE) {
+            wfmt(io.out(6), "(/,' STEADY STATE REACHED BY PSEUDO-TRANSIENT CONTINUATION IN ',I6,"
+                            "' PSEUDO-TIME STEPS: HEAD CHANGE',1PE10.2,', STORAGE CHANGE',1PE10.2,"
+                            "' OF THROUGH-FLOW',1PE10.2,/)",
+                 ctl.PTC.STEPS + 1, change, mb.DSTORE, 0.5 * (std::fabs(mb.VIN) + std::fabs(mb.VOUT)));
         }
         ctl.ENDFLOW = true;
     }

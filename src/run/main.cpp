@@ -141,7 +141,8 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
 
 const char* end_reason(int status, const control& ctl) {
     switch (status) {
-    case EXIT_DONE: return ctl.DELTAT >= 1.0e10 ? "steady state solved" : "run completed";
+    case EXIT_DONE:
+        return ctl.DELTAT >= 1.0e10 || ctl.PTC.DONE ? "steady state solved" : "run completed";
     case EXIT_ERROR: return "stopped on an error";
     case EXIT_NO_BACKSTEP: return "ended early: a step failed at the smallest step size";
     default: break;
@@ -211,12 +212,14 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                  prog, reason.c_str(), ctl.TDONE, ctl.NDONE, ctl.ITUNS, ctl.ITLIN);
     if (ctl.ITRANS != 0) std::fprintf(stderr, ", %d coupled iterations", ctl.ITUNSC);
     std::fprintf(stderr, "\n");
-    if (ctl.PTC.ON && ctl.DELTAT >= 1.0e10) {
-        // The sums over pseudo-time are no budget: the balance of the steady step is.
-        std::fprintf(stderr, "%s: pseudo-transient continuation: %d pseudo-time steps and the steady "
-                     "step\n%s: water budget of the steady state: in %.6g, out %.6g, net error %.3g "
-                     "(%.3g %%); wall time %.2f s\n",
-                     prog, ctl.PTC.STEPS, prog, mb.VIN, mb.VOUT, mb.ERRAS, mb.ERREL, wall);
+    if (ctl.PTC.ON && (ctl.DELTAT >= 1.0e10 || ctl.PTC.DONE) && status == EXIT_DONE) {
+        // The sums over pseudo-time are no budget: the balance of the last step is.
+        const bool direct = ctl.DELTAT >= 1.0e10;
+        std::fprintf(stderr, "%s: pseudo-transient continuation: %d pseudo-time steps%s\n", prog,
+                     direct ? ctl.PTC.STEPS : ctl.PTC.STEPS + 1, direct ? " and the steady step" : "");
+        std::fprintf(stderr, "%s: water budget of the steady state: in %.6g, out %.6g, storage change "
+                     "%.3g, net error %.3g (%.3g %%); wall time %.2f s\n",
+                     prog, mb.VIN, mb.VOUT, mb.DSTORE, mb.ERRAS, mb.ERREL, wall);
         unapplied_summary(R, prog);
         return;
     }

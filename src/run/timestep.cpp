@@ -58,6 +58,8 @@ void ptc_start(control& ctl, iofiles& io) {
     ctl.PTC.ARMED = false;
     ctl.PTC.RATE = 0.0;
     ctl.PTC.STEPS = 0;
+    ctl.PTC.DTOK = dt0;
+    ctl.PTC.DONE = false;
     ctl.TMAX = ctl.HUGER;
     ctl.DTMIN = dt0;
     ctl.DTMAX = kSteadyStep;
@@ -75,19 +77,35 @@ void ptc_start(control& ctl, iofiles& io) {
          ctl.DELTAT, kSteadyStep);
 }
 
+void ptc_backstep(control& ctl, double tried) {
+    control::continuation& c = ctl.PTC;
+    // A steady step that failed is not tried again: the continuation ends on a steady step of
+    // pseudo-time instead.
+    if (tried >= kSteadyStep) ctl.DTMAX = kSteadyStep / kGrowthMax;
+    // Back to the size of the last step that converged, rather than halving down to it.
+    if (ctl.DELTAT > c.DTOK) {
+        ctl.DELTAT = c.DTOK;
+        ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
+        ctl.TIME = ctl.TIMEP + ctl.DELTAT;
+    }
+}
+
+bool ptc_steady(const control& ctl, double change, double in, double out, double dstore) {
+    const double through = 0.5 * (std::fabs(in) + std::fabs(out));
+    return change <= ctl.TOLNL && through > 0.0 && std::fabs(dstore) <= kSteadyStorage * through;
+}
+
 void ptc_step(control& ctl, double change) {
     control::continuation& c = ctl.PTC;
     c.STEPS += 1;
     const double rate = change / ctl.DELTAT;
     double g;
-    if (change <= ctl.TOLNL) {
-        // The heads no longer change: the next step is the steady one.
-        g = kSteadyStep / ctl.DELTAT;
-    } else if (ctl.ITER >= ctl.ITMX2) {
+    c.DTOK = ctl.DELTAT;
+    if (ctl.ITER >= ctl.ITMX2) {
         // The iterations of the step bound it, as they do a transient run's.
         g = kGrowthMin;
     } else if (ctl.ITER >= ctl.ITMX1) {
-        g = 1.0;
+        g = kGrowthHeld;
     } else {
         // Switched evolution relaxation: the step grows as the change per unit time falls, and
         // at least by kGrowthEasy after a step that converged easily (a slow recession, whose
@@ -96,7 +114,7 @@ void ptc_step(control& ctl, double change) {
     }
     c.RATE = rate;
     ctl.TIMEP = ctl.TIME;
-    ctl.DELTAT = std::min(kSteadyStep, std::max(ctl.DTMIN, ctl.DELTAT * g));
+    ctl.DELTAT = std::min(ctl.DTMAX, std::max(ctl.DTMIN, ctl.DELTAT * g));
     ctl.TIME = ctl.TIMEP + ctl.DELTAT;
     ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
     ctl.NSTEP += 1;
@@ -193,6 +211,7 @@ void tstats(control& ctl) {
 
 bool run_continues(const control& ctl) {
     return std::fabs(ctl.TIME - ctl.TMAX) > 0.001 * ctl.DELTAT && ctl.DELTAT < 1.0e10 &&
+           !ctl.PTC.DONE &&
            ctl.ISTATUS != -3 && interrupt_signal() == 0;
 }
 
