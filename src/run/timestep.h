@@ -20,7 +20,7 @@ void timinit(control& ctl);
 // takes it as steady): it is taken when the growth reaches it and ends the run when it
 // converges; when it does not, the continuation goes on in pseudo-time without it.
 constexpr double kSteadyStep = 1.0e10;
-constexpr double kGrowthMax = 10.0;
+constexpr double kGrowthMax = 3.0;
 constexpr double kGrowthMin = 0.5;
 constexpr double kGrowthEasy = 2.0;
 constexpr double kGrowthHeld = 1.25;
