@@ -1,11 +1,11 @@
 #include "run/timestep.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
-#include "base/interrupt.h"
 #include "base/format.h"
+#include "base/interrupt.h"
 #include "base/stop.h"
 
 namespace nep {
