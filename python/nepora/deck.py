@@ -768,6 +768,21 @@ class Deck:
             wt = np.broadcast_to(np.asarray(surface, float), zs.shape)
         f.POTINP, f.INDP, f.HPOTP = True, 1, np.tile(wt, self.NSTR + 1)
 
+    def initial_from(self, results):
+        """Starts the deck, when run, from the final heads of another run of the same mesh
+        (results: a Results, or the directory of that run), read at full precision from its
+        csv/final-state.csv (the program's --initial-from) in place of the heads of the
+        initial-condition file; None starts it from its own again."""
+        if results is None:
+            object.__setattr__(self, "_initial_from", None)
+            return self
+        path = os.path.abspath(getattr(results, "path", None) or os.fspath(results))
+        if not (os.path.isfile(os.path.join(path, "csv", "final-state.csv")) or os.path.isfile(path)):
+            raise DeckError("%s: no csv/final-state.csv (a run that ended on an error, or one "
+                            "with --no-extra-output, writes none)" % path)
+        object.__setattr__(self, "_initial_from", path)
+        return self
+
     def initial_pressure_head(self, value):
         """Initial pressure heads: one value, N values, or a function f(x, y, z)."""
         f = self.flowic

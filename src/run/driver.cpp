@@ -24,6 +24,7 @@
 #include "run/columns.h"
 #include "run/cputime.h"
 #include "run/fileset.h"
+#include "run/finalstate.h"
 #include "run/flowsolve.h"
 #include "run/flowtransolve.h"
 #include "run/parm.h"
@@ -88,7 +89,16 @@ void initial(records& R, const mesh* deck) {
     for (int i = 0; i < 10; ++i) R.cpu.FT[i] = R.cpu.TT[i] = 0.0f;
     R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
     timinit(ctl);
+    if (ctl.PTC.ARMED && io.CKPT.ON) ctl.PTC.ARMED = false;  // checkpoints hold no pseudo-time
+    if (ctl.PTC.ASKED && !ctl.PTC.ARMED) {
+        input_error(std::string("--pseudo-transient continues a steady-state solve (DELTAT 1e10 or "
+                                "more) of flow alone, without checkpoints: ") +
+                    (ctl.DELTAT < 1.0e10 ? "this deck is a transient one"
+                     : ctl.ITRANS != 0   ? "this deck is a coupled one (ITRANS is not 0)"
+                                         : "checkpoints were asked for"));
+    }
     flowinit(dim, ctl, io, R.msh, R.sl, R.fs, deck);
+    if (!io.INITFROM.empty()) initial_from(dim, ctl, io, R.msh, R.fs);
     if (ctl.ITRANS != 0) {
         // The transport state: counters and totals, boundary fluxes, balance accumulators, and
         // the working concentrations from the initial ones (read into CSAVE).
@@ -104,6 +114,7 @@ void initial(records& R, const mesh* deck) {
         }
     }
     bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    if (ctl.PTC.ARMED) hold_series(dim, R.bc);
 }
 
 void initial_rest(records& R) {
@@ -214,6 +225,7 @@ int nepora3d(records& R) {
             restart_state(R, &V);
             atmtrp(R.dim, ctl, R.msh, R.bc);
         }
+        if (ctl.PTC.ASKED) ptc_start(ctl, io);
         mark_step_end(io);
         progress_begin(ctl, io);
     });
@@ -264,6 +276,7 @@ int nepora3d(records& R) {
 
         if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, true);
         extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
+        if (w.on) write_final_state(w.dim, ctl, io, w.msh, w.fs);
         if (w.on) test_output(w.dim, ctl, w.msh, w.sl, w.fs, std::string(), cut);
         cumberr(R.dim, ctl, io, R.bc, R.mb);
         if (w.on) mbwarn(ctl, io, w.msh, w.sl, R.mb);
