@@ -45,6 +45,9 @@ void usage(std::FILE* f, const char* prog) {
                  "  --version          print the version and exit\n"
                  "  --no-extra-output  write only the specified result files: no vtk/ (ParaView\n"
                  "                     series) and no csv/ (tables) folders in DECK_DIR\n"
+                 "  --results LIST     the 3-D series beside csv/: vtk (vtk/, the default), h5\n"
+                 "                     (h5/nepora3d.h5 written by all processes together, with\n"
+                 "                     h5/nepora3d.xdmf for ParaView), or vtk,h5 (both)\n"
                  "  -NAME [VALUE]...   an option of PETSc's database, after DECK_DIR, for the\n"
                  "                     solvers of the PETSc selectors (ISOLV, ISOLVC -10 to -14):\n"
                  "                     -ksp_type, -pc_type, -ksp_monitor, -log_view, -help, ...;\n"
@@ -70,7 +73,7 @@ void usage(std::FILE* f, const char* prog) {
 // goes on, else the exit status; nothing has been opened yet.
 // Words of the form -NAME go, with the values that follow them, to PETSc.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               progress_state& progress, checkpoint_files& ck, std::vector<std::string>& petsc) {
+               bool& vtk, bool& h5, progress_state& progress, checkpoint_files& ck, std::vector<std::string>& petsc) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -87,6 +90,31 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
         if (c > 0) continue;
         if (options && a == "--no-extra-output") {
             extra = false;
+        } else if (options && (a == "--results" || a.rfind("--results=", 0) == 0)) {
+            // The 3-D series: a list of vtk and h5, separated by commas.
+            const bool joined = a.size() > 9;
+            if (!joined && k + 1 >= argc) {
+                std::fprintf(stderr, "%s: --results takes a list of vtk and h5 (vtk,h5)\n", prog);
+                return EXIT_ERROR;
+            }
+            const std::string list = joined ? a.substr(10) : std::string(argv[++k]);
+            vtk = h5 = false;
+            std::size_t at = 0;
+            while (at <= list.size()) {
+                std::size_t end = list.find(',', at);
+                if (end == std::string::npos) end = list.size();
+                const std::string w = list.substr(at, end - at);
+                if (w == "vtk") {
+                    vtk = true;
+                } else if (w == "h5") {
+                    h5 = true;
+                } else {
+                    std::fprintf(stderr, "%s: --results takes a list of vtk and h5 (vtk,h5), not '%s'\n",
+                                 prog, list.c_str());
+                    return EXIT_ERROR;
+                }
+                at = end + 1;
+            }
         } else if (options && (a == "--quiet" || a == "--verbose")) {
             progress.MODE = a == "--quiet" ? verbosity::QUIET : verbosity::VERBOSE;
         } else if (options && a == "--progress-every") {
@@ -213,12 +241,12 @@ void closing_summary(const records& R, const char* prog, int status, double wall
 
 int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::string dir;
-    bool extra = true;
+    bool extra = true, vtk = true, h5 = false;
     progress_state progress;
     std::vector<std::string> petsc_words;
     checkpoint_files ck;
     proc_quiet_early(progname);
-    const int early = parse_args(argc, argv, progname, dir, extra, progress, ck, petsc_words);
+    const int early = parse_args(argc, argv, progname, dir, extra, vtk, h5, progress, ck, petsc_words);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -239,6 +267,8 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     R->ctl.DIALECT = d;
     R->io.PROGNAME = progname;
     R->io.EXTRA.ON = extra;
+    R->io.EXTRA.VTK = vtk;
+    R->io.EXTRA.H5 = h5;
     R->io.CKPT = ck;
     R->io.PROGRESS = progress;
     progress_start(R->io);
