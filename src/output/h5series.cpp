@@ -52,7 +52,10 @@ public:
         dxpl_ = H5Pcreate(H5P_DATASET_XFER);
         check(H5Pset_dxpl_mpio(dxpl_, H5FD_MPIO_COLLECTIVE), "setting up the collective writes");
     }
-    ~h5_calls() { H5Pclose(dxpl_); }
+    ~h5_calls() {
+        for (const space& p : spaces_) H5Sclose(p.id);
+        H5Pclose(dxpl_);
+    }
     h5_calls(const h5_calls&) = delete;
     h5_calls& operator=(const h5_calls&) = delete;
 
@@ -71,12 +74,37 @@ public:
     void put(hid_t loc, const std::string& name, hid_t ftype, long long rows, int comps,
              const std::vector<long long>& mine, const T* v) {
         const int rank = comps > 1 ? 2 : 1;
-        const hsize_t dims[2] = {(hsize_t)rows, (hsize_t)comps};
-        const hid_t fsp = H5Screate_simple(rank, dims, nullptr);
+        const hid_t fsp = file_space(rows, comps, mine);
         const hid_t d = check(H5Dcreate2(loc, name.c_str(), ftype, fsp, H5P_DEFAULT, H5P_DEFAULT,
                                          H5P_DEFAULT),
                               "creating a dataset");
-        // The runs of consecutive rows of this process.
+        const hsize_t mdims[2] = {(hsize_t)std::max<std::size_t>(mine.size(), 1), (hsize_t)comps};
+        const hid_t msp = H5Screate_simple(rank, mdims, nullptr);
+        if (mine.empty()) H5Sselect_none(msp);
+        static const T none[4] = {};
+        check(H5Dwrite(d, mem_type<T>(), msp, fsp, dxpl_, mine.empty() ? none : v), "writing a dataset");
+        H5Sclose(msp);
+        if (d >= 0) check(H5Dclose(d), "closing a dataset");
+    }
+
+    bool ok = true;
+    const char* failed = "";
+
+private:
+    // The file's shape of `rows` rows of `comps` values with this process's rows selected: the
+    // runs of consecutive rows, formed once for all the arrays of that shape.
+    struct space {
+        long long rows;
+        int comps;
+        const std::vector<long long>* mine;
+        hid_t id;
+    };
+    hid_t file_space(long long rows, int comps, const std::vector<long long>& mine) {
+        for (const space& p : spaces_) {
+            if (p.rows == rows && p.comps == comps && p.mine == &mine) return p.id;
+        }
+        const hsize_t dims[2] = {(hsize_t)rows, (hsize_t)comps};
+        const hid_t fsp = H5Screate_simple(comps > 1 ? 2 : 1, dims, nullptr);
         H5Sselect_none(fsp);
         for (std::size_t k = 0; k < mine.size();) {
             std::size_t j = k + 1;
@@ -85,20 +113,11 @@ public:
             H5Sselect_hyperslab(fsp, H5S_SELECT_OR, start, nullptr, count, nullptr);
             k = j;
         }
-        const hsize_t mdims[2] = {(hsize_t)std::max<std::size_t>(mine.size(), 1), (hsize_t)comps};
-        const hid_t msp = H5Screate_simple(rank, mdims, nullptr);
-        if (mine.empty()) H5Sselect_none(msp);
-        static const T none[4] = {};
-        check(H5Dwrite(d, mem_type<T>(), msp, fsp, dxpl_, mine.empty() ? none : v), "writing a dataset");
-        H5Sclose(msp);
-        if (d >= 0) check(H5Dclose(d), "closing a dataset");
-        H5Sclose(fsp);
+        spaces_.push_back({rows, comps, &mine, fsp});
+        return fsp;
     }
+    std::vector<space> spaces_;
 
-    bool ok = true;
-    const char* failed = "";
-
-private:
     template <class T>
     static hid_t mem_type() {
         if constexpr (std::is_same_v<T, double>) return H5T_NATIVE_DOUBLE;
@@ -321,6 +340,7 @@ void h5_write(extra_files& x) {
     h.PENDING = false;
     // A new file with the first time of a new run, or where a continued run finds none.
     const bool fresh = proc_root(h.MESH || !exists(kH5Path) ? 1 : 0) != 0;
+    const double start = MPI_Wtime();
     h5_calls c;
     const hid_t fapl = H5Pcreate(H5P_FILE_ACCESS);
     c.check(H5Pset_fapl_mpio(fapl, MPI_COMM_WORLD, MPI_INFO_NULL), "setting up MPI-IO");
@@ -374,10 +394,18 @@ void h5_write(extra_files& x) {
     }
     if (g >= 0) H5Gclose(g);
     if (f >= 0) c.check(H5Fclose(f), "closing the file");
-    const bool bad = proc_max(c.ok ? 0 : 1) != 0;
-    if (bad) {
+    // The staged values go (the next time is staged anew).
+    std::vector<float>().swap(h.VALUES);
+    double took[2] = {c.ok ? 0.0 : 1.0, MPI_Wtime() - start};
+    proc_max(took, 2);
+    if (took[0] != 0.0) {
         input_error(std::string("cannot write the results file '") + kH5Path + "': " +
                     (c.ok ? "failed on another process" : c.failed));
+    }
+    h.WRITES += 1;
+    h.SECONDS += took[1];
+    for (std::size_t a = 0; a < h.NAMES.size(); ++a) {
+        h.BYTES += 4.0 * (double)h.COMPS[a] * (double)(h.CELL[a] != 0 ? h.NT : h.N);
     }
     if (proc_writes()) write_xdmf(x, times);
 }

@@ -46,6 +46,10 @@ struct h5_staged {
     std::vector<float> VALUES;              // every array's values, row by row
     std::vector<double> POINTS;             // (own nodes, 3): the mesh, until the file has it
     std::vector<int> CONN, MAT, LAYER;      // (own cells, 4) deck nodes from 0; codes; layers
+    // The times written by this run, the wall time of their writes (of the slowest process,
+    // summed) and the bytes of their arrays (the mesh apart).
+    int WRITES = 0;
+    double SECONDS = 0.0, BYTES = 0.0;
 };
 
 // The results beside the specified files, in the folders vtk/ (a ParaView time series) and csv/

@@ -229,6 +229,11 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                      mb.CIN != 0.0 ? "entered" : "left");
     }
     std::fprintf(stderr, "; wall time %.2f s\n", wall);
+    const h5_staged& h5 = R.io.EXTRA.H5OUT;
+    if (h5.WRITES > 0) {
+        std::fprintf(stderr, "%s: results file h5/nepora3d.h5: %d times written in %.2f s (%.3g MB a time)\n",
+                     prog, h5.WRITES, h5.SECONDS, h5.BYTES / 1.0e6 / h5.WRITES);
+    }
     if (mb.SURFON) {
         std::fprintf(stderr, "%s: water on the ground: out through the outlets %.6g, storage change %.6g, "
                      "infiltration %.6g, exfiltration %.6g\n",
