@@ -69,20 +69,21 @@ public:
     }
 
     // A dataset of `rows` rows of `comps` values (a vector when comps > 1) at `loc`, each
-    // process writing the rows it lists from v (row after row, comps values each).
+    // process writing the `own` rows of its runs (first row, count) from v (row after row,
+    // comps values each).
     template <class T>
     void put(hid_t loc, const std::string& name, hid_t ftype, long long rows, int comps,
-             const std::vector<long long>& mine, const T* v) {
+             const std::vector<long long>& mine, long long own, const T* v) {
         const int rank = comps > 1 ? 2 : 1;
         const hid_t fsp = file_space(rows, comps, mine);
         const hid_t d = check(H5Dcreate2(loc, name.c_str(), ftype, fsp, H5P_DEFAULT, H5P_DEFAULT,
                                          H5P_DEFAULT),
                               "creating a dataset");
-        const hsize_t mdims[2] = {(hsize_t)std::max<std::size_t>(mine.size(), 1), (hsize_t)comps};
+        const hsize_t mdims[2] = {(hsize_t)std::max<long long>(own, 1), (hsize_t)comps};
         const hid_t msp = H5Screate_simple(rank, mdims, nullptr);
-        if (mine.empty()) H5Sselect_none(msp);
+        if (own == 0) H5Sselect_none(msp);
         static const T none[4] = {};
-        check(H5Dwrite(d, mem_type<T>(), msp, fsp, dxpl_, mine.empty() ? none : v), "writing a dataset");
+        check(H5Dwrite(d, mem_type<T>(), msp, fsp, dxpl_, own == 0 ? none : v), "writing a dataset");
         H5Sclose(msp);
         if (d >= 0) check(H5Dclose(d), "closing a dataset");
     }
@@ -106,12 +107,9 @@ private:
         const hsize_t dims[2] = {(hsize_t)rows, (hsize_t)comps};
         const hid_t fsp = H5Screate_simple(comps > 1 ? 2 : 1, dims, nullptr);
         H5Sselect_none(fsp);
-        for (std::size_t k = 0; k < mine.size();) {
-            std::size_t j = k + 1;
-            while (j < mine.size() && mine[j] == mine[j - 1] + 1) ++j;
-            const hsize_t start[2] = {(hsize_t)mine[k], 0}, count[2] = {(hsize_t)(j - k), (hsize_t)comps};
+        for (std::size_t k = 0; k + 1 < mine.size(); k += 2) {
+            const hsize_t start[2] = {(hsize_t)mine[k], 0}, count[2] = {(hsize_t)mine[k + 1], (hsize_t)comps};
             H5Sselect_hyperslab(fsp, H5S_SELECT_OR, start, nullptr, count, nullptr);
-            k = j;
         }
         spaces_.push_back({rows, comps, &mine, fsp});
         return fsp;
@@ -191,6 +189,20 @@ void write_xdmf(const extra_files& x, const std::vector<int>& times) {
     }
 }
 
+// The rows of r (ascending) as runs of consecutive rows: first, count, first, count, ...
+void runs(const std::vector<std::pair<long long, long>>& r, std::vector<long long>& out, long long& n) {
+    out.clear();
+    for (std::size_t k = 0; k < r.size();) {
+        std::size_t j = k + 1;
+        while (j < r.size() && r[j].first == r[j - 1].first + 1) ++j;
+        out.push_back(r[k].first);
+        out.push_back((long long)(j - k));
+        k = j;
+    }
+    out.shrink_to_fit();
+    n = (long long)r.size();
+}
+
 bool exists(const char* path) {
     struct stat st;
     return ::stat(path, &st) == 0;
@@ -238,24 +250,22 @@ void h5_rows(const dimensions& dim, const mesh& msh, extra_files& x) {
     }
     std::sort(r.begin(), r.end());
     h.NODES.clear();
-    h.NROW.clear();
-    for (const auto& p : r) {
-        h.NROW.push_back(p.first);
-        h.NODES.push_back(p.second);
-    }
+    for (const auto& p : r) h.NODES.push_back((int)p.second);
+    runs(r, h.NRUN, h.NOWN);
     r.clear();
     const long cells = x.PIECES > 0 ? x.PELEM.size() : NT;
     for (long k = 1; k <= cells; ++k) {
         const long e = x.PIECES > 0 ? x.PELEM(k) : k;
         r.push_back({msh.deck_element(e) - 1, k});
     }
-    std::sort(r.begin(), r.end());
+    const bool ordered = std::is_sorted(r.begin(), r.end());
+    if (!ordered) std::sort(r.begin(), r.end());
     h.ELEMS.clear();
-    h.EROW.clear();
-    for (const auto& p : r) {
-        h.EROW.push_back(p.first);
-        h.ELEMS.push_back(p.second);
+    if (!ordered) {
+        for (const auto& p : r) h.ELEMS.push_back((int)p.second);
     }
+    runs(r, h.ERUN, h.EOWN);
+    std::vector<std::pair<long long, long>>().swap(r);
     // The mesh, written with the first time of the file.
     h.POINTS.clear();
     for (long i : h.NODES) {
@@ -267,7 +277,8 @@ void h5_rows(const dimensions& dim, const mesh& msh, extra_files& x) {
     h.MAT.clear();
     h.LAYER.clear();
     const long per_layer = 3L * dim.NTRI;
-    for (long k : h.ELEMS) {
+    for (long j = 1; j <= h.EOWN; ++j) {
+        const long k = h.ELEMS.empty() ? j : h.ELEMS[(std::size_t)j - 1];
         const long e = x.PIECES > 0 ? x.PELEM(k) : k;
         for (int m = 1; m <= 4; ++m) h.CONN.push_back((int)(msh.deck_node(msh.TETRA(m, e)) - 1));
         h.MAT.push_back(msh.TETRA(5, e));
@@ -323,7 +334,8 @@ void h5_stage(const dimensions& dim, const control& ctl, const mesh&, const soil
     h.NAMES.push_back(unit_name("element_velocity", "LT", x));
     h.COMPS.push_back(3);
     h.CELL.push_back(1);
-    for (long k : h.ELEMS) {
+    for (long j = 1; j <= h.EOWN; ++j) {
+        const long k = h.ELEMS.empty() ? j : h.ELEMS[(std::size_t)j - 1];
         h.VALUES.push_back((float)x.VX(k));
         h.VALUES.push_back((float)x.VY(k));
         h.VALUES.push_back((float)x.VZ(k));
@@ -348,15 +360,15 @@ void h5_write(extra_files& x) {
                                   : H5Fopen(kH5Path, H5F_ACC_RDWR, fapl),
                             fresh ? "creating the file" : "opening the file");
     H5Pclose(fapl);
-    if (fresh && h.POINTS.size() != 3 * h.NROW.size()) {
+    if (fresh && (long long)h.POINTS.size() != 3 * h.NOWN) {
         // The file went during the run (the mesh is kept until it is written once).
         c.check(-1, "the file was removed during the run");
     } else if (fresh) {
         const hid_t g = c.check(H5Gcreate2(f, "/mesh", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), "creating /mesh");
-        c.put(g, "points", H5T_IEEE_F64LE, h.N, 3, h.NROW, h.POINTS.data());
-        c.put(g, "tetrahedra", H5T_STD_I32LE, h.NT, 4, h.EROW, h.CONN.data());
-        c.put(g, "material", H5T_STD_I32LE, h.NT, 1, h.EROW, h.MAT.data());
-        c.put(g, "layer", H5T_STD_I32LE, h.NT, 1, h.EROW, h.LAYER.data());
+        c.put(g, "points", H5T_IEEE_F64LE, h.N, 3, h.NRUN, h.NOWN, h.POINTS.data());
+        c.put(g, "tetrahedra", H5T_STD_I32LE, h.NT, 4, h.ERUN, h.EOWN, h.CONN.data());
+        c.put(g, "material", H5T_STD_I32LE, h.NT, 1, h.ERUN, h.EOWN, h.MAT.data());
+        c.put(g, "layer", H5T_STD_I32LE, h.NT, 1, h.ERUN, h.EOWN, h.LAYER.data());
         if (g >= 0) H5Gclose(g);
         const hid_t t = c.check(H5Gcreate2(f, "/times", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), "creating /times");
         if (t >= 0) H5Gclose(t);
@@ -388,9 +400,10 @@ void h5_write(extra_files& x) {
     std::size_t at = 0;
     for (std::size_t a = 0; a < h.NAMES.size(); ++a) {
         const bool cell = h.CELL[a] != 0;
-        const std::vector<long long>& rows = cell ? h.EROW : h.NROW;
-        c.put(g, h.NAMES[a], H5T_IEEE_F32LE, cell ? h.NT : h.N, h.COMPS[a], rows, h.VALUES.data() + at);
-        at += rows.size() * (std::size_t)h.COMPS[a];
+        const long long own = cell ? h.EOWN : h.NOWN;
+        c.put(g, h.NAMES[a], H5T_IEEE_F32LE, cell ? h.NT : h.N, h.COMPS[a], cell ? h.ERUN : h.NRUN, own,
+              h.VALUES.data() + at);
+        at += (std::size_t)own * (std::size_t)h.COMPS[a];
     }
     if (g >= 0) H5Gclose(g);
     if (f >= 0) c.check(H5Fclose(f), "closing the file");

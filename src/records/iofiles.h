@@ -37,9 +37,11 @@ struct h5_staged {
     int INDEX = 0, STEP = 0;  // the time's place in the series (from 0) and its step
     double TIME = 0.0;
     long long N = 0, NT = 0;  // the deck's nodes and tetrahedra
-    std::vector<long> NODES, ELEMS;         // own nodes (numbers here) and own cells (places in
-                                            // VX..VZ), in the order of their rows
-    std::vector<long long> NROW, EROW;      // their rows in the deck's numbering
+    std::vector<int> NODES, ELEMS;          // own nodes (numbers here) and own cells (places in
+                                            // VX..VZ), in the order of their rows (ELEMS empty:
+                                            // 1, 2, ... as on every layered mesh)
+    std::vector<long long> NRUN, ERUN;      // their rows in the deck's numbering: runs of
+    long long NOWN = 0, EOWN = 0;           // consecutive rows (first, count), and the count
     std::vector<std::string> NAMES;         // the arrays of the time, with their
     std::vector<int> COMPS;                 // components and place (1 cells, 0 nodes)
     std::vector<int> CELL;
