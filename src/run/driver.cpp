@@ -5,6 +5,7 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
+#include "bc/atmosphere.h"
 #include "bc/exitpoint.h"
 #include "bc/initial.h"
 #include "bc/prescribed.h"
@@ -29,6 +30,7 @@
 #include "run/progress.h"
 #include "run/timestep.h"
 #include "soil/curves.h"
+#include "soil/roots.h"
 #include "soil/soilread.h"
 #include "surface/overland.h"
 #include "solvers/petsc.h"
@@ -149,6 +151,8 @@ int nepora3d(records& R) {
         datin(R);
         grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
         surface_start(R);
+        roots_check(R.dim, R.ctl, R.io, R.msh, R.sl.RT);
+        R.mb.ROOTON = R.sl.RT.ON;
     });
     // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
     // and process 0 writes from the whole view of it.
@@ -166,6 +170,7 @@ int nepora3d(records& R) {
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
     // The patterns are final (a process of several keeps only the rows it forms).
     surface_setup(R.dim, ctl, R.msh, R.sp, R.sf);
+    roots_setup(R.dim, R.msh, R.sp, R.bc, R.sl.RT);
     if (R.sf.ON) {
         io.EXTRA.SF = &R.sf;
         io.EXTRA.SVX.alloc(R.dim.NNOD);
@@ -177,6 +182,7 @@ int nepora3d(records& R) {
     together([&] { initial(R, V.on ? &V.msh : nullptr); });
     share_face_heads(R.dim, R.msh, R.fs.PSAVE, R.bc);
     together([&] { initial_rest(R); });
+    roots_weights(R.dim, R.msh, R.sl.RT);
     mbinit_share(R.msh, R.mb);
     view_start(R, V);
     view_gather(R.msh, R.bc, R.sl, R.fs, V);
@@ -188,7 +194,7 @@ int nepora3d(records& R) {
             // outputs replace those of the previous run.
             commit_outputs(io);
             extra_open(R.dim, ctl, io, R.msh, R.mb.NAPON,
-                       R.sf.ON ? (int)R.sf.OUT.size() : -1);
+                       R.sf.ON ? (int)R.sf.OUT.size() : -1, R.sl.RT.ON);
         }
     });
     // The folders are made and cleared (by process 0) before any process writes into them.
@@ -206,6 +212,7 @@ int nepora3d(records& R) {
         if (restart) {
             state_empty(R);
             restart_state(R, &V);
+            atmtrp(R.dim, ctl, R.msh, R.bc);
         }
         mark_step_end(io);
         progress_begin(ctl, io);

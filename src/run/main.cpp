@@ -239,6 +239,10 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                      "infiltration %.6g, exfiltration %.6g\n",
                      prog, mb.CSOUT, mb.CSSTORE, mb.CSINF, mb.CSEXF);
     }
+    if (mb.ROOTON) {
+        std::fprintf(stderr, "%s: root water uptake: %.6g of a potential transpiration of %.6g\n",
+                     prog, mb.CUPTVOL, mb.CUPTPOT);
+    }
     unapplied_summary(R, prog);
 }
 
