@@ -2,12 +2,13 @@
 
 The mesh and the nodal results come from the ParaView series of vtk/ (every detailed-output
 time: the initial state, the TIMPRT times reached, the end; the pieces of a run on several
-processes put together), the tables from csv/ (see docs/results.md). Fields are 32-bit as in the .vtu files; coordinates and times 64-bit.
+processes put together), or from the HDF5 file h5/nepora3d.h5 of --results h5, the tables from csv/ (see docs/results.md). Fields are 32-bit as in the .vtu files; coordinates and times 64-bit.
 """
 import os
 
 import numpy as np
 
+from .h5results import H5_FILE, read_h5_series
 from .vtu import read_pvd, read_series_file, write_pvd, write_vtu
 
 TABLES = ("budget", "hydrograph", "observations", "seepage", "outlets")
@@ -28,19 +29,31 @@ class Results:
                  saturation) and vertical sections, as xarray; plot_map, plot_section draw them
     """
 
-    def __init__(self, path="."):
+    def __init__(self, path=".", source=None):
+        """source: "vtk" (the ParaView series), "h5" (the HDF5 file) or None, the series
+        when there is one and else the HDF5 file."""
         self.path = os.path.abspath(path)
         self._series = None
         self._dataset = None
         self._tables = {}
         pvd = os.path.join(self.path, "vtk", "nepora3d.pvd")
-        if not os.path.exists(pvd):
-            raise FileNotFoundError("%s: no vtk/nepora3d.pvd (has the deck run, without "
-                                    "--no-extra-output?)" % self.path)
+        h5 = os.path.join(self.path, H5_FILE)
+        if source is None:
+            source = "vtk" if os.path.exists(pvd) or not os.path.exists(h5) else "h5"
+        if source not in ("vtk", "h5"):
+            raise ValueError("source: 'vtk' or 'h5', not %r" % (source,))
+        if not os.path.exists(pvd if source == "vtk" else h5):
+            raise FileNotFoundError("%s: no %s (has the deck run, without "
+                                    "--no-extra-output%s?)"
+                                    % (self.path, "vtk/nepora3d.pvd" if source == "vtk" else H5_FILE,
+                                       "" if source == "vtk" else ", with --results h5"))
         self._pvd = pvd
+        self._h5 = h5 if source == "h5" else None
 
     # --- the series of vtk/ ---
     def _load(self):
+        if self._series is None and self._h5 is not None:
+            self._series = read_h5_series(self._h5)
         if self._series is None:
             entries = read_pvd(self._pvd)
             files = [read_series_file(os.path.join(self.path, "vtk", f)) for _, f in entries]

@@ -19,6 +19,7 @@
 
 #include "base/procs.h"
 #include "base/stop.h"
+#include "output/h5series.h"
 
 namespace nep {
 
@@ -187,8 +188,11 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
     extra_files& x = io.EXTRA;
     if (x.NVTU >= x.VTUTIME.size()) return;  // more output times than the run can have
     extra_velocities(dim, ctl, msh, sl, fs, x);
-    const int pieces = x.PIECES;
-    if (pieces > 0) {
+    h5_stage(dim, ctl, msh, sl, fs, x, t, s, x.NVTU);
+    const int pieces = x.VTK ? x.PIECES : 0;
+    if (!x.VTK) {
+        x.VTUPIECES(x.NVTU + 1) = 0;
+    } else if (pieces > 0) {
         write_piece(piece_path(x.NVTU, x.PIECE).c_str(), dim, ctl, msh, sl, fs, x, t, s);
         x.VTUPIECES(x.NVTU + 1) = pieces;
         std::vector<std::string> files = series_files(x, x.NVTU);
@@ -202,7 +206,7 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
     x.VTUTIME(x.NVTU) = t;
     x.VTUSTEP(x.NVTU) = s;
     if (pieces > 0) x.UNLISTED = true;
-    else write_pvd(kPvdPath, x);
+    else if (x.VTK) write_pvd(kPvdPath, x);
 }
 
 // This process's piece of the series: the tetrahedra of the surface triangles whose
@@ -297,10 +301,13 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const me
     extra_files& x = io.EXTRA;
     if (!x.ON) return;
     const bool coupled = ctl.ITRANS != 0;
-    make_folder(kVtkDir);
+    if (x.VTK) {
+        make_folder(kVtkDir);
+        remove_old_series();
+        remove_file(kPvdPath);
+    }
     make_folder(kCsvDir);
-    remove_old_series();
-    remove_file(kPvdPath);
+    h5_open(x);
 
     open_table(x.BUDGET, "csv/budget.csv");
     header(x.BUDGET, x,
@@ -383,6 +390,7 @@ void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const m
     x.ITLIN0 = ctl.ITLIN;
     x.ITUNSC0 = ctl.ITUNSC;
     x.NBKSTEP0 = ctl.NBKSTEP;
+    h5_rows(dim, msh, x);
 }
 
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
@@ -477,6 +485,7 @@ std::array<extra_table, 5> extra_tables(iofiles& io) {
 }
 
 std::vector<std::string> series_files(const extra_files& x, int k) {
+    if (!x.VTK) return {};
     const int pieces = x.VTUPIECES(k + 1);
     std::vector<std::string> files{series_path(k, pieces)};
     for (int p = 0; p < pieces; ++p) files.push_back(piece_path(k, p));
@@ -485,14 +494,18 @@ std::vector<std::string> series_files(const extra_files& x, int k) {
 
 void extra_resume(iofiles& io) {
     extra_files& x = io.EXTRA;
-    remove_old_series(x.NVTU);
-    remove_file(kPvdPath);
-    if (x.NVTU > 0) write_pvd(kPvdPath, x);
+    if (x.VTK) {
+        remove_old_series(x.NVTU);
+        remove_file(kPvdPath);
+        if (x.NVTU > 0) write_pvd(kPvdPath, x);
+    }
+    h5_resume(x);
     x.OPEN = true;
 }
 
 void extra_list(iofiles& io) {
     extra_files& x = io.EXTRA;
+    h5_write(x);
     if (!x.UNLISTED) return;
     x.UNLISTED = false;
     write_pvd(kPvdPath, x);

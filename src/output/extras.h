@@ -110,6 +110,8 @@ void write_pvtu(const char* path, const std::vector<std::string>& pieces, const 
 // Several processes: a time of the series enters the collection once every process has
 // written its piece, after the section of the run that wrote them (the initial state, every
 // step, the final state); nothing on one process, where each .vtu is listed as it is written.
+// Before that, the time staged for the HDF5 results file is written, by every process together
+// (output/h5series.h): called by every process, first in its section.
 void extra_list(iofiles& io);
 
 // The collection of the x.NVTU files written so far, at path (written whole, then renamed into

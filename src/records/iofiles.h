@@ -27,6 +27,33 @@ constexpr int kMaxUnit = 134;
 constexpr int kTermUnit = 4;
 constexpr int kFnamesUnit = 1;
 
+// A time of the HDF5 results file, staged by each process from the nodes and elements of its own
+// columns at the output time and written collectively when the section of the run that formed
+// it ends (output/h5series.h): rows (from 0, in the deck's numbering, ascending) and the values
+// of every array, array after array.
+struct h5_staged {
+    bool PENDING = false;     // a time is staged, not yet written
+    bool MESH = false;        // a new run: the first time written creates the file anew
+    int INDEX = 0, STEP = 0;  // the time's place in the series (from 0) and its step
+    double TIME = 0.0;
+    long long N = 0, NT = 0;  // the deck's nodes and tetrahedra
+    std::vector<int> NODES, ELEMS;          // own nodes (numbers here) and own cells (places in
+                                            // VX..VZ), in the order of their rows (ELEMS empty:
+                                            // 1, 2, ... as on every layered mesh)
+    std::vector<long long> NRUN, ERUN;      // their rows in the deck's numbering: runs of
+    long long NOWN = 0, EOWN = 0;           // consecutive rows (first, count), and the count
+    std::vector<std::string> NAMES;         // the arrays of the time, with their
+    std::vector<int> COMPS;                 // components and place (1 cells, 0 nodes)
+    std::vector<int> CELL;
+    std::vector<float> VALUES;              // every array's values, row by row
+    std::vector<double> POINTS;             // (own nodes, 3): the mesh, until the file has it
+    std::vector<int> CONN, MAT, LAYER;      // (own cells, 4) deck nodes from 0; codes; layers
+    // The times written by this run, the wall time of their writes (of the slowest process,
+    // summed) and the bytes of their arrays (the mesh apart).
+    int WRITES = 0;
+    double SECONDS = 0.0, BYTES = 0.0;
+};
+
 // The results beside the specified files, in the folders vtk/ (a ParaView time series) and csv/
 // (tables) of the deck directory: the switch of the command line, the open tables, and the
 // writer's own arrays, all created once at start-up when the results are on.
@@ -70,6 +97,11 @@ struct extra_files {
     // four vertices of each of its tetrahedra as indices into PNODE from 0. Empty on one process.
     int PIECES = 0, PIECE = 0;
     arr1<int> PELEM, PNODE, PCONN;
+    // Which 3-D series are written (--results): the ParaView series of vtk/ (VTK, the default)
+    // and the HDF5 file h5/nepora3d.h5 with its XDMF description (H5), written collectively by
+    // every process.
+    bool VTK = true, H5 = false;
+    h5_staged H5OUT;
 };
 
 // Checkpoints (command line): where they go, when they are written, and the checkpoint a

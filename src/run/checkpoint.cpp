@@ -19,6 +19,7 @@
 #include "base/timer.h"
 #include "records/state.h"
 #include "output/extras.h"
+#include "output/h5series.h"
 #include "run/fileset.h"
 #include "run/flowsolve.h"
 #include "run/flowtransolve.h"
@@ -360,8 +361,18 @@ void write_checkpoint(records& R, int kind) {
     // The directories once (the files of the set were created at the start), and vtk/ again
     // whenever new files appeared in it.
     if (x.OPEN && (c.COUNT == 0 || x.NVTU != c.NVTUSYNC)) {
-        if (x.NVTU > 0) sync_file(pvd_path());
-        sync_directory("vtk");
+        if (x.VTK) {
+            if (x.NVTU > 0) sync_file(pvd_path());
+            sync_directory("vtk");
+        }
+        if (x.H5 && x.NVTU > 0) {
+            // The results file, closed after every time it got.
+            if (!sync_file(h5_path()) || !sync_file(xdmf_path())) {
+                input_error(std::string("cannot put the results file '") + h5_path() + "' on disk: " +
+                            std::strerror(errno) + note);
+            }
+            sync_directory("h5");
+        }
         if (c.COUNT == 0) sync_directory("csv");
     }
     if (c.COUNT == 0) sync_directory(".");
@@ -615,6 +626,10 @@ void restart_state(records& R, whole_view* V) {
     for (int k = 0; k < io.EXTRA.NVTU; ++k) {
         if (series_size(io.EXTRA, k) != vtusize(k + 1)) {
             const std::vector<std::string> files = series_files(io.EXTRA, k);
+            if (files.empty() || vtusize(k + 1) == 0) {
+                refuse(io, std::string("was written by a run ") + (files.empty() ? "with" : "without") +
+                               " the ParaView series of vtk/; give the same --results to both runs");
+            }
             const std::string p = files.size() == 1 ? "'" + files[0] + "'"
                                                     : "'" + files[0] + "' or a piece of it";
             refuse(io, "continues the ParaView series, but " + p + " is missing or changed");

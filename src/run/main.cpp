@@ -45,6 +45,9 @@ void usage(std::FILE* f, const char* prog) {
                  "  --version          print the version and exit\n"
                  "  --no-extra-output  write only the specified result files: no vtk/ (ParaView\n"
                  "                     series) and no csv/ (tables) folders in DECK_DIR\n"
+                 "  --results LIST     the 3-D series beside csv/: vtk (vtk/, the default), h5\n"
+                 "                     (h5/nepora3d.h5 written by all processes together, with\n"
+                 "                     h5/nepora3d.xdmf for ParaView), or vtk,h5 (both)\n"
                  "  -NAME [VALUE]...   an option of PETSc's database, after DECK_DIR, for the\n"
                  "                     solvers of the PETSc selectors (ISOLV, ISOLVC -10 to -14):\n"
                  "                     -ksp_type, -pc_type, -ksp_monitor, -log_view, -help, ...;\n"
@@ -75,8 +78,8 @@ void usage(std::FILE* f, const char* prog) {
 // goes on, else the exit status; nothing has been opened yet.
 // Words of the form -NAME go, with the values that follow them, to PETSc.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               progress_state& progress, checkpoint_files& ck, std::vector<std::string>& petsc,
-               bool& pseudo, std::string& from) {
+               bool& vtk, bool& h5, progress_state& progress, checkpoint_files& ck,
+               std::vector<std::string>& petsc, bool& pseudo, std::string& from) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -93,6 +96,31 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
         if (c > 0) continue;
         if (options && a == "--no-extra-output") {
             extra = false;
+        } else if (options && (a == "--results" || a.rfind("--results=", 0) == 0)) {
+            // The 3-D series: a list of vtk and h5, separated by commas.
+            const bool joined = a.size() > 9;
+            if (!joined && k + 1 >= argc) {
+                std::fprintf(stderr, "%s: --results takes a list of vtk and h5 (vtk,h5)\n", prog);
+                return EXIT_ERROR;
+            }
+            const std::string list = joined ? a.substr(10) : std::string(argv[++k]);
+            vtk = h5 = false;
+            std::size_t at = 0;
+            while (at <= list.size()) {
+                std::size_t end = list.find(',', at);
+                if (end == std::string::npos) end = list.size();
+                const std::string w = list.substr(at, end - at);
+                if (w == "vtk") {
+                    vtk = true;
+                } else if (w == "h5") {
+                    h5 = true;
+                } else {
+                    std::fprintf(stderr, "%s: --results takes a list of vtk and h5 (vtk,h5), not '%s'\n",
+                                 prog, list.c_str());
+                    return EXIT_ERROR;
+                }
+                at = end + 1;
+            }
         } else if (options && (a == "--quiet" || a == "--verbose")) {
             progress.MODE = a == "--quiet" ? verbosity::QUIET : verbosity::VERBOSE;
         } else if (options && a == "--progress-every") {
@@ -232,6 +260,11 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                      mb.CIN != 0.0 ? "entered" : "left");
     }
     std::fprintf(stderr, "; wall time %.2f s\n", wall);
+    const h5_staged& h5 = R.io.EXTRA.H5OUT;
+    if (h5.WRITES > 0) {
+        std::fprintf(stderr, "%s: results file h5/nepora3d.h5: %d times written in %.2f s (%.3g MB a time)\n",
+                     prog, h5.WRITES, h5.SECONDS, h5.BYTES / 1.0e6 / h5.WRITES);
+    }
     if (mb.SURFON) {
         std::fprintf(stderr, "%s: water on the ground: out through the outlets %.6g, storage change %.6g, "
                      "infiltration %.6g, exfiltration %.6g\n",
@@ -248,7 +281,7 @@ void closing_summary(const records& R, const char* prog, int status, double wall
 
 int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::string dir;
-    bool extra = true;
+    bool extra = true, vtk = true, h5 = false;
     progress_state progress;
     std::vector<std::string> petsc_words;
     checkpoint_files ck;
@@ -256,7 +289,7 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     bool pseudo = false;
     std::string from;
     const int early =
-        parse_args(argc, argv, progname, dir, extra, progress, ck, petsc_words, pseudo, from);
+        parse_args(argc, argv, progname, dir, extra, vtk, h5, progress, ck, petsc_words, pseudo, from);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -277,6 +310,8 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     R->ctl.DIALECT = d;
     R->io.PROGNAME = progname;
     R->io.EXTRA.ON = extra;
+    R->io.EXTRA.VTK = vtk;
+    R->io.EXTRA.H5 = h5;
     R->io.CKPT = ck;
     R->io.INITFROM = from;
     R->ctl.PTC.ASKED = pseudo;

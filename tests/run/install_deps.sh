@@ -15,7 +15,7 @@ printf '#!/bin/sh\necho "${FAKE_UID:-1000}"\n' >"$tmp/bin/id"
 printf '#!/bin/sh\necho sudo >>%s/apt.log; exec "$@"\n' "$tmp" >"$tmp/sudo/sudo"
 chmod +x "$tmp/bin/"* "$tmp/sudo/sudo"
 bash=$(command -v bash)
-want="cmake g++ make pkg-config libpetsc-real-dev openmpi-bin"
+want="cmake g++ make pkg-config libpetsc-real-dev openmpi-bin libhdf5-openmpi-dev"
 # run [VAR=VALUE...] ARGS...: install-deps on the bare PATH; its status, output in out, calls in apt.log.
 run() { rm -f "$tmp/apt.log"; touch "$tmp/apt.log"; s=0; env PATH="$tmp/bin" "$@" >"$tmp/out" 2>&1 || s=$?; }
 
