@@ -9,10 +9,12 @@ data). This script
      streams that drain 15 ha or more;
   3. meshes the catchment with gmsh, triangles of 40 to 160 m, 40 m along the streams
      (nepora.mesh.from_dem); the triangles along the streams are the channel, rougher;
-  4. builds the deck: six layers (4 m of soil), a loam, a water table 2 m deep, a storm of
-     25 mm/h for 2 hours, the water on the ground routed to an outlet at the catchment outlet
-     (metres and hours, 12 hours);
-  5. runs it (nepora.run) and draws the outlet hydrograph (tools/nepora-plot), the maps of the
+  4. builds the deck: six layers (4 m of soil), a loam, a storm of 40 mm/h for 2 hours, the
+     water on the ground routed to an outlet at the catchment outlet (metres and hours, 12 hours);
+  5. spins it up: the steady state of the catchment under a recharge of 2e-5 m/h (175 mm a
+     year), the surface flow off, by pseudo-transient continuation (docs/spinup.md), whose
+     final heads are the storm's initial state (--initial-from);
+  6. runs the storm (nepora.run) and draws the outlet hydrograph (tools/nepora-plot), the maps of the
      depth to the water table, the ponding and the saturation at the ground, and a section
      along the main stream (nepora.Results), into DIR (default: run/ beside this script).
 
@@ -24,6 +26,7 @@ import sys
 import time
 
 import numpy as np
+from shapely.geometry import LineString
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "..", "python"))
@@ -73,8 +76,22 @@ deck.add_outlet("CRITICAL", deck.boundary_nodes(
 deck.check()
 deck.write(out)
 
-# 5. The run and its pictures.
-res = nepora.run(out, threads=1, progress=False)
+# 5. The spin-up: the same mesh and soil, a steady recharge, the water that reaches the ground
+# held there (no surface section); its steady state from a first guess of a table 1 m deep.
+spin = deck.copy()
+spin.surface.ON = False
+spin.set_atmosphere([0.0, 1e20], [2e-5, 2e-5])
+spin.parm.DELTAT, spin.parm.TIMPRT = 1e10, []
+spin.write(os.path.join(out, "spin-up"))
+steady = nepora.run(spin.path, threads=1, progress=False, pseudo_transient=True)
+wt = steady.maps(time=steady.times[-1]).water_table_depth
+print("spin-up: steady state after %d pseudo-time steps; water table %.2f m deep on average, "
+      "at the ground under %.0f %% of the surface nodes" % (
+          len(steady.budget), float(wt.mean()), 100 * float((wt < 0.01).mean())))
+deck.initial_from(steady)
+
+# 6. The storm from the steady state, and its pictures.
+res = nepora.run(deck, threads=1, progress=False)
 q = res.outlets
 b = res.budget
 print("run: %d steps to t = %g h; peak discharge %.3f m3/s at t = %.2f h; out %.0f m3 of "
@@ -91,7 +108,13 @@ maps = res.maps(time=4.0)
 print("at t = 4 h: the water table within 10 cm of the ground under %.0f %% of the surface "
       "nodes, water standing on %d" % (100 * (maps.water_table_depth < 0.1).mean(),
                                        (maps.ponding_depth > 0.001).sum()))
-main = max(streams.geoms, key=lambda g: g.length)      # the section down the main stream
-res.plot_section(list(main.coords), "saturation", time=4.0, vertical="depth",
+# A section across the valley: square to the longest stream at its middle, within the outline.
+main = max(streams.geoms, key=lambda g: g.length)
+(ax, ay), (bx, by) = [main.interpolate(f, normalized=True).coords[0] for f in (0.45, 0.55)]
+mx, my, d = (ax + bx) / 2, (ay + by) / 2, np.hypot(bx - ax, by - ay)
+across = LineString([(mx - 2000 * (ay - by) / d, my + 2000 * (ax - bx) / d),
+                     (mx + 2000 * (ay - by) / d, my - 2000 * (ax - bx) / d)]).intersection(outline)
+across = max(getattr(across, "geoms", [across]), key=lambda g: g.length)
+res.plot_section(list(across.coords), "saturation", time=4.0, vertical="depth",
                  path=os.path.join(pictures, "section.png"))
 print("pictures in %s; %.0f s in all" % (pictures, time.time() - start))
