@@ -1,5 +1,7 @@
 #include "run/driver.h"
 
+#include <utility>
+
 #include "base/format.h"
 #include "base/interrupt.h"
 #include "base/procs.h"
@@ -134,6 +136,23 @@ void surface_start(records& R) {
     R.mb.SURFON = true;
 }
 
+namespace {
+
+// A checkpoint holds the solver selectors of the parameter file, so that a run continued from
+// it on another number of processes solves with its own: they stand in ISOLV and ISOLVC while
+// one is written.
+struct file_selectors {
+    control& c;
+    explicit file_selectors(control& ctl) : c(ctl) { swap(); }
+    ~file_selectors() { swap(); }
+    void swap() {
+        std::swap(c.ISOLV, c.ISOLVD);
+        std::swap(c.ISOLVC, c.ISOLVCD);
+    }
+};
+
+}  // namespace
+
 int nepora3d(records& R) {
     double start = 0.0;
     timer(start, 1);
@@ -205,7 +224,14 @@ int nepora3d(records& R) {
         // taken (the echo of its input, in the new versions of the files, is dropped).
         if (restart) {
             state_empty(R);
+            const int flow = ctl.ISOLV, tran = ctl.ISOLVC;
             restart_state(R, &V);
+            // The checkpoint holds the file's selectors: this run solves with its own.
+            ctl.ISOLVD = ctl.ISOLV;
+            ctl.ISOLVCD = ctl.ISOLVC;
+            ctl.ISOLV = flow;
+            ctl.ISOLVC = tran;
+            parallel_selectors(ctl, io, 0, 0);
         }
         mark_step_end(io);
         progress_begin(ctl, io);
@@ -237,11 +263,17 @@ int nepora3d(records& R) {
             mark_step_end(io);
         });
         share_interrupt();
-        checkpoint_step(R, &V);
+        {
+            file_selectors f(ctl);
+            checkpoint_step(R, &V);
+        }
         progress_step(ctl, io);
     }
     progress_end(io);
-    checkpoint_end(R, &V);
+    {
+        file_selectors f(ctl);
+        checkpoint_end(R, &V);
+    }
     const int sig = interrupt_signal();
     // The final velocities, and the state of every node to process 0.
     if (cut) {

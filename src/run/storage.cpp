@@ -83,6 +83,12 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     fr.read(i, r);                     // 10
     fr.read(ctl.ISOLV, i, r);          // 11
     fr.read(ctl.ISOLVC, i, r);         // 12
+    // Several processes solve with PETSc whatever the file selects: no storage of the
+    // nonsymmetric solvers of one process (read_parm says so).
+    ctl.ISOLVD = ctl.ISOLV;
+    ctl.ISOLVCD = ctl.ISOLVC;
+    ctl.ISOLV = run_selector(ctl.ISOLV, proc_count());
+    ctl.ISOLVC = run_selector(ctl.ISOLVC, proc_count());
     fr.read(i, r, i, r);               // 13
     fr.read(r, r, r, r, r);            // 14
     fr.read(r, r, r, r);               // 15

@@ -10,8 +10,9 @@
 # nodes, and water standing above the ground (a variant under evaporation), are reported once,
 # as on one process. The column solves
 # (ISOLV -13) on 3 processes take the iterations of one process (a column split between two
-# processes would weaken them). A bad deck and a deck with a serial solver stop on 2 processes
-# with status 1 and their message once. Skipped (77) without mpiexec.
+# processes would weaken them). A bad deck, and Newton's direct solver without iteration limits, stop on 2 processes
+# with status 1 and their message once; a deck with a solver of one process runs with PETSc's
+# in its place. Skipped (77) without mpiexec.
 #   tests/run/mpi.sh PROGRAM MPIEXEC
 set -euo pipefail
 prog=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -246,9 +247,19 @@ stopped() {
 cp -r "$tmp/deck" "$tmp/bad-deck"
 sed -i '2s/^.*$/80 abc/' "$tmp/bad-deck/grid"
 stopped bad "grid file 'grid' line 2: expected an integer, found 'abc'"
-cp -r "$tmp/deck" "$tmp/serial-deck"
-sed -i '11s/^ *[-0-9]*/0/' "$tmp/serial-deck/parm"
-stopped serial "parameter file 'parm' line 11: ISOLV = 0 selects a solver that runs on one process only; on 2 processes use the PETSc selector ISOLV = -10"
+# A deck whose solver runs on one process (ISOLV 0) runs on 2 with -10 in its place, said once on
+# standard error and in the listing's echo, heads within 10 TOLNL; Newton with the direct solver
+# and no iteration limit for the iterations that take its place stops.
+cp -r "$tmp/deck" "$tmp/serial"
+sed -i '11s/^ *[-0-9]*/0/' "$tmp/serial/parm"
+[ "$(run serial2 2 serial)" -eq 0 ] || fail "ISOLV 0 on 2 processes: $(cat "$tmp/serial2/stderr.txt")"
+[ "$(grep -c "parameter file 'parm' line 11: ISOLV = 0 selects a solver that runs on one process only: on 2 processes the PETSc selector ISOLV = -10 solves the flow equation in its place" "$tmp/serial2/stderr.txt")" -eq 1 ] &&
+  grep -q "^ *(IN PLACE OF ISOLV =   0 ON      2 PROCESSES)$" "$tmp/serial2/out.lst" ||
+  fail "ISOLV 0 on 2 processes: not said once: $(head -3 "$tmp/serial2/stderr.txt")"
+heads "$tmp/ref" "$tmp/serial2" "ISOLV 0 on 2 processes"
+cp -r "$tmp/deck" "$tmp/direct-deck"
+sed -i '2s/^ *1/2/; 11s/^ *[-0-9]*/3/; 13s/^ *[0-9]* *[^ ]* *[0-9]*/2000 1.0e-10 0/' "$tmp/direct-deck/parm"
+stopped direct "parameter file 'parm' line 13: ITCGNS = 0: the nonsymmetric solvers need 1 or more iterations (the direct solver selected runs on one process only: on 2 processes the iterations of the PETSc selector -10 take its place)"
 # More processes than columns: every process stops before the first step, status 1, the message
 # once (it used to hang).
 bash "$here/bench/gen_slope.sh" "$tmp/few" 2 2 2 0.02 >/dev/null
