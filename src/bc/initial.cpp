@@ -30,6 +30,10 @@ void read_values(freader& fr, arr1<double>& v, long n, bool uniform, const mesh*
     if (uniform) {
         fr.read(v(1));
         for (long i = 2; i <= v.size(); ++i) v(i) = v(1);
+        if (whole != nullptr) {
+            whole->alloc((std::size_t)n);
+            whole->fill(v(1));
+        }
     } else if (held == nullptr) {
         fr.begin();
         for (long i = 1; i <= n; ++i) fr.get(v(i));
@@ -61,7 +65,7 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
     // The echo of the listing lists every node's value: with the nodes held alone, a whole copy
     // for it while it is written.
     arr1<double> whole;
-    const bool echo = held != nullptr && io.IPRT1 >= 1 && fs.INDP == 1;
+    const bool echo = held != nullptr && io.IPRT1 >= 1 && (fs.INDP == 0 || fs.INDP == 1);
     const arr1<double>& v = echo ? whole : held_v;
 
     switch (fs.INDP) {

@@ -260,10 +260,12 @@ nodal_ic() { sed -n '/INITIAL PRESSURE HEADS/,/^ *$/p' "$1/out.lst"; }
 heads "$tmp/nodal0" "$tmp/nodal2" "initial heads node by node on 2 processes"
 # Each process places its columns' nodes from the surface alone: with bottom elevations given per
 # surface node (ISP 2, a bottom sloping across), and under a flat base (IVERT 2), the heads on 3
-# processes are those of one.
+# processes are those of one; the listing's echo of the uniform initial head (ISP 2, IPRT1 1)
+# lists every node's, as on one process.
 for v in isp2 ivert2; do
   cp -r "$tmp/deck" "$tmp/$v"
   if [ "$v" = isp2 ]; then
+    sed -i '1s/^0 /1 /' "$tmp/$v/parm"
     awk 'NR == 3 { print "1 2 6.0"; next } { print }' "$tmp/deck/grid" |
       awk -v nnod=80 'NR <= 4 { print; next } !ins { n += NF; print; if (n >= nnod) { for (k = 0; k < nnod; ++k)
         printf "%.2f%s", 3.0 + 0.01 * k, k % 10 == 9 ? "\n" : " "; ins = 1 } next } { print }' >"$tmp/$v/grid"
@@ -273,6 +275,9 @@ for v in isp2 ivert2; do
   [ "$(run "${v}0" 0 "$v")" -eq 0 ] && [ "$(run "${v}3" 3 "$v")" -eq 0 ] || fail "$v failed: $(tail -2 "$tmp/${v}3/stderr.txt")"
   heads "$tmp/${v}0" "$tmp/${v}3" "$v on 3 processes"
 done
+potic() { sed -n '/INITIAL POTENTIAL HEADS/,/^ *$/p' "$1/out.lst"; }
+[ "$(potic "$tmp/isp20" | grep -c "   480    9.000E+00$")" -eq 1 ] && [ "$(potic "$tmp/isp20")" = "$(potic "$tmp/isp23")" ] ||
+  fail "the uniform initial head on 3 processes: another echo"
 cp -r "$tmp/nodal" "$tmp/badic-deck"
 sed -i '40s/^[^ ]*/x1.5/' "$tmp/badic-deck/flowic"
 stopped badic "flow initial-condition file 'flowic' line 40: expected a real number, found 'x1.5'"
