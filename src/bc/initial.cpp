@@ -22,32 +22,55 @@ void write_pairs(ounit& u, std::string_view fmt, const arr1<double>& v, long n) 
     write_fmt(u, fmt, items.data(), items.size());
 }
 
-// One uniform value, or n values in one read statement.
-void read_values(freader& fr, arr1<double>& v, long n, bool uniform) {
+// One uniform value, or n values in one read statement. With `held` the n values are the deck's
+// nodes', read one after the other, and v keeps those of the nodes held (its numbering); `whole`
+// (the listing echoes them) gets every one of them as well.
+void read_values(freader& fr, arr1<double>& v, long n, bool uniform, const mesh* held = nullptr,
+                 arr1<double>* whole = nullptr) {
     if (uniform) {
         fr.read(v(1));
-        for (long i = 2; i <= n; ++i) v(i) = v(1);
-    } else {
+        for (long i = 2; i <= v.size(); ++i) v(i) = v(1);
+        if (whole != nullptr) {
+            whole->alloc((std::size_t)n);
+            whole->fill(v(1));
+        }
+    } else if (held == nullptr) {
         fr.begin();
         for (long i = 1; i <= n; ++i) fr.get(v(i));
+        fr.finish();
+    } else {
+        if (whole != nullptr) whole->alloc((std::size_t)n);
+        fr.begin();
+        double x = 0.0;
+        for (long i = 1; i <= n; ++i) {
+            fr.get(x);
+            if (whole != nullptr) (*whole)(i) = x;
+            const int h = held->held_node(i);
+            if (h != 0) v(h) = x;
+        }
         fr.finish();
     }
 }
 
 }  // namespace
 
-void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowstate& fs) {
+void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowstate& fs, const mesh* held) {
     freader& fr = io.in(15);
     ounit& lst = io.out(6);
     const long n = dim.N;
 
     fr.read(fs.POTINP);
     const long line = read_count(fr, fs.INDP);
-    arr1<double>& v = fs.POTINP ? fs.HPOTP : fs.PSAVE;
+    arr1<double>& held_v = fs.POTINP ? fs.HPOTP : fs.PSAVE;
+    // The echo of the listing lists every node's value: with the nodes held alone, a whole copy
+    // for it while it is written.
+    arr1<double> whole;
+    const bool echo = held != nullptr && io.IPRT1 >= 1 && (fs.INDP == 0 || fs.INDP == 1);
+    const arr1<double>& v = echo ? whole : held_v;
 
     switch (fs.INDP) {
     case 0:
-        read_values(fr, v, n, true);
+        read_values(fr, held_v, n, true, held, echo ? &whole : nullptr);
         if (io.IPRT1 >= 1) {
             if (fs.POTINP) {
                 wfmt(lst, "(/,5X,'INITIAL POTENTIAL HEAD (UNIFORM)        = ',1PE15.5)", v(1));
@@ -57,7 +80,7 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
         }
         break;
     case 1:
-        read_values(fr, v, n, false);
+        read_values(fr, held_v, n, false, held, echo ? &whole : nullptr);
         break;
     case 2:
         // The heads are built by icvhe during the initialisation.
@@ -85,19 +108,21 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
     }
 }
 
-void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs) {
+void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs, const mesh* held) {
     freader& fr = io.in(16);
     ounit& lst = io.out(6);
     const long n = dim.N;
 
     fr.read(fs.INDC);
     // Every value other than 0 means one concentration per node.
-    read_values(fr, fs.CSAVE, n, fs.INDC == 0);
+    arr1<double> whole;
+    const bool echo = held != nullptr && io.IPRT1 >= 1 && fs.INDC != 0;
+    read_values(fr, fs.CSAVE, n, fs.INDC == 0, held, echo ? &whole : nullptr);
     if (io.IPRT1 >= 1) {
         if (fs.INDC == 0) {
             wfmt(lst, "(/,5X,'INITIAL CONCENTRATION (UNIFORM)         = ',1PE15.5)", fs.CSAVE(1));
         } else {
-            write_pairs(lst, "(/,1X,' INITIAL CONCENTRATIONS',/,(4(I6,2X,1PE11.3)))", fs.CSAVE, n);
+            write_pairs(lst, "(/,1X,' INITIAL CONCENTRATIONS',/,(4(I6,2X,1PE11.3)))", echo ? whole : fs.CSAVE, n);
         }
     }
 }

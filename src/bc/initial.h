@@ -11,12 +11,15 @@
 namespace nep {
 
 // Reads the flow initial-condition file (unit 15): POTINP, INDP and the uniform or nodal values,
-// into HPOTP (potential heads) or PSAVE (pressure heads). INDP = 2 reads nothing more.
-void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowstate& fs);
+// into HPOTP (potential heads) or PSAVE (pressure heads). INDP = 2 reads nothing more. `held`:
+// the maps of the columns of one process of several (run/columns.h), whose nodes alone keep their
+// values, in its numbering (the arrays sized so); the file is read and checked whole all the same.
+void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowstate& fs,
+                  const mesh* held = nullptr);
 
 // Reads the transport initial-condition file (unit 16): INDC and the uniform or nodal
 // concentrations, into CSAVE (the concentrations at the initial time level).
-void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs);
+void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs, const mesh* held = nullptr);
 
 // Resets the step and iteration counters, clears the nodal soil averages and builds PNEW, PSAVE,
 // HPOT and HPOTP from what read_flow_ic read. `deck`: see icvhe.

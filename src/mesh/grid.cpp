@@ -149,7 +149,12 @@ void read_grid(dimensions& dim, const control& ctl, iofiles& io, mesh& msh) {
         for (int i = 1; i <= NNOD; ++i) fr.get(msh.Z(i));
         fr.finish();
         fr.begin();
-        for (int i = NSTR * NNOD + 1; i <= N; ++i) fr.get(msh.Z(i));
+        if (msh.SURFONLY) {
+            msh.ZBOT.alloc(NNOD);
+            for (int i = 1; i <= NNOD; ++i) fr.get(msh.ZBOT(i));
+        } else {
+            for (int i = NSTR * NNOD + 1; i <= N; ++i) fr.get(msh.Z(i));
+        }
         fr.finish();
         break;
     default:
@@ -216,6 +221,17 @@ void grid3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, t
     if (ctl.IFLOW == 1) sortcol((int)msh.TETRA.kept().n2(), msh.TETRA.kept(), 4);
 }
 
+double column_z(const mesh& msh, long s, int L) {
+    const double top = msh.Z(s);
+    if (L == 0) return top;
+    double c = 0.0;
+    for (int l = 1; l <= L; ++l) c += msh.ZRATIO(l);
+    if (msh.ISP == 2) return top - (top - msh.ZBOT(s)) * c;
+    if (msh.IVERT == 0) return top - msh.BASE * c;
+    if (msh.IVERT == 1) return top - (top - msh.ZMIN + msh.BASE) * c;
+    return msh.ZMIN - msh.BASE * c;
+}
+
 void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, transport& tra) {
     const int NNOD = dim.NNOD, NTRI = dim.NTRI, NSTR = dim.NSTR, N = dim.N;
     arr2<int>& TETRA = msh.TETRA.kept();
@@ -243,10 +259,17 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
         }
     }
 
-    // Elevations of the node layers below the surface.
+    // Elevations of the node layers below the surface (on a start on several processes, those
+    // of the processes' own columns, column_z).
     double zmin = ctl.HUGER;
     for (int i = 1; i <= NNOD; ++i)
         if (Z(i) < zmin) zmin = Z(i);
+    msh.ZMIN = zmin;
+    const bool surface_only = msh.SURFONLY;
+    auto bottom = [&](int i) { return surface_only ? msh.ZBOT(i) : Z(NSTR * NNOD + i); };
+    auto elevation = [&](long m) {
+        return surface_only ? column_z(msh, (m - 1) % NNOD + 1, (int)((m - 1) / NNOD)) : Z(m);
+    };
     const int ISP = msh.ISP, IVERT = msh.IVERT;
     const double BASE = msh.BASE;
     if (ISP != 0 && ISP != 1 && ISP != 2) {
@@ -257,15 +280,16 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
     for (int i = 1; i <= NNOD; ++i) {
         double d = 0.0;
         if (ISP == 2) {
-            d = Z(i) - Z(NSTR * NNOD + i);
+            d = Z(i) - bottom(i);
             if (!(d > 0.0)) {
                 wfmt_both(io, "(//,' INPUT ERROR : BAD VALUE OF elevations for nodes #',I6,I6)", i, NSTR * NNOD + i);
                 input_error(io.in(8).role() + " '" + io.in(8).name() + "': surface node " + std::to_string(i) +
                             " at z = " + real_text(Z(i)) + " is not above its bottom node " +
-                            std::to_string(NSTR * NNOD + i) + " at z = " + real_text(Z(NSTR * NNOD + i)) +
+                            std::to_string(NSTR * NNOD + i) + " at z = " + real_text(bottom(i)) +
                             " (ISP = 2: the bottom elevations follow the surface ones)");
             }
         }
+        if (surface_only) continue;
         double c = 0.0;
         for (int L = 1; L <= NSTR; ++L) {
             c += msh.ZRATIO(L);
@@ -299,15 +323,16 @@ void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, tr
                 }
                 if (p == 1) continue;
                 const int l = bc.SFNOD(s, p - 1);
-                if (Z(m) > Z(l)) {
+                const double zm = elevation(m), zl = elevation(l);
+                if (zm > zl) {
                     wfmt_both(io, "(//,' INPUT ERROR : ELEVATION VALUES NOT IN DESCENDING',"
                                 "' ORDER ON SEEPAGE FACE ',I6,"
                                 "/,4X,'NODES',I4,' (NODE #',I6,') AND',I4,' (NODE #',I6,')')",
                             (int)s, (int)(p - 1), l, (int)p, m);
                     input_error(sf.role() + " '" + sf.name() + "': seepage face " + std::to_string(s) +
                                 ": node " + std::to_string(m) + " (entry " + std::to_string(p) + ") at z = " +
-                                real_text(Z(m)) + " lies above node " + std::to_string(l) + " (entry " +
-                                std::to_string(p - 1) + ") at z = " + real_text(Z(l)) +
+                                real_text(zm) + " lies above node " + std::to_string(l) + " (entry " +
+                                std::to_string(p - 1) + ") at z = " + real_text(zl) +
                                 "; a face is listed from the top down");
                 }
             }

@@ -29,4 +29,8 @@ void sortcol(int count, arr2<int>& a, int K);
 // surface Dirichlet nodes down the verticals.
 void gen3d(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc, transport& tra);
 
+// The elevation gen3d gives the node of layer L (0 the surface) under surface node s, from the
+// surface alone (the deck's surface of a start on several processes, mesh::SURFONLY).
+double column_z(const mesh& msh, long s, int L);
+
 }  // namespace nep

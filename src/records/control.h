@@ -22,6 +22,12 @@ enum petsc_selector : int {
 inline bool petsc_solver(int selector) {
     return selector <= PSOLV_DEFAULT && selector >= PSOLV_COLUMN_COARSE;
 }
+// The selector a run on `procs` processes solves with: the parameter file's, or on several
+// processes the PETSc default (-10) in place of a solver that runs on one process only (-5 to 3;
+// a value no selector has is refused by the reader).
+inline int run_selector(int selector, int procs) {
+    return procs > 1 && selector >= -5 && !petsc_solver(selector) ? PSOLV_DEFAULT : selector;
+}
 
 struct control {
     dialect DIALECT = dialect::MAIN;
@@ -36,6 +42,9 @@ struct control {
     int L2NORM = 0;
     double ERNLMX = 0.0;
     int ISOLV = 0, IRELAX = 0, ISOLVC = 0, IRELAXC = 0;
+    // ISOLV and ISOLVC are the selectors the run solves with (run_selector); ISOLVD and ISOLVCD
+    // those of the parameter file, which the listing echoes and a checkpoint holds.
+    int ISOLVD = 0, ISOLVCD = 0;
     double OMEGA = 0.0, OMEGAC = 0.0;
     int ITCGSY = 0, ITCGNS = 0;
     double TLCGSY = 0.0, TLCGNS = 0.0;

@@ -25,12 +25,25 @@ void alloc_mesh(const dimensions& dim, mesh& msh) {
     else msh.TETRA.alloc(5, nt);
 }
 
+void alloc_surface_mesh(const dimensions& dim, mesh& msh) {
+    const long nnod = std::max(dim.NNOD, 0);
+    msh.SURFONLY = true;
+    msh.ARENOD.alloc(nnod);
+    msh.ZRATIO.alloc(std::max(dim.NSTR, 0));
+    msh.X.alloc(nnod);
+    msh.Y.alloc(nnod);
+    msh.Z.alloc(nnod);
+    msh.TRIANG.alloc(4, std::max(dim.NTRI, 0));
+    msh.TETRA.layered(5, std::max(dim.NT, 0), dim.NTRI3, dim.NNOD);
+}
+
 void release_mesh(mesh& msh) {
     msh.ARENOD.release();
     msh.ZRATIO.release();
     msh.X.release();
     msh.Y.release();
     msh.Z.release();
+    msh.ZBOT.release();
     release_fields(msh);
     msh.TRIANG.release();
     msh.TETRA.release();

@@ -76,6 +76,13 @@ struct mesh {
     arr2<int> TRIANG;       // (4, NTRI): three surface nodes and the material code
     tetra_table TETRA;      // (5, NT): four 3-D nodes and the material code
     arr1<double> X, Y, Z;   // (N) node coordinates; 1..NNOD are the surface nodes
+    // A start on several processes builds no whole mesh: the deck's mesh then holds its surface
+    // alone (X, Y, Z of the NNOD surface nodes, ZBOT their bottom elevations when ISP = 2, the
+    // tetrahedra of the top layer), from which each process builds its own columns
+    // (run/columns.cpp, column_z). ZMIN is the lowest surface elevation (gen3d).
+    bool SURFONLY = false;
+    arr1<double> ZBOT;
+    double ZMIN = 0.0;
 
     // Geometry.
     arr1<double> ARENOD;    // (NNOD) area represented by each surface node
@@ -164,6 +171,8 @@ struct mesh {
 
 // Creates the arrays from the sizes; releases them at the end of the run.
 void alloc_mesh(const dimensions& dim, mesh& msh);
+// The deck's surface alone (mesh::SURFONLY): a start on several processes.
+void alloc_surface_mesh(const dimensions& dim, mesh& msh);
 void release_mesh(mesh& msh);
 
 }  // namespace nep

@@ -11,6 +11,7 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "mesh/csr.h"
+#include "mesh/grid.h"
 #include "records/state.h"
 
 namespace nep {
@@ -107,12 +108,9 @@ writer_records writers(const dimensions& dim, const mesh& msh, bcdata& bc, soil&
     return {true, V->dim, V->msh, V->bc, V->sl, V->fs};
 }
 
-void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view& V) {
-    dimensions& dim = R.dim;
-    mesh& msh = R.msh;
+void column_maps(const dimensions& dim, const mesh& surf, const std::vector<int>& deck_parts, mesh& maps) {
     const int rank = proc_rank();
-    const dimensions deck_dim = dim;
-    const int nnodw = dim.NNOD, ntriw = dim.NTRI, nstr = dim.NSTR;
+    const int nnodw = dim.NNOD, ntriw = dim.NTRI;
 
     // 1 for the surface nodes of this part, 2 for the first ring (a node of a triangle that has
     // one of them), then the triangles held: those with a node of the part or of the first ring.
@@ -120,10 +118,10 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     for (int s = 0; s < nnodw; ++s) level[s] = deck_parts[s] == rank ? 1 : 0;
     for (int t = 1; t <= ntriw; ++t) {
         bool own = false;
-        for (int a = 1; a <= 3; ++a) own = own || level[msh.TRIANG(a, t) - 1] == 1;
+        for (int a = 1; a <= 3; ++a) own = own || level[surf.TRIANG(a, t) - 1] == 1;
         if (!own) continue;
         for (int a = 1; a <= 3; ++a) {
-            std::uint8_t& l = level[msh.TRIANG(a, t) - 1];
+            std::uint8_t& l = level[surf.TRIANG(a, t) - 1];
             if (l == 0) l = 2;
         }
     }
@@ -132,10 +130,10 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     for (int s = 0; s < nnodw; ++s) held[s] = level[s] == 1;
     for (int t = 1; t <= ntriw; ++t) {
         bool near = false;
-        for (int a = 1; a <= 3; ++a) near = near || level[msh.TRIANG(a, t) - 1] != 0;
+        for (int a = 1; a <= 3; ++a) near = near || level[surf.TRIANG(a, t) - 1] != 0;
         if (!near) continue;
         tdeck.push_back(t);
-        for (int a = 1; a <= 3; ++a) held[msh.TRIANG(a, t) - 1] = 1;
+        for (int a = 1; a <= 3; ++a) held[surf.TRIANG(a, t) - 1] = 1;
     }
     std::vector<int> sdeck, sheld(nnodw, 0);
     for (int s = 0; s < nnodw; ++s) {
@@ -143,23 +141,19 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
         sdeck.push_back(s + 1);
         sheld[s] = (int)sdeck.size();
     }
+    maps = mesh{};
+    maps.NNODW = nnodw;
+    maps.NTRIW = ntriw;
+    maps.SDECK = std::move(sdeck);
+    maps.SHELD = std::move(sheld);
+    maps.TDECK = std::move(tdeck);
+    maps.SOWN.assign(maps.SDECK.size(), 0);
+    for (std::size_t s = 0; s < maps.SDECK.size(); ++s) maps.SOWN[s] = deck_parts[maps.SDECK[s] - 1] == rank;
+}
 
-    // The deck's mesh, taken out of the records; the maps of the mesh held.
-    mesh whole = std::move(msh);
-    msh = mesh{};
-    msh.IVERT = whole.IVERT;
-    msh.ISP = whole.ISP;
-    msh.BASE = whole.BASE;
-    msh.NNODW = nnodw;
-    msh.NTRIW = ntriw;
-    msh.SDECK = std::move(sdeck);
-    msh.SHELD = std::move(sheld);
-    msh.TDECK = std::move(tdeck);
-    msh.SOWN.assign(msh.SDECK.size(), 0);
-    for (std::size_t s = 0; s < msh.SDECK.size(); ++s) msh.SOWN[s] = deck_parts[msh.SDECK[s] - 1] == rank;
-
-    // The sizes of the mesh held.
-    const int nnod = (int)msh.SDECK.size(), ntri = (int)msh.TDECK.size();
+void held_sizes(const mesh& maps, dimensions& dim) {
+    const int nstr = dim.NSTR;
+    const int nnod = (int)maps.SDECK.size(), ntri = (int)maps.TDECK.size();
     dim.NNOD = nnod;
     dim.NTRI = ntri;
     dim.NTRI3 = 3 * ntri;
@@ -167,40 +161,83 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     dim.NT = 3 * ntri * nstr;
     if (dim.NWAT != 0) dim.NWAT = dim.N;
     if (dim.NVEL != 0) dim.NVEL = dim.NT;
-    dim.NGEO = dim.NT;
+    if (dim.NGEO != 0) dim.NGEO = dim.NT;
     const long long intbot = (dim.LENNS + 6LL * dim.N) * dim.INONSY + 1;
     dim.INTBOT = intbot > INT_MAX ? -1 : (int)intbot;
+}
 
+void hold_state(const dimensions& dim, const control& ctl, const mesh& maps, flowstate& fs) {
+    dimensions held = dim;
+    held_sizes(maps, held);
+    alloc_fields(held, ctl.ITRANS != 0, fs);
+}
+
+void hold_own_columns(records& R, mesh& maps, whole_view& V) {
+    dimensions& dim = R.dim;
+    mesh& msh = R.msh;
+    const int rank = proc_rank();
+    const dimensions deck_dim = dim;
+    const int nnodw = dim.NNOD, nstr = dim.NSTR;
+
+    // The deck's surface, taken out of the records; the maps of the mesh held.
+    mesh surf = std::move(msh);
+    msh = std::move(maps);
+    msh.IVERT = surf.IVERT;
+    msh.ISP = surf.ISP;
+    msh.BASE = surf.BASE;
+    msh.ZMIN = surf.ZMIN;
+    held_sizes(msh, dim);
+    const int nnod = dim.NNOD, ntri = dim.NTRI;
+
+    // The nodes of the columns held, each at the place gen3d gives it.
     alloc_mesh(dim, msh);
-    for (int l = 1; l <= nstr; ++l) msh.ZRATIO(l) = whole.ZRATIO(l);
+    for (int l = 1; l <= nstr; ++l) msh.ZRATIO(l) = surf.ZRATIO(l);
     for (int i = 1; i <= dim.N; ++i) {
-        const long g = msh.deck_node(i);
-        msh.X(i) = whole.X(g);
-        msh.Y(i) = whole.Y(g);
-        msh.Z(i) = whole.Z(g);
+        const long g = msh.deck_node(i), s = (g - 1) % nnodw + 1;
+        msh.X(i) = surf.X(s);
+        msh.Y(i) = surf.Y(s);
+        msh.Z(i) = column_z(surf, s, (int)((g - 1) / nnodw));
     }
-    for (int s = 1; s <= nnod; ++s) msh.ARENOD(s) = whole.ARENOD(msh.SDECK[s - 1]);
+    for (int s = 1; s <= nnod; ++s) msh.ARENOD(s) = surf.ARENOD(msh.SDECK[s - 1]);
     arr2<int>& tet = msh.TETRA.kept();
-    const arr2<int>& wtet = whole.TETRA.kept();
+    const arr2<int>& wtet = surf.TETRA.kept();
     for (int j = 1; j <= ntri; ++j) {
         const int t = msh.TDECK[j - 1];
-        for (int a = 1; a <= 3; ++a) msh.TRIANG(a, j) = msh.SHELD[whole.TRIANG(a, t) - 1];
-        msh.TRIANG(4, j) = whole.TRIANG(4, t);
+        for (int a = 1; a <= 3; ++a) msh.TRIANG(a, j) = msh.SHELD[surf.TRIANG(a, t) - 1];
+        msh.TRIANG(4, j) = surf.TRIANG(4, t);
         for (int r = 1; r <= 3; ++r) {
             for (int m = 1; m <= 4; ++m) tet(m, 3 * (j - 1) + r) = msh.held_node(wtet(m, 3 * (t - 1) + r));
             tet(5, 3 * (j - 1) + r) = wtet(5, 3 * (t - 1) + r);
         }
     }
+    auto deck_z = [&](long g) {
+        return g >= 1 && g <= (long)deck_dim.N ? column_z(surf, (g - 1) % nnodw + 1, (int)((g - 1) / nnodw)) : 0.0;
+    };
     // The elevations of the Dirichlet nodes, for the series of potential heads.
     bcdata& bc = R.bc;
     bc.DIRZ.alloc(dim.NP);
-    for (int k = 1; k <= dim.NP; ++k) bc.DIRZ(k) = whole.Z(bc.DIRNOD(k));
-    // Process 0 writes from the deck's mesh.
+    for (int k = 1; k <= dim.NP; ++k) bc.DIRZ(k) = deck_z(bc.DIRNOD(k));
+    // Process 0 writes from the deck's mesh, built for its view from the surface.
     V.on = rank == 0;
     if (V.on) {
         V.dim = deck_dim;
         V.dim.NGEO = 0;  // the writers form the geometry they need
-        V.msh = std::move(whole);
+        mesh& w = V.msh;
+        alloc_mesh(deck_dim, w);
+        w.IVERT = surf.IVERT;
+        w.ISP = surf.ISP;
+        w.BASE = surf.BASE;
+        w.ZMIN = surf.ZMIN;
+        w.ZRATIO = surf.ZRATIO;
+        w.TRIANG = surf.TRIANG;
+        w.ARENOD = surf.ARENOD;
+        w.TETRA.kept() = surf.TETRA.kept();
+        for (long g = 1; g <= (long)deck_dim.N; ++g) {
+            const long s = (g - 1) % nnodw + 1;
+            w.X(g) = surf.X(s);
+            w.Y(g) = surf.Y(s);
+            w.Z(g) = column_z(surf, s, (int)((g - 1) / nnodw));
+        }
         V.msh.NNODW = nnodw;
         // The fields the view gathers, or the writers form in it, at the deck's sizes.
         mesh_fields(parts(R), V, [&](auto&, auto* v, const field_info& fi, auto*) {
@@ -210,9 +247,8 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
             if constexpr (is_arr2<std::remove_pointer_t<decltype(v)>>::value) v->alloc(fi.rows, n);
             else v->alloc((std::size_t)n);
         });
-    } else {
-        release_mesh(whole);
     }
+    release_mesh(surf);
 
     // The boundary-condition lists keep every entry of the deck (their series give a value to
     // each), each node in this numbering or 0; the arrays of the surface nodes are created anew.
@@ -250,13 +286,13 @@ void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view
     sl.ALFAT = std::move(tables[6]);
     sl.RETARD = std::move(tables[7]);
 
-    // The state of the nodes, surface nodes and tetrahedra (records/state.h) at those held,
-    // with the values read so far (the initial heads); the mesh's and the soil's are created
-    // anew above.
+    // The state of the surface nodes (records/state.h) at those held; that of the nodes and
+    // tetrahedra was created at their sizes (hold_state) before the initial heads were read, the
+    // mesh's and the soil's are created anew above.
     mesh_fields(parts(R), V, [&](auto& a, auto*, const field_info& fi, auto* rec) {
         using Rec = std::remove_pointer_t<decltype(rec)>;
         if constexpr (!std::is_same_v<Rec, mesh> && !std::is_same_v<Rec, soil>) {
-            take_held(msh, fi.where, extent_size(fi.where, dim), a);
+            if (fi.where == extent::SURFACE) take_held(msh, fi.where, extent_size(fi.where, dim), a);
         }
     });
     // The transport lists, as the flow's.

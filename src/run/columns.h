@@ -13,8 +13,9 @@
 
 namespace nep {
 
-// Whether a deck runs on meshes of their own: several processes (and the layers repeating the
-// top one, as every mesh built from a surface grid does).
+// Whether a deck runs on meshes of their own, built by each process from the deck's surface:
+// several processes (and the layers repeating the top one, as every mesh built from a surface
+// grid does), and not the mesh-only run (IPRT1 = 3), which writes the whole mesh.
 bool holds_own_columns(const dimensions& dim, const iofiles& io);
 
 // What the writers of the listing and the result files read, in the deck's numbering, on
@@ -60,11 +61,22 @@ struct writer_records {
 writer_records writers(const dimensions& dim, const mesh& msh, bcdata& bc, soil& sl, flowstate& fs,
                        whole_view* V);
 
-// Cuts the mesh built from the deck (grid3d) to the columns of this process's part
-// (`deck_parts`: the part of every surface node of the deck, from 0) and the two rings around
-// them, and creates every nodal and elemental array anew at the sizes of that mesh, keeping the
-// values read so far. Process 0 keeps the deck's mesh in V.
-void hold_own_columns(records& R, const std::vector<int>& deck_parts, whole_view& V);
+// A start on several processes builds no whole mesh: the deck's surface is read (mesh::SURFONLY)
+// and cut, and each process then builds its own columns and the two rings around them.
+// column_maps gives the maps of that mesh (SDECK, SHELD, TDECK, SOWN, NNODW, NTRIW) from the
+// deck's surface and the part of every surface node (`deck_parts`, from 0), held_sizes its sizes
+// (dim the deck's), and hold_state creates the nodal and elemental state at them, which the
+// readers of the initial heads and concentrations fill with the values of its nodes alone.
+void column_maps(const dimensions& dim, const mesh& surf, const std::vector<int>& deck_parts, mesh& maps);
+void held_sizes(const mesh& maps, dimensions& dim);
+void hold_state(const dimensions& dim, const control& ctl, const mesh& maps, flowstate& fs);
+
+// Once the deck is read and its surface built (grid3d): builds this process's columns from the
+// deck's surface in R.msh and `maps` (column_maps), with the deck's node and element numbers
+// taken into its own, creates every other nodal and elemental array at its sizes, and takes the
+// surface nodes' state and the boundary-condition lists into its numbering. Process 0 builds the
+// deck's mesh for its view in V.
+void hold_own_columns(records& R, mesh& maps, whole_view& V);
 
 // Collective, after hold_own_columns: the halo of the rings' surface nodes (mesh::SRING), from
 // the part of every surface node of the deck. Nothing in a run not cut.

@@ -1,5 +1,7 @@
 #include "run/driver.h"
 
+#include <utility>
+
 #include "base/format.h"
 #include "base/interrupt.h"
 #include "base/procs.h"
@@ -59,15 +61,18 @@ void check(const dimensions& dim, const control& ctl, iofiles& io) {
     }
 }
 
-void datin(records& R) {
+void datin_grid(records& R) {
     read_parm(R.dim, R.ctl, R.io, R.bc, R.sl, R.sf);
     read_grid(R.dim, R.ctl, R.io, R.msh);
+}
+
+void datin_rest(records& R, const mesh* held) {
     read_flow_nansfbc(R.dim, R.io, R.bc);
     read_flow_sfbc(R.dim, R.io, R.bc);
     read_soil(R.dim, R.io, R.sl);
-    read_flow_ic(R.dim, R.ctl, R.io, R.fs);
+    read_flow_ic(R.dim, R.ctl, R.io, R.fs, held);
     if (R.ctl.ITRANS != 0) {
-        read_transp_ic(R.dim, R.io, R.fs);
+        read_transp_ic(R.dim, R.io, R.fs, held);
         read_transp_solute(R.dim, R.io, R.sl);
         read_transp_bc(R.dim, R.ctl, R.io, R.tra);
     }
@@ -147,6 +152,23 @@ void surface_start(records& R) {
     R.mb.SURFON = true;
 }
 
+namespace {
+
+// A checkpoint holds the solver selectors of the parameter file, so that a run continued from
+// it on another number of processes solves with its own: they stand in ISOLV and ISOLVC while
+// one is written.
+struct file_selectors {
+    control& c;
+    explicit file_selectors(control& ctl) : c(ctl) { swap(); }
+    ~file_selectors() { swap(); }
+    void swap() {
+        std::swap(c.ISOLV, c.ISOLVD);
+        std::swap(c.ISOLVC, c.ISOLVCD);
+    }
+};
+
+}  // namespace
+
 int nepora3d(records& R) {
     double start = 0.0;
     timer(start, 1);
@@ -159,19 +181,28 @@ int nepora3d(records& R) {
         checkpoint_start(R);
         wfree(io.out(6), "   NEPORA-3D: COUPLED FLOW AND TRANSPORT CODE: 2 NxN SYSTEMS SOLVED ");
         check(R.dim, ctl, io);
-        datin(R);
+        datin_grid(R);
+    });
+    // Several processes: each builds its own columns of the deck's surface, cut into parts as
+    // soon as it is read (run/columns.h), and keeps the values of its nodes alone of what the
+    // deck gives per node; process 0 writes from the whole view of the mesh.
+    std::vector<int> deck_parts;
+    mesh maps;
+    if (R.msh.SURFONLY) deck_parts = petsc_surface_parts(R.dim, R.msh);
+    together([&] {
+        if (!deck_parts.empty()) {
+            column_maps(R.dim, R.msh, deck_parts, maps);
+            hold_state(R.dim, ctl, maps, R.fs);
+        }
+        datin_rest(R, deck_parts.empty() ? nullptr : &maps);
         grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
         surface_start(R);
         roots_check(R.dim, R.ctl, R.io, R.msh, R.sl.RT);
         R.mb.ROOTON = R.sl.RT.ON;
     });
-    // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
-    // and process 0 writes from the whole view of it.
-    std::vector<int> deck_parts;
-    if (holds_own_columns(R.dim, io)) deck_parts = petsc_surface_parts(R.dim, R.msh);
     whole_view V;
     together([&] {
-        if (!deck_parts.empty()) hold_own_columns(R, deck_parts, V);
+        if (!deck_parts.empty()) hold_own_columns(R, maps, V);
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
     ring_halo(R.msh, deck_parts);
@@ -222,7 +253,14 @@ int nepora3d(records& R) {
         // taken (the echo of its input, in the new versions of the files, is dropped).
         if (restart) {
             state_empty(R);
+            const int flow = ctl.ISOLV, tran = ctl.ISOLVC;
             restart_state(R, &V);
+            // The checkpoint holds the file's selectors: this run solves with its own.
+            ctl.ISOLVD = ctl.ISOLV;
+            ctl.ISOLVCD = ctl.ISOLVC;
+            ctl.ISOLV = flow;
+            ctl.ISOLVC = tran;
+            parallel_selectors(ctl, io, 0, 0);
             atmtrp(R.dim, ctl, R.msh, R.bc);
         }
         if (ctl.PTC.ASKED) ptc_start(ctl, io);
@@ -256,11 +294,17 @@ int nepora3d(records& R) {
             mark_step_end(io);
         });
         share_interrupt();
-        checkpoint_step(R, &V);
+        {
+            file_selectors f(ctl);
+            checkpoint_step(R, &V);
+        }
         progress_step(ctl, io);
     }
     progress_end(io);
-    checkpoint_end(R, &V);
+    {
+        file_selectors f(ctl);
+        checkpoint_end(R, &V);
+    }
     const int sig = interrupt_signal();
     // The final velocities, and the state of every node to process 0.
     if (cut) {

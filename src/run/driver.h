@@ -15,6 +15,10 @@ int nepora3d(records& R);
 void initial(records& R, const mesh* deck = nullptr);
 void initial_rest(records& R);
 void check(const dimensions& dim, const control& ctl, iofiles& io);
-void datin(records& R);
+// The input: the parameter file and the surface grid, then the rest of the deck (`held`: on a
+// start on several processes, the maps of this process's columns, whose nodes alone keep what the
+// deck gives per node).
+void datin_grid(records& R);
+void datin_rest(records& R, const mesh* held = nullptr);
 
 }  // namespace nep

@@ -37,8 +37,8 @@ void usage(std::FILE* f, const char* prog) {
     std::fprintf(f,
                  "usage: %s [DECK_DIR]\n"
                  "       %s [--no-extra-output] [DECK_DIR] [PETSc options]\n"
-                 "       mpiexec -n P %s [DECK_DIR] ...   one run on P processes (a PETSc\n"
-                 "                     selector, ISOLV -10 to -14; docs/parallel.md)\n"
+                 "       mpiexec -n P %s [DECK_DIR] ...   one run on P processes (PETSc's\n"
+                 "                     solvers, -10 in place of ISOLV -5 to 3; docs/parallel.md)\n"
                  "Runs the simulation of the deck in DECK_DIR (default: the current directory),\n"
                  "which holds nepora3d.fnames and the files it names.\n"
                  "  -h, --help         print this help and exit\n"

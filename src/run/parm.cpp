@@ -132,6 +132,24 @@ void read_units(iofiles& io, freader& fr, surface& sf, roots& rt) {
 
 }  // namespace
 
+void parallel_selectors(control& ctl, const iofiles& io, long isolv_line, long isolvc_line) {
+    const int procs = proc_count();
+    auto take = [&](const char* name, int& selector, int file, long line, const char* what) {
+        const int run = run_selector(file, procs);
+        if (run == selector || run == file) {
+            selector = run;
+            return;
+        }
+        selector = run;
+        if (proc_rank() != 0) return;
+        std::fprintf(stderr, "%s: %s%s = %d selects a solver that runs on one process only: on %d processes "
+                     "the PETSc selector %s = %d solves the %s equation in its place (docs/parallel.md)\n",
+                     io.PROGNAME, line > 0 ? at(io, line).c_str() : "", name, file, procs, name, run, what);
+    };
+    take("ISOLV", ctl.ISOLV, ctl.ISOLVD, isolv_line, "flow");
+    if (ctl.ITRANS != 0) take("ISOLVC", ctl.ISOLVC, ctl.ISOLVCD, isolvc_line, "transport");
+}
+
 void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl, surface& sf) {
     freader& fr = io.in(5);
     ounit& lst = io.out(6);
@@ -194,11 +212,23 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl,
         check_range(io, cg_line, ctl.TLCGSY > 0.0,
                     value_is("TLCGSY", ctl.TLCGSY) + " is not positive: the conjugate gradients could never meet it");
     }
-    if ((ctl.IFLOW == 2 && ctl.ISOLV != 3) || (ctl.ITRANS != 0 && ctl.ISOLVC != 3)) {
+    // The file's selectors, and those the run solves with (on several processes PETSc's in
+    // place of a solver of one process, which the direct solver's decks may leave without
+    // iteration limits).
+    ctl.ISOLVD = ctl.ISOLV;
+    ctl.ISOLVCD = ctl.ISOLVC;
+    const int procs = proc_count();
+    const int flow_sel = run_selector(ctl.ISOLV, procs), tran_sel = run_selector(ctl.ISOLVC, procs);
+    if ((ctl.IFLOW == 2 && flow_sel != 3) || (ctl.ITRANS != 0 && tran_sel != 3)) {
+        const bool direct = (ctl.IFLOW == 2 && ctl.ISOLV == 3) || (ctl.ITRANS != 0 && ctl.ISOLVC == 3);
+        const std::string why =
+            direct ? " (the direct solver selected runs on one process only: on " + std::to_string(procs) +
+                         " processes the iterations of the PETSc selector -10 take its place)"
+                   : std::string();
         check_range(io, cg_line, ctl.ITCGNS >= 1,
-                    "ITCGNS = " + std::to_string(ctl.ITCGNS) + ": the nonsymmetric solvers need 1 or more iterations");
+                    "ITCGNS = " + std::to_string(ctl.ITCGNS) + ": the nonsymmetric solvers need 1 or more iterations" + why);
         check_range(io, cg_line, ctl.TLCGNS > 0.0,
-                    value_is("TLCGNS", ctl.TLCGNS) + " is not positive: the nonsymmetric solvers could never meet it");
+                    value_is("TLCGNS", ctl.TLCGNS) + " is not positive: the nonsymmetric solvers could never meet it" + why);
     }
     if (ctl.DELTAT < 1.0e10) {
         check_range(io, dtmag_line, ctl.DTMAGM >= 1.0 && ctl.DTMAGA >= 0.0,
@@ -316,22 +346,10 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl,
                            " is none of 0 (flow only), 1 (Picard) and 2 (Newton)");
         }
     }
-    // The solvers of the other selectors run on one process: a run on several takes a PETSc
-    // selector (checked once the whole file has been read and its own stops have passed).
-    if (proc_count() > 1) {
-        auto serial = [&](const char* name, int value, long line) {
-            const std::string v = std::string(name) + " = " + std::to_string(value);
-            parm_stop(io, true,
-                      {"STOP: " + v + " SELECTS A SOLVER THAT RUNS ON ONE PROCESS",
-                       "WITH " + std::to_string(proc_count()) + " PROCESSES USE " + name +
-                           " = -10 (PETSC)"},
-                      at(io, line) + v + " selects a solver that runs on one process only; on " +
-                          std::to_string(proc_count()) + " processes use the PETSc selector " + name +
-                          " = -10 instead (or -11 to -14, docs/solvers.md)");
-        };
-        if (!petsc_solver(ctl.ISOLV)) serial("ISOLV", ctl.ISOLV, isolv_line);
-        if (ctl.ITRANS != 0 && !petsc_solver(ctl.ISOLVC)) serial("ISOLVC", ctl.ISOLVC, isolvc_line);
-    }
+    // The solvers of the other selectors run on one process: a run on several solves with the
+    // PETSc default in their place (checked once the whole file has been read and its own stops
+    // have passed), and says so.
+    parallel_selectors(ctl, io, isolv_line, isolvc_line);
 
     wfmt(lst, "(/,5X,'IPRT1   (FOR OUTPUT OF DATA)              = ',I6,"
               "/,5X,'IPRT    (FOR DETAILED NODAL OUTPUT)       = ',I6,"
@@ -417,17 +435,23 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl,
               "/,5X,'TLCGSY  (TOLER. FOR CG LIN SYM SOLVER)    = ',1PE15.5,"
               "/,5X,'ITCGNS  (MAX ITER FOR CG LIN NONSYM SLVR) = ',I6,"
               "/,5X,'TLCGNS  (TOLER. FOR CG LIN NONSYM SOLVER) = ',1PE15.5)",
-         ctl.ISOLV, ctl.ISOLVC, ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
+         ctl.ISOLVD, ctl.ISOLVCD, ctl.ITCGSY, ctl.TLCGSY, ctl.ITCGNS, ctl.TLCGNS);
     // Beyond the specified selectors: the systems handed to PETSc.
     if (petsc_solver(ctl.ISOLV)) {
         wfmt(lst, "(  5X,'ISOLV   (PETSC, FLOW EQ.)                 = ',I6,"
                   "/,5X,'        (',A,' WITH ',A,')')",
              ctl.ISOLV, ctl.IFLOW == 1 ? "CONJUGATE GRADIENTS" : "GMRES", petsc_selector_text(ctl.ISOLV));
+        if (ctl.ISOLV != ctl.ISOLVD) {
+            wfmt(lst, "(  5X,'        (IN PLACE OF ISOLV = ',I3,' ON ',I6,' PROCESSES)')", ctl.ISOLVD, procs);
+        }
     }
     if (ctl.ITRANS != 0 && petsc_solver(ctl.ISOLVC)) {
         wfmt(lst, "(  5X,'ISOLVC  (PETSC, TRANSPORT EQ.)            = ',I6,"
                   "/,5X,'        (GMRES WITH ',A,')')",
              ctl.ISOLVC, petsc_selector_text(ctl.ISOLVC));
+        if (ctl.ISOLVC != ctl.ISOLVCD) {
+            wfmt(lst, "(  5X,'        (IN PLACE OF ISOLVC = ',I3,' ON ',I6,' PROCESSES)')", ctl.ISOLVCD, procs);
+        }
     }
     wfmt(lst, "(/,5X,'TIMEP   (INITIAL TIME)                    = ',1PE15.5,"
               "/,5X,'DELTAT  (INITIAL TIME STEP SIZE)          = ',1PE15.5,"

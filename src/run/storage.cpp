@@ -13,6 +13,7 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "records/inputerr.h"
+#include "run/columns.h"
 
 namespace nep {
 
@@ -58,11 +59,11 @@ void pass_list(freader& fr, int count, bool reals, const char* name) {
 }
 
 // Passes over the parameter file as read_parm reads it, keeping the sizes.
-void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
+void dim_from_parm(dimensions& dim, control& ctl, iofiles& io, freader& fr) {
     int i = 0;
     double r = 0.0;
     bool l = false;
-    fr.read(i);                        // 1: IPRT1
+    fr.read(io.IPRT1);                 // 1: IPRT1 (a mesh-only run builds the whole mesh)
     fr.read(ctl.IFLOW, ctl.ITRANS, l); // 2
     fr.read(i, r);                     // 3: KSLOPE 5 keeps nodal water contents
     dim.NWAT = i == 5 ? 1 : 0;
@@ -83,6 +84,12 @@ void dim_from_parm(dimensions& dim, control& ctl, freader& fr) {
     fr.read(i, r);                     // 10
     fr.read(ctl.ISOLV, i, r);          // 11
     fr.read(ctl.ISOLVC, i, r);         // 12
+    // Several processes solve with PETSc whatever the file selects: no storage of the
+    // nonsymmetric solvers of one process (read_parm says so).
+    ctl.ISOLVD = ctl.ISOLV;
+    ctl.ISOLVCD = ctl.ISOLVC;
+    ctl.ISOLV = run_selector(ctl.ISOLV, proc_count());
+    ctl.ISOLVC = run_selector(ctl.ISOLVC, proc_count());
     fr.read(i, r, i, r);               // 13
     fr.read(r, r, r, r, r);            // 14
     fr.read(r, r, r, r);               // 15
@@ -156,15 +163,21 @@ double available_bytes() {
 // nodal values. A mesh that fits only without its geometry forms the geometry again in every
 // element loop: the same values, more time. A deck that cannot fit at all stops before anything
 // is created, instead of being killed by the system halfway.
-void check_memory(dimensions& dim, const control& ctl, iofiles& io) {
+void check_memory(dimensions& dim, const control& ctl, iofiles& io, bool columns) {
     const bool own_transport = ctl.ITRANS != 0 && ctl.IFLOW == 1;
     const double windows = own_transport ? 2.0 : 1.0;
     const double per_element = (ctl.IFLOW == 1 ? 6.0 : 16.0) + (own_transport ? 16.0 : 0.0) +
                                (dim.NVEL > 0 ? 24.0 : 0.0);
-    const double geometry = dim.NGEO > 0 ? ((double)dim.NGEO * kGeomRows + 5.0 * dim.NTRI3) * 8.0 : 0.0;
-    const double need = (double)dim.NT * per_element + 20.0 * dim.NTRI3 +
-                        (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
-    // The processes of a run on one machine each hold the whole mesh (base/procs.h).
+    const double geometry_whole = dim.NGEO > 0 ? ((double)dim.NGEO * kGeomRows + 5.0 * dim.NTRI3) * 8.0 : 0.0;
+    double need = (double)dim.NT * per_element + 20.0 * dim.NTRI3 +
+                  (double)dim.N * (320.0 + 4.0 * windows * (double)pattern_width(dim.N1, dim.N));
+    double geometry = geometry_whole;
+    // The processes of a run on one machine share its memory (base/procs.h); each builds only
+    // its own columns, a share of the mesh, when it starts from the surface.
+    if (columns) {
+        need /= proc_count();
+        geometry /= proc_count();
+    }
     const double have = available_bytes() / proc_node_count();
     if (have > 0.0 && need + geometry > have && need <= have && dim.NGEO > 0) {
         char text[240];
@@ -207,7 +220,7 @@ int replicated_size(int nstr, int surface, int fixed) {
 
 void read_dim(dimensions& dim, control& ctl, iofiles& io) {
     freader& parm = io.in(5);
-    dim_from_parm(dim, ctl, parm);
+    dim_from_parm(dim, ctl, io, parm);
     parm.rewind();
 
     freader& grid = io.in(8);
@@ -355,20 +368,29 @@ void allocate(dimensions& dim, control& ctl, iofiles& io, mesh& msh, bcdata& bc,
     if (dim.N <= 0) size_error(io, "error: n <= 0 !!!", 8, kSizes2, "N = NNOD * (NSTR + 1)", dim.N, kPositive);
     if (dim.NT <= 0) size_error(io, "error: nt <= 0 !!!", 8, kSizes2, "NT = 3 * NTRI * NSTR", dim.NT, kPositive);
     if (dim.NTRI <= 0) size_error(io, "error: ntri <= 0 !!!", 8, kSizes2, "NTRI", dim.NTRI, kPositive);
-    check_memory(dim, ctl, io);
-    alloc_mesh(dim, msh);
+    // Several processes start from the deck's surface: each builds its own columns once the
+    // surface is cut (run/columns.h), and no array of the whole mesh is created here.
+    const bool columns = holds_own_columns(dim, io);
+    check_memory(dim, ctl, io, columns);
+    dimensions surface = dim;
+    if (columns) {
+        surface.N = surface.NT = surface.NWAT = surface.NVEL = surface.NGEO = 0;
+        alloc_surface_mesh(dim, msh);
+    } else {
+        alloc_mesh(dim, msh);
+    }
     wfree(io.STDOUT);
     alloc_bcdata(dim, bc, &ctl);
     if (ctl.ITRANS != 0) alloc_transport(dim, tra);
     if (dim.NZONE <= 0) size_error(io, "error: nzone <= 0 !!!", 8, kSizes1, "NZONE", dim.NZONE, kPositive);
-    alloc_soil(dim, ctl, sl);
+    alloc_soil(surface, ctl, sl);
     if ((long long)dim.N1 * dim.N <= 0) size_error(io, "error: n1 * n <= 0 !!!", 8, kSizes1, "N1", dim.N1, kPositive);
     if (dim.INTBOT <= 0) size_error(io, "error: intbot <= 0 !!!", 8, kSizes2, "N = NNOD * (NSTR + 1)", dim.N,
                    "the work space of the nonsymmetric solvers for so many nodes exceeds 2^31 - 1 values");
-    alloc_sparse(dim, ctl, sp);
+    if (!columns) alloc_sparse(dim, ctl, sp);
     if (dim.ITMX <= 0) size_error(io, "error: itmx <= 0 !!!", 5, "the record ITMX ITMX1 ITMX2 TOLNL", "ITMX", dim.ITMX, kPositive);
     if (dim.ITMXC <= 0) size_error(io, "error: itmxc <= 0 !!!", 5, "the record ITMXC ITMXC1 ITMXC2 TOLNLC", "ITMXC", dim.ITMXC, kPositive);
-    alloc_flowstate(dim, ctl, fs);
+    alloc_flowstate(surface, ctl, fs);
     io.IPOUT.alloc(std::max(dim.NR, 0));
     io.NODVP.alloc(std::max(dim.NUMVP, 0));
     io.TIMPRT.alloc(std::max(dim.NPRT, 0));

@@ -10,8 +10,9 @@
 # nodes, and water standing above the ground (a variant under evaporation), are reported once,
 # as on one process. The column solves
 # (ISOLV -13) on 3 processes take the iterations of one process (a column split between two
-# processes would weaken them). A bad deck and a deck with a serial solver stop on 2 processes
-# with status 1 and their message once. Skipped (77) without mpiexec.
+# processes would weaken them). A bad deck, and Newton's direct solver without iteration limits, stop on 2 processes
+# with status 1 and their message once; a deck with a solver of one process runs with PETSc's
+# in its place. Skipped (77) without mpiexec.
 #   tests/run/mpi.sh PROGRAM MPIEXEC
 set -euo pipefail
 prog=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -241,14 +242,58 @@ stopped() {
   [ "$status" -eq 1 ] || fail "$1: exit status $status on 2 processes"
   [ "$(grep -c -F "$2" "$tmp/$1/stderr.txt")" -eq 1 ] || fail "$1: not once: $(cat "$tmp/$1/stderr.txt")"
   [ -z "$(find "$tmp/$1" -name '*.nepora-new')" ] || fail "$1: staged files left"
-  ! grep -q "TIME STEP" "$tmp/$1/out.lst" || fail "$1: a step was run"
+  ! grep -q "TIME STEP:" "$tmp/$1/out.lst" || fail "$1: a step was run"
 }
 cp -r "$tmp/deck" "$tmp/bad-deck"
 sed -i '2s/^.*$/80 abc/' "$tmp/bad-deck/grid"
 stopped bad "grid file 'grid' line 2: expected an integer, found 'abc'"
-cp -r "$tmp/deck" "$tmp/serial-deck"
-sed -i '11s/^ *[-0-9]*/0/' "$tmp/serial-deck/parm"
-stopped serial "parameter file 'parm' line 11: ISOLV = 0 selects a solver that runs on one process only; on 2 processes use the PETSc selector ISOLV = -10"
+# Initial heads node by node, echoed in the listing: each process keeps its own nodes' values, the
+# echo (process 0's) and the final heads are those of one process; a bad value in them stops
+# every process with its file and line once.
+cp -r "$tmp/deck" "$tmp/nodal"
+sed -i '1s/^0 /1 /' "$tmp/nodal/parm"
+awk 'BEGIN { print "F"; print 1; for (k = 1; k <= 480; ++k) printf "%.3f%s", -0.5 - 0.002 * k, k % 8 ? " " : "\n" }' >"$tmp/nodal/flowic"
+[ "$(run nodal0 0 nodal)" -eq 0 ] && [ "$(run nodal2 2 nodal)" -eq 0 ] || fail "initial heads node by node failed"
+nodal_ic() { sed -n '/INITIAL PRESSURE HEADS/,/^ *$/p' "$1/out.lst"; }
+[ "$(nodal_ic "$tmp/nodal0" | grep -c " 480   -1.460E+00$")" -eq 1 ] && [ "$(nodal_ic "$tmp/nodal0")" = "$(nodal_ic "$tmp/nodal2")" ] ||
+  fail "initial heads node by node: another echo on 2 processes"
+heads "$tmp/nodal0" "$tmp/nodal2" "initial heads node by node on 2 processes"
+# Each process places its columns' nodes from the surface alone: with bottom elevations given per
+# surface node (ISP 2, a bottom sloping across), and under a flat base (IVERT 2), the heads on 3
+# processes are those of one; the listing's echo of the uniform initial head (ISP 2, IPRT1 1)
+# lists every node's, as on one process.
+for v in isp2 ivert2; do
+  cp -r "$tmp/deck" "$tmp/$v"
+  if [ "$v" = isp2 ]; then
+    sed -i '1s/^0 /1 /' "$tmp/$v/parm"
+    awk 'NR == 3 { print "1 2 6.0"; next } { print }' "$tmp/deck/grid" |
+      awk -v nnod=80 'NR <= 4 { print; next } !ins { n += NF; print; if (n >= nnod) { for (k = 0; k < nnod; ++k)
+        printf "%.2f%s", 3.0 + 0.01 * k, k % 10 == 9 ? "\n" : " "; ins = 1 } next } { print }' >"$tmp/$v/grid"
+  else
+    sed -i '3s/^1 1/2 1/' "$tmp/$v/grid"
+  fi
+  [ "$(run "${v}0" 0 "$v")" -eq 0 ] && [ "$(run "${v}3" 3 "$v")" -eq 0 ] || fail "$v failed: $(tail -2 "$tmp/${v}3/stderr.txt")"
+  heads "$tmp/${v}0" "$tmp/${v}3" "$v on 3 processes"
+done
+potic() { sed -n '/INITIAL POTENTIAL HEADS/,/^ *$/p' "$1/out.lst"; }
+[ "$(potic "$tmp/isp20" | grep -c "   480    9.000E+00$")" -eq 1 ] && [ "$(potic "$tmp/isp20")" = "$(potic "$tmp/isp23")" ] ||
+  fail "the uniform initial head on 3 processes: another echo"
+cp -r "$tmp/nodal" "$tmp/badic-deck"
+sed -i '40s/^[^ ]*/x1.5/' "$tmp/badic-deck/flowic"
+stopped badic "flow initial-condition file 'flowic' line 40: expected a real number, found 'x1.5'"
+# A deck whose solver runs on one process (ISOLV 0) runs on 2 with -10 in its place, said once on
+# standard error and in the listing's echo, heads within 10 TOLNL; Newton with the direct solver
+# and no iteration limit for the iterations that take its place stops.
+cp -r "$tmp/deck" "$tmp/serial"
+sed -i '11s/^ *[-0-9]*/0/' "$tmp/serial/parm"
+[ "$(run serial2 2 serial)" -eq 0 ] || fail "ISOLV 0 on 2 processes: $(cat "$tmp/serial2/stderr.txt")"
+[ "$(grep -c "parameter file 'parm' line 11: ISOLV = 0 selects a solver that runs on one process only: on 2 processes the PETSc selector ISOLV = -10 solves the flow equation in its place" "$tmp/serial2/stderr.txt")" -eq 1 ] &&
+  grep -q "^ *(IN PLACE OF ISOLV =   0 ON      2 PROCESSES)$" "$tmp/serial2/out.lst" ||
+  fail "ISOLV 0 on 2 processes: not said once: $(head -3 "$tmp/serial2/stderr.txt")"
+heads "$tmp/ref" "$tmp/serial2" "ISOLV 0 on 2 processes"
+cp -r "$tmp/deck" "$tmp/direct-deck"
+sed -i '2s/^ *1/2/; 11s/^ *[-0-9]*/3/; 13s/^ *[0-9]* *[^ ]* *[0-9]*/2000 1.0e-10 0/' "$tmp/direct-deck/parm"
+stopped direct "parameter file 'parm' line 13: ITCGNS = 0: the nonsymmetric solvers need 1 or more iterations (the direct solver selected runs on one process only: on 2 processes the iterations of the PETSc selector -10 take its place)"
 # More processes than columns: every process stops before the first step, status 1, the message
 # once (it used to hang).
 bash "$here/bench/gen_slope.sh" "$tmp/few" 2 2 2 0.02 >/dev/null
