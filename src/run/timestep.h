@@ -10,6 +10,10 @@ namespace nep {
 
 void timinit(control& ctl);
 void tstepf(const dimensions& dim, control& ctl, const iofiles& io);
+// The step control of the STEPCONTROL line: the factor of the next step after one that took
+// `iter` nonlinear iterations, the one before it `iterprev` (0: none), aiming at `target`,
+// within [shrink, grow].
+double lookahead_factor(int iter, int iterprev, int target, double grow, double shrink);
 void tstepc(const dimensions& dim, control& ctl, const iofiles& io);
 void tstats(control& ctl);
 
