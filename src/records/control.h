@@ -86,6 +86,10 @@ struct control {
     double EWETA0 = 0.1, EWMAX = 0.9, EWGAMMA = 0.9, EWALPHA = 2.0;
     double EWETA = 0.0;             // the forcing term of the last solve
     double EWFN = 0.0;              // the residual norm of the last iteration
+    // An update that meets TOLNL after a solve looser than EWCONV says little about how far the
+    // iterate is from the solution: the iteration goes on with a solve at most that loose.
+    double EWCONV = 0.1;
+    bool EWLOOSE = false;
     // STEPS ITERATIONS: the next step from the iterations of the last two, for DTITER of them,
     // at most DTGROW times the last one.
     bool DTLOOK = false;

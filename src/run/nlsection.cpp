@@ -47,14 +47,18 @@ void nonlinear_read(control& ctl, const std::string& key, std::istringstream& in
     if (key == "FORCING") {
         if (ctl.EWFORCE) stop("a second FORCING line");
         const char* usage = "FORCING takes EW, then optionally the first and the largest forcing "
-                            "terms (0 < ETA0 <= ETAMAX < 1), as 'FORCING EW 0.1 0.9'";
-        if (w.empty() || upper(w[0]) != "EW" || w.size() > 3) stop(usage);
+                            "terms and the largest at convergence (0 < ETA0 <= ETAMAX < 1, "
+                            "0 < ETACONV <= 1), as 'FORCING EW 0.1 0.9 0.1'";
+        if (w.empty() || upper(w[0]) != "EW" || w.size() > 4) stop(usage);
         ctl.EWFORCE = true;
         if (w.size() >= 2 && !real_word(w[1], ctl.EWETA0)) stop("ETA0 '" + w[1] + "' is not a number; " + usage);
         if (w.size() >= 3 && !real_word(w[2], ctl.EWMAX)) stop("ETAMAX '" + w[2] + "' is not a number; " + usage);
-        if (!(ctl.EWETA0 > 0.0 && ctl.EWETA0 <= ctl.EWMAX && ctl.EWMAX < 1.0)) {
-            char v[96];
-            std::snprintf(v, sizeof v, "ETA0 = %.6g, ETAMAX = %.6g: ", ctl.EWETA0, ctl.EWMAX);
+        if (w.size() >= 4 && !real_word(w[3], ctl.EWCONV)) stop("ETACONV '" + w[3] + "' is not a number; " + usage);
+        if (!(ctl.EWETA0 > 0.0 && ctl.EWETA0 <= ctl.EWMAX && ctl.EWMAX < 1.0 && ctl.EWCONV > 0.0 &&
+              ctl.EWCONV <= 1.0)) {
+            char v[128];
+            std::snprintf(v, sizeof v, "ETA0 = %.6g, ETAMAX = %.6g, ETACONV = %.6g: ", ctl.EWETA0,
+                          ctl.EWMAX, ctl.EWCONV);
             stop(v + std::string(usage));
         }
     } else if (key == "STEPCONTROL") {
@@ -85,8 +89,9 @@ void nonlinear_echo(ounit& lst, const control& ctl) {
         wfmt(lst, "(/,5X,'FORCING (LINEAR TOLERANCES, EISENSTAT-WALKER)',"
                   "/,5X,'EWETA0  (FIRST FORCING TERM OF A STEP)    = ',1PE15.5,"
                   "/,5X,'EWMAX   (LARGEST FORCING TERM)            = ',1PE15.5,"
-                  "/,5X,'EWGAMMA, EWALPHA (ETA = G*(F/FPREV)**A)   = ',2(1PE15.5))",
-             ctl.EWETA0, ctl.EWMAX, ctl.EWGAMMA, ctl.EWALPHA);
+                  "/,5X,'EWGAMMA, EWALPHA (ETA = G*(F/FPREV)**A)   = ',2(1PE15.5),"
+                  "/,5X,'EWCONV  (LARGEST FORCING TERM AT CONVERG.) = ',1PE15.5)",
+             ctl.EWETA0, ctl.EWMAX, ctl.EWGAMMA, ctl.EWALPHA, ctl.EWCONV);
     }
     if (ctl.DTLOOK) {
         wfmt(lst, "(/,5X,'STEPCONTROL (NEXT DELTAT FROM ITERATIONS)',"
