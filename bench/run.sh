@@ -96,14 +96,13 @@ run() {
   find "$dir" -maxdepth 1 -type f -exec cp {} "$work" \;
   cd "$work"
   # Letters before the selector: N runs it under Newton (IFLOW 2), whatever the deck's scheme;
-  # F adds the line FORCING EW (inexact solves), S the line STEPCONTROL ITERATIONS, L the line
-  # LINESEARCH (Newton) to the parameter file ("NFS-11": Newton, both lines, BoomerAMG).
+  # F adds the line FORCING EW (inexact solves), S the line STEPCONTROL ITERATIONS to the
+  # parameter file ("NFS-11": Newton, both lines, BoomerAMG).
   while :; do
     case $isolv in
       N*) isolv=${isolv#N}; sed -i "2s/^[0-9]* /2 /" parm ;;
       F*) isolv=${isolv#F}; echo "FORCING EW" >> parm ;;
       S*) isolv=${isolv#S}; echo "STEPCONTROL ITERATIONS" >> parm ;;
-      L*) isolv=${isolv#L}; echo "LINESEARCH" >> parm ;;
       *) break ;;
     esac
   done

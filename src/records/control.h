@@ -96,9 +96,6 @@ struct control {
     int DTITER = 0;
     double DTGROW = 2.0;
     int ITPREV = 0;                 // the iterations of the step before the last
-    // LINESEARCH: a Newton update halved while it does not decrease the residual norm.
-    bool LSEARCH = false;
-    int NLSBACK = 0;                // updates shortened over the run
 };
 
 }  // namespace nep

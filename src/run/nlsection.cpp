@@ -36,7 +36,7 @@ std::string upper(std::string s) {
 }  // namespace
 
 bool nonlinear_keyword(const std::string& key) {
-    return key == "FORCING" || key == "STEPCONTROL" || key == "LINESEARCH";
+    return key == "FORCING" || key == "STEPCONTROL";
 }
 
 void nonlinear_read(control& ctl, const std::string& key, std::istringstream& in,
@@ -67,6 +67,10 @@ void nonlinear_read(control& ctl, const std::string& key, std::istringstream& in
                             "aims at (at least 2) and the largest growth of a step (above 1), as "
                             "'STEPCONTROL ITERATIONS 5 2.0'";
         if (w.empty() || upper(w[0]) != "ITERATIONS" || w.size() > 3) stop(usage);
+        if (ctl.ITRANS != 0) {
+            stop("STEPCONTROL sets the steps of a flow-only run (ITRANS = 0); a coupled run keeps "
+                 "its own step control");
+        }
         ctl.DTLOOK = true;
         // By default between the growth and the reduction thresholds of the deck.
         ctl.DTITER = std::max(2, (ctl.ITMX1 + ctl.ITMX2) / 2);
@@ -76,11 +80,6 @@ void nonlinear_read(control& ctl, const std::string& key, std::istringstream& in
         if (w.size() >= 3 && (!real_word(w[2], ctl.DTGROW) || !(ctl.DTGROW > 1.0) || ctl.DTGROW > 100.0)) {
             stop("growth '" + w[2] + "' (at most 100): " + usage);
         }
-    } else if (key == "LINESEARCH") {
-        if (ctl.LSEARCH) stop("a second LINESEARCH line");
-        if (!w.empty()) stop("LINESEARCH takes nothing after it");
-        if (ctl.IFLOW != 2) stop("LINESEARCH shortens Newton updates: it needs IFLOW = 2 (Newton)");
-        ctl.LSEARCH = true;
     }
 }
 
@@ -90,7 +89,7 @@ void nonlinear_echo(ounit& lst, const control& ctl) {
                   "/,5X,'EWETA0  (FIRST FORCING TERM OF A STEP)    = ',1PE15.5,"
                   "/,5X,'EWMAX   (LARGEST FORCING TERM)            = ',1PE15.5,"
                   "/,5X,'EWGAMMA, EWALPHA (ETA = G*(F/FPREV)**A)   = ',2(1PE15.5),"
-                  "/,5X,'EWCONV  (LARGEST FORCING TERM AT CONVERG.) = ',1PE15.5)",
+                  "/,5X,'EWCONV  (LARGEST AT CONVERGENCE)          = ',1PE15.5)",
              ctl.EWETA0, ctl.EWMAX, ctl.EWGAMMA, ctl.EWALPHA, ctl.EWCONV);
     }
     if (ctl.DTLOOK) {
@@ -98,9 +97,6 @@ void nonlinear_echo(ounit& lst, const control& ctl) {
                   "/,5X,'DTITER  (NONLINEAR ITERATIONS AIMED AT)   = ',I6,"
                   "/,5X,'DTGROW  (LARGEST GROWTH OF DELTAT)        = ',1PE15.5)",
              ctl.DTITER, ctl.DTGROW);
-    }
-    if (ctl.LSEARCH) {
-        wfmt(lst, "(/,5X,'LINESEARCH (NEWTON UPDATES HALVED WHILE THE RESIDUAL GROWS)')");
     }
 }
 

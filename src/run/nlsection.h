@@ -1,6 +1,6 @@
 // The optional nonlinear section of the parameter file: lines after the last record that choose
-// inexact linear solves (FORCING), a step control from the iteration counts (STEPCONTROL) and a
-// line search of the Newton updates (LINESEARCH). Without them the run is the deck's own.
+// inexact linear solves (FORCING) and a step control from the iteration counts (STEPCONTROL).
+// Without them the run is the deck's own.
 #pragma once
 
 #include <sstream>

@@ -114,7 +114,7 @@ void read_units(iofiles& io, freader& fr, surface& sf, control& ctl) {
         }
         if (key != "UNITS") {
             const char* k = near_keyword(word, {"UNITS", "SURFACE", "MANNING", "DEPRESSION", "OUTLET",
-                                                 "FORCING", "STEPCONTROL", "LINESEARCH"});
+                                                 "FORCING", "STEPCONTROL"});
             if (k != nullptr) keyword_miss(fr, line, word, k);
             continue;
         }
