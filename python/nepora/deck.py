@@ -156,7 +156,8 @@ class Deck:
     """A deck directory as Python objects: deck.parm, deck.grid, deck.nansfbc, deck.dirts,
     deck.neuts, deck.atmbc, deck.sfbc, deck.soil, deck.flowic, deck.transic, deck.solute,
     deck.transbc (the files of fnames lines 1 to 12) and deck.fnames; deck.surface is the
-    surface-flow section of the parameter file (deck.parm.SURFACE)."""
+    surface-flow section of the parameter file (deck.parm.SURFACE), deck.roots its root-uptake
+    section (deck.parm.ROOTS)."""
 
     def __init__(self, width=40):
         self.fnames = Fnames(width=width)
@@ -167,7 +168,7 @@ class Deck:
         self._resize_tables()
 
     def __setattr__(self, name, value):
-        if not name.startswith("_") and name not in SECTIONS + ["fnames", "path", "surface"]:
+        if not name.startswith("_") and name not in SECTIONS + ["fnames", "path", "surface", "roots"]:
             raise AttributeError("a Deck has no part %s (parts: %s)" % (name, " ".join(SECTIONS)))
         object.__setattr__(self, name, value)
 
@@ -392,6 +393,33 @@ class Deck:
         sf.WAVE, sf.MANNING, sf.DEPRESSION = wave, manning, depression
         sf.ON = True
         return sf
+
+    # --- the root-uptake section ---
+    @property
+    def roots(self):
+        """The root-uptake section of the parameter file (a sections.Roots: ON, SHARE, DEPTH,
+        SHAPE, FEDDES); off in a deck without it."""
+        return self.parm.ROOTS
+
+    @roots.setter
+    def roots(self, value):
+        self.parm.ROOTS = value
+
+    def set_roots(self, share, depth, feddes, shape=None):
+        """Turns root water uptake on (docs/roots.md): share the part of the potential
+        evapotranspiration (the negative atmospheric rates) that is transpiration, 0 to 1, depth
+        the depth of the root zone below the ground (length), shape 'UNIFORM' or 'LINEAR' (the
+        root density falling to 0 at the depth; None: not written, uniform), each one value for
+        all or one per material code of the surface triangles; feddes the four pressure heads
+        h1 > h2 >= h3 > h4 of Feddes' reduction (length). Returns the section."""
+        if self.parm._raw is not None:
+            raise DeckError("the parameter file could not be read (%s): it is written as it is"
+                            % self.parm._error)
+        rt = self.parm.ROOTS
+        rt.SHARE, rt.DEPTH, rt.FEDDES = share, depth, feddes
+        rt.SHAPE = [] if shape is None else shape
+        rt.ON = True
+        return rt
 
     def add_outlet(self, kind, nodes, level=None):
         """An outlet of the surface-flow section: kind 'CRITICAL', 'NORMAL' or 'LEVEL' (level=
@@ -739,6 +767,21 @@ class Deck:
         else:
             wt = np.broadcast_to(np.asarray(surface, float), zs.shape)
         f.POTINP, f.INDP, f.HPOTP = True, 1, np.tile(wt, self.NSTR + 1)
+
+    def initial_from(self, results):
+        """Starts the deck, when run, from the final heads of another run of the same mesh
+        (results: a Results, or the directory of that run), read at full precision from its
+        csv/final-state.csv (the program's --initial-from) in place of the heads of the
+        initial-condition file; None starts it from its own again."""
+        if results is None:
+            object.__setattr__(self, "_initial_from", None)
+            return self
+        path = os.path.abspath(getattr(results, "path", None) or os.fspath(results))
+        if not (os.path.isfile(os.path.join(path, "csv", "final-state.csv")) or os.path.isfile(path)):
+            raise DeckError("%s: no csv/final-state.csv (a run that ended on an error, or one "
+                            "with --no-extra-output, writes none)" % path)
+        object.__setattr__(self, "_initial_from", path)
+        return self
 
     def initial_pressure_head(self, value):
         """Initial pressure heads: one value, N values, or a function f(x, y, z)."""

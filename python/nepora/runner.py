@@ -181,7 +181,7 @@ class _Progress:
 
 
 def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
-        progress=True, extra_output=True, validate=True, check=True):
+        progress=True, extra_output=True, validate=True, check=True, pseudo_transient=False):
     """Runs nepora3d on a Deck or a deck directory and returns its Results.
 
     deck_or_dir  a Deck (written to directory, or where it was read from; a new deck without
@@ -197,6 +197,11 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
     extra_output False: --no-extra-output (no vtk/ and csv/; returns None instead of Results)
     validate     check the deck first (Deck.validate) and refuse it with its problems
     check        raise RunError when the run does not complete (exit status not 0)
+    pseudo_transient  a steady-state deck goes to its steady state by pseudo-time steps from
+                 the first (--pseudo-transient; docs/spinup.md)
+
+    A Deck given Deck.initial_from(results) starts from the final heads of that run
+    (--initial-from).
     """
     from .results import Results
     if isinstance(deck_or_dir, Deck):
@@ -222,6 +227,11 @@ def run(deck_or_dir, directory=None, threads=None, processes=None, program=None,
     prog = program if program and os.sep in program else find_program(program or "nepora3d")
     # The status line is ours (from csv/budget.csv); the program's own would only be captured.
     cmd = [prog, path, "--progress-every", "0"] + ([] if extra_output else ["--no-extra-output"])
+    start = getattr(deck, "_initial_from", None) if deck is not None else None
+    if start:
+        cmd += ["--initial-from", start]
+    if pseudo_transient:
+        cmd.append("--pseudo-transient")
     env = dict(os.environ)
     if threads is not None:
         env["OMP_NUM_THREADS"] = str(int(threads))

@@ -210,7 +210,10 @@ def _table(nstr, nzone, value):
 # The surface-flow section: lines after the last record of the parameter file
 
 SURFACE_KEYWORDS = ("SURFACE", "MANNING", "DEPRESSION", "OUTLET")
-PARM_KEYWORDS = ("UNITS",) + SURFACE_KEYWORDS     # in the order the program tries near misses
+ROOTS_KEYWORDS = ("ROOTS", "ROOTDEPTH", "ROOTSHAPE", "FEDDES")
+# In the order the program tries near misses.
+PARM_KEYWORDS = ("UNITS",) + SURFACE_KEYWORDS + ROOTS_KEYWORDS
+ROOT_SHAPES = ("UNIFORM", "LINEAR")
 WAVES = ("DIFFUSION", "KINEMATIC")
 OUTLET_KINDS = ("CRITICAL", "NORMAL", "LEVEL")
 
@@ -418,6 +421,141 @@ def _rewrite_surface(tail, surface):
     return tail.rstrip("\n") + ("\n" if tail.strip() else "") + "\n".join(new) + "\n"
 
 
+# ---------------------------------------------------------------------------------------------
+# The root-uptake section: lines after the last record of the parameter file
+
+class Roots(Section):
+    """The root-uptake section of the parameter file (docs/roots.md): ON (a ROOTS line), SHARE
+    (the share of the potential evapotranspiration that is transpiration), DEPTH (the depth of the
+    root zone) and SHAPE ('UNIFORM' or 'LINEAR'), each per material code of the surface triangles
+    or one for all, and FEDDES (the heads h1 > h2 >= h3 > h4). ON = False: no section is
+    written."""
+    _role, _line = "parameter file", 1
+    _fields = dict(ON=bool, SHARE=(float,), DEPTH=(float,), SHAPE=None, FEDDES=(float,))
+    _aliases = dict(ROOTS="SHARE", ROOTDEPTH="DEPTH", ROOTSHAPE="SHAPE")
+    _records = [("ROOTS", "ON SHARE"), ("ROOTDEPTH", "DEPTH"), ("ROOTSHAPE", "SHAPE"),
+                ("FEDDES", "FEDDES")]
+
+    def _defaults(self):
+        return dict(ON=False, SHARE=[], DEPTH=[], SHAPE=[], FEDDES=[])
+
+    def __init__(self, **values):
+        Section.__init__(self, **values)
+        object.__setattr__(self, "_lines", {})      # keyword -> line, as read
+
+    def _convert(self, name, v):
+        if name == "SHAPE":
+            v = [v] if isinstance(v, str) else list(v)
+            out = [str(w).upper() for w in v]
+            bad = [w for w in out if w not in ROOT_SHAPES]
+            if bad:
+                raise ValueError("parameter file ROOTSHAPE: UNIFORM or LINEAR, not %r" % (bad[0],))
+            return out
+        return Section._convert(self, name, v)
+
+    def key(self):
+        """The section's values, comparable exactly (floats by their text)."""
+        return (self.ON, tuple(map(repr, map(float, self.SHARE))),
+                tuple(map(repr, map(float, self.DEPTH))), tuple(self.SHAPE),
+                tuple(map(repr, map(float, self.FEDDES))))
+
+    def lines(self):
+        """The section's lines as written (none when off)."""
+        if not self.ON:
+            return []
+        out = ["ROOTS " + " ".join(fmt_value(float(v)) for v in self.SHARE)]
+        if len(self.DEPTH):
+            out.append("ROOTDEPTH " + " ".join(fmt_value(float(v)) for v in self.DEPTH))
+        if self.SHAPE:
+            out.append("ROOTSHAPE " + " ".join(self.SHAPE))
+        if len(self.FEDDES):
+            out.append("FEDDES " + " ".join(fmt_value(float(v)) for v in self.FEDDES))
+        return out
+
+    def fields(self):
+        return dict(ON=self.ON, SHARE=self.SHARE, DEPTH=self.DEPTH, SHAPE=self.SHAPE,
+                    FEDDES=self.FEDDES)
+
+
+def read_roots(notes):
+    """The root-uptake section from the lines after the last record of the parameter file,
+    (line, words) each, read as the program reads them: (Roots, [(line, error)])."""
+    rt = Roots()
+    errors = []
+    lines = rt._lines
+    for line, words in notes:
+        key = words[0].upper()
+        if key not in ROOTS_KEYWORDS:
+            continue
+        w = words[1:]
+        if key in lines:
+            errors.append((line, "a second %s line" % key))
+            continue
+        if key == "ROOTSHAPE":
+            bad = [s for s in w if s.upper() not in ROOT_SHAPES]
+            if not w:
+                errors.append((line, "ROOTSHAPE takes UNIFORM or LINEAR of each material, or one "
+                               "for all"))
+            elif bad:
+                errors.append((line, "ROOTSHAPE '%s' is neither UNIFORM nor LINEAR" % bad[0]))
+            else:
+                lines[key] = line
+                object.__setattr__(rt, "SHAPE", [s.upper() for s in w])
+            continue
+        vals = [section_number(s) for s in w]
+        if key == "FEDDES":
+            if len(w) != 4 or None in vals:
+                errors.append((line, "FEDDES takes four pressure heads h1 h2 h3 h4, as "
+                               "'FEDDES -0.1 -0.25 -4 -80'"))
+            elif not (vals[0] > vals[1] >= vals[2] > vals[3]):
+                errors.append((line, "FEDDES heads %s are not in the order h1 > h2 >= h3 > h4"
+                               % " ".join(w)))
+            else:
+                lines[key] = line
+                object.__setattr__(rt, "FEDDES", np.array(vals, float))
+            continue
+        if not w:
+            errors.append((line, "%s takes %s of each material, or one for all" % (
+                key, "the share of the potential evapotranspiration that is transpiration (0..1)"
+                if key == "ROOTS" else "the depth of the root zone below the ground")))
+            continue
+        bad = [s for s, v in zip(w, vals) if v is None or v < 0.0]
+        if bad:
+            errors.append((line, "%s value '%s' is not a number, 0 or more" % (key, bad[0])))
+            continue
+        if key == "ROOTS" and max(vals) > 1.0:
+            errors.append((line, "ROOTS: a share of transpiration of %g is above 1" % max(vals)))
+            continue
+        lines[key] = line
+        if key == "ROOTS":
+            object.__setattr__(rt, "ON", True)
+            object.__setattr__(rt, "SHARE", np.array(vals, float))
+        else:
+            object.__setattr__(rt, "DEPTH", np.array(vals, float))
+    return rt, errors
+
+
+def _rewrite_roots(tail, roots):
+    """The tail after the last record with the root-uptake lines replaced by the section's,
+    where the first of them stood (else at the end)."""
+    keep, at = [], None
+    for l in tail.split("\n"):
+        w = l.split()
+        if w and w[0].upper() in ROOTS_KEYWORDS:
+            if at is None:
+                at = len(keep)
+            continue
+        keep.append(l)
+    new = roots.lines()
+    if at is not None:
+        return "\n".join(keep[:at] + new + keep[at:])
+    tail = "\n".join(keep)
+    if not new:
+        return tail
+    return tail.rstrip("\n") + ("\n" if tail.strip() else "") + "\n".join(new) + "\n"
+
+
+
 class Parm(Section):
     _role, _line = "parameter file", 1
     _fields = dict(
@@ -431,7 +569,7 @@ class Parm(Section):
         TIMEP=float, DELTAT=float, DTMIN=float, DTMAX=float, TMAX=float,
         DTMAGA=float, DTMAGM=float, DTREDS=float, DTREDM=float,
         IPRT=int, ISEC=int, TIMPRT=(float,), NODVP=(int,), IPOUT=(int,), UNITS=str,
-        SURFACE=Surface)
+        SURFACE=Surface, ROOTS=Roots)
     _counts = dict(NPRT="TIMPRT", NUMVP="NODVP", NR="IPOUT")
     _records = [(1, "IPRT1"), (2, "IFLOW ITRANS OSC_FLAG"), (3, "KSLOPE TOLKSL"),
                 (4, "PKRL PKRR PSEL PSER"), (5, "PDSE1L PDSE1R PDSE2L PDSE2R"), (6, "ISFONE ISFCVG"),
@@ -440,9 +578,16 @@ class Parm(Section):
                 (12, "ISOLVC IRELAXC OMEGAC"), (13, "ITCGSY TLCGSY ITCGNS TLCGNS"),
                 (14, "TIMEP DELTAT DTMIN DTMAX TMAX"), (15, "DTMAGA DTMAGM DTREDS DTREDM"),
                 (16, "IPRT ISEC NPRT TIMPRT"), (17, "NUMVP NODVP"), (18, "NR"), (19, "IPOUT"), (20, "UNITS"),
-                ("SURFACE", "SURFACE")]
+                ("SURFACE", "SURFACE"), ("ROOTS", "ROOTS")]
 
     def _convert(self, name, v):
+        if name == "ROOTS":
+            if v is None:
+                return Roots()
+            if isinstance(v, Roots):
+                return v
+            raise TypeError("parameter file ROOTS: a Roots (Deck.set_roots makes one) or None, "
+                            "not %r" % (v,))
         if name == "SURFACE":
             if v is None:
                 return Surface()
@@ -464,7 +609,7 @@ class Parm(Section):
                     TIMEP=0.0, DELTAT=0.01, DTMIN=1.0e-5, DTMAX=1.0, TMAX=1.0,
                     DTMAGA=0.0, DTMAGM=1.25, DTREDS=0.0, DTREDM=0.5,
                     IPRT=1, ISEC=0, TIMPRT=[], NODVP=[], IPOUT=[], UNITS=None,
-                    SURFACE=None)
+                    SURFACE=None, ROOTS=None)
 
 
 class Grid(Section):
@@ -1105,6 +1250,10 @@ def parse(section, text, name, describe, column=27):
         object.__setattr__(section, "SURFACE", surface)
         object.__setattr__(section, "_surface_key", surface.key())
         object.__setattr__(section, "_surface_errors", errors)
+        roots, errors = read_roots(notes)
+        object.__setattr__(section, "ROOTS", roots)
+        object.__setattr__(section, "_roots_key", roots.key())
+        object.__setattr__(section, "_roots_errors", errors)
     return section
 
 
@@ -1124,6 +1273,9 @@ def render(section, describe, column=27):
             section, "_surface_key", Surface().key()):
         # The surface-flow lines: replaced where they stood, added or dropped.
         tail = _rewrite_surface(tail, section.SURFACE)
+    if isinstance(section, Parm) and section.ROOTS.key() != getattr(
+            section, "_roots_key", Roots().key()):
+        tail = _rewrite_roots(tail, section.ROOTS)
     # A file whose last record had no end of line, followed by what the deck adds.
     for k in range(1, len(io.out)):
         if not io.out[k - 1].endswith("\n"):

@@ -172,7 +172,7 @@ def validate(deck, processes=None):
     if p.UNITS is not None and not units_ok(p.UNITS):
         add("parm", "UNITS", p.UNITS, "takes a unit of length (m, cm, mm, km, ft) and one of "
             "time (s, min, h, d, y), as 'UNITS m d'")
-    surface = _parm_tail_checks(add, deck)
+    surface, roots = _parm_tail_checks(add, deck)
 
     # --- grid ---
     if g.NZONE < 1:
@@ -246,6 +246,8 @@ def validate(deck, processes=None):
                 "Newton or coupled"))
     if surface is not None:
         _surface_checks(add, deck, surface, meshed and bad.size == 0)
+    if roots is not None:
+        _roots_checks(add, deck, roots, meshed and bad.size == 0)
     solid = (g.ISP == 0 and len(g.Z) >= 1) or (g.ISP == 1 and len(g.Z) == want) or (
         g.ISP == 2 and len(g.ZBOTTOM) == nnod == len(g.Z))
     if solid:
@@ -387,17 +389,18 @@ def _keyword_checks(add, deck, name, keyword, seconds=()):
 def _parm_tail_checks(add, deck):
     """The lines after the last record of the parameter file as the program reads them, in
     the file as the deck will write it: a mistyped keyword (UNITS, SURFACE, MANNING, DEPRESSION,
-    OUTLET) and a surface-flow line it refuses, each at its line. Returns the surface-flow
-    section so read (None when the file is not read)."""
+    OUTLET, ROOTS, ROOTDEPTH, ROOTSHAPE, FEDDES) and a surface-flow or root-uptake line it
+    refuses, each at its line. Returns the surface-flow and root-uptake sections so read (None
+    when the file is not read)."""
     from .deck import _column, _describe
     p = deck.parm
     if p._raw is not None:
-        return None
+        return None, None
     describe = _describe("parm", deck)
     written = S.parse(type(p)(), S.render(p, describe, _column("parm")), "", describe,
                       _column("parm"))
     if written._raw is not None:
-        return None
+        return None, None
     for line, words in written._notes:
         key = words[0].upper()
         if key not in S.PARM_KEYWORDS:
@@ -405,9 +408,38 @@ def _parm_tail_checks(add, deck):
             if meant:
                 add("parm", None, None, "'%s' is not a keyword: did you mean %s?" % (words[0], meant),
                     line=line)
-    for line, message in written._surface_errors:
+    for line, message in written._surface_errors + written._roots_errors:
         add("parm", None, None, message, line=line)
-    return written.SURFACE
+    return written.SURFACE, written.ROOTS
+
+
+def _roots_checks(add, deck, rt, meshed):
+    """The root-uptake section against the deck, as the program checks it once the mesh is
+    built: a section without ROOTS, ROOTDEPTH or FEDDES, the lists against the material codes
+    of the surface triangles, and no transport."""
+    lines = rt._lines
+    if not rt.ON:
+        rest = [lines[k] for k in ("ROOTDEPTH", "ROOTSHAPE", "FEDDES") if k in lines]
+        if rest or len(rt.DEPTH) or rt.SHAPE or len(rt.FEDDES):
+            add("parm", None, None, "ROOTDEPTH, ROOTSHAPE and FEDDES belong to a root-uptake "
+                "section, which begins with a ROOTS line (Deck.set_roots)",
+                line=min(rest) if rest else None)
+        return
+    at = lines.get("ROOTS")
+    for key, values in (("ROOTDEPTH", rt.DEPTH), ("FEDDES", rt.FEDDES)):
+        if not len(values):
+            add("parm", None, None, "the root-uptake section has no %s line (Deck.set_roots)" % key,
+                line=at)
+    if deck.parm.ITRANS != 0:
+        add("parm", "ITRANS", deck.parm.ITRANS, "root water uptake runs without transport "
+            "(ITRANS = 0): what the roots do with the solute is not modelled")
+    if not meshed:
+        return
+    maxmat = max(1, int(np.max(np.asarray(deck.grid.TRIANG)[:, 3])))
+    for key, values in (("ROOTS", rt.SHARE), ("ROOTDEPTH", rt.DEPTH), ("ROOTSHAPE", rt.SHAPE)):
+        if len(values) and len(values) != 1 and len(values) < maxmat:
+            add("parm", None, None, "%s gives %d values, the surface triangles have material "
+                "codes up to %d" % (key, len(values), maxmat), line=lines.get(key))
 
 
 def _surface_checks(add, deck, sf, meshed):

@@ -8,7 +8,8 @@ import sys
 
 PACKAGES = {"numpy": "python3-numpy", "pandas": "python3-pandas", "xarray": "python3-xarray",
             "pytest": "python3-pytest", "scipy": "python3-scipy", "vtkmodules": "python3-vtk9",
-            "gmsh": "python3-gmsh", "shapely": "python3-shapely"}
+            "gmsh": "python3-gmsh", "shapely": "python3-shapely", "skimage": "python3-skimage",
+            "pyproj": "python3-pyproj", "osgeo": "python3-gdal", "matplotlib": "python3-matplotlib"}
 lacking = [p for m, p in PACKAGES.items() if importlib.util.find_spec(m) is None]
 if lacking:
     sys.exit("%s lacks the modules of Debian's %s (tools/install-deps test installs them)"

@@ -243,3 +243,25 @@ def test_surface_section_as_fields_byte_for_byte_and_rewritten_where_it_stood(tm
     back.surface.ON = False          # off: no section, the notes stay
     back.write(tmp_path / "off")
     assert open(tmp_path / "off" / "parm").read() == text.replace(tail, "a note\nUNITS m h\nnotes after\n")
+
+
+def test_roots_section_as_fields_byte_for_byte_and_rewritten_where_it_stood(tmp_path):
+    d = example("hillslope", tmp_path)
+    tail = "a note\n  roots  0.7 0.5\nFEDDES -0.1 -0.25 -4 -80\nrootdepth 0.5\nnotes after\n"
+    text = open(d / "parm").read() + tail
+    open(d / "parm", "w").write(text)
+    deck = nepora.Deck.read(d)
+    rt = deck.roots
+    assert (rt.ON, list(rt.SHARE), list(rt.DEPTH), rt.SHAPE, list(rt.FEDDES)) == (
+        True, [0.7, 0.5], [0.5], [], [-0.1, -0.25, -4.0, -80.0])
+    deck.write(tmp_path / "same")
+    assert open(tmp_path / "same" / "parm").read() == text
+    deck.set_roots(0.6, [0.5, 1.0], [-0.1, -0.25, -4.0, -80.0], shape="linear")
+    deck.write(tmp_path / "more")
+    assert open(tmp_path / "more" / "parm").read() == text.replace(tail, (
+        "a note\nROOTS 0.6\nROOTDEPTH 0.5 1.0\nROOTSHAPE LINEAR\nFEDDES -0.1 -0.25 -4.0 -80.0\nnotes after\n"))
+    back = nepora.Deck.read(tmp_path / "more")
+    assert back.roots.key() == deck.roots.key()
+    back.roots.ON = False
+    back.write(tmp_path / "off")
+    assert open(tmp_path / "off" / "parm").read() == text.replace(tail, "a note\nnotes after\n")

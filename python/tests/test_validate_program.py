@@ -173,6 +173,22 @@ SURFACE = [
     ("solute-box", "SURFACE\nMANNING 0.03\n", "runs without transport (ITRANS = 0)"),
 ]
 
+# The root-uptake section, the same way.
+FEDDES = "FEDDES -0.1 -0.25 -4 -80\n"
+ROOTS = [
+    ("catchment", "roots 0.7\nROOTDEPTH 0.5\nROOTSHAPE linear\n" + FEDDES, None),
+    ("catchment three materials", "ROOTS 0.7 0.5\nROOTDEPTH 0.5\n" + FEDDES,
+     "ROOTS gives 2 values, the surface triangles have material codes up to 3"),
+    ("catchment", "ROOTS 0.7\n" + FEDDES, "has no ROOTDEPTH line"),
+    ("catchment", "ROOTS 0.7\nROOTDEPTH 0.5\n", "has no FEDDES line"),
+    ("catchment", "ROOTS 0.7\nROOTDEPTH 0.5\nFEDDES -0.1 -0.25 -80 -4\n", "are not in the order h1 > h2 >= h3 > h4"),
+    ("catchment", "ROOTDEPTH 0.5\n" + FEDDES, "belong to a root-uptake section"),
+    ("catchment", "ROOTS 1.5\nROOTDEPTH 0.5\n" + FEDDES, "a share of transpiration of 1.5 is above 1"),
+    ("catchment", "ROOTS 0.7\nROOTDEPTH 0.5\nROOTSHAPE CONE\n" + FEDDES, "neither UNIFORM nor LINEAR"),
+    ("catchment", "ROOTS 0.7\nROOTDETH 0.5\n" + FEDDES, MISTYPED % ("ROOTDETH", "ROOTDEPTH")),
+    ("solute-box", "ROOTS 0.7\nROOTDEPTH 0.5\n" + FEDDES, "root water uptake runs without transport"),
+]
+
 
 def _surface(d, text):
     b = d.boundary_nodes()
@@ -276,12 +292,18 @@ def mutations(seed=3):
         def f(d, text=text):
             d.parm._tail += _surface(d, text)
         out.append((base, "parm ends %r" % text, f, said and _surface(decks[base], said)))
+    for base, text, said in ROOTS:
+        def f(d, text=text):
+            d.parm._tail += text
+        out.append((base, "parm ends %r" % text, f, said))
 
     def api(d):  # what the helpers write
         d.set_surface("KINEMATIC", manning=[0.03, 0.1], depression=0.001)
         d.add_outlet("NORMAL", d.boundary_nodes(x=(None, d.grid.X.min() + 50.0)))
         d.add_outlet("LEVEL", d.boundary_nodes(x=(d.grid.X.max() - 50.0, None)), level=0.2)
     out.append(("catchment", "set_surface and add_outlet", api, None))
+    out.append(("catchment three materials", "set_roots",
+                lambda d: d.set_roots([0.6, 0.8, 0.0], 0.4, [-0.1, -0.25, -4.0, -80.0], ["LINEAR", "UNIFORM", "UNIFORM"]), None))
     return decks, out
 
 

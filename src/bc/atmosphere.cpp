@@ -110,6 +110,23 @@ void advance(const mesh& msh, int NNOD, double TIME, iofiles& io, bcdata& bc) {
     }
 }
 
+// The roots section: of an evaporative demand (a negative potential flux) the share TRFRAC of
+// each node is potential transpiration, taken from the soil by the roots of the node's column;
+// ATMPOT keeps the rest, the evaporation of the ground. Rain leaves transpiration at 0.
+void split_transpiration(int NNOD, bcdata& bc) {
+    if (bc.TRFRAC.empty()) return;
+    for (int j = 1; j <= NNOD; ++j) {
+        const double f = bc.TRFRAC[(std::size_t)(j - 1)];
+        double& pot = bc.ATMPOT(j);
+        double& tp = bc.TRPOT[(std::size_t)(j - 1)];
+        tp = 0.0;
+        if (pot < 0.0 && f > 0.0) {
+            tp = -f * pot;
+            pot += tp;
+        }
+    }
+}
+
 // Potential fluxes at TIME: interpolated rate times the area of the node.
 void potential(int NNOD, double TIME, const mesh& msh, bcdata& bc) {
     const double* T = bc.ATMTIM;
@@ -132,6 +149,7 @@ void potential(int NNOD, double TIME, const mesh& msh, bcdata& bc) {
         for (int j = 1; j <= NNOD; ++j) bc.ATMPOT(j) = bc.ATMINP(3, j) * msh.ARENOD(j);
         break;
     }
+    split_transpiration(NNOD, bc);
 }
 
 // A surface node that carries another boundary condition is not atmospheric; the first
@@ -208,6 +226,9 @@ void atmone(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         if (bc.ATMTIM[3] <= 0.0) {
             for (int j = 1; j <= NNOD; ++j) {
                 bc.ATMACP(j) = bc.ATMINP(3, j) * msh.ARENOD(j);
+                if (!bc.TRFRAC.empty() && bc.ATMACP(j) < 0.0) {
+                    bc.ATMACP(j) *= 1.0 - bc.TRFRAC[(std::size_t)(j - 1)];
+                }
                 bc.ATMPOP(j) = bc.ATMACP(j);
             }
         }
@@ -261,8 +282,18 @@ void atmbak(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& 
         bc.ATMPOT(j) = (bc.ATMINP(1, j) + (bc.ATMINP(2, j) - bc.ATMINP(1, j)) / (T[2] - T[1]) *
                                               (TIME - T[1])) *
                        msh.ARENOD(j);
+    }
+    split_transpiration(dim.NNOD, bc);
+    for (int j = 1; j <= dim.NNOD; ++j) {
         if (bc.IFATM(j) == 0) bc.ATMACT(j) = bc.ATMPOT(j);
     }
+}
+
+void atmtrp(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc) {
+    if (bc.TRFRAC.empty() || !bc.ATMIN) return;
+    const std::vector<double> keep(bc.ATMPOT.begin(), bc.ATMPOT.begin() + dim.NNOD);
+    potential(dim.NNOD, ctl.TIME, msh, bc);
+    for (int j = 1; j <= dim.NNOD; ++j) bc.ATMPOT(j) = keep[(std::size_t)(j - 1)];
 }
 
 void atmswt(const dimensions& dim, bcdata& bc, const soil& sl, flowstate& fs) {

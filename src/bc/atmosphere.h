@@ -35,6 +35,10 @@ void atmnxt(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
 // Potential fluxes after a back-step to a TIME not after ATMTIM(2).
 void atmbak(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc);
 
+// The potential transpiration at TIME (TRPOT) formed again, ATMPOT left as it is: a run continued
+// from a checkpoint, which holds the potential fluxes but not it.
+void atmtrp(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc);
+
 // Switching between flux and head control; runs after every nonlinear flow iteration too, so
 // nothing in it allocates.
 void atmswt(const dimensions& dim, bcdata& bc, const soil& sl, flowstate& fs);

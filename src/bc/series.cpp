@@ -282,6 +282,19 @@ void bcinit(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
     atmone(dim, ctl, io, msh, bc, sl, fs);
 }
 
+void hold_series(const dimensions& dim, bcdata& bc) {
+    auto hold = [](double TIM[4], arr2<double>& TAB, int NP, int& IEOF) {
+        TIM[1] = TIM[2] = TIM[3];
+        for (int i = 1; i <= NP; ++i) TAB(i, 1) = TAB(i, 2) = TAB(i, 3);
+        IEOF = 1;
+    };
+    if (dim.NP != 0) hold(bc.DIRTIM, bc.DIRTAB, dim.NP, bc.DIREOF);
+    if (dim.NQ != 0) hold(bc.NEUTIM, bc.NEUTAB, dim.NQ, bc.NEUEOF);
+    bc.ATMTIM[1] = bc.ATMTIM[2] = bc.ATMTIM[3];
+    for (int j = 1; j <= dim.NNOD; ++j) bc.ATMINP(1, j) = bc.ATMINP(2, j) = bc.ATMINP(3, j);
+    bc.ATMEOF = 1;
+}
+
 void bcupdt(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const soil& sl, flowstate& fs) {
     if (dim.NP != 0) {

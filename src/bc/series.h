@@ -72,6 +72,11 @@ int series_interval(const double TIM[4], double TIME);
 // back-step has set the new, smaller TIME.
 void bcinit(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const soil& sl, flowstate& fs);
+// The values of a steady run held for every later time: each series (prescribed heads and
+// fluxes, atmospheric input) keeps the record in use, reads no further and interpolates no
+// more, so that the steps of a continuation in pseudo-time (and their back-steps) see the
+// steady boundary conditions.
+void hold_series(const dimensions& dim, bcdata& bc);
 void bcupdt(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
             const soil& sl, flowstate& fs);
 void bcrstr(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,

@@ -13,6 +13,7 @@
 #include "bc/exitpoint.h"
 #include "bc/series.h"
 #include "soil/curves.h"
+#include "soil/roots.h"
 #include "solvers/linsys.h"
 #include "solvers/specified/symmetric.h"
 #include "surface/overland.h"
@@ -70,6 +71,7 @@ void assemble(const dimensions& dim, control& ctl, const mesh& msh, const bcdata
         rhsgrv(dim, ctl, msh, sl, sp, rho);
         if (sl.KSLOPE == 5) stornod(dim, ctl, msh, sl, sp, rho);
         if (sf != nullptr && sf->ON) surfasm(dim, ctl, msh, bc, fs, sp, *sf, newton);
+        if (sl.RT.ON) rootasm(dim, fs, bc, sp, sl.RT, newton);
         // The residual before boundary conditions, for the boundary fluxes.
         const double* rhs = sp.RHS.data();
         double* resid = sp.RESID.data();

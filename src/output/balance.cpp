@@ -9,6 +9,7 @@
 #include "base/stop.h"
 #include "base/timer.h"
 #include "soil/curves.h"
+#include "soil/roots.h"
 #include "surface/overland.h"
 
 namespace nep {
@@ -193,7 +194,7 @@ void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied
 
     mb.VIN = mb.FLXVOL[MB_IADIR] + mb.FLXVOL[MB_INDIR] + mb.FLXVOL[MB_IANEU] + mb.FLXVOL[MB_INNEU];
     mb.VOUT = mb.FLXVOL[MB_OADIR] + mb.FLXVOL[MB_ONDIR] + mb.FLXVOL[MB_OANEU] +
-              mb.FLXVOL[MB_ONNEU] + mb.SFVOL - mb.SOUT;
+              mb.FLXVOL[MB_ONNEU] + mb.SFVOL - mb.SOUT - mb.UPTVOL;
     mb.ERRAS = mb.VIN + mb.VOUT - mb.DSTORE;
 
     // The relative error is taken against the net volume of an unsteady step and against the
@@ -241,6 +242,8 @@ void flowmb(const dimensions& dim, const control& ctl, iofiles& io, const mesh& 
         surfmb(dim, ctl, msh, bc, fs, *sf, mb);
         dstore += mb.SSTORE;
     }
+
+    if (sl.RT.ON) rootmb(dim, ctl, msh, bc, sl.RT, mb);
 
     fluxmb(dim, ctl, io, msh, bc, mb);
     flowmb_volumes(ctl, mb, dstore, sl.KSLOPE == 5);
@@ -301,6 +304,10 @@ void mbeout(const dimensions& dim, const control& ctl, iofiles& io, const massba
              "/,21X,'INFILTRATION VOL = ',1PE11.3,' EXFILTRATION VOL = ',1PE11.3)",
              mb.SSTORE, mb.SOUT, mb.SINF, mb.SEXF);
     }
+    if (mb.ROOTON) {
+        wfmt(lst, "(/,' ROOT WATER UPTAKE: POTENTIAL VOL = ',1PE11.3,' ACTUAL VOL = ',1PE11.3)",
+             mb.UPTPOT, mb.UPTVOL);
+    }
     // Input that fell on surface nodes with another condition, which the model did not apply
     // (not part of the totals above).
     if (mb.NAPSTEP > 0) {
@@ -329,6 +336,8 @@ void mbnext(massbal& mb) {
     mb.CSOUT += mb.SOUT;
     mb.CSINF += mb.SINF;
     mb.CSEXF += mb.SEXF;
+    mb.CUPTPOT += mb.UPTPOT;
+    mb.CUPTVOL += mb.UPTVOL;
     for (int k = 1; k <= 8; ++k) mb.FLXPRV[k] = mb.FLXCUR[k];
     mb.SFFLXP = mb.SFFLX;
     for (int k = 1; k <= 2; ++k) {
@@ -399,6 +408,12 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
              "/,'                       CUMULATIVE INFILTRATION VOL = ',1PE12.5,"
              "' EXFILTRATION VOL = ',1PE12.5)",
              mb.CSSTORE, mb.CSOUT, mb.CSINF, mb.CSEXF);
+    }
+    if (mb.ROOTON) {
+        wfmt(lst,
+             "(//,'  ROOT WATER UPTAKE: CUMULATIVE POTENTIAL VOL = ',1PE12.5,"
+             "' ACTUAL VOL = ',1PE12.5)",
+             mb.CUPTPOT, mb.CUPTVOL);
     }
     for (ounit* u : {&lst, &io.out(33)}) {
         wfmt(*u,

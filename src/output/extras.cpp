@@ -293,7 +293,7 @@ void seepage_rows(const dimensions& dim, iofiles& io, const mesh& msh, const bcd
 }  // namespace
 
 void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                bool unapplied, int outlets) {
+                bool unapplied, int outlets, bool uptake) {
     extra_files& x = io.EXTRA;
     if (!x.ON) return;
     const bool coupled = ctl.ITRANS != 0;
@@ -317,7 +317,8 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const me
            (std::string(unapplied ? " atm_not_applied_in_L3 atm_not_applied_out_L3" : "") +
             (outlets >= 0 ? " ground_storage_change_L3 outlets_out_L3 infiltration_L3"
                             " exfiltration_L3 cum_outlets_out_L3"
-                          : ""))
+                          : "") +
+            (uptake ? " transpiration_potential_L3 uptake_out_L3 cum_uptake_out_L3" : ""))
                .c_str());
     if (outlets >= 0) {
         // The discharge of every outlet, their sum and the volume out so far.
@@ -420,6 +421,7 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
     }
     if (mb.NAPON) r.num(mb.NAPVOL[1]).num(mb.NAPVOL[2]);
     if (mb.SURFON) r.num(mb.SSTORE).num(-mb.SOUT).num(mb.SINF).num(mb.SEXF).num(-mb.CSOUT);
+    if (mb.ROOTON) r.num(mb.UPTPOT).num(-mb.UPTVOL).num(-mb.CUPTVOL);
     r.to(x.BUDGET);
     if (mb.SURFON) {
         r.integer(s).num(t);

@@ -34,7 +34,7 @@ namespace nep {
 // `outlets`: the outlets of a surface-flow section (-1: none), whose discharges go to
 // csv/outlets.csv and whose balance lines end the budget rows.
 void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                bool unapplied = false, int outlets = -1);
+                bool unapplied = false, int outlets = -1, bool uptake = false);
 
 // The initial state (step 0, TIMEP): observation and seepage rows; then (extra_series) the
 // first .vtu.

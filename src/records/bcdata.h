@@ -1,6 +1,8 @@
 // Flow boundary conditions: atmospheric, prescribed-head, prescribed-flux and seepage-face data.
 #pragma once
 
+#include <vector>
+
 #include "base/array.h"
 #include "records/control.h"
 #include "records/dimensions.h"
@@ -55,6 +57,11 @@ struct bcdata {
     // The deck routes the water on the ground (a surface-flow section): an atmospheric node is
     // not held at a head when water ponds on it, the water standing there flows on.
     bool PONDRT = false;
+    // Root water uptake (a roots section): the share of each surface node's evaporative demand
+    // that is transpiration, taken by the roots of its column (empty without the section, or
+    // 0 for a column without roots), and the potential transpiration at TIME (rate * ARENOD
+    // times that share, 0 under rain); ATMPOT then holds the rest, the ground's evaporation.
+    std::vector<double> TRFRAC, TRPOT;
 
     // Seepage faces.
     arr1<int> NSFNUM;       // (NSF) nodes on each face

@@ -56,6 +56,19 @@ struct control {
     int NDONE = 0;                  // steps completed (and written)
     double TDONE = 0.0;             // the time they reached
 
+    // A steady state reached by pseudo-transient continuation (run/timestep.h): implicit steps
+    // in a pseudo-time, grown as the change per unit pseudo-time falls, up to the steady step.
+    struct continuation {
+        bool ASKED = false;         // --pseudo-transient: no direct steady solve first
+        bool ARMED = false;         // a failed direct steady step goes on by continuation
+        bool ON = false;            // the run is in pseudo-time
+        double DTMIN = 0.0, DTMAX = 0.0;  // the deck's step bounds (the steady solve drops them)
+        double RATE = 0.0;          // largest head change per unit pseudo-time of the last step
+        int STEPS = 0;              // pseudo-time steps completed
+        double DTOK = 0.0;          // the size of the last step that converged
+        bool DONE = false;          // a pseudo-time step found the state steady
+    } PTC;
+
     // First record of the flow boundary-condition file (potential-head values), as the first
     // pass reads it.
     bool POTBC = false;

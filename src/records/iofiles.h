@@ -130,6 +130,9 @@ struct iofiles {
 
     extra_files EXTRA;
     checkpoint_files CKPT;
+    // --initial-from DIR: the initial heads are the final state of the run in DIR
+    // (run/finalstate.h), not those of the deck.
+    std::string INITFROM;
 };
 
 // One formatted record to the main listing and the same record to standard output, as the

@@ -79,6 +79,11 @@ struct massbal {
     double CSSTORE = 0.0, CSOUT = 0.0, CSINF = 0.0, CSEXF = 0.0;
     std::vector<double> SOUTQ;  // the discharge of each outlet at the end of the step
 
+    // Root water uptake (the roots section): the potential transpiration and the water the
+    // roots took (out positive; part of VOUT, negated) in the step, their sums over the run.
+    bool ROOTON = false;
+    double UPTPOT = 0.0, UPTVOL = 0.0, CUPTPOT = 0.0, CUPTVOL = 0.0;
+
     // Solute (coupled runs): current and previous mass flux and mass of the step per class,
     // entries 1..4 as mb_tclass; the balance of the step and the sums over the run.
     double TFLXCUR[5] = {};

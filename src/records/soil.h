@@ -7,6 +7,7 @@
 #include "base/array.h"
 #include "records/control.h"
 #include "records/dimensions.h"
+#include "records/roots.h"
 
 namespace nep {
 
@@ -113,6 +114,9 @@ struct soil : chcurve {
     // Longitudinal and transverse dispersivities and retardation factors (coupled runs).
     arr2<double> ALFAL, ALFAT, RETARD;  // (NSTR, NZONE)
     arr1<double> RETNOD;  // (N) retardation averaged over the tetrahedra around each node
+
+    // Root water uptake (the roots section of the parameter file; RT.ON false without it).
+    roots RT;
 };
 
 // Creates the arrays from the sizes; releases them at the end of the run.

@@ -147,6 +147,7 @@ void state_fields(F&& f) {
     // The water on the ground (a surface-flow section): the step's volumes and the run's sums.
     NEP_MB(SSTORE); NEP_MB(SOUT); NEP_MB(SINF); NEP_MB(SEXF);
     NEP_MB(CSSTORE); NEP_MB(CSOUT); NEP_MB(CSINF); NEP_MB(CSEXF);
+    NEP_MB(UPTPOT); NEP_MB(UPTVOL); NEP_MB(CUPTPOT); NEP_MB(CUPTVOL);
 
     // CPU times, summed over the runs of a restarted simulation; the counts of the solves
     // handed to PETSc (with whether each system's solver has solved, run/checkpoint.cpp).

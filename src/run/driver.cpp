@@ -5,6 +5,7 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "base/timer.h"
+#include "bc/atmosphere.h"
 #include "bc/exitpoint.h"
 #include "bc/initial.h"
 #include "bc/prescribed.h"
@@ -23,12 +24,14 @@
 #include "run/columns.h"
 #include "run/cputime.h"
 #include "run/fileset.h"
+#include "run/finalstate.h"
 #include "run/flowsolve.h"
 #include "run/flowtransolve.h"
 #include "run/parm.h"
 #include "run/progress.h"
 #include "run/timestep.h"
 #include "soil/curves.h"
+#include "soil/roots.h"
 #include "soil/soilread.h"
 #include "surface/overland.h"
 #include "solvers/petsc.h"
@@ -86,7 +89,16 @@ void initial(records& R, const mesh* deck) {
     for (int i = 0; i < 10; ++i) R.cpu.FT[i] = R.cpu.TT[i] = 0.0f;
     R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
     timinit(ctl);
+    if (ctl.PTC.ARMED && io.CKPT.ON) ctl.PTC.ARMED = false;  // checkpoints hold no pseudo-time
+    if (ctl.PTC.ASKED && !ctl.PTC.ARMED) {
+        input_error(std::string("--pseudo-transient continues a steady-state solve (DELTAT 1e10 or "
+                                "more) of flow alone, without checkpoints: ") +
+                    (ctl.DELTAT < 1.0e10 ? "this deck is a transient one"
+                     : ctl.ITRANS != 0   ? "this deck is a coupled one (ITRANS is not 0)"
+                                         : "checkpoints were asked for"));
+    }
     flowinit(dim, ctl, io, R.msh, R.sl, R.fs, deck);
+    if (!io.INITFROM.empty()) initial_from(dim, ctl, io, R.msh, R.fs);
     if (ctl.ITRANS != 0) {
         // The transport state: counters and totals, boundary fluxes, balance accumulators, and
         // the working concentrations from the initial ones (read into CSAVE).
@@ -102,6 +114,7 @@ void initial(records& R, const mesh* deck) {
         }
     }
     bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+    if (ctl.PTC.ARMED) hold_series(dim, R.bc);
 }
 
 void initial_rest(records& R) {
@@ -149,6 +162,8 @@ int nepora3d(records& R) {
         datin(R);
         grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
         surface_start(R);
+        roots_check(R.dim, R.ctl, R.io, R.msh, R.sl.RT);
+        R.mb.ROOTON = R.sl.RT.ON;
     });
     // Several processes: a deck that can runs on meshes of the processes' own (run/columns.h),
     // and process 0 writes from the whole view of it.
@@ -166,6 +181,7 @@ int nepora3d(records& R) {
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
     // The patterns are final (a process of several keeps only the rows it forms).
     surface_setup(R.dim, ctl, R.msh, R.sp, R.sf);
+    roots_setup(R.dim, R.msh, R.sp, R.bc, R.sl.RT);
     if (R.sf.ON) {
         io.EXTRA.SF = &R.sf;
         io.EXTRA.SVX.alloc(R.dim.NNOD);
@@ -177,6 +193,7 @@ int nepora3d(records& R) {
     together([&] { initial(R, V.on ? &V.msh : nullptr); });
     share_face_heads(R.dim, R.msh, R.fs.PSAVE, R.bc);
     together([&] { initial_rest(R); });
+    roots_weights(R.dim, R.msh, R.sl.RT);
     mbinit_share(R.msh, R.mb);
     view_start(R, V);
     view_gather(R.msh, R.bc, R.sl, R.fs, V);
@@ -188,7 +205,7 @@ int nepora3d(records& R) {
             // outputs replace those of the previous run.
             commit_outputs(io);
             extra_open(R.dim, ctl, io, R.msh, R.mb.NAPON,
-                       R.sf.ON ? (int)R.sf.OUT.size() : -1);
+                       R.sf.ON ? (int)R.sf.OUT.size() : -1, R.sl.RT.ON);
         }
     });
     // The folders are made and cleared (by process 0) before any process writes into them.
@@ -206,7 +223,9 @@ int nepora3d(records& R) {
         if (restart) {
             state_empty(R);
             restart_state(R, &V);
+            atmtrp(R.dim, ctl, R.msh, R.bc);
         }
+        if (ctl.PTC.ASKED) ptc_start(ctl, io);
         mark_step_end(io);
         progress_begin(ctl, io);
     });
@@ -257,6 +276,7 @@ int nepora3d(records& R) {
 
         if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, true);
         extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
+        if (w.on) write_final_state(w.dim, ctl, io, w.msh, w.fs);
         if (w.on) test_output(w.dim, ctl, w.msh, w.sl, w.fs, std::string(), cut);
         cumberr(R.dim, ctl, io, R.bc, R.mb);
         if (w.on) mbwarn(ctl, io, w.msh, w.sl, R.mb);

@@ -1,5 +1,8 @@
 #include "run/flowsolve.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "base/format.h"
 #include "base/procs.h"
 #include "bc/atmosphere.h"
@@ -77,10 +80,35 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, surface& sf,
                whole_view* V) {
+    const double tried = ctl.DELTAT;
     unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, density(), &sf);
-    if (ctl.ISTATUS == -2) return;
+    if (ctl.ISTATUS == -2) {
+        // A steady solve that did not converge goes on in pseudo-time (run/timestep.h).
+        if (ctl.PTC.ARMED) together([&] { ptc_start(ctl, io); });
+        else if (ctl.PTC.ON) ptc_backstep(ctl, tried);
+        return;
+    }
+    // The largest change of the heads over a step of the continuation, and the end of a
+    // continuation that has not come to the steady step.
+    double change = 0.0;
+    if (ctl.PTC.ON) {
+        for (int i = 1; i <= dim.N; ++i) {
+            if (msh.own(i)) change = std::max(change, std::fabs(fs.PNEW(i) - fs.PSAVE(i)));
+        }
+        change = msh.largest(change);
+        if (ctl.DELTAT < kSteadyStep && ctl.PTC.STEPS + 1 >= kPseudoStepsMax) {
+            wfmt(io.out(6), "(/,' NO STEADY STATE AFTER ',I6,' PSEUDO-TIME STEPS',"
+                            "' -- SIMULATION WILL TERMINATE',/)",
+                 ctl.PTC.STEPS + 1);
+            ctl.ISTATUS = -3;
+        }
+    }
     // The water balance of the step (also of a step that ends the run unconverged).
     flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb, &sf);
+    if (ctl.PTC.ON && ctl.DELTAT < kSteadyStep && ctl.ISTATUS != -3 &&
+        ptc_steady(ctl, change, mb.VIN, mb.VOUT, mb.DSTORE)) {
+        ctl.PTC.DONE = true;
+    }
     swkrw(dim, sl, fs.PNEW);
     if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, fs);
     mbeout(dim, ctl, io, mb);
@@ -93,9 +121,23 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
     wfmt(io.out(32), "(I6,2(1PE11.3),2(11X,1PE13.5))", ctl.NSTEP, ctl.DELTAT, ctl.TIME,
          net_dirflx(mb), net_neuflx(mb));
     step_output(dim, ctl, io, msh, bc, sl, mb, fs, V);
-    if (run_continues(ctl)) {
+    if (run_continues(ctl) && ctl.PTC.ON) {
+        ptc_step(ctl, change);
+        bcupdt(dim, ctl, io, msh, bc, sl, fs);
+        start_heads(dim, ctl, fs);
+    } else if (run_continues(ctl)) {
         next_flow_step(dim, ctl, io, msh, bc, sl, fs);
     } else {
+        if (ctl.PTC.ON && ctl.DELTAT >= kSteadyStep) {
+            wfmt(io.out(6), "(/,' STEADY STATE REACHED BY PSEUDO-TRANSIENT CONTINUATION IN ',I6,"
+                            "' PSEUDO-TIME STEPS AND THE STEADY STEP',/)",
+                 ctl.PTC.STEPS);
+        } else if (ctl.PTC.DONE) {
+            wfmt(io.out(6), "(/,' STEADY STATE REACHED BY PSEUDO-TRANSIENT CONTINUATION IN ',I6,"
+                            "' PSEUDO-TIME STEPS: HEAD CHANGE',1PE10.2,', STORAGE CHANGE',1PE10.2,"
+                            "' OF THROUGH-FLOW',1PE10.2,/)",
+                 ctl.PTC.STEPS + 1, change, mb.DSTORE, 0.5 * (std::fabs(mb.VIN) + std::fabs(mb.VOUT)));
+        }
         ctl.ENDFLOW = true;
     }
 }

@@ -58,6 +58,11 @@ void usage(std::FILE* f, const char* prog) {
                  "                     terminal.log)\n"
                  "  --progress-every P without a terminal, a progress line every P percent of\n"
                  "                     the simulated time (default 10; 0 for none)\n"
+                 "  --pseudo-transient a steady-state deck (DELTAT 1e10 or more) goes to its\n"
+                 "                     steady state by pseudo-time steps from the first (a\n"
+                 "                     direct steady solve that fails goes on so by itself)\n"
+                 "  --initial-from DIR the initial heads are the final heads of the run in DIR\n"
+                 "                     (its csv/final-state.csv, or the file DIR), same mesh\n"
                  "%s"
                  "Exit status: 0 completed, 1 error stop, 2 ended early (a step failed at the\n"
                  "smallest step size), 130 or 143 interrupted by SIGINT or SIGTERM.\n"
@@ -70,7 +75,8 @@ void usage(std::FILE* f, const char* prog) {
 // goes on, else the exit status; nothing has been opened yet.
 // Words of the form -NAME go, with the values that follow them, to PETSc.
 int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& extra,
-               progress_state& progress, checkpoint_files& ck, std::vector<std::string>& petsc) {
+               progress_state& progress, checkpoint_files& ck, std::vector<std::string>& petsc,
+               bool& pseudo, std::string& from) {
     bool options = true;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
@@ -99,6 +105,19 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
             }
             progress.EVERY = (int)p;
             ++k;
+        } else if (options && a == "--pseudo-transient") {
+            pseudo = true;
+        } else if (options && a == "--initial-from") {
+            if (k + 1 >= argc || argv[k + 1][0] == '\0') {
+                std::fprintf(stderr, "%s: --initial-from takes the directory of a run\n", prog);
+                return EXIT_ERROR;
+            }
+            from = argv[++k];
+            // Taken from the directory the program is started in, as the deck directory is.
+            if (from[0] != '/') {
+                char cwd[4096];
+                if (::getcwd(cwd, sizeof cwd) != nullptr) from = std::string(cwd) + "/" + from;
+            }
         } else if (options && a == "--") {
             options = false;
         } else if (options && petsc_option_word(a)) {
@@ -122,7 +141,8 @@ int parse_args(int argc, char** argv, const char* prog, std::string& dir, bool& 
 
 const char* end_reason(int status, const control& ctl) {
     switch (status) {
-    case EXIT_DONE: return ctl.DELTAT >= 1.0e10 ? "steady state solved" : "run completed";
+    case EXIT_DONE:
+        return ctl.DELTAT >= 1.0e10 || ctl.PTC.DONE ? "steady state solved" : "run completed";
     case EXIT_ERROR: return "stopped on an error";
     case EXIT_NO_BACKSTEP: return "ended early: a step failed at the smallest step size";
     default: break;
@@ -192,6 +212,17 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                  prog, reason.c_str(), ctl.TDONE, ctl.NDONE, ctl.ITUNS, ctl.ITLIN);
     if (ctl.ITRANS != 0) std::fprintf(stderr, ", %d coupled iterations", ctl.ITUNSC);
     std::fprintf(stderr, "\n");
+    if (ctl.PTC.ON && (ctl.DELTAT >= 1.0e10 || ctl.PTC.DONE) && status == EXIT_DONE) {
+        // The sums over pseudo-time are no budget: the balance of the last step is.
+        const bool direct = ctl.DELTAT >= 1.0e10;
+        std::fprintf(stderr, "%s: pseudo-transient continuation: %d pseudo-time steps%s\n", prog,
+                     direct ? ctl.PTC.STEPS : ctl.PTC.STEPS + 1, direct ? " and the steady step" : "");
+        std::fprintf(stderr, "%s: water budget of the steady state: in %.6g, out %.6g, storage change "
+                     "%.3g, net error %.3g (%.3g %%); wall time %.2f s\n",
+                     prog, mb.VIN, mb.VOUT, mb.DSTORE, mb.ERRAS, mb.ERREL, wall);
+        unapplied_summary(R, prog);
+        return;
+    }
     const double net = mb.CINOUT - mb.CSTORE;
     const double base = mb.CIN != 0.0 ? mb.CIN : std::fabs(mb.COUT);
     std::fprintf(stderr, "%s: water budget: in %.6g, out %.6g, storage change %.6g, net error %.3g",
@@ -206,6 +237,10 @@ void closing_summary(const records& R, const char* prog, int status, double wall
                      "infiltration %.6g, exfiltration %.6g\n",
                      prog, mb.CSOUT, mb.CSSTORE, mb.CSINF, mb.CSEXF);
     }
+    if (mb.ROOTON) {
+        std::fprintf(stderr, "%s: root water uptake: %.6g of a potential transpiration of %.6g\n",
+                     prog, mb.CUPTVOL, mb.CUPTPOT);
+    }
     unapplied_summary(R, prog);
 }
 
@@ -218,7 +253,10 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     std::vector<std::string> petsc_words;
     checkpoint_files ck;
     proc_quiet_early(progname);
-    const int early = parse_args(argc, argv, progname, dir, extra, progress, ck, petsc_words);
+    bool pseudo = false;
+    std::string from;
+    const int early =
+        parse_args(argc, argv, progname, dir, extra, progress, ck, petsc_words, pseudo, from);
     if (early >= 0) return early;
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "%s: cannot enter the deck directory '%s': %s\n", progname, dir.c_str(),
@@ -240,6 +278,8 @@ int run_program(dialect d, const char* progname, int argc, char** argv) {
     R->io.PROGNAME = progname;
     R->io.EXTRA.ON = extra;
     R->io.CKPT = ck;
+    R->io.INITFROM = from;
+    R->ctl.PTC.ASKED = pseudo;
     R->io.PROGRESS = progress;
     progress_start(R->io);
     int status = EXIT_DONE;

@@ -11,6 +11,7 @@
 #include "run/fileset.h"
 #include "run/nlsection.h"
 #include "solvers/petsc.h"
+#include "soil/roots.h"
 #include "surface/overland.h"
 
 namespace nep {
@@ -89,7 +90,7 @@ std::string value_is(const char* name, double v) { return std::string(name) + " 
 // which name the columns of the tables and the arrays of the ParaView files. Other lines after
 // the last record are notes, left alone as they always were, but a first word that misses UNITS
 // by a letter or two stops the run (read as a note, it would rename every column).
-void read_units(iofiles& io, freader& fr, surface& sf, control& ctl) {
+void read_units(iofiles& io, freader& fr, surface& sf, roots& rt, control& ctl) {
     static const char* const kLength[] = {"m", "cm", "mm", "km", "ft"};
     static const char* const kTime[] = {"s", "min", "h", "d", "y"};
     auto known = [](const std::string& u, const auto& list) {
@@ -108,13 +109,18 @@ void read_units(iofiles& io, freader& fr, surface& sf, control& ctl) {
             surface_read(sf, key, in, line, at(io, line));
             continue;
         }
+        if (roots_keyword(key)) {
+            roots_read(rt, key, in, line, at(io, line));
+            continue;
+        }
         if (nonlinear_keyword(key)) {
             nonlinear_read(ctl, key, in, at(io, line));
             continue;
         }
         if (key != "UNITS") {
             const char* k = near_keyword(word, {"UNITS", "SURFACE", "MANNING", "DEPRESSION", "OUTLET",
-                                                 "FORCING", "STEPCONTROL"});
+                                                 "ROOTS", "ROOTDEPTH", "ROOTSHAPE", "FEDDES", "FORCING",
+                                                 "STEPCONTROL"});
             if (k != nullptr) keyword_miss(fr, line, word, k);
             continue;
         }
@@ -293,7 +299,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl,
             }
         }
     }
-    read_units(io, fr, sf, ctl);
+    read_units(io, fr, sf, sl.RT, ctl);
 
     wfmt(lst, "(///,5x,A)", ctl.ITRANS == 0 ? "SOLUTION OF THE FLOW PROBLEM ONLY" : "SOLUTION OF THE COUPLED PROBLEM");
     if (ctl.IFLOW == 1) {

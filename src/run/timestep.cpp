@@ -4,13 +4,17 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/format.h"
 #include "base/interrupt.h"
 #include "base/stop.h"
 
 namespace nep {
 
 void timinit(control& ctl) {
-    if (ctl.DELTAT >= 1.0e10) {  // steady-state solve
+    ctl.PTC.DTMIN = ctl.DTMIN;
+    ctl.PTC.DTMAX = ctl.DTMAX;
+    const bool steady = ctl.DELTAT >= 1.0e10;
+    if (steady) {  // steady-state solve
         ctl.TMAX = 0.0;
         ctl.TETAF = 1.0;
         ctl.DELTAT = ctl.HUGER;
@@ -34,6 +38,88 @@ void timinit(control& ctl) {
     ctl.DTFIRST = ctl.DELTAT;
     ctl.NDONE = 0;
     ctl.TDONE = ctl.TIMEP;
+    // A flow-only steady solve that does not converge goes on by continuation: its failure
+    // then back-steps (to the pseudo-time steps) instead of ending the run.
+    ctl.PTC.ARMED = steady && ctl.ITRANS == 0;
+    if (ctl.PTC.ARMED) ctl.BKFLAG = true;
+}
+
+void ptc_start(control& ctl, iofiles& io) {
+    const double dt0 = ctl.PTC.DTMIN;
+    if (!(dt0 > 0.0) || !(dt0 < kSteadyStep)) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "DTMIN = %.10g: the continuation to a steady state takes DTMIN as its first "
+                      "pseudo-time step and its smallest one (give 0 < DTMIN < 1e10)",
+                      dt0);
+        input_error(io.in(5).role() + " '" + io.in(5).name() + "': " + text);
+    }
+    ctl.PTC.ON = true;
+    ctl.PTC.ARMED = false;
+    ctl.PTC.RATE = 0.0;
+    ctl.PTC.STEPS = 0;
+    ctl.PTC.DTOK = dt0;
+    ctl.PTC.DONE = false;
+    ctl.TMAX = ctl.HUGER;
+    ctl.DTMIN = dt0;
+    ctl.DTMAX = kSteadyStep;
+    ctl.DELTAT = dt0;
+    ctl.TIME = ctl.TIMEP + ctl.DELTAT;
+    ctl.BKFLAG = false;
+    ctl.ITER = 1;
+    ctl.ITLINS = 0;
+    ctl.DTFIRST = ctl.DELTAT;
+    ctl.DTSMAL = ctl.HUGER;
+    ctl.TSMAL = ctl.TIME;
+    ctl.TLARG = ctl.TIME;
+    wfmt(io.out(6), "(/,' STEADY STATE BY PSEUDO-TRANSIENT CONTINUATION:',"
+                    "' FIRST PSEUDO-TIME STEP',1PE12.4,', STEADY STEP',1PE12.4,/)",
+         ctl.DELTAT, kSteadyStep);
+}
+
+void ptc_backstep(control& ctl, double tried) {
+    control::continuation& c = ctl.PTC;
+    // A steady step that failed is not tried again: the continuation ends on a steady step of
+    // pseudo-time instead.
+    if (tried >= kSteadyStep) ctl.DTMAX = kSteadyStep / kGrowthMax;
+    // Back to the size of the last step that converged, rather than halving down to it.
+    if (ctl.DELTAT > c.DTOK) {
+        ctl.DELTAT = c.DTOK;
+        ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
+        ctl.TIME = ctl.TIMEP + ctl.DELTAT;
+    }
+}
+
+bool ptc_steady(const control& ctl, double change, double in, double out, double dstore) {
+    const double through = 0.5 * (std::fabs(in) + std::fabs(out));
+    return change <= ctl.TOLNL && through > 0.0 && std::fabs(dstore) <= kSteadyStorage * through;
+}
+
+void ptc_step(control& ctl, double change) {
+    control::continuation& c = ctl.PTC;
+    c.STEPS += 1;
+    const double rate = change / ctl.DELTAT;
+    double g;
+    c.DTOK = ctl.DELTAT;
+    if (ctl.ITER >= ctl.ITMX2) {
+        // The iterations of the step bound it, as they do a transient run's.
+        g = kGrowthMin;
+    } else if (ctl.ITER >= ctl.ITMX1) {
+        g = kGrowthHeld;
+    } else {
+        // Switched evolution relaxation: the step grows as the change per unit time falls, and
+        // at least by kGrowthEasy after a step that converged easily (a slow recession, whose
+        // rate hardly falls, would else hold the step).
+        g = c.RATE > 0.0 ? std::min(kGrowthMax, std::max(kGrowthEasy, c.RATE / rate)) : kGrowthMax;
+    }
+    c.RATE = rate;
+    ctl.TIMEP = ctl.TIME;
+    ctl.DELTAT = std::min(ctl.DTMAX, std::max(ctl.DTMIN, ctl.DELTAT * g));
+    ctl.TIME = ctl.TIMEP + ctl.DELTAT;
+    ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
+    ctl.NSTEP += 1;
+    ctl.ITER = 1;
+    ctl.ITLINS = 0;
 }
 
 void advance_time(const dimensions& dim, control& ctl, const iofiles& io) {
@@ -141,6 +227,7 @@ void tstats(control& ctl) {
 
 bool run_continues(const control& ctl) {
     return std::fabs(ctl.TIME - ctl.TMAX) > 0.001 * ctl.DELTAT && ctl.DELTAT < 1.0e10 &&
+           !ctl.PTC.DONE &&
            ctl.ISTATUS != -3 && interrupt_signal() == 0;
 }
 

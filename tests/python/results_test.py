@@ -326,6 +326,29 @@ def check_plot(program, tmp):
     assert data[:8] == b"\x89PNG\r\n\x1a\n" and len(data) > 10000
     print("plot: the outlet hydrograph of a run with surface flow")
 
+    # What the pictures hold, from hand-made tables: 8 seepage faces drawn as totals (face k
+    # seeps, 0.5 out, from time k on); the hydrograph without its empty panel of prescribed heads
+    # and fluxes (the plane has none); the discharge on a log axis with --log.
+    drawn = {}
+    plot.finish = lambda fig, out, name, written: drawn.update({name: fig.axes})
+    faces = {"time_T": [], "face": [], "exit_z_L": [], "flux_L3_T": []}
+    for t in range(4):
+        for k in range(8):
+            faces["time_T"].append(float(t))
+            faces["face"].append(k + 1.0)
+            faces["exit_z_L"].append(1.0 if k < t else float("nan"))
+            faces["flux_L3_T"].append(-0.5 if k < t else 0.0)
+    plot.seepage(faces, "hand", tmp, [])
+    top, bottom = drawn["seepage.png"]
+    assert list(top.lines[0].get_ydata()) == [0, 1, 2, 3]
+    assert list(bottom.lines[0].get_ydata()) == [0.0, -0.5, -1.0, -1.5]
+    h = plot.read(os.path.join(s, "csv", "hydrograph.csv"))
+    plot.hydrograph(h, "plane", tmp, [])
+    assert len(drawn["hydrograph.png"]) == 1
+    plot.outlets(plot.read(os.path.join(s, "csv", "outlets.csv")), h, "plane", tmp, [], log=True)
+    assert drawn["outlets.png"][0].get_yscale() == "log"
+    print("plot: seepage totals, no empty panel, a log discharge axis")
+
 
 if __name__ == "__main__":
     what, program = sys.argv[1], os.path.abspath(sys.argv[2])

@@ -68,6 +68,13 @@ def newton():
     return hillslope(IFLOW=2, KSLOPE=5)
 
 
+def roots():
+    d = hillslope(IFLOW=2, KSLOPE=5, UNITS="m h")
+    d.set_atmosphere([0.0, 6.0, 12.0], lambda t, x, y: -0.0005 - 0.00002 * x * (t < 6.0))
+    d.set_roots([0.8], [1.5], [-0.05, -0.2, -1.0, -20.0], shape="LINEAR")
+    return d
+
+
 def seepage():
     return example("dam", TMAX=2.0, TIMPRT=[1.0, 2.0])
 
@@ -77,7 +84,7 @@ def transport():
 
 
 CASES = dict(curves_layer=curves_layer, curves_material=curves_material, rain_per_node=rain_per_node,
-             newton=newton, seepage=seepage, transport=transport, restart=newton)
+             newton=newton, roots=roots, seepage=seepage, transport=transport, restart=newton)
 
 
 def run(d, nproc, args=(), stop_at_checkpoint=False):

@@ -1,0 +1,97 @@
+"""Spin-up: the steady state of a column reached by pseudo-transient continuation, and a run
+started from the final state of another.
+
+- No flow at the top, the potential head 0 at the bottom: from the deck's far initial state
+  (potential head -2) the continuation ends (exit 0) hydrostatic, p = -z, within 10 TOLNL.
+- 1 mm/h of rain on the 1 m2 top: the steady state passes it out at the bottom (a steady state
+  of pseudo-time, whose storage change is within 1e-4 of the through-flow).
+- A run of 8 h under 1 mm/h at a fixed step ends with the heads of a run of 4 h continued for 4 h from the
+  final state of the first (--initial-from), bit for bit; a final state of another mesh is
+  refused, naming the file.
+
+    spinup.py PROGRAM"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, "..", "..", "python"))
+import numpy as np
+import pandas as pd
+import nepora
+
+prog = os.path.abspath(sys.argv[1])
+column = os.path.join(here, "..", "cases", "column")
+failures = []
+
+
+def check(ok, what):
+    print(("ok    " if ok else "FAIL  ") + what)
+    if not ok:
+        failures.append(what)
+
+
+def run(deck, path, *options):
+    deck.write(path)
+    p = subprocess.run([prog, path, "--progress-every", "0"] + list(options),
+                       capture_output=True, text=True)
+    return p.returncode, p.stderr
+
+
+def final(path):
+    return pd.read_csv(os.path.join(path, "csv", "final-state.csv"), float_precision="round_trip")
+
+
+tmp = tempfile.mkdtemp(prefix="spinup-")
+
+# Steady states by continuation.
+for rain in (0.0, 0.001):
+    d = nepora.Deck.read(column)
+    d.parm.DELTAT = 1.0e10
+    d.parm.TIMPRT = []
+    d.set_atmosphere(times=[0.0], rates=[rain])
+    path = os.path.join(tmp, "steady-%g" % rain)
+    status, err = run(d, path, "--pseudo-transient")
+    check(status == 0 and "steady state solved" in err, "rain %g: exit %d, steady" % (rain, status))
+    f = final(path)
+    if rain == 0.0:
+        dev = np.abs(f.pressure_head + f.z).max()
+        check(dev < 10 * d.parm.TOLNL, "hydrostatic within 10 TOLNL (largest |p + z| %.2e)" % dev)
+    else:
+        # The last step's volumes: what fell on the 1 m2 of the top left at the bottom.
+        m = re.search(r"steady state: in (\S+), out (\S+),", err)
+        vin, vout = (float(m.group(1)), float(m.group(2))) if m else (0.0, 0.0)
+        check(vin > 0 and abs(vin + vout) <= 2e-4 * vin,
+              "out at the bottom is the rain in, to 2e-4 (in %g, out %g)" % (vin, vout))
+
+# A run continued from the final state of another.
+d = nepora.Deck.read(column)
+d.parm.DELTAT, d.parm.DTMIN, d.parm.DTMAGM, d.parm.DTMAGA = 0.125, 1e-3, 1.0, 0.0
+d.parm.TIMPRT = []
+d.parm.TMAX = 8.0
+d.set_atmosphere(times=[0.0], rates=[0.001])
+status_a, _ = run(d, os.path.join(tmp, "a"))
+d.parm.TMAX = 4.0
+status_b, _ = run(d, os.path.join(tmp, "b"))
+d.parm.TIMEP, d.parm.TMAX = 4.0, 8.0
+d.initial_from(nepora.Results(os.path.join(tmp, "b")))
+try:
+    nepora.run(d, os.path.join(tmp, "c"), program=prog, progress=False)
+    status_c = 0
+except nepora.RunError as e:
+    status_c = e.status
+a, c = final(os.path.join(tmp, "a")), final(os.path.join(tmp, "c"))
+check(status_a == status_b == status_c == 0, "three runs exit 0")
+check(np.array_equal(a.pressure_head.values, c.pressure_head.values),
+      "8 h equal 4 h + 4 h from the final state, bit for bit (largest difference %.1e)" %
+      np.abs(a.pressure_head - c.pressure_head).max())
+
+other = os.path.join(tmp, "other")
+d = nepora.Deck.read(os.path.join(here, "..", "cases", "box"))
+status, err = run(d, other, "--initial-from", os.path.join(tmp, "a"))
+check(status == 1 and "final-state.csv" in err and "another mesh" in err,
+      "another mesh refused: " + err.strip().splitlines()[0] if err.strip() else "(no message)")
+
+sys.exit(1 if failures else 0)
