@@ -22,7 +22,9 @@
 # median of the turns printed.
 # PETSc: PETSC="-10 -11" (default "-10", the default PETSc selector; "" none) runs PROGRAM on one
 # thread also with each of these ISOLV values (the PETSc solvers, docs/solvers.md; "N-11": -11
-# under Newton, IFLOW 2, against the deck's own scheme with the specified solver) in every turn,
+# under Newton, IFLOW 2, against the deck's own scheme with the specified solver; "FS-11" and
+# "NFS-11": with the inexact solves and the step control of the parameter file's nonlinear
+# section, docs/solvers.md; "F0" the specified CG with the inexact solves) in every turn,
 # prints their linear iterations per solve, preconditioner set-ups and the seconds of set-ups and
 # Krylov solves, and the ratio of the specified CG's time per step, and wall time, to theirs in the
 # same turn.
@@ -93,8 +95,17 @@ run() {
   mkdir -p "$work"
   find "$dir" -maxdepth 1 -type f -exec cp {} "$work" \;
   cd "$work"
-  # "N-11": the selector under Newton (IFLOW 2), whatever the deck's scheme.
-  case $isolv in N*) isolv=${isolv#N}; sed -i "2s/^[0-9]* /2 /" parm ;; esac
+  # Letters before the selector: N runs it under Newton (IFLOW 2), whatever the deck's scheme;
+  # F adds the line FORCING EW (inexact solves), S the line STEPCONTROL ITERATIONS to the
+  # parameter file ("NFS-11": Newton, both lines, BoomerAMG).
+  while :; do
+    case $isolv in
+      N*) isolv=${isolv#N}; sed -i "2s/^[0-9]* /2 /" parm ;;
+      F*) isolv=${isolv#F}; echo "FORCING EW" >> parm ;;
+      S*) isolv=${isolv#S}; echo "STEPCONTROL ITERATIONS" >> parm ;;
+      *) break ;;
+    esac
+  done
   [ -z "$isolv" ] || sed -i "11s/^[-0-9]* /$isolv /" parm
   local start end status=0
   start=$(date +%s.%N)

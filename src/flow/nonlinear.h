@@ -46,6 +46,14 @@ void bcrpic(const dimensions& dim, bcdata& bc, flowstate& fs);
 void bflpic(const dimensions& dim, const control& ctl, const mesh& msh, bcdata& bc, sparse& sp,
             bool full);
 
+// The tolerance of a linear solve tied to the nonlinear progress (Eisenstat and Walker's second
+// choice): at the first iteration of a step eta0, then gamma * (fn / fprev)^alpha, fn and fprev
+// the residual norms of this iterate and the last, kept at least gamma * etaprev^alpha when that
+// is above 0.1 (a lucky drop of the residual does not tighten the solve at once), at most
+// etamax, and at least `floor` (the deck's tolerance).
+double forcing_term(int iter, double fn, double fprev, double etaprev, double eta0, double etamax,
+                    double gamma, double alpha, double floor);
+
 void relax(const dimensions& dim, double OMEGA, flowstate& fs);
 void relaxv(const dimensions& dim, control& ctl, const mesh& msh, const sparse& sp,
             const flowstate& fs);

@@ -99,6 +99,25 @@ struct control {
     bool LSFAIL = false;            // the last linear flow solve failed
     int NBKSTEP = 0;                // back-steps of the run
     double OMEGAP = 1.0;            // previous factor of variable relaxation
+
+    // The optional nonlinear section of the parameter file (docs/solvers.md); the defaults are
+    // the deck's own tolerances and step control.
+    // FORCING EW: the tolerance of every linear flow solve from the nonlinear progress
+    // (Eisenstat and Walker's second choice), bounded below by TLCGSY or TLCGNS.
+    bool EWFORCE = false;
+    double EWETA0 = 0.1, EWMAX = 0.9, EWGAMMA = 0.9, EWALPHA = 2.0;
+    double EWETA = 0.0;             // the forcing term of the last solve
+    double EWFN = 0.0;              // the residual norm of the last iteration
+    // An update that meets TOLNL after a solve looser than EWCONV says little about how far the
+    // iterate is from the solution: the iteration goes on with a solve at most that loose.
+    double EWCONV = 0.1;
+    bool EWLOOSE = false;
+    // STEPS ITERATIONS: the next step from the iterations of the last two, for DTITER of them,
+    // at most DTGROW times the last one.
+    bool DTLOOK = false;
+    int DTITER = 0;
+    double DTGROW = 2.0;
+    int ITPREV = 0;                 // the iterations of the step before the last
 };
 
 }  // namespace nep

@@ -9,6 +9,7 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "run/fileset.h"
+#include "run/nlsection.h"
 #include "solvers/petsc.h"
 #include "soil/roots.h"
 #include "surface/overland.h"
@@ -89,7 +90,7 @@ std::string value_is(const char* name, double v) { return std::string(name) + " 
 // which name the columns of the tables and the arrays of the ParaView files. Other lines after
 // the last record are notes, left alone as they always were, but a first word that misses UNITS
 // by a letter or two stops the run (read as a note, it would rename every column).
-void read_units(iofiles& io, freader& fr, surface& sf, roots& rt) {
+void read_units(iofiles& io, freader& fr, surface& sf, roots& rt, control& ctl) {
     static const char* const kLength[] = {"m", "cm", "mm", "km", "ft"};
     static const char* const kTime[] = {"s", "min", "h", "d", "y"};
     auto known = [](const std::string& u, const auto& list) {
@@ -112,9 +113,14 @@ void read_units(iofiles& io, freader& fr, surface& sf, roots& rt) {
             roots_read(rt, key, in, line, at(io, line));
             continue;
         }
+        if (nonlinear_keyword(key)) {
+            nonlinear_read(ctl, key, in, at(io, line));
+            continue;
+        }
         if (key != "UNITS") {
             const char* k = near_keyword(word, {"UNITS", "SURFACE", "MANNING", "DEPRESSION", "OUTLET",
-                                                   "ROOTS", "ROOTDEPTH", "ROOTSHAPE", "FEDDES"});
+                                                 "ROOTS", "ROOTDEPTH", "ROOTSHAPE", "FEDDES", "FORCING",
+                                                 "STEPCONTROL"});
             if (k != nullptr) keyword_miss(fr, line, word, k);
             continue;
         }
@@ -323,7 +329,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl,
             }
         }
     }
-    read_units(io, fr, sf, sl.RT);
+    read_units(io, fr, sf, sl.RT, ctl);
 
     wfmt(lst, "(///,5x,A)", ctl.ITRANS == 0 ? "SOLUTION OF THE FLOW PROBLEM ONLY" : "SOLUTION OF THE COUPLED PROBLEM");
     if (ctl.IFLOW == 1) {
@@ -464,6 +470,7 @@ void read_parm(dimensions& dim, control& ctl, iofiles& io, bcdata& bc, soil& sl,
               "/,5X,'DTREDS  (RED. FACTOR FOR DELTAT, SUB.)    = ',1PE15.5,"
               "/,5X,'DTREDM  (RED. FACTOR FOR DELTAT, MULT.)   = ',1PE15.5)",
          ctl.DTMAGA, ctl.DTMAGM, ctl.DTREDS, ctl.DTREDM);
+    nonlinear_echo(lst, ctl);
     if (io.EXTRA.UNITS) {
         wfmt(lst, "(/,5X,'UNITS   (LENGTH, TIME)                    = ',A,', ',A)", io.EXTRA.LUNIT,
              io.EXTRA.TUNIT);

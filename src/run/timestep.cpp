@@ -178,9 +178,24 @@ void tstepc(const dimensions& dim, control& ctl, const iofiles& io) {
     ctl.ITERC = 1;
 }
 
+double lookahead_factor(int iter, int iterprev, int target, double grow, double shrink) {
+    // The trend of the last two steps carried one step on: a step whose iterations rose is
+    // taken to need as many more in the next one.
+    const int ahead = iterprev > 0 ? iter + std::max(0, iter - iterprev) : iter;
+    const double f = (double)target / (double)std::max(1, ahead);
+    return std::fmin(grow, std::fmax(shrink, f));
+}
+
 void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
     const double before = ctl.DELTAT;
-    if (ctl.ITER < ctl.ITMX1) {
+    if (ctl.DTLOOK && ctl.ITER < ctl.ITMX2) {
+        // Below the reduction threshold the next step is set from the iterations of the last
+        // ones; at or above it the deck's reduction applies, as without the section.
+        ctl.DELTAT *= lookahead_factor(ctl.ITER, ctl.ITPREV, ctl.DTITER, ctl.DTGROW,
+                                       std::fmin(1.0, ctl.DTREDM));
+        if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
+        if (ctl.DELTAT < ctl.DTMIN) ctl.DELTAT = ctl.DTMIN;
+    } else if (ctl.ITER < ctl.ITMX1) {
         ctl.DELTAT = ctl.DELTAT * ctl.DTMAGM + ctl.DTMAGA;
         if (ctl.DELTAT > ctl.DTMAX) ctl.DELTAT = ctl.DTMAX;
     } else if (ctl.ITER >= ctl.ITMX2) {
@@ -191,6 +206,7 @@ void tstepf(const dimensions& dim, control& ctl, const iofiles& io) {
     advance_time(dim, ctl, io);
     ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
     ctl.NSTEP += 1;
+    ctl.ITPREV = ctl.ITER;
     ctl.ITER = 1;
     ctl.ITLINS = 0;
 }

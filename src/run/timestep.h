@@ -43,6 +43,10 @@ void ptc_start(control& ctl, iofiles& io);
 // After a converged pseudo-time step whose largest head change was `change`: the next step.
 void ptc_step(control& ctl, double change);
 void tstepf(const dimensions& dim, control& ctl, const iofiles& io);
+// The step control of the STEPCONTROL line: the factor of the next step after one that took
+// `iter` nonlinear iterations, the one before it `iterprev` (0: none), aiming at `target`,
+// within [shrink, grow].
+double lookahead_factor(int iter, int iterprev, int target, double grow, double shrink);
 void tstepc(const dimensions& dim, control& ctl, const iofiles& io);
 void tstats(control& ctl);
 

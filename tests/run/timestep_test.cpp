@@ -152,3 +152,47 @@ TEST(TimeStep, StatisticsAndEndTest) {
     f.ctl.ISTATUS = -3;
     EXPECT_FALSE(run_continues(f.ctl));
 }
+
+TEST(TimeStep, IterationControlGrowsToDtmaxAndLooksAheadOnARisingTrend) {
+    // Aiming at 6 iterations, at most x2.5, at least x DTREDM = 0.5 (fixture: DTMAX 10,
+    // ITMX2 6, DTREDM 0.5).
+    clock_fixture f;
+    f.ctl.DTLOOK = true;
+    f.ctl.DTITER = 6;
+    f.ctl.DTGROW = 2.5;
+    f.ctl.ITMX2 = 9;
+    timinit(f.ctl);
+    // A smooth run converging in 2 iterations: x2.5 a step (6/2 = 3 capped) up to DTMAX.
+    const double want[] = {2.5, 6.25, 10.0, 10.0};
+    for (double dt : want) {
+        f.ctl.ITER = 2;
+        tstepf(f.dim, f.ctl, f.io);
+        EXPECT_DOUBLE_EQ(f.ctl.DELTAT, dt);
+    }
+    // 3 then 5 iterations: the next step is expected to take 5 + (5 - 3) = 7, so 6/7 of it.
+    f.ctl.ITER = 3;
+    tstepf(f.dim, f.ctl, f.io);
+    EXPECT_DOUBLE_EQ(f.ctl.DELTAT, 10.0);  // 6/3 = 2, held at DTMAX
+    f.ctl.ITER = 5;
+    tstepf(f.dim, f.ctl, f.io);
+    EXPECT_DOUBLE_EQ(f.ctl.DELTAT, 10.0 * 6.0 / 7.0);
+    // 4: falling, no look-ahead, 6/4 (held at DTMAX); then 5 after 4: 6/6.
+    f.ctl.ITER = 4;
+    tstepf(f.dim, f.ctl, f.io);
+    EXPECT_DOUBLE_EQ(f.ctl.DELTAT, 10.0);
+    f.ctl.ITER = 5;
+    tstepf(f.dim, f.ctl, f.io);
+    EXPECT_DOUBLE_EQ(f.ctl.DELTAT, 10.0);
+    // A rise of 3 (5 -> 8) looks ahead to 11; at ITMX2 the deck's own reduction applies.
+    f.ctl.DELTAT = 4.0;
+    f.ctl.ITPREV = 5;
+    f.ctl.ITER = 8;
+    tstepf(f.dim, f.ctl, f.io);  // 6/11 = 0.545
+    EXPECT_DOUBLE_EQ(f.ctl.DELTAT, 4.0 * 6.0 / 11.0);
+    f.ctl.DELTAT = 4.0;
+    f.ctl.ITER = 9;
+    tstepf(f.dim, f.ctl, f.io);
+    EXPECT_DOUBLE_EQ(f.ctl.DELTAT, 2.0);
+    EXPECT_DOUBLE_EQ(lookahead_factor(2, 9, 6, 3.0, 0.5), 3.0);   // falling trend: no look-ahead
+    EXPECT_DOUBLE_EQ(lookahead_factor(7, 2, 6, 3.0, 0.5), 0.5);   // 6/12, held at 0.5
+}
