@@ -83,7 +83,7 @@ spin.surface.ON = False
 spin.set_atmosphere([0.0, 1e20], [2e-5, 2e-5])
 spin.parm.DELTAT, spin.parm.TIMPRT = 1e10, []
 spin.write(os.path.join(out, "spin-up"))
-steady = nepora.run(spin.path, threads=1, progress=False, pseudo_transient=True)
+steady = nepora.run(spin.path, threads=1, progress=False)
 wt = steady.maps(time=steady.times[-1]).water_table_depth
 print("spin-up: steady state after %d pseudo-time steps; water table %.2f m deep on average, "
       "at the ground under %.0f %% of the surface nodes" % (

@@ -115,7 +115,14 @@ def validate(deck, processes=None):
         add("parm", "OMEGA", p.OMEGA, "must be positive with IRELAX = 1")
     if p.IFLOW == 1 and not p.TLCGSY > 0:
         add("parm", "TLCGSY", p.TLCGSY, "must be positive (Picard's conjugate gradients)")
-    nonsym = (p.IFLOW == 2 and p.ISOLV != 3) or (p.ITRANS != 0 and p.ISOLVC != 3)
+    # On several processes the program solves with the PETSc selector -10 in place of a solver
+    # of one process (the direct one too, whose deck must then give the iterations' limits).
+    def run_selector(v):
+        several = processes is not None and processes > 1
+        return -10 if several and v >= -5 and not -14 <= v <= -10 else v
+
+    nonsym = (p.IFLOW == 2 and run_selector(p.ISOLV) != 3) or \
+        (p.ITRANS != 0 and run_selector(p.ISOLVC) != 3)
     if nonsym:
         if not p.TLCGNS > 0:
             add("parm", "TLCGNS", p.TLCGNS, "must be positive (the nonsymmetric iterative solvers)")
@@ -127,9 +134,6 @@ def validate(deck, processes=None):
         v = getattr(p, name)
         if v < -5 and not -14 <= v <= -10:
             add("parm", name, v, "must be -5 or more, or a PETSc selector, -10 to -14")
-        elif processes and processes > 1 and not -14 <= v <= -10 and (name == "ISOLV" or coupled):
-            add("parm", name, v, "selects a solver that runs on one process only: on %d "
-                "processes use a PETSc selector, -10 to -14 (docs/solvers.md)" % processes)
     for name in (("ITCGSY",) if p.IFLOW == 1 else ()) + (("ITCGNS",) if nonsym else ()):
         if getattr(p, name) < 1:
             add("parm", name, getattr(p, name), "must be at least 1")

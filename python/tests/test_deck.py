@@ -202,17 +202,19 @@ def test_notes_after_the_last_records_kept_and_mistyped_keywords_named_at_their_
         % (parm.index("UNITZ m h") + 1)]
 
 
-def test_validate_on_processes_takes_the_petsc_selectors_only(tmp_path, program):
+def test_validate_on_processes_wants_the_iteration_limits_of_the_direct_solver(tmp_path, program):
+    # On several processes PETSc's -10 takes the place of a solver of one process: the direct
+    # solver of a coupled deck then needs the nonsymmetric iterations' tolerance.
     deck = nepora.Deck.read(example("solute-box", tmp_path))
-    deck.parm.ISOLV = -10
-    assert [(p.field, p.value) for p in deck.validate(processes=2)] == [("ISOLVC", 0)]
+    deck.parm.ISOLVC, deck.parm.TLCGNS = 3, 0.0
     assert deck.validate() == []
+    assert [(p.field, p.value) for p in deck.validate(processes=2)] == [("TLCGNS", 0.0)]
     if shutil.which("mpiexec"):  # the program refuses it as well
         with pytest.raises(nepora.RunError) as e:
             nepora.run(deck, tmp_path / "run", program=program, processes=2, validate=False,
                        progress=False)
-        assert "ISOLVC = 0 selects a solver that runs on one process only" in e.value.message
-    deck.parm.ISOLVC = -14
+        assert "TLCGNS = 0 is not positive" in e.value.message
+    deck.parm.ISOLVC, deck.parm.TLCGNS = 0, 1e-10
     assert deck.validate(processes=2) == []
 
 

@@ -385,8 +385,12 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
     ounit& term = io.out(kTermUnit);
     const bool left = ctl.ITER < dim.ITMX;
     const bool alt = ctl.DIALECT == dialect::ALT;
-    if (fs.PL2 >= ctl.ERNLMX || fs.PINF >= ctl.ERNLMX || fs.FL2 >= ctl.ERNLMX ||
-        fs.FINF >= ctl.ERNLMX) {
+    const bool diverged = fs.PL2 >= ctl.ERNLMX || fs.PINF >= ctl.ERNLMX || fs.FL2 >= ctl.ERNLMX ||
+                          fs.FINF >= ctl.ERNLMX;
+    // A steady solve that can go on in pseudo-time, and a step of that continuation, fail
+    // instead: the continuation takes a shorter step (run/timestep.h).
+    const bool to_pseudo_time = diverged && (ctl.PTC.ARMED || ctl.PTC.ON);
+    if (diverged && !to_pseudo_time) {
         const char* tail = alt ? " than the allowed maximum!!!" : " than the allowed maximum = ";
         wfree(lst, "STOP: residual errors have become greater ", tail, ctl.ERNLMX);
         wfree(io.STDOUT, "STOP: residual errors have become greater ", tail, ctl.ERNLMX);
@@ -397,13 +401,14 @@ void cnvrgf(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, b
                       ctl.TIME, ctl.NSTEP, ctl.ITER, fs.PL2, fs.PINF, fs.FL2, fs.FINF, ctl.ERNLMX);
         input_error(text);
     }
-    bool conv = (ctl.L2NORM != 0 ? fs.PL2 : fs.PINF) <= ctl.TOLNL && fs.SRMAX <= 10.0 * ctl.TOLNL;
+    bool conv = !diverged && (ctl.L2NORM != 0 ? fs.PL2 : fs.PINF) <= ctl.TOLNL &&
+                fs.SRMAX <= 10.0 * ctl.TOLNL;
     // Inexact solves: a small update from a loose solve may only be a short one; the test is
     // taken again after a solve at most EWCONV loose.
     ctl.EWLOOSE = conv && ctl.EWFORCE && ctl.EWETA > ctl.EWCONV && !ctl.LSFAIL && left;
     if (ctl.EWLOOSE) conv = false;
     const bool sfmoving = bc.SFCHK == 1 && bc.SFCVG == 0;
-    if (!ctl.LSFAIL && left && (!conv || sfmoving)) {
+    if (!ctl.LSFAIL && !to_pseudo_time && left && (!conv || sfmoving)) {
         ctl.ISTATUS = -1;
         ctl.ITER += 1;
         for (int f = 1; f <= dim.NSF; ++f) bc.IEXITP(f) = bc.IEXIT(f);

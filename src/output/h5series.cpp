@@ -305,18 +305,8 @@ void h5_stage(const dimensions& dim, const control& ctl, const mesh&, const soil
     // The point arrays of the series, in its order: the nodal fields of the state that it names
     // (records/state.h), the Darcy velocity after those of every run, the water on the ground.
     auto state = [&](bool of_coupled) {
-        state_fields([&](auto m, const field_info& fi) {
-            using M = member_of<decltype(m)>;
-            using R = typename M::record;
-            if constexpr (std::is_same_v<typename M::type, arr1<double>> &&
-                          (std::is_same_v<R, soil> || std::is_same_v<R, flowstate>)) {
-                if (fi.out == nullptr || fi.where != extent::NODES) return;
-                if (((fi.use & COUPLED) != 0) != of_coupled || !field_exists(fi, ctl.ITRANS != 0)) return;
-                const arr1<double>* v = nullptr;
-                if constexpr (std::is_same_v<R, soil>) v = &(sl.*m);
-                else v = &(fs.*m);
-                nodal(unit_name(fi.out, fi.unit, x), 1, [&](long i, int) { return (*v)(i); });
-            }
+        series_fields(ctl.ITRANS != 0, of_coupled, &sl, &fs, [&](const field_info& fi, const arr1<double>* v) {
+            nodal(unit_name(fi.out, fi.unit, x), 1, [&](long i, int) { return (*v)(i); });
         });
     };
     state(false);

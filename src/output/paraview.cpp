@@ -12,7 +12,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -188,19 +187,9 @@ int vtu_arrays(long N, long NT, bool piece, bool coupled, bool ground, varray* a
                const soil* sl = nullptr, const flowstate* fs = nullptr) {
     int k = 0;
     auto state = [&](bool of_coupled) {
-        state_fields([&](auto m, const field_info& fi) {
-            using M = member_of<decltype(m)>;
-            using R = typename M::record;
-            if constexpr (std::is_same_v<typename M::type, arr1<double>> &&
-                          (std::is_same_v<R, soil> || std::is_same_v<R, flowstate>)) {
-                if (fi.out == nullptr || fi.where != extent::NODES) return;
-                if (((fi.use & COUPLED) != 0) != of_coupled || !field_exists(fi, coupled)) return;
-                const arr1<double>* v = nullptr;
-                if constexpr (std::is_same_v<R, soil>) v = sl != nullptr ? &(sl->*m) : nullptr;
-                else v = fs != nullptr ? &(fs->*m) : nullptr;
-                if (k + 12 > kMaxArrays) input_error("internal error: too many ParaView arrays");
-                a[k++] = {fi.out, vtype::F32, 1, N, vplace::POINT, fi.unit, v};
-            }
+        series_fields(coupled, of_coupled, sl, fs, [&](const field_info& fi, const arr1<double>* v) {
+            if (k + 12 > kMaxArrays) input_error("internal error: too many ParaView arrays");
+            a[k++] = {fi.out, vtype::F32, 1, N, vplace::POINT, fi.unit, v};
         });
     };
     a[k++] = {"TimeValue", vtype::F64, 1, 1, vplace::FIELD};

@@ -250,6 +250,26 @@ void record_fields(R& r, F&& f) {
     });
 }
 
+// The nodal fields of the soil and the flow state that the ParaView series (and the HDF5 results
+// file) names, those of coupled runs (of_coupled) or of every run, in the list's order:
+// f(info, the array or null where the record is not given). `coupled`: whether the run is.
+template <class F>
+void series_fields(bool coupled, bool of_coupled, const soil* sl, const flowstate* fs, F&& f) {
+    state_fields([&](auto m, const field_info& fi) {
+        using M = member_of<decltype(m)>;
+        using R = typename M::record;
+        if constexpr (std::is_same_v<typename M::type, arr1<double>> &&
+                      (std::is_same_v<R, soil> || std::is_same_v<R, flowstate>)) {
+            if (fi.out == nullptr || fi.where != extent::NODES) return;
+            if (((fi.use & COUPLED) != 0) != of_coupled || !field_exists(fi, coupled)) return;
+            const arr1<double>* v = nullptr;
+            if constexpr (std::is_same_v<R, soil>) v = sl != nullptr ? &(sl->*m) : nullptr;
+            else v = fs != nullptr ? &(fs->*m) : nullptr;
+            f(fi, v);
+        }
+    });
+}
+
 // Creates the arrays of the mesh's extent that record R declares, at the sizes of dim (those of
 // coupled runs in coupled runs; those created later, not). The record's other arrays are its own.
 template <class R>

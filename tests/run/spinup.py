@@ -5,6 +5,8 @@ started from the final state of another.
   (potential head -2) the continuation ends (exit 0) hydrostatic, p = -z, within 10 TOLNL.
 - 1 mm/h of rain on the 1 m2 top: the steady state passes it out at the bottom (a steady state
   of pseudo-time, whose storage change is within 1e-4 of the through-flow).
+- A catchment whose steady step diverges goes on in pseudo-time (without --pseudo-transient) to
+  a steady state whose outflow is its recharge.
 - A run of 8 h under 1 mm/h at a fixed step ends with the heads of a run of 4 h continued for 4 h from the
   final state of the first (--initial-from), bit for bit; a final state of another mesh is
   refused, naming the file.
@@ -65,6 +67,18 @@ for rain in (0.0, 0.001):
         vin, vout = (float(m.group(1)), float(m.group(2))) if m else (0.0, 0.0)
         check(vin > 0 and abs(vin + vout) <= 2e-4 * vin,
               "out at the bottom is the rain in, to 2e-4 (in %g, out %g)" % (vin, vout))
+
+# A catchment whose one steady step diverges (past ERNLMX) goes on in pseudo-time unasked: the
+# real terrain under a recharge of 2e-5 m/h, the surface flow off.
+d = nepora.Deck.read(os.path.join(here, "..", "..", "examples", "real-terrain"))
+d.surface.ON = False
+d.set_atmosphere([0.0, 1e20], [2e-5, 2e-5])
+d.parm.DELTAT, d.parm.TIMPRT = 1e10, []
+status, err = run(d, os.path.join(tmp, "catchment"))
+m = re.search(r"steady state: in (\S+), out (\S+),", err)
+vin, vout = (float(m.group(1)), float(m.group(2))) if m else (0.0, 0.0)
+check(status == 0 and vin > 0 and abs(vin + vout) <= 1e-4 * vin,
+      "catchment: exit %d after the steady step diverged, out %g of in %g" % (status, vout, vin))
 
 # A run continued from the final state of another.
 d = nepora.Deck.read(column)
