@@ -226,6 +226,11 @@ struct sparse {
     // The system of one flow iteration: right-hand side (the residual, then with the boundary
     // conditions), its copy before the boundary conditions, and the head increment (N).
     arr1<double> RHS, RESID, DELTA;
+    // Newton's line search: the system of the iterate kept while trial heads are assembled
+    // (AMAT, RHS, RESID one after the other), and the rows free of a prescribed head (1) of the
+    // iterate. Sized at the first use.
+    std::vector<double> LSKEEP;
+    std::vector<std::uint8_t> LSFREE;
     // The number of prescribed rows in the current iteration (the list is bcdata's IBCNOD).
     int NPRES = 0;
     // The element loops on several threads: the nodes are cut into NBLK blocks of rows, and
