@@ -3,6 +3,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "base/format.h"
@@ -362,6 +363,16 @@ void line_search(dimensions& dim, control& ctl, const mesh& msh, bcdata& bc, soi
     std::copy(sp.RESID.data(), sp.RESID.data() + n, keep + nt + n);
     std::copy(fs.PNEW.data(), fs.PNEW.data() + n, pnew);
     std::copy(fs.PTHETA.data(), fs.PTHETA.data() + n, ptheta);
+    // The update is in increment form about prescribed heads already in place: where the iterate
+    // does not hold them yet (the first iteration after they changed), the residual at every
+    // trial is dominated by their jump, and the full update is taken.
+    bcrpic(dim, bc, fs);
+    bool jump = false;
+    for (int i = 1; i <= dim.N && !jump; ++i) jump = fs.PNEW(i) != pnew[i - 1];
+    if (msh.any(jump)) {
+        std::copy(pnew, pnew + n, fs.PNEW.data());
+        return;
+    }
     const double srmax = fs.SRMAX;
     const double tf = ctl.TETAF;
     double lambda = 1.0;
@@ -373,6 +384,7 @@ void line_search(dimensions& dim, control& ctl, const mesh& msh, bcdata& bc, soi
         assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, true);
         bcapic(dim, ctl, bc, sp, ls, rho);
         const double f = free_residual_norm(dim, msh, bc, sp, false);
+        if (std::getenv("NEP_LSDEBUG")) std::fprintf(stderr, "LS step %d iter %d cut %d lambda %g f0 %g f %g\n", ctl.NSTEP, ctl.ITER, cut, lambda, f0, f);
         if (f <= (1.0 - ctl.LSALPHA * lambda) * f0 || cut == ctl.LSCUTS) break;
         lambda *= 0.5;
         ctl.LSCUT += 1;
