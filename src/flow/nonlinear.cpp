@@ -3,7 +3,6 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "base/format.h"
@@ -384,7 +383,6 @@ void line_search(dimensions& dim, control& ctl, const mesh& msh, bcdata& bc, soi
         assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, true);
         bcapic(dim, ctl, bc, sp, ls, rho);
         const double f = free_residual_norm(dim, msh, bc, sp, false);
-        if (std::getenv("NEP_LSDEBUG")) std::fprintf(stderr, "LS step %d iter %d cut %d lambda %g f0 %g f %g\n", ctl.NSTEP, ctl.ITER, cut, lambda, f0, f);
         if (f <= (1.0 - ctl.LSALPHA * lambda) * f0 || cut == ctl.LSCUTS) break;
         lambda *= 0.5;
         ctl.LSCUT += 1;
