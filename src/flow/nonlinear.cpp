@@ -344,6 +344,50 @@ double free_residual_norm(const dimensions& dim, const mesh& msh, const bcdata& 
     return std::sqrt(s);
 }
 
+// The system formed at the full update is the one the next iteration would form from the same
+// heads and boundary state: it is kept (keep_trial) and taken instead of a new assembly when the
+// next iteration of the same attempt starts from exactly those heads, with no relaxation, surface
+// or root section and the same atmospheric and seepage state (reuse_trial, the same answer on
+// every process).
+void keep_trial(const dimensions& dim, const bcdata& bc, const soil& sl, sparse& sp,
+                const flowstate& fs, const surface* sf) {
+    sp.LSREADY = false;
+    if ((sf != nullptr && sf->ON) || sl.RT.ON) return;
+    const std::size_t nt = sp.AMAT.size(), n = (std::size_t)dim.N, nn = (std::size_t)dim.NNOD;
+    sp.LSNEXT.resize(nt + 3 * n + nn);
+    double* next = sp.LSNEXT.data();
+    std::copy(sp.AMAT.data(), sp.AMAT.data() + nt, next);
+    std::copy(sp.RESID.data(), sp.RESID.data() + n, next + nt);
+    std::copy(fs.PNEW.data(), fs.PNEW.data() + n, next + nt + n);
+    std::copy(fs.PTHETA.data(), fs.PTHETA.data() + n, next + nt + 2 * n);
+    std::copy(bc.ATMACT.data(), bc.ATMACT.data() + nn, next + nt + 3 * n);
+    sp.LSBC.assign(bc.IFATM.data(), bc.IFATM.data() + nn);
+    for (int f = 1; f <= dim.NSF; ++f) sp.LSBC.push_back(bc.IEXIT(f));
+    sp.LSREADY = true;
+}
+
+bool reuse_trial(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+                 const soil& sl, sparse& sp, const flowstate& fs, const surface* sf) {
+    bool same = sp.LSREADY && ctl.ITER > 1 && ctl.IRELAX == 0 && !(sf != nullptr && sf->ON) &&
+                !sl.RT.ON;
+    sp.LSREADY = false;
+    if (same) {
+        const std::size_t nt = sp.AMAT.size(), n = (std::size_t)dim.N, nn = (std::size_t)dim.NNOD;
+        const double* next = sp.LSNEXT.data();
+        for (std::size_t i = 0; i < n && same; ++i) {
+            same = fs.PNEW.data()[i] == next[nt + n + i] && fs.PTHETA.data()[i] == next[nt + 2 * n + i];
+        }
+        for (std::size_t j = 0; j < nn && same; ++j) {
+            // The flux of a head-controlled node is not in the system (bflpic sets it after).
+            same = bc.IFATM.data()[j] == sp.LSBC[j] &&
+                   (sp.LSBC[j] != 0 || bc.ATMACT.data()[j] == next[nt + 3 * n + j]);
+        }
+        for (int f = 1; f <= dim.NSF && same; ++f) same = bc.IEXIT(f) == sp.LSBC[nn + (std::size_t)f - 1];
+    }
+    // Every process takes the same path: the assembly exchanges values between them.
+    return !msh.any(!same);
+}
+
 // Backtracking on Newton's update DELTA from the iterate PNEW, whose free residual norm is f0:
 // the residual is formed at PNEW + lambda DELTA for lambda = 1, 1/2, 1/4, ... until it is at most
 // (1 - LSALPHA lambda) f0, at most LSCUTS halvings; the last lambda tried is taken. DELTA leaves
@@ -383,7 +427,10 @@ void line_search(dimensions& dim, control& ctl, const mesh& msh, bcdata& bc, soi
         assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, true);
         bcapic(dim, ctl, bc, sp, ls, rho);
         const double f = free_residual_norm(dim, msh, bc, sp, false);
-        if (f <= (1.0 - ctl.LSALPHA * lambda) * f0 || cut == ctl.LSCUTS) break;
+        if (f <= (1.0 - ctl.LSALPHA * lambda) * f0 || cut == ctl.LSCUTS) {
+            if (lambda == 1.0) keep_trial(dim, bc, sl, sp, fs, sf);
+            break;
+        }
         lambda *= 0.5;
         ctl.LSCUT += 1;
     }
@@ -406,7 +453,15 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
                     soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
                     const surface* sf, bool newton) {
     characteristics(dim, ctl, sl, fs, cpu, newton);
-    assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, newton);
+    if (newton && ctl.LSON && reuse_trial(dim, ctl, msh, bc, sl, sp, fs, sf)) {
+        const std::size_t nt = sp.AMAT.size(), n = (std::size_t)dim.N;
+        const double* next = sp.LSNEXT.data();
+        std::copy(next, next + nt, sp.AMAT.data());
+        std::copy(next + nt, next + nt + n, sp.RESID.data());
+        std::copy(next + nt, next + nt + n, sp.RHS.data());
+    } else {
+        assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, newton);
+    }
     linear_system& ls = flow_system(dim, ctl, sp, cpu, newton);
     {
         timed_phase t(cpu.FT[6]);
@@ -602,6 +657,7 @@ void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdat
               const surface* sf) {
     double t0 = 0.0;
     timer(t0, 1);
+    sp.LSREADY = false;  // the system kept by the line search belongs to this call's iterations
     do {
         if (ctl.IFLOW == 1) {
             picflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, sf);

@@ -231,6 +231,12 @@ struct sparse {
     // iterate. Sized at the first use.
     std::vector<double> LSKEEP;
     std::vector<std::uint8_t> LSFREE;
+    // The system of the full update when the line search took it (AMAT, RESID), the heads it
+    // was formed at (PNEW, PTHETA) and the atmospheric state of the iteration (ATMACT, IFATM,
+    // IEXIT): the next iteration reuses it when it starts from those heads and that state.
+    bool LSREADY = false;
+    std::vector<double> LSNEXT;
+    std::vector<int> LSBC;
     // The number of prescribed rows in the current iteration (the list is bcdata's IBCNOD).
     int NPRES = 0;
     // The element loops on several threads: the nodes are cut into NBLK blocks of rows, and
