@@ -24,7 +24,7 @@
 # thread also with each of these ISOLV values (the PETSc solvers, docs/solvers.md; "N-11": -11
 # under Newton, IFLOW 2, against the deck's own scheme with the specified solver; "FS-11" and
 # "NFS-11": with the inexact solves and the step control of the parameter file's nonlinear
-# section, docs/solvers.md; "F0" the specified CG with the inexact solves) in every turn,
+# section, docs/solvers.md; "LNFS-11" adds the line search of Newton's updates; "F0" the specified CG with the inexact solves) in every turn,
 # prints their linear iterations per solve, preconditioner set-ups and the seconds of set-ups and
 # Krylov solves, and the ratio of the specified CG's time per step, and wall time, to theirs in the
 # same turn.
@@ -96,13 +96,15 @@ run() {
   find "$dir" -maxdepth 1 -type f -exec cp {} "$work" \;
   cd "$work"
   # Letters before the selector: N runs it under Newton (IFLOW 2), whatever the deck's scheme;
-  # F adds the line FORCING EW (inexact solves), S the line STEPCONTROL ITERATIONS to the
-  # parameter file ("NFS-11": Newton, both lines, BoomerAMG).
+  # F adds the line FORCING EW (inexact solves), S the line STEPCONTROL ITERATIONS, L the line
+  # LINESEARCH BACKTRACK (Newton's updates cut back) to the parameter file ("NFS-11": Newton,
+  # both lines, BoomerAMG; "LNFS-11" the same with the line search).
   while :; do
     case $isolv in
       N*) isolv=${isolv#N}; sed -i "2s/^[0-9]* /2 /" parm ;;
       F*) isolv=${isolv#F}; echo "FORCING EW" >> parm ;;
       S*) isolv=${isolv#S}; echo "STEPCONTROL ITERATIONS" >> parm ;;
+      L*) isolv=${isolv#L}; echo "LINESEARCH BACKTRACK" >> parm ;;
       *) break ;;
     esac
   done

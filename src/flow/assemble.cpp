@@ -352,7 +352,10 @@ void asmnew(const dimensions& dim, const control& ctl, const mesh& msh, const so
     // that raised the residual norm, leave the derivatives of Kr out (a Picard step with the
     // Newton storage) and so cannot diverge.
     const int it = ctl.ITER;
-    const bool picard_step = mixed && (it == 2 || (it >= 3 && !(fs.FL2IT(it - 1) < fs.FL2IT(it - 2))));
+    // With the line search (LINESEARCH) the cut-back update guards against that instead, and
+    // every iteration takes the whole derivative.
+    const bool picard_step = mixed && !ctl.LSON &&
+                             (it == 2 || (it >= 3 && !(fs.FL2IT(it - 1) < fs.FL2IT(it - 2))));
     const double wkr = mixed ? (picard_step ? 0.0 : 0.25) : 1.0;
     by_blocks(dim, msh, sp, [&](const row_block& rb, auto check) {
         // The arrays as locals of the loop, and the nodal values of an element read once: the

@@ -1,6 +1,7 @@
 #include "flow/nonlinear.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -311,30 +312,164 @@ double residual_norm(const dimensions& dim, const mesh& msh, const sparse& sp) {
     return std::sqrt(s);
 }
 
+// The nodal characteristics of the iterate PNEW (and PTHETA).
+void characteristics(const dimensions& dim, const control& ctl, soil& sl, flowstate& fs,
+                     cpustat& cpu, bool newton) {
+    timed_phase t(cpu.FT[1]);
+    if (sl.KSLOPE == 5) {
+        // The water held at the start of the step, once per attempt.
+        if (ctl.ITER == 1) chwat(dim, sl, fs.PSAVE, sl.WSAVE);
+        chmix(dim, sl, fs.PTHETA, fs.PNEW, newton);
+    } else if (newton) {
+        chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
+    } else {
+        chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
+    }
+}
+
+// The Euclidean norm of the residual in RHS over the rows this process holds that carry no
+// prescribed head (those rows balance an unknown boundary flux, not the flow equation), summed
+// over the processes. With `mark` the rows are taken from the prescribed list of bcapic first.
+double free_residual_norm(const dimensions& dim, const mesh& msh, const bcdata& bc, sparse& sp,
+                          bool mark) {
+    if (mark) {
+        sp.LSFREE.assign((std::size_t)dim.N + 1, 1);
+        for (int k = 1; k <= sp.NPRES; ++k) sp.LSFREE[(std::size_t)bc.IBCNOD(k)] = 0;
+    }
+    double s = 0.0;
+    for (int i = 1; i <= dim.N; ++i) {
+        if (sp.LSFREE[(std::size_t)i] != 0 && sp.owns(i, dim.NNOD)) s += sp.RHS(i) * sp.RHS(i);
+    }
+    msh.sum(&s, 1);
+    return std::sqrt(s);
+}
+
+// The system formed at the full update is the one the next iteration would form from the same
+// heads and boundary state: it is kept (keep_trial) and taken instead of a new assembly when the
+// next iteration of the same attempt starts from exactly those heads, with no relaxation, surface
+// or root section and the same atmospheric and seepage state (reuse_trial, the same answer on
+// every process).
+void keep_trial(const dimensions& dim, const bcdata& bc, const soil& sl, sparse& sp,
+                const flowstate& fs, const surface* sf) {
+    sp.LSREADY = false;
+    if ((sf != nullptr && sf->ON) || sl.RT.ON) return;
+    const std::size_t nt = sp.AMAT.size(), n = (std::size_t)dim.N, nn = (std::size_t)dim.NNOD;
+    sp.LSNEXT.resize(nt + 3 * n + nn);
+    double* next = sp.LSNEXT.data();
+    std::copy(sp.AMAT.data(), sp.AMAT.data() + nt, next);
+    std::copy(sp.RESID.data(), sp.RESID.data() + n, next + nt);
+    std::copy(fs.PNEW.data(), fs.PNEW.data() + n, next + nt + n);
+    std::copy(fs.PTHETA.data(), fs.PTHETA.data() + n, next + nt + 2 * n);
+    std::copy(bc.ATMACT.data(), bc.ATMACT.data() + nn, next + nt + 3 * n);
+    sp.LSBC.assign(bc.IFATM.data(), bc.IFATM.data() + nn);
+    for (int f = 1; f <= dim.NSF; ++f) sp.LSBC.push_back(bc.IEXIT(f));
+    sp.LSREADY = true;
+}
+
+bool reuse_trial(const dimensions& dim, const control& ctl, const mesh& msh, const bcdata& bc,
+                 const soil& sl, sparse& sp, const flowstate& fs, const surface* sf) {
+    bool same = sp.LSREADY && ctl.ITER > 1 && ctl.IRELAX == 0 && !(sf != nullptr && sf->ON) &&
+                !sl.RT.ON;
+    sp.LSREADY = false;
+    if (same) {
+        const std::size_t nt = sp.AMAT.size(), n = (std::size_t)dim.N, nn = (std::size_t)dim.NNOD;
+        const double* next = sp.LSNEXT.data();
+        for (std::size_t i = 0; i < n && same; ++i) {
+            same = fs.PNEW.data()[i] == next[nt + n + i] && fs.PTHETA.data()[i] == next[nt + 2 * n + i];
+        }
+        for (std::size_t j = 0; j < nn && same; ++j) {
+            // The flux of a head-controlled node is not in the system (bflpic sets it after).
+            same = bc.IFATM.data()[j] == sp.LSBC[j] &&
+                   (sp.LSBC[j] != 0 || bc.ATMACT.data()[j] == next[nt + 3 * n + j]);
+        }
+        for (int f = 1; f <= dim.NSF && same; ++f) same = bc.IEXIT(f) == sp.LSBC[nn + (std::size_t)f - 1];
+    }
+    // Every process takes the same path: the assembly exchanges values between them.
+    return !msh.any(!same);
+}
+
+// Backtracking on Newton's update DELTA from the iterate PNEW, whose free residual norm is f0:
+// the residual is formed at PNEW + lambda DELTA for lambda = 1, 1/2, 1/4, ... until it is at most
+// (1 - LSALPHA lambda) f0, at most LSCUTS halvings; the last lambda tried is taken. DELTA leaves
+// scaled by it, and the system, the characteristics and the heads as they came. Every decision
+// is taken on norms summed over the processes, so all take the same lambda.
+void line_search(dimensions& dim, control& ctl, const mesh& msh, bcdata& bc, soil& sl,
+                 sparse& sp, flowstate& fs, cpustat& cpu, const density& rho, const surface* sf,
+                 linear_system& ls, double f0) {
+    const std::size_t nt = sp.AMAT.size(), n = (std::size_t)dim.N;
+    sp.LSKEEP.resize(nt + 5 * n);
+    double* keep = sp.LSKEEP.data();
+    double* const pnew = keep + nt + 3 * n;
+    double* const ptheta = keep + nt + 4 * n;
+    std::copy(sp.AMAT.data(), sp.AMAT.data() + nt, keep);
+    std::copy(sp.RHS.data(), sp.RHS.data() + n, keep + nt);
+    std::copy(sp.RESID.data(), sp.RESID.data() + n, keep + nt + n);
+    std::copy(fs.PNEW.data(), fs.PNEW.data() + n, pnew);
+    std::copy(fs.PTHETA.data(), fs.PTHETA.data() + n, ptheta);
+    // The update is in increment form about prescribed heads already in place: where the iterate
+    // does not hold them yet (the first iteration after they changed), the residual at every
+    // trial is dominated by their jump, and the full update is taken.
+    bcrpic(dim, bc, fs);
+    bool jump = false;
+    for (int i = 1; i <= dim.N && !jump; ++i) jump = fs.PNEW(i) != pnew[i - 1];
+    if (msh.any(jump)) {
+        std::copy(pnew, pnew + n, fs.PNEW.data());
+        return;
+    }
+    const double srmax = fs.SRMAX;
+    const double tf = ctl.TETAF;
+    double lambda = 1.0;
+    for (int cut = 0;; ++cut) {
+        for (int i = 1; i <= dim.N; ++i) fs.PNEW(i) = pnew[i - 1] + lambda * sp.DELTA(i);
+        bcrpic(dim, bc, fs);
+        for (int i = 1; i <= dim.N; ++i) fs.PTHETA(i) = tf * fs.PNEW(i) + (1.0 - tf) * fs.PSAVE(i);
+        characteristics(dim, ctl, sl, fs, cpu, true);
+        assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, true);
+        bcapic(dim, ctl, bc, sp, ls, rho);
+        const double f = free_residual_norm(dim, msh, bc, sp, false);
+        if (f <= (1.0 - ctl.LSALPHA * lambda) * f0 || cut == ctl.LSCUTS) {
+            if (lambda == 1.0) keep_trial(dim, bc, sl, sp, fs, sf);
+            break;
+        }
+        lambda *= 0.5;
+        ctl.LSCUT += 1;
+    }
+    // Back to the iterate: its heads, characteristics and system.
+    std::copy(pnew, pnew + n, fs.PNEW.data());
+    std::copy(ptheta, ptheta + n, fs.PTHETA.data());
+    characteristics(dim, ctl, sl, fs, cpu, true);
+    std::copy(keep, keep + nt, sp.AMAT.data());
+    std::copy(keep + nt, keep + nt + n, sp.RHS.data());
+    std::copy(keep + nt + n, keep + nt + 2 * n, sp.RESID.data());
+    fs.SRMAX = srmax;
+    if (lambda != 1.0) {
+        for (int i = 1; i <= dim.N; ++i) sp.DELTA(i) *= lambda;
+    }
+}
+
 // One iteration of either scheme: characteristics, assembly, boundary conditions, linear solve,
 // update of the heads. Picard uses the symmetric system and solver, Newton the full ones.
 void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
                     soil& sl, sparse& sp, flowstate& fs, cpustat& cpu, const density& rho,
                     const surface* sf, bool newton) {
-    {
-        timed_phase t(cpu.FT[1]);
-        if (sl.KSLOPE == 5) {
-            // The water held at the start of the step, once per attempt.
-            if (ctl.ITER == 1) chwat(dim, sl, fs.PSAVE, sl.WSAVE);
-            chmix(dim, sl, fs.PTHETA, fs.PNEW, newton);
-        } else if (newton) {
-            chnew(dim, sl, fs.PTHETA, fs.PTHOLD);
-        } else {
-            chpic(dim, sl, fs.PTHETA, fs.PTHOLD);
-        }
+    characteristics(dim, ctl, sl, fs, cpu, newton);
+    if (newton && ctl.LSON && reuse_trial(dim, ctl, msh, bc, sl, sp, fs, sf)) {
+        const std::size_t nt = sp.AMAT.size(), n = (std::size_t)dim.N;
+        const double* next = sp.LSNEXT.data();
+        std::copy(next, next + nt, sp.AMAT.data());
+        std::copy(next + nt, next + nt + n, sp.RESID.data());
+        std::copy(next + nt, next + nt + n, sp.RHS.data());
+    } else {
+        assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, newton);
     }
-    assemble(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, newton);
     linear_system& ls = flow_system(dim, ctl, sp, cpu, newton);
     {
         timed_phase t(cpu.FT[6]);
         bcapic(dim, ctl, bc, sp, ls, rho);
         if (sf != nullptr && sf->ON) fs.SRMAX = surface_imbalance(dim, ctl, msh, bc, sp);
     }
+    const bool search = newton && ctl.LSON;
+    const double f0 = search ? free_residual_norm(dim, msh, bc, sp, true) : 0.0;
     if (ctl.EWFORCE) {
         // Inexact solves: loose while the iterate is far from converged, tight near the end.
         const double fn = residual_norm(dim, msh, sp);
@@ -362,6 +497,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
     // A surface head swinging between two states is halved: that iterate converges nothing.
     if (sf != nullptr && sf->ON && surface_limit(dim, ctl, msh, bc, fs, *sf, sp.DELTA)) fs.SRMAX = HUGE_VAL;
+    if (search) line_search(dim, ctl, msh, bc, sl, sp, fs, cpu, rho, sf, ls, f0);
     update_heads(dim, sp, fs);
     bcrpic(dim, bc, fs);
     chgmax(dim, msh, sp, fs);
@@ -526,6 +662,7 @@ void unsatflw(dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdat
               const surface* sf) {
     double t0 = 0.0;
     timer(t0, 1);
+    sp.LSREADY = false;  // the system kept by the line search belongs to this call's iterations
     do {
         if (ctl.IFLOW == 1) {
             picflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, rho, sf);

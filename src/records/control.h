@@ -117,6 +117,12 @@ struct control {
     bool DTLOOK = false;
     int DTITER = 0;
     double DTGROW = 2.0;
+    // LINESEARCH BACKTRACK: under Newton an update that does not lower the residual norm enough
+    // (Armijo, by LSALPHA) is halved, at most LSCUTS times; LSCUT counts the cuts of the run.
+    bool LSON = false;
+    int LSCUTS = 4;
+    double LSALPHA = 1.0e-4;
+    long LSCUT = 0;
     int ITPREV = 0;                 // the iterations of the step before the last
 };
 

@@ -226,6 +226,17 @@ struct sparse {
     // The system of one flow iteration: right-hand side (the residual, then with the boundary
     // conditions), its copy before the boundary conditions, and the head increment (N).
     arr1<double> RHS, RESID, DELTA;
+    // Newton's line search: the system of the iterate kept while trial heads are assembled
+    // (AMAT, RHS, RESID one after the other), and the rows free of a prescribed head (1) of the
+    // iterate. Sized at the first use.
+    std::vector<double> LSKEEP;
+    std::vector<std::uint8_t> LSFREE;
+    // The system of the full update when the line search took it (AMAT, RESID), the heads it
+    // was formed at (PNEW, PTHETA) and the atmospheric state of the iteration (ATMACT, IFATM,
+    // IEXIT): the next iteration reuses it when it starts from those heads and that state.
+    bool LSREADY = false;
+    std::vector<double> LSNEXT;
+    std::vector<int> LSBC;
     // The number of prescribed rows in the current iteration (the list is bcdata's IBCNOD).
     int NPRES = 0;
     // The element loops on several threads: the nodes are cut into NBLK blocks of rows, and

@@ -165,6 +165,9 @@ void cputime(control& ctl, iofiles& io, cpustat& cpu) {
              which, st.TEXT, st.NSOLVE, st.NSETUP, st.NRETRY, (int)st.NITER,
              (float)st.NITER / solves, (float)st.TSETUP, (float)st.TSOLVE);
     };
+    if (ctl.LSON) {
+        wfmt(lst, "( /,1X,' TOT # OF LINE-SEARCH HALVINGS FOR FLOW  =  ',I8)", (int)ctl.LSCUT);
+    }
     if (petsc_solver(ctl.ISOLV)) petsc("FLOW", cpu.PSF);
     if (coupled && petsc_solver(ctl.ISOLVC)) petsc("TRANSPORT", cpu.PST);
     if (coupled) {

@@ -36,7 +36,7 @@ std::string upper(std::string s) {
 }  // namespace
 
 bool nonlinear_keyword(const std::string& key) {
-    return key == "FORCING" || key == "STEPCONTROL";
+    return key == "FORCING" || key == "STEPCONTROL" || key == "LINESEARCH";
 }
 
 void nonlinear_read(control& ctl, const std::string& key, std::istringstream& in,
@@ -80,6 +80,23 @@ void nonlinear_read(control& ctl, const std::string& key, std::istringstream& in
         if (w.size() >= 3 && (!real_word(w[2], ctl.DTGROW) || !(ctl.DTGROW > 1.0) || ctl.DTGROW > 100.0)) {
             stop("growth '" + w[2] + "' (at most 100): " + usage);
         }
+    } else if (key == "LINESEARCH") {
+        if (ctl.LSON) stop("a second LINESEARCH line");
+        const char* usage = "LINESEARCH takes BACKTRACK, then optionally the largest number of "
+                            "halvings of an update (0 to 30) and the sufficient decrease of the "
+                            "residual (0 < ALPHA < 1), as 'LINESEARCH BACKTRACK 4 1.0E-4'";
+        if (w.empty() || upper(w[0]) != "BACKTRACK" || w.size() > 3) stop(usage);
+        if (ctl.IFLOW == 1) {
+            stop("LINESEARCH cuts back Newton's updates: it needs IFLOW = 2 (Newton), the deck "
+                 "has IFLOW = 1 (Picard)");
+        }
+        ctl.LSON = true;
+        if (w.size() >= 2 && (!int_word(w[1], ctl.LSCUTS) || ctl.LSCUTS < 0 || ctl.LSCUTS > 30)) {
+            stop("halvings '" + w[1] + "': " + usage);
+        }
+        if (w.size() >= 3 && (!real_word(w[2], ctl.LSALPHA) || !(ctl.LSALPHA > 0.0) || !(ctl.LSALPHA < 1.0))) {
+            stop("ALPHA '" + w[2] + "': " + usage);
+        }
     }
 }
 
@@ -97,6 +114,12 @@ void nonlinear_echo(ounit& lst, const control& ctl) {
                   "/,5X,'DTITER  (NONLINEAR ITERATIONS AIMED AT)   = ',I6,"
                   "/,5X,'DTGROW  (LARGEST GROWTH OF DELTAT)        = ',1PE15.5)",
              ctl.DTITER, ctl.DTGROW);
+    }
+    if (ctl.LSON) {
+        wfmt(lst, "(/,5X,'LINESEARCH (NEWTON UPDATES HALVED ON THE RESIDUAL NORM)',"
+                  "/,5X,'LSCUTS  (LARGEST NUMBER OF HALVINGS)      = ',I6,"
+                  "/,5X,'LSALPHA (SUFFICIENT DECREASE, ARMIJO)     = ',1PE15.5)",
+             ctl.LSCUTS, ctl.LSALPHA);
     }
 }
 

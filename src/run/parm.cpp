@@ -120,7 +120,7 @@ void read_units(iofiles& io, freader& fr, surface& sf, roots& rt, control& ctl) 
         if (key != "UNITS") {
             const char* k = near_keyword(word, {"UNITS", "SURFACE", "MANNING", "DEPRESSION", "OUTLET",
                                                  "ROOTS", "ROOTDEPTH", "ROOTSHAPE", "FEDDES", "FORCING",
-                                                 "STEPCONTROL"});
+                                                 "STEPCONTROL", "LINESEARCH"});
             if (k != nullptr) keyword_miss(fr, line, word, k);
             continue;
         }

@@ -214,3 +214,60 @@ TEST(FlowAssembly, DensityAndViscosityOfAGivenConcentration) {
         EXPECT_NEAR(R.sp.RHS(i), -grav - dens, 1e-15) << i;
     }
 }
+
+TEST(FlowAssembly, NewtonMatrixOfKslopeFiveIsTheDerivativeOfItsResidual) {
+    // Nodal Kr = exp(psi) and water held W = 0.3 + 0.1 atan(psi), with their exact slopes, on the
+    // unit tetrahedron: the system matrix of a Newton iteration against central differences of
+    // the residual (the right-hand side is minus the residual), at TETAF 1 and 0.6, in the
+    // second iteration of a step under LINESEARCH.
+    for (double tf : {1.0, 0.6}) {
+        one_tet t(2, 1);
+        records& R = *t.R;
+        R.sl.KSLOPE = 5;
+        R.ctl.ITER = 2;  // an iteration that takes Kr's derivative only with the line search
+        R.ctl.LSON = true;
+        R.ctl.TETAF = tf;
+        for (auto* v : {&R.sl.DCKRW, &R.sl.DSTCOEF, &R.sl.WNEW, &R.sl.WSAVE}) v->alloc(4);
+        R.msh.VOLNOD.alloc(4, 1.0 / 24.0);
+        const double psave[4] = {-0.5, -0.8, -0.2, -1.1};
+        auto residual = [&](const double* p) {
+            for (int i = 1; i <= 4; ++i) {
+                R.fs.PNEW(i) = p[i - 1];
+                R.fs.PSAVE(i) = psave[i - 1];
+                const double th = tf * p[i - 1] + (1.0 - tf) * psave[i - 1];
+                R.fs.PTHETA(i) = th;
+                R.sl.CKRW(i) = std::exp(th);
+                R.sl.DCKRW(i) = std::exp(th);
+                R.sl.WNEW(i) = 0.3 + 0.1 * std::atan(p[i - 1]);
+                R.sl.STCOEF(i) = 0.1 / (1.0 + p[i - 1] * p[i - 1]);
+                R.sl.WSAVE(i) = 0.3 + 0.1 * std::atan(psave[i - 1]);
+            }
+            for (auto* v : {&R.sp.AMAT, &R.sp.BMAT, &R.sp.JMAT}) v->fill(0.0);
+            asmnew(R.dim, R.ctl, R.msh, R.sl, R.sp, R.fs, density());
+            rhsres(R.dim, R.ctl, R.sp, R.fs);
+            sysmat(R.dim, R.ctl, R.sp);
+            rhsgrv(R.dim, R.ctl, R.msh, R.sl, R.sp, density());
+            stornod(R.dim, R.ctl, R.msh, R.sl, R.sp, density());
+            std::vector<double> r(4);
+            for (int i = 1; i <= 4; ++i) r[i - 1] = -R.sp.RHS(i);
+            return r;
+        };
+        const double p0[4] = {-0.3, -1.0, 0.2, -0.6};
+        residual(p0);
+        double J[4][4];
+        for (int j = 1; j <= 4; ++j) {
+            for (int k = 1; k <= 4; ++k) J[j - 1][k - 1] = t.A(j, k);
+        }
+        const double h = 1e-6;
+        for (int k = 0; k < 4; ++k) {
+            double pp[4], pm[4];
+            for (int i = 0; i < 4; ++i) pp[i] = pm[i] = p0[i];
+            pp[k] += h;
+            pm[k] -= h;
+            const auto rp = residual(pp), rm = residual(pm);
+            for (int j = 0; j < 4; ++j) {
+                EXPECT_NEAR(J[j][k], (rp[j] - rm[j]) / (2.0 * h), 1e-7) << "TETAF " << tf << " row " << j + 1 << " column " << k + 1;
+            }
+        }
+    }
+}

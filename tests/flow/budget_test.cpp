@@ -449,3 +449,33 @@ TEST(WaterBudget, TwoSoilColumnWithACurvePerSoilHoldsTheWaterOfEachSoilsOwnCurve
         }
     }
 }
+
+TEST(WaterBudget, LineSearchBackStepsLessOnADrySandUnderHeavyRainAndClosesTheBudget) {
+    // Newton on a dry sand (head -10 m) under rain near its conductivity, steps growing from 0.05
+    // to 0.5: full updates from the dry start overshoot and the step is cut back; halving them on
+    // the residual norm, with the whole derivative at every iteration, does with fewer back-steps
+    // and nonlinear iterations, and holds the same water.
+    strip s;
+    s.iflow = 2;
+    s.h0 = -10.0;
+    s.rain = 0.25;
+    s.train = 1.5;  // 0.375 m of rain: the 2 m column takes it all
+    s.tmax = 1.5;
+    s.dt = 0.05;
+    s.dtmax = 0.5;
+    const outcome plain = run_strip(s);
+    s.section = "LINESEARCH BACKTRACK\n";
+    const outcome ls = run_strip(s);
+    auto backsteps = [](const std::string& lst) {
+        long n = 0;
+        for (size_t p = lst.find("BACK-STEPPING..."); p != std::string::npos; p = lst.find("BACK-STEPPING...", p + 1)) ++n;
+        return n;
+    };
+    const long b0 = backsteps(plain.listing), b1 = backsteps(ls.listing);
+    EXPECT_LT(b1, b0);
+    EXPECT_LT(ls.nonlinear, plain.nonlinear) << b0 << " and " << b1 << " back-steps";
+    EXPECT_LT(std::fabs(ls.error), 1.0e-4) << ls.error;
+    EXPECT_EQ(ls.err.find("warning"), std::string::npos) << ls.err;
+    EXPECT_EQ(plain.listing.find("LINESEARCH"), std::string::npos);
+    EXPECT_NE(ls.listing.find("LINESEARCH (NEWTON UPDATES HALVED ON THE RESIDUAL NORM)"), std::string::npos);
+}

@@ -94,7 +94,8 @@ TEST(Forcing, InexactSolvesGiveTheSpecifiedHeadsWithFewerLinearIterations) {
 
 TEST(Forcing, BadSectionLinesNameTheFileAndLine) {
     for (const char* line : {"FORCING EW 0.95 0.5", "FORCING NEWTON", "STEPCONTROL ITERATIONS 1",
-                             "FORCING EW 0.1 0.9 0", "STEPCONTRL ITERATIONS"}) {
+                             "FORCING EW 0.1 0.9 0", "STEPCONTRL ITERATIONS",
+                             "LINESEARCH BACKTRACK" /* under Picard */}) {
         deck d("column");
         const std::string parm = d.read("parm");
         const int n = (int)e2e::lines_of(parm).size() + 1;
