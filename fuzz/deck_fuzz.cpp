@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((double)R->dim.NT * 320.0 + (double)R->dim.N * (400.0 + 8.0 * w) > 3.0e8) return 0;
         nep::allocate(R->dim, R->ctl, io, R->msh, R->bc, R->tra, R->sl, R->sp, R->fs);
         nep::check(R->dim, R->ctl, io);
-        nep::datin(*R);
+        nep::datin_grid(*R);
+        nep::datin_rest(*R);
         nep::grid3d(R->dim, R->ctl, io, R->msh, R->bc, R->tra);
         nep::csr_ptr(R->dim, R->ctl, io, R->msh, R->sp);
         nep::initial(*R);
