@@ -480,6 +480,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
         ls.TOL = ctl.EWETA;
     }
     wfree(io.out(6), " >>> LINEAR SOLUTION OF FLOW EQ. >>>:");
+    ls.soft = ctl.PTC.ARMED || ctl.PTC.ON;
     int niter = 0, ier = 0;
     {
         timed_phase t(cpu.FT[7]);
@@ -492,7 +493,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     } else {
         ctl.ITLINS += niter;
         ctl.ITLIN += niter;
-        ctl.LSFAIL = niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY);
+        ctl.LSFAIL = ier != 0 || niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY);
     }
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
     // A surface head swinging between two states is halved: that iterate converges nothing.

@@ -30,9 +30,12 @@ public:
             for (int k = 1; k <= s.NP; ++k) (*s.b)(s.rows(k)) = cg_->prescribed_rhs(s, s.values(k));
             int ier = 0;
             cg_->solve(lst, out, s, x, n, ier);
+            if (ier != 0) IER = ier;
         };
+        bool failed = false;
         PETSLV(lst, out, *s.slot, *s.pst, s.N, s.NP, s.rows, s.values, s.ITMAX, s.TOL, s.tiny,
-               NITER, *s.A, *s.b, x, s.d, specified);
+               NITER, *s.A, *s.b, x, s.d, specified, s.soft ? &failed : nullptr);
+        if (failed) IER = -1;
     }
 
 private:

@@ -52,6 +52,9 @@ struct linear_system {
     double tiny = 0.0;   // TINYR
     double penalty = 0.0;  // HUGER * 1e-9, the diagonal of a prescribed row under a penalty
     dialect d = dialect::MAIN;
+    // A solve that fails returns IER = -1 instead of stopping the run: the steps of a
+    // continuation in pseudo-time, where it fails the step, which is taken again shorter.
+    bool soft = false;
     // Work of the specified solvers: the symmetric solver's factor goes to work2 and its vectors
     // to work1; the nonsymmetric solvers' factor to work1 and their vectors to work2. The direct
     // solver: its capacity, the storage its factor needs, its work and symbolic state.

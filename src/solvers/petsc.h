@@ -84,14 +84,14 @@ std::vector<int> petsc_surface_parts(const dimensions& dim, const mesh& msh);
 // the first solve also the method and preconditioner PETSc runs); NITER receives the Krylov
 // iterations. A solve that fails (PETSc's reason: iteration limit ITMAX, breakdown, divergence)
 // with a reused preconditioner is done again after a new set-up; one that fails with a new one
-// stops the run with the messages of the specified solver (SYMSLV under Picard, NSYSLV
+// sets *failed when `failed` is given, and otherwise stops the run with the messages of the specified solver (SYMSLV under Picard, NSYSLV
 // otherwise) on standard output `out`, and PETSc's reason on standard error. The counts and
 // times go to `st`. The default selector on one process under Picard hands the dominant
 // matrices back to the specified conjugate gradients: `specified(NITER)` solves the system so.
 void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
             const arr1<int>& rows, const arr1<double>& values, int ITMAX, double TOL, double tiny,
             int& NITER, const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d,
-            const std::function<void(int&)>& specified);
+            const std::function<void(int&)>& specified, bool* failed = nullptr);
 
 // Checkpoints (run/checkpoint.cpp). A run continued from a checkpoint has no preconditioner to
 // reuse, so every checkpoint has the preconditioner of each system set up anew at its next solve,

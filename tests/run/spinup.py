@@ -5,6 +5,8 @@ started from the final state of another.
   (potential head -2) the continuation ends (exit 0) hydrostatic, p = -z, within 10 TOLNL.
 - 1 mm/h of rain on the 1 m2 top: the steady state passes it out at the bottom (a steady state
   of pseudo-time, whose storage change is within 1e-4 of the through-flow).
+- A linear solve that fails (CG held to 5 iterations) fails its pseudo-time step, which is taken
+  again shorter, and the continuation ends at the steady state of the unhindered run.
 - A catchment whose steady step diverges goes on in pseudo-time (without --pseudo-transient) to
   a steady state whose outflow is its recharge.
 - A run of 8 h under 1 mm/h at a fixed step ends with the heads of a run of 4 h continued for 4 h from the
@@ -67,6 +69,20 @@ for rain in (0.0, 0.001):
         vin, vout = (float(m.group(1)), float(m.group(2))) if m else (0.0, 0.0)
         check(vin > 0 and abs(vin + vout) <= 2e-4 * vin,
               "out at the bottom is the rain in, to 2e-4 (in %g, out %g)" % (vin, vout))
+
+# The 1 mm/h column again, its CG held to 5 iterations: the large steps' solves fail (a stop in a
+# transient run) and are taken again shorter.
+d = nepora.Deck.read(column)
+d.parm.DELTAT, d.parm.TIMPRT, d.parm.ITCGSY = 1.0e10, [], 5
+d.set_atmosphere(times=[0.0], rates=[0.001])
+path = os.path.join(tmp, "held")
+status, err = run(d, path, "--pseudo-transient")
+fails = re.search(r"LINEAR SOLVER FAILURES\s*:\s*(\d+)", open(os.path.join(path, "out.lst")).read())
+dev = (np.abs(final(path).pressure_head - final(os.path.join(tmp, "steady-0.001")).pressure_head).max()
+       if status == 0 else 1.0)
+check(status == 0 and fails and int(fails.group(1)) > 0 and dev < 10 * d.parm.TOLNL,
+      "failed solves taken again shorter: exit %d, %s failures, %.1e from the steady heads" %
+      (status, fails.group(1) if fails else "no", dev))
 
 # A catchment whose one steady step diverges (past ERNLMX) goes on in pseudo-time unasked: the
 # real terrain under a recharge of 2e-5 m/h, the surface flow off.

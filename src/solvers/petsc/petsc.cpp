@@ -45,7 +45,7 @@ void specified_solve(ounit& lst, petsc_system& s, petsc_stat& st, int& NITER,
 void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int NP,
             const arr1<int>& nodes, const arr1<double>& values, int ITMAX, double TOL, double tiny,
             int& NITER, const arr1<double>& A, const arr1<double>& b, arr1<double>& x, dialect d,
-            const std::function<void(int&)>& specified) {
+            const std::function<void(int&)>& specified, bool* failed) {
     if (slot.SYS == nullptr) input_error("internal error: a PETSc solve without its system");
     petsc_system& s = *slot.SYS;
     // The new values: copied from the symmetric storage, or already in PETSc's arrays; either
@@ -194,6 +194,10 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     }
     wfmt(lst, trace, NITER, ERR, RES, note);
     if (reason > 0) return;
+    if (failed != nullptr) {
+        *failed = true;
+        return;
+    }
 
     wfree(out, s.sym ? "STOP -- SUBROUTINE SYMSLV:" : "STOP -- SUBROUTINE NSYSLV:");
     if (alt && s.sym) {

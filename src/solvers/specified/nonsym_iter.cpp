@@ -88,7 +88,8 @@ void NSYSLV(int selector, ounit& lst, ounit& out, int N, int NZ, int NP, const a
             int ITCGNS, double TLCGNS, int& NITER, int& IER, int LIMNS1, int& IBOTMN,
             arr1<double>& RNSYM, nonsym_state& st, const arr1<int>& IA, const arr1<int>& JA,
             const arr1<int>& IROW, const arr1<double>& A, const arr1<double>& b,
-            arr1<double>& x, arr1<double>& LU, arr1<double>& work, double tiny) {
+            arr1<double>& x, arr1<double>& LU, arr1<double>& work, double tiny,
+            bool* failed) {
     check_arguments(selector, N, NZ, NP, nodes, IA, JA, IROW, A, b, x, LU, work);
     IER = 0;
     NITER = 0;
@@ -181,7 +182,9 @@ void NSYSLV(int selector, ounit& lst, ounit& out, int N, int NZ, int NP, const a
     wfmt(lst, "(1X,I4,2(1PE15.6),'  <<NONSYMMETRIC SOLVER>>')", NITER, ERR, RES);
 
     // A measure that is not a number fails as well.
-    if (!(ERR <= TLCGNS) || NITER > ITCGNS) {
+    if ((!(ERR <= TLCGNS) || NITER > ITCGNS) && failed != nullptr) {
+        *failed = true;
+    } else if (!(ERR <= TLCGNS) || NITER > ITCGNS) {
         wfree(out, "STOP -- SUBROUTINE NSYSLV:");
         if (!(ERR <= TLCGNS)) {
             wfree(out, "ERR= ", ERR, " > ", "TOLCG= ", TLCGNS, " within ", NITER, " iterations ");

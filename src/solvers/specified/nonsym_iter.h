@@ -33,12 +33,13 @@ int nsyslv_nvec(int selector);
 // reals. Writes the trace line to the listing `lst`; a zero right-hand side gives x = 0 and a
 // warning in the listing and on standard output `out`. An iteration that misses the tolerance
 // (or the BiCGSTAB family needing its extra iteration) writes its messages on `out` and stops
-// the run, as does a TFQMR start whose shadow product is 0.
+// the run (or, given `failed`, sets *failed and returns), as does a TFQMR start whose shadow product is 0.
 void NSYSLV(int selector, ounit& lst, ounit& out, int N, int NZ, int NP, const arr1<int>& nodes,
             int ITCGNS, double TLCGNS, int& NITER, int& IER, int LIMNS1, int& IBOTMN,
             arr1<double>& RNSYM, nonsym_state& st, const arr1<int>& IA, const arr1<int>& JA,
             const arr1<int>& IROW, const arr1<double>& A, const arr1<double>& b,
-            arr1<double>& x, arr1<double>& LU, arr1<double>& work, double tiny);
+            arr1<double>& x, arr1<double>& LU, arr1<double>& work, double tiny,
+            bool* failed = nullptr);
 
 // Incomplete LU factorisation without fill-in, K = L U ~ A on the pattern of A: positions left of
 // the diagonal and the diagonal hold L (the pivots on the diagonal), positions right of it hold U

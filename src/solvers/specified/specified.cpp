@@ -56,8 +56,10 @@ void symmetric_cg::solve(ounit& lst, ounit& out, linear_system& s, arr1<double>&
     if (nth > 0 && (plan_->NTH != nth || plan_->N != s.N))
         plan_trisolve(s.N, s.period, *s.JA, *s.IA, nth, *plan_);
     held h(*this, s);
+    bool failed = false;
     SYMSLV(lst, out, s.N, s.NTERM, s.NP, NITER, s.ITMAX, s.TOL, s.tiny, s.rows, *s.JA, *s.IA, x,
-           *s.b, *s.A, *fac_, *work_, s.d, nth > 0 ? plan_ : nullptr);
+           *s.b, *s.A, *fac_, *work_, s.d, nth > 0 ? plan_ : nullptr, s.soft ? &failed : nullptr);
+    if (failed) IER = -1;
 }
 
 void nonsymmetric_solver::solve(ounit& lst, ounit& out, linear_system& s, arr1<double>& x,
@@ -65,9 +67,11 @@ void nonsymmetric_solver::solve(ounit& lst, ounit& out, linear_system& s, arr1<d
     NITER = 0;
     IER = 0;
     held h(*this, s);
+    bool failed = false;
     NSYSLV(s.selector, lst, out, s.N, s.NTERM, s.NP, s.rows, s.ITMAX, s.TOL, NITER, IER, s.LIMNS1,
            *s.IBOTMN, *s.RNSYM, *s.NSST, *s.IA, *s.JA, *s.IROW, *s.A, *s.b, x, *s.work1,
-           *s.work2, s.tiny);
+           *s.work2, s.tiny, s.soft ? &failed : nullptr);
+    if (failed) IER = -1;
 }
 
 }  // namespace nep

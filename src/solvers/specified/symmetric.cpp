@@ -690,7 +690,8 @@ inline void ordered_sums(long N, long work, double& s1, double& s2, Terms terms,
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
             double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
             const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
-            arr1<double>& U, arr1<double>& work, dialect d, trisolve_plan* plan) {
+            arr1<double>& U, arr1<double>& work, dialect d, trisolve_plan* plan,
+            bool* failed) {
     check_call(N, NTERM, NP, nodes, JA, IA, x, b, A, U, work);
 
     // The five work vectors: residual, direction, A times direction, preconditioned residual,
@@ -770,7 +771,9 @@ void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int IT
 
     // An undefined ERR counts as a failure: it never meets the tolerance.
     const bool err_fail = !(ERR <= TLCGSY);
-    if (err_fail || NITER > ITCGSY) {
+    if ((err_fail || NITER > ITCGSY) && failed != nullptr) {
+        *failed = true;
+    } else if (err_fail || NITER > ITCGSY) {
         wfree(out, "STOP -- SUBROUTINE SYMSLV:");
         if (err_fail) {
             if (d == dialect::ALT) {

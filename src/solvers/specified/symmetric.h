@@ -18,13 +18,14 @@ namespace nep {
 // U (NTERM) receives the incomplete factor; work holds at least 5*N reals (five vectors).
 // `plan`, when given, runs the triangular solves by slices of the layers (plan_trisolve).
 // Writes the trace line (and any pivot messages) to the listing `lst`; stops the run with its
-// messages on standard output `out` when the iteration fails. On return x is the solution and
+// messages on standard output `out` when the iteration fails (or, given `failed`, sets *failed
+// and returns). On return x is the solution and
 // NITER the iterations performed. The second program writes a shorter failure line (`d`).
 void SYMSLV(ounit& lst, ounit& out, int N, int NTERM, int NP, int& NITER, int ITCGSY,
             double TLCGSY, double tiny, const arr1<int>& nodes, const arr1<int>& JA,
             const arr1<int>& IA, arr1<double>& x, const arr1<double>& b, const arr1<double>& A,
             arr1<double>& U, arr1<double>& work, dialect d = dialect::MAIN,
-            trisolve_plan* plan = nullptr);
+            trisolve_plan* plan = nullptr, bool* failed = nullptr);
 
 // The pieces of SYMSLV, for the callers that need one of them and for the tests.
 
