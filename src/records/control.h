@@ -122,7 +122,7 @@ struct control {
     bool LSON = false;
     int LSCUTS = 4;
     double LSALPHA = 1.0e-4;
-    long LSCUT = 0;
+    int LSCUT = 0;
     int ITPREV = 0;                 // the iterations of the step before the last
 };
 

@@ -76,6 +76,9 @@ void state_fields(F&& f) {
     NEP_CTL(ITUNS); NEP_CTL(ITLIN); NEP_CTL(ITUNSC); NEP_CTL(ITLINC); NEP_CTL(ITLINS);
     NEP_CTL(ITLINSC); NEP_CTL(ITLTRN); NEP_CTL(NLSFAIL); NEP_CTL(ITLSOL); NEP_CTL(LSFAIL);
     NEP_CTL(NBKSTEP); NEP_CTL(OMEGAP);
+    // The optional nonlinear section: the step control's memory of the step before the last, the
+    // line search's halvings of the run.
+    NEP_CTL(ITPREV); NEP_CTL(LSCUT);
     // The smallest storage the direct solver has needed (its report at the end).
     NEP_RUN(dim, dimensions, IBOTMN);
     // Output control: the next output time.

@@ -166,7 +166,7 @@ void cputime(control& ctl, iofiles& io, cpustat& cpu) {
              (float)st.NITER / solves, (float)st.TSETUP, (float)st.TSOLVE);
     };
     if (ctl.LSON) {
-        wfmt(lst, "( /,1X,' TOT # OF LINE-SEARCH HALVINGS FOR FLOW  =  ',I8)", (int)ctl.LSCUT);
+        wfmt(lst, "( /,1X,' TOT # OF LINE-SEARCH HALVINGS FOR FLOW  =  ',I8)", ctl.LSCUT);
     }
     if (petsc_solver(ctl.ISOLV)) petsc("FLOW", cpu.PSF);
     if (coupled && petsc_solver(ctl.ISOLVC)) petsc("TRANSPORT", cpu.PST);

@@ -7,6 +7,7 @@
 #    checkpoint (or run again when it had none) until it ends, and every file must then be byte
 #    for byte that of the run that was never stopped, the CPU lines of the listing apart.
 #  - Two runs stopped by SIGTERM (the checkpoint of the end) continue alike.
+#  - The dam with the optional nonlinear section continues alike from a checkpoint of mid-run.
 #  - A checkpoint of another deck, a damaged one, a truncated one, one of another format version,
 #    and one whose result files changed since are refused with exit status 1, a message that
 #    says why, and every file left as it was.
@@ -138,6 +139,19 @@ for d in dam solute-box; do
   same "$tmp/ref-0-$d" "$dir" || fail "$d: the run continued after SIGTERM differs"
   echo "$d: interrupted by SIGTERM, continued: identical"
 done
+
+# What the optional nonlinear section carries from step to step (the step control's iterations
+# of the step before the last): the dam with FORCING EW and STEPCONTROL ITERATIONS, killed inside
+# its second checkpoint, goes on from the first (step 5) as the run that was never stopped.
+dir=$tmp/section; copy dam "$dir"; printf 'FORCING EW\nSTEPCONTROL ITERATIONS\n' >> "$dir/parm"
+cp -r "$dir" "$tmp/section-ref"
+(cd "$tmp/section-ref" && "${progs[0]}" >/dev/null 2>log) || fail "dam with the nonlinear section: the run failed"
+st=$( (cd "$dir" && NEPORA3D_CHECKPOINT_FAULT=2:999999999999 "${progs[0]}" --checkpoint-every 5 >/dev/null 2>>log
+       echo $?) 2>/dev/null)
+[ "$st" -eq 137 ] || fail "dam with the nonlinear section: the fault in checkpoint 2 did not end the run (status $st)"
+resume "$dir" "${progs[0]}" --checkpoint-every 5 || fail "dam with the nonlinear section: the continued run failed"
+same "$tmp/section-ref" "$dir" || fail "dam with the nonlinear section: the continued run differs"
+echo "dam with the nonlinear section: killed in checkpoint 2, continued: identical"
 
 # Checkpoints that cannot be continued.
 dir=$tmp/refuse; copy dam "$dir"
