@@ -280,6 +280,13 @@ def validate(deck, processes=None):
         for i, v in _bad_nodes(getattr(b, name), 1, n):
             add("nansfbc", "%s(%d)" % (name, i), v, "must be a node, 1 to N = %d" % n, record=rec)
     rep = (np.asarray(b.DIR2D)[None, :] + nnod * np.arange(nstr + 1)[:, None]).reshape(-1)
+    # A flux at a node of prescribed head never enters the solution: the program refuses it.
+    for i, v in enumerate(b.NEUNOD):
+        where = "NDIR" if v in rep else "NDIRC" if v in b.DIRNOD else None
+        if where:
+            add("nansfbc", "NEUNOD(%d)" % (i + 1), v, "its head is prescribed (%s): a flux there "
+                "would not enter the solution; give the node one condition" % where, record=7)
+            break
     allbc = np.concatenate([rep, b.DIRNOD, b.NEUNOD])
     u, c = np.unique(allbc, return_counts=True)
     if np.any(c > 1):

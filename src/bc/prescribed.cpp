@@ -1,12 +1,44 @@
 #include "bc/prescribed.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "base/stop.h"
 #include "records/inputerr.h"
 
 namespace nep {
+
+namespace {
+
+// A flux prescribed at a node whose head is prescribed never enters the solution (the head
+// takes whatever flux holds it), yet the balance would count it as water in or out: such a
+// deck is refused, naming the first such node.
+void refuse_held_fluxes(iofiles& io, const freader& fr, long line, const dimensions& dim,
+                        const bcdata& bc, int ndir, int ndirc) {
+    std::vector<int> surface(bc.DIR2D.data(), bc.DIR2D.data() + ndir);
+    const int* f = bc.DIRNOD.data() + (long)(dim.NSTR + 1) * ndir;
+    std::vector<int> fixed(f, f + ndirc);
+    std::sort(surface.begin(), surface.end());
+    std::sort(fixed.begin(), fixed.end());
+    for (int i = 1; i <= dim.NQ; ++i) {
+        const int n = bc.NEUNOD(i);
+        // The surface nodes of NDIR hold their heads down their verticals: node L NNOD + s.
+        const int s = (n - 1) % dim.NNOD + 1;
+        const bool column = (n - 1) / dim.NNOD <= dim.NSTR &&
+                            std::binary_search(surface.begin(), surface.end(), s);
+        if (column || std::binary_search(fixed.begin(), fixed.end(), n)) {
+            bc_stop(io, {bc_where(fr, line, "entry " + std::to_string(i) + " of the NQ list is node " +
+                                                 std::to_string(n) + ", whose head is prescribed (" +
+                                                 (column ? "NDIR" : "NDIRC") +
+                                                 "): a flux there would not enter the solution; "
+                                                 "give the node one condition")});
+        }
+    }
+}
+
+}  // namespace
 
 void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     freader& fr = io.in(9);
@@ -67,6 +99,7 @@ void read_flow_nansfbc(dimensions& dim, iofiles& io, bcdata& bc) {
     if (echo) wfmt(lst, "(/,5X,'NQ   (# OF NEUMANN NODES; FLOW EQ.)     = ',I6)", nq);
     if (nq != 0) {
         read_node_list(io, fr, bc.NEUNOD.data(), nq, dim.N, "NQ", line);
+        refuse_held_fluxes(io, fr, line, dim, bc, ndir, ndirc);
         if (echo) {
             wfmt(lst, "(/,5X,'NEUMANN NODES IN 3-D MESH FOR FLOW EQUATION')");
             wfmt(lst, "(1X,10I7)", fitem::ints(bc.NEUNOD.data(), nq));

@@ -32,43 +32,43 @@ const char* const kNP38 =
 
 TEST(BcNodeFile, EchoesEveryListAndFillsTheFixedTail) {
     bcrun r;
-    setup(r, "T\n12\n1 2 3 4 5 6 7 8 9 10 11 12\n2\n36 13\n3\n1 20 36\n", 12, 2, 3);
+    setup(r, "T\n10\n1 2 3 4 5 6 7 8 9 10\n2\n36 13\n3\n11 23 35\n", 10, 2, 3);
     read_flow_nansfbc(r.dim, r.io, r.bc);
 
     const std::string expected =
         "\n"
-        "     NDIR (# OF DIR NODES; 2-D MESH, FLOW EQ)=     12\n"
+        "     NDIR (# OF DIR NODES; 2-D MESH, FLOW EQ)=     10\n"
         "\n"
         "     DIRICHLET NODES IN 2-D MESH FOR FLOW EQUATION\n"
         "       1      2      3      4      5      6      7      8      9     10\n"
-        "      11     12\n"
         "\n"
         "     NDIRC(# OF FIXED DIR NODES; FLOW EQ.)   =      2\n"
         "\n"
         "     #  DIRICHLET     NODE    #  DIRICHLET     NODE    #  DIRICHLET     NODE\n"
         "      36     13\n"
-        + std::string(kNP38) +
+        "\n"
+        "     NP   (TOT # OF DIRICH NODES; FLOW EQ.)  =     32\n"
         "\n"
         "     NQ   (# OF NEUMANN NODES; FLOW EQ.)     =      3\n"
         "\n"
         "     NEUMANN NODES IN 3-D MESH FOR FLOW EQUATION\n"
-        "       1     20     36\n";
+        "      11     23     35\n";
     EXPECT_EQ(r.listing(), expected);
     EXPECT_EQ(r.stdout_text(), "");
 
     EXPECT_TRUE(r.bc.POTBC);
-    EXPECT_EQ(r.dim.NDIR, 12);
+    EXPECT_EQ(r.dim.NDIR, 10);
     EXPECT_EQ(r.dim.NDIRC, 2);
-    EXPECT_EQ(r.dim.NP, 38);
+    EXPECT_EQ(r.dim.NP, 32);
     EXPECT_EQ(r.dim.NQ, 3);
-    for (int p = 1; p <= 12; ++p) EXPECT_EQ(r.bc.DIR2D(p), p);
-    // The replicated entries 1..36 belong to the mesh generation; the fixed nodes follow them.
-    for (int p = 1; p <= 36; ++p) EXPECT_EQ(r.bc.DIRNOD(p), 0);
-    EXPECT_EQ(r.bc.DIRNOD(37), 36);
-    EXPECT_EQ(r.bc.DIRNOD(38), 13);
-    EXPECT_EQ(r.bc.NEUNOD(1), 1);
-    EXPECT_EQ(r.bc.NEUNOD(2), 20);
-    EXPECT_EQ(r.bc.NEUNOD(3), 36);
+    for (int p = 1; p <= 10; ++p) EXPECT_EQ(r.bc.DIR2D(p), p);
+    // The replicated entries 1..30 belong to the mesh generation; the fixed nodes follow them.
+    for (int p = 1; p <= 30; ++p) EXPECT_EQ(r.bc.DIRNOD(p), 0);
+    EXPECT_EQ(r.bc.DIRNOD(31), 36);
+    EXPECT_EQ(r.bc.DIRNOD(32), 13);
+    EXPECT_EQ(r.bc.NEUNOD(1), 11);
+    EXPECT_EQ(r.bc.NEUNOD(2), 23);
+    EXPECT_EQ(r.bc.NEUNOD(3), 35);
 }
 
 TEST(BcNodeFile, WithoutEchoOnlyNPIsWrittenAndListsMaySpanLines) {
@@ -127,7 +127,7 @@ TEST(BcNodeFile, SurfaceNodeAboveNNODStops) {
     EXPECT_EQ(r.stdout_text(), stop);
 }
 
-TEST(BcNodeFile, NodesOutsideTheMeshStop) {
+TEST(BcNodeFile, NodesOutsideTheMeshOrFluxesAtHeldHeadsStop) {
     struct bad {
         const char* text;
         int ndir, ndirc, nq;
@@ -152,6 +152,16 @@ TEST(BcNodeFile, NodesOutsideTheMeshStop) {
         {"F\n0\n0\n2\n0,\n1\n", 0, 0, 2,
          "  ERROR: flow boundary-condition file 'bcf' line 5: entry 1 of the NQ list is node 0,"
          " outside 1..N = 36\n"},
+        // A flux where the head is held: surface node 4 down its vertical (4, 16, 28), and a
+        // fixed node.
+        {"F\n1\n4\n0\n2\n3 16\n", 1, 0, 2,
+         "  ERROR: flow boundary-condition file 'bcf' line 5: entry 2 of the NQ list is node 16,"
+         " whose head is prescribed (NDIR): a flux there would not enter the solution; give the"
+         " node one condition\n"},
+        {"F\n0\n2\n30 7\n1\n7\n", 0, 2, 1,
+         "  ERROR: flow boundary-condition file 'bcf' line 5: entry 1 of the NQ list is node 7,"
+         " whose head is prescribed (NDIRC): a flux there would not enter the solution; give the"
+         " node one condition\n"},
     };
     for (const bad& c : cases) {
         bcrun r;
