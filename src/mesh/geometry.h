@@ -19,8 +19,9 @@ void area2d(dimensions& dim, const control& ctl, iofiles& io, mesh& msh);
 // basis coefficients of its four vertices (the gradient of the linear basis function of vertex m
 // is sign * (b[m], c[m], d[m]) / vol). Kept in GEOM and GEOMD when the mesh fits in memory
 // with it (72 bytes an element, and 40 for each of the top layer, the largest part of a run's
-// memory), formed from the coordinates in every element loop otherwise (the loops then take
-// about 40 % longer).
+// memory) and the flow's selector is not -11; formed from the coordinates in every element loop
+// otherwise, but for d and the orientation, kept in GEOMD while every layer repeats them (the
+// assembly's loop then takes about half as long again).
 struct tetra_geo {
     double b[4], c[4], d[4];  // vertex m + 1 of the element
     double vol;               // volume, positive (0 for a degenerate element)
