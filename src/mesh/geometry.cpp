@@ -55,11 +55,9 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     const bool keep = dim.NGEO == dim.NT && dim.NT > 0;
     if (keep) msh.GEOM.alloc(kGeomRows, msh.GSLOT.empty() ? dim.NT : msh.GPER * (dim.NT / dim.NTRI3));
     else msh.GEOM.release();
-    // The d and orientations of the top layer serve every layer while each layer repeats them to
-    // the bit.
     const int period = dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0 ? dim.NTRI3 : dim.NT;
-    // The d and orientations of the top layer, and whether every layer repeats them; the
-    // geometry of every element kept with them, on all cores (each writes its own), the top
+    // The d and orientations of the top layer, which serve every layer while each layer repeats
+    // them to the bit, and whether it does; the geometry of every element kept with them, on all cores (each writes its own), the top
     // layer first: the others compare their d with it. Where the rest is not kept, d is kept
     // only while the layers share it (40 bytes a tetrahedron of the top layer): the element
     // loops form b, c and the volume, and read d.
@@ -68,8 +66,8 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
         msh.GEOMD.alloc(5, period);
         std::atomic<bool> shared{true};
         auto keep_element = [&](long e) {
+            // Every element is compared, those formed in the loops too: they read d here.
             const double* kept = keep ? kept_geom(msh, e) : nullptr;
-            if (kept == nullptr && keep && e > period) return;
             tetra_geo g;
             form_geometry(msh, e, g);
             if (kept != nullptr) {
