@@ -57,10 +57,10 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     else msh.GEOM.release();
     const int period = dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0 ? dim.NTRI3 : dim.NT;
     // The d and orientations of the top layer, which serve every layer while each layer repeats
-    // them to the bit, and whether it does; the geometry of every element kept with them, on all cores (each writes its own), the top
-    // layer first: the others compare their d with it. Where the rest is not kept, d is kept
-    // only while the layers share it (40 bytes a tetrahedron of the top layer): the element
-    // loops form b, c and the volume, and read d.
+    // them to the bit, and whether it does; the geometry of every element kept with them, on all
+    // cores (each writes its own), the top layer first: the others compare their d with it.
+    // Where the rest is not kept, d is kept only while the layers share it (40 bytes a
+    // tetrahedron of the top layer): the element loops form b, c and the volume, and read d.
     bool shared_d = false;
     if (dim.NT > 0) {
         msh.GEOMD.alloc(5, period);

@@ -30,13 +30,10 @@ struct tetra_geo {
 };
 
 // C(a, b) = a_j1 (b_j2 - b_j3) + a_j2 (b_j3 - b_j1) + a_j3 (b_j1 - b_j2), j1, j2, j3 being the
-// vertices after vertex m in cyclic order; the signs of m = 1..4 are -, +, -, +.
-namespace geo_detail {
-inline double C(const double* a, const double* b, int j1, int j2, int j3) {
-    return a[j1] * (b[j2] - b[j3]) + a[j2] * (b[j3] - b[j1]) + a[j3] * (b[j1] - b[j2]);
-}
-}  // namespace geo_detail
-
+// vertices after vertex m in cyclic order; the signs s of m = 1..4 are -, +, -, +. Vertex m has
+// b = s C(y, z) / 6, c = -s C(x, z) / 6, d = s C(x, y) / 6, and the signed volume is the sum over
+// m, in order, of s x_m C(y, z) / 6.
+//
 // Forms b, c and the volume and orientation of the tetrahedron of nodes t[0..3] from the
 // coordinates, and d too when D. Two vertices go side by side through each operation: every
 // value is the same expression, in the same order, as vertex by vertex, so the same to the bit,
