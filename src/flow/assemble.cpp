@@ -91,10 +91,16 @@ struct element {
         el.di = kept_d(msh, e, el.lw.col(e));
         kept_volume(k[8], el.vol, el.volinv, el.sign);
     } else {
-        form_geometry(msh, e, el.geo);
+        // Formed from the coordinates; d read where it is kept for every layer.
+        if (msh.GEOMD.empty()) {
+            form_geometry_of<true>(msh, el.t, el.geo);
+            el.di = el.geo.d;
+        } else {
+            form_geometry_of<false>(msh, el.t, el.geo);
+            el.di = kept_d(msh, e, el.lw.col(e));
+        }
         el.bi = el.geo.b;
         el.ci = el.geo.c;
-        el.di = el.geo.d;
         el.vol = el.geo.vol;
         el.volinv = el.geo.volinv;
         el.sign = el.geo.sign;
@@ -510,7 +516,7 @@ void rhsgrv(const dimensions& dim, const control& ctl, const mesh& msh, const so
         tetra_geo geo;
         layer_walk lw;
         int t[5];
-        const bool kept = !msh.GEOM.empty() && !rho.on();
+        const bool kept = !msh.GEOMD.empty() && !rho.on();
         for (long e = rb.elo; e <= rb.ehi; ++e) {
             lw.at(dim, e);
             msh.TETRA.nodes(e, t);

@@ -53,20 +53,21 @@ void keep_own_geometry(const dimensions& dim, const sparse& sp, mesh& msh) {
 void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
     msh.VOLNOD.fill(0.0);
     const bool keep = dim.NGEO == dim.NT && dim.NT > 0;
-    if (keep) {
-        msh.GEOM.alloc(kGeomRows, msh.GSLOT.empty() ? dim.NT : msh.GPER * (dim.NT / dim.NTRI3));
-    }
-    // The d and orientations of the top layer serve every layer while each layer repeats them to
-    // the bit.
+    if (keep) msh.GEOM.alloc(kGeomRows, msh.GSLOT.empty() ? dim.NT : msh.GPER * (dim.NT / dim.NTRI3));
+    else msh.GEOM.release();
     const int period = dim.NTRI3 > 0 && dim.NT % dim.NTRI3 == 0 ? dim.NTRI3 : dim.NT;
-    if (keep) {
-        // The geometry of every element kept, on all cores (each writes its own), the top layer
-        // first: the others compare their d with it.
+    // The d and orientations of the top layer, which serve every layer while each layer repeats
+    // them to the bit, and whether it does; the geometry of every element kept with them, on all
+    // cores (each writes its own), the top layer first: the others compare their d with it.
+    // Where the rest is not kept, d is kept only while the layers share it (40 bytes a
+    // tetrahedron of the top layer): the element loops form b, c and the volume, and read d.
+    bool shared_d = false;
+    if (dim.NT > 0) {
         msh.GEOMD.alloc(5, period);
         std::atomic<bool> shared{true};
         auto keep_element = [&](long e) {
-            const double* kept = kept_geom(msh, e);
-            if (kept == nullptr && e > period) return;
+            // Every element is compared, those formed in the loops too: they read d here.
+            const double* kept = keep ? kept_geom(msh, e) : nullptr;
             tetra_geo g;
             form_geometry(msh, e, g);
             if (kept != nullptr) {
@@ -86,16 +87,19 @@ void elmgeo(dimensions& dim, control& /*ctl*/, iofiles& io, mesh& msh) {
         };
         parallel_for(1, period, keep_element);
         parallel_for((long)period + 1, dim.NT, keep_element);
-        if (!shared.load()) {
-            msh.GEOMD.alloc(5, dim.NT);
-            parallel_for(1, dim.NT, [&](long e) {
-                tetra_geo g;
-                form_geometry(msh, e, g);
-                double* d = msh.GEOMD.col(e);
-                std::memcpy(d, g.d, sizeof g.d);
-                d[4] = g.sign;
-            });
-        }
+        shared_d = shared.load();
+    }
+    if (!shared_d && !keep) {
+        msh.GEOMD.release();
+    } else if (!shared_d) {
+        msh.GEOMD.alloc(5, dim.NT);
+        parallel_for(1, dim.NT, [&](long e) {
+            tetra_geo g;
+            form_geometry(msh, e, g);
+            double* d = msh.GEOMD.col(e);
+            std::memcpy(d, g.d, sizeof g.d);
+            d[4] = g.sign;
+        });
     }
     // The nodal volumes, element by element in order; the first element of zero volume stops.
     tetra_geo g;

@@ -90,7 +90,7 @@ struct mesh {
     // (kGeomRows, NT) the geometry of every tetrahedron as elmgeo forms it (the basis
     // coefficients b and c of its four vertices, then its volume with the sign of the
     // orientation of its vertices), when it is kept (NGEO = NT); element loops form it again
-    // otherwise.
+    // otherwise (NGEO = 0: a mesh that does not fit with it, or ISOLV -11).
     arr2<double> GEOM;
     // One process of several keeps the geometry of the elements of its own element loops alone
     // (those touching its columns, records/sparse.h), layer by layer: GSLOT(c) is the place,
@@ -102,7 +102,8 @@ struct mesh {
     // The coefficients d of the four vertices and the orientation (+1 or -1), kept with GEOM.
     // They depend on x and y alone, which every layer of nodes repeats: (5, NTRI3) holds those of
     // the top layer's tetrahedra, shared by the tetrahedra below them (element e reads column
-    // (e-1) mod NTRI3 + 1); (5, NT) holds every element's when the layers do not repeat them.
+    // (e-1) mod NTRI3 + 1); (5, NT) holds every element's when the layers do not repeat them,
+    // and none is kept then where GEOM is not.
     arr2<double> GEOMD;
     arr1<int> NCONT;        // (N) tetrahedra around each node
     // A run on several processes where each process holds a mesh of its own (run/columns.cpp):
