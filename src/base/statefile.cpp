@@ -172,7 +172,8 @@ std::string state_reader::open(const std::string& path, std::uint32_t oldest, st
     if (v < oldest || v > newest) {
         return "is of format version " + std::to_string(v) + "; this program reads version" +
                (oldest == newest ? " " + std::to_string(newest)
-                                 : "s " + std::to_string(oldest) + " to " + std::to_string(newest));
+                                 : "s " + std::to_string(oldest) + (newest == oldest + 1 ? " and " : " to ") +
+                                       std::to_string(newest));
     }
     version_ = v;
     if (size < kHeadBytes + kEndBytes) {

@@ -242,7 +242,7 @@ std::string read_state_arrays(records& R, whole_view& V, const ckpt_arrays& A) {
     if (other != 0) {
         if (f >= 0) H5Fclose(f);
         return named + (other == 2 ? "cannot be opened as an HDF5 file"
-                                   : "is not the one it names (it was written with another checkpoint)");
+                                   : "was written with another checkpoint");
     }
     const bool cut = R.msh.cut();
     plans P;
