@@ -219,7 +219,7 @@ cp -r "$tmp/ckstop" "$tmp/ckstop3"
 for np in 2 3; do
   d=ckstop; [ "$np" -eq 3 ] && d=ckstop3
   ckrun "$d" "$np" --restart nepora3d.chk || fail "checkpoints: continued on $np processes: $(tail -3 "$tmp/$d/stderr.txt")"
-  for f in $(cd "$tmp/ckref" && find . -type f ! -path './vtk/*' ! -name 'std*.txt' ! -name '*.chk'); do
+  for f in $(cd "$tmp/ckref" && find . -type f ! -path './vtk/*' ! -name 'std*.txt' ! -name '*.chk*'); do
     [ "$(wc -l <"$tmp/ckref/$f")" -eq "$(wc -l <"$tmp/$d/$f")" ] || fail "checkpoints: continued on $np processes, $f has other lines"
   done
   heads "$tmp/ckref" "$tmp/$d" "checkpoints: continued on $np processes" 17000
