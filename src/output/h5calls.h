@@ -17,10 +17,13 @@ namespace nep {
 // a collective call that another skipped; what failed first is kept for the message.
 class h5_calls {
 public:
-    h5_calls() {
+    // `collective`: the transfers are collective (MPI-IO gathers the processes' parts into large
+    // requests); else each process's own.
+    explicit h5_calls(bool collective = true) {
         H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
         dxpl_ = H5Pcreate(H5P_DATASET_XFER);
-        check(H5Pset_dxpl_mpio(dxpl_, H5FD_MPIO_COLLECTIVE), "setting up the collective writes");
+        check(H5Pset_dxpl_mpio(dxpl_, collective ? H5FD_MPIO_COLLECTIVE : H5FD_MPIO_INDEPENDENT),
+              "setting up the transfers");
     }
     ~h5_calls() {
         for (const space& p : spaces_) H5Sclose(p.id);

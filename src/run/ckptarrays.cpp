@@ -228,7 +228,11 @@ std::string read_state_arrays(records& R, whole_view& V, const ckpt_arrays& A) {
     struct stat st {};
     const int missing = proc_max(::stat(A.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ? 1 : 0);
     if (missing != 0) return named + "is missing";
-    h5_calls c;
+    // Independent reads: the rows that several processes read overlap (the rings, the fields
+    // process 0 reads whole), and OpenMPI's collective read returned wrong values to process 0
+    // here once (4 processes on the 840,000-node hillslope: bc.SATSUR, which it reads whole; the
+    // sums caught it). Each process's reads are its own runs of rows.
+    h5_calls c(false);
     const hid_t fapl = open_fapl(c);
     const hid_t f = c.check(H5Fopen(A.path.c_str(), H5F_ACC_RDONLY, fapl), "opening the file");
     H5Pclose(fapl);
