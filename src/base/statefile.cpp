@@ -153,7 +153,7 @@ bool state_reader::in(void* p, std::size_t n) {
     return n == 0 || std::fread(p, 1, n, f_) == n;
 }
 
-std::string state_reader::open(const std::string& path, std::uint32_t version) {
+std::string state_reader::open(const std::string& path, std::uint32_t oldest, std::uint32_t newest) {
     close();
     errno = 0;
     f_ = std::fopen(path.c_str(), "rb");
@@ -169,10 +169,13 @@ std::string state_reader::open(const std::string& path, std::uint32_t version) {
     }
     if (!in(&v, 4) || !in(&order, 4)) return "is truncated: it ends inside its header";
     if (order != kByteOrder) return "was written on a machine of another byte order";
-    if (v != version) {
-        return "is of format version " + std::to_string(v) + "; this program reads version " +
-               std::to_string(version);
+    if (v < oldest || v > newest) {
+        return "is of format version " + std::to_string(v) + "; this program reads version" +
+               (oldest == newest ? " " + std::to_string(newest)
+                                 : "s " + std::to_string(oldest) + (newest == oldest + 1 ? " and " : " to ") +
+                                       std::to_string(newest));
     }
+    version_ = v;
     if (size < kHeadBytes + kEndBytes) {
         return "is truncated: " + std::to_string(size) + " bytes, and no end record";
     }
@@ -241,6 +244,37 @@ std::string state_reader::get(std::string_view name, char type, void* data, std:
                std::to_string(count);
     }
     if (!in(data, (std::size_t)(n * state_type_size(type)))) return "cannot be read";
+    return "";
+}
+
+std::string state_reader::get_picked(std::string_view name, char type, std::uint64_t count,
+                                     const std::vector<std::uint64_t>& at, void* data) {
+    std::uint64_t n = 0;
+    std::string why = head(name, type, n);
+    if (!why.empty()) return why;
+    if (n != count) {
+        return "holds " + std::to_string(n) + " values of " + std::string(name) + ", this run has " +
+               std::to_string(count);
+    }
+    const std::size_t size = state_type_size(type);
+    const long start = std::ftell(f_);
+    const std::uint64_t per = kBlock / size;
+    std::vector<char> block(kBlock);
+    char* out = static_cast<char*>(data);
+    std::size_t k = 0;
+    for (std::uint64_t first = 0; first < n && k < at.size(); first += per) {
+        const std::uint64_t m = std::min(per, n - first);
+        if (at[k] >= first + m) continue;
+        if (std::fseek(f_, start + (long)(first * size), SEEK_SET) != 0 || !in(block.data(), (std::size_t)(m * size))) {
+            return "cannot be read";
+        }
+        for (; k < at.size() && at[k] < first + m; ++k) {
+            if (at[k] < first) return "cannot be read";  // not ascending
+            std::memcpy(out + k * size, block.data() + (at[k] - first) * size, size);
+        }
+    }
+    if (k < at.size()) return "holds fewer values of " + std::string(name) + " than this run reads";
+    if (std::fseek(f_, start + (long)(n * size), SEEK_SET) != 0) return "cannot be read";
     return "";
 }
 

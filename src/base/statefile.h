@@ -70,7 +70,10 @@ public:
     // Opens PATH and checks it whole (header, version, end record, length, checksum). Returns
     // "" when it can be read, else what is wrong, as the end of a sentence about the file ("is
     // truncated: ...").
-    std::string open(const std::string& path, std::uint32_t version);
+    std::string open(const std::string& path, std::uint32_t version) { return open(path, version, version); }
+    // The same for a file of any format version from `oldest` to `newest` (version() gives it).
+    std::string open(const std::string& path, std::uint32_t oldest, std::uint32_t newest);
+    std::uint32_t version() const { return version_; }
     void close();
 
     // The next entry, which must be `name` of `type` with `count` values, into data; "" or what
@@ -78,6 +81,11 @@ public:
     std::string get(std::string_view name, char type, void* data, std::uint64_t count);
     // The next entry, a text of any length.
     std::string get_text(std::string_view name, std::string& s);
+    // The values at `at` (ascending, from 0) of the next entry, which must be `name` of `type`
+    // with `count` values, into data one after the other; the entry is read a block at a time
+    // and the blocks without such a value are passed over.
+    std::string get_picked(std::string_view name, char type, std::uint64_t count,
+                           const std::vector<std::uint64_t>& at, void* data);
     // The number of values of the next entry, which must be `name` of `type`, without reading
     // it; "" or what is wrong.
     std::string count(std::string_view name, char type, std::uint64_t& count);
@@ -94,6 +102,7 @@ private:
 
     std::FILE* f_ = nullptr;
     std::uint64_t end_ = 0;  // offset of the end record
+    std::uint32_t version_ = 0;
 };
 
 // Puts a directory on disk (after a rename into it); false when it fails.

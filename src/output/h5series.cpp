@@ -17,6 +17,7 @@
 
 #include "base/procs.h"
 #include "base/stop.h"
+#include "output/h5calls.h"
 #include "records/state.h"
 
 namespace nep {
@@ -41,89 +42,6 @@ std::string time_group(int k) {
     std::snprintf(g, sizeof g, "/times/%04d", k);
     return g;
 }
-
-// The calls of one write. Every process makes every call whatever happened before (a failed
-// call makes the next ones on its objects fail quickly), so that none is left waiting in a
-// collective call that another skipped; what failed first is kept for the message.
-class h5_calls {
-public:
-    h5_calls() {
-        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-        dxpl_ = H5Pcreate(H5P_DATASET_XFER);
-        check(H5Pset_dxpl_mpio(dxpl_, H5FD_MPIO_COLLECTIVE), "setting up the collective writes");
-    }
-    ~h5_calls() {
-        for (const space& p : spaces_) H5Sclose(p.id);
-        H5Pclose(dxpl_);
-    }
-    h5_calls(const h5_calls&) = delete;
-    h5_calls& operator=(const h5_calls&) = delete;
-
-    template <class T>
-    T check(T r, const char* what) {
-        if (r < 0 && ok) {
-            ok = false;
-            failed = what;
-        }
-        return r;
-    }
-
-    // A dataset of `rows` rows of `comps` values (a vector when comps > 1) at `loc`, each
-    // process writing the `own` rows of its runs (first row, count) from v (row after row,
-    // comps values each).
-    template <class T>
-    void put(hid_t loc, const std::string& name, hid_t ftype, long long rows, int comps,
-             const std::vector<long long>& mine, long long own, const T* v) {
-        const int rank = comps > 1 ? 2 : 1;
-        const hid_t fsp = file_space(rows, comps, mine);
-        const hid_t d = check(H5Dcreate2(loc, name.c_str(), ftype, fsp, H5P_DEFAULT, H5P_DEFAULT,
-                                         H5P_DEFAULT),
-                              "creating a dataset");
-        const hsize_t mdims[2] = {(hsize_t)std::max<long long>(own, 1), (hsize_t)comps};
-        const hid_t msp = H5Screate_simple(rank, mdims, nullptr);
-        if (own == 0) H5Sselect_none(msp);
-        static const T none[4] = {};
-        check(H5Dwrite(d, mem_type<T>(), msp, fsp, dxpl_, own == 0 ? none : v), "writing a dataset");
-        H5Sclose(msp);
-        if (d >= 0) check(H5Dclose(d), "closing a dataset");
-    }
-
-    bool ok = true;
-    const char* failed = "";
-
-private:
-    // The file's shape of `rows` rows of `comps` values with this process's rows selected: the
-    // runs of consecutive rows, formed once for all the arrays of that shape.
-    struct space {
-        long long rows;
-        int comps;
-        const std::vector<long long>* mine;
-        hid_t id;
-    };
-    hid_t file_space(long long rows, int comps, const std::vector<long long>& mine) {
-        for (const space& p : spaces_) {
-            if (p.rows == rows && p.comps == comps && p.mine == &mine) return p.id;
-        }
-        const hsize_t dims[2] = {(hsize_t)rows, (hsize_t)comps};
-        const hid_t fsp = H5Screate_simple(comps > 1 ? 2 : 1, dims, nullptr);
-        H5Sselect_none(fsp);
-        for (std::size_t k = 0; k + 1 < mine.size(); k += 2) {
-            const hsize_t start[2] = {(hsize_t)mine[k], 0}, count[2] = {(hsize_t)mine[k + 1], (hsize_t)comps};
-            H5Sselect_hyperslab(fsp, H5S_SELECT_OR, start, nullptr, count, nullptr);
-        }
-        spaces_.push_back({rows, comps, &mine, fsp});
-        return fsp;
-    }
-    std::vector<space> spaces_;
-
-    template <class T>
-    static hid_t mem_type() {
-        if constexpr (std::is_same_v<T, double>) return H5T_NATIVE_DOUBLE;
-        else if constexpr (std::is_same_v<T, float>) return H5T_NATIVE_FLOAT;
-        else return H5T_NATIVE_INT;
-    }
-    hid_t dxpl_;
-};
 
 void attribute(h5_calls& c, hid_t loc, const char* name, hid_t ftype, hid_t mtype, const void* v) {
     const hid_t sp = H5Screate(H5S_SCALAR);

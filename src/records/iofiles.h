@@ -120,6 +120,8 @@ struct checkpoint_files {
     double ELAPSED0 = 0.0;              // wall time of the runs before the checkpoint restarted
     int COUNT = 0;                      // checkpoints written by this run
     int NVTUSYNC = 0;                   // .vtu files put on disk by a checkpoint
+    int SLOT = 0;                       // the arrays file (1 or 2) of the last checkpoint of a
+                                        // run on meshes of the processes' own in PATH (0 none)
 };
 
 // What the terminal shows while a run goes on (command line): on a terminal one status line,

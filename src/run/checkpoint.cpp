@@ -20,6 +20,7 @@
 #include "records/state.h"
 #include "output/extras.h"
 #include "output/h5series.h"
+#include "run/ckptarrays.h"
 #include "run/fileset.h"
 #include "run/flowsolve.h"
 #include "run/flowtransolve.h"
@@ -159,16 +160,45 @@ void petsc_entries(V& v, records& R, const std::string& name, petsc_stat& st) {
     petsc_set_solved(slot, solved);
 }
 
-// Every field of the state that a checkpoint holds (records/state.h), in the order declared.
-template <class V>
-void state_entries(V& v, records& R) {
+// Every field of the state that a checkpoint holds (records/state.h), in the order declared:
+// the arrays of the mesh's extent to arrays(array, declaration, member), the others to v.
+template <class V, class A>
+void state_entries(V& v, A&& arrays, records& R) {
     state_fields([&](auto m, const field_info& fi) {
         if (!(fi.use & CHECKPOINT)) return;
         using M = member_of<decltype(m)>;
         auto& x = record_part<typename M::record>(R).*m;
         if constexpr (std::is_same_v<typename M::type, petsc_stat>) petsc_entries(v, R, fi.name, x);
-        else v(fi.name, x);
+        else if constexpr (is_array_field<typename M::type>) {
+            if (fi.where != extent::RUN) arrays(x, fi, m);
+            else v(fi.name, x);
+        } else {
+            v(fi.name, x);
+        }
     });
+}
+// Every one to v (a checkpoint that holds its arrays itself).
+template <class V>
+void state_entries(V& v, records& R) {
+    state_entries(v, [&](auto& x, const field_info& fi, auto) { v(fi.name, x); }, R);
+}
+
+// The arrays file of a checkpoint (1 or 2: the one the last checkpoint names is kept while the
+// next is written), beside it.
+std::string arrays_path(const std::string& checkpoint, int slot) {
+    return checkpoint + ".arrays" + std::to_string(slot) + ".h5";
+}
+std::string base_name(const std::string& path) {
+    const std::size_t k = path.rfind('/');
+    return k == std::string::npos ? path : path.substr(k + 1);
+}
+
+// The times of the arrays' writes and reads on standard error (NEPORA3D_CHECKPOINT_TIMES set;
+// for the measurements of docs/checkpoint.md).
+void arrays_time(const char* what, const ckpt_arrays& a) {
+    if (std::getenv("NEPORA3D_CHECKPOINT_TIMES") != nullptr && proc_writes()) {
+        std::fprintf(stderr, "checkpoint arrays %s '%s' in %.3f s\n", what, a.path.c_str(), a.seconds);
+    }
 }
 
 // Passes over the entries of the state, checking each against this build's field (its name,
@@ -312,7 +342,7 @@ void write_header(state_writer& w, records& R, int kind) {
     }
 }
 
-void write_checkpoint(records& R, int kind) {
+void write_checkpoint(records& R, int kind, const ckpt_arrays* arrays) {
     iofiles& io = R.io;
     checkpoint_files& c = io.CKPT;
     double now = 0.0;
@@ -331,6 +361,10 @@ void write_checkpoint(records& R, int kind) {
         c.COUNT += 1;
         taken();
         return;
+    }
+    if (arrays != nullptr && !sync_file(arrays->path)) {
+        input_error("cannot put the checkpoint's arrays '" + arrays->path + "' on disk: " + std::strerror(errno) +
+                    checkpoint_note(io));
     }
     const std::string note = checkpoint_note(io);
 
@@ -381,7 +415,7 @@ void write_checkpoint(records& R, int kind) {
     state_writer w;
     c.COUNT += 1;
     w.kill_after(fault_bytes(c.COUNT));
-    if (w.begin(c.PATH, kCheckpointVersion)) {
+    if (w.begin(c.PATH, arrays != nullptr ? kCheckpointVersion : kCheckpointWhole)) {
         write_header(w, R, kind);
         saver v{w};
         double elapsed = c.ELAPSED0 + (now - c.START);
@@ -403,9 +437,27 @@ void write_checkpoint(records& R, int kind) {
             w.put((f.key + ".mark").c_str(), 'q', &m.kind, 3);
         }
         w.put("vtu.sizes", 'q', vtusize.data(), vtusize.size());
-        state_entries(v, R);
+        if (arrays == nullptr) {
+            state_entries(v, R);
+        } else {
+            // The arrays of the mesh's extent are in the arrays file: their entries, sizes and sums.
+            w.put_text("arrays.file", base_name(arrays->path));
+            long long token = (long long)arrays->token;
+            v("arrays.token", token);
+            std::size_t k = 0;
+            state_entries(v, [&](auto&, const field_info& fi, auto) {
+                const ckpt_array& a = arrays->list[k++];
+                long long e[3] = {a.entries, a.rows, (long long)a.sum};
+                w.put(fi.name, 'q', e, 3);
+            }, R);
+        }
         if (w.commit()) {
             taken();
+            // The arrays files that no checkpoint in PATH names any more.
+            for (int slot : {1, 2}) {
+                const std::string old = arrays_path(c.PATH, slot);
+                if (arrays == nullptr || old != arrays->path) std::remove(old.c_str());
+            }
             return;
         }
     }
@@ -424,7 +476,7 @@ struct restart_header {
 // Opens the checkpoint and checks it whole and against the deck; the reader is then at the
 // first entry after the header.
 restart_header open_checkpoint(state_reader& r, iofiles& io) {
-    const std::string why = r.open(io.CKPT.RESTART, kCheckpointVersion);
+    const std::string why = r.open(io.CKPT.RESTART, kCheckpointWhole, kCheckpointVersion);
     if (!why.empty()) refuse(io, why);
     loader v{r, io};
     restart_header h;
@@ -539,12 +591,84 @@ void checkpoint_start(records& R) {
 
 namespace {
 
-// Writes the checkpoint: process 0 with the state of every node of a run on meshes of the
-// processes' own (state_whole, collective).
-void write_whole(records& R, whole_view* V, int kind) {
-    if (V != nullptr) state_whole(R, *V);
-    together([&] { write_checkpoint(R, kind); });
-    if (V != nullptr) state_own(R, *V);
+// Writes the checkpoint (collective). A run on meshes of the processes' own writes the arrays of
+// the mesh's extent first, every process its own part, into the arrays file that the last
+// checkpoint does not name; process 0 then writes the checkpoint that names it.
+void write_state(records& R, whole_view* V, int kind) {
+    checkpoint_files& c = R.io.CKPT;
+    const bool cut = V != nullptr && R.msh.cut();
+    ckpt_arrays a;
+    if (cut) {
+        c.SLOT = c.SLOT == 1 ? 2 : 1;
+        a.path = arrays_path(c.PATH, c.SLOT);
+        const std::string why = write_state_arrays(R, *V, a);
+        together([&] {
+            if (!why.empty()) {
+                input_error("cannot write the checkpoint's arrays '" + a.path + "': " + why +
+                            checkpoint_note(R.io));
+            }
+        });
+        arrays_time("written to", a);
+    }
+    together([&] { write_checkpoint(R, kind, cut ? &a : nullptr); });
+}
+
+// The arrays of a checkpoint that holds them itself, on a run on meshes of the processes' own:
+// the values of the nodes (surface nodes, tetrahedra) the process holds, taken from the entry
+// a block at a time; process 0 reads the fields its view forms whole into the view.
+template <class Arr, class W>
+void read_held(state_reader& r, loader& v, records& R, const field_info& fi, Arr& a, W* whole) {
+    using T = std::remove_cv_t<std::remove_reference_t<decltype(*a.data())>>;
+    const char type = std::is_same_v<T, double> ? 'd' : 'i';
+    std::uint64_t count = 0;
+    v.check(r.count(fi.name, type, count));
+    if (count == 0) {
+        v.check(r.get(fi.name, type, nullptr, 0));
+        return;
+    }
+    const long n = extent_size(fi.where, R.dim);
+    const long rows = std::max<long>(1, (long)(count / (std::uint64_t)std::max(1L, deck_size(R, fi.where))));
+    if (a.empty()) {
+        if constexpr (is_arr2<Arr>::value) a.alloc(rows, n);
+        else a.alloc((std::size_t)n);
+    }
+    if (whole != nullptr) {
+        if ((std::uint64_t)whole->size() != count) {
+            if constexpr (is_arr2<Arr>::value) whole->alloc(rows, (long)(count / (std::uint64_t)rows));
+            else whole->alloc((std::size_t)count);
+        }
+        v.check(r.get(fi.name, type, whole->data(), count));
+        for (long i = 1; i <= n; ++i) {
+            const long d = deck_number(R.msh, fi.where, i) - 1;
+            for (long q = 0; q < rows; ++q) a.data()[(i - 1) * rows + q] = whole->data()[d * rows + q];
+        }
+        return;
+    }
+    std::vector<std::pair<std::uint64_t, std::size_t>> picks;
+    picks.reserve((std::size_t)(n * rows));
+    for (long i = 1; i <= n; ++i) {
+        const std::uint64_t d = (std::uint64_t)(deck_number(R.msh, fi.where, i) - 1);
+        for (long q = 0; q < rows; ++q) {
+            picks.push_back({d * (std::uint64_t)rows + (std::uint64_t)q, (std::size_t)((i - 1) * rows + q)});
+        }
+    }
+    std::sort(picks.begin(), picks.end());
+    std::vector<std::uint64_t> at(picks.size());
+    for (std::size_t k = 0; k < picks.size(); ++k) at[k] = picks[k].first;
+    std::vector<T> buf(picks.size());
+    v.check(r.get_picked(fi.name, type, count, at, buf.data()));
+    for (std::size_t k = 0; k < picks.size(); ++k) a.data()[picks[k].second] = buf[k];
+}
+
+template <class Rec>
+constexpr bool viewed = std::is_same_v<Rec, mesh> || std::is_same_v<Rec, bcdata> ||
+                        std::is_same_v<Rec, soil> || std::is_same_v<Rec, flowstate>;
+template <class Rec>
+Rec& view_record(whole_view& V) {
+    if constexpr (std::is_same_v<Rec, mesh>) return V.msh;
+    else if constexpr (std::is_same_v<Rec, bcdata>) return V.bc;
+    else if constexpr (std::is_same_v<Rec, soil>) return V.sl;
+    else return V.fs;
 }
 
 }  // namespace
@@ -553,40 +677,96 @@ void restart_state(records& R, whole_view* V) {
     iofiles& io = R.io;
     control& ctl = R.ctl;
     checkpoint_files& c = io.CKPT;
-    state_reader r;
-    const restart_header h = open_checkpoint(r, io);
-    loader v{r, io};
-    v("elapsed", c.ELAPSED0);
-    for (int unit : kSeriesUnits) {
-        long long place[2] = {0, 0};
-        v.check(r.get(("reader." + std::to_string(unit)).c_str(), 'q', place, 2));
-        freader& fr = io.in(unit);
-        if (fr.is_open() && !fr.seek((std::size_t)place[0], (long)place[1])) {
-            refuse(io, "places the reader of the " + std::string(input_role(unit)) +
-                           " outside its text");
-        }
-    }
+    whole_view none;
+    whole_view& view = V != nullptr ? *V : none;
+    const bool cut = V != nullptr && R.msh.cut();
+    restart_header h;
     std::vector<out_file> files = output_files(io);
     std::vector<file_mark> marks(files.size());
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        std::string name;
-        v.check(r.get_text(files[k].key, name));
-        v.check(r.get((files[k].key + ".mark").c_str(), 'q', &marks[k].kind, 3));
-        // A file the checkpoint knew by another name (a terminal log that goes to this run's
-        // terminal, not to terminal.log) starts anew.
-        if (name != files[k].path && marks[k].kind != 0) marks[k].kind = 1;
+    arr1<long long> vtusize;
+    ckpt_arrays arrays;
+    bool split = false;
+
+    // The checkpoint: every process reads the values of the run, those of the arrays it holds
+    // (of a checkpoint that holds them) or the list of the arrays file.
+    together([&] {
+        state_reader r;
+        h = open_checkpoint(r, io);
+        split = r.version() == kCheckpointVersion;
+        loader v{r, io};
+        v("elapsed", c.ELAPSED0);
+        for (int unit : kSeriesUnits) {
+            long long place[2] = {0, 0};
+            v.check(r.get(("reader." + std::to_string(unit)).c_str(), 'q', place, 2));
+            freader& fr = io.in(unit);
+            if (fr.is_open() && !fr.seek((std::size_t)place[0], (long)place[1])) {
+                refuse(io, "places the reader of the " + std::string(input_role(unit)) +
+                               " outside its text");
+            }
+        }
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            std::string name;
+            v.check(r.get_text(files[k].key, name));
+            v.check(r.get((files[k].key + ".mark").c_str(), 'q', &marks[k].kind, 3));
+            // A file the checkpoint knew by another name (a terminal log that goes to this run's
+            // terminal, not to terminal.log) starts anew.
+            if (name != files[k].path && marks[k].kind != 0) marks[k].kind = 1;
+        }
+        if (io.EXTRA.ON) extra_alloc(R.dim, ctl, io, R.msh);
+        vtusize.alloc(io.EXTRA.VTUTIME.size());
+        v.check(r.get("vtu.sizes", 'q', vtusize.data(), vtusize.size()));
+        if (split) {
+            std::string name;
+            long long token = 0;
+            v.check(r.get_text("arrays.file", name));
+            v("arrays.token", token);
+            if (name.empty() || name.find('/') != std::string::npos) refuse(io, "is damaged: it names no arrays file");
+            arrays.path = directory_of(c.RESTART) + "/" + name;
+            arrays.token = (std::uint64_t)token;
+            // The next checkpoint into the same file keeps this one's arrays until it is written.
+            for (int slot : {1, 2}) {
+                if (base_name(arrays_path(c.PATH, slot)) == name && directory_of(c.PATH) == directory_of(c.RESTART)) c.SLOT = slot;
+            }
+        }
+        {
+            const long long at = r.tell();
+            state_check k{r, ""};
+            state_entries(k, [&](auto& x, const field_info& fi, auto) {
+                using T = std::remove_cv_t<std::remove_reference_t<decltype(*x.data())>>;
+                if (split) k.entry(fi.name, 'q', 3);
+                else if (x.empty()) k.entry(fi.name, state_check::type_of<T>(), -1);
+                else if (cut) k.entry(fi.name, state_check::type_of<T>(), deck_size(R, fi.where) * (x.size() / std::max<long>(1, extent_size(fi.where, R.dim))));
+                else k.entry(fi.name, state_check::type_of<T>(), (long long)x.size());
+            }, R);
+            if (!k.why.empty()) refuse(io, "does not hold the state of this build of " + std::string(io.PROGNAME) + ": it " + k.why);
+            if (!r.seek(at)) refuse(io, "cannot be read");
+        }
+        state_entries(v, [&](auto& x, const field_info& fi, auto m) {
+            using Rec = typename member_of<decltype(m)>::record;
+            using Arr = std::remove_reference_t<decltype(x)>;
+            if (split) {
+                long long e[3] = {0, 1, 0};
+                v.check(r.get(fi.name, 'q', e, 3));
+                arrays.list.push_back({fi.name, e[0], e[1], (std::uint64_t)e[2]});
+            } else if (!cut) {
+                v(fi.name, x);
+            } else {
+                Arr* whole = nullptr;
+                if constexpr (viewed<Rec>) {
+                    if ((fi.use & WRITERS) && view.on) whole = &(view_record<Rec>(view).*m);
+                }
+                read_held(r, v, R, fi, x, whole);
+            }
+        }, R);
+    });
+    if (split) {
+        // The arrays file: each process the values of what it holds.
+        const std::string why = read_state_arrays(R, view, arrays);
+        together([&] {
+            if (!why.empty()) refuse(io, why);
+        });
+        arrays_time("read from", arrays);
     }
-    if (io.EXTRA.ON) extra_alloc(R.dim, ctl, io, R.msh);
-    arr1<long long> vtusize(io.EXTRA.VTUTIME.size());
-    v.check(r.get("vtu.sizes", 'q', vtusize.data(), vtusize.size()));
-    {
-        const long long at = r.tell();
-        state_check c{r, ""};
-        state_entries(c, R);
-        if (!c.why.empty()) refuse(io, "does not hold the state of this build of " + std::string(io.PROGNAME) + ": it " + c.why);
-        if (!r.seek(at)) refuse(io, "cannot be read");
-    }
-    state_entries(v, R);
     c.LAST = c.RESTART;
     c.NDONE = ctl.NDONE;
     c.NVTUSYNC = io.EXTRA.NVTU;
@@ -596,82 +776,85 @@ void restart_state(records& R, whole_view* V) {
     // goes on writes them, then the next step is set up.
     const bool resume = h.kind == KIND_END && run_continues(ctl) &&
                         !(ctl.ITRANS != 0 && ctl.CPLSTA == -3);
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        if (resume && files[k].unit == &io.EXTRA.OBS && marks[k].kind == 2) {
-            marks[k].bytes = io.EXTRA.OBSPOS;
-            marks[k].crc = io.EXTRA.OBSCRC;
-        }
-    }
-
-    // Every file must still hold what the checkpoint recorded: all are checked before any is
-    // cut back.
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        const file_mark& m = marks[k];
-        if (m.kind != 2) continue;
-        const long long size = file_size(files[k].path);
-        std::uint32_t crc = 0;
-        if (size < 0) {
-            refuse(io, "continues " + files[k].what + ", which is missing");
-        }
-        if (size < m.bytes) {
-            refuse(io, "continues " + files[k].what + " from byte " + std::to_string(m.bytes) +
-                           ", but it holds " + std::to_string(size));
-        }
-        if (!prefix_crc(files[k].path, m.bytes, crc) || crc != (std::uint32_t)m.crc) {
-            refuse(io, "continues " + files[k].what +
-                           ", which no longer holds what the run had written (its first " +
-                           std::to_string(m.bytes) + " bytes differ)");
-        }
-    }
-    for (int k = 0; k < io.EXTRA.NVTU; ++k) {
-        if (series_size(io.EXTRA, k) != vtusize(k + 1)) {
-            const std::vector<std::string> files = series_files(io.EXTRA, k);
-            if (files.empty() || vtusize(k + 1) == 0) {
-                refuse(io, std::string("was written by a run ") + (files.empty() ? "with" : "without") +
-                               " the ParaView series of vtk/; give the same --results to both runs");
+    together([&] {
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            if (resume && files[k].unit == &io.EXTRA.OBS && marks[k].kind == 2) {
+                marks[k].bytes = io.EXTRA.OBSPOS;
+                marks[k].crc = io.EXTRA.OBSCRC;
             }
-            const std::string p = files.size() == 1 ? "'" + files[0] + "'"
-                                                    : "'" + files[0] + "' or a piece of it";
-            refuse(io, "continues the ParaView series, but " + p + " is missing or changed");
         }
-    }
 
-    // The files, where the checkpoint left them.
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        const file_mark& m = marks[k];
-        out_file& f = files[k];
-        f.unit->discard();
-        f.unit->close();
-        if (m.kind == 0) continue;
-        errno = 0;
-        const bool ok = m.kind == 2 ? f.unit->open_at(f.path, m.bytes, (std::uint32_t)m.crc)
-                                    : f.unit->open(f.path);
-        if (!ok) {
-            input_error("cannot open " + f.what + " to continue it: " +
-                        std::strerror(errno ? errno : EACCES));
+        // Every file must still hold what the checkpoint recorded: all are checked before any
+        // is cut back.
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            const file_mark& m = marks[k];
+            if (m.kind != 2) continue;
+            const long long size = file_size(files[k].path);
+            std::uint32_t crc = 0;
+            if (size < 0) {
+                refuse(io, "continues " + files[k].what + ", which is missing");
+            }
+            if (size < m.bytes) {
+                refuse(io, "continues " + files[k].what + " from byte " + std::to_string(m.bytes) +
+                               ", but it holds " + std::to_string(size));
+            }
+            if (!prefix_crc(files[k].path, m.bytes, crc) || crc != (std::uint32_t)m.crc) {
+                refuse(io, "continues " + files[k].what +
+                               ", which no longer holds what the run had written (its first " +
+                               std::to_string(m.bytes) + " bytes differ)");
+            }
         }
-    }
-    if (io.EXTRA.ON) extra_resume(io);
-    std::fprintf(stderr, "%s: continuing the run from the checkpoint '%s' of step %d, time %.6g\n",
-                 io.PROGNAME, c.RESTART.c_str(), h.step, h.time);
+        for (int k = 0; k < io.EXTRA.NVTU; ++k) {
+            if (series_size(io.EXTRA, k) != vtusize(k + 1)) {
+                const std::vector<std::string> files = series_files(io.EXTRA, k);
+                if (files.empty() || vtusize(k + 1) == 0) {
+                    refuse(io, std::string("was written by a run ") + (files.empty() ? "with" : "without") +
+                                   " the ParaView series of vtk/; give the same --results to both runs");
+                }
+                const std::string p = files.size() == 1 ? "'" + files[0] + "'"
+                                                        : "'" + files[0] + "' or a piece of it";
+                refuse(io, "continues the ParaView series, but " + p + " is missing or changed");
+            }
+        }
 
-    // A run on meshes of the processes' own holds the deck's state here (state_empty): process
-    // 0 writes the rows from it with the deck's mesh, then every process keeps its own.
-    const bool cut = V != nullptr && R.msh.cut();
+        // The files, where the checkpoint left them.
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            const file_mark& m = marks[k];
+            out_file& f = files[k];
+            f.unit->discard();
+            f.unit->close();
+            if (m.kind == 0) continue;
+            errno = 0;
+            const bool ok = m.kind == 2 ? f.unit->open_at(f.path, m.bytes, (std::uint32_t)m.crc)
+                                        : f.unit->open(f.path);
+            if (!ok) {
+                input_error("cannot open " + f.what + " to continue it: " +
+                            std::strerror(errno ? errno : EACCES));
+            }
+        }
+        if (io.EXTRA.ON) extra_resume(io);
+        std::fprintf(stderr, "%s: continuing the run from the checkpoint '%s' of step %d, time %.6g\n",
+                     io.PROGNAME, c.RESTART.c_str(), h.step, h.time);
+    });
+
+    // The observation rows of the step again: on a run on meshes of the processes' own, by
+    // process 0 from its view of the nodes they read.
     ctl.ENDFLOW = ctl.ENDCPL = false;
-    if (h.kind == KIND_END && !resume) {
-        // The run had ended: only its final output is written again.
-        ctl.ENDFLOW = ctl.ENDCPL = true;
-    } else if (resume && (!cut || V->on)) {
-        if (cut) extra_rows_again(V->dim, ctl, io, V->msh, R.sl, R.fs);
-        else extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs);
-    }
-    if (cut) state_take(R, *V);
-    if (resume) {
-        if (ctl.ITRANS != 0) next_coupled_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
-        else next_flow_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
-    }
-    flush_all(io);
+    if (resume && cut && (R.dim.NR > 0 || R.dim.NUMVP > 0)) view_gather_watched(R.msh, R.bc, R.sl, R.fs, *V);
+    together([&] {
+        if (h.kind == KIND_END && !resume) {
+            // The run had ended: only its final output is written again.
+            ctl.ENDFLOW = ctl.ENDCPL = true;
+        } else if (resume && (!cut || V->on)) {
+            if (cut) extra_rows_again(V->dim, ctl, io, V->msh, V->sl, V->fs);
+            else extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs);
+        }
+        if (resume) {
+            if (ctl.ITRANS != 0) next_coupled_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+            else next_flow_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+        }
+        flush_all(io);
+    });
 }
 
 void checkpoint_step(records& R, whole_view* V) {
@@ -686,11 +869,11 @@ void checkpoint_step(records& R, whole_view* V) {
     }
     // Several processes go by process 0's clock.
     if (c.WALL > 0.0) due = proc_root(due ? 1 : 0) != 0;
-    if (due) write_whole(R, V, KIND_STEP);
+    if (due) write_state(R, V, KIND_STEP);
 }
 
 void checkpoint_end(records& R, whole_view* V) {
-    if (R.io.CKPT.ON) write_whole(R, V, KIND_END);
+    if (R.io.CKPT.ON) write_state(R, V, KIND_END);
 }
 
 std::string checkpoint_note(const iofiles& io) {

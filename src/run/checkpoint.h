@@ -16,8 +16,12 @@
 
 namespace nep {
 
-// The format version of the checkpoint file.
-constexpr unsigned kCheckpointVersion = 1;
+// The format versions of the checkpoint file: 1 holds every array of the state itself (a run on
+// one process, or whose processes hold the whole mesh); 2, of a run on meshes of the processes'
+// own, lists the arrays of the mesh's extent, which an HDF5 file beside it holds (run/ckptarrays.h).
+// A run reads either.
+constexpr unsigned kCheckpointWhole = 1;
+constexpr unsigned kCheckpointVersion = 2;
 
 // The lines of the usage that describe the options.
 extern const char* const kCheckpointUsage;
@@ -35,17 +39,18 @@ int checkpoint_option(int argc, char** argv, int& k, checkpoint_files& c, const 
 // with a message naming it and what is wrong.
 void checkpoint_start(records& R);
 
-// A continued run, once the initial state is built: the state of the checkpoint, every output
-// file checked to hold what the checkpoint recorded, cut back to it and opened to go on. A run
-// that a signal ended after its step goes on from that step.
+// A continued run, once the initial state is built (collective): the state of the checkpoint,
+// each process reading the values of the nodes it holds, every output file checked to hold what
+// the checkpoint recorded, cut back to it and opened to go on. A run that a signal ended after
+// its step goes on from that step.
 void restart_state(records& R, whole_view* V = nullptr);
 
-// The end of a step of the loop: a checkpoint when one is due (every N steps, the wall-clock
+// The end of a step of the loop (collective): a checkpoint when one is due (every N steps, the wall-clock
 // interval).
 void checkpoint_step(records& R, whole_view* V = nullptr);
 
 // After the last step, before the final output (the run completed, ended early or was
-// interrupted): the checkpoint of the end, when checkpoints are on.
+// interrupted; collective): the checkpoint of the end, when checkpoints are on.
 void checkpoint_end(records& R, whole_view* V = nullptr);
 
 // The note a stop on a failed write adds: the checkpoint that continues the run, if there is one.

@@ -66,13 +66,6 @@ void mesh_fields(P p, whole_view& V, F&& f) {
     });
 }
 
-// The deck's number of entry i of an array of extent e of this mesh.
-long deck_number(const mesh& msh, extent e, long i) {
-    if (e == extent::SURFACE) return msh.SDECK[(std::size_t)(i - 1)];
-    if (e == extent::ELEMENTS) return msh.deck_element(i);
-    return msh.deck_node(i);
-}
-
 // The values of an array of the deck's nodes, surface nodes or tetrahedra at the n this mesh
 // holds (an empty array stays empty).
 template <class T>
@@ -92,14 +85,19 @@ void take_held(const mesh& msh, extent e, long n, arr2<T>& a) {
     std::swap(a, held);
 }
 
-// The deck's size of an array of extent e.
+}  // namespace
+
+long deck_number(const mesh& msh, extent e, long i) {
+    if (e == extent::SURFACE) return msh.SDECK[(std::size_t)(i - 1)];
+    if (e == extent::ELEMENTS) return msh.deck_element(i);
+    return msh.deck_node(i);
+}
+
 long deck_size(const records& R, extent e) {
     const long nw = (long)R.msh.NNODW * (R.dim.NSTR + 1);
     const long ntw = 3L * R.msh.NTRIW * R.dim.NSTR;
     return e == extent::SURFACE ? (long)R.msh.NNODW : e == extent::ELEMENTS ? ntw : nw;
 }
-
-}  // namespace
 
 writer_records writers(const dimensions& dim, const mesh& msh, bcdata& bc, soil& sl, flowstate& fs,
                        whole_view* V) {
@@ -464,99 +462,6 @@ void view_gather(const mesh& msh, const bcdata& bc, const soil& sl, const flowst
 void view_gather_watched(const mesh& msh, const bcdata& bc, const soil& sl, const flowstate& fs,
                          whole_view& V) {
     gather_view({msh, bc, sl, fs}, WATCHED, true, V);
-}
-
-namespace {
-
-// The fields of the mesh's extent that a checkpoint holds: f(the run's array, the view's, its
-// declaration).
-template <class F>
-void state_arrays(records& R, whole_view& V, F f) {
-    mesh_fields(parts(R), V, [&](auto& a, auto* v, const field_info& fi, auto*) {
-        if (fi.use & CHECKPOINT) f(a, *v, fi);
-    });
-}
-
-// Where process 0 keeps its own array of type T while the deck's takes its place.
-template <class T>
-auto& kept(whole_view& V) {
-    if constexpr (std::is_same_v<T, arr1<double>>) return V.kept_reals;
-    else if constexpr (std::is_same_v<T, arr1<int>>) return V.kept_ints;
-    else if constexpr (std::is_same_v<T, arr2<double>>) return V.kept_rows;
-    else return V.kept_int_rows;
-}
-
-template <class T>
-void alloc_deck(const records& R, const field_info& fi, long rows, arr1<T>& a) {
-    (void)rows;
-    a.alloc((std::size_t)deck_size(R, fi.where));
-}
-template <class T>
-void alloc_deck(const records& R, const field_info& fi, long rows, arr2<T>& a) {
-    a.alloc(rows, deck_size(R, fi.where));
-}
-
-long rows_of(const arr1<double>&) { return 1; }
-long rows_of(const arr1<int>&) { return 1; }
-template <class T>
-long rows_of(const arr2<T>& a) { return a.n1(); }
-
-}  // namespace
-
-void state_whole(records& R, whole_view& V) {
-    if (!R.msh.cut()) return;
-    state_arrays(R, V, [&](auto& a, auto& v, const field_info& fi) {
-        using T = std::remove_reference_t<decltype(a)>;
-        if (a.empty()) return;
-        T whole;
-        if (V.on) alloc_deck(R, fi, rows_of(a), whole);
-        // Formed by the writers: process 0's view holds it.
-        if (fi.use & WRITERS) {
-            if (V.on) whole = v;
-        } else {
-            gather_field(a, fi.where, false, V, whole);
-        }
-        if (!V.on) return;
-        std::swap(a, whole);
-        kept<T>(V).push_back(std::move(whole));
-    });
-}
-
-void state_own(records& R, whole_view& V) {
-    if (!R.msh.cut() || !V.on) return;
-    std::size_t n[4] = {0, 0, 0, 0};
-    state_arrays(R, V, [&](auto& a, auto&, const field_info&) {
-        using T = std::remove_reference_t<decltype(a)>;
-        if (a.empty()) return;
-        auto& k = kept<T>(V);
-        const int which = std::is_same_v<T, arr1<double>> ? 0 : std::is_same_v<T, arr1<int>> ? 1
-                          : std::is_same_v<T, arr2<double>> ? 2 : 3;
-        std::swap(a, k[n[which]++]);
-    });
-    V.kept_reals.clear();
-    V.kept_ints.clear();
-    V.kept_rows.clear();
-    V.kept_int_rows.clear();
-}
-
-void state_empty(records& R) {
-    if (!R.msh.cut()) return;
-    // Every array the checkpoint holds gets the deck's size (one created later, CHHEAD, is
-    // created by the reader at the size it gives).
-    whole_view none;
-    state_arrays(R, none, [&](auto& a, auto&, const field_info& fi) {
-        if (!a.empty()) alloc_deck(R, fi, rows_of(a), a);
-    });
-}
-
-void state_take(records& R, whole_view& V) {
-    if (!R.msh.cut()) return;
-    const dimensions& dim = R.dim;
-    const mesh& msh = R.msh;
-    state_arrays(R, V, [&](auto& a, auto& v, const field_info& fi) {
-        if ((fi.use & WRITERS) && V.on) v = a;
-        take_held(msh, fi.where, extent_size(fi.where, dim), a);
-    });
 }
 
 void view_faces(const bcdata& bc, whole_view& V) {

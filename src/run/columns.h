@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "records/state.h"
 #include "run/run.h"
 
 namespace nep {
@@ -40,11 +41,6 @@ struct whole_view {
     // vertical profiles) among every process's own, and their numbers in the deck on process 0.
     std::vector<int> own_watched;
     std::vector<long> watched;
-    // A checkpoint written: process 0's state arrays while the deck's take their place.
-    std::vector<arr1<double>> kept_reals;
-    std::vector<arr1<int>> kept_ints;
-    std::vector<arr2<double>> kept_rows;
-    std::vector<arr2<int>> kept_int_rows;
 };
 
 // The records the writers of the listing and the result files read: the view on process 0 of a
@@ -103,16 +99,9 @@ void view_gather_watched(const mesh& msh, const bcdata& bc, const soil& sl, cons
 // The exit points and fluxes of the seepage faces (the same on every process) into the view.
 void view_faces(const bcdata& bc, whole_view& V);
 
-// Checkpoints of a run on meshes of the processes' own, which hold the state of the deck's
-// nodes, surface nodes and tetrahedra. Before one is written (collective), state_whole gathers
-// the state arrays of the records (the fields of records/state.h that a checkpoint holds) to
-// process 0 and puts them there in place of its own, which
-// state_own brings back once it is written; before one is read, state_empty gives every
-// process's records arrays of the deck's sizes, and state_take keeps, once it is read, the
-// values of what the process holds. Nothing in a run not cut.
-void state_whole(records& R, whole_view& V);
-void state_own(records& R, whole_view& V);
-void state_empty(records& R);
-void state_take(records& R, whole_view& V);
+// The deck's number of entry i (from 1) of an array of extent e of this process's mesh, and the
+// deck's number of entries of such an array, in a run on meshes of the processes' own.
+long deck_number(const mesh& msh, extent e, long i);
+long deck_size(const records& R, extent e);
 
 }  // namespace nep

@@ -249,12 +249,13 @@ int nepora3d(records& R) {
 
         ctl.ENDFLOW = false;
         ctl.ENDCPL = false;
-        // A continued run takes the state of its checkpoint and its files from where it was
-        // taken (the echo of its input, in the new versions of the files, is dropped).
+    });
+    // A continued run takes the state of its checkpoint and its files from where it was taken
+    // (the echo of its input, in the new versions of the files, is dropped).
+    const int flow = ctl.ISOLV, tran = ctl.ISOLVC;
+    if (restart) restart_state(R, &V);
+    together([&] {
         if (restart) {
-            state_empty(R);
-            const int flow = ctl.ISOLV, tran = ctl.ISOLVC;
-            restart_state(R, &V);
             // The checkpoint holds the file's selectors: this run solves with its own.
             ctl.ISOLVD = ctl.ISOLV;
             ctl.ISOLVCD = ctl.ISOLVC;

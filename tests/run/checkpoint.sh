@@ -178,8 +178,8 @@ printf "\\x$(printf %02x $((b ^ 255)))" | dd of="$dir/nepora3d.chk" bs=1 seek=40
 refused "a damaged checkpoint" "is damaged"
 truncate -s 50000 "$dir/nepora3d.chk"
 refused "a truncated checkpoint" "is truncated"
-printf '\x02' | dd of="$dir/nepora3d.chk" bs=1 seek=20 conv=notrunc status=none
-refused "another format version" "is of format version 2"
+printf '\x03' | dd of="$dir/nepora3d.chk" bs=1 seek=20 conv=notrunc status=none
+refused "another format version" "is of format version 3; this program reads versions 1 and 2"
 # A checkpoint of a build whose state has other fields: one entry renamed, its checksum made good.
 /usr/bin/python3 - "$dir/nepora3d.chk" <<'EOF'
 import sys, zlib

@@ -109,7 +109,7 @@ def files(d):
     for root, _, names in os.walk(d):
         for n in names:
             p = os.path.relpath(os.path.join(root, n), d)
-            if p.startswith("vtk" + os.sep) or p.endswith(".chk") or p in ("stdout", "stderr"):
+            if p.startswith("vtk" + os.sep) or p.endswith(".chk") or ".chk.arrays" in p or p in ("stdout", "stderr"):
                 continue
             out.add(p)
     return out

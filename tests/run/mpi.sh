@@ -219,11 +219,52 @@ cp -r "$tmp/ckstop" "$tmp/ckstop3"
 for np in 2 3; do
   d=ckstop; [ "$np" -eq 3 ] && d=ckstop3
   ckrun "$d" "$np" --restart nepora3d.chk || fail "checkpoints: continued on $np processes: $(tail -3 "$tmp/$d/stderr.txt")"
-  for f in $(cd "$tmp/ckref" && find . -type f ! -path './vtk/*' ! -name 'std*.txt' ! -name '*.chk'); do
+  for f in $(cd "$tmp/ckref" && find . -type f ! -path './vtk/*' ! -name 'std*.txt' ! -name '*.chk*'); do
     [ "$(wc -l <"$tmp/ckref/$f")" -eq "$(wc -l <"$tmp/$d/$f")" ] || fail "checkpoints: continued on $np processes, $f has other lines"
   done
   heads "$tmp/ckref" "$tmp/$d" "checkpoints: continued on $np processes" 17000
 done
+# The arrays of those checkpoints (the heads of every node, ...) are in an HDF5 file beside each,
+# which every process writes its own part of and reads the part it holds of. A run on 2 processes
+# killed inside its 4th checkpoint continues from the 3rd on 2 processes with every file of the
+# run never stopped, byte for byte (the CPU lines apart). The checkpoint of the end of that run,
+# continued on 1 and on 3 processes, writes the final output again, every file that of the run
+# (the ParaView pieces, one a process, apart), and a checkpoint whose arrays are those of the 2
+# processes to the bit (read by h5py, and from the entries of the file of one process).
+cp -r "$tmp/ck" "$tmp/ckkill"
+(cd "$tmp/ckkill" && NEPORA3D_CHECKPOINT_FAULT=4:1000000000 timeout 300 "$mpiexec" -n 2 "$prog" \
+   --checkpoint-every 2 >stdout.txt 2>stderr.txt) && fail "checkpoints: the run was not killed in its 4th checkpoint"
+ckrun ckkill 2 --restart nepora3d.chk || fail "checkpoints: continued after the kill: $(tail -3 "$tmp/ckkill/stderr.txt")"
+diff -r -I 'CPU\|SECONDS' -x 'std*.txt' -x 'nepora3d.chk*' "$tmp/ckref" "$tmp/ckkill" >"$tmp/diff" ||
+  fail "checkpoints: continued after the kill, other files: $(head -20 "$tmp/diff")"
+for np in 1 3; do
+  cp -r "$tmp/ckref" "$tmp/ckend$np"
+  ckrun "ckend$np" "$np" --restart nepora3d.chk || fail "checkpoints: the end continued on $np: $(tail -3 "$tmp/ckend$np/stderr.txt")"
+  diff -r -I 'CPU\|SECONDS' -x 'std*.txt' -x 'nepora3d.chk*' -x vtk "$tmp/ckref" "$tmp/ckend$np" >"$tmp/diff" ||
+    fail "checkpoints: the end continued on $np processes, other files: $(head -20 "$tmp/diff")"
+done
+/usr/bin/python3 - "$tmp/ckref" "$tmp/ckend3" "$tmp/ckend1/nepora3d.chk" <<'PY' || fail "checkpoints: other arrays"
+import glob, struct, sys
+import h5py
+def arrays(d):
+    (path,) = glob.glob(d + "/nepora3d.chk.arrays*.h5")
+    with h5py.File(path, "r") as f:
+        return {k: f[k][()].tobytes() for k in f}
+def entries(path):  # the entries of a checkpoint of one process (docs/checkpoint.md)
+    b, k, out = open(path, "rb").read(), 28, {}
+    while k < len(b) - 16:
+        n = b[k]
+        name, t = b[k + 1:k + 1 + n].decode(), chr(b[k + 1 + n])
+        c = struct.unpack_from("<Q", b, k + 2 + n)[0]
+        k += 10 + n
+        size = {"i": 4, "q": 8, "d": 8, "f": 4, "b": 1, "s": 1}[t] * c
+        out[name], k = b[k:k + size], k + size
+    return out
+two, three, one = arrays(sys.argv[1]), arrays(sys.argv[2]), entries(sys.argv[3])
+assert len(two) >= 20 and "fs.PNEW" in two, sorted(two)
+bad = [k for k in two if three.get(k) != two[k] or one.get(k) != two[k]]
+assert not bad, bad
+PY
 mkdir "$tmp/box"
 find "$here/examples/solute-box" -maxdepth 1 -type f ! -name README.md -exec cp {} "$tmp/box" \;
 sed -i '11s/^ *[-0-9]*/-10/; 12s/^ *[-0-9]*/-10/' "$tmp/box/parm"
