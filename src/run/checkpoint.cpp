@@ -541,7 +541,7 @@ namespace {
 
 // Writes the checkpoint: process 0 with the state of every node of a run on meshes of the
 // processes' own (state_whole, collective).
-void write_whole(records& R, whole_view* V, int kind) {
+void write_whole(records& R, deck_view* V, int kind) {
     if (V != nullptr) state_whole(R, *V);
     together([&] { write_checkpoint(R, kind); });
     if (V != nullptr) state_own(R, *V);
@@ -549,7 +549,7 @@ void write_whole(records& R, whole_view* V, int kind) {
 
 }  // namespace
 
-void restart_state(records& R, whole_view* V) {
+void restart_state(records& R, deck_view* V) {
     iofiles& io = R.io;
     control& ctl = R.ctl;
     checkpoint_files& c = io.CKPT;
@@ -662,11 +662,11 @@ void restart_state(records& R, whole_view* V) {
     if (h.kind == KIND_END && !resume) {
         // The run had ended: only its final output is written again.
         ctl.ENDFLOW = ctl.ENDCPL = true;
-    } else if (resume && (!cut || V->on)) {
-        if (cut) extra_rows_again(V->dim, ctl, io, V->msh, R.sl, R.fs);
-        else extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs);
+    } else if (resume) {
+        if (cut) watch_deck(&V->nodes, R.sl, R.fs);
+        extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs, cut ? &V->nodes : nullptr);
     }
-    if (cut) state_take(R, *V);
+    if (cut) state_take(R);
     if (resume) {
         if (ctl.ITRANS != 0) next_coupled_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
         else next_flow_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
@@ -674,7 +674,7 @@ void restart_state(records& R, whole_view* V) {
     flush_all(io);
 }
 
-void checkpoint_step(records& R, whole_view* V) {
+void checkpoint_step(records& R, deck_view* V) {
     checkpoint_files& c = R.io.CKPT;
     const control& ctl = R.ctl;
     if (!c.ON || ctl.ENDFLOW || ctl.ENDCPL || ctl.NDONE == c.NDONE) return;
@@ -689,7 +689,7 @@ void checkpoint_step(records& R, whole_view* V) {
     if (due) write_whole(R, V, KIND_STEP);
 }
 
-void checkpoint_end(records& R, whole_view* V) {
+void checkpoint_end(records& R, deck_view* V) {
     if (R.io.CKPT.ON) write_whole(R, V, KIND_END);
 }
 
