@@ -76,7 +76,7 @@ void write_list(ounit& u, const deck_nodes* dn, const mesh& msh, bool elements, 
     block_loop(b, first, last, [&](long lo, long hi) { write_list(u, b.row(0), hi - lo + 1); });
 }
 
-// The deck's coordinate z and value v (kWatchedValues order) of node g for the profiles.
+// The elevation of the deck's node g, for the profiles.
 double profile_z(const deck_nodes* dn, const mesh& msh, long g) {
     return cut_run(dn) ? watched_value(dn, g, 2) : msh.Z(g);
 }

@@ -5,7 +5,8 @@
 # each .vtu; final heads within 10 TOLNL and the cumulative budget within 1e-6 of the
 # reference, the linear iterations within half again the reference's; the series read by VTK's readers and by the Python package as that of the
 # reference (tests/run/mpi_series.py); a second run on 3 is the first to
-# the bit, and three on 2 of a surface of 625 columns cut it alike. Without vtk/ the second
+# the bit, and three on 2 of a surface of 625 columns cut it alike. A mesh of more nodes than a
+# block of process 0's writers writes its initial state on 2 processes as one process does. Without vtk/ the second
 # process, run in a copy of the deck, leaves it as it was. The rain not applied on the outlet's
 # nodes, and water standing above the ground (a variant under evaporation), are reported once,
 # as on one process. The column solves
@@ -190,15 +191,16 @@ paste "$tmp/r0/elvel.out" "$tmp/r2/elvel.out" | awk '
 # state, the same on any number of processes, is written on 2 as on one to the byte (the echo of
 # the hydrostatic heads, the nodal and element lists and the surface maps of step 0).
 bash "$here/bench/gen_slope.sh" "$tmp/big" 60 60 20 0.01 >/dev/null
-(cd "$tmp/big" && sed -i '1s/^0 /1 /; 11s/^ *[-0-9]*/-11/; 16s/^.*$/4 0 0/' parm && printf 'F\n2\n' >flowic)
+(cd "$tmp/big" && sed -i '1s/^0 /1 /; 11s/^ *[-0-9]*/-11/; 16s/^.*$/4 0 0/' parm && printf 'F\n2\n' >flowic &&
+  sed -i 's/8\.0/10.0/g' dirts)
 [ "$(run b0 0 big)" -eq 0 ] && [ "$(run b2 2 big)" -eq 0 ] || fail "the deck of 75,600 nodes failed"
-for f in heads.out:15121 ckrw.out:15121 vel.out:75602 sw.out:15122 elvel.out:250633 surfp.out:3602 \
-    satsur.out:3602 surfsw.out:3602; do
-  [ "$(wc -l <"$tmp/b0/${f%:*}")" -gt "${f#*:}" ] &&
-    cmp -s <(head -n "${f#*:}" "$tmp/b0/${f%:*}") <(head -n "${f#*:}" "$tmp/b2/${f%:*}") ||
+step0() { awk '/TIME$/ && ++n == 2 { exit } { print }' "$1"; }
+for f in heads.out:15123 ckrw.out:15123 vel.out:75604 sw.out:15124 elvel.out:250635 surfp.out:3603 \
+    satsur.out:3603 surfsw.out:3603; do
+  [ "$(step0 "$tmp/b0/${f%:*}" | wc -l)" -eq "${f#*:}" ] && cmp -s <(step0 "$tmp/b0/${f%:*}") <(step0 "$tmp/b2/${f%:*}") ||
     fail "75,600 nodes on 2 processes: another initial state in ${f%:*}"
 done
-[ "$(ic "$tmp/b0" | wc -l)" -gt 18900 ] && [ "$(ic "$tmp/b0")" = "$(ic "$tmp/b2")" ] ||
+[ "$(ic "$tmp/b0" | wc -l)" -eq 18902 ] && [ "$(ic "$tmp/b0")" = "$(ic "$tmp/b2")" ] ||
   fail "75,600 nodes on 2 processes: another echo of the initial heads"
 heads "$tmp/b0" "$tmp/b2" "75,600 nodes on 2 processes" 75600
 # Seepage faces (the dam), each process holding its own columns: every process moves the exit
