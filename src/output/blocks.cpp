@@ -30,17 +30,28 @@ void deck_block::read(long lo, long hi) {
         }
         return;
     }
-    // This process's own entries in the block (its own lists ascend in the deck's order too).
-    const std::vector<int>& own = elements_ ? dn_->own_elements : dn_->own;
+    // This process's own entries in the block: those it holds ascend in the deck's order, so the
+    // block is a range of them, of which it sends its own.
+    const long held = elements_ ? dn_->held_elements : dn_->held_nodes;
+    const long held_layer = 3 * dn_->held_triangles;
     auto deck = [&](long i) { return elements_ ? msh_.deck_element(i) : msh_.deck_node(i); };
-    const auto first = std::lower_bound(own.begin(), own.end(), lo,
-                                        [&](int i, long g) { return deck(i) < g; });
-    const auto last = std::lower_bound(first, own.end(), hi + 1,
-                                       [&](int i, long g) { return deck(i) < g; });
+    auto own = [&](long i) { return msh_.own(elements_ ? msh_.TRIANG(1, ((i - 1) % held_layer) / 3 + 1) : i); };
+    auto first_at = [&](long g) {
+        long a = 1, b = held + 1;
+        while (a < b) {
+            const long m = a + (b - a) / 2;
+            if (deck(m) < g) a = m + 1;
+            else b = m;
+        }
+        return a;
+    };
+    const long first = first_at(lo), last = first_at(hi + 1);
     std::vector<double> send;
     send.reserve(nf * (std::size_t)(last - first));
     for (const field_ref& f : fields_) {
-        for (auto it = first; it != last; ++it) send.push_back(f.at(*it));
+        for (long i = first; i < last; ++i) {
+            if (own(i)) send.push_back(f.at(i));
+        }
     }
     std::vector<int> counts;
     const std::vector<double> all = proc_gather(send, counts);
@@ -51,9 +62,9 @@ void deck_block::read(long lo, long hi) {
     for (int q = 0; q < np; ++q) from[q + 1] = from[q] + counts[q];
     vals_.resize(nf * (std::size_t)n);
     const dimensions& d = dn_->dim;
-    const long per = 3L * d.NTRI;
+    const long deck_layer = 3L * d.NTRI;
     for (long g = lo; g <= hi; ++g) {
-        const int q = elements_ ? dn_->tri_part[(std::size_t)(((g - 1) % per) / 3)]
+        const int q = elements_ ? dn_->tri_part[(std::size_t)(((g - 1) % deck_layer) / 3)]
                                 : dn_->node_part[(std::size_t)((g - 1) % d.NNOD)];
         const long kq = counts[q] / (long)nf, c = next[q]++;
         if (c >= kq) break;

@@ -37,10 +37,10 @@ struct deck_nodes {
     // tetrahedra of every surface triangle's prism (that of its first node).
     std::vector<int> node_part;
     std::vector<int> tri_part;
-    // Every process: its own nodes and tetrahedra (its numbering, ascending, as are their deck
-    // numbers), and its own nodes among the watched ones.
-    std::vector<int> own;
-    std::vector<int> own_elements;
+    // Every process: the nodes, surface triangles and tetrahedra it holds (its numbering ascends
+    // with the deck's; its own are those of its columns, mesh::own, and the tetrahedra of the
+    // triangles whose first node is its own), and its own nodes among the watched ones.
+    long held_nodes = 0, held_triangles = 0, held_elements = 0;
     std::vector<int> own_watched;
     // Process 0: the deck's numbers of the watched nodes (ascending) and their values
     // (kWatchedValues a node: x, y, z, pressure head, total head, saturation, relative

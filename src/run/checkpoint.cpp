@@ -656,7 +656,8 @@ void restart_state(records& R, deck_view* V) {
                  io.PROGNAME, c.RESTART.c_str(), h.step, h.time);
 
     // A run on meshes of the processes' own holds the deck's state here (state_empty): process
-    // 0 writes the rows from it with the deck's mesh, then every process keeps its own.
+    // 0 writes the rows from it (with the coordinates gathered at the start), then every process
+    // keeps its own.
     const bool cut = V != nullptr && R.msh.cut();
     ctl.ENDFLOW = ctl.ENDCPL = false;
     if (h.kind == KIND_END && !resume) {

@@ -207,15 +207,9 @@ void hold_own_columns(records& R, mesh& maps, const std::vector<int>& deck_parts
     deck_nodes& dn = V.nodes;
     dn.cut = true;
     dn.dim = deck_sizes;
-    dn.own.clear();
-    for (int i = 1; i <= dim.N; ++i) {
-        if (msh.own(i)) dn.own.push_back(i);
-    }
-    dn.own_elements.clear();
-    const int per = 3 * ntri;
-    for (int e = 1; e <= dim.NT; ++e) {
-        if (msh.own(msh.TRIANG(1, ((e - 1) % per) / 3 + 1))) dn.own_elements.push_back(e);
-    }
+    dn.held_nodes = dim.N;
+    dn.held_triangles = ntri;
+    dn.held_elements = dim.NT;
     if (V.on) {
         dn.node_part = deck_parts;
         dn.tri_part.resize((std::size_t)deck_sizes.NTRI);
@@ -356,7 +350,10 @@ void view_start(const records& R, deck_view& V) {
     const mesh& msh = R.msh;
     deck_nodes& dn = V.nodes;
     // Every node and tetrahedron of the deck is some process's own, once.
-    double counts[2] = {(double)dn.own.size(), (double)dn.own_elements.size()};
+    double counts[2] = {0.0, 0.0};
+    for (int i = 1; i <= R.dim.N; ++i) counts[0] += msh.own(i) ? 1.0 : 0.0;
+    const int per = 3 * R.dim.NTRI;
+    for (int e = 1; e <= R.dim.NT; ++e) counts[1] += msh.own(msh.TRIANG(1, ((e - 1) % per) / 3 + 1)) ? 1.0 : 0.0;
     proc_sum(counts, 2);
     if ((long)counts[0] != (long)dn.dim.N || (long)counts[1] != (long)dn.dim.NT) {
         input_error("internal error: the processes hold " + std::to_string((long)counts[0]) + " nodes and " +
@@ -382,8 +379,8 @@ void view_start(const records& R, deck_view& V) {
     wanted.erase(std::remove_if(wanted.begin(), wanted.end(), [&](long g) { return g < 1 || g > (long)dn.dim.N; }),
                  wanted.end());
     dn.own_watched.clear();
-    for (int i : dn.own) {
-        if (std::binary_search(wanted.begin(), wanted.end(), msh.deck_node(i))) dn.own_watched.push_back(i);
+    for (int i = 1; i <= R.dim.N; ++i) {
+        if (msh.own(i) && std::binary_search(wanted.begin(), wanted.end(), msh.deck_node(i))) dn.own_watched.push_back(i);
     }
     dn.watched = std::move(wanted);
 }
