@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/format.h"
-#include "output/blocks.h"
+#include "mesh/blocks.h"
 #include "records/inputerr.h"
 
 namespace nep {

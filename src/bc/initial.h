@@ -30,7 +30,7 @@ void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
 
 // Hydrostatic pressure heads with the water table at the ground surface of every column. A run
 // whose processes hold their own columns (they hold them whole) echoes those of the deck's nodes
-// block after block (`dn`, output/blocks.h: every process calls this, process 0 writes).
+// block after block (`dn`, mesh/blocks.h: every process calls this, process 0 writes).
 void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs,
            const deck_nodes* dn = nullptr);
 

@@ -8,8 +8,8 @@
 #include "base/procs.h"
 #include "base/stop.h"
 #include "flow/velocity.h"
+#include "mesh/blocks.h"
 #include "output/batch.h"
-#include "output/blocks.h"
 
 namespace nep {
 

@@ -19,7 +19,7 @@
 
 #include "base/procs.h"
 #include "base/stop.h"
-#include "output/blocks.h"
+#include "mesh/blocks.h"
 #include "output/h5series.h"
 
 namespace nep {

@@ -24,7 +24,7 @@
 
 namespace nep {
 
-// The deck's nodes of a run whose processes hold their own columns (output/blocks.h): the rows
+// The deck's nodes of a run whose processes hold their own columns (mesh/blocks.h): the rows
 // of the observation nodes and seepage faces are then written from the values gathered to
 // process 0 (dim, msh and the state being this process's); null: the arrays are the deck's.
 struct deck_nodes;

@@ -6,8 +6,8 @@
 
 #include "base/format.h"
 #include "base/stop.h"
+#include "mesh/blocks.h"
 #include "output/batch.h"
-#include "output/blocks.h"
 
 namespace nep {
 

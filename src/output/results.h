@@ -1,7 +1,7 @@
 // Result files: detailed nodal output of the whole mesh or of one horizontal section, element
 // velocities, surface maps, vertical profiles, concentrations, the partial output of chosen nodes
 // in the main listing, and the column heads of the time-series files. `dn`: the deck's nodes of
-// a run whose processes hold their own columns (output/blocks.h; dim, msh and the state are then
+// a run whose processes hold their own columns (mesh/blocks.h; dim, msh and the state are then
 // this process's, and every process calls the writer); null: the arrays are the deck's.
 #pragma once
 

@@ -200,7 +200,7 @@ void hold_own_columns(records& R, mesh& maps, const std::vector<int>& deck_parts
     bcdata& bc = R.bc;
     bc.DIRZ.alloc(dim.NP);
     for (int k = 1; k <= dim.NP; ++k) bc.DIRZ(k) = deck_z(bc.DIRNOD(k));
-    // What the block writers need (output/blocks.h): the deck's sizes, this process's own nodes
+    // What the block writers need (mesh/blocks.h): the deck's sizes, this process's own nodes
     // and tetrahedra (those of the triangles whose first node is its own), and on process 0 the
     // part of every column and triangle of the deck.
     V.on = rank == 0;

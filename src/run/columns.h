@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "output/blocks.h"
+#include "mesh/blocks.h"
 #include "run/run.h"
 
 namespace nep {
@@ -21,7 +21,7 @@ bool holds_own_columns(const dimensions& dim, const iofiles& io);
 
 // What a run on meshes of the processes' own keeps to write the deck's files: no whole mesh and no
 // whole nodal array. The writers read the deck's nodes in blocks gathered in turn to process 0
-// (output/blocks.h, `nodes`); the sums and extremes of the listing are reductions. A run not cut
+// (mesh/blocks.h, `nodes`); the sums and extremes of the listing are reductions. A run not cut
 // keeps nodes.cut false, and its writers read its arrays.
 struct deck_view {
     bool on = false;  // process 0 of such a run
@@ -64,7 +64,7 @@ void report_held(const records& R, const deck_view& V);
 // Collective, once the boundary conditions are read: checks that the processes' own nodes and
 // tetrahedra are the deck's, and lists the nodes that the output of every step reads one by one
 // (deck_nodes::watched: the observation nodes, the verticals of the profiles, the nodes of the
-// seepage faces), whose values `watch` (output/blocks.h) then gathers. Nothing in a run not cut.
+// seepage faces), whose values `watch` (mesh/blocks.h) then gathers. Nothing in a run not cut.
 void view_start(const records& R, deck_view& V);
 
 // Checkpoints of a run on meshes of the processes' own, which hold the state of the deck's

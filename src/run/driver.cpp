@@ -186,7 +186,7 @@ int nepora3d(records& R) {
     // Several processes: each builds its own columns of the deck's surface, cut into parts as
     // soon as it is read (run/columns.h), and keeps the values of its nodes alone of what the
     // deck gives per node; process 0 writes the deck's nodes block after block, gathered in turn
-    // from the processes that own them (output/blocks.h).
+    // from the processes that own them (mesh/blocks.h).
     std::vector<int> deck_parts;
     mesh maps;
     if (R.msh.SURFONLY) deck_parts = petsc_surface_parts(R.dim, R.msh);

@@ -14,7 +14,7 @@
 
 #include "base/format.h"
 #include "base/procs.h"
-#include "output/blocks.h"
+#include "mesh/blocks.h"
 #include "base/stop.h"
 
 namespace nep {

@@ -19,7 +19,7 @@ namespace nep {
 constexpr const char* kFinalStatePath = "csv/final-state.csv";
 
 // Writes the final state, when the csv/ tables are on. `dn`: the deck's nodes of a run whose
-// processes hold their own columns (output/blocks.h): every process calls this, process 0 writes
+// processes hold their own columns (mesh/blocks.h): every process calls this, process 0 writes
 // the nodes block after block.
 struct deck_nodes;
 void write_final_state(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,

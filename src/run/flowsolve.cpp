@@ -49,7 +49,7 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
                  soil& sl, const massbal& mb, flowstate& fs, deck_view* V) {
     const bool output_time = dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT);
     // A run on meshes of the processes' own: the values of the nodes watched to process 0, which
-    // writes; every process reads the blocks of the deck's nodes (output/blocks.h).
+    // writes; every process reads the blocks of the deck's nodes (mesh/blocks.h).
     deck_nodes* dn = V != nullptr ? &V->nodes : nullptr;
     if (cut_run(dn) && !dn->watched.empty()) watch(dn, msh, sl, fs);
     together([&] {

@@ -193,16 +193,16 @@ paste "$tmp/r0/elvel.out" "$tmp/r2/elvel.out" | awk '
 bash "$here/bench/gen_slope.sh" "$tmp/big" 60 60 20 0.01 >/dev/null
 (cd "$tmp/big" && sed -i '1s/^0 /1 /; 11s/^ *[-0-9]*/-11/; 16s/^.*$/4 0 0/' parm && printf 'F\n2\n' >flowic &&
   sed -i 's/8\.0/10.0/g' dirts)
-[ "$(run b0 0 big)" -eq 0 ] && [ "$(run b2 2 big)" -eq 0 ] || fail "the deck of 75,600 nodes failed"
+[ "$(run g0 0 big)" -eq 0 ] && [ "$(run g2 2 big)" -eq 0 ] || fail "the deck of 75,600 nodes failed"
 step0() { awk '/TIME$/ && ++n == 2 { exit } { print }' "$1"; }
 for f in heads.out:15123 ckrw.out:15123 vel.out:75604 sw.out:15124 elvel.out:250635 surfp.out:3603 \
     satsur.out:3603 surfsw.out:3603; do
-  [ "$(step0 "$tmp/b0/${f%:*}" | wc -l)" -eq "${f#*:}" ] && cmp -s <(step0 "$tmp/b0/${f%:*}") <(step0 "$tmp/b2/${f%:*}") ||
+  [ "$(step0 "$tmp/g0/${f%:*}" | wc -l)" -eq "${f#*:}" ] && cmp -s <(step0 "$tmp/g0/${f%:*}") <(step0 "$tmp/g2/${f%:*}") ||
     fail "75,600 nodes on 2 processes: another initial state in ${f%:*}"
 done
-[ "$(ic "$tmp/b0" | wc -l)" -eq 18902 ] && [ "$(ic "$tmp/b0")" = "$(ic "$tmp/b2")" ] ||
+[ "$(ic "$tmp/g0" | wc -l)" -eq 18902 ] && [ "$(ic "$tmp/g0")" = "$(ic "$tmp/g2")" ] ||
   fail "75,600 nodes on 2 processes: another echo of the initial heads"
-heads "$tmp/b0" "$tmp/b2" "75,600 nodes on 2 processes" 75600
+heads "$tmp/g0" "$tmp/g2" "75,600 nodes on 2 processes" 75600
 # Seepage faces (the dam), each process holding its own columns: every process moves the exit
 # points by the heads of every face node, so the exit points of every step are those of one
 # process, their fluxes within the tolerance.

@@ -1,4 +1,4 @@
-#include "output/blocks.h"
+#include "mesh/blocks.h"
 
 #include <string>
 #include <utility>
