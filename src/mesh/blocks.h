@@ -42,8 +42,8 @@ struct deck_nodes {
     // triangles whose first node is its own), and its own nodes among the watched ones.
     long held_nodes = 0, held_triangles = 0, held_elements = 0;
     std::vector<int> own_watched;
-    // Process 0: the deck's numbers of the watched nodes (ascending) and their values
-    // (kWatchedValues a node: x, y, z, pressure head, total head, saturation, relative
+    // Every process: the deck's numbers of the watched nodes (ascending); process 0: their
+    // values (kWatchedValues a node: x, y, z, pressure head, total head, saturation, relative
     // conductivity, concentration).
     std::vector<long> watched;
     std::vector<double> values;
@@ -79,7 +79,7 @@ private:
     std::vector<double> vals_;
 };
 
-// Whether this process writes what the blocks bring (process 0 of a run on several).
+// Whether this process writes what the blocks bring: process 0 (the one process of a run on one).
 bool block_writer();
 
 // Reads the deck's entries first..last block after block (collective in a cut run) and calls
@@ -114,7 +114,8 @@ struct node_values {
     double x, y, z, p, h, sw, kr, c;
 };
 node_values node_at(const deck_nodes* dn, const mesh& msh, const soil& sl, const flowstate& fs, long g);
-// Value v (0..kWatchedValues-1, in the order above) of watched node g of a cut run.
+// Value v (0..kWatchedValues-1, in the order above) of watched node g of a cut run (0 on the
+// processes that do not write).
 double watched_value(const deck_nodes* dn, long g, int v);
 
 // The deck's sizes: dn's in a cut run, dim otherwise.
