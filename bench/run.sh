@@ -70,8 +70,8 @@ procs_deck=""
 [ "$have_mpi" = 0 ] || [ -z "$procs" ] || procs_deck=" procs"
 decks=${DECKS:-rain slope surface$procs_deck}
 # The peak memory column holds, for a run on several processes, the largest process's; the last
-# column (peak_others_bytes) the largest of the processes but process 0, which holds the view of
-# the output besides its share (one process: its own peak).
+# column (peak_others_bytes) the largest of the processes but process 0, which writes the output
+# besides its share (one process: its own peak).
 header="deck,side,program,threads,nodes,tetrahedra,steps,nonlinear,linear,wall_s,s_per_step,s_per_nonlinear,s_per_cg,peak_bytes_per_node,cg_bound_s,cg_over_bound,isolv,setups,setup_s,krylov_s"
 echo "$header,repeat,processes,peak_others_bytes" > "$csv"
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "mesh/blocks.h"
 #include "records/inputerr.h"
 
 namespace nep {
@@ -128,7 +129,7 @@ void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs, const mes
 }
 
 void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, soil& sl,
-              flowstate& fs, const mesh* deck) {
+              flowstate& fs, const deck_nodes* dn) {
     ctl.NSTEP = 1;
     ctl.ITER = 1;
     io.KPRT = 1;
@@ -143,7 +144,7 @@ void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
 
     const long n = dim.N;
     if (fs.INDP == 2) {
-        icvhe(dim, io, msh, fs, deck);
+        icvhe(dim, io, msh, fs, dn);
         for (long i = 1; i <= n; ++i) {
             fs.PNEW(i) = fs.PSAVE(i);
             fs.HPOTP(i) = fs.PSAVE(i) + msh.Z(i);
@@ -164,7 +165,7 @@ void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     }
 }
 
-void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs, const mesh* deck) {
+void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs, const deck_nodes* dn) {
     const long nnod = dim.NNOD;
     // The water table lies at the ground surface: the pressure head is the depth below the
     // surface node of the same column.
@@ -174,15 +175,21 @@ void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs, c
             fs.PSAVE(k) = msh.Z(i) - msh.Z(k);
         }
     }
-    if (io.IPRT1 > 0 && (!msh.cut() || deck != nullptr)) {
+    if (io.IPRT1 > 0) {
+        // One statement: its head, then the pairs four to a line, a block of the deck's nodes
+        // at a time (the format reverts to the group of the pairs).
         const char* fmt = "(/,1X,' PRESUURE HEADS INITIAL CONDITION',/,(4(I6,2X,1PE11.3)))";
-        if (deck == nullptr) {
-            write_pairs(io.out(6), fmt, fs.PSAVE, dim.N);
-        } else {
-            arr1<double> heads(deck->Z.size());
-            for (long k = 1; k <= heads.size(); ++k) heads(k) = deck->Z((k - 1) % deck->NNODW + 1) - deck->Z(k);
-            write_pairs(io.out(6), fmt, heads, heads.size());
-        }
+        const char* more = "(4(I6,2X,1PE11.3))";
+        deck_block b(dn, msh, false, {fs.PSAVE});
+        std::vector<fitem> items;
+        block_loop(b, 1, deck_dim(dn, dim).N, [&](long lo, long hi) {
+            items.clear();
+            for (long k = lo; k <= hi; ++k) {
+                items.emplace_back((int)k);
+                items.emplace_back(b.at(0, k));
+            }
+            write_fmt(io.out(6), lo == 1 ? fmt : more, items.data(), items.size());
+        });
     }
 }
 

@@ -10,6 +10,8 @@
 
 namespace nep {
 
+struct deck_nodes;
+
 // Reads the flow initial-condition file (unit 15): POTINP, INDP and the uniform or nodal values,
 // into HPOTP (potential heads) or PSAVE (pressure heads). INDP = 2 reads nothing more. `held`:
 // the maps of the columns of one process of several (run/columns.h), whose nodes alone keep their
@@ -22,14 +24,14 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
 void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs, const mesh* held = nullptr);
 
 // Resets the step and iteration counters, clears the nodal soil averages and builds PNEW, PSAVE,
-// HPOT and HPOTP from what read_flow_ic read. `deck`: see icvhe.
+// HPOT and HPOTP from what read_flow_ic read. `dn`: see icvhe.
 void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, soil& sl,
-              flowstate& fs, const mesh* deck = nullptr);
+              flowstate& fs, const deck_nodes* dn = nullptr);
 
-// Hydrostatic pressure heads with the water table at the ground surface of every column. A mesh
-// of one process of several (mesh::cut) echoes them from the deck's mesh, `deck`, which process 0
-// holds (the others write nothing).
+// Hydrostatic pressure heads with the water table at the ground surface of every column. A run
+// whose processes hold their own columns (they hold them whole) echoes those of the deck's nodes
+// block after block (`dn`, mesh/blocks.h: every process calls this, process 0 writes).
 void icvhe(const dimensions& dim, iofiles& io, const mesh& msh, flowstate& fs,
-           const mesh* deck = nullptr);
+           const deck_nodes* dn = nullptr);
 
 }  // namespace nep

@@ -452,13 +452,20 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
     }
 }
 
-void mbwarn(const control& ctl, iofiles& io, const mesh& msh, const soil& sl, const massbal& mb) {
+double pore_volume(const mesh& msh, const soil& sl) {
+    double pores = 0.0;
+    for (long i = 1; i <= msh.VOLNOD.size(); ++i) {
+        if (msh.own(i)) pores += msh.VOLNOD(i) * sl.PORNOD(i);
+    }
+    msh.sum(&pores, 1);
+    return pores;
+}
+
+void mbwarn(const control& ctl, iofiles& io, double pores, const soil& sl, const massbal& mb) {
     const double net = mb.CINOUT - mb.CSTORE;
     const double base = mb.CIN != 0.0 ? mb.CIN : std::fabs(mb.COUT);
     // Below 1e-10 of the pore volume a net error is rounding, whatever share of a tiny inflow
     // it is.
-    double pores = 0.0;
-    for (long i = 1; i <= msh.VOLNOD.size(); ++i) pores += msh.VOLNOD(i) * sl.PORNOD(i);
     if (base == 0.0 || !(std::fabs(net) > 0.01 * base) || !(std::fabs(net) > 1.0e-10 * pores)) return;
     const bool in = mb.CIN != 0.0;
     const double pct = 100.0 * net / base;

@@ -91,8 +91,10 @@ void cumberr(const dimensions& dim, const control& ctl, iofiles& io, const bcdat
 // exceeds 1 % of the water that entered (of what left, when nothing entered) and is more than
 // rounding (1e-10 of the pore volume), a warning to the
 // main listing and to standard error, with the likely reason: the storage term of KSLOPE 0-4
-// in a flow-only run (KSLOPE = 5 closes the budget), or the density coupling.
-void mbwarn(const control& ctl, iofiles& io, const mesh& msh, const soil& sl, const massbal& mb);
+// in a flow-only run (KSLOPE = 5 closes the budget), or the density coupling. `pores`: the pore
+// volume of the mesh, pore_volume (collective: a sum over every process's own nodes).
+double pore_volume(const mesh& msh, const soil& sl);
+void mbwarn(const control& ctl, iofiles& io, double pores, const soil& sl, const massbal& mb);
 
 // End of the run, when atmospheric input fell on surface nodes with another condition
 // (prescribed head, prescribed flux, seepage face), where the model does not apply it: the

@@ -19,6 +19,7 @@
 
 #include "base/procs.h"
 #include "base/stop.h"
+#include "mesh/blocks.h"
 #include "output/h5series.h"
 
 namespace nep {
@@ -253,15 +254,18 @@ void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
 // The observation nodes: the partial-output nodes IPOUT, then the verticals below the profile
 // nodes NODVP from the surface down. Nodes outside the mesh are left out (the run stops on them
 // at its first step).
-void observation_rows(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                      const soil& sl, const flowstate& fs, double t, int s, bool output) {
+void observation_rows(const dimensions& dim_here, const control& ctl, iofiles& io, const mesh& msh,
+                      const soil& sl, const flowstate& fs, double t, int s, bool output,
+                      const deck_nodes* dn) {
+    const dimensions& dim = deck_dim(dn, dim_here);
     const bool coupled = ctl.ITRANS != 0;
     csv_row r;
     auto row = [&](long node, int vertical) {
+        const node_values v = node_at(dn, msh, sl, fs, node);
         r.integer(s).num(t).integer(output ? 1 : 0).integer(node).integer(vertical);
-        r.num(msh.X(node)).num(msh.Y(node)).num(msh.Z(node));
-        r.num(fs.PNEW(node)).num(fs.HPOT(node)).num(sl.SW(node)).num(sl.CKRW(node));
-        if (coupled) r.num(fs.CNEW(node));
+        r.num(v.x).num(v.y).num(v.z);
+        r.num(v.p).num(v.h).num(v.sw).num(v.kr);
+        if (coupled) r.num(v.c);
         r.to(io.EXTRA.OBS);
     };
     for (int k = 1; k <= dim.NR && k <= io.IPOUT.size(); ++k) {
@@ -276,19 +280,24 @@ void observation_rows(const dimensions& dim, const control& ctl, iofiles& io, co
 }
 
 // One row per seepage face: its exit point (position, node and elevation; node 0 and elevation
-// nan when no node of the face is saturated) and the flux through its saturated nodes.
-void seepage_rows(const dimensions& dim, iofiles& io, const mesh& msh, const bcdata& bc, double t,
-                  int s) {
+// nan when no node of the face is saturated) and the flux through its saturated nodes. The
+// faces, exit points and fluxes are the same on every process of a cut run; their nodes by the
+// deck's numbers in SFDECK.
+void seepage_rows(const dimensions& dim_here, iofiles& io, const mesh& msh, const bcdata& bc, double t,
+                  int s, const deck_nodes* dn) {
+    const dimensions& dim = deck_dim(dn, dim_here);
+    const bool cut = cut_run(dn);
+    const arr2<int>& nodes = cut ? bc.SFDECK : bc.SFNOD;
     csv_row r;
     for (int f = 1; f <= dim.NSF; ++f) {
         const int n = bc.NSFNUM(f), e = bc.IEXIT(f);
         const bool wet = e >= 1 && e <= n;
-        const int node = wet ? bc.SFNOD(f, e) : 0;
+        const int node = wet ? nodes(f, e) : 0;
         const bool valid = node >= 1 && node <= dim.N;
         double q = 0.0;
         for (int j = std::max(e, 1); j <= n; ++j) q += bc.SFQ(f, j);
         r.integer(s).num(t).integer(f).integer(n).integer(e).integer(node);
-        r.num(valid ? msh.Z(node) : std::nan(""));
+        r.num(!valid ? std::nan("") : cut ? watched_value(dn, node, 2) : msh.Z(node));
         r.integer(wet ? n - e + 1 : 0).num(q);
         r.to(io.EXTRA.SEEP);
     }
@@ -394,10 +403,10 @@ void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const m
 }
 
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                   const bcdata& bc, soil& sl, flowstate& fs) {
+                   const bcdata& bc, soil& sl, flowstate& fs, const deck_nodes* dn) {
     if (!io.EXTRA.OPEN) return;
-    observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIMEP, 0, true);
-    seepage_rows(dim, io, msh, bc, ctl.TIMEP, 0);
+    observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIMEP, 0, true, dn);
+    seepage_rows(dim, io, msh, bc, ctl.TIMEP, 0, dn);
     extra_flush(io);
 }
 
@@ -408,7 +417,7 @@ void extra_series(const dimensions& dim, const control& ctl, iofiles& io, const 
 
 void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                 const bcdata& bc, soil& sl, const massbal& mb, flowstate& fs,
-                bool output_time, bool last) {
+                bool output_time, bool last, const deck_nodes* dn) {
     extra_files& x = io.EXTRA;
     if (!x.OPEN) return;
     const bool coupled = ctl.ITRANS != 0;
@@ -455,8 +464,8 @@ void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const me
     x.OBSPOS = x.OBS.position();
     x.OBSCRC = x.OBS.checksum();
     x.OBSOUT = output_time;
-    observation_rows(dim, ctl, io, msh, sl, fs, t, s, output_time || last);
-    seepage_rows(dim, io, msh, bc, t, s);
+    observation_rows(dim, ctl, io, msh, sl, fs, t, s, output_time || last, dn);
+    seepage_rows(dim, io, msh, bc, t, s, dn);
     extra_flush(io);
 }
 
@@ -469,9 +478,9 @@ void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const m
 }
 
 void extra_rows_again(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                      soil& sl, flowstate& fs) {
+                      soil& sl, flowstate& fs, const deck_nodes* dn) {
     if (!io.EXTRA.OPEN) return;
-    observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP, io.EXTRA.OBSOUT);
+    observation_rows(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP, io.EXTRA.OBSOUT, dn);
     extra_flush(io);
 }
 

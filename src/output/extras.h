@@ -24,6 +24,11 @@
 
 namespace nep {
 
+// The deck's nodes of a run whose processes hold their own columns (mesh/blocks.h): the rows
+// of the observation nodes and seepage faces are then written from the values gathered to
+// process 0 (dim, msh and the state being this process's); null: the arrays are the deck's.
+struct deck_nodes;
+
 // Creates vtk/ and csv/ in the working directory (a failure is an error naming the folder),
 // removes the series a previous run left there, opens the tables with their header rows and
 // creates the writer's arrays. Called once, after the input is read, and on several processes
@@ -39,7 +44,7 @@ void extra_open(const dimensions& dim, const control& ctl, iofiles& io, const me
 // The initial state (step 0, TIMEP): observation and seepage rows; then (extra_series) the
 // first .vtu.
 void extra_initial(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                   const bcdata& bc, soil& sl, flowstate& fs);
+                   const bcdata& bc, soil& sl, flowstate& fs, const deck_nodes* dn = nullptr);
 
 // The .vtu of the state at `time` after step `step` (on several processes this process's piece,
 // and on process 0 the .pvtu), when the series is written.
@@ -52,7 +57,7 @@ void extra_series(const dimensions& dim, const control& ctl, iofiles& io, const 
 // flushed.
 void extra_step(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
                 const bcdata& bc, soil& sl, const massbal& mb, flowstate& fs,
-                bool output_time, bool last);
+                bool output_time, bool last, const deck_nodes* dn = nullptr);
 
 // The final detailed output: its .vtu, unless the last one written holds this step already.
 void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
@@ -67,7 +72,7 @@ void extra_final(const dimensions& dim, const control& ctl, iofiles& io, const m
 void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh);
 void extra_resume(iofiles& io);
 void extra_rows_again(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                      soil& sl, flowstate& fs);
+                      soil& sl, flowstate& fs, const deck_nodes* dn = nullptr);
 // The tables with their paths, the files of time k of the series (from 0: its .vtu, or its
 // .pvtu and then its pieces) and the path of the collection.
 struct extra_table {

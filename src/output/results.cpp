@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "base/stop.h"
+#include "mesh/blocks.h"
 #include "output/batch.h"
 
 namespace nep {
@@ -60,24 +62,38 @@ section section_of(const dimensions& dim, int isec) {
     return s;
 }
 
-// A whole list of values, five per line.
-void write_list(ounit& u, const arr1<double>& v, long first, long last) {
-    if (last < first) return;
-    wfmt(u, "(5(1PE15.6))", fitem::reals(v.data() + (first - 1), last - first + 1));
+// A list of n values, five per line.
+void write_list(ounit& u, const double* v, long n) {
+    if (n <= 0) return;
+    wfmt(u, "(5(1PE15.6))", fitem::reals(v, n));
+}
+
+// The values of one field at the deck's nodes (or tetrahedra) first..last, five per line, read
+// block after block.
+void write_list(ounit& u, const deck_nodes* dn, const mesh& msh, bool elements, const arr1<double>& a,
+                long first, long last) {
+    deck_block b(dn, msh, elements, {a});
+    block_loop(b, first, last, [&](long lo, long hi) { write_list(u, b.row(0), hi - lo + 1); });
+}
+
+// The elevation of the deck's node g, for the profiles.
+double profile_z(const deck_nodes* dn, const mesh& msh, long g) {
+    return cut_run(dn) ? watched_value(dn, g, 2) : msh.Z(g);
 }
 
 }  // namespace
 
 void detout(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-            const soil& sl, const flowstate& fs, bool current) {
+            const soil& sl, const flowstate& fs, bool current, const deck_nodes* dn) {
     const double t = current ? ctl.TIME : ctl.TIMEP;
     const int s = current ? ctl.NSTEP : 0;
-    detprf(dim, ctl, io, msh, bc, sl, fs, t, s);
-    if (ctl.ITRANS != 0) detprc(dim, io, msh, fs.CNEW, t, s);
+    detprf(dim, ctl, io, msh, bc, sl, fs, t, s, dn);
+    if (ctl.ITRANS != 0) detprc(dim, io, msh, fs.CNEW, t, s, dn);
 }
 
-void detprf(const dimensions& dim, const control& /*ctl*/, iofiles& io, const mesh& msh,
-            bcdata& bc, const soil& sl, const flowstate& fs, double t, int s) {
+void detprf(const dimensions& dim_here, const control& /*ctl*/, iofiles& io, const mesh& msh,
+            bcdata& bc, const soil& sl, const flowstate& fs, double t, int s, const deck_nodes* dn) {
+    const dimensions& dim = deck_dim(dn, dim_here);
     check_isec(dim, io);
     const int IPRT = io.IPRT, ISEC = io.ISEC;
 
@@ -87,37 +103,46 @@ void detprf(const dimensions& dim, const control& /*ctl*/, iofiles& io, const me
             if (ISEC == 0) wfmt(u, kStepTime, s, t);
             else wfmt(u, "(I6,1PE12.4,I6,'     NSTEP   TIME    ISEC')", s, t, ISEC);
         };
-
+        // The nodal lists, each in its file, block after block.
         ounit& u35 = io.out(35);
         head(u35);
-        write_list(u35, fs.PNEW, sec.n1, sec.n2);
-
+        std::vector<field_ref> fields{fs.PNEW};
         if (IPRT > 1) {
-            ounit& u36 = io.out(36);
-            head(u36);
-            item_batch<kBatch> b(u36, "(3(1PE15.6))");
-            for (long i = sec.n1; i <= sec.n2; ++i) {
-                b.add(fs.VXNOD(i));
-                b.add(fs.VYNOD(i));
-                b.add(fs.VZNOD(i));
-            }
+            head(io.out(36));
+            fields.insert(fields.end(), {fs.VXNOD, fs.VYNOD, fs.VZNOD});
         }
         if (IPRT > 2) {
-            ounit& u39 = io.out(39);
-            head(u39);
-            write_list(u39, sl.CKRW, sec.n1, sec.n2);
+            head(io.out(39));
+            fields.push_back(sl.CKRW);
         }
         if (IPRT > 3) {
             ounit& u38 = io.out(38);
             if (ISEC == 0) wfmt(u38, "(1PE16.8,'        TIME')", t);
             else wfmt(u38, "(1PE16.8,I6,'     TIME    ISEC')", t, ISEC);
-            write_list(u38, sl.SW, sec.n1, sec.n2);
-
+            fields.push_back(sl.SW);
+        }
+        deck_block b(dn, msh, false, fields);
+        block_loop(b, sec.n1, sec.n2, [&](long lo, long hi) {
+            const long n = hi - lo + 1;
+            write_list(u35, b.row(0), n);
+            if (IPRT > 1) {
+                item_batch<kBatch> v(io.out(36), "(3(1PE15.6))");
+                const double *x = b.row(1), *y = b.row(2), *z = b.row(3);
+                for (long k = 0; k < n; ++k) {
+                    v.add(x[k]);
+                    v.add(y[k]);
+                    v.add(z[k]);
+                }
+            }
+            if (IPRT > 2) write_list(io.out(39), b.row(4), n);
+            if (IPRT > 3) write_list(io.out(38), b.row(5), n);
+        });
+        if (IPRT > 3) {
             ounit& u40 = io.out(40);
             if (ISEC == 0) wfmt(u40, "(1PE16.8,'        TIME')", t);
-            write_list(u40, fs.VX, sec.e1, sec.e2);
-            write_list(u40, fs.VY, sec.e1, sec.e2);
-            write_list(u40, fs.VZ, sec.e1, sec.e2);
+            write_list(u40, dn, msh, true, fs.VX, sec.e1, sec.e2);
+            write_list(u40, dn, msh, true, fs.VY, sec.e1, sec.e2);
+            write_list(u40, dn, msh, true, fs.VZ, sec.e1, sec.e2);
         }
     }
 
@@ -127,23 +152,39 @@ void detprf(const dimensions& dim, const control& /*ctl*/, iofiles& io, const me
         for (int k = 1; k <= dim.NUMVP; ++k) {
             const int i = io.NODVP(k);
             if (i < 1 || i > dim.NNOD) continue;
+            const node_values top = node_at(dn, msh, sl, fs, i);
             wfmt(u29,
                  "(' SURFACE NODE = ',I5,'  X = ',1PE12.4,'  Y = ',1PE12.4,/,"
                  "'              Z  PRESSURE  HEAD')",
-                 i, msh.X(i), msh.Y(i));
+                 i, top.x, top.y);
             item_batch<kBatch> b(u29, "(2(1PE15.6))");
             for (int j = 0; j <= dim.NSTR; ++j) {
-                const long node = (long)j * dim.NNOD + i;
-                b.add(msh.Z(node));
-                b.add(fs.PNEW(node));
-                b.add(sl.SW(node));
-                b.add(sl.CKRW(node));
+                const node_values v = node_at(dn, msh, sl, fs, (long)j * dim.NNOD + i);
+                b.add(v.z);
+                b.add(v.p);
+                b.add(v.sw);
+                b.add(v.kr);
             }
         }
     }
 
     // Surface maps. SATSUR: 1 for an unsaturated surface node; else 3 when the whole column
-    // below it is saturated, 2 when some node below is not.
+    // below it is saturated, 2 when some node below is not (every process of a cut run forms it
+    // for the columns it holds, which it holds whole).
+    const long nnod_here = dim_here.NNOD;
+    for (long i = 1; i <= nnod_here; ++i) {
+        int sat = 1;
+        if (!(fs.PNEW(i) < 0.0)) {
+            sat = 3;
+            for (int j = 1; j <= dim_here.NSTR; ++j) {
+                if (fs.PNEW((long)j * nnod_here + i) < 0.0) {
+                    sat = 2;
+                    break;
+                }
+            }
+        }
+        bc.SATSUR(i) = sat;
+    }
     ounit& u41 = io.out(41);
     ounit& u42 = io.out(42);
     ounit& u43 = io.out(43);
@@ -161,26 +202,20 @@ void detprf(const dimensions& dim, const control& /*ctl*/, iofiles& io, const me
          "'             SW')");
     // One statement per row: these formats resume at their inner group on reversion, so rows
     // cannot share a statement.
-    for (int i = 1; i <= dim.NNOD; ++i) {
-        int sat = 1;
-        if (!(fs.PNEW(i) < 0.0)) {
-            sat = 3;
-            for (int j = 1; j <= dim.NSTR; ++j) {
-                if (fs.PNEW((long)j * dim.NNOD + i) < 0.0) {
-                    sat = 2;
-                    break;
-                }
-            }
+    deck_block b(dn, msh, false, {msh.X, msh.Y, fs.PNEW, sl.SW, bc.SATSUR});
+    block_loop(b, 1, dim.NNOD, [&](long lo, long hi) {
+        for (long i = lo; i <= hi; ++i) {
+            const double x = b.at(0, i), y = b.at(1, i);
+            wfmt(u41, "(7X,I6,3(1PE15.6))", (int)i, x, y, b.at(2, i));
+            wfmt(u42, "(7X,I6,2(1PE15.6),13X,I2)", (int)i, x, y, (int)b.at(4, i));
+            wfmt(u43, "(7X,I6,3(1PE15.6))", (int)i, x, y, b.at(3, i));
         }
-        bc.SATSUR(i) = sat;
-        wfmt(u41, "(7X,I6,3(1PE15.6))", i, msh.X(i), msh.Y(i), fs.PNEW(i));
-        wfmt(u42, "(7X,I6,2(1PE15.6),13X,I2)", i, msh.X(i), msh.Y(i), sat);
-        wfmt(u43, "(7X,I6,3(1PE15.6))", i, msh.X(i), msh.Y(i), sl.SW(i));
-    }
+    });
 }
 
-void detprc(const dimensions& dim, iofiles& io, const mesh& msh, const arr1<double>& C, double t,
-            int s) {
+void detprc(const dimensions& dim_here, iofiles& io, const mesh& msh, const arr1<double>& C, double t,
+            int s, const deck_nodes* dn) {
+    const dimensions& dim = deck_dim(dn, dim_here);
     check_isec(dim, io);
     const int ISEC = io.ISEC;
     if (io.IPRT > 0) {
@@ -188,7 +223,7 @@ void detprc(const dimensions& dim, iofiles& io, const mesh& msh, const arr1<doub
         const section sec = section_of(dim, ISEC);
         if (ISEC == 0) wfmt(u37, kStepTime, s, t);
         else wfmt(u37, "(I6,1PE12.4,I6,'     NSTEP   TIME   ISEC')", s, t, ISEC);
-        write_list(u37, C, sec.n1, sec.n2);
+        write_list(u37, dn, msh, false, C, sec.n1, sec.n2);
     }
 
     if (dim.NUMVP > 0) {
@@ -197,15 +232,16 @@ void detprc(const dimensions& dim, iofiles& io, const mesh& msh, const arr1<doub
         for (int k = 1; k <= dim.NUMVP; ++k) {
             const int i = io.NODVP(k);
             if (i < 1 || i > dim.NNOD) continue;
+            const bool cut = cut_run(dn);
             wfmt(u30,
                  "(' SURFACE NODE = ',I5,'  X = ',1PE12.4,'  Y = ',1PE12.4,/,"
                  "'              Z  CONCENTRATION')",
-                 i, msh.X(i), msh.Y(i));
+                 i, cut ? watched_value(dn, i, 0) : msh.X(i), cut ? watched_value(dn, i, 1) : msh.Y(i));
             item_batch<kBatch> b(u30, "(2(1PE15.6))");
             for (int j = 0; j <= dim.NSTR; ++j) {
                 const long node = (long)j * dim.NNOD + i;
-                b.add(msh.Z(node));
-                b.add(C(node));
+                b.add(profile_z(dn, msh, node));
+                b.add(cut ? watched_value(dn, node, 7) : C(node));
             }
         }
     }
@@ -215,14 +251,16 @@ void detprc(const dimensions& dim, iofiles& io, const mesh& msh, const arr1<doub
     wfmt(u44,
          "(' SURFACE NODE              X              Y',"
          "'  CONCENTRATION')");
-    for (int i = 1; i <= dim.NNOD; ++i) {
-        wfmt(u44, "(7X,I6,3(1PE15.6))", i, msh.X(i), msh.Y(i), C(i));
-    }
+    deck_block b(dn, msh, false, {msh.X, msh.Y, C});
+    block_loop(b, 1, dim.NNOD, [&](long lo, long hi) {
+        for (long i = lo; i <= hi; ++i) wfmt(u44, "(7X,I6,3(1PE15.6))", (int)i, b.at(0, i), b.at(1, i), b.at(2, i));
+    });
 }
 
-void write_pot(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& PNEW) {
+void write_pot(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& PNEW, const deck_nodes* dn) {
     if (NR <= 0) return;
-    check_ipout(io, NR, IPOUT, PNEW.size());
+    const bool cut = cut_run(dn);
+    check_ipout(io, NR, IPOUT, cut ? dn->dim.N : PNEW.size());
     ounit& lst = io.out(6);
     wfmt(lst,
          "(//,1X,'PARTIAL OUTPUT:  FLOW EQUATION',"
@@ -230,13 +268,14 @@ void write_pot(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& 
     item_batch<kBatch> b(lst, "(4(I7,1PE13.4))");
     for (int i = 1; i <= NR; ++i) {
         b.add(IPOUT(i));
-        b.add(PNEW(IPOUT(i)));
+        b.add(cut ? watched_value(dn, IPOUT(i), 3) : PNEW(IPOUT(i)));
     }
 }
 
-void write_conc(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& C) {
+void write_conc(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& C, const deck_nodes* dn) {
     if (NR <= 0) return;
-    check_ipout(io, NR, IPOUT, C.size());
+    const bool cut = cut_run(dn);
+    check_ipout(io, NR, IPOUT, cut ? dn->dim.N : C.size());
     ounit& lst = io.out(6);
     wfmt(lst,
          "(//,1X,'PARTIAL OUTPUT:  TRANSPORT EQUATION',"
@@ -244,14 +283,16 @@ void write_conc(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>&
     item_batch<kBatch> b(lst, "(4(I7,1PE13.4))");
     for (int i = 1; i <= NR; ++i) {
         b.add(IPOUT(i));
-        b.add(C(IPOUT(i)));
+        b.add(cut ? watched_value(dn, IPOUT(i), 7) : C(IPOUT(i)));
     }
 }
 
-void write_partial(const dimensions& dim, iofiles& io, const soil& sl, const flowstate& fs) {
+void write_partial(const dimensions& dim, iofiles& io, const soil& sl, const flowstate& fs,
+                   const deck_nodes* dn) {
     const int NR = dim.NR;
     if (NR <= 0) return;
-    check_ipout(io, NR, io.IPOUT, dim.N);
+    const bool cut = cut_run(dn);
+    check_ipout(io, NR, io.IPOUT, deck_dim(dn, dim).N);
     ounit& lst = io.out(6);
     wfmt(lst,
          "(//,1X,'SOLUZIONE SUI NODI DI OUTPUT',/,"
@@ -260,9 +301,9 @@ void write_partial(const dimensions& dim, iofiles& io, const soil& sl, const flo
     for (int k = 1; k <= NR; ++k) {
         const int i = io.IPOUT(k);
         b.add(i);
-        b.add(fs.PNEW(i));
-        b.add(sl.SW(i));
-        b.add(sl.CKRW(i));
+        b.add(cut ? watched_value(dn, i, 3) : fs.PNEW(i));
+        b.add(cut ? watched_value(dn, i, 5) : sl.SW(i));
+        b.add(cut ? watched_value(dn, i, 6) : sl.CKRW(i));
     }
 }
 

@@ -1,11 +1,10 @@
 // The state of a run, declared once: every field of the records that the step loop changes and
 // a later step or output reads, with what the machinery around the physics needs to know of it:
 // what sizes it (the run's own values, one value per node, per surface node or per tetrahedron),
-// whether a checkpoint holds it, whether process 0's view of a run on several processes gathers
-// it, its name in the ParaView series. The records' creation and release of the arrays of the
-// mesh's extent (alloc_fields, release_fields; the lists sized by the deck stay their record's
-// own), the checkpoint (its writing and reading), the cut of the mesh among the processes, the
-// view and its gathers, and the ParaView writer walk this list, each taking the fields it
+// whether a checkpoint holds it, its name in the ParaView series. The records' creation and
+// release of the arrays of the mesh's extent (alloc_fields, release_fields; the lists sized by
+// the deck stay their record's own), the checkpoint (its writing and reading), the cut of the
+// mesh among the processes and the ParaView writer walk this list, each taking the fields it
 // needs: a new field of the state is its member in its record and one line of state_fields.
 //
 // The list also gives the order of a checkpoint's entries, each named by its field ("fs.PNEW"):
@@ -20,8 +19,7 @@
 namespace nep {
 
 // Where the values of a field lie: what sizes it, and how the processes of a run on meshes of
-// their own hold it (each the values of what its mesh holds, process 0's view those of the
-// deck's mesh).
+// their own hold it (each the values of what its mesh holds).
 enum class extent : unsigned char {
     RUN,       // values of the run, or lists sized by the deck: the same on every process
     NODES,     // (N) a value per node
@@ -33,10 +31,6 @@ enum class extent : unsigned char {
 // What the machinery does with a field (a set of these).
 enum field_use : unsigned {
     CHECKPOINT = 1u,  // a checkpoint holds it; a continued run reads it back
-    VIEW = 2u,        // gathered into process 0's view at the steps that write the results
-    WATCHED = 4u,     // also gathered, at the nodes the output of every step reads
-    VIEW_ONCE = 8u,   // gathered into the view once, when the initial state is formed
-    WRITERS = 16u,    // formed by the writers: on several processes, in process 0's view alone
     COUPLED = 32u,    // created in coupled runs only
     LATER = 64u,      // created by the routine that first forms it, not with its record
 };
@@ -53,8 +47,7 @@ struct field_info {
 // The fields of the state, in the order of a checkpoint's entries. f(member, info) for each:
 // `member` is a pointer to the member of its record (control, dimensions, iofiles,
 // extra_files, bcdata, flowstate, soil, transport, massbal, cpustat or mesh). The fields of the
-// mesh's extent belong to the records that process 0's view holds one of: mesh, bcdata, soil,
-// flowstate (run/columns.h).
+// mesh's extent belong to the records mesh, bcdata, soil and flowstate (run/columns.h).
 template <class F>
 void state_fields(F&& f) {
 #define NEP_FIELD(rec, type, name, ...) f(&type::name, field_info{#rec "." #name, __VA_ARGS__})
@@ -93,7 +86,7 @@ void state_fields(F&& f) {
     NEP_BC(HSPATM); NEP_BC(ATMEOF); NEP_BC(ATMTIM);
     NEP_FIELD(bc, bcdata, ATMINP, extent::SURFACE, CHECKPOINT, nullptr, "", 3);
     NEP_BCS(ATMPOT); NEP_BCS(ATMACT); NEP_BCS(ATMACP); NEP_BCS(IFATM); NEP_BCS(IFATMP);
-    NEP_BCS(SATSUR, | WRITERS);
+    NEP_BCS(SATSUR);
     NEP_BC(HGFLAG);
     NEP_BCS(ATMPOP); NEP_BCS(ATMOTH); NEP_BCS(PONDEP);
     NEP_BC(NPONDEP); NEP_BC(IEXIT); NEP_BC(IEXITP); NEP_BC(IEXOLD); NEP_BC(SFQ);
@@ -104,21 +97,21 @@ void state_fields(F&& f) {
 #define NEP_FSN(name, ...) NEP_FIELD(fs, flowstate, name, extent::NODES, CHECKPOINT __VA_ARGS__)
     // Heads (pressure, time-weighted, potential), velocities, concentrations, the norms of the
     // iteration and the iteration histories of the step.
-    NEP_FSN(PNEW, | VIEW | WATCHED, "pressure_head", "L");
+    NEP_FSN(PNEW,, "pressure_head", "L");
     NEP_FSN(POLD); NEP_FSN(PSAVE); NEP_FSN(PTHETA); NEP_FSN(PTHOLD);
-    NEP_FSN(HPOT, | VIEW | WATCHED, "total_head", "L");
+    NEP_FSN(HPOT,, "total_head", "L");
     NEP_FSN(HPOTP);
-    NEP_FSN(HPTHETA, | VIEW);
-    NEP_FIELD(fs, flowstate, VX, extent::ELEMENTS, CHECKPOINT | VIEW);
-    NEP_FIELD(fs, flowstate, VY, extent::ELEMENTS, CHECKPOINT | VIEW);
-    NEP_FIELD(fs, flowstate, VZ, extent::ELEMENTS, CHECKPOINT | VIEW);
-    NEP_FSN(VXNOD, | VIEW); NEP_FSN(VYNOD, | VIEW); NEP_FSN(VZNOD, | VIEW);
+    NEP_FSN(HPTHETA);
+    NEP_FIELD(fs, flowstate, VX, extent::ELEMENTS, CHECKPOINT);
+    NEP_FIELD(fs, flowstate, VY, extent::ELEMENTS, CHECKPOINT);
+    NEP_FIELD(fs, flowstate, VZ, extent::ELEMENTS, CHECKPOINT);
+    NEP_FSN(VXNOD); NEP_FSN(VYNOD); NEP_FSN(VZNOD);
     NEP_FS(PINF); NEP_FS(PL2); NEP_FS(FINF); NEP_FS(FL2); NEP_FS(IKMAX); NEP_FS(PDIF);
     NEP_FS(CHGSUR); NEP_FS(CHGALL); NEP_FS(PMAXSU); NEP_FS(PMINSU); NEP_FS(NCHGALL);
     NEP_FS(NPMAXS); NEP_FS(NPMINS);
     NEP_FS(IKMAXIT); NEP_FS(PNEWIT); NEP_FS(POLDIT); NEP_FS(PDIFIT); NEP_FS(PL2IT);
     NEP_FS(FL2IT); NEP_FS(FINFIT);
-    NEP_FSN(CNEW, | COUPLED | VIEW | WATCHED, "concentration");
+    NEP_FSN(CNEW, | COUPLED, "concentration");
     NEP_FSN(COLD, | COUPLED); NEP_FSN(CSAVE, | COUPLED); NEP_FSN(CTHETA, | COUPLED);
     NEP_FSN(HPOTC, | COUPLED);
     NEP_FS(IKCIT); NEP_FS(HPOTIT); NEP_FS(HPOTCIT); NEP_FS(HDIFIT); NEP_FS(CNEWIT);
@@ -127,8 +120,8 @@ void state_fields(F&& f) {
 #define NEP_SLN(name, ...) NEP_FIELD(sl, soil, name, extent::NODES, CHECKPOINT __VA_ARGS__)
     // Nodal characteristics, with the heads at which a Picard run last formed them, and the
     // water held (the mass-conservative scheme).
-    NEP_SLN(SW, | VIEW | WATCHED, "saturation");
-    NEP_SLN(CKRW, | VIEW | WATCHED, "relative_conductivity");
+    NEP_SLN(SW,, "saturation");
+    NEP_SLN(CKRW,, "relative_conductivity");
     NEP_SLN(STCOEF); NEP_SLN(DSTCOEF); NEP_SLN(DCKRW); NEP_SLN(CHHEAD, | LATER);
     NEP_FIELD(sl, soil, WNEW, extent::WATER, CHECKPOINT);
     NEP_FIELD(sl, soil, WSAVE, extent::WATER, CHECKPOINT);
@@ -165,11 +158,11 @@ void state_fields(F&& f) {
     NEP_EXTRA(ITUNS0); NEP_EXTRA(ITLIN0); NEP_EXTRA(ITUNSC0); NEP_EXTRA(NBKSTEP0);
     NEP_EXTRA(OBSPOS); NEP_EXTRA(OBSCRC); NEP_EXTRA(OBSOUT);
 
-    // Not state, but fixed once the initial state is formed: what the writers of process 0's
-    // view read of the mesh and the soil.
-    NEP_FIELD(msh, mesh, VOLNOD, extent::NODES, VIEW_ONCE);
-    NEP_FIELD(msh, mesh, NCONT, extent::NODES, VIEW_ONCE);
-    NEP_FIELD(sl, soil, PORNOD, extent::NODES, VIEW_ONCE);
+    // Not state, but fixed once the initial state is formed: arrays of the mesh's extent that
+    // their records create with the others.
+    NEP_FIELD(msh, mesh, VOLNOD, extent::NODES, 0u);
+    NEP_FIELD(msh, mesh, NCONT, extent::NODES, 0u);
+    NEP_FIELD(sl, soil, PORNOD, extent::NODES, 0u);
 #undef NEP_EXTRA
 #undef NEP_MB
 #undef NEP_SLN

@@ -594,14 +594,14 @@ namespace {
 // Writes the checkpoint (collective). A run on meshes of the processes' own writes the arrays of
 // the mesh's extent first, every process its own part, into the arrays file that the last
 // checkpoint does not name; process 0 then writes the checkpoint that names it.
-void write_state(records& R, whole_view* V, int kind) {
+void write_state(records& R, deck_view* V, int kind) {
     checkpoint_files& c = R.io.CKPT;
     const bool cut = V != nullptr && R.msh.cut();
     ckpt_arrays a;
     if (cut) {
         c.SLOT = c.SLOT == 1 ? 2 : 1;
         a.path = arrays_path(c.PATH, c.SLOT);
-        const std::string why = write_state_arrays(R, *V, a);
+        const std::string why = write_state_arrays(R, a);
         together([&] {
             if (!why.empty()) {
                 input_error("cannot write the checkpoint's arrays '" + a.path + "': " + why +
@@ -615,9 +615,9 @@ void write_state(records& R, whole_view* V, int kind) {
 
 // The arrays of a checkpoint that holds them itself, on a run on meshes of the processes' own:
 // the values of the nodes (surface nodes, tetrahedra) the process holds, taken from the entry
-// a block at a time; process 0 reads the fields its view forms whole into the view.
-template <class Arr, class W>
-void read_held(state_reader& r, loader& v, records& R, const field_info& fi, Arr& a, W* whole) {
+// a block at a time.
+template <class Arr>
+void read_held(state_reader& r, loader& v, records& R, const field_info& fi, Arr& a) {
     using T = std::remove_cv_t<std::remove_reference_t<decltype(*a.data())>>;
     const char type = std::is_same_v<T, double> ? 'd' : 'i';
     std::uint64_t count = 0;
@@ -631,18 +631,6 @@ void read_held(state_reader& r, loader& v, records& R, const field_info& fi, Arr
     if (a.empty()) {
         if constexpr (is_arr2<Arr>::value) a.alloc(rows, n);
         else a.alloc((std::size_t)n);
-    }
-    if (whole != nullptr) {
-        if ((std::uint64_t)whole->size() != count) {
-            if constexpr (is_arr2<Arr>::value) whole->alloc(rows, (long)(count / (std::uint64_t)rows));
-            else whole->alloc((std::size_t)count);
-        }
-        v.check(r.get(fi.name, type, whole->data(), count));
-        for (long i = 1; i <= n; ++i) {
-            const long d = deck_number(R.msh, fi.where, i) - 1;
-            for (long q = 0; q < rows; ++q) a.data()[(i - 1) * rows + q] = whole->data()[d * rows + q];
-        }
-        return;
     }
     std::vector<std::pair<std::uint64_t, std::size_t>> picks;
     picks.reserve((std::size_t)(n * rows));
@@ -660,25 +648,12 @@ void read_held(state_reader& r, loader& v, records& R, const field_info& fi, Arr
     for (std::size_t k = 0; k < picks.size(); ++k) a.data()[picks[k].second] = buf[k];
 }
 
-template <class Rec>
-constexpr bool viewed = std::is_same_v<Rec, mesh> || std::is_same_v<Rec, bcdata> ||
-                        std::is_same_v<Rec, soil> || std::is_same_v<Rec, flowstate>;
-template <class Rec>
-Rec& view_record(whole_view& V) {
-    if constexpr (std::is_same_v<Rec, mesh>) return V.msh;
-    else if constexpr (std::is_same_v<Rec, bcdata>) return V.bc;
-    else if constexpr (std::is_same_v<Rec, soil>) return V.sl;
-    else return V.fs;
-}
-
 }  // namespace
 
-void restart_state(records& R, whole_view* V) {
+void restart_state(records& R, deck_view* V) {
     iofiles& io = R.io;
     control& ctl = R.ctl;
     checkpoint_files& c = io.CKPT;
-    whole_view none;
-    whole_view& view = V != nullptr ? *V : none;
     const bool cut = V != nullptr && R.msh.cut();
     restart_header h;
     std::vector<out_file> files = output_files(io);
@@ -741,9 +716,7 @@ void restart_state(records& R, whole_view* V) {
             if (!k.why.empty()) refuse(io, "does not hold the state of this build of " + std::string(io.PROGNAME) + ": it " + k.why);
             if (!r.seek(at)) refuse(io, "cannot be read");
         }
-        state_entries(v, [&](auto& x, const field_info& fi, auto m) {
-            using Rec = typename member_of<decltype(m)>::record;
-            using Arr = std::remove_reference_t<decltype(x)>;
+        state_entries(v, [&](auto& x, const field_info& fi, auto) {
             if (split) {
                 long long e[3] = {0, 1, 0};
                 v.check(r.get(fi.name, 'q', e, 3));
@@ -751,17 +724,13 @@ void restart_state(records& R, whole_view* V) {
             } else if (!cut) {
                 v(fi.name, x);
             } else {
-                Arr* whole = nullptr;
-                if constexpr (viewed<Rec>) {
-                    if ((fi.use & WRITERS) && view.on) whole = &(view_record<Rec>(view).*m);
-                }
-                read_held(r, v, R, fi, x, whole);
+                read_held(r, v, R, fi, x);
             }
         }, R);
     });
     if (split) {
         // The arrays file: each process the values of what it holds.
-        const std::string why = read_state_arrays(R, view, arrays);
+        const std::string why = read_state_arrays(R, arrays);
         together([&] {
             if (!why.empty()) refuse(io, why);
         });
@@ -838,16 +807,15 @@ void restart_state(records& R, whole_view* V) {
     });
 
     // The observation rows of the step again: on a run on meshes of the processes' own, by
-    // process 0 from its view of the nodes they read.
+    // process 0 from the values of the nodes they read, gathered to it (collective).
     ctl.ENDFLOW = ctl.ENDCPL = false;
-    if (resume && cut && (R.dim.NR > 0 || R.dim.NUMVP > 0)) view_gather_watched(R.msh, R.bc, R.sl, R.fs, *V);
+    if (resume && cut) watch_deck(&V->nodes, R.sl, R.fs);
     together([&] {
         if (h.kind == KIND_END && !resume) {
             // The run had ended: only its final output is written again.
             ctl.ENDFLOW = ctl.ENDCPL = true;
-        } else if (resume && (!cut || V->on)) {
-            if (cut) extra_rows_again(V->dim, ctl, io, V->msh, V->sl, V->fs);
-            else extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs);
+        } else if (resume) {
+            extra_rows_again(R.dim, ctl, io, R.msh, R.sl, R.fs, cut ? &V->nodes : nullptr);
         }
         if (resume) {
             if (ctl.ITRANS != 0) next_coupled_step(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
@@ -857,7 +825,7 @@ void restart_state(records& R, whole_view* V) {
     });
 }
 
-void checkpoint_step(records& R, whole_view* V) {
+void checkpoint_step(records& R, deck_view* V) {
     checkpoint_files& c = R.io.CKPT;
     const control& ctl = R.ctl;
     if (!c.ON || ctl.ENDFLOW || ctl.ENDCPL || ctl.NDONE == c.NDONE) return;
@@ -872,7 +840,7 @@ void checkpoint_step(records& R, whole_view* V) {
     if (due) write_state(R, V, KIND_STEP);
 }
 
-void checkpoint_end(records& R, whole_view* V) {
+void checkpoint_end(records& R, deck_view* V) {
     if (R.io.CKPT.ON) write_state(R, V, KIND_END);
 }
 

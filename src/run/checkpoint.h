@@ -43,15 +43,15 @@ void checkpoint_start(records& R);
 // each process reading the values of the nodes it holds, every output file checked to hold what
 // the checkpoint recorded, cut back to it and opened to go on. A run that a signal ended after
 // its step goes on from that step.
-void restart_state(records& R, whole_view* V = nullptr);
+void restart_state(records& R, deck_view* V = nullptr);
 
 // The end of a step of the loop (collective): a checkpoint when one is due (every N steps, the wall-clock
 // interval).
-void checkpoint_step(records& R, whole_view* V = nullptr);
+void checkpoint_step(records& R, deck_view* V = nullptr);
 
 // After the last step, before the final output (the run completed, ended early or was
 // interrupted; collective): the checkpoint of the end, when checkpoints are on.
-void checkpoint_end(records& R, whole_view* V = nullptr);
+void checkpoint_end(records& R, deck_view* V = nullptr);
 
 // The note a stop on a failed write adds: the checkpoint that continues the run, if there is one.
 std::string checkpoint_note(const iofiles& io);

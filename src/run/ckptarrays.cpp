@@ -105,18 +105,6 @@ plan whole_plan(long long entries, bool all, bool counted) {
     return p;
 }
 
-// The view's records that the writers form fields in.
-template <class Rec>
-constexpr bool in_view = std::is_same_v<Rec, mesh> || std::is_same_v<Rec, bcdata> ||
-                         std::is_same_v<Rec, soil> || std::is_same_v<Rec, flowstate>;
-template <class Rec>
-Rec& view_part(whole_view& V) {
-    if constexpr (std::is_same_v<Rec, mesh>) return V.msh;
-    else if constexpr (std::is_same_v<Rec, bcdata>) return V.bc;
-    else if constexpr (std::is_same_v<Rec, soil>) return V.sl;
-    else return V.fs;
-}
-
 template <class T>
 long rows_of(const arr1<T>&) { return 1; }
 template <class T>
@@ -145,7 +133,7 @@ hid_t open_fapl(h5_calls& c) {
 
 }  // namespace
 
-std::string write_state_arrays(records& R, const whole_view& V, ckpt_arrays& A) {
+std::string write_state_arrays(records& R, ckpt_arrays& A) {
     const double start = MPI_Wtime();
     unsigned long long token = 0;
     if (proc_rank() == 0) {
@@ -169,25 +157,15 @@ std::string write_state_arrays(records& R, const whole_view& V, ckpt_arrays& A) 
     }
     plans P;
     std::vector<std::uint64_t> sums;
-    whole_view& W = const_cast<whole_view&>(V);
-    checkpoint_arrays(R, [&](auto& a, const field_info& fi, auto m) {
-        using Arr = std::remove_reference_t<decltype(a)>;
+    checkpoint_arrays(R, [&](auto& a, const field_info& fi, auto) {
         using T = std::remove_cv_t<std::remove_reference_t<decltype(*a.data())>>;
-        using Rec = typename member_of<decltype(m)>::record;
-        const bool writers = (fi.use & WRITERS) != 0;
-        const Arr* from = &a;
-        if constexpr (in_view<Rec>) {
-            if (writers) from = V.on ? &(view_part<Rec>(W).*m) : nullptr;
-        }
+        const auto* from = &a;
         int have[2] = {from != nullptr && !from->empty() ? 1 : 0, from != nullptr ? (int)rows_of(*from) : 0};
         proc_max(have, 2);
         ckpt_array e{fi.name, have[0] ? deck_size(R, fi.where) : 0, std::max(have[1], 1), 0};
         std::uint64_t sum = 0;
         if (e.entries > 0) {
-            const int key = (writers ? 100 : 0) + (int)fi.where;
-            const plan& p = P.get(key, [&] {
-                return writers ? whole_plan(e.entries, V.on, true) : held_plan(R, fi.where, true, true);
-            });
+            const plan& p = P.get((int)fi.where, [&] { return held_plan(R, fi.where, true, true); });
             const long rows = (long)e.rows;
             std::vector<T> buf((std::size_t)(p.n * rows));
             if (p.n > 0 && (from == nullptr || from->empty())) c.check(-1, "an array missing on a process");
@@ -222,16 +200,15 @@ std::string write_state_arrays(records& R, const whole_view& V, ckpt_arrays& A) 
     return "";
 }
 
-std::string read_state_arrays(records& R, whole_view& V, const ckpt_arrays& A) {
+std::string read_state_arrays(records& R, const ckpt_arrays& A) {
     const double start = MPI_Wtime();
     const std::string named = "names the arrays file '" + A.path + "', which ";
     struct stat st {};
     const int missing = proc_max(::stat(A.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ? 1 : 0);
     if (missing != 0) return named + "is missing";
-    // Independent reads: the rows that several processes read overlap (the rings, the fields
-    // process 0 reads whole), and OpenMPI's collective read returned wrong values to process 0
-    // here once (4 processes on the 840,000-node hillslope: bc.SATSUR, which it reads whole; the
-    // sums caught it). Each process's reads are its own runs of rows.
+    // Independent reads: the rows that several processes read overlap (the rings), and OpenMPI's
+    // collective read returned wrong values to process 0 here once (4 processes on the
+    // 840,000-node hillslope: bc.SATSUR, which it then read whole; the sums caught it). Each process's reads are its own runs of rows.
     h5_calls c(false);
     const hid_t fapl = open_fapl(c);
     const hid_t f = c.check(H5Fopen(A.path.c_str(), H5F_ACC_RDONLY, fapl), "opening the file");
@@ -253,10 +230,8 @@ std::string read_state_arrays(records& R, whole_view& V, const ckpt_arrays& A) {
     std::vector<std::uint64_t> sums;
     std::string why;  // the same on every process: every one leaves the reads at the same field
     std::size_t index = 0;
-    checkpoint_arrays(R, [&](auto& a, const field_info& fi, auto m) {
+    checkpoint_arrays(R, [&](auto& a, const field_info& fi, auto) {
         using T = std::remove_cv_t<std::remove_reference_t<decltype(*a.data())>>;
-        using Arr = std::remove_reference_t<decltype(a)>;
-        using Rec = typename member_of<decltype(m)>::record;
         const std::size_t k = index++;
         sums.push_back(0);
         if (!why.empty()) return;
@@ -274,21 +249,13 @@ std::string read_state_arrays(records& R, whole_view& V, const ckpt_arrays& A) {
             return;
         }
         if (a.empty()) alloc_entries(a, rows, cut ? extent_size(fi.where, R.dim) : (long)e.entries);
-        const bool writers = (fi.use & WRITERS) != 0;
-        Arr* whole = nullptr;  // process 0's view, which the writers' fields are read into whole
-        if constexpr (in_view<Rec>) {
-            if (cut && writers && V.on) whole = &(view_part<Rec>(V).*m);
-        }
-        if (whole != nullptr && (long long)whole->size() != e.entries * rows) alloc_entries(*whole, rows, (long)e.entries);
-        const int key = (!cut ? 200 : whole != nullptr ? 100 : writers ? 300 : 0) + (int)fi.where;
+        const int key = (!cut ? 200 : 0) + (int)fi.where;
         const plan& p = P.get(key, [&] {
             if (!cut) return whole_plan(e.entries, true, proc_rank() == 0);
-            if (whole != nullptr) return whole_plan(e.entries, true, true);
-            return held_plan(R, fi.where, false, !writers);
+            return held_plan(R, fi.where, false, true);
         });
         std::vector<T> buf((std::size_t)(p.n * rows));
         c.get(f, fi.name, e.entries, (int)rows, p.runs, p.n, buf.data());
-        Arr& into = whole != nullptr ? *whole : a;
         std::uint64_t sum = 0;
         std::size_t j = 0;
         for (std::size_t q = 0; q + 1 < p.runs.size(); q += 2) {
@@ -296,17 +263,9 @@ std::string read_state_arrays(records& R, whole_view& V, const ckpt_arrays& A) {
                 const std::size_t at = (std::size_t)(p.local[j] - 1) * (std::size_t)rows;
                 for (long r = 0; r < rows; ++r) {
                     const T v = buf[j * (std::size_t)rows + (std::size_t)r];
-                    into.data()[at + (std::size_t)r] = v;
+                    a.data()[at + (std::size_t)r] = v;
                     if (p.counted[j]) sum += mix((std::uint64_t)d * (std::uint64_t)rows + (std::uint64_t)r, bits_of(v));
                 }
-            }
-        }
-        // Process 0's own part of what its view holds whole.
-        if (whole != nullptr) {
-            const long n = extent_size(fi.where, R.dim);
-            for (long i = 1; i <= n; ++i) {
-                const std::size_t from = (std::size_t)(deck_number(R.msh, fi.where, i) - 1) * (std::size_t)rows;
-                for (long r = 0; r < rows; ++r) a.data()[(std::size_t)(i - 1) * (std::size_t)rows + (std::size_t)r] = whole->data()[from + (std::size_t)r];
             }
         }
         sums.back() = sum;

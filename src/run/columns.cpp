@@ -22,38 +22,28 @@ bool holds_own_columns(const dimensions& dim, const iofiles& io) {
 
 namespace {
 
-// The view's record of type R, where the view holds one.
 template <class R>
-constexpr bool in_view = std::is_same_v<R, mesh> || std::is_same_v<R, bcdata> ||
-                         std::is_same_v<R, soil> || std::is_same_v<R, flowstate>;
-template <class R>
-R& view_part(whole_view& V) {
-    if constexpr (std::is_same_v<R, mesh>) return V.msh;
-    else if constexpr (std::is_same_v<R, bcdata>) return V.bc;
-    else if constexpr (std::is_same_v<R, soil>) return V.sl;
-    else return V.fs;
-}
+constexpr bool of_mesh_extent = std::is_same_v<R, mesh> || std::is_same_v<R, bcdata> ||
+                                std::is_same_v<R, soil> || std::is_same_v<R, flowstate>;
 
-// The records that hold fields of the mesh's extent (records/state.h), const or not; the view
-// holds one of each.
-template <class M, class B, class S, class F>
+// The records that hold fields of the mesh's extent (records/state.h).
 struct mesh_records {
-    M& msh;
-    B& bc;
-    S& sl;
-    F& fs;
+    mesh& msh;
+    bcdata& bc;
+    soil& sl;
+    flowstate& fs;
 };
-mesh_records<mesh, bcdata, soil, flowstate> parts(records& R) { return {R.msh, R.bc, R.sl, R.fs}; }
+mesh_records parts(records& R) { return {R.msh, R.bc, R.sl, R.fs}; }
 
-// Every field of the mesh's extent: f(the run's array, the view's, its declaration, a null
-// pointer to its record's type).
-template <class P, class F>
-void mesh_fields(P p, whole_view& V, F&& f) {
+// Every field of the mesh's extent: f(the run's array, its declaration, a null pointer to its
+// record's type).
+template <class F>
+void mesh_fields(mesh_records p, F&& f) {
     state_fields([&](auto m, const field_info& fi) {
         using M = member_of<decltype(m)>;
         using Rec = typename M::record;
         using T = typename M::type;
-        if constexpr (is_array_field<T> && in_view<Rec>) {
+        if constexpr (is_array_field<T> && of_mesh_extent<Rec>) {
             if (fi.where == extent::RUN) return;
             auto& a = [&]() -> auto& {
                 if constexpr (std::is_same_v<Rec, mesh>) return p.msh.*m;
@@ -61,7 +51,7 @@ void mesh_fields(P p, whole_view& V, F&& f) {
                 else if constexpr (std::is_same_v<Rec, soil>) return p.sl.*m;
                 else return p.fs.*m;
             }();
-            f(a, &(view_part<Rec>(V).*m), fi, static_cast<Rec*>(nullptr));
+            f(a, fi, static_cast<Rec*>(nullptr));
         }
     });
 }
@@ -99,12 +89,6 @@ long deck_size(const records& R, extent e) {
     return e == extent::SURFACE ? (long)R.msh.NNODW : e == extent::ELEMENTS ? ntw : nw;
 }
 
-writer_records writers(const dimensions& dim, const mesh& msh, bcdata& bc, soil& sl, flowstate& fs,
-                       whole_view* V) {
-    if (V == nullptr || !msh.cut()) return {true, dim, msh, bc, sl, fs};
-    if (!V->on) return {false, dim, msh, bc, sl, fs};
-    return {true, V->dim, V->msh, V->bc, V->sl, V->fs};
-}
 
 void column_maps(const dimensions& dim, const mesh& surf, const std::vector<int>& deck_parts, mesh& maps) {
     const int rank = proc_rank();
@@ -170,11 +154,11 @@ void hold_state(const dimensions& dim, const control& ctl, const mesh& maps, flo
     alloc_fields(held, ctl.ITRANS != 0, fs);
 }
 
-void hold_own_columns(records& R, mesh& maps, whole_view& V) {
+void hold_own_columns(records& R, mesh& maps, const std::vector<int>& deck_parts, deck_view& V) {
     dimensions& dim = R.dim;
     mesh& msh = R.msh;
     const int rank = proc_rank();
-    const dimensions deck_dim = dim;
+    const dimensions deck_sizes = dim;
     const int nnodw = dim.NNOD, nstr = dim.NSTR;
 
     // The deck's surface, taken out of the records; the maps of the mesh held.
@@ -209,42 +193,26 @@ void hold_own_columns(records& R, mesh& maps, whole_view& V) {
         }
     }
     auto deck_z = [&](long g) {
-        return g >= 1 && g <= (long)deck_dim.N ? column_z(surf, (g - 1) % nnodw + 1, (int)((g - 1) / nnodw)) : 0.0;
+        return g >= 1 && g <= (long)deck_sizes.N ? column_z(surf, (g - 1) % nnodw + 1, (int)((g - 1) / nnodw)) : 0.0;
     };
     // The elevations of the Dirichlet nodes, for the series of potential heads.
     bcdata& bc = R.bc;
     bc.DIRZ.alloc(dim.NP);
     for (int k = 1; k <= dim.NP; ++k) bc.DIRZ(k) = deck_z(bc.DIRNOD(k));
-    // Process 0 writes from the deck's mesh, built for its view from the surface.
+    // What the block writers need (mesh/blocks.h): the deck's sizes, this process's own nodes
+    // and tetrahedra (those of the triangles whose first node is its own), and on process 0 the
+    // part of every column and triangle of the deck.
     V.on = rank == 0;
+    deck_nodes& dn = V.nodes;
+    dn.cut = true;
+    dn.dim = deck_sizes;
+    dn.held_nodes = dim.N;
+    dn.held_triangles = ntri;
+    dn.held_elements = dim.NT;
     if (V.on) {
-        V.dim = deck_dim;
-        V.dim.NGEO = 0;  // the writers form the geometry they need
-        mesh& w = V.msh;
-        alloc_mesh(deck_dim, w);
-        w.IVERT = surf.IVERT;
-        w.ISP = surf.ISP;
-        w.BASE = surf.BASE;
-        w.ZMIN = surf.ZMIN;
-        w.ZRATIO = surf.ZRATIO;
-        w.TRIANG = surf.TRIANG;
-        w.ARENOD = surf.ARENOD;
-        w.TETRA.kept() = surf.TETRA.kept();
-        for (long g = 1; g <= (long)deck_dim.N; ++g) {
-            const long s = (g - 1) % nnodw + 1;
-            w.X(g) = surf.X(s);
-            w.Y(g) = surf.Y(s);
-            w.Z(g) = column_z(surf, s, (int)((g - 1) / nnodw));
-        }
-        V.msh.NNODW = nnodw;
-        // The fields the view gathers, or the writers form in it, at the deck's sizes.
-        mesh_fields(parts(R), V, [&](auto&, auto* v, const field_info& fi, auto*) {
-            if (v == nullptr || !v->empty() || !field_exists(fi, R.ctl)) return;
-            if (!(fi.use & (VIEW | WATCHED | VIEW_ONCE | WRITERS))) return;
-            const long n = extent_size(fi.where, V.dim);
-            if constexpr (is_arr2<std::remove_pointer_t<decltype(v)>>::value) v->alloc(fi.rows, n);
-            else v->alloc((std::size_t)n);
-        });
+        dn.node_part = deck_parts;
+        dn.tri_part.resize((std::size_t)deck_sizes.NTRI);
+        for (int t = 1; t <= deck_sizes.NTRI; ++t) dn.tri_part[(std::size_t)(t - 1)] = deck_parts[(std::size_t)(surf.TRIANG(1, t) - 1)];
     }
     release_mesh(surf);
 
@@ -287,7 +255,7 @@ void hold_own_columns(records& R, mesh& maps, whole_view& V) {
     // The state of the surface nodes (records/state.h) at those held; that of the nodes and
     // tetrahedra was created at their sizes (hold_state) before the initial heads were read, the
     // mesh's and the soil's are created anew above.
-    mesh_fields(parts(R), V, [&](auto& a, auto*, const field_info& fi, auto* rec) {
+    mesh_fields(parts(R), [&](auto& a, const field_info& fi, auto* rec) {
         using Rec = std::remove_pointer_t<decltype(rec)>;
         if constexpr (!std::is_same_v<Rec, mesh> && !std::is_same_v<Rec, soil>) {
             if (fi.where == extent::SURFACE) take_held(msh, fi.where, extent_size(fi.where, dim), a);
@@ -313,57 +281,26 @@ void hold_own_columns(records& R, mesh& maps, whole_view& V) {
 
 namespace {
 
-// The values of an array at this process's own nodes (or elements) to process 0, which puts
-// them into the view's array at the deck's nodes (or elements) of `to`.
+// A field of extent e at this process's own nodes, surface nodes or tetrahedra to process 0,
+// into `into` at the deck's, block after block (collective).
 template <class T>
-void gather(const arr1<T>& mine, const std::vector<int>& own, const std::vector<long>& to,
-            const whole_view& V, arr1<T>& into) {
-    std::vector<double> send;
-    send.reserve(own.size());
-    for (int i : own) send.push_back((double)mine(i));
-    std::vector<int> counts;
-    const std::vector<double> all = proc_gather(send, counts);
-    if (!V.on) return;
-    for (std::size_t k = 0; k < all.size(); ++k) into(to[k]) = (T)all[k];
-}
-
-// The deck's numbers of what every process lists, on process 0.
-std::vector<long> deck_numbers(const std::vector<int>& own, long (*deck)(const mesh&, long),
-                               const mesh& msh) {
-    std::vector<double> mine;
-    mine.reserve(own.size());
-    for (int i : own) mine.push_back((double)deck(msh, i));
-    std::vector<int> counts;
-    const std::vector<double> all = proc_gather(mine, counts);
-    return std::vector<long>(all.begin(), all.end());
-}
-
-// A field of extent e at this process's own nodes, surface nodes or tetrahedra (`watched`: at
-// its nodes that the output of every step reads) to process 0, into `into` at the deck's.
-template <class T>
-void gather_field(const arr1<T>& a, extent e, bool watched, const whole_view& V, arr1<T>& into) {
-    if (watched) gather(a, V.own_watched, V.watched, V, into);
-    else if (e == extent::SURFACE) gather(a, V.own_surface, V.surface, V, into);
-    else if (e == extent::ELEMENTS) gather(a, V.own_elements, V.elements, V, into);
-    else gather(a, V.own, V.nodes, V, into);
+void gather_field(const arr1<T>& a, extent e, const mesh& msh, const deck_view& V, arr1<T>& into) {
+    const dimensions& d = V.nodes.dim;
+    const bool elements = e == extent::ELEMENTS;
+    const long n = e == extent::SURFACE ? d.NNOD : elements ? d.NT : d.N;
+    deck_block b(&V.nodes, msh, elements, {a});
+    block_loop(b, 1, n, [&](long lo, long hi) {
+        for (long g = lo; g <= hi; ++g) into(g) = (T)b.at(0, g);
+    });
 }
 template <class T>
-void gather_field(const arr2<T>& a, extent e, bool watched, const whole_view& V, arr2<T>& into) {
+void gather_field(const arr2<T>& a, extent e, const mesh& msh, const deck_view& V, arr2<T>& into) {
     arr1<T> row(a.n2()), wrow(V.on ? into.n2() : 0);
     for (long r = 1; r <= a.n1(); ++r) {
         for (long j = 1; j <= a.n2(); ++j) row(j) = a(r, j);
-        gather_field(row, e, watched, V, wrow);
+        gather_field(row, e, msh, V, wrow);
         for (long j = 1; j <= wrow.size(); ++j) into(r, j) = wrow(j);
     }
-}
-
-using const_records = mesh_records<const mesh, const bcdata, const soil, const flowstate>;
-
-// The fields with one of the uses `use` to process 0's view (collective).
-void gather_view(const_records p, unsigned use, bool watched, whole_view& V) {
-    mesh_fields(p, V, [&](const auto& a, auto* v, const field_info& fi, auto*) {
-        if ((fi.use & use) && !a.empty()) gather_field(a, fi.where, watched, V, *v);
-    });
 }
 
 }  // namespace
@@ -398,46 +335,32 @@ void list_patterns(records& R) {
     });
 }
 
-void report_held(const records& R, const whole_view& V) {
+void report_held(const records& R, const deck_view& V) {
     if (!R.msh.cut()) return;
     const double least = proc_min((double)R.dim.N), most = proc_max((double)R.dim.N);
     if (V.on) {
         std::fprintf(stderr, "%s: each process holds its own columns and two rings of columns around them:"
-                     " %.0f to %.0f of the %d nodes\n", R.io.PROGNAME, least, most, V.dim.N);
+                     " %.0f to %.0f of the %d nodes\n", R.io.PROGNAME, least, most, V.nodes.dim.N);
     }
 }
 
-void view_start(const records& R, whole_view& V) {
+void view_start(const records& R, deck_view& V) {
     if (!R.msh.cut()) return;
-    V.sl.KSLOPE = R.sl.KSLOPE;
     const mesh& msh = R.msh;
-    V.own.clear();
-    for (int i = 1; i <= R.dim.N; ++i) {
-        if (msh.own(i)) V.own.push_back(i);
+    deck_nodes& dn = V.nodes;
+    // Every node and tetrahedron of the deck is some process's own, once.
+    double counts[2] = {0.0, 0.0};
+    for (int i = 1; i <= R.dim.N; ++i) counts[0] += msh.own(i) ? 1.0 : 0.0;
+    const int per = 3 * R.dim.NTRI;
+    for (int e = 1; e <= R.dim.NT; ++e) counts[1] += msh.own(msh.TRIANG(1, ((e - 1) % per) / 3 + 1)) ? 1.0 : 0.0;
+    proc_sum(counts, 2);
+    if ((long)counts[0] != (long)dn.dim.N || (long)counts[1] != (long)dn.dim.NT) {
+        input_error("internal error: the processes hold " + std::to_string((long)counts[0]) + " nodes and " +
+                    std::to_string((long)counts[1]) + " tetrahedra of their own, the mesh has " +
+                    std::to_string(dn.dim.N) + " and " + std::to_string(dn.dim.NT));
     }
-    V.nodes = deck_numbers(V.own, [](const mesh& m, long i) { return m.deck_node(i); }, msh);
-    if (V.on && (long)V.nodes.size() != (long)V.dim.N) {
-        input_error("internal error: the processes hold " + std::to_string(V.nodes.size()) +
-                    " nodes of their own, the mesh has " + std::to_string(V.dim.N));
-    }
-    V.own_surface.clear();
-    for (int s = 1; s <= R.dim.NNOD; ++s) {
-        if (msh.own(s)) V.own_surface.push_back(s);
-    }
-    V.surface = deck_numbers(V.own_surface, [](const mesh& m, long s) { return (long)m.SDECK[s - 1]; }, msh);
-    V.own_elements.clear();
-    if (R.dim.NVEL > 0) {
-        const int per = 3 * R.dim.NTRI;
-        for (int e = 1; e <= R.dim.NT; ++e) {
-            if (msh.own(msh.TRIANG(1, ((e - 1) % per) / 3 + 1))) V.own_elements.push_back(e);
-        }
-        V.elements = deck_numbers(V.own_elements, [](const mesh& m, long e) { return m.deck_element(e); }, msh);
-        if (V.on && (long)V.elements.size() != (long)V.dim.NT) {
-            input_error("internal error: the processes hold " + std::to_string(V.elements.size()) +
-                        " tetrahedra of their own, the mesh has " + std::to_string(V.dim.NT));
-        }
-    }
-    // The nodes of the output of every step, by their numbers in the deck.
+    // The nodes the output of every step reads, by their numbers in the deck: the same list on
+    // every process.
     std::vector<long> wanted;
     for (int k = 1; k <= R.dim.NR && k <= R.io.IPOUT.size(); ++k) wanted.push_back(R.io.IPOUT(k));
     const long nnodw = msh.NNODW;
@@ -446,30 +369,19 @@ void view_start(const records& R, whole_view& V) {
         if (i < 1 || i > nnodw) continue;
         for (int j = 0; j <= R.dim.NSTR; ++j) wanted.push_back((long)j * nnodw + i);
     }
-    std::sort(wanted.begin(), wanted.end());
-    V.own_watched.clear();
-    for (int i : V.own) {
-        if (std::binary_search(wanted.begin(), wanted.end(), msh.deck_node(i))) V.own_watched.push_back(i);
+    const bcdata& bc = R.bc;
+    for (int f = 1; f <= R.dim.NSF && !bc.SFDECK.empty(); ++f) {
+        for (int j = 1; j <= bc.NSFNUM(f); ++j) wanted.push_back(bc.SFDECK(f, j));
     }
-    V.watched = deck_numbers(V.own_watched, [](const mesh& m, long i) { return m.deck_node(i); }, msh);
-    gather_view({R.msh, R.bc, R.sl, R.fs}, VIEW_ONCE, false, V);
-}
-
-void view_gather(const mesh& msh, const bcdata& bc, const soil& sl, const flowstate& fs, whole_view& V) {
-    if (msh.cut()) gather_view({msh, bc, sl, fs}, VIEW, false, V);
-}
-
-void view_gather_watched(const mesh& msh, const bcdata& bc, const soil& sl, const flowstate& fs,
-                         whole_view& V) {
-    gather_view({msh, bc, sl, fs}, WATCHED, true, V);
-}
-
-void view_faces(const bcdata& bc, whole_view& V) {
-    if (!V.on || bc.SFDECK.empty()) return;
-    V.bc.NSFNUM = bc.NSFNUM;
-    V.bc.IEXIT = bc.IEXIT;
-    V.bc.SFQ = bc.SFQ;
-    if (V.bc.SFNOD.empty()) V.bc.SFNOD = bc.SFDECK;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    wanted.erase(std::remove_if(wanted.begin(), wanted.end(), [&](long g) { return g < 1 || g > (long)dn.dim.N; }),
+                 wanted.end());
+    dn.own_watched.clear();
+    for (int i = 1; i <= R.dim.N; ++i) {
+        if (msh.own(i) && std::binary_search(wanted.begin(), wanted.end(), msh.deck_node(i))) dn.own_watched.push_back(i);
+    }
+    dn.watched = std::move(wanted);
 }
 
 }  // namespace nep

@@ -87,7 +87,7 @@ void datin_rest(records& R, const mesh* held) {
     }
 }
 
-void initial(records& R, const mesh* deck) {
+void initial(records& R, const deck_nodes* dn) {
     dimensions& dim = R.dim;
     control& ctl = R.ctl;
     iofiles& io = R.io;
@@ -102,7 +102,7 @@ void initial(records& R, const mesh* deck) {
                      : ctl.ITRANS != 0   ? "this deck is a coupled one (ITRANS is not 0)"
                                          : "checkpoints were asked for"));
     }
-    flowinit(dim, ctl, io, R.msh, R.sl, R.fs, deck);
+    flowinit(dim, ctl, io, R.msh, R.sl, R.fs, dn);
     if (!io.INITFROM.empty()) initial_from(dim, ctl, io, R.msh, R.fs);
     if (ctl.ITRANS != 0) {
         // The transport state: counters and totals, boundary fluxes, balance accumulators, and
@@ -185,7 +185,8 @@ int nepora3d(records& R) {
     });
     // Several processes: each builds its own columns of the deck's surface, cut into parts as
     // soon as it is read (run/columns.h), and keeps the values of its nodes alone of what the
-    // deck gives per node; process 0 writes from the whole view of the mesh.
+    // deck gives per node; process 0 writes the deck's nodes block after block, gathered in turn
+    // from the processes that own them (mesh/blocks.h).
     std::vector<int> deck_parts;
     mesh maps;
     if (R.msh.SURFONLY) deck_parts = petsc_surface_parts(R.dim, R.msh);
@@ -200,15 +201,14 @@ int nepora3d(records& R) {
         roots_check(R.dim, R.ctl, R.io, R.msh, R.sl.RT);
         R.mb.ROOTON = R.sl.RT.ON;
     });
-    whole_view V;
+    deck_view V;
     together([&] {
-        if (!deck_parts.empty()) hold_own_columns(R, maps, V);
+        if (!deck_parts.empty()) hold_own_columns(R, maps, deck_parts, V);
         csr_ptr(R.dim, ctl, io, R.msh, R.sp);
     });
     ring_halo(R.msh, deck_parts);
     const bool cut = R.msh.cut();
     list_patterns(R);
-    const writer_records w = writers(R.dim, R.msh, R.bc, R.sl, R.fs, &V);
     petsc_setup(R.dim, ctl, R.msh, R.sp, R.cpu, deck_parts);
     // The patterns are final (a process of several keeps only the rows it forms).
     surface_setup(R.dim, ctl, R.msh, R.sp, R.sf);
@@ -221,16 +221,17 @@ int nepora3d(records& R) {
     report_held(R, V);
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
-    together([&] { initial(R, V.on ? &V.msh : nullptr); });
+    deck_nodes* const dn = &V.nodes;
+    together([&] { initial(R, dn); });
     share_face_heads(R.dim, R.msh, R.fs.PSAVE, R.bc);
     together([&] { initial_rest(R); });
     roots_weights(R.dim, R.msh, R.sl.RT);
     mbinit_share(R.msh, R.mb);
     view_start(R, V);
-    view_gather(R.msh, R.bc, R.sl, R.fs, V);
+    watch(dn, R.msh, R.sl, R.fs);
     together([&] {
         file_header(ctl, io, R.sl);
-        if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, false);
+        detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, false, dn);
         if (!restart) {
             // The whole input has been read and checked (the time series included): the new
             // outputs replace those of the previous run.
@@ -242,8 +243,7 @@ int nepora3d(records& R) {
     // The folders are made and cleared (by process 0) before any process writes into them.
     together([&] {
         if (!restart) {
-            view_faces(R.bc, V);
-            if (w.on) extra_initial(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs);
+            extra_initial(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, dn);
             extra_series(R.dim, ctl, io, R.msh, R.sl, R.fs, ctl.TIMEP, 0);
         }
 
@@ -307,11 +307,10 @@ int nepora3d(records& R) {
         checkpoint_end(R, &V);
     }
     const int sig = interrupt_signal();
-    // The final velocities, and the state of every node to process 0.
-    if (cut) {
-        together([&] { velcmp(R.dim, ctl, R.msh, R.sl, R.fs); });
-        view_gather(R.msh, R.bc, R.sl, R.fs, V);
-    }
+    // The final velocities, the values of the nodes watched, and the pore volume.
+    if (cut) together([&] { velcmp(R.dim, ctl, R.msh, R.sl, R.fs); });
+    watch(dn, R.msh, R.sl, R.fs);
+    const double pores = pore_volume(R.msh, R.sl);
     together([&] {
         if (sig != 0) {
             wfmt(io.out(6), "(//,' RUN INTERRUPTED BY SIGNAL ',I3,' AFTER TIME STEP ',I6,"
@@ -319,12 +318,12 @@ int nepora3d(records& R) {
                  sig, ctl.NDONE, ctl.TDONE);
         }
 
-        if (w.on) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, true);
+        detout(R.dim, ctl, io, R.msh, R.bc, R.sl, R.fs, true, dn);
         extra_final(R.dim, ctl, io, R.msh, R.sl, R.fs);
-        if (w.on) write_final_state(w.dim, ctl, io, w.msh, w.fs);
-        if (w.on) test_output(w.dim, ctl, w.msh, w.sl, w.fs, std::string(), cut);
+        write_final_state(R.dim, ctl, io, R.msh, R.fs, dn);
+        test_output(R.dim, ctl, R.msh, R.sl, R.fs, std::string(), cut, dn);
         cumberr(R.dim, ctl, io, R.bc, R.mb);
-        if (w.on) mbwarn(ctl, io, w.msh, w.sl, R.mb);
+        mbwarn(ctl, io, pores, R.sl, R.mb);
         napout(io, R.mb);
     });
     release_solver_work(R.sp);

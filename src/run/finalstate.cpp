@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/procs.h"
+#include "mesh/blocks.h"
 #include "base/stop.h"
 
 namespace nep {
@@ -42,35 +44,46 @@ std::string text(double v) {
 }  // namespace
 
 void write_final_state(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                       const flowstate& fs) {
+                       const flowstate& fs, const deck_nodes* dn) {
     (void)ctl;
     if (!io.EXTRA.OPEN) return;
     const std::string path = kFinalStatePath, part = path + ".part";
-    std::FILE* f = std::fopen(part.c_str(), "w");
-    bool ok = f != nullptr;
+    // Process 0 alone writes; every process of a cut run reads the blocks and goes by its
+    // success.
+    const bool writer = block_writer();
+    std::FILE* f = writer ? std::fopen(part.c_str(), "w") : nullptr;
+    bool ok = !writer || f != nullptr;
+    int err = ok ? 0 : errno;
+    if (cut_run(dn)) ok = proc_root(ok ? 1 : 0) != 0;
     if (ok) {
         std::string out = std::string(kHeader) + "\n";
         std::string line;
-        for (long i = 1; i <= dim.N; ++i) {
-            line = std::to_string(i);
-            for (double v : {msh.X(i), msh.Y(i), msh.Z(i), fs.PNEW(i)}) {
-                line += ',';
-                put(line, v);
+        deck_block b(dn, msh, false, {msh.X, msh.Y, msh.Z, fs.PNEW});
+        block_loop(b, 1, deck_dim(dn, dim).N, [&](long lo, long hi) {
+            for (long i = lo; i <= hi; ++i) {
+                line = std::to_string(i);
+                for (int k = 0; k < 4; ++k) {
+                    line += ',';
+                    put(line, b.at(k, i));
+                }
+                out += line;
+                out += '\n';
+                if (out.size() > (1u << 20)) {
+                    if (ok && std::fwrite(out.data(), 1, out.size(), f) != out.size()) ok = false, err = errno;
+                    out.clear();
+                }
             }
-            out += line;
-            out += '\n';
-            if (out.size() > (1u << 20)) {
-                ok = ok && std::fwrite(out.data(), 1, out.size(), f) == out.size();
-                out.clear();
-            }
+        });
+        if (writer) {
+            if (ok && std::fwrite(out.data(), 1, out.size(), f) != out.size()) ok = false, err = errno;
+            if (std::fclose(f) != 0 && ok) ok = false, err = errno;
         }
-        ok = ok && std::fwrite(out.data(), 1, out.size(), f) == out.size();
-        ok = std::fclose(f) == 0 && ok;
     }
-    const int err = errno;
-    if (!ok || std::rename(part.c_str(), path.c_str()) != 0) {
+    if (!writer) return;
+    if (ok && std::rename(part.c_str(), path.c_str()) != 0) ok = false, err = errno;
+    if (!ok) {
         std::remove(part.c_str());
-        input_error("cannot write the final state '" + path + "': " + std::strerror(ok ? errno : err));
+        input_error("cannot write the final state '" + path + "': " + std::strerror(err ? err : EIO));
     }
 }
 

@@ -18,9 +18,12 @@ namespace nep {
 // The file in the csv/ folder of a run.
 constexpr const char* kFinalStatePath = "csv/final-state.csv";
 
-// Writes the final state (process 0, from the whole deck's view), when the csv/ tables are on.
+// Writes the final state, when the csv/ tables are on. `dn`: the deck's nodes of a run whose
+// processes hold their own columns (mesh/blocks.h): every process calls this, process 0 writes
+// the nodes block after block.
+struct deck_nodes;
 void write_final_state(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh,
-                       const flowstate& fs);
+                       const flowstate& fs, const deck_nodes* dn = nullptr);
 
 // Replaces the initial heads (PSAVE, PNEW and the potential heads) by those of io.INITFROM,
 // at the nodes this process holds, and writes where they came from to the listing. A file that

@@ -46,32 +46,26 @@ void start_heads(const dimensions& dim, const control& ctl, flowstate& fs) {
 }
 
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-                 soil& sl, const massbal& mb, flowstate& fs, whole_view* V) {
+                 soil& sl, const massbal& mb, flowstate& fs, deck_view* V) {
     const bool output_time = dim.NPRT > 0 && io.KPRT <= dim.NPRT && ctl.TIME == io.TIMPRT(io.KPRT);
-    // A run on meshes of the processes' own: process 0 writes from the state of every node.
-    const bool cut = V != nullptr && msh.cut();
-    if (cut && output_time) view_gather(msh, bc, sl, fs, *V);
-    else if (cut && (dim.NR > 0 || dim.NUMVP > 0)) view_gather_watched(msh, bc, sl, fs, *V);
-    if (cut) view_faces(bc, *V);
-    const writer_records w = writers(dim, msh, bc, sl, fs, V);
+    // A run on meshes of the processes' own: the values of the nodes watched to process 0, which
+    // writes; every process reads the blocks of the deck's nodes (mesh/blocks.h).
+    deck_nodes* dn = V != nullptr ? &V->nodes : nullptr;
+    if (cut_run(dn) && !dn->watched.empty()) watch(dn, msh, sl, fs);
     together([&] {
-        if (w.on) {
-            // A coupled step: the heads and concentrations of the observation nodes first.
-            if (ctl.ITRANS != 0) {
-                write_pot(io, w.dim.NR, io.IPOUT, w.fs.PNEW);
-                write_conc(io, w.dim.NR, io.IPOUT, w.fs.CNEW);
-            }
-            write_partial(w.dim, io, w.sl, w.fs);
-            if (output_time) detout(w.dim, ctl, io, w.msh, w.bc, w.sl, w.fs, true);
+        // A coupled step: the heads and concentrations of the observation nodes first.
+        if (ctl.ITRANS != 0) {
+            write_pot(io, dim.NR, io.IPOUT, fs.PNEW, dn);
+            write_conc(io, dim.NR, io.IPOUT, fs.CNEW, dn);
         }
+        write_partial(dim, io, sl, fs, dn);
+        if (output_time) detout(dim, ctl, io, msh, bc, sl, fs, true, dn);
     });
     if (output_time) io.KPRT += 1;
     // The run ends after this step when it does not continue (or a coupled step failed).
     together([&] {
-        if (w.on) {
-            extra_step(w.dim, ctl, io, w.msh, w.bc, w.sl, mb, w.fs, output_time,
-                       !run_continues(ctl) || ctl.CPLSTA == -3);
-        }
+        extra_step(dim, ctl, io, msh, bc, sl, mb, fs, output_time, !run_continues(ctl) || ctl.CPLSTA == -3,
+                   dn);
         if (output_time) extra_series(dim, ctl, io, msh, sl, fs, ctl.TIME, ctl.NSTEP);
     });
     tstats(ctl);
@@ -79,7 +73,7 @@ void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& m
 
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, surface& sf,
-               whole_view* V) {
+               deck_view* V) {
     const double tried = ctl.DELTAT;
     unsatflw(dim, ctl, io, msh, bc, sl, sp, fs, cpu, density(), &sf);
     if (ctl.ISTATUS == -2) {

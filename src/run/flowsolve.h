@@ -9,7 +9,7 @@ namespace nep {
 // V: what process 0 writes from in a run on meshes of the processes' own (run/columns.h).
 void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                bcdata& bc, soil& sl, massbal& mb, sparse& sp, flowstate& fs, surface& sf,
-               whole_view* V = nullptr);
+               deck_view* V = nullptr);
 
 // The boundary state of an accepted step becomes the previous state: prescribed-head fluxes,
 // atmospheric states and fluxes, seepage-face fluxes and exit points, and the heads.
@@ -19,7 +19,7 @@ void accept_step(const dimensions& dim, bcdata& bc, flowstate& fs);
 // the next output time, the rows and files of vtk/ and csv/ (extra_step), and the step
 // statistics.
 void step_output(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
-                 soil& sl, const massbal& mb, flowstate& fs, whole_view* V = nullptr);
+                 soil& sl, const massbal& mb, flowstate& fs, deck_view* V = nullptr);
 
 // After an accepted step that does not end the run: the size and time of the next step, its
 // boundary values, its starting heads.

@@ -82,7 +82,7 @@ void tranmb(const dimensions& dim, const control& ctl, const mesh& msh, const bc
 
 void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                    bcdata& bc, transport& tra, soil& sl, massbal& mb, sparse& sp, flowstate& fs,
-                   whole_view* V) {
+                   deck_view* V) {
     if (ctl.ITRANS == 1) {
         piccpl(dim, ctl, io, cpu, msh, bc, tra, sl, sp, fs);
     } else if (ctl.ITRANS == 2) {

@@ -9,7 +9,7 @@ namespace nep {
 // V: what process 0 writes from in a run on meshes of the processes' own (run/columns.h).
 void flowtransolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& msh,
                    bcdata& bc, transport& tra, soil& sl, massbal& mb, sparse& sp, flowstate& fs,
-                   whole_view* V = nullptr);
+                   deck_view* V = nullptr);
 
 // After an accepted coupled step that does not end the run: the concentrations of the step
 // become the previous ones, then the next step's size and time, boundary values and heads.

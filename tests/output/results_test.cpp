@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "output/results.h"
 #include "output_fixture.h"
@@ -309,4 +311,31 @@ TEST(FileHeader, CoupledRunWithoutElementOutput) {
     EXPECT_EQ(r.text(32), cat(expected(), {"h32c"}));
     EXPECT_EQ(r.text(36), "");
     EXPECT_EQ(r.text(38), "");
+}
+
+// A list longer than a block of the writers (65,520 nodes, mesh/blocks.h): the lines go on five
+// values to a line across the block's end. 70,000 nodes, PNEW(i) = i / 4, so that the line of
+// nodes 65,516..65,520 ends the first block and that of 65,521..65,525 begins the second; the
+// values worked by hand (65,520 / 4 = 16,380).
+TEST(DetailedOutput, ListLongerThanABlockKeepsFiveValuesALine) {
+    outrun r;
+    r.mesh_sizes(35000, 1);
+    r.dim.NT = 0;
+    r.io.IPRT = 1;
+    r.io.ISEC = 0;
+    for (auto* a : {&r.msh.X, &r.msh.Y, &r.msh.Z, &r.fs.PNEW, &r.sl.SW}) a->alloc(70000);
+    r.bc.SATSUR.alloc(35000);
+    for (int i = 1; i <= 70000; ++i) r.fs.PNEW(i) = i / 4.0;
+    detout(r.dim, r.ctl, r.io, r.msh, r.bc, r.sl, r.fs, true);
+    const std::string t = r.text(35);
+    std::vector<std::string> lines;
+    for (std::size_t a = 0, b; a < t.size(); a = b + 1) {
+        b = t.find('\n', a);
+        if (b == std::string::npos) b = t.size();
+        lines.push_back(t.substr(a, b - a));
+    }
+    ASSERT_EQ(lines.size(), 1u + 70000u / 5u);
+    EXPECT_EQ(lines[13104], "   1.637900E+04   1.637925E+04   1.637950E+04   1.637975E+04   1.638000E+04");
+    EXPECT_EQ(lines[13105], "   1.638025E+04   1.638050E+04   1.638075E+04   1.638100E+04   1.638125E+04");
+    EXPECT_EQ(lines[14000], "   1.749900E+04   1.749925E+04   1.749950E+04   1.749975E+04   1.750000E+04");
 }
