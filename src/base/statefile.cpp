@@ -235,7 +235,7 @@ std::string state_reader::head(std::string_view name, char type, std::uint64_t& 
     return "";
 }
 
-std::string state_reader::get(std::string_view name, char type, void* data, std::uint64_t count) {
+std::string state_reader::head_of(std::string_view name, char type, std::uint64_t count) {
     std::uint64_t n = 0;
     std::string why = head(name, type, n);
     if (!why.empty()) return why;
@@ -243,19 +243,21 @@ std::string state_reader::get(std::string_view name, char type, void* data, std:
         return "holds " + std::to_string(n) + " values of " + std::string(name) + ", this run has " +
                std::to_string(count);
     }
-    if (!in(data, (std::size_t)(n * state_type_size(type)))) return "cannot be read";
+    return "";
+}
+
+std::string state_reader::get(std::string_view name, char type, void* data, std::uint64_t count) {
+    std::string why = head_of(name, type, count);
+    if (!why.empty()) return why;
+    if (!in(data, (std::size_t)(count * state_type_size(type)))) return "cannot be read";
     return "";
 }
 
 std::string state_reader::get_picked(std::string_view name, char type, std::uint64_t count,
                                      const std::vector<std::uint64_t>& at, void* data) {
-    std::uint64_t n = 0;
-    std::string why = head(name, type, n);
+    std::string why = head_of(name, type, count);
     if (!why.empty()) return why;
-    if (n != count) {
-        return "holds " + std::to_string(n) + " values of " + std::string(name) + ", this run has " +
-               std::to_string(count);
-    }
+    const std::uint64_t n = count;
     const std::size_t size = state_type_size(type);
     const long start = std::ftell(f_);
     const std::uint64_t per = kBlock / size;

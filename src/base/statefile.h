@@ -98,6 +98,8 @@ public:
 
 private:
     std::string head(std::string_view name, char type, std::uint64_t& count);
+    // head, and the entry's count checked to be `count`.
+    std::string head_of(std::string_view name, char type, std::uint64_t count);
     bool in(void* p, std::size_t n);
 
     std::FILE* f_ = nullptr;
