@@ -103,21 +103,6 @@ void watch(deck_nodes* dn, const mesh& msh, const soil& sl, const flowstate& fs)
     }
 }
 
-void watch_deck(deck_nodes* dn, const soil& sl, const flowstate& fs) {
-    if (!cut_run(dn) || !block_writer()) return;
-    const bool c = !fs.CNEW.empty();
-    dn->values.resize(dn->watched.size() * kWatchedValues);
-    for (std::size_t w = 0; w < dn->watched.size(); ++w) {
-        const long g = dn->watched[w];
-        double* v = dn->values.data() + w * kWatchedValues;
-        v[3] = fs.PNEW(g);
-        v[4] = fs.HPOT(g);
-        v[5] = sl.SW(g);
-        v[6] = sl.CKRW(g);
-        v[7] = c ? fs.CNEW(g) : 0.0;
-    }
-}
-
 node_values node_at(const deck_nodes* dn, const mesh& msh, const soil& sl, const flowstate& fs, long g) {
     if (!cut_run(dn)) {
         // An array the run does not have (a writer's test, a flow-only run) reads as 0.

@@ -103,10 +103,7 @@ void block_loop(deck_block& b, long first, long last, F&& write) {
 }
 
 // Collective in a cut run: the values of the watched nodes to process 0 (nothing otherwise).
-// watch_deck takes them on process 0 from arrays of the deck's size (a continued run that has
-// read the deck's state from a checkpoint), the coordinates kept.
 void watch(deck_nodes* dn, const mesh& msh, const soil& sl, const flowstate& fs);
-void watch_deck(deck_nodes* dn, const soil& sl, const flowstate& fs);
 
 // The values at the deck's node g that the writers read one by one: those gathered by watch in a
 // cut run (g must be watched), the run's arrays otherwise.

@@ -809,7 +809,7 @@ void restart_state(records& R, deck_view* V) {
     // The observation rows of the step again: on a run on meshes of the processes' own, by
     // process 0 from the values of the nodes they read, gathered to it (collective).
     ctl.ENDFLOW = ctl.ENDCPL = false;
-    if (resume && cut) watch_deck(&V->nodes, R.sl, R.fs);
+    if (resume && cut) watch(&V->nodes, R.msh, R.sl, R.fs);
     together([&] {
         if (h.kind == KIND_END && !resume) {
             // The run had ended: only its final output is written again.

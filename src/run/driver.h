@@ -6,13 +6,15 @@
 
 namespace nep {
 
+struct deck_nodes;
+
 // Returns the exit status of a run that ends normally (0, or 2 when a step could not be
 // completed at the smallest step size).
 int nepora3d(records& R);
 // The state at the start of the run, in two parts: on several processes the heads of the seepage
-// faces go to every process in between (share_face_heads). `deck`: the deck's mesh on process 0
-// of a run on meshes of the processes' own.
-void initial(records& R, const mesh* deck = nullptr);
+// faces go to every process in between (share_face_heads). `dn`: the deck's nodes, read by
+// blocks, of a run on meshes of the processes' own (its echo of the initial state).
+void initial(records& R, const deck_nodes* dn = nullptr);
 void initial_rest(records& R);
 void check(const dimensions& dim, const control& ctl, iofiles& io);
 // The input: the parameter file and the surface grid, then the rest of the deck (`held`: on a
