@@ -33,9 +33,8 @@ void deck_block::read(long lo, long hi) {
     // This process's own entries in the block: those it holds ascend in the deck's order, so the
     // block is a range of them, of which it sends its own.
     const long held = elements_ ? dn_->held_elements : dn_->held_nodes;
-    const long held_layer = 3 * dn_->held_triangles;
     auto deck = [&](long i) { return elements_ ? msh_.deck_element(i) : msh_.deck_node(i); };
-    auto own = [&](long i) { return msh_.own(elements_ ? msh_.TRIANG(1, ((i - 1) % held_layer) / 3 + 1) : i); };
+    auto own = [&](long i) { return elements_ ? msh_.own_element(i) : msh_.own(i); };
     auto first_at = [&](long g) {
         long a = 1, b = held + 1;
         while (a < b) {

@@ -37,10 +37,10 @@ struct deck_nodes {
     // tetrahedra of every surface triangle's prism (that of its first node).
     std::vector<int> node_part;
     std::vector<int> tri_part;
-    // Every process: the nodes, surface triangles and tetrahedra it holds (its numbering ascends
-    // with the deck's; its own are those of its columns, mesh::own, and the tetrahedra of the
-    // triangles whose first node is its own), and its own nodes among the watched ones.
-    long held_nodes = 0, held_triangles = 0, held_elements = 0;
+    // Every process: the nodes and tetrahedra it holds (its numbering ascends with the deck's;
+    // its own are those of its columns, mesh::own and mesh::own_element), and its own nodes among
+    // the watched ones.
+    long held_nodes = 0, held_elements = 0;
     std::vector<int> own_watched;
     // Every process: the deck's numbers of the watched nodes (ascending); process 0: their
     // values (kWatchedValues a node: x, y, z, pressure head, total head, saturation, relative
@@ -118,5 +118,10 @@ double watched_value(const deck_nodes* dn, long g, int v);
 // The deck's sizes: dn's in a cut run, dim otherwise.
 const dimensions& deck_dim(const deck_nodes* dn, const dimensions& dim);
 inline bool cut_run(const deck_nodes* dn) { return dn != nullptr && dn->cut; }
+
+// Value v of the deck's node g, as node_at: watched_value in a cut run, a(g) otherwise.
+inline double watched_or(const deck_nodes* dn, const arr1<double>& a, long g, int v) {
+    return cut_run(dn) ? watched_value(dn, g, v) : a(g);
+}
 
 }  // namespace nep

@@ -216,11 +216,7 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
 // where no triangle of its part's columns starts), and the vertices in the piece's numbering.
 void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
     const long N = dim.N, NT = dim.NT, NNOD = dim.NNOD;
-    const long NTRI = dim.NTRI;
-    auto mine = [&](long e) {
-        const long tri = ((e - 1) / 3) % NTRI + 1;
-        return msh.own(msh.TRIANG(1, tri));
-    };
+    auto mine = [&](long e) { return msh.own_element(e); };
     long nc = 0;
     for (long e = 1; e <= NT; ++e) nc += mine(e) ? 1 : 0;
     std::vector<int> local(N + 1, 0);
@@ -297,7 +293,7 @@ void seepage_rows(const dimensions& dim_here, iofiles& io, const mesh& msh, cons
         double q = 0.0;
         for (int j = std::max(e, 1); j <= n; ++j) q += bc.SFQ(f, j);
         r.integer(s).num(t).integer(f).integer(n).integer(e).integer(node);
-        r.num(!valid ? std::nan("") : cut ? watched_value(dn, node, 2) : msh.Z(node));
+        r.num(!valid ? std::nan("") : watched_or(dn, msh.Z, node, 2));
         r.integer(wet ? n - e + 1 : 0).num(q);
         r.to(io.EXTRA.SEEP);
     }

@@ -76,11 +76,6 @@ void write_list(ounit& u, const deck_nodes* dn, const mesh& msh, bool elements, 
     block_loop(b, first, last, [&](long lo, long hi) { write_list(u, b.row(0), hi - lo + 1); });
 }
 
-// The elevation of the deck's node g, for the profiles.
-double profile_z(const deck_nodes* dn, const mesh& msh, long g) {
-    return cut_run(dn) ? watched_value(dn, g, 2) : msh.Z(g);
-}
-
 }  // namespace
 
 void detout(const dimensions& dim, const control& ctl, iofiles& io, const mesh& msh, bcdata& bc,
@@ -232,16 +227,15 @@ void detprc(const dimensions& dim_here, iofiles& io, const mesh& msh, const arr1
         for (int k = 1; k <= dim.NUMVP; ++k) {
             const int i = io.NODVP(k);
             if (i < 1 || i > dim.NNOD) continue;
-            const bool cut = cut_run(dn);
             wfmt(u30,
                  "(' SURFACE NODE = ',I5,'  X = ',1PE12.4,'  Y = ',1PE12.4,/,"
                  "'              Z  CONCENTRATION')",
-                 i, cut ? watched_value(dn, i, 0) : msh.X(i), cut ? watched_value(dn, i, 1) : msh.Y(i));
+                 i, watched_or(dn, msh.X, i, 0), watched_or(dn, msh.Y, i, 1));
             item_batch<kBatch> b(u30, "(2(1PE15.6))");
             for (int j = 0; j <= dim.NSTR; ++j) {
                 const long node = (long)j * dim.NNOD + i;
-                b.add(profile_z(dn, msh, node));
-                b.add(cut ? watched_value(dn, node, 7) : C(node));
+                b.add(watched_or(dn, msh.Z, node, 2));
+                b.add(watched_or(dn, C, node, 7));
             }
         }
     }
@@ -259,8 +253,7 @@ void detprc(const dimensions& dim_here, iofiles& io, const mesh& msh, const arr1
 
 void write_pot(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& PNEW, const deck_nodes* dn) {
     if (NR <= 0) return;
-    const bool cut = cut_run(dn);
-    check_ipout(io, NR, IPOUT, cut ? dn->dim.N : PNEW.size());
+    check_ipout(io, NR, IPOUT, cut_run(dn) ? dn->dim.N : PNEW.size());
     ounit& lst = io.out(6);
     wfmt(lst,
          "(//,1X,'PARTIAL OUTPUT:  FLOW EQUATION',"
@@ -268,14 +261,13 @@ void write_pot(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& 
     item_batch<kBatch> b(lst, "(4(I7,1PE13.4))");
     for (int i = 1; i <= NR; ++i) {
         b.add(IPOUT(i));
-        b.add(cut ? watched_value(dn, IPOUT(i), 3) : PNEW(IPOUT(i)));
+        b.add(watched_or(dn, PNEW, IPOUT(i), 3));
     }
 }
 
 void write_conc(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>& C, const deck_nodes* dn) {
     if (NR <= 0) return;
-    const bool cut = cut_run(dn);
-    check_ipout(io, NR, IPOUT, cut ? dn->dim.N : C.size());
+    check_ipout(io, NR, IPOUT, cut_run(dn) ? dn->dim.N : C.size());
     ounit& lst = io.out(6);
     wfmt(lst,
          "(//,1X,'PARTIAL OUTPUT:  TRANSPORT EQUATION',"
@@ -283,7 +275,7 @@ void write_conc(iofiles& io, int NR, const arr1<int>& IPOUT, const arr1<double>&
     item_batch<kBatch> b(lst, "(4(I7,1PE13.4))");
     for (int i = 1; i <= NR; ++i) {
         b.add(IPOUT(i));
-        b.add(cut ? watched_value(dn, IPOUT(i), 7) : C(IPOUT(i)));
+        b.add(watched_or(dn, C, IPOUT(i), 7));
     }
 }
 
@@ -291,7 +283,6 @@ void write_partial(const dimensions& dim, iofiles& io, const soil& sl, const flo
                    const deck_nodes* dn) {
     const int NR = dim.NR;
     if (NR <= 0) return;
-    const bool cut = cut_run(dn);
     check_ipout(io, NR, io.IPOUT, deck_dim(dn, dim).N);
     ounit& lst = io.out(6);
     wfmt(lst,
@@ -301,9 +292,9 @@ void write_partial(const dimensions& dim, iofiles& io, const soil& sl, const flo
     for (int k = 1; k <= NR; ++k) {
         const int i = io.IPOUT(k);
         b.add(i);
-        b.add(cut ? watched_value(dn, i, 3) : fs.PNEW(i));
-        b.add(cut ? watched_value(dn, i, 5) : sl.SW(i));
-        b.add(cut ? watched_value(dn, i, 6) : sl.CKRW(i));
+        b.add(watched_or(dn, fs.PNEW, i, 3));
+        b.add(watched_or(dn, sl.SW, i, 5));
+        b.add(watched_or(dn, sl.CKRW, i, 6));
     }
 }
 

@@ -122,6 +122,12 @@ struct mesh {
     bool cut() const { return !SDECK.empty(); }
     // Node i lies in one of this process's own columns (every node of a mesh not cut).
     bool own(long i) const { return SOWN.empty() || SOWN[(std::size_t)((i - 1) % (long)SOWN.size())] != 0; }
+    // Tetrahedron e lies in one of this process's own columns: the first node of its triangle
+    // does (every tetrahedron of a mesh not cut).
+    bool own_element(long e) const {
+        if (SOWN.empty()) return true;
+        return own(TRIANG(1, ((e - 1) % (3 * (long)TDECK.size())) / 3 + 1));
+    }
     // The deck's number of node i (1..N) of this mesh.
     long deck_node(long i) const {
         if (SDECK.empty()) return i;

@@ -52,14 +52,9 @@ hid_t file_type() {
 }
 
 // Whether this process owns entry i of its mesh's array of extent e: a node (or surface node,
-// the first NNOD nodes) of its own columns, a tetrahedron whose triangle's first node is one.
+// the first NNOD nodes) of its own columns, a tetrahedron of one.
 bool owns(const records& R, extent e, long i) {
-    const mesh& msh = R.msh;
-    if (e == extent::ELEMENTS) {
-        const long per = 3L * R.dim.NTRI;
-        return msh.own(msh.TRIANG(1, ((i - 1) % per) / 3 + 1));
-    }
-    return msh.own(i);
+    return e == extent::ELEMENTS ? R.msh.own_element(i) : R.msh.own(i);
 }
 
 void make_runs(std::vector<std::pair<long long, long>>& r, plan& p) {

@@ -50,14 +50,14 @@ void checkpoint_arrays(records& R, F&& f) {
 }
 
 // Collective: writes the arrays of a run on meshes of their own into a.path (every process its
-// own nodes, surface nodes and tetrahedra; process 0 the fields its view forms, whole) and
-// lists them in a; "" or what failed, the same on every process.
+// own nodes, surface nodes and tetrahedra) and lists them in a; "" or what failed, the same on
+// every process.
 std::string write_state_arrays(records& R, ckpt_arrays& a);
 
 // Collective: reads the arrays that a lists from a.path, each process the values of what it
-// holds (every one on a run not cut; process 0 of a cut run the fields its view forms, whole,
-// into V), after checking that the file is the one a names; every sum is checked once all are
-// read. "" or what is wrong (a sentence about the checkpoint), the same on every process.
+// holds (every one on a run not cut), after checking that the file is the one a names; every
+// sum is checked once all are read. "" or what is wrong (a sentence about the checkpoint), the
+// same on every process.
 std::string read_state_arrays(records& R, const ckpt_arrays& a);
 
 }  // namespace nep

@@ -22,40 +22,6 @@ bool holds_own_columns(const dimensions& dim, const iofiles& io) {
 
 namespace {
 
-template <class R>
-constexpr bool of_mesh_extent = std::is_same_v<R, mesh> || std::is_same_v<R, bcdata> ||
-                                std::is_same_v<R, soil> || std::is_same_v<R, flowstate>;
-
-// The records that hold fields of the mesh's extent (records/state.h).
-struct mesh_records {
-    mesh& msh;
-    bcdata& bc;
-    soil& sl;
-    flowstate& fs;
-};
-mesh_records parts(records& R) { return {R.msh, R.bc, R.sl, R.fs}; }
-
-// Every field of the mesh's extent: f(the run's array, its declaration, a null pointer to its
-// record's type).
-template <class F>
-void mesh_fields(mesh_records p, F&& f) {
-    state_fields([&](auto m, const field_info& fi) {
-        using M = member_of<decltype(m)>;
-        using Rec = typename M::record;
-        using T = typename M::type;
-        if constexpr (is_array_field<T> && of_mesh_extent<Rec>) {
-            if (fi.where == extent::RUN) return;
-            auto& a = [&]() -> auto& {
-                if constexpr (std::is_same_v<Rec, mesh>) return p.msh.*m;
-                else if constexpr (std::is_same_v<Rec, bcdata>) return p.bc.*m;
-                else if constexpr (std::is_same_v<Rec, soil>) return p.sl.*m;
-                else return p.fs.*m;
-            }();
-            f(a, fi, static_cast<Rec*>(nullptr));
-        }
-    });
-}
-
 // The values of an array of the deck's nodes, surface nodes or tetrahedra at the n this mesh
 // holds (an empty array stays empty).
 template <class T>
@@ -207,7 +173,6 @@ void hold_own_columns(records& R, mesh& maps, const std::vector<int>& deck_parts
     dn.cut = true;
     dn.dim = deck_sizes;
     dn.held_nodes = dim.N;
-    dn.held_triangles = ntri;
     dn.held_elements = dim.NT;
     if (V.on) {
         dn.node_part = deck_parts;
@@ -255,10 +220,12 @@ void hold_own_columns(records& R, mesh& maps, const std::vector<int>& deck_parts
     // The state of the surface nodes (records/state.h) at those held; that of the nodes and
     // tetrahedra was created at their sizes (hold_state) before the initial heads were read, the
     // mesh's and the soil's are created anew above.
-    mesh_fields(parts(R), [&](auto& a, const field_info& fi, auto* rec) {
-        using Rec = std::remove_pointer_t<decltype(rec)>;
-        if constexpr (!std::is_same_v<Rec, mesh> && !std::is_same_v<Rec, soil>) {
-            if (fi.where == extent::SURFACE) take_held(msh, fi.where, extent_size(fi.where, dim), a);
+    state_fields([&](auto m, const field_info& fi) {
+        using M = member_of<decltype(m)>;
+        using Rec = typename M::record;
+        if constexpr (is_array_field<typename M::type> &&
+                      (std::is_same_v<Rec, bcdata> || std::is_same_v<Rec, flowstate>)) {
+            if (fi.where == extent::SURFACE) take_held(msh, fi.where, extent_size(fi.where, dim), record_part<Rec>(R).*m);
         }
     });
     // The transport lists, as the flow's.
@@ -351,8 +318,7 @@ void view_start(const records& R, deck_view& V) {
     // Every node and tetrahedron of the deck is some process's own, once.
     double counts[2] = {0.0, 0.0};
     for (int i = 1; i <= R.dim.N; ++i) counts[0] += msh.own(i) ? 1.0 : 0.0;
-    const int per = 3 * R.dim.NTRI;
-    for (int e = 1; e <= R.dim.NT; ++e) counts[1] += msh.own(msh.TRIANG(1, ((e - 1) % per) / 3 + 1)) ? 1.0 : 0.0;
+    for (int e = 1; e <= R.dim.NT; ++e) counts[1] += msh.own_element(e) ? 1.0 : 0.0;
     proc_sum(counts, 2);
     if ((long)counts[0] != (long)dn.dim.N || (long)counts[1] != (long)dn.dim.NT) {
         input_error("internal error: the processes hold " + std::to_string((long)counts[0]) + " nodes and " +
