@@ -121,6 +121,22 @@ void freader::close() {
     text_.clear();
     text_.shrink_to_fit();
     open_ = false;
+    kept_size_ = -1;
+    kept_crc_ = 0;
+}
+
+void freader::release() {
+    const long long size = text_size();
+    const std::uint32_t crc = text_crc();
+    close();
+    kept_size_ = size;
+    kept_crc_ = crc;
+}
+
+long long freader::text_size() const { return open_ ? (long long)text_.size() : kept_size_; }
+
+std::uint32_t freader::text_crc() const {
+    return open_ ? crc32_update(0, text_.data(), text_.size()) : kept_crc_;
 }
 
 void freader::open_copy(const freader& other) {

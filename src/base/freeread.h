@@ -15,6 +15,7 @@
 // expected, and ends the run with status 1.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -49,6 +50,12 @@ public:
     void open_text(std::string text, const std::string& role, const std::string& name = "text");
     bool is_open() const { return open_; }
     void close();
+    // Frees the text of a file read through for good, keeping its size and CRC-32 (what a
+    // checkpoint records of the deck's files).
+    void release();
+    // The text's size and CRC-32, after release too; -1 and 0 for a file not read.
+    long long text_size() const;
+    std::uint32_t text_crc() const;
     void rewind();
     // A second reader of the same text, at its start (a read-through that leaves this one
     // where it is).
@@ -126,6 +133,8 @@ private:
     void check_leftover();
 
     std::string text_;
+    long long kept_size_ = -1;  // of a released text
+    std::uint32_t kept_crc_ = 0;
     std::string name_, role_;
     bool open_ = false;
     std::size_t pos_ = 0;

@@ -126,6 +126,10 @@ int proc_root(int v) {
     return v;
 }
 
+void proc_share(double* v, long n) {
+    if (g_count > 1 && n > 0) MPI_Bcast(v, (int)n, MPI_DOUBLE, 0, g_steps);
+}
+
 double proc_min(double v) {
     if (g_count > 1) MPI_Allreduce(MPI_IN_PLACE, &v, 1, MPI_DOUBLE, MPI_MIN, g_steps);
     return v;

@@ -48,6 +48,7 @@ inline bool proc_writes() { return proc_rank() == 0; }
 int proc_max(int v);           // the largest v of all processes
 void proc_max(int* v, int n);  // the same, element by element
 int proc_root(int v);          // process 0's v
+void proc_share(double* v, long n);  // process 0's n values, on every process
 double proc_min(double v);     // the smallest v of all processes
 double proc_max(double v);     // the largest v of all processes
 void proc_max(double* v, long n);  // the same, element by element

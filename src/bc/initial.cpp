@@ -1,9 +1,11 @@
 #include "bc/initial.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "base/format.h"
+#include "base/procs.h"
 #include "mesh/blocks.h"
 #include "records/inputerr.h"
 
@@ -11,47 +13,100 @@ namespace nep {
 
 namespace {
 
-// Writes a heading and the pairs (node, value) for nodes 1..n through a format whose last group
-// holds four pairs; format reversion breaks the lines.
-void write_pairs(ounit& u, std::string_view fmt, const arr1<double>& v, long n) {
+// The listing's echo of n nodal values: a heading, then the pairs (node, value) four to a line,
+// written a block at a time (the block a whole number of lines, so that the lines break as in one
+// statement). value(lo, hi, out) gives the values of nodes lo..hi.
+template <class F>
+void echo_pairs(ounit& u, const char* head, long n, F&& value) {
     std::vector<fitem> items;
-    items.reserve(2 * (std::size_t)n);
-    for (long i = 1; i <= n; ++i) {
-        items.emplace_back((int)i);
-        items.emplace_back(v(i));
+    std::vector<double> v;
+    for (long lo = 1; lo <= n; lo += kBlockEntries) {
+        const long hi = std::min(n, lo + kBlockEntries - 1);
+        v.resize((std::size_t)(hi - lo + 1));
+        value(lo, hi, v.data());
+        items.clear();
+        for (long i = lo; i <= hi; ++i) {
+            items.emplace_back((int)i);
+            items.emplace_back(v[(std::size_t)(i - lo)]);
+        }
+        write_fmt(u, lo == 1 ? head : "(4(I6,2X,1PE11.3))", items.data(), items.size());
     }
-    write_fmt(u, fmt, items.data(), items.size());
+    if (n <= 0) write_fmt(u, head, items.data(), 0);
 }
 
-// One uniform value, or n values in one read statement. With `held` the n values are the deck's
-// nodes', read one after the other, and v keeps those of the nodes held (its numbering); `whole`
-// (the listing echoes them) gets every one of them as well.
-void read_values(freader& fr, arr1<double>& v, long n, bool uniform, const mesh* held = nullptr,
-                 arr1<double>* whole = nullptr) {
-    if (uniform) {
-        fr.read(v(1));
-        for (long i = 2; i <= v.size(); ++i) v(i) = v(1);
-        if (whole != nullptr) {
-            whole->alloc((std::size_t)n);
-            whole->fill(v(1));
-        }
-    } else if (held == nullptr) {
-        fr.begin();
-        for (long i = 1; i <= n; ++i) fr.get(v(i));
-        fr.finish();
-    } else {
-        if (whole != nullptr) whole->alloc((std::size_t)n);
-        fr.begin();
-        double x = 0.0;
-        for (long i = 1; i <= n; ++i) {
-            fr.get(x);
-            if (whole != nullptr) (*whole)(i) = x;
-            const int h = held->held_node(i);
-            if (h != 0) v(h) = x;
-        }
-        fr.finish();
+// The values of a per-node input. On several processes process 0 alone reads the file (the others
+// do not open it, base units of run/fileset.cpp): it reads n values of one statement a block at a
+// time and hands each block to every process, which keeps those of the nodes it holds (`held`,
+// in its numbering; every node with held null). A stop in the reading stops every process.
+class node_input {
+public:
+    node_input(freader& fr, const mesh* held) : fr_(fr), held_(held) {}
+
+    // The header statement(s), read by process 0 and agreed by all: read() on process 0.
+    template <class F>
+    void header(F&& read, int& a, int& b) {
+        together([&] {
+            if (proc_writes()) read();
+        });
+        a = proc_root(a);
+        b = proc_root(b);
     }
-}
+
+    // One value for every node.
+    void uniform(arr1<double>& v) {
+        together([&] {
+            if (proc_writes()) fr_.read(v(1));
+        });
+        proc_share(&v(1), 1);
+        for (long i = 2; i <= v.size(); ++i) v(i) = v(1);
+    }
+
+    // n values, one a node of the deck.
+    void nodal(arr1<double>& v, long n) {
+        start_ = fr_.offset();
+        line_ = fr_.line();
+        std::vector<double> b;
+        for (long lo = 1; lo <= n; lo += kBlockEntries) {
+            const long hi = std::min(n, lo + kBlockEntries - 1);
+            b.resize((std::size_t)(hi - lo + 1));
+            together([&] {
+                if (proc_writes()) read_block(lo, hi, n, b.data());
+            });
+            proc_share(b.data(), (long)b.size());
+            for (long i = lo; i <= hi; ++i) {
+                const long h = held_ == nullptr ? i : held_->held_node(i);
+                if (h != 0) v(h) = b[(std::size_t)(i - lo)];
+            }
+        }
+    }
+
+    // Process 0, after nodal: the listing's echo of the values, read again from the file when
+    // this process does not hold every node.
+    void echo(ounit& u, const char* head, const arr1<double>& v, long n) {
+        if (held_ == nullptr) {
+            echo_pairs(u, head, n, [&](long lo, long hi, double* out) {
+                for (long i = lo; i <= hi; ++i) out[i - lo] = v(i);
+            });
+            return;
+        }
+        if (!fr_.seek(start_, line_)) fr_.fail("the values cannot be read again for the listing");
+        echo_pairs(u, head, n, [&](long lo, long hi, double* out) { read_block(lo, hi, n, out); });
+    }
+
+private:
+    void read_block(long lo, long hi, long n, double* out) {
+        // Values that a slash leaves unread are 0, as in the arrays before they are read.
+        std::fill(out, out + (hi - lo + 1), 0.0);
+        if (lo == 1) fr_.begin();
+        for (long i = lo; i <= hi; ++i) fr_.get(out[i - lo]);
+        if (hi == n) fr_.finish();
+    }
+
+    freader& fr_;
+    const mesh* held_;
+    std::size_t start_ = 0;
+    long line_ = 1;
+};
 
 }  // namespace
 
@@ -59,73 +114,87 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
     freader& fr = io.in(15);
     ounit& lst = io.out(6);
     const long n = dim.N;
+    node_input in(fr, held);
 
-    fr.read(fs.POTINP);
-    const long line = read_count(fr, fs.INDP);
-    arr1<double>& held_v = fs.POTINP ? fs.HPOTP : fs.PSAVE;
-    // The echo of the listing lists every node's value: with the nodes held alone, a whole copy
-    // for it while it is written.
-    arr1<double> whole;
-    const bool echo = held != nullptr && io.IPRT1 >= 1 && (fs.INDP == 0 || fs.INDP == 1);
-    const arr1<double>& v = echo ? whole : held_v;
+    int potinp = 0;
+    in.header(
+        [&] {
+            fr.read(fs.POTINP);
+            const long line = read_count(fr, fs.INDP);
+            if (fs.INDP < 0 || fs.INDP > 2) {
+                bc_stop_fixed(io, {" ERROR: bad INDP value file = flow-ic"},
+                              bc_detail(fr, line, "INDP = " + std::to_string(fs.INDP) + ", expected 0, 1 or 2"));
+            }
+            potinp = fs.POTINP ? 1 : 0;
+        },
+        potinp, fs.INDP);
+    fs.POTINP = potinp != 0;
+    arr1<double>& v = fs.POTINP ? fs.HPOTP : fs.PSAVE;
 
     switch (fs.INDP) {
     case 0:
-        read_values(fr, held_v, n, true, held, echo ? &whole : nullptr);
-        if (io.IPRT1 >= 1) {
+        in.uniform(v);
+        together([&] {
+            if (io.IPRT1 < 1) return;
             if (fs.POTINP) {
                 wfmt(lst, "(/,5X,'INITIAL POTENTIAL HEAD (UNIFORM)        = ',1PE15.5)", v(1));
             } else {
                 wfmt(lst, "(/,5X,'INITIAL PRESSURE HEAD (UNIFORM)        = ',1PE15.5)", v(1));
             }
-        }
+            const double u = v(1);
+            echo_pairs(lst, fs.POTINP ? "(/,1X,' INITIAL POTENTIAL HEADS',/,(4(I6,2X,1PE11.3)))"
+                                      : "(/,1X,' INITIAL PRESSURE HEADS',/,(4(I6,2X,1PE11.3)))",
+                       n, [&](long lo, long hi, double* out) { std::fill(out, out + (hi - lo + 1), u); });
+        });
         break;
     case 1:
-        read_values(fr, held_v, n, false, held, echo ? &whole : nullptr);
+        in.nodal(v, n);
+        together([&] {
+            if (io.IPRT1 >= 1 && proc_writes()) {
+                in.echo(lst, fs.POTINP ? "(/,1X,' INITIAL POTENTIAL HEADS',/,(4(I6,2X,1PE11.3)))"
+                                       : "(/,1X,' INITIAL PRESSURE HEADS',/,(4(I6,2X,1PE11.3)))",
+                        v, n);
+            }
+        });
         break;
-    case 2:
-        // The heads are built by icvhe during the initialisation.
-        if (ctl.DIALECT == dialect::ALT) {
-            if (fs.POTINP) wfree(lst, " hydrostatic IC's for flow ");
-            wfree(io.STDOUT, " hydrostatic IC's for flow ");
-        } else if (fs.POTINP) {
-            wfree(lst, " ---HYDROSTATIC IC's FOR FLOW--- ");
-            wfree(io.STDOUT, " ---HYDROSTATIC IC's FOR FLOW--- ");
-        } else {
-            wfree(io.STDOUT, " ---hydrostatic IC's for flow--- ");
-        }
-        return;
     default:
-        bc_stop_fixed(io, {" ERROR: bad INDP value file = flow-ic"},
-                      bc_detail(fr, line, "INDP = " + std::to_string(fs.INDP) + ", expected 0, 1 or 2"));
+        // The heads are built by icvhe during the initialisation.
+        together([&] {
+            if (ctl.DIALECT == dialect::ALT) {
+                if (fs.POTINP) wfree(lst, " hydrostatic IC's for flow ");
+                wfree(io.STDOUT, " hydrostatic IC's for flow ");
+            } else if (fs.POTINP) {
+                wfree(lst, " ---HYDROSTATIC IC's FOR FLOW--- ");
+                wfree(io.STDOUT, " ---HYDROSTATIC IC's FOR FLOW--- ");
+            } else {
+                wfree(io.STDOUT, " ---hydrostatic IC's for flow--- ");
+            }
+        });
     }
-
-    if (io.IPRT1 >= 1) {
-        if (fs.POTINP) {
-            write_pairs(lst, "(/,1X,' INITIAL POTENTIAL HEADS',/,(4(I6,2X,1PE11.3)))", v, n);
-        } else {
-            write_pairs(lst, "(/,1X,' INITIAL PRESSURE HEADS',/,(4(I6,2X,1PE11.3)))", v, n);
-        }
-    }
+    fr.release();  // its text is not needed again
 }
 
 void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs, const mesh* held) {
     freader& fr = io.in(16);
     ounit& lst = io.out(6);
     const long n = dim.N;
-
-    fr.read(fs.INDC);
+    node_input in(fr, held);
+    int none = 0;
+    in.header([&] { fr.read(fs.INDC); }, fs.INDC, none);
     // Every value other than 0 means one concentration per node.
-    arr1<double> whole;
-    const bool echo = held != nullptr && io.IPRT1 >= 1 && fs.INDC != 0;
-    read_values(fr, fs.CSAVE, n, fs.INDC == 0, held, echo ? &whole : nullptr);
-    if (io.IPRT1 >= 1) {
-        if (fs.INDC == 0) {
-            wfmt(lst, "(/,5X,'INITIAL CONCENTRATION (UNIFORM)         = ',1PE15.5)", fs.CSAVE(1));
-        } else {
-            write_pairs(lst, "(/,1X,' INITIAL CONCENTRATIONS',/,(4(I6,2X,1PE11.3)))", echo ? whole : fs.CSAVE, n);
-        }
+    const char* head = "(/,1X,' INITIAL CONCENTRATIONS',/,(4(I6,2X,1PE11.3)))";
+    if (fs.INDC == 0) {
+        in.uniform(fs.CSAVE);
+        together([&] {
+            if (io.IPRT1 >= 1) wfmt(lst, "(/,5X,'INITIAL CONCENTRATION (UNIFORM)         = ',1PE15.5)", fs.CSAVE(1));
+        });
+    } else {
+        in.nodal(fs.CSAVE, n);
+        together([&] {
+            if (io.IPRT1 >= 1 && proc_writes()) in.echo(lst, head, fs.CSAVE, n);
+        });
     }
+    fr.release();
 }
 
 void flowinit(const dimensions& dim, control& ctl, iofiles& io, const mesh& msh, soil& sl,

@@ -15,7 +15,9 @@ struct deck_nodes;
 // Reads the flow initial-condition file (unit 15): POTINP, INDP and the uniform or nodal values,
 // into HPOTP (potential heads) or PSAVE (pressure heads). INDP = 2 reads nothing more. `held`:
 // the maps of the columns of one process of several (run/columns.h), whose nodes alone keep their
-// values, in its numbering (the arrays sized so); the file is read and checked whole all the same.
+// values, in its numbering (the arrays sized so). On several processes process 0 alone reads and
+// checks the file, a block of values at a time handed to every process; a stop in it stops all
+// (collective: called by every process, not inside a section of base/procs.h's together).
 void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowstate& fs,
                   const mesh* held = nullptr);
 

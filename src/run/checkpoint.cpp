@@ -331,11 +331,7 @@ void write_header(state_writer& w, records& R, int kind) {
     v("time", R.ctl.TDONE);
     for (int unit : kDeckUnits) {
         const freader& fr = io.in(unit);
-        long long mark[2] = {-1, 0};
-        if (fr.is_open()) {
-            mark[0] = (long long)fr.text().size();
-            mark[1] = crc32_update(0, fr.text().data(), fr.text().size());
-        }
+        long long mark[2] = {fr.text_size(), fr.text_crc()};
         const std::string key = "deck." + std::to_string(unit);
         w.put_text(key, io.NAMES[unit]);
         w.put((key + ".text").c_str(), 'q', mark, 2);
@@ -506,12 +502,10 @@ restart_header open_checkpoint(state_reader& r, iofiles& io) {
         long long mark[2] = {0, 0};
         v.check(r.get_text(key, name));
         v.check(r.get((key + ".text").c_str(), 'q', mark, 2));
-        long long here[2] = {-1, 0};
-        if (fr.is_open()) {
-            here[0] = (long long)fr.text().size();
-            here[1] = crc32_update(0, fr.text().data(), fr.text().size());
-        }
-        if (name != io.NAMES[unit] && fr.is_open()) {
+        // The initial conditions are process 0's to read, and to check.
+        if (read_by_writer(unit) && !proc_writes()) continue;
+        long long here[2] = {fr.text_size(), fr.text_crc()};
+        if (name != io.NAMES[unit] && here[0] >= 0) {
             refuse(io, "was written for another deck: its " + std::string(input_role(unit)) +
                            " is '" + name + "', this deck's is '" + io.NAMES[unit] + "'");
         }

@@ -67,59 +67,69 @@ void datin_grid(records& R) {
 }
 
 void datin_rest(records& R, const mesh* held) {
-    read_flow_nansfbc(R.dim, R.io, R.bc);
-    read_flow_sfbc(R.dim, R.io, R.bc);
-    read_soil(R.dim, R.io, R.sl);
+    together([&] {
+        read_flow_nansfbc(R.dim, R.io, R.bc);
+        read_flow_sfbc(R.dim, R.io, R.bc);
+        read_soil(R.dim, R.io, R.sl);
+    });
     read_flow_ic(R.dim, R.ctl, R.io, R.fs, held);
     if (R.ctl.ITRANS != 0) {
         read_transp_ic(R.dim, R.io, R.fs, held);
-        read_transp_solute(R.dim, R.io, R.sl);
-        read_transp_bc(R.dim, R.ctl, R.io, R.tra);
+        together([&] {
+            read_transp_solute(R.dim, R.io, R.sl);
+            read_transp_bc(R.dim, R.ctl, R.io, R.tra);
+        });
     }
-    if (R.ctl.DIALECT == dialect::ALT) {
-        wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I6,"
-                          "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I6)",
-             R.dim.N, R.dim.NT);
-    } else {
-        wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I9,"
-                          "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I9)",
-             R.dim.N, R.dim.NT);
-    }
+    together([&] {
+        if (R.ctl.DIALECT == dialect::ALT) {
+            wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I6,"
+                              "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I6)",
+                 R.dim.N, R.dim.NT);
+        } else {
+            wfmt(R.io.out(6), "(/,5X,'N      (# OF NODES IN 3-D MESH)         = ',I9,"
+                              "/,5X,'NT     (# OF TETRAHEDRA IN 3-D MESH)    = ',I9)",
+                 R.dim.N, R.dim.NT);
+        }
+    });
 }
 
 void initial(records& R, const deck_nodes* dn) {
     dimensions& dim = R.dim;
     control& ctl = R.ctl;
     iofiles& io = R.io;
-    for (int i = 0; i < 10; ++i) R.cpu.FT[i] = R.cpu.TT[i] = 0.0f;
-    R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
-    timinit(ctl);
-    if (ctl.PTC.ARMED && io.CKPT.ON) ctl.PTC.ARMED = false;  // checkpoints hold no pseudo-time
-    if (ctl.PTC.ASKED && !ctl.PTC.ARMED) {
-        input_error(std::string("--pseudo-transient continues a steady-state solve (DELTAT 1e10 or "
-                                "more) of flow alone, without checkpoints: ") +
-                    (ctl.DELTAT < 1.0e10 ? "this deck is a transient one"
-                     : ctl.ITRANS != 0   ? "this deck is a coupled one (ITRANS is not 0)"
-                                         : "checkpoints were asked for"));
-    }
-    flowinit(dim, ctl, io, R.msh, R.sl, R.fs, dn);
-    if (!io.INITFROM.empty()) initial_from(dim, ctl, io, R.msh, R.fs);
-    if (ctl.ITRANS != 0) {
-        // The transport state: counters and totals, boundary fluxes, balance accumulators, and
-        // the working concentrations from the initial ones (read into CSAVE).
-        ctl.ITERC = 1;
-        ctl.ITUNSC = ctl.ITLINC = ctl.ITLINSC = ctl.ITLTRN = 0;
-        R.tra.TRFLX.fill(0.0);
-        mbinit_transport(R.mb);
-        for (int i = 1; i <= dim.N; ++i) {
-            R.fs.CNEW(i) = R.fs.CSAVE(i);
-            R.fs.COLD(i) = R.fs.CSAVE(i);
-            R.fs.CTHETA(i) = R.fs.CSAVE(i);
-            R.fs.HPOTC(i) = R.fs.HPOT(i);
+    together([&] {
+        for (int i = 0; i < 10; ++i) R.cpu.FT[i] = R.cpu.TT[i] = 0.0f;
+        R.cpu.CPUNL = R.cpu.CPUCPL = 0.0f;
+        timinit(ctl);
+        if (ctl.PTC.ARMED && io.CKPT.ON) ctl.PTC.ARMED = false;  // checkpoints hold no pseudo-time
+        if (ctl.PTC.ASKED && !ctl.PTC.ARMED) {
+            input_error(std::string("--pseudo-transient continues a steady-state solve (DELTAT 1e10 or "
+                                    "more) of flow alone, without checkpoints: ") +
+                        (ctl.DELTAT < 1.0e10 ? "this deck is a transient one"
+                         : ctl.ITRANS != 0   ? "this deck is a coupled one (ITRANS is not 0)"
+                                             : "checkpoints were asked for"));
         }
-    }
-    bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
-    if (ctl.PTC.ARMED) hold_series(dim, R.bc);
+        flowinit(dim, ctl, io, R.msh, R.sl, R.fs, dn);
+    });
+    if (!io.INITFROM.empty()) initial_from(dim, ctl, io, R.msh, R.fs);
+    together([&] {
+        if (ctl.ITRANS != 0) {
+            // The transport state: counters and totals, boundary fluxes, balance accumulators, and
+            // the working concentrations from the initial ones (read into CSAVE).
+            ctl.ITERC = 1;
+            ctl.ITUNSC = ctl.ITLINC = ctl.ITLINSC = ctl.ITLTRN = 0;
+            R.tra.TRFLX.fill(0.0);
+            mbinit_transport(R.mb);
+            for (int i = 1; i <= dim.N; ++i) {
+                R.fs.CNEW(i) = R.fs.CSAVE(i);
+                R.fs.COLD(i) = R.fs.CSAVE(i);
+                R.fs.CTHETA(i) = R.fs.CSAVE(i);
+                R.fs.HPOTC(i) = R.fs.HPOT(i);
+            }
+        }
+        bcinit(dim, ctl, io, R.msh, R.bc, R.sl, R.fs);
+        if (ctl.PTC.ARMED) hold_series(dim, R.bc);
+    });
 }
 
 void initial_rest(records& R) {
@@ -195,7 +205,9 @@ int nepora3d(records& R) {
             column_maps(R.dim, R.msh, deck_parts, maps);
             hold_state(R.dim, ctl, maps, R.fs);
         }
-        datin_rest(R, deck_parts.empty() ? nullptr : &maps);
+    });
+    datin_rest(R, deck_parts.empty() ? nullptr : &maps);
+    together([&] {
         grid3d(R.dim, ctl, io, R.msh, R.bc, R.tra);
         surface_start(R);
         roots_check(R.dim, R.ctl, R.io, R.msh, R.sl.RT);
@@ -222,7 +234,7 @@ int nepora3d(records& R) {
     // and keeps the geometry of the elements its element loops go over.
     if (!R.sp.OWNCOL.empty()) keep_own_geometry(R.dim, R.sp, R.msh);
     deck_nodes* const dn = &V.nodes;
-    together([&] { initial(R, dn); });
+    initial(R, dn);
     share_face_heads(R.dim, R.msh, R.fs.PSAVE, R.bc);
     together([&] { initial_rest(R); });
     roots_weights(R.dim, R.msh, R.sl.RT);

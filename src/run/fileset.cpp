@@ -9,6 +9,7 @@
 
 #include "base/format.h"
 #include "base/interrupt.h"
+#include "base/procs.h"
 #include "base/stop.h"
 #include "output/extras.h"
 
@@ -50,6 +51,7 @@ void open_input(iofiles& io, int unit) {
         input_error("the " + std::string(input_role(unit)) + " '" + name + "' " + named_on(unit) +
                     (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file"));
     }
+    if (read_by_writer(unit) && !proc_writes()) return;
     io.in(unit).open(name, input_role(unit));
     io.WARN.out = &io.STDERR;
     io.WARN.prog = io.PROGNAME;

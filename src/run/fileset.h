@@ -15,6 +15,10 @@ void open_out(control& ctl, iofiles& io);
 void openterm(iofiles& io, int unit);
 void closio(iofiles& io);
 
+// The inputs of one value a node (the initial conditions, units 15 and 16): on several processes
+// process 0 alone loads and reads them, and hands their values on (bc/initial.cpp).
+inline bool read_by_writer(int unit) { return unit == 15 || unit == 16; }
+
 // The outputs are opened as new versions beside the files of the previous run; once the input
 // has been read and checked, commit_outputs moves them into place. A run that stops before
 // (an input error, an interrupt) calls discard_outputs: the previous run's files stay as they

@@ -31,14 +31,15 @@ bash "$here/bench/gen_slope.sh" "$tmp/deck" 10 8 5 1.0 >/dev/null
 sed -i '11s/^ *[-0-9]*/-11/' "$tmp/deck/parm"
 tolnl=$(awk 'NR == 9 { print $4 }' "$tmp/deck/parm")
 
-# run NAME NP [DECK]: the deck in its own copy, NP processes (0: without mpiexec).
+# run NAME NP [DECK [OPTION...]]: the deck in its own copy, NP processes (0: without mpiexec).
 run() {
   local name=$1 np=$2 deck=${3:-deck} status=0
+  shift $(($# < 3 ? $# : 3))
   cp -r "$tmp/$deck" "$tmp/$name"
   if [ "$np" -eq 0 ]; then
-    (cd "$tmp/$name" && "$prog" >stdout.txt 2>stderr.txt) || status=$?
+    (cd "$tmp/$name" && "$prog" "$@" >stdout.txt 2>stderr.txt) || status=$?
   else
-    (cd "$tmp/$name" && timeout 300 "$mpiexec" --oversubscribe -n "$np" "$prog" \
+    (cd "$tmp/$name" && timeout 300 "$mpiexec" --oversubscribe -n "$np" "$prog" "$@" \
        >stdout.txt 2>stderr.txt) || status=$?
   fi
   echo "$status"
@@ -340,6 +341,20 @@ potic() { sed -n '/INITIAL POTENTIAL HEADS/,/^ *$/p' "$1/out.lst"; }
 cp -r "$tmp/nodal" "$tmp/badic-deck"
 sed -i '40s/^[^ ]*/x1.5/' "$tmp/badic-deck/flowic"
 stopped badic "flow initial-condition file 'flowic' line 40: expected a real number, found 'x1.5'"
+# Started from another run's final state, which process 0 reads and hands on: the heads of one
+# process; a node that lies elsewhere (one at each end of the surface, so in the columns of either
+# process) is named as one process names it.
+[ "$(run from0 0 nodal --initial-from "$tmp/nodal0")" -eq 0 ] &&
+  [ "$(run from2 2 nodal --initial-from "$tmp/nodal0")" -eq 0 ] || fail "--initial-from on 2 processes failed"
+heads "$tmp/from0" "$tmp/from2" "--initial-from on 2 processes"
+for k in 1 80; do
+  awk -F, -v OFS=, -v k="$k" 'NR == k + 1 { $2 += 0.5 } { print }' "$tmp/nodal0/csv/final-state.csv" >"$tmp/moved$k.csv"
+  [ "$(run moved${k}0 0 nodal --initial-from "$tmp/moved$k.csv")" -eq 1 ] &&
+    [ "$(run moved${k}2 2 nodal --initial-from "$tmp/moved$k.csv")" -eq 1 ] &&
+    grep -q "moved$k.csv' line $((k + 1)): node $k lies at" "$tmp/moved${k}0/stderr.txt" &&
+    [ "$(grep "final state" "$tmp/moved${k}0/stderr.txt")" = "$(grep "final state" "$tmp/moved${k}2/stderr.txt")" ] ||
+    fail "node $k moved: $(cat "$tmp/moved${k}0/stderr.txt") / $(cat "$tmp/moved${k}2/stderr.txt")"
+done
 # A deck whose solver runs on one process (ISOLV 0) runs on 2 with -10 in its place, said once on
 # standard error and in the listing's echo, heads within 10 TOLNL; Newton with the direct solver
 # and no iteration limit for the iterations that take its place stops.
