@@ -1,4 +1,5 @@
-// The processes of one run (mpiexec -n P). Every process reads the whole deck; the PETSc solves
+// The processes of one run (mpiexec -n P). Every process reads the deck but the files of one
+// value a node, which process 0 reads and hands on (bc/initial.cpp); the PETSc solves
 // are shared among them, the sums and searches over the nodes are formed over all of them (the
 // agreements below), and a halo brings each the values of the nodes it holds but others own, so
 // every process takes the same decisions. Process 0 alone writes: the listing, the

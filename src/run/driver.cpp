@@ -212,6 +212,7 @@ int nepora3d(records& R) {
         surface_start(R);
         roots_check(R.dim, R.ctl, R.io, R.msh, R.sl.RT);
         R.mb.ROOTON = R.sl.RT.ON;
+        R.io.in(8).release();  // the grid's text (some 60 bytes a surface node) is read through
     });
     deck_view V;
     together([&] {
