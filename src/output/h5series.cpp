@@ -17,6 +17,7 @@
 
 #include "base/procs.h"
 #include "base/stop.h"
+#include "flow/velocity.h"
 #include "output/h5calls.h"
 #include "records/state.h"
 
@@ -204,7 +205,7 @@ void h5_rows(const dimensions& dim, const mesh& msh, extra_files& x) {
     }
 }
 
-void h5_stage(const dimensions& dim, const control& ctl, const mesh&, const soil& sl,
+void h5_stage(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
               const flowstate& fs, extra_files& x, double t, int s, int index) {
     if (!x.H5) return;
     h5_staged& h = x.H5OUT;
@@ -244,9 +245,9 @@ void h5_stage(const dimensions& dim, const control& ctl, const mesh&, const soil
     h.CELL.push_back(1);
     for (long j = 1; j <= h.EOWN; ++j) {
         const long k = h.ELEMS.empty() ? j : h.ELEMS[(std::size_t)j - 1];
-        h.VALUES.push_back((float)x.VX(k));
-        h.VALUES.push_back((float)x.VY(k));
-        h.VALUES.push_back((float)x.VZ(k));
+        double q[3];
+        velocity_of(dim, ctl, msh, sl, fs, x.PIECES > 0 ? x.PELEM(k) : k, q);
+        for (double v : q) h.VALUES.push_back((float)v);
     }
     h.TIME = t;
     h.STEP = s;
