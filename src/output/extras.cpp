@@ -236,14 +236,10 @@ void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
     long np = 0;
     for (long i = 1; i <= N; ++i) np += local[i];
     x.PNODE.alloc(np);
-    x.PELEM.alloc(nc);
+    x.PCELLS = nc;
     np = 0;
     for (long i = 1; i <= N; ++i) {
         if (local[i] != 0) x.PNODE(++np) = (int)i;
-    }
-    nc = 0;
-    for (long e = 1; e <= NT; ++e) {
-        if (mine(e)) x.PELEM(++nc) = (int)e;
     }
 }
 

@@ -104,7 +104,20 @@ bool writes_files();
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
                const soil& sl, const flowstate& fs, extra_files& x, double t, int s);
 
-// Several processes: the .vtu of this process's piece (x.PELEM, x.PNODE), written by
+// Calls f(e) for every tetrahedron e of this process's piece of the series, ascending: those of
+// its own columns, every one of a mesh not cut.
+template <class F>
+void each_piece_element(const dimensions& dim, const mesh& msh, F f) {
+    if (!msh.cut()) {
+        for (long e = 1; e <= dim.NT; ++e) f(e);
+        return;
+    }
+    for (long e = 1; e <= dim.NT; ++e) {
+        if (msh.own_element(e)) f(e);
+    }
+}
+
+// Several processes: the .vtu of this process's piece (x.PCELLS tetrahedra, x.PNODE), written by
 // every process, with the cell array `element` besides those of write_vtu; and the .pvtu that
 // lists the pieces (their paths, in the folder of path), written by process 0.
 void write_piece(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
