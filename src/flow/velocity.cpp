@@ -50,15 +50,16 @@ inline void element_velocity(const velocity_inputs& in, long e, tetra_geo& geo, 
 }
 
 // The nodal sums of velnod into means.
-void nodal_means(const dimensions& dim, const mesh& msh, flowstate& fs) {
+void nodal_means(const dimensions& dim, const mesh& msh, arr1<double>& vx, arr1<double>& vy,
+                 arr1<double>& vz) {
     // Every node belongs to at least one element (the connectivity check stops the run
     // otherwise); a node without elements would keep a zero velocity.
     for (int i = 1; i <= dim.N; ++i) {
         const int k = msh.NCONT(i);
         if (k > 0) {
-            fs.VXNOD(i) /= k;
-            fs.VYNOD(i) /= k;
-            fs.VZNOD(i) /= k;
+            vx(i) /= k;
+            vy(i) /= k;
+            vz(i) /= k;
         }
     }
 }
@@ -91,43 +92,46 @@ void velnod(const dimensions& dim, const mesh& msh, flowstate& fs) {
             fs.VZNOD(i) += fs.VZ(e);
         }
     }
-    nodal_means(dim, msh, fs);
+    nodal_means(dim, msh, fs.VXNOD, fs.VYNOD, fs.VZNOD);
 }
 
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-            flowstate& fs, const arr1<double>* C, const arr1<int>* only) {
-    if (only == nullptr && fs.VX.size() == dim.NT) {
+            flowstate& fs, const arr1<double>* C) {
+    if (fs.VX.size() == dim.NT) {
         velele(dim, ctl, msh, sl, fs, C);
         velnod(dim, msh, fs);
         return;
     }
-    // Element velocities not kept: each is formed and added to its vertices at once, in the
-    // order velnod adds them.
+    velnod_of(dim, ctl, msh, sl, fs, C, fs.VXNOD, fs.VYNOD, fs.VZNOD);
+}
+
+void velocity_of(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
+                 const flowstate& fs, long e, double q[3]) {
+    const velocity_inputs in{dim, ctl, msh, sl, fs.HPOT, fs.CNEW};
+    tetra_geo geo;
+    element_velocity(in, e, geo, q);
+}
+
+void velnod_of(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
+               const flowstate& fs, const arr1<double>* C, arr1<double>& vx, arr1<double>& vy,
+               arr1<double>& vz) {
     const velocity_inputs in{dim, ctl, msh, sl, fs.HPOT, C != nullptr ? *C : fs.CNEW};
     const tetra_table& T = msh.TETRA;
-    fs.VXNOD.fill(0.0);
-    fs.VYNOD.fill(0.0);
-    fs.VZNOD.fill(0.0);
+    vx.fill(0.0);
+    vy.fill(0.0);
+    vz.fill(0.0);
     tetra_geo geo;
     double q[3];
-    long k = 1;
-    const long kept = only != nullptr ? only->size() : 0;
     for (int e = 1; e <= dim.NT; ++e) {
         element_velocity(in, e, geo, q);
-        if (k <= kept && (*only)(k) == e) {
-            fs.VX(k) = q[0];
-            fs.VY(k) = q[1];
-            fs.VZ(k) = q[2];
-            ++k;
-        }
         for (int m = 1; m <= 4; ++m) {
             const int i = T(m, e);
-            fs.VXNOD(i) += q[0];
-            fs.VYNOD(i) += q[1];
-            fs.VZNOD(i) += q[2];
+            vx(i) += q[0];
+            vy(i) += q[1];
+            vz(i) += q[2];
         }
     }
-    nodal_means(dim, msh, fs);
+    nodal_means(dim, msh, vx, vy, vz);
 }
 
 }  // namespace nep

@@ -22,10 +22,20 @@ void velele(const dimensions& dim, const control& ctl, const mesh& msh, const so
 void velnod(const dimensions& dim, const mesh& msh, flowstate& fs);
 
 // velele, velnod; when the element velocities are not kept (VX empty: flow-only runs that do
-// not write them) only the nodal means, each element's velocity added to its vertices as it is
-// formed. `only`, ascending element numbers, keeps the velocities of those elements alone, the
-// k-th in VX(k), VY(k), VZ(k) (the piece of one process of several).
+// not write them) only the nodal means, as velnod_of forms them.
 void velcmp(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
-            flowstate& fs, const arr1<double>* C = nullptr, const arr1<int>* only = nullptr);
+            flowstate& fs, const arr1<double>* C = nullptr);
+
+// The Darcy velocity q of element e of the current state, as velele forms it (with CNEW in a
+// coupled run).
+void velocity_of(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
+                 const flowstate& fs, long e, double q[3]);
+
+// The nodal means of velnod into vx, vy, vz (N each) without keeping the element velocities:
+// each element's velocity is added to its vertices as it is formed, in the order velnod adds
+// them, so that the means are those of velele and velnod to the last bit.
+void velnod_of(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
+               const flowstate& fs, const arr1<double>* C, arr1<double>& vx, arr1<double>& vy,
+               arr1<double>& vz);
 
 }  // namespace nep

@@ -208,12 +208,17 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
     x.VTUSTEP(x.NVTU) = s;
     if (pieces > 0) x.UNLISTED = true;
     else if (x.VTK) write_pvd(kPvdPath, x);
+    // The nodal velocities are formed anew at every output time.
+    x.VXNOD.release();
+    x.VYNOD.release();
+    x.VZNOD.release();
 }
 
 // This process's piece of the series: the tetrahedra of the surface triangles whose
 // lowest-numbered vertex is in a column of its part (all the layers of the triangle's prism),
 // the nodes they use and the nodes of its own columns (so that every node is in a piece even
-// where no triangle of its part's columns starts), and the vertices in the piece's numbering.
+// where no triangle of its part's columns starts). The writer numbers the vertices in the
+// piece as it writes them.
 void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
     const long N = dim.N, NT = dim.NT, NNOD = dim.NNOD;
     auto mine = [&](long e) { return msh.own_element(e); };
@@ -231,19 +236,10 @@ void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
     long np = 0;
     for (long i = 1; i <= N; ++i) np += local[i];
     x.PNODE.alloc(np);
-    x.PELEM.alloc(nc);
-    x.PCONN.alloc(4 * nc);
+    x.PCELLS = nc;
     np = 0;
     for (long i = 1; i <= N; ++i) {
-        if (local[i] == 0) continue;
-        x.PNODE(++np) = (int)i;
-        local[i] = (int)np;
-    }
-    nc = 0;
-    for (long e = 1; e <= NT; ++e) {
-        if (!mine(e)) continue;
-        x.PELEM(++nc) = (int)e;
-        for (int m = 1; m <= 4; ++m) x.PCONN(4 * (nc - 1) + m) = local[msh.TETRA(m, e)] - 1;
+        if (local[i] != 0) x.PNODE(++np) = (int)i;
     }
 }
 
@@ -383,14 +379,6 @@ void extra_alloc(const dimensions& dim, const control& ctl, iofiles& io, const m
     x.PIECES = msh.cut() ? proc_count() : 0;
     x.PIECE = proc_rank();
     if (x.PIECES > 0) make_piece(dim, msh, x);
-    // The element velocities of the cells written: the whole mesh, or this process's piece.
-    const long cells = x.PIECES == 0 ? dim.NT : x.PELEM.size();
-    x.VX.alloc(cells);
-    x.VY.alloc(cells);
-    x.VZ.alloc(cells);
-    x.VXNOD.alloc(dim.N);
-    x.VYNOD.alloc(dim.N);
-    x.VZNOD.alloc(dim.N);
     x.ITUNS0 = ctl.ITUNS;
     x.ITLIN0 = ctl.ITLIN;
     x.ITUNSC0 = ctl.ITUNSC;

@@ -89,10 +89,10 @@ void extra_close(iofiles& io);
 
 // The pieces, for the tests.
 
-// Element and nodal Darcy velocities of the current state into io.EXTRA (VX..VZ, VXNOD..VZNOD),
-// by velele and velnod with the element mean of CKRW: the values test_output would write now
-// (on several processes, the element velocities of this process's piece alone). The run's own
-// velocities are not changed.
+// The nodal Darcy velocities of the current state into io.EXTRA (VXNOD..VZNOD, created here),
+// the means of velnod over the velocities of velele with the element mean of CKRW: the values
+// test_output would write now. The element velocities are formed where they are written
+// (velocity_of). The run's own velocities are not changed.
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x);
 
@@ -104,7 +104,20 @@ bool writes_files();
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,
                const soil& sl, const flowstate& fs, extra_files& x, double t, int s);
 
-// Several processes: the .vtu of this process's piece (x.PELEM, x.PNODE, x.PCONN), written by
+// Calls f(e) for every tetrahedron e of this process's piece of the series, ascending: those of
+// its own columns, every one of a mesh not cut.
+template <class F>
+void each_piece_element(const dimensions& dim, const mesh& msh, F f) {
+    if (!msh.cut()) {
+        for (long e = 1; e <= dim.NT; ++e) f(e);
+        return;
+    }
+    for (long e = 1; e <= dim.NT; ++e) {
+        if (msh.own_element(e)) f(e);
+    }
+}
+
+// Several processes: the .vtu of this process's piece (x.PCELLS tetrahedra, x.PNODE), written by
 // every process, with the cell array `element` besides those of write_vtu; and the .pvtu that
 // lists the pieces (their paths, in the folder of path), written by process 0.
 void write_piece(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,

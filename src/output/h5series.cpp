@@ -17,6 +17,8 @@
 
 #include "base/procs.h"
 #include "base/stop.h"
+#include "flow/velocity.h"
+#include "output/extras.h"
 #include "output/h5calls.h"
 #include "records/state.h"
 
@@ -121,6 +123,16 @@ void runs(const std::vector<std::pair<long long, long>>& r, std::vector<long lon
     n = (long long)r.size();
 }
 
+// Calls f(e) for the own cells in the order of their rows.
+template <class F>
+void own_cells(const dimensions& dim, const mesh& msh, const h5_staged& h, F f) {
+    if (h.ELEMS.empty()) {
+        each_piece_element(dim, msh, f);
+    } else {
+        for (int e : h.ELEMS) f(e);
+    }
+}
+
 bool exists(const char* path) {
     struct stat st;
     return ::stat(path, &st) == 0;
@@ -171,11 +183,7 @@ void h5_rows(const dimensions& dim, const mesh& msh, extra_files& x) {
     for (const auto& p : r) h.NODES.push_back((int)p.second);
     runs(r, h.NRUN, h.NOWN);
     r.clear();
-    const long cells = x.PIECES > 0 ? x.PELEM.size() : NT;
-    for (long k = 1; k <= cells; ++k) {
-        const long e = x.PIECES > 0 ? x.PELEM(k) : k;
-        r.push_back({msh.deck_element(e) - 1, k});
-    }
+    each_piece_element(dim, msh, [&](long e) { r.push_back({msh.deck_element(e) - 1, e}); });
     const bool ordered = std::is_sorted(r.begin(), r.end());
     if (!ordered) std::sort(r.begin(), r.end());
     h.ELEMS.clear();
@@ -195,16 +203,14 @@ void h5_rows(const dimensions& dim, const mesh& msh, extra_files& x) {
     h.MAT.clear();
     h.LAYER.clear();
     const long per_layer = 3L * dim.NTRI;
-    for (long j = 1; j <= h.EOWN; ++j) {
-        const long k = h.ELEMS.empty() ? j : h.ELEMS[(std::size_t)j - 1];
-        const long e = x.PIECES > 0 ? x.PELEM(k) : k;
+    own_cells(dim, msh, h, [&](long e) {
         for (int m = 1; m <= 4; ++m) h.CONN.push_back((int)(msh.deck_node(msh.TETRA(m, e)) - 1));
         h.MAT.push_back(msh.TETRA(5, e));
         h.LAYER.push_back((int)((e - 1) / per_layer + 1));
-    }
+    });
 }
 
-void h5_stage(const dimensions& dim, const control& ctl, const mesh&, const soil& sl,
+void h5_stage(const dimensions& dim, const control& ctl, const mesh& msh, const soil& sl,
               const flowstate& fs, extra_files& x, double t, int s, int index) {
     if (!x.H5) return;
     h5_staged& h = x.H5OUT;
@@ -242,12 +248,11 @@ void h5_stage(const dimensions& dim, const control& ctl, const mesh&, const soil
     h.NAMES.push_back(unit_name("element_velocity", "LT", x));
     h.COMPS.push_back(3);
     h.CELL.push_back(1);
-    for (long j = 1; j <= h.EOWN; ++j) {
-        const long k = h.ELEMS.empty() ? j : h.ELEMS[(std::size_t)j - 1];
-        h.VALUES.push_back((float)x.VX(k));
-        h.VALUES.push_back((float)x.VY(k));
-        h.VALUES.push_back((float)x.VZ(k));
-    }
+    own_cells(dim, msh, h, [&](long e) {
+        double q[3];
+        velocity_of(dim, ctl, msh, sl, fs, e, q);
+        for (double v : q) h.VALUES.push_back((float)v);
+    });
     h.TIME = t;
     h.STEP = s;
     h.INDEX = index;

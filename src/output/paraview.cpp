@@ -26,29 +26,6 @@ namespace nep {
 
 namespace {
 
-// Lends the writer's arrays to the run's records for the length of one velocity computation:
-// the velocities of the run are swapped out (no copy, no allocation) and come back unchanged
-// when the loan ends.
-class velocity_loan {
-public:
-    velocity_loan(flowstate& fs, extra_files& x) : fs_(fs), x_(x) { swap_all(); }
-    ~velocity_loan() { swap_all(); }
-    velocity_loan(const velocity_loan&) = delete;
-    velocity_loan& operator=(const velocity_loan&) = delete;
-
-private:
-    void swap_all() {
-        std::swap(fs_.VX, x_.VX);
-        std::swap(fs_.VY, x_.VY);
-        std::swap(fs_.VZ, x_.VZ);
-        std::swap(fs_.VXNOD, x_.VXNOD);
-        std::swap(fs_.VYNOD, x_.VYNOD);
-        std::swap(fs_.VZNOD, x_.VZNOD);
-    }
-    flowstate& fs_;
-    extra_files& x_;
-};
-
 // The appended data of one array: its raw bytes, little-endian whatever the host, cut into blocks
 // that are deflated one by one (zlib) and written at once, then the header that VTK's zlib
 // compressor puts before them (block count, block size, size of the last partial block, the
@@ -165,17 +142,17 @@ const char* type_name(vtype t) {
 constexpr int kMaxArrays = 32;
 
 // What one .vtu holds: the whole mesh (point k is node k, cell k element k), or the piece of
-// one process, whose points and cells are the nodes and elements it lists, in its numbering.
+// one process, whose points are the nodes it lists and whose cells the tetrahedra of its
+// columns (each_piece_element), in its numbering.
 struct grid_part {
     long points, cells;
     const extra_files* piece;  // nullptr: the whole mesh
 
     const arr1<int>* nodes() const { return piece != nullptr ? &piece->PNODE : nullptr; }
-    long element(long k) const { return piece != nullptr ? piece->PELEM(k) : k; }
 };
 
 grid_part whole_mesh(const dimensions& dim) { return {dim.N, dim.NT, nullptr}; }
-grid_part own_piece(const extra_files& x) { return {x.PNODE.size(), x.PELEM.size(), &x}; }
+grid_part own_piece(const extra_files& x) { return {x.PNODE.size(), x.PCELLS, &x}; }
 
 // Fills the list; returns its length. A piece adds the element numbers of its cells (the points
 // have their node numbers in any case). The point arrays of the state are the nodal fields
@@ -317,6 +294,14 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
     const long N = g.points, NT = g.cells;
     const arr1<int>* P = g.nodes();
     const int per_layer = 3 * dim.NTRI;
+    // The elements of the cells, in their order.
+    auto cells = [&](auto f) {
+        if (g.piece != nullptr) {
+            each_piece_element(dim, msh, f);
+        } else {
+            for (long e = 1; e <= NT; ++e) f(e);
+        }
+    };
     std::uint64_t offset[kMaxArrays];
     std::uint64_t data = 0;
     for (int k = 0; k < na; ++k) {
@@ -333,6 +318,10 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
             for (long i = 1; i <= N; ++i) w.value((std::int32_t)msh.deck_node(P == nullptr ? i : (*P)(i)));
         } else if (name == "darcy_velocity") {
             put_vectors<float>(w, x.VXNOD, x.VYNOD, x.VZNOD, N, P);
+            // Not needed after this array (nor kept while the connectivity is numbered).
+            x.VXNOD.release();
+            x.VYNOD.release();
+            x.VZNOD.release();
         } else if (name == "ground_water_depth") {
             for (long k = 1; k <= N; ++k) {
                 const long i = P == nullptr ? k : (*P)(k);
@@ -347,20 +336,32 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
                 w.value(0.0f);
             }
         } else if (name == "element") {
-            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.deck_element(g.element(c)));
+            cells([&](long e) { w.value((std::int32_t)msh.deck_element(e)); });
         } else if (name == "material") {
-            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)msh.TETRA(5, g.element(c)));
+            cells([&](long e) { w.value((std::int32_t)msh.TETRA(5, e)); });
         } else if (name == "layer") {
-            for (long c = 1; c <= NT; ++c) w.value((std::int32_t)((g.element(c) - 1) / per_layer + 1));
+            cells([&](long e) { w.value((std::int32_t)((e - 1) / per_layer + 1)); });
         } else if (name == "element_velocity") {
-            put_vectors<float>(w, x.VX, x.VY, x.VZ, NT, nullptr);  // a piece's own, in its order
+            // Formed here, cell by cell: the writer keeps none of them.
+            cells([&](long e) {
+                double q[3];
+                velocity_of(dim, ctl, msh, sl, fs, e, q);
+                w.value((float)q[0]);
+                w.value((float)q[1]);
+                w.value((float)q[2]);
+            });
         } else if (name == "Points") {
             put_vectors<double>(w, msh.X, msh.Y, msh.Z, N, P);
         } else if (name == "connectivity") {
             // Zero-based point indices; the vertex order of the mesh (VTK_TETRA takes either
             // orientation).
             if (g.piece != nullptr) {
-                for (long i = 1; i <= 4 * NT; ++i) w.value((std::int32_t)x.PCONN(i));
+                // The piece's numbering of the nodes held, for the length of the write.
+                std::vector<int> local((std::size_t)dim.N + 1, 0);
+                for (long k = 1; k <= N; ++k) local[(std::size_t)(*P)(k)] = (int)k;
+                cells([&](long e) {
+                    for (int m = 1; m <= 4; ++m) w.value((std::int32_t)(local[(std::size_t)msh.TETRA(m, e)] - 1));
+                });
             } else {
                 for (long e = 1; e <= NT; ++e) {
                     for (int m = 1; m <= 4; ++m) w.value((std::int32_t)(msh.TETRA(m, e) - 1));
@@ -397,15 +398,12 @@ const char* base_name(const std::string& path) {
 void extra_velocities(const dimensions& dim, const control& ctl, const mesh& msh, soil& sl,
                       flowstate& fs, extra_files& x) {
     if (x.SF != nullptr) surface_velocity(dim, msh, fs.PNEW, *x.SF, x.SVX, x.SVY);
-    // From the characteristics of the current heads.
-    velocity_loan loan(fs, x);
-    if (x.PIECES > 0) {
-        // A piece: the velocities of its own elements, the nodal means of all.
-        velcmp(dim, ctl, msh, sl, fs, nullptr, &x.PELEM);
-        return;
-    }
-    velele(dim, ctl, msh, sl, fs);
-    velnod(dim, msh, fs);
+    // From the characteristics of the current heads; the element velocities are formed again
+    // where they are written.
+    x.VXNOD.alloc(dim.N);
+    x.VYNOD.alloc(dim.N);
+    x.VZNOD.alloc(dim.N);
+    velnod_of(dim, ctl, msh, sl, fs, nullptr, x.VXNOD, x.VYNOD, x.VZNOD);
 }
 
 void write_vtu(const char* path, const dimensions& dim, const control& ctl, const mesh& msh,

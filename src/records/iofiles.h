@@ -37,9 +37,9 @@ struct h5_staged {
     int INDEX = 0, STEP = 0;  // the time's place in the series (from 0) and its step
     double TIME = 0.0;
     long long N = 0, NT = 0;  // the deck's nodes and tetrahedra
-    std::vector<int> NODES, ELEMS;          // own nodes (numbers here) and own cells (places in
-                                            // VX..VZ), in the order of their rows (ELEMS empty:
-                                            // 1, 2, ... as on every layered mesh)
+    std::vector<int> NODES, ELEMS;          // own nodes and own cells (numbers here), in the
+                                            // order of their rows (ELEMS empty: the own cells
+                                            // ascending, as on every layered mesh)
     std::vector<long long> NRUN, ERUN;      // their rows in the deck's numbering: runs of
     long long NOWN = 0, EOWN = 0;           // consecutive rows (first, count), and the count
     std::vector<std::string> NAMES;         // the arrays of the time, with their
@@ -86,17 +86,18 @@ struct extra_files {
     long long OBSPOS = 0;
     unsigned OBSCRC = 0;
     bool OBSOUT = false;
-    // Velocities of the state at an output time (element and nodal Darcy velocities), computed
-    // here so that the run's own stay as the step left them; on several processes VX..VZ hold
-    // those of this process's piece alone, in the order of PELEM.
-    arr1<double> VX, VY, VZ, VXNOD, VYNOD, VZNOD;
+    // The nodal Darcy velocities of the state at an output time (N each), computed here so that
+    // the run's own stay as the step left them, and released once the time is written; the
+    // element velocities are formed as they are written, none kept.
+    arr1<double> VXNOD, VYNOD, VZNOD;
     std::vector<char> BUF;           // one raw and one compressed block of the .vtu writer
     // Several processes: the pieces of the series (one a process; 0 on one process) and the
-    // number of this process's, and its piece of the mesh: the tetrahedra of its columns
-    // (ascending), the nodes they use with the nodes of its own columns (ascending), and the
-    // four vertices of each of its tetrahedra as indices into PNODE from 0. Empty on one process.
+    // number of this process's, and its piece of the mesh: the count of the tetrahedra of its
+    // columns (mesh::own_element, walked in ascending order where they are written) and the
+    // nodes they use with the nodes of its own columns (ascending). Empty on one process.
     int PIECES = 0, PIECE = 0;
-    arr1<int> PELEM, PNODE, PCONN;
+    long PCELLS = 0;
+    arr1<int> PNODE;
     // Which 3-D series are written (--results): the ParaView series of vtk/ (VTK, the default)
     // and the HDF5 file h5/nepora3d.h5 with its XDMF description (H5), written collectively by
     // every process.
