@@ -53,10 +53,10 @@ def heads(p):       # {time: heads} of heads.out, the final state at full precis
     out, key, vals = {}, None, []
     for line in open(f"{deck}/p{p}/heads.out").read().splitlines()[2:]:
         if "NSTEP" in line:
-            if key: out[key] = np.array(vals)
+            if key is not None: out[key] = np.array(vals)
             key, vals = float(line.split()[1]), []
         else: vals += [float(v) for v in line.split()]
-    if key: out[key] = np.array(vals)
+    if key is not None: out[key] = np.array(vals)
     final = np.genfromtxt(f"{deck}/p{p}/csv/final-state.csv", delimiter=",", names=True)["pressure_head"]
     rows = list(csv.reader(open(f"{deck}/p{p}/csv/budget.csv")))[1:]
     return out, final, [float(r[1]) for r in rows]
