@@ -12,9 +12,9 @@
 # The bench decks run with ISOLV -11 (BoomerAMG) on every process count; an example deck keeps
 # its own solver on one process, and on several the program solves with -10 in its place (the
 # solver column says so). ISOLV=S runs every deck with the selector S on every process count
-# (-13 solves alike on any number of processes). The real-terrain example is built by its run.py
-# when Python has GDAL, gmsh and scikit-image (its spin-up, then the storm from the one-process
-# spin-up's heads); otherwise its committed storm deck runs from its first guess.
+# (-13: the same preconditioner on any number of processes). The real-terrain example is built
+# by its run.py when Python has GDAL, gmsh and scikit-image (its spin-up, then the storm from the
+# one-process spin-up's heads); otherwise its committed storm deck runs from its first guess.
 set -uo pipefail
 prog=$(realpath "$1")
 procs=${2:-"2 3 4"}
@@ -44,7 +44,7 @@ compare() {
   /usr/bin/python3 - "$@" $procs <<'PY' || status=1
 import csv, sys, numpy as np
 name, deck, procs = sys.argv[1], sys.argv[2], sys.argv[3:]
-def parm_line(k):   # the first two fields of line k of the parameter file
+def parm_line(k):   # the fields of line k of the parameter file
     return open(f"{deck}/p1/parm").read().splitlines()[k - 1].split()
 tolnl = float(parm_line(8)[3].replace("d", "e").replace("D", "E"))
 isolv = int(parm_line(11)[0])
