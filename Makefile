@@ -33,6 +33,8 @@ example: deps-example programs
 	bash examples/run.sh $(abspath $(BUILD))/nepora3d
 
 # make bench BASE=/path/to/an/earlier/nepora3d runs that build side by side and prints ratios.
+# The heads of every example and bench deck on 2, 3 and 4 processes against one (half an hour):
+# bash bench/procs-heads.sh build/nepora3d (docs/parallel.md).
 bench: programs
 	BASE=$(BASE) bash bench/run.sh $(abspath $(BUILD))/nepora3d
 
