@@ -35,9 +35,10 @@ void echo_pairs(ounit& u, const char* head, long n, F&& value) {
 }
 
 // The values of a per-node input. On several processes process 0 alone reads the file (the others
-// do not open it, base units of run/fileset.cpp): it reads n values of one statement a block at a
-// time and hands each block to every process, which keeps those of the nodes it holds (`held`,
-// in its numbering; every node with held null). A stop in the reading stops every process.
+// do not load it: read_by_writer, run/fileset.h): it reads the n values of one statement a block
+// at a time and hands each block to every process, which keeps those of the nodes it holds
+// (`held`, in its numbering; every node with held null). A stop in the reading stops every
+// process.
 class node_input {
 public:
     node_input(freader& fr, const mesh* held) : fr_(fr), held_(held) {}
