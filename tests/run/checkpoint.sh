@@ -172,6 +172,10 @@ refused() {  # WHAT PATTERN: the restart is refused, saying so, and every file s
 cp "$dir/soil" "$tmp/soil"; sed -i '1s/.*/-51.0/' "$dir/soil"
 refused "another deck" "was written for another deck: the soil file 'soil'"
 cp "$tmp/soil" "$dir/soil"
+# The initial conditions, whose text the run frees once read, are checked all the same.
+cp "$dir/flowic" "$tmp/flowic"; echo >>"$dir/flowic"
+refused "an edited initial-condition file" "was written for another deck: the flow initial-condition file 'flowic'"
+cp "$tmp/flowic" "$dir/flowic"
 # One byte changed (its bits flipped: a fixed value may be the byte already there).
 b=$(od -A n -t u1 -j 40000 -N 1 "$dir/nepora3d.chk" | tr -d ' ')
 printf "\\x$(printf %02x $((b ^ 255)))" | dd of="$dir/nepora3d.chk" bs=1 seek=40000 conv=notrunc status=none
