@@ -29,7 +29,8 @@ namespace nep {
 
 // Before MPI starts: a process that mpiexec started with a rank above 0 (its environment says
 // so) sends its standard output and error to /dev/null, so that the command line's messages
-// are not printed P times.
+// are not printed P times. When every process of the run is on this machine, OpenMPI is told
+// to pass the messages by its own layer (shared memory) unless the user or the system chose one.
 void proc_quiet_early(const char* prog);
 // Once MPI runs (after PETSc's start): the rank and the number of processes, and the
 // communicators of the agreements below. With several processes and no OMP_NUM_THREADS, each
