@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <string>
 
 #include "base/procs.h"
@@ -46,9 +45,14 @@ std::string pml_after(const char* world, const char* here, const char* mtl, cons
 TEST(ProcsEarly, SharedMemoryLayerOnOneMachineUnlessChosen) {
     // The system's file is the machine's: a choice in it leaves every case alone.
     std::ifstream sys("/etc/openmpi/openmpi-mca-params.conf");
-    const std::regex chooses(R"(^\s*(pml|mtl)\s*=\s*[^\^\s].*)");
     for (std::string line; std::getline(sys, line);) {
-        if (std::regex_match(line, chooses)) GTEST_SKIP() << "the system's MCA file chooses: " << line;
+        std::string w;
+        for (char c : line) {
+            if (c != ' ' && c != '\t') w += c;
+        }
+        if ((w.rfind("pml=", 0) == 0 || w.rfind("mtl=", 0) == 0) && w.size() > 4 && w[4] != '^') {
+            GTEST_SKIP() << "the system's MCA file chooses: " << line;
+        }
     }
     EXPECT_EQ(pml_after("8", "8", nullptr, ""), "ob1");
     EXPECT_EQ(pml_after("8", "4", nullptr, ""), "");  // on two machines
