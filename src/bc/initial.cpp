@@ -43,14 +43,12 @@ class node_input {
 public:
     node_input(freader& fr, const mesh* held) : fr_(fr), held_(held) {}
 
-    // The header statement(s), read by process 0 and agreed by all: read() on process 0.
+    // The header statement(s): read() on process 0 (the caller hands on what it read).
     template <class F>
-    void header(F&& read, int& a, int& b) {
+    void header(F&& read) {
         together([&] {
             if (proc_writes()) read();
         });
-        a = proc_root(a);
-        b = proc_root(b);
     }
 
     // One value for every node.
@@ -117,19 +115,16 @@ void read_flow_ic(const dimensions& dim, const control& ctl, iofiles& io, flowst
     const long n = dim.N;
     node_input in(fr, held);
 
-    int potinp = 0;
-    in.header(
-        [&] {
-            fr.read(fs.POTINP);
-            const long line = read_count(fr, fs.INDP);
-            if (fs.INDP < 0 || fs.INDP > 2) {
-                bc_stop_fixed(io, {" ERROR: bad INDP value file = flow-ic"},
-                              bc_detail(fr, line, "INDP = " + std::to_string(fs.INDP) + ", expected 0, 1 or 2"));
-            }
-            potinp = fs.POTINP ? 1 : 0;
-        },
-        potinp, fs.INDP);
-    fs.POTINP = potinp != 0;
+    in.header([&] {
+        fr.read(fs.POTINP);
+        const long line = read_count(fr, fs.INDP);
+        if (fs.INDP < 0 || fs.INDP > 2) {
+            bc_stop_fixed(io, {" ERROR: bad INDP value file = flow-ic"},
+                          bc_detail(fr, line, "INDP = " + std::to_string(fs.INDP) + ", expected 0, 1 or 2"));
+        }
+    });
+    fs.POTINP = proc_root(fs.POTINP ? 1 : 0) != 0;
+    fs.INDP = proc_root(fs.INDP);
     arr1<double>& v = fs.POTINP ? fs.HPOTP : fs.PSAVE;
 
     switch (fs.INDP) {
@@ -180,8 +175,8 @@ void read_transp_ic(const dimensions& dim, iofiles& io, flowstate& fs, const mes
     ounit& lst = io.out(6);
     const long n = dim.N;
     node_input in(fr, held);
-    int none = 0;
-    in.header([&] { fr.read(fs.INDC); }, fs.INDC, none);
+    in.header([&] { fr.read(fs.INDC); });
+    fs.INDC = proc_root(fs.INDC);
     // Every value other than 0 means one concentration per node.
     const char* head = "(/,1X,' INITIAL CONCENTRATIONS',/,(4(I6,2X,1PE11.3)))";
     if (fs.INDC == 0) {

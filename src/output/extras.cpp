@@ -220,15 +220,13 @@ void series_output(const dimensions& dim, const control& ctl, iofiles& io, const
 // where no triangle of its part's columns starts). The writer numbers the vertices in the
 // piece as it writes them.
 void make_piece(const dimensions& dim, const mesh& msh, extra_files& x) {
-    const long N = dim.N, NT = dim.NT, NNOD = dim.NNOD;
-    auto mine = [&](long e) { return msh.own_element(e); };
+    const long N = dim.N, NNOD = dim.NNOD;
     long nc = 0;
-    for (long e = 1; e <= NT; ++e) nc += mine(e) ? 1 : 0;
     std::vector<int> local(N + 1, 0);
-    for (long e = 1; e <= NT; ++e) {
-        if (!mine(e)) continue;
+    each_piece_element(dim, msh, [&](long e) {
+        ++nc;
         for (int m = 1; m <= 4; ++m) local[msh.TETRA(m, e)] = 1;
-    }
+    });
     for (long i = 1; i <= NNOD; ++i) {
         if (!msh.own(i)) continue;
         for (long k = i; k <= N; k += NNOD) local[k] = 1;

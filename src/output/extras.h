@@ -108,10 +108,6 @@ void write_vtu(const char* path, const dimensions& dim, const control& ctl, cons
 // its own columns, every one of a mesh not cut.
 template <class F>
 void each_piece_element(const dimensions& dim, const mesh& msh, F f) {
-    if (!msh.cut()) {
-        for (long e = 1; e <= dim.NT; ++e) f(e);
-        return;
-    }
     for (long e = 1; e <= dim.NT; ++e) {
         if (msh.own_element(e)) f(e);
     }

@@ -294,14 +294,9 @@ void write_grid(const char* path, const grid_part& g, const dimensions& dim, con
     const long N = g.points, NT = g.cells;
     const arr1<int>* P = g.nodes();
     const int per_layer = 3 * dim.NTRI;
-    // The elements of the cells, in their order.
-    auto cells = [&](auto f) {
-        if (g.piece != nullptr) {
-            each_piece_element(dim, msh, f);
-        } else {
-            for (long e = 1; e <= NT; ++e) f(e);
-        }
-    };
+    // The elements of the cells, in their order (the whole mesh's, which is not cut, or a
+    // piece's).
+    auto cells = [&](auto f) { each_piece_element(dim, msh, f); };
     std::uint64_t offset[kMaxArrays];
     std::uint64_t data = 0;
     for (int k = 0; k < na; ++k) {
