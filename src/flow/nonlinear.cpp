@@ -493,7 +493,7 @@ void flow_iteration(dimensions& dim, control& ctl, iofiles& io, const mesh& msh,
     } else {
         ctl.ITLINS += niter;
         ctl.ITLIN += niter;
-        ctl.LSFAIL = ier != 0 || niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY);
+        ctl.LSFAIL = ier != 0 || (!ls.judged && niter >= (newton ? ctl.ITCGNS : ctl.ITCGSY));
     }
     if (ctl.LSFAIL) ctl.NLSFAIL += 1;
     // A surface head swinging between two states is halved: that iterate converges nothing.

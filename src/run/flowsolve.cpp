@@ -101,7 +101,10 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
     flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb, &sf);
     if (ctl.PTC.ON && ctl.DELTAT < kSteadyStep && ctl.ISTATUS != -3 &&
         ptc_steady(ctl, change, mb.VIN, mb.VOUT, mb.DSTORE)) {
-        ctl.PTC.DONE = true;
+        // Steady in pseudo-time: the steady step from here, unless it failed before (then the
+        // continuation ends on this step).
+        if (ctl.DTMAX >= kSteadyStep) ctl.PTC.FINAL = true;
+        else ctl.PTC.DONE = true;
     }
     swkrw(dim, sl, fs.PNEW);
     if (io.IPRT >= 2) velcmp(dim, ctl, msh, sl, fs);

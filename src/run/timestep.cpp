@@ -60,6 +60,7 @@ void ptc_start(control& ctl, iofiles& io) {
     ctl.PTC.STEPS = 0;
     ctl.PTC.DTOK = dt0;
     ctl.PTC.DONE = false;
+    ctl.PTC.FINAL = false;
     ctl.TMAX = ctl.HUGER;
     ctl.DTMIN = dt0;
     ctl.DTMAX = kSteadyStep;
@@ -81,7 +82,10 @@ void ptc_backstep(control& ctl, double tried) {
     control::continuation& c = ctl.PTC;
     // A steady step that failed is not tried again: the continuation ends on a steady step of
     // pseudo-time instead.
-    if (tried >= kSteadyStep) ctl.DTMAX = kSteadyStep / kGrowthMax;
+    if (tried >= kSteadyStep) {
+        ctl.DTMAX = kSteadyStep / kGrowthMax;
+        ctl.PTC.FINAL = false;
+    }
     // Back to the size of the last step that converged, rather than halving down to it.
     if (ctl.DELTAT > c.DTOK) {
         ctl.DELTAT = c.DTOK;
@@ -114,7 +118,7 @@ void ptc_step(control& ctl, double change) {
     }
     c.RATE = rate;
     ctl.TIMEP = ctl.TIME;
-    ctl.DELTAT = std::min(ctl.DTMAX, std::max(ctl.DTMIN, ctl.DELTAT * g));
+    ctl.DELTAT = c.FINAL ? kSteadyStep : std::min(ctl.DTMAX, std::max(ctl.DTMIN, ctl.DELTAT * g));
     ctl.TIME = ctl.TIMEP + ctl.DELTAT;
     ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
     ctl.NSTEP += 1;

@@ -20,7 +20,9 @@ public:
     void solve(ounit& lst, ounit& out, linear_system& s, arr1<double>& x, int& NITER,
                int& IER) override {
         IER = 0;
+        s.judged = true;
         auto specified = [&](int& n) {
+            s.judged = false;
             if (!cg_) {
                 fac_.alloc(s.NTERM);
                 work_.alloc(5L * s.N);

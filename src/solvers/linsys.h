@@ -55,6 +55,9 @@ struct linear_system {
     // A solve that fails returns IER = -1 instead of stopping the run: the steps of a
     // continuation in pseudo-time, where it fails the step, which is taken again shorter.
     bool soft = false;
+    // The last solve was judged by PETSc's own test, so IER alone tells a failure (its
+    // iterations may pass ITMAX when a stale preconditioner was set up again).
+    bool judged = false;
     // Work of the specified solvers: the symmetric solver's factor goes to work2 and its vectors
     // to work1; the nonsymmetric solvers' factor to work1 and their vectors to work2. The direct
     // solver: its capacity, the storage its factor needs, its work and symbolic state.

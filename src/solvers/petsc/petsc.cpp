@@ -145,6 +145,24 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         if (reason > 0 || fresh) break;
         st.NRETRY += 1;
     }
+    if (reason <= 0 && s.adaptive && !s.direct && s.unknowns() <= kDirectMax) {
+        // The default selector's last resort: the solve done again on a direct factorization,
+        // which the system keeps.
+        s.direct = true;
+        set_up(s, st);
+        st.NRETRY += 1;
+        PETSC_OK(KSPSetTolerances(s.ksp, 0.0, TOL * scale, PETSC_DEFAULT, ITMAX));
+        double t = 0.0;
+        timer(t, 1);
+        PETSC_OK(KSPSolve(s.ksp, s.b, s.x));
+        timer(t, 2);
+        st.TSOLVE += t;
+        PetscInt n = 0;
+        PETSC_OK(KSPGetIterationNumber(s.ksp, &n));
+        PETSC_OK(KSPGetConvergedReason(s.ksp, &reason));
+        its += (int)n;
+        note = ", DIRECT FACTOR AFTER A FAILED SOLVE";
+    }
     NITER = its;
     st.NITER += its;
     // The Krylov method's last residual norm against b, and the true residual of x.

@@ -295,7 +295,14 @@ void choose_preconditioner(petsc_system& s) {
 void set_up(petsc_system& s, petsc_stat& st) {
     double t = 0.0;
     timer(t, 1);
-    if (s.adaptive) choose_preconditioner(s);
+    if (s.direct) {
+        PC pc = nullptr;
+        PETSC_OK(KSPGetPC(s.ksp, &pc));
+        PETSC_OK(PCSetType(pc, PCLU));
+        PETSC_OK(PCFactorSetMatSolverType(pc, MATSOLVERMUMPS));
+    } else if (s.adaptive) {
+        choose_preconditioner(s);
+    }
     if (s.P != nullptr) {
         // The coarse unknowns leave the prescribed nodes out.
         PetscScalar* v = nullptr;
@@ -345,7 +352,8 @@ bool iterations_grew(const petsc_system& s, double cost) {
 // Whether the preconditioner is set up again before this solve: by iterations_grew, and with
 // `every` > 0 at least every that many solves.
 bool want_setup(const petsc_system& s) {
-    if (!s.ready) return true;
+    // A direct factor of a former matrix preconditions the next ones badly: it is formed anew.
+    if (!s.ready || s.direct) return true;
     if (s.every > 0 && s.since >= s.every) return true;
     // An incomplete factor costs about one iteration to form; a multigrid hierarchy `cost`.
     double cost = s.cost;

@@ -233,6 +233,7 @@ struct petsc_system {
     bool cost_set = false;
     int every = 0;
     bool solved = false;  // a first solve has been done (echo and option check behind it)
+    bool direct = false;    // the default selector's last resort taken: a MUMPS factor
     bool adaptive = false;  // the default selector: the preconditioner chosen at every set-up
 
     // The default selector on one process under Picard, with no PETSc option of the flow
@@ -417,6 +418,10 @@ void configure(petsc_system& s);
 void make_symmetric(petsc_system& s);
 // The preconditioner's set-up and the rule of when it is done again (petsc_precond.cpp).
 double symmetric_ratio(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes);
+// A system of the default selector whose solve failed with a fresh preconditioner is solved
+// again on a factorization by MUMPS, and keeps that preconditioner for the rest of the run
+// (petsc_system::direct), when it has at most kDirectMax unknowns.
+constexpr PetscInt kDirectMax = 100000;
 void set_up(petsc_system& s, petsc_stat& st);
 bool iterations_grew(const petsc_system& s, double cost);
 bool want_setup(const petsc_system& s);
