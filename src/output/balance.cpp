@@ -184,11 +184,14 @@ void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied
             mb.ATMVOL[k] = dt * (tf * mb.ATMCUR[k] + (1.0 - tf) * mb.ATMPRV[k]);
         }
     } else {
-        for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = f * (mb.FLXCUR[k] + mb.FLXPRV[k]);
-        mb.SFVOL = f * (mb.SFFLX + mb.SFFLXP);
+        // The steady step of a continuation: the rates of the steady state alone (the previous
+        // fluxes are those of the last pseudo-time step, not of a state before the step).
+        const double fp = steady && ctl.PTC.ON ? 0.0 : f;
+        for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = f * mb.FLXCUR[k] + fp * mb.FLXPRV[k];
+        mb.SFVOL = f * mb.SFFLX + fp * mb.SFFLXP;
         for (int k = 1; k <= 2; ++k) {
-            mb.NAPVOL[k] = f * (mb.NAPCUR[k] + mb.NAPPRV[k]);
-            mb.ATMVOL[k] = f * (mb.ATMCUR[k] + mb.ATMPRV[k]);
+            mb.NAPVOL[k] = f * mb.NAPCUR[k] + fp * mb.NAPPRV[k];
+            mb.ATMVOL[k] = f * mb.ATMCUR[k] + fp * mb.ATMPRV[k];
         }
     }
 
