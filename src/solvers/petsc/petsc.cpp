@@ -121,12 +121,8 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
     int its = 0;
     bool fresh = false;
     const char* note = "";
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        fresh = want_setup(s) || attempt > 0;
-        if (fresh) set_up(s, st);
-        // A reused preconditioner gets a few times the iterations of the solve after its set-up:
-        // one that needs more is set up again rather than carried to the limit.
-        const int limit = fresh ? ITMAX : std::min(ITMAX, 3 * s.first_its + 10);
+    // One Krylov solve of at most `limit` iterations; its iterations.
+    auto krylov = [&](int limit) {
         PETSC_OK(KSPSetTolerances(s.ksp, 0.0, TOL * scale, PETSC_DEFAULT, limit));
         double t = 0.0;
         timer(t, 1);
@@ -137,10 +133,18 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         PETSC_OK(KSPGetIterationNumber(s.ksp, &n));
         PETSC_OK(KSPGetConvergedReason(s.ksp, &reason));
         its += (int)n;
-        if (fresh) s.first_its = (int)n;
+        return (int)n;
+    };
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        fresh = want_setup(s) || attempt > 0;
+        if (fresh) set_up(s, st);
+        // A reused preconditioner gets a few times the iterations of the solve after its set-up:
+        // one that needs more is set up again rather than carried to the limit.
+        const int n = krylov(fresh ? ITMAX : std::min(ITMAX, 3 * s.first_its + 10));
+        if (fresh) s.first_its = n;
         s.since += 1;
         s.its_since += n;
-        s.last_its = (int)n;
+        s.last_its = n;
         if (fresh) note = attempt > 0 ? ", PC SET UP AGAIN" : ", PC SET UP";
         if (reason > 0 || fresh) break;
         st.NRETRY += 1;
@@ -151,16 +155,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         s.direct = true;
         set_up(s, st);
         st.NRETRY += 1;
-        PETSC_OK(KSPSetTolerances(s.ksp, 0.0, TOL * scale, PETSC_DEFAULT, ITMAX));
-        double t = 0.0;
-        timer(t, 1);
-        PETSC_OK(KSPSolve(s.ksp, s.b, s.x));
-        timer(t, 2);
-        st.TSOLVE += t;
-        PetscInt n = 0;
-        PETSC_OK(KSPGetIterationNumber(s.ksp, &n));
-        PETSC_OK(KSPGetConvergedReason(s.ksp, &reason));
-        its += (int)n;
+        krylov(ITMAX);
         note = ", DIRECT FACTOR AFTER A FAILED SOLVE";
     }
     NITER = its;
