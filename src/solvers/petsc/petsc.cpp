@@ -227,6 +227,7 @@ void petsc_renew(petsc_slot& slot) {
     slot.SYS->ready = false;
     // The choice of the default selector made again, as in a continued run.
     slot.SYS->builtin = false;
+    slot.SYS->direct = false;
 }
 
 bool petsc_solved(const petsc_slot& slot) { return slot.SYS != nullptr && slot.SYS->solved; }
