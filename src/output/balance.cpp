@@ -186,12 +186,13 @@ void flowmb_volumes(const control& ctl, massbal& mb, double dstore, bool applied
     } else {
         // The steady step of a continuation: the rates of the steady state alone (the previous
         // fluxes are those of the last pseudo-time step, not of a state before the step).
-        const double fp = steady && ctl.PTC.ON ? 0.0 : f;
-        for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = f * mb.FLXCUR[k] + fp * mb.FLXPRV[k];
-        mb.SFVOL = f * mb.SFFLX + fp * mb.SFFLXP;
+        const bool rates = steady && ctl.PTC.ON;
+        auto vol = [&](double cur, double prv) { return rates ? cur : f * (cur + prv); };
+        for (int k = 1; k <= 8; ++k) mb.FLXVOL[k] = vol(mb.FLXCUR[k], mb.FLXPRV[k]);
+        mb.SFVOL = vol(mb.SFFLX, mb.SFFLXP);
         for (int k = 1; k <= 2; ++k) {
-            mb.NAPVOL[k] = f * mb.NAPCUR[k] + fp * mb.NAPPRV[k];
-            mb.ATMVOL[k] = f * mb.ATMCUR[k] + fp * mb.ATMPRV[k];
+            mb.NAPVOL[k] = vol(mb.NAPCUR[k], mb.NAPPRV[k]);
+            mb.ATMVOL[k] = vol(mb.ATMCUR[k], mb.ATMPRV[k]);
         }
     }
 
