@@ -149,7 +149,7 @@ void PETSLV(ounit& lst, ounit& out, petsc_slot& slot, petsc_stat& st, int N, int
         if (reason > 0 || fresh) break;
         st.NRETRY += 1;
     }
-    if (reason <= 0 && s.adaptive && !s.direct && s.unknowns() <= kDirectMax) {
+    if (reason <= 0 && s.adaptive && !s.direct && s.unknowns() <= s.direct_max) {
         // The default selector's last resort: the solve done again on a direct factorization,
         // which the system keeps.
         s.direct = true;

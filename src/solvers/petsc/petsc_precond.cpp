@@ -221,6 +221,9 @@ void configure(petsc_system& s) {
     PetscInt every = 0;
     PETSC_OK(PetscOptionsGetInt(nullptr, s.prefix, "-nepora_pc_every", &every, &set));
     s.every = (int)every;
+    PetscInt most = kDirectMax;
+    PETSC_OK(PetscOptionsGetInt(nullptr, s.prefix, "-nepora_direct_max", &most, &set));
+    s.direct_max = most;
     PETSC_OK(KSPSetFromOptions(s.ksp));
 }
 

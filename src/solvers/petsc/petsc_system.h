@@ -234,6 +234,7 @@ struct petsc_system {
     int every = 0;
     bool solved = false;  // a first solve has been done (echo and option check behind it)
     bool direct = false;    // the default selector's last resort taken: a MUMPS factor
+    PetscInt direct_max = 0;  // the most unknowns it is taken for (-nepora_direct_max)
     bool adaptive = false;  // the default selector: the preconditioner chosen at every set-up
 
     // The default selector on one process under Picard, with no PETSc option of the flow
@@ -420,7 +421,8 @@ void make_symmetric(petsc_system& s);
 double symmetric_ratio(petsc_system& s, const arr1<double>& A, int NP, const arr1<int>& nodes);
 // A system of the default selector whose solve failed with a fresh preconditioner is solved
 // again on a factorization by MUMPS, and keeps that preconditioner for the rest of the run
-// (petsc_system::direct), when it has at most kDirectMax unknowns.
+// (petsc_system::direct), when it has at most direct_max unknowns (kDirectMax unless
+// -nepora_direct_max sets it; 0: never).
 constexpr PetscInt kDirectMax = 100000;
 void set_up(petsc_system& s, petsc_stat& st);
 bool iterations_grew(const petsc_system& s, double cost);
