@@ -76,7 +76,6 @@ struct control {
         int STEPS = 0;              // pseudo-time steps completed
         double DTOK = 0.0;          // the size of the last step that converged
         bool DONE = false;          // a pseudo-time step found the state steady
-        bool FINAL = false;         // ... and the steady step follows it
     } PTC;
 
     // First record of the flow boundary-condition file (potential-head values), as the first

@@ -99,11 +99,12 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
     }
     // The water balance of the step (also of a step that ends the run unconverged).
     flowmb(dim, ctl, io, msh, bc, sl, sp, fs, cpu, mb, &sf);
+    bool steady_next = false;
     if (ctl.PTC.ON && ctl.DELTAT < kSteadyStep && ctl.ISTATUS != -3 &&
         ptc_steady(ctl, change, mb.VIN, mb.VOUT, mb.DSTORE)) {
         // Steady in pseudo-time: the steady step from here, unless it failed before (then the
         // continuation ends on this step).
-        if (ctl.DTMAX >= kSteadyStep) ctl.PTC.FINAL = true;
+        if (ctl.DTMAX >= kSteadyStep) steady_next = true;
         else ctl.PTC.DONE = true;
     }
     swkrw(dim, sl, fs.PNEW);
@@ -119,7 +120,7 @@ void flowsolve(dimensions& dim, control& ctl, iofiles& io, cpustat& cpu, mesh& m
          net_dirflx(mb), net_neuflx(mb));
     step_output(dim, ctl, io, msh, bc, sl, mb, fs, V);
     if (run_continues(ctl) && ctl.PTC.ON) {
-        ptc_step(ctl, change);
+        ptc_step(ctl, change, steady_next);
         bcupdt(dim, ctl, io, msh, bc, sl, fs);
         start_heads(dim, ctl, fs);
     } else if (run_continues(ctl)) {

@@ -60,7 +60,6 @@ void ptc_start(control& ctl, iofiles& io) {
     ctl.PTC.STEPS = 0;
     ctl.PTC.DTOK = dt0;
     ctl.PTC.DONE = false;
-    ctl.PTC.FINAL = false;
     ctl.TMAX = ctl.HUGER;
     ctl.DTMIN = dt0;
     ctl.DTMAX = kSteadyStep;
@@ -82,10 +81,7 @@ void ptc_backstep(control& ctl, double tried) {
     control::continuation& c = ctl.PTC;
     // A steady step that failed is not tried again: the continuation ends on a steady step of
     // pseudo-time instead.
-    if (tried >= kSteadyStep) {
-        ctl.DTMAX = kSteadyStep / kGrowthMax;
-        ctl.PTC.FINAL = false;
-    }
+    if (tried >= kSteadyStep) ctl.DTMAX = kSteadyStep / kGrowthMax;
     // Back to the size of the last step that converged, rather than halving down to it.
     if (ctl.DELTAT > c.DTOK) {
         ctl.DELTAT = c.DTOK;
@@ -99,7 +95,7 @@ bool ptc_steady(const control& ctl, double change, double in, double out, double
     return change <= ctl.TOLNL && through > 0.0 && std::fabs(dstore) <= kSteadyStorage * through;
 }
 
-void ptc_step(control& ctl, double change) {
+void ptc_step(control& ctl, double change, bool steady) {
     control::continuation& c = ctl.PTC;
     c.STEPS += 1;
     const double rate = change / ctl.DELTAT;
@@ -118,7 +114,7 @@ void ptc_step(control& ctl, double change) {
     }
     c.RATE = rate;
     ctl.TIMEP = ctl.TIME;
-    ctl.DELTAT = c.FINAL ? kSteadyStep : std::min(ctl.DTMAX, std::max(ctl.DTMIN, ctl.DELTAT * g));
+    ctl.DELTAT = steady ? kSteadyStep : std::min(ctl.DTMAX, std::max(ctl.DTMIN, ctl.DELTAT * g));
     ctl.TIME = ctl.TIMEP + ctl.DELTAT;
     ctl.BKFLAG = ctl.DELTAT > ctl.DTMIN;
     ctl.NSTEP += 1;

@@ -40,8 +40,9 @@ void ptc_backstep(control& ctl, double tried);
 // Starts the continuation (the deck's DTMIN checked) and writes its line to the listing.
 void ptc_start(control& ctl, iofiles& io);
 
-// After a converged pseudo-time step whose largest head change was `change`: the next step.
-void ptc_step(control& ctl, double change);
+// After a converged pseudo-time step whose largest head change was `change`: the next step (the
+// steady step when `steady`).
+void ptc_step(control& ctl, double change, bool steady);
 void tstepf(const dimensions& dim, control& ctl, const iofiles& io);
 // The step control of the STEPCONTROL line: the factor of the next step after one that took
 // `iter` nonlinear iterations, the one before it `iterprev` (0: none), aiming at `target`,
