@@ -301,8 +301,21 @@ void set_up(petsc_system& s, petsc_stat& st) {
     if (s.direct) {
         PC pc = nullptr;
         PETSC_OK(KSPGetPC(s.ksp, &pc));
-        PETSC_OK(PCSetType(pc, PCLU));
-        PETSC_OK(PCFactorSetMatSolverType(pc, MATSOLVERMUMPS));
+        if (s.dist) {
+            // On several processes the factor is process 0's, of the system gathered to it:
+            // MUMPS's own factorization on several processes sums in the order its messages
+            // come, and the run would not give the same heads twice.
+            const std::string p = s.prefix;
+            default_option(p, "-telescope_ksp_type", "preonly");
+            default_option(p, "-telescope_pc_type", "lu");
+            default_option(p, "-telescope_pc_factor_mat_solver_type", "mumps");
+            PETSC_OK(PCSetType(pc, PCTELESCOPE));
+            PETSC_OK(PCTelescopeSetReductionFactor(pc, proc_count()));
+            PETSC_OK(PCSetFromOptions(pc));
+        } else {
+            PETSC_OK(PCSetType(pc, PCLU));
+            PETSC_OK(PCFactorSetMatSolverType(pc, MATSOLVERMUMPS));
+        }
     } else if (s.adaptive) {
         choose_preconditioner(s);
     }
